@@ -122,7 +122,7 @@ CFileWriter::~CFileWriter()
 {
     if (m_fd < 0)
         return;
-    if (m_eMode == EWriteMode::Atomic)
+    if (m_eMode != EWriteMode::Truncate)
         Discard();
     else
         (void)Close();
@@ -166,14 +166,16 @@ void CFileWriter::Fail(const char* pszWhat)
         m_strError = std::string(pszWhat) + " " + m_target.string() + ": " + std::strerror(errno);
 }
 
-bool CFileWriter::Flush()
+bool CFileWriter::WriteToDescriptor(const std::uint8_t* pData, std::size_t nBytes)
 {
-    std::size_t nDone = 0;
-    while (nDone < m_nUsed && m_strError.empty())
+    while (nBytes > 0 && m_strError.empty())
     {
-        const ssize_t n = ::write(m_fd, m_buffer + nDone, m_nUsed - nDone);
+        const ssize_t n = ::write(m_fd, pData, nBytes);
         if (n > 0)
-            nDone += static_cast<std::size_t>(n);
+        {
+            pData += n;
+            nBytes -= static_cast<std::size_t>(n);
+        }
         else if (n < 0 && errno == EINTR)
             continue;
         else
@@ -183,8 +185,14 @@ bool CFileWriter::Flush()
             Fail("write");
         }
     }
-    m_nUsed = 0;
     return m_strError.empty();
+}
+
+bool CFileWriter::Flush()
+{
+    const bool bOk = WriteToDescriptor(m_buffer, m_nUsed);
+    m_nUsed = 0;
+    return bOk;
 }
 
 bool CFileWriter::Write(const void* pSource, std::size_t nBytes)
@@ -192,6 +200,11 @@ bool CFileWriter::Write(const void* pSource, std::size_t nBytes)
     if (m_fd < 0)
         return false;
     const auto* pIn = static_cast<const std::uint8_t*>(pSource);
+    if (nBytes >= kFileBufferBytes)
+    {
+        // Large blocks go straight to the file, after what is already buffered.
+        return Flush() && WriteToDescriptor(pIn, nBytes);
+    }
     while (nBytes > 0 && m_strError.empty())
     {
         const std::size_t nCopy = std::min(nBytes, kFileBufferBytes - m_nUsed);
@@ -220,12 +233,12 @@ bool CFileWriter::Close()
     if (m_fd < 0)
         return false;
     Flush();
-    if (m_eMode == EWriteMode::Atomic && m_strError.empty() && ::fsync(m_fd) != 0)
+    if (m_eMode == EWriteMode::Atomic && m_strError.empty() && ::fdatasync(m_fd) != 0)
         Fail("sync");
     if (::close(m_fd) != 0)
         Fail("close");
     m_fd = -1;
-    if (m_eMode == EWriteMode::Atomic)
+    if (m_eMode != EWriteMode::Truncate)
     {
         if (m_strError.empty() && ::rename(m_written.c_str(), m_target.c_str()) != 0)
             Fail("rename");

@@ -53,6 +53,10 @@ enum class EWriteMode
     // Write a temporary file beside the target and rename it over the target at Close(),
     // so that the target is either the old file or the complete new one, never a part.
     Atomic,
+    // Atomic, without waiting for the data to reach the disk before the rename: a crashed
+    // process still never leaves a partial file under the target's name. For files that
+    // are cheap to make again, where a sync per file would dominate the cost.
+    AtomicNoSync,
 };
 
 class CFileWriter
@@ -70,7 +74,7 @@ public:
     bool Write(const void* pSource, std::size_t nBytes);
     bool WriteByte(std::uint8_t byte);
 
-    // Flushes, syncs (atomic mode) and closes; in atomic mode renames onto the target.
+    // Flushes, syncs (Atomic) and closes; in the atomic modes renames onto the target.
     // False if anything written since Create() failed to reach the file.
     [[nodiscard]] bool Close();
     // Gives up: closes and removes what was written (the temporary file, or the
@@ -82,6 +86,7 @@ public:
 
 private:
     bool Flush();
+    bool WriteToDescriptor(const std::uint8_t* pData, std::size_t nBytes);
     void Fail(const char* pszWhat);
 
     int m_fd = -1;

@@ -1,0 +1,128 @@
+#include "FaxPageWriter.h"
+
+#include "PageFormat.h"
+
+namespace converter
+{
+
+namespace
+{
+
+enum ETiffType : std::uint16_t
+{
+    SHORT = 3,
+    LONG = 4,
+    RATIONAL = 5,
+};
+
+constexpr std::uint32_t kXResolutionOffset = 218;
+constexpr std::uint32_t kYResolutionOffset = 226;
+constexpr std::uint16_t kDirectoryEntries = 17;
+
+constexpr std::array<std::uint8_t, 256> MakeReverseTable()
+{
+    std::array<std::uint8_t, 256> table = {};
+    for (int i = 0; i < 256; ++i)
+        table[i] = ReverseBits(static_cast<std::uint8_t>(i));
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kReversed = MakeReverseTable();
+static_assert(kReversed[0x01] == 0x80 && kReversed[0x4D] == 0xB2 && kReversed[0x9A] == 0x59);
+
+class CHeadBuilder
+{
+public:
+    explicit CHeadBuilder(std::array<std::uint8_t, kFaxHeadBytes>& head) : m_head(head) {}
+
+    void Put16(std::uint32_t nValue)
+    {
+        m_head[m_nPos++] = static_cast<std::uint8_t>(nValue);
+        m_head[m_nPos++] = static_cast<std::uint8_t>(nValue >> 8);
+    }
+    void Put32(std::uint32_t nValue)
+    {
+        Put16(nValue & 0xFFFF);
+        Put16(nValue >> 16);
+    }
+    // A directory entry; a single SHORT sits in the low half of the value field.
+    void Entry(std::uint16_t nTag, ETiffType eType, std::uint32_t nCount, std::uint32_t nValue)
+    {
+        Put16(nTag);
+        Put16(eType);
+        Put32(nCount);
+        Put32(nValue);
+    }
+    std::size_t Position() const { return m_nPos; }
+
+private:
+    std::array<std::uint8_t, kFaxHeadBytes>& m_head;
+    std::size_t m_nPos = 0;
+};
+
+} // namespace
+
+std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPageIndex, int nPageTotal)
+{
+    std::array<std::uint8_t, kFaxHeadBytes> head = {};
+    CHeadBuilder out(head);
+    out.Put16(0x4949); // "II": little-endian
+    out.Put16(42);
+    out.Put32(8); // the only directory follows at once
+
+    out.Put16(kDirectoryEntries);
+    // In ascending tag order, as TIFF requires.
+    out.Entry(254, SHORT, 1, 2);                  // NewSubfileType: one page of a multi-page document
+    out.Entry(256, SHORT, 1, kFaxRowPixels);      // ImageWidth
+    out.Entry(257, SHORT, 1, kRowsPerPage);       // ImageLength
+    out.Entry(258, SHORT, 1, 1);                  // BitsPerSample
+    out.Entry(259, SHORT, 1, 3);                  // Compression: CCITT T.4
+    out.Entry(262, SHORT, 1, 0);                  // PhotometricInterpretation: white is zero
+    out.Entry(266, SHORT, 1, 2);                  // FillOrder: least significant bit first
+    out.Entry(273, LONG, 1, kStripOffset);        // StripOffsets
+    out.Entry(277, SHORT, 1, 1);                  // SamplesPerPixel
+    out.Entry(278, LONG, 1, kRowsPerPage);        // RowsPerStrip
+    out.Entry(279, LONG, 1, static_cast<std::uint32_t>(nCount + 2)); // StripByteCounts, with the leading EOL
+    out.Entry(282, RATIONAL, 1, kXResolutionOffset);
+    out.Entry(283, RATIONAL, 1, kYResolutionOffset);
+    out.Entry(284, SHORT, 1, 1);                  // PlanarConfiguration
+    out.Entry(292, LONG, 1, 4);                   // T4Options: fill bits before EOLs, one-dimensional
+    out.Entry(296, SHORT, 1, 2);                  // ResolutionUnit: inch
+    // PageNumber: two SHORTs, the 0-based page index and the page total.
+    out.Entry(297, SHORT, 2,
+              static_cast<std::uint32_t>(nPageIndex & 0xFFFF) | static_cast<std::uint32_t>(nPageTotal) << 16);
+    out.Put32(0); // no further directory
+
+    // 204 x 196 dots per inch: fax fine mode.
+    out.Put32(204);
+    out.Put32(1);
+    out.Put32(196);
+    out.Put32(1);
+    return head;
+}
+
+bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount, int nPageIndex,
+                      int nPageTotal)
+{
+    const auto head = FaxPageHead(nCount, nPageIndex, nPageTotal);
+    bool bOk = file.Write(head.data(), head.size());
+
+    // The strip starts with 00 01 reversed: four fill bits and an EOL before the first row.
+    constexpr std::size_t kChunkBytes = 64 * 1024;
+    std::uint8_t chunk[kChunkBytes];
+    chunk[0] = kReversed[0x00];
+    chunk[1] = kReversed[0x01];
+    std::size_t nUsed = 2;
+    for (std::size_t i = 0; i < nCount && bOk; ++i)
+    {
+        chunk[nUsed++] = kReversed[pEncoded[i]];
+        if (nUsed == kChunkBytes)
+        {
+            bOk = file.Write(chunk, nUsed);
+            nUsed = 0;
+        }
+    }
+    return bOk && file.Write(chunk, nUsed);
+}
+
+} // namespace converter
