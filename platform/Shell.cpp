@@ -1,0 +1,383 @@
+#include "Shell.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform
+{
+
+namespace
+{
+
+constexpr std::chrono::milliseconds kPollStep{10};
+
+// xdg-open's documented exit statuses.
+constexpr int kOpenerSyntaxError = 1;
+constexpr int kOpenerFileMissing = 2;
+constexpr int kOpenerToolMissing = 3;
+constexpr int kOpenerActionFailed = 4;
+
+int CodeForSpawnError(int nError)
+{
+    switch (nError)
+    {
+    case ENOENT:
+        return kShellFileNotFound;
+    case ENOTDIR:
+        return kShellPathNotFound;
+    case EACCES:
+    case EPERM:
+        return kShellAccessDenied;
+    case ENOMEM:
+    case EAGAIN:
+        return kShellOutOfMemory;
+    case ENOEXEC:
+        return kShellBadFormat;
+    default:
+        return kShellOutOfResources;
+    }
+}
+
+int MapOpenerExit(int nStatus)
+{
+    switch (nStatus)
+    {
+    case kOpenerFileMissing:
+        return kShellFileNotFound;
+    case kOpenerToolMissing:
+        return kShellNoAssociation;
+    case kOpenerSyntaxError:
+    case kOpenerActionFailed:
+    default:
+        return kShellAssociationIncomplete;
+    }
+}
+
+// A child that outlives the wait is reaped in the background so that it leaves no zombie.
+void ReapLater(pid_t pid)
+{
+    std::thread([pid] {
+        int nStatus = 0;
+        while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
+        {
+        }
+    }).detach();
+}
+
+std::string EnvOr(const char* pszName, const std::string& strDefault)
+{
+    const char* pszValue = std::getenv(pszName);
+    return pszValue != nullptr && *pszValue != '\0' ? std::string(pszValue) : strDefault;
+}
+
+std::vector<std::string> SplitPathList(const std::string& strList)
+{
+    std::vector<std::string> parts;
+    std::string::size_type nStart = 0;
+    while (nStart <= strList.size())
+    {
+        const auto nEnd = strList.find(':', nStart);
+        const std::string strPart = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        if (!strPart.empty())
+            parts.push_back(strPart);
+        if (nEnd == std::string::npos)
+            break;
+        nStart = nEnd + 1;
+    }
+    return parts;
+}
+
+std::string Trim(const std::string& str)
+{
+    const auto nFirst = str.find_first_not_of(" \t\r");
+    if (nFirst == std::string::npos)
+        return {};
+    const auto nLast = str.find_last_not_of(" \t\r");
+    return str.substr(nFirst, nLast - nFirst + 1);
+}
+
+// Reads the value of `strKey` in group `strGroup` of a desktop-entry style file; false when absent.
+bool ReadKeyFileValue(const std::string& strPath, const std::string& strGroup, const std::string& strKey,
+                      std::string& strValue)
+{
+    std::ifstream in(strPath);
+    if (!in)
+        return false;
+    std::string strLine;
+    bool bInGroup = false;
+    while (std::getline(in, strLine))
+    {
+        strLine = Trim(strLine);
+        if (strLine.empty() || strLine[0] == '#')
+            continue;
+        if (strLine.front() == '[')
+        {
+            bInGroup = strLine == "[" + strGroup + "]";
+            continue;
+        }
+        if (!bInGroup)
+            continue;
+        const auto nEquals = strLine.find('=');
+        if (nEquals == std::string::npos || Trim(strLine.substr(0, nEquals)) != strKey)
+            continue;
+        strValue = Trim(strLine.substr(nEquals + 1));
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> SplitIds(const std::string& strList)
+{
+    std::vector<std::string> ids;
+    std::string::size_type nStart = 0;
+    while (nStart < strList.size())
+    {
+        auto nEnd = strList.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strList.size();
+        const std::string strId = Trim(strList.substr(nStart, nEnd - nStart));
+        if (!strId.empty())
+            ids.push_back(strId);
+        nStart = nEnd + 1;
+    }
+    return ids;
+}
+
+bool IsFieldCode(char ch)
+{
+    // Desktop Entry Specification, "The Exec key": the codes that stand for the files or URLs.
+    return ch == 'f' || ch == 'F' || ch == 'u' || ch == 'U';
+}
+
+// Splits an Exec value into arguments (Desktop Entry Specification, "The Exec key"): blanks
+// separate arguments, double quotes group them, and inside quotes a backslash escapes the next
+// character. Returns false for an unbalanced quote.
+bool SplitCommand(const std::string& strCommand, std::vector<std::string>& args)
+{
+    std::string strCurrent;
+    bool bHaveArgument = false;
+    bool bQuoted = false;
+    for (std::string::size_type i = 0; i < strCommand.size(); ++i)
+    {
+        const char ch = strCommand[i];
+        if (bQuoted)
+        {
+            if (ch == '"')
+                bQuoted = false;
+            else if (ch == '\\' && i + 1 < strCommand.size())
+                strCurrent += strCommand[++i];
+            else
+                strCurrent += ch;
+        }
+        else if (ch == '"')
+        {
+            bQuoted = true;
+            bHaveArgument = true;
+        }
+        else if (ch == ' ' || ch == '\t')
+        {
+            if (bHaveArgument)
+                args.push_back(strCurrent);
+            strCurrent.clear();
+            bHaveArgument = false;
+        }
+        else
+        {
+            strCurrent += ch;
+            bHaveArgument = true;
+        }
+    }
+    if (bQuoted)
+        return false;
+    if (bHaveArgument)
+        args.push_back(strCurrent);
+    return true;
+}
+
+// The remaining field codes (%i, %c, %k and the deprecated ones) are dropped, "%%" is a percent sign.
+std::string ExpandRemainingCodes(const std::string& strArgument)
+{
+    std::string strOut;
+    for (std::string::size_type i = 0; i < strArgument.size(); ++i)
+    {
+        if (strArgument[i] != '%')
+        {
+            strOut += strArgument[i];
+            continue;
+        }
+        if (i + 1 < strArgument.size())
+        {
+            ++i;
+            if (strArgument[i] == '%')
+                strOut += '%';
+        }
+    }
+    return strOut;
+}
+
+} // namespace
+
+int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds wait, ExitMapper mapExit)
+{
+    if (args.empty() || args.front().empty())
+        return kShellFileNotFound;
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (const auto& strArg : args)
+        argv.push_back(const_cast<char*>(strArg.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int nError = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (nError != 0)
+        return CodeForSpawnError(nError);
+
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;)
+    {
+        int nStatus = 0;
+        const pid_t done = ::waitpid(pid, &nStatus, WNOHANG);
+        if (done == pid)
+        {
+            if (WIFEXITED(nStatus))
+            {
+                const int nExit = WEXITSTATUS(nStatus);
+                if (nExit == 0 || mapExit == nullptr)
+                    return kShellSuccess;
+                return mapExit(nExit);
+            }
+            return mapExit == nullptr ? kShellSuccess : kShellOutOfResources;
+        }
+        if (done < 0 && errno != EINTR)
+            return kShellSuccess; // reaped elsewhere: it did start
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            ReapLater(pid);
+            return kShellSuccess;
+        }
+        std::this_thread::sleep_for(kPollStep);
+    }
+}
+
+int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener, std::chrono::milliseconds wait)
+{
+    // A target that looks like an option would be read as one by the opener.
+    if (strTarget.empty() || strTarget.front() == '-')
+        return kShellFileNotFound;
+    return StartProgram({strOpener, strTarget}, wait, &MapOpenerExit);
+}
+
+SDesktopDirs SDesktopDirs::FromEnvironment()
+{
+    const std::string strHome = EnvOr("HOME", "/");
+    const std::string strConfigHome = EnvOr("XDG_CONFIG_HOME", strHome + "/.config");
+    const std::string strDataHome = EnvOr("XDG_DATA_HOME", strHome + "/.local/share");
+    const auto configDirs = SplitPathList(EnvOr("XDG_CONFIG_DIRS", "/etc/xdg"));
+    const auto dataDirs = SplitPathList(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"));
+
+    SDesktopDirs dirs;
+    dirs.configDirs.push_back(strConfigHome);
+    dirs.configDirs.insert(dirs.configDirs.end(), configDirs.begin(), configDirs.end());
+    dirs.dataDirs.push_back(strDataHome);
+    dirs.dataDirs.insert(dirs.dataDirs.end(), dataDirs.begin(), dataDirs.end());
+    return dirs;
+}
+
+int ReadDefaultCommand(const std::string& strMimeType, const SDesktopDirs& dirs, std::string& strCommand)
+{
+    // XDG "Association between MIME types and applications": mimeapps.list in the config
+    // folders, then in the applications folders of the data folders (with the older defaults.list).
+    std::vector<std::string> lists;
+    for (const auto& strDir : dirs.configDirs)
+        lists.push_back(strDir + "/mimeapps.list");
+    for (const auto& strDir : dirs.dataDirs)
+    {
+        lists.push_back(strDir + "/applications/mimeapps.list");
+        lists.push_back(strDir + "/applications/defaults.list");
+    }
+
+    bool bFoundEntry = false;
+    for (const auto& strList : lists)
+    {
+        std::string strIds;
+        if (!ReadKeyFileValue(strList, "Default Applications", strMimeType, strIds))
+            continue;
+        for (const auto& strId : SplitIds(strIds))
+        {
+            for (const auto& strDir : dirs.dataDirs)
+            {
+                const std::string strEntry = strDir + "/applications/" + strId;
+                if (::access(strEntry.c_str(), R_OK) != 0)
+                    continue;
+                bFoundEntry = true;
+                std::string strExec;
+                if (ReadKeyFileValue(strEntry, "Desktop Entry", "Exec", strExec) && !strExec.empty())
+                {
+                    strCommand = strExec;
+                    return 0;
+                }
+            }
+        }
+    }
+    return bFoundEntry ? kShellAssociationIncomplete : kShellNoAssociation;
+}
+
+std::vector<std::string> BuildOpenArguments(const std::string& strCommand, const std::string& strTarget)
+{
+    std::string::size_type nCut = std::string::npos;
+    for (std::string::size_type i = 0; i + 1 < strCommand.size(); ++i)
+    {
+        if (strCommand[i] != '%')
+            continue;
+        if (strCommand[i + 1] == '%')
+        {
+            ++i;
+            continue;
+        }
+        if (!IsFieldCode(strCommand[i + 1]))
+            continue;
+        const bool bQuoted = i > 0 && strCommand[i - 1] == '"' && i + 2 < strCommand.size() && strCommand[i + 2] == '"';
+        nCut = bQuoted ? i - 1 : i;
+        break;
+    }
+
+    std::vector<std::string> raw;
+    if (!SplitCommand(strCommand.substr(0, nCut), raw))
+        return {};
+    std::vector<std::string> args;
+    for (const auto& strArg : raw)
+    {
+        std::string strExpanded = ExpandRemainingCodes(strArg);
+        if (!strExpanded.empty() || strArg.empty())
+            args.push_back(std::move(strExpanded));
+    }
+    if (args.empty() || args.front().empty())
+        return {};
+    args.push_back(strTarget);
+    return args;
+}
+
+int OpenUrl(const std::string& strTarget)
+{
+    const int nDesktop = OpenWithDesktop(strTarget);
+    if (ShellSucceeded(nDesktop) || strTarget.empty() || strTarget.front() == '-')
+        return nDesktop;
+
+    // The fallback starts the registered web browser directly, as the class of web pages names it.
+    std::string strCommand;
+    if (ReadDefaultCommand("text/html", SDesktopDirs::FromEnvironment(), strCommand) != 0)
+        return nDesktop;
+    const auto args = BuildOpenArguments(strCommand, strTarget);
+    if (args.empty())
+        return nDesktop;
+    return StartProgram(args, std::chrono::milliseconds::zero());
+}
+
+} // namespace platform
