@@ -1,0 +1,41 @@
+#include "BalloonGeometry.h"
+
+CBalloonGeometry::CBalloonGeometry(const QRect& rcClient)
+{
+    const int nLeft = rcClient.x();
+    const int nTop = rcClient.y();
+    const int nRight = nLeft + rcClient.width();
+    const int nBottom = nTop + rcClient.height();
+
+    const int nWidth = nRight - (nLeft + kPointerRoom);
+    const int nHeight = nBottom - nTop;
+    const int nHalfA = static_cast<int>(nWidth * 0.5 * kInscribedRatio);
+    const int nHalfB = static_cast<int>(nHeight * 0.5 * kInscribedRatio);
+    m_text = {nWidth / 2 - nHalfA + kPointerRoom, nHeight / 2 - nHalfB, nWidth / 2 + nHalfA + kPointerRoom,
+              nHeight / 2 + nHalfB};
+
+    m_body = {nLeft + kPointerRoom, nTop, nRight, nBottom};
+
+    const int nMiddle = nBottom / 2;
+    m_pointer = QPolygon({QPoint(nLeft, nMiddle - kPointerRise),
+                          QPoint(nLeft + kPointerLength, nMiddle - kPointerHalfBase),
+                          QPoint(nLeft + kPointerLength, nMiddle + kPointerHalfBase)});
+}
+
+QRegion CBalloonGeometry::Region() const
+{
+    const QRect rcBody = m_body.ToRect();
+    if (rcBody.isEmpty())
+        return {};
+    return QRegion(rcBody, QRegion::Ellipse).united(QRegion(m_pointer, Qt::OddEvenFill));
+}
+
+QRegion CBalloonGeometry::FrameOf(const QRegion& region, int nWidth, int nHeight)
+{
+    QRegion inner = region;
+    inner &= region.translated(nWidth, 0);
+    inner &= region.translated(-nWidth, 0);
+    inner &= region.translated(0, nHeight);
+    inner &= region.translated(0, -nHeight);
+    return region.subtracted(inner);
+}

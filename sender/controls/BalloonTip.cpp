@@ -1,0 +1,206 @@
+#include "BalloonTip.h"
+
+#include "LinkOpener.h"
+
+#include "platform/Message.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace
+{
+
+// Fonts are asked for by their cell height (ascent + descent), as the dialogs were designed;
+// Qt sizes fonts by their em, so the em that gives that cell is worked out from the face.
+QFont FontWithCellHeight(const std::string& strFace, int nCellHeight)
+{
+    constexpr int kReferencePixels = 100;
+    QFont font(QString::fromStdString(strFace));
+    font.setPixelSize(kReferencePixels);
+    const QFontMetricsF metrics(font);
+    const double dCell = metrics.ascent() + metrics.descent();
+    const int nPixels = dCell > 0 ? qRound(nCellHeight * kReferencePixels / dCell) : nCellHeight;
+    font.setPixelSize(qMax(1, nPixels));
+    return font;
+}
+
+} // namespace
+
+CBalloonTip::CBalloonTip()
+    : m_geometry(std::in_place, QRect(0, 0, kDefaultWidth, kDefaultHeight))
+{
+}
+
+CBalloonTip::~CBalloonTip()
+{
+    if (m_bCreated && QCoreApplication::instance() != nullptr)
+        QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool CBalloonTip::CreateBalloon(QWidget* pParent)
+{
+    if (m_bCreated)
+        return true;
+    m_geometry.emplace(QRect(0, 0, m_nWidth, m_nHeight));
+    const QRegion shape = m_geometry->Region();
+    if (shape.isEmpty())
+    {
+        platform::ShowMessage(CLinkOpener::ApplicationTitle(), kCombineError);
+        return false;
+    }
+
+    // A pop-up owned by the dialog: above it, never activated, no frame of the window manager.
+    setParent(pParent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    resize(m_nWidth, m_nHeight);
+    setMask(shape);
+    m_font = FontWithCellHeight(m_strFontFace, m_nFontHeight);
+
+    m_pOwner = pParent;
+    m_bCreated = true;
+    QCoreApplication::instance()->installEventFilter(this);
+    return true;
+}
+
+void CBalloonTip::AddControlTip(QWidget* pControl, const std::string& strText, const QColor& colour)
+{
+    const bool bNew = m_state.FindTip(pControl) == nullptr;
+    m_state.AddTip(pControl, pControl, strText, colour);
+    if (bNew && pControl != nullptr)
+    {
+        // The pointer only identifies the control; once it is gone, nothing may match it.
+        connect(pControl, &QObject::destroyed, this, [this, pControl] { m_state.ForgetWindow(pControl); });
+    }
+}
+
+QWidget* CBalloonTip::CurrentControl() const
+{
+    // The handle is one of the registered controls (or none); ForgetWindow clears it before it dangles.
+    return static_cast<QWidget*>(const_cast<void*>(m_state.CurrentControl()));
+}
+
+CBalloonTip::ETextLayout CBalloonTip::TextLayout() const
+{
+    const QFontMetrics metrics(m_font);
+    const int nTextWidth = metrics.horizontalAdvance(QString::fromStdString(m_state.CurrentText()));
+    return nTextWidth < m_geometry->TextRect().ToRect().width() ? ETextLayout::SingleLine : ETextLayout::Wrapped;
+}
+
+void CBalloonTip::RelayEvent(QObject* pReceiver, QEvent* pEvent)
+{
+    switch (pEvent->type())
+    {
+    case QEvent::KeyPress:
+        if (m_state.KeyOrButton(isVisible()) == CBalloonTipState::EAction::Hide)
+            hide();
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    {
+        const auto button = static_cast<QMouseEvent*>(pEvent)->button();
+        if ((button == Qt::LeftButton || button == Qt::RightButton) &&
+            m_state.KeyOrButton(isVisible()) == CBalloonTipState::EAction::Hide)
+            hide();
+        break;
+    }
+    case QEvent::MouseMove:
+    {
+        const QPoint ptGlobal = static_cast<QMouseEvent*>(pEvent)->globalPosition().toPoint();
+        const bool bFocused = QApplication::activeWindow() != nullptr;
+        const QWidget* pUnder = QApplication::widgetAt(ptGlobal);
+        switch (m_state.MouseMove(bFocused, pReceiver, pUnder))
+        {
+        case CBalloonTipState::EAction::Hide:
+            hide();
+            break;
+        case CBalloonTipState::EAction::Show:
+            ShowAt(ptGlobal);
+            break;
+        case CBalloonTipState::EAction::None:
+            break;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void CBalloonTip::ShowAt(const QPoint& ptGlobal)
+{
+    // The balloon stays where the mouse first came onto the control while it is shown.
+    setGeometry(ptGlobal.x(), ptGlobal.y(), m_nWidth, m_nHeight);
+    raise();
+    show();
+    update();
+}
+
+bool CBalloonTip::IsAddressee(QWidget* pWidget, QEvent* pEvent) const
+{
+    if (pEvent->type() != QEvent::MouseMove)
+        return true;
+    // A move reaches the held widget, or else the innermost widget under the mouse; the copies
+    // Qt hands on to the parents are not moves of their own.
+    if (QWidget* pGrabber = QWidget::mouseGrabber())
+        return pGrabber == pWidget;
+    const QPoint ptGlobal = static_cast<QMouseEvent*>(pEvent)->globalPosition().toPoint();
+    return QApplication::widgetAt(ptGlobal) == pWidget;
+}
+
+bool CBalloonTip::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    switch (pEvent->type())
+    {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        break;
+    default:
+        return false;
+    }
+    if (!m_bCreated || m_pOwner == nullptr || !pWatched->isWidgetType())
+        return false;
+    auto* pWidget = static_cast<QWidget*>(pWatched);
+    // Only the input of the dialog's own window (and of the balloon over it) is the balloon's concern.
+    if (pWidget != this && pWidget->window() != m_pOwner->window())
+        return false;
+    if (IsAddressee(pWidget, pEvent))
+        RelayEvent(pWidget, pEvent);
+    return false;
+}
+
+void CBalloonTip::paintEvent(QPaintEvent*)
+{
+    const QRegion shape = m_geometry->Region();
+    if (shape.isEmpty())
+        return;
+    QPainter painter(this);
+    for (const QRect& rc : shape)
+        painter.fillRect(rc, FillColour());
+    for (const QRect& rc : CBalloonGeometry::FrameOf(shape, kFrameWidth, kFrameHeight))
+        painter.fillRect(rc, FrameColour());
+
+    painter.setFont(m_font);
+    painter.setPen(m_state.TextColour());
+    const QRect rcText = m_geometry->TextRect().ToRect();
+    painter.setClipRect(rcText);
+    const QString strText = QString::fromStdString(m_state.CurrentText());
+    if (TextLayout() == ETextLayout::SingleLine)
+        painter.drawText(rcText, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, strText);
+    else
+        painter.drawText(rcText, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, strText);
+}
+
+void CBalloonTip::resizeEvent(QResizeEvent* pEvent)
+{
+    // The shape follows the size.
+    m_geometry.emplace(rect());
+    if (m_bCreated)
+        setMask(m_geometry->Region());
+    QWidget::resizeEvent(pEvent);
+}

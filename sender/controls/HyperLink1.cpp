@@ -1,0 +1,272 @@
+#include "HyperLink1.h"
+
+#include "LinkOpener.h"
+#include "TextFit.h"
+
+#include "platform/Shell.h"
+
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace
+{
+
+constexpr const char* kOpenErrorPrefix = "Can't open link:\n\n";
+
+// The hand is loaded once, by the first link that wants it, and then serves every link.
+bool g_bHandCursorLoaded = false;
+
+} // namespace
+
+CHyperLink1::CHyperLink1(QWidget* pParent)
+    : QLabel(pParent)
+{
+    // A label is not a tab stop; it takes the focus only when a press gives it (LinkFocusOnPress).
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+CHyperLink1::~CHyperLink1() = default;
+
+void CHyperLink1::Attach()
+{
+    m_bAttached = true;
+    if (m_strTarget.empty())
+        m_strTarget = text().toStdString();
+    if (text().isEmpty())
+        setText(QString::fromStdString(m_strTarget));
+
+    QFont linkFont = font();
+    linkFont.setUnderline((m_state.Style() & LinkUnderline) != 0);
+    m_linkFont = linkFont;
+    setFont(m_linkFont);
+    FitToText();
+
+    if ((m_state.Style() & LinkKeepCursor) == 0)
+        LoadHandCursor();
+    UpdateCursor();
+    setToolTip(QString::fromStdString(m_strTarget));
+}
+
+void CHyperLink1::SetTarget(const std::string& strTarget)
+{
+    m_strTarget = strTarget;
+    if (!m_bAttached)
+        return;
+    // Held back from painting while it changes size, so that it never shows half-updated.
+    setUpdatesEnabled(false);
+    FitToText();
+    setToolTip(QString::fromStdString(m_strTarget));
+    setUpdatesEnabled(true);
+}
+
+bool CHyperLink1::AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApply eApply)
+{
+    if (!m_state.AlterStyle(uRemove, uAdd))
+        return false;
+    if (eApply == EApply::Later || !m_bAttached)
+        return true;
+
+    if (((uRemove | uAdd) & LinkUnderline) != 0)
+    {
+        QFont linkFont = font();
+        linkFont.setUnderline((m_state.Style() & LinkUnderline) != 0);
+        ApplyLinkFont(linkFont);
+    }
+    if ((uAdd & LinkFitText) != 0)
+        FitToText();
+    if ((uRemove & LinkHoverTint) != 0)
+        update();
+    return true;
+}
+
+void CHyperLink1::ApplyLinkFont(const QFont& font)
+{
+    setUpdatesEnabled(false);
+    m_linkFont = font;
+    setFont(m_linkFont);
+    FitToText();
+    setUpdatesEnabled(true);
+    update();
+}
+
+void CHyperLink1::FitToText()
+{
+    if (!m_bAttached || (m_state.Style() & LinkFitText) == 0)
+        return;
+    const QFontMetrics metrics(m_linkFont);
+    const QSize sizeText(metrics.horizontalAdvance(text()), metrics.height());
+    const QRect rcFit = FitRectToText(geometry(), sizeText, alignment());
+    // The frame, if any, comes on top of the text.
+    const int nBorderWidth = width() - contentsRect().width();
+    const int nBorderHeight = height() - contentsRect().height();
+    setGeometry(rcFit.x(), rcFit.y(), rcFit.width() + nBorderWidth, rcFit.height() + nBorderHeight);
+    update();
+}
+
+void CHyperLink1::OpenTarget()
+{
+    const int nResult = OpenWithShell(m_strTarget);
+    if (platform::ShellSucceeded(nResult))
+    {
+        m_state.Opened(true);
+        update();
+        return;
+    }
+    ShowOpenError(nResult);
+}
+
+int CHyperLink1::OpenWithShell(const std::string& strTarget)
+{
+    return CLinkOpener::Open(strTarget, CLinkOpener::EFallback::Browser);
+}
+
+void CHyperLink1::ShowOpenError(int nCode)
+{
+    CLinkOpener::ShowError(kOpenErrorPrefix, nCode);
+}
+
+void CHyperLink1::LoadHandCursor()
+{
+    g_bHandCursorLoaded = true;
+}
+
+bool CHyperLink1::IsHandCursorLoaded()
+{
+    return g_bHandCursorLoaded;
+}
+
+QColor CHyperLink1::CurrentColour() const
+{
+    switch (m_state.Tint())
+    {
+    case CLinkState::ETint::Hover:
+        return HoverColour();
+    case CLinkState::ETint::Focus:
+        return FocusColour();
+    case CLinkState::ETint::Visited:
+        return VisitedColour();
+    case CLinkState::ETint::Link:
+        break;
+    }
+    return LinkColour();
+}
+
+void CHyperLink1::paintEvent(QPaintEvent*)
+{
+    // No background: the dialog shows through, as behind any label.
+    QPainter painter(this);
+    drawFrame(&painter);
+    painter.setFont(font());
+    painter.setPen(CurrentColour());
+    int nFlags = static_cast<int>(alignment());
+    if (wordWrap())
+        nFlags |= Qt::TextWordWrap;
+    painter.drawText(contentsRect(), nFlags, text());
+}
+
+void CHyperLink1::HoverChanged(CLinkState::EHoverChange eChange)
+{
+    // The mouse is held while hovering, so that the move that leaves the label reaches it.
+    switch (eChange)
+    {
+    case CLinkState::EHoverChange::Entered:
+        update();
+        if (isVisible())
+            grabMouse();
+        break;
+    case CLinkState::EHoverChange::Left:
+        if (QWidget::mouseGrabber() == this)
+            releaseMouse();
+        update();
+        break;
+    case CLinkState::EHoverChange::None:
+        break;
+    }
+}
+
+void CHyperLink1::mouseMoveEvent(QMouseEvent* pEvent)
+{
+    HoverChanged(m_state.MouseMoved(rect().contains(pEvent->position().toPoint())));
+    UpdateCursor();
+    pEvent->accept();
+}
+
+void CHyperLink1::leaveEvent(QEvent* pEvent)
+{
+    HoverChanged(m_state.MouseLeft());
+    QLabel::leaveEvent(pEvent);
+}
+
+void CHyperLink1::enterEvent(QEnterEvent* pEvent)
+{
+    UpdateCursor();
+    QLabel::enterEvent(pEvent);
+}
+
+void CHyperLink1::mousePressEvent(QMouseEvent* pEvent)
+{
+    if (pEvent->button() != Qt::LeftButton)
+    {
+        QLabel::mousePressEvent(pEvent);
+        return;
+    }
+    const auto actions = m_state.PressActions();
+    if (actions.bTakeFocus)
+        setFocus(Qt::MouseFocusReason);
+    if (actions.bOpen)
+        OpenTarget();
+    m_state.Pressed();
+    pEvent->accept();
+}
+
+void CHyperLink1::mouseReleaseEvent(QMouseEvent* pEvent)
+{
+    if (pEvent->button() != Qt::LeftButton)
+    {
+        QLabel::mouseReleaseEvent(pEvent);
+        return;
+    }
+    if (m_state.ReleaseOpens())
+        OpenTarget();
+    pEvent->accept();
+}
+
+void CHyperLink1::focusInEvent(QFocusEvent* pEvent)
+{
+    m_state.FocusGained();
+    update();
+    QLabel::focusInEvent(pEvent);
+}
+
+void CHyperLink1::focusOutEvent(QFocusEvent* pEvent)
+{
+    // Losing the focus ends the hover too; the mouse is held exactly while hovering.
+    const bool bWasHovering = m_state.IsHovering();
+    m_state.FocusLost();
+    if (bWasHovering && QWidget::mouseGrabber() == this)
+        releaseMouse();
+    update();
+    QLabel::focusOutEvent(pEvent);
+}
+
+void CHyperLink1::keyPressEvent(QKeyEvent* pEvent)
+{
+    if (pEvent->key() == Qt::Key_Space)
+    {
+        OpenTarget();
+        pEvent->accept();
+        return;
+    }
+    QLabel::keyPressEvent(pEvent);
+}
+
+void CHyperLink1::UpdateCursor()
+{
+    if (g_bHandCursorLoaded)
+        setCursor(Qt::PointingHandCursor);
+}
