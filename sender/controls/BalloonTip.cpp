@@ -111,7 +111,7 @@ void CBalloonTip::RelayEvent(QObject* pReceiver, QEvent* pEvent)
     {
         const QPoint ptGlobal = static_cast<QMouseEvent*>(pEvent)->globalPosition().toPoint();
         const bool bFocused = QApplication::activeWindow() != nullptr;
-        const QWidget* pUnder = QApplication::widgetAt(ptGlobal);
+        const QWidget* pUnder = WindowUnderMouse(ptGlobal);
         switch (m_state.MouseMove(bFocused, pReceiver, pUnder))
         {
         case CBalloonTipState::EAction::Hide:
@@ -130,6 +130,19 @@ void CBalloonTip::RelayEvent(QObject* pReceiver, QEvent* pEvent)
     }
 }
 
+QWidget* CBalloonTip::WindowUnderMouse(const QPoint& ptGlobal) const
+{
+    QWidget* pUnder = QApplication::widgetAt(ptGlobal);
+    if (pUnder != this || Shape().contains(mapFromGlobal(ptGlobal)))
+        return pUnder;
+    // Outside its shape the balloon is no window at all: what lies there is the dialog beneath
+    // (where the window system's own lookup does not honour the shape).
+    if (m_pOwner == nullptr || !m_pOwner->rect().contains(m_pOwner->mapFromGlobal(ptGlobal)))
+        return nullptr;
+    QWidget* pChild = m_pOwner->childAt(m_pOwner->mapFromGlobal(ptGlobal));
+    return pChild != nullptr ? pChild : m_pOwner.data();
+}
+
 void CBalloonTip::ShowAt(const QPoint& ptGlobal)
 {
     // The balloon stays where the mouse first came onto the control while it is shown.
@@ -139,16 +152,18 @@ void CBalloonTip::ShowAt(const QPoint& ptGlobal)
     update();
 }
 
-bool CBalloonTip::IsAddressee(QWidget* pWidget, QEvent* pEvent) const
+bool CBalloonTip::IsNewMove(QEvent* pEvent)
 {
     if (pEvent->type() != QEvent::MouseMove)
         return true;
-    // A move reaches the held widget, or else the innermost widget under the mouse; the copies
-    // Qt hands on to the parents are not moves of their own.
-    if (QWidget* pGrabber = QWidget::mouseGrabber())
-        return pGrabber == pWidget;
-    const QPoint ptGlobal = static_cast<QMouseEvent*>(pEvent)->globalPosition().toPoint();
-    return QApplication::widgetAt(ptGlobal) == pWidget;
+    // A move first reaches the innermost widget (or the one holding the mouse); the copies Qt
+    // hands on to its parents carry the same time and place and are not moves of their own.
+    const auto* pMove = static_cast<QMouseEvent*>(pEvent);
+    const SMoveStamp stamp{pMove->timestamp(), pMove->globalPosition().toPoint()};
+    if (m_lastMove && *m_lastMove == stamp)
+        return false;
+    m_lastMove = stamp;
+    return true;
 }
 
 bool CBalloonTip::eventFilter(QObject* pWatched, QEvent* pEvent)
@@ -169,7 +184,7 @@ bool CBalloonTip::eventFilter(QObject* pWatched, QEvent* pEvent)
     // Only the input of the dialog's own window (and of the balloon over it) is the balloon's concern.
     if (pWidget != this && pWidget->window() != m_pOwner->window())
         return false;
-    if (IsAddressee(pWidget, pEvent))
+    if (IsNewMove(pEvent))
         RelayEvent(pWidget, pEvent);
     return false;
 }

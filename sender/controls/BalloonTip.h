@@ -77,13 +77,22 @@ protected:
     void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
-    [[nodiscard]] bool IsAddressee(QWidget* pWidget, QEvent* pEvent) const;
+    struct SMoveStamp
+    {
+        quint64 uTimestamp = 0;
+        QPoint ptGlobal;
+        bool operator==(const SMoveStamp&) const = default;
+    };
+
+    [[nodiscard]] bool IsNewMove(QEvent* pEvent);
     void ShowAt(const QPoint& ptGlobal);
+    [[nodiscard]] QWidget* WindowUnderMouse(const QPoint& ptGlobal) const;
 
     QPointer<QWidget> m_pOwner;
     bool m_bCreated = false;
     CBalloonTipState m_state;
     std::optional<CBalloonGeometry> m_geometry;
+    std::optional<SMoveStamp> m_lastMove;
     QFont m_font;
     int m_nWidth = kDefaultWidth;
     int m_nHeight = kDefaultHeight;

@@ -42,6 +42,8 @@ void CTintedStatic::paintEvent(QPaintEvent*)
         option.fontMetrics = QFontMetrics(m_font);
         option.text = text();
         option.textColor = m_textColour;
+        // Some styles take the title's colour from the palette rather than from textColor.
+        option.palette.setColor(QPalette::WindowText, m_textColour);
         option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
         option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         option.lineWidth = 1;
