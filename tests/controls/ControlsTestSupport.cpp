@@ -1,0 +1,109 @@
+#include "ControlsTestSupport.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <QTest>
+#include <QWindow>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace
+{
+
+QWindow* WindowOf(QWidget* pWidget, QPoint& pt)
+{
+    QWidget* pWindow = pWidget->window();
+    pt = pWidget->mapTo(pWindow, pt);
+    return pWindow->windowHandle();
+}
+
+} // namespace
+
+CControlsTestBase::CControlsTestBase()
+    : m_pDialog(std::make_unique<QWidget>())
+{
+    static int s_nCount = 0;
+    m_log = std::filesystem::temp_directory_path() /
+            ("controls-" + std::to_string(::getpid()) + "-" + std::to_string(++s_nCount) + ".log");
+    std::filesystem::remove(m_log);
+    ::setenv("VELLUM_MESSAGE_LOG", m_log.c_str(), 1);
+    CLinkOpener::Replace([this](const std::string& strTarget, CLinkOpener::EFallback eFallback) {
+        m_opened.push_back({strTarget, eFallback});
+        return m_nOpenResult;
+    });
+    m_pDialog->setGeometry(100, 100, 400, 300);
+}
+
+CControlsTestBase::~CControlsTestBase()
+{
+    m_pDialog.reset();
+    CLinkOpener::Replace(nullptr);
+    ::unsetenv("VELLUM_MESSAGE_LOG");
+    std::filesystem::remove(m_log);
+}
+
+void CControlsTestBase::ShowDialog()
+{
+    m_pDialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pDialog.get()));
+}
+
+void CControlsTestBase::MoveMouse(QWidget* pWidget, QPoint pt) const
+{
+    QWindow* pWindow = WindowOf(pWidget, pt);
+    QTest::mouseMove(pWindow, pt);
+}
+
+void CControlsTestBase::PressMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button) const
+{
+    QWindow* pWindow = WindowOf(pWidget, pt);
+    QTest::mousePress(pWindow, button, {}, pt);
+}
+
+void CControlsTestBase::ReleaseMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button) const
+{
+    QWindow* pWindow = WindowOf(pWidget, pt);
+    QTest::mouseRelease(pWindow, button, {}, pt);
+}
+
+void CControlsTestBase::ClickMouse(QWidget* pWidget, QPoint pt) const
+{
+    PressMouse(pWidget, pt);
+    ReleaseMouse(pWidget, pt);
+}
+
+void CControlsTestBase::PressKey(Qt::Key key) const
+{
+    QTest::keyClick(m_pDialog->windowHandle(), key);
+}
+
+std::vector<std::string> CControlsTestBase::MessageLines() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_log);
+    std::string strLine;
+    while (std::getline(in, strLine))
+        lines.push_back(strLine);
+    return lines;
+}
+
+QRect PixelsOfColour(const QImage& image, const QColor& colour, int nTolerance)
+{
+    QRect rcBox;
+    for (int y = 0; y < image.height(); ++y)
+    {
+        for (int x = 0; x < image.width(); ++x)
+        {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - colour.red()) <= nTolerance &&
+                std::abs(pixel.green() - colour.green()) <= nTolerance &&
+                std::abs(pixel.blue() - colour.blue()) <= nTolerance)
+                rcBox |= QRect(x, y, 1, 1);
+        }
+    }
+    return rcBox;
+}
