@@ -1,0 +1,198 @@
+#include "TcpSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace platform
+{
+
+namespace
+{
+
+using std::chrono::milliseconds;
+
+// Milliseconds left until the deadline, for poll(); 0 once it has passed.
+int MillisecondsUntil(CTcpSocket::Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - CTcpSocket::Clock::now()).count();
+    constexpr long long kMaxPollMs = 24LL * 3600 * 1000;
+    return static_cast<int>(std::clamp<long long>(left, 0, kMaxPollMs));
+}
+
+// Waits until the descriptor is ready for the events or the deadline passes.
+// Returns the poll result: > 0 ready (or in error, which the next call reports), 0 timed out, < 0 failed.
+int WaitFor(int fd, short nEvents, CTcpSocket::Clock::time_point deadline)
+{
+    for (;;)
+    {
+        pollfd pfd = {fd, nEvents, 0};
+        const int nReady = ::poll(&pfd, 1, MillisecondsUntil(deadline));
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady == 0 && CTcpSocket::Clock::now() < deadline)
+            continue; // poll() rounds down to whole milliseconds
+        return nReady;
+    }
+}
+
+struct AddrInfoDeleter
+{
+    void operator()(addrinfo* p) const { ::freeaddrinfo(p); }
+};
+
+} // namespace
+
+CTcpSocket::~CTcpSocket() { Close(); }
+
+void CTcpSocket::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+EConnectStatus CTcpSocket::Connect(const std::string& strHost, int nPort, milliseconds limit)
+{
+    Close();
+    const auto deadline = Clock::now() + limit;
+
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+    addrinfo* pList = nullptr;
+    const std::string strPort = std::to_string(nPort);
+    if (::getaddrinfo(strHost.c_str(), strPort.c_str(), &hints, &pList) != 0 || pList == nullptr)
+    {
+        // AI_ADDRCONFIG hides loopback addresses on a host with no other interface; ask again without it.
+        hints.ai_flags = AI_NUMERICSERV;
+        if (::getaddrinfo(strHost.c_str(), strPort.c_str(), &hints, &pList) != 0 || pList == nullptr)
+            return EConnectStatus::CannotResolve;
+    }
+    const std::unique_ptr<addrinfo, AddrInfoDeleter> list(pList);
+
+    EConnectStatus eStatus = EConnectStatus::CannotCreate;
+    for (const addrinfo* pAddr = list.get(); pAddr != nullptr; pAddr = pAddr->ai_next)
+    {
+        const int fd = ::socket(pAddr->ai_family, pAddr->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                pAddr->ai_protocol);
+        if (fd < 0)
+            continue;
+        eStatus = EConnectStatus::CannotConnect;
+        int nError = 0;
+        if (::connect(fd, pAddr->ai_addr, pAddr->ai_addrlen) != 0)
+        {
+            nError = errno;
+            if (nError == EINPROGRESS || nError == EINTR)
+            {
+                const int nReady = WaitFor(fd, POLLOUT, deadline);
+                socklen_t nLen = sizeof(nError);
+                if (nReady == 0)
+                    nError = ETIMEDOUT;
+                else if (nReady < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nLen) != 0)
+                    nError = errno;
+            }
+        }
+        if (nError == 0)
+        {
+            // Commands are small and each waits for its reply; sending them at once saves a round trip.
+            const int nOn = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof(nOn));
+            m_fd = fd;
+            return EConnectStatus::Connected;
+        }
+        ::close(fd);
+        if (Clock::now() >= deadline)
+            return EConnectStatus::TimedOut;
+    }
+    return eStatus;
+}
+
+ESocketStatus CTcpSocket::SendAll(std::string_view data, milliseconds idleLimit)
+{
+    if (m_fd < 0)
+        return ESocketStatus::Failed;
+    while (!data.empty())
+    {
+        // MSG_NOSIGNAL: a peer that has closed gives EPIPE here instead of killing the process.
+        const ssize_t nSent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (nSent > 0)
+        {
+            data.remove_prefix(static_cast<std::size_t>(nSent));
+            continue;
+        }
+        if (nSent < 0 && errno == EINTR)
+            continue;
+        if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        {
+            const int nReady = WaitFor(m_fd, POLLOUT, Clock::now() + idleLimit);
+            if (nReady == 0)
+                return ESocketStatus::TimedOut;
+            if (nReady < 0)
+                return ESocketStatus::Failed;
+            continue; // POLLERR / POLLHUP show up as an error of the next send()
+        }
+        return (errno == EPIPE || errno == ECONNRESET) ? ESocketStatus::Closed : ESocketStatus::Failed;
+    }
+    return ESocketStatus::Ok;
+}
+
+ESocketStatus CTcpSocket::Receive(char* pBuffer, std::size_t nCapacity, std::size_t& nReceived,
+                                  Clock::time_point deadline)
+{
+    nReceived = 0;
+    if (m_fd < 0 || nCapacity == 0)
+        return ESocketStatus::Failed;
+    for (;;)
+    {
+        const ssize_t nGot = ::recv(m_fd, pBuffer, nCapacity, 0);
+        if (nGot > 0)
+        {
+            nReceived = static_cast<std::size_t>(nGot);
+            return ESocketStatus::Ok;
+        }
+        if (nGot == 0)
+            return ESocketStatus::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno == ECONNRESET)
+            return ESocketStatus::Closed;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return ESocketStatus::Failed;
+        const int nReady = WaitFor(m_fd, POLLIN, deadline);
+        if (nReady == 0)
+            return ESocketStatus::TimedOut;
+        if (nReady < 0)
+            return ESocketStatus::Failed;
+    }
+}
+
+std::string CTcpSocket::LocalAddressLiteral() const
+{
+    sockaddr_storage local = {};
+    socklen_t nLen = sizeof(local);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (m_fd >= 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &nLen) == 0)
+    {
+        if (local.ss_family == AF_INET
+            && ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof(text)))
+            return std::string("[") + text + "]";
+        // RFC 5321 4.1.3: an IPv6 address literal carries the tag "IPv6:".
+        if (local.ss_family == AF_INET6
+            && ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof(text)))
+            return std::string("[IPv6:") + text + "]";
+    }
+    return "[127.0.0.1]";
+}
+
+} // namespace platform

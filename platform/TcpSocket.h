@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// A TCP client connection for line protocols (the mail link). Blocking in use, but every
+// wait is bounded: connecting, each send and each receive take a time limit, so a peer
+// that stops answering can never hold the caller forever. A peer that has gone away makes
+// the call fail; it never raises SIGPIPE.
+namespace platform
+{
+
+enum class EConnectStatus
+{
+    Connected,
+    CannotResolve, // the host name has no address
+    CannotCreate,  // no socket could be made (out of descriptors, no IP stack)
+    CannotConnect, // every address refused or was unreachable
+    TimedOut,
+};
+
+enum class ESocketStatus
+{
+    Ok,
+    Closed, // the peer ended the connection
+    TimedOut,
+    Failed,
+};
+
+class CTcpSocket
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CTcpSocket() = default;
+    CTcpSocket(const CTcpSocket&) = delete;
+    CTcpSocket& operator=(const CTcpSocket&) = delete;
+    ~CTcpSocket();
+
+    // Resolves the host (name, IPv4 or IPv6 address) and tries its addresses in order
+    // until one accepts; the limit covers all of them together.
+    [[nodiscard]] EConnectStatus Connect(const std::string& strHost, int nPort, std::chrono::milliseconds limit);
+
+    // Sends every byte or fails. The limit bounds each wait for room in the send buffer,
+    // so a slow but moving peer is fine and a stalled one is not.
+    [[nodiscard]] ESocketStatus SendAll(std::string_view data, std::chrono::milliseconds idleLimit);
+
+    // Receives at least one byte (up to nCapacity) unless the deadline passes first.
+    [[nodiscard]] ESocketStatus Receive(char* pBuffer, std::size_t nCapacity, std::size_t& nReceived,
+                                        Clock::time_point deadline);
+
+    // The local end as an address literal for a mail greeting: "[192.0.2.1]" or "[IPv6:::1]".
+    std::string LocalAddressLiteral() const;
+
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace platform
