@@ -1,0 +1,26 @@
+#include "MailSyntax.h"
+
+#include <algorithm>
+
+bool HoldsLineBreakOrNul(std::string_view strText)
+{
+    return strText.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool IsUnsafeAddress(std::string_view strAddress)
+{
+    return std::any_of(strAddress.begin(), strAddress.end(), [](char ch) {
+        const auto uch = static_cast<unsigned char>(ch);
+        return uch < 0x20 || uch == 0x7F || ch == ' ' || ch == '<' || ch == '>';
+    });
+}
+
+bool IsPlainDomain(std::string_view strName)
+{
+    return !strName.empty() && strName.front() != '.' && strName.back() != '.'
+        && strName.find("..") == std::string_view::npos
+        && std::all_of(strName.begin(), strName.end(), [](char ch) {
+               return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-'
+                   || ch == '.';
+           });
+}

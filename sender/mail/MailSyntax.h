@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string_view>
+
+// Small checks on texts that go into header lines and commands.
+
+// CR, LF or NUL: any of them would end a header line or a command early.
+bool HoldsLineBreakOrNul(std::string_view strText);
+
+// An address is written between "<" and ">": it may hold no blank, no "<" or ">" and no
+// control character.
+bool IsUnsafeAddress(std::string_view strAddress);
+
+// Letters, digits, "-" and "." in non-empty labels: a name that can stand as a domain in a
+// greeting or a Message-ID.
+bool IsPlainDomain(std::string_view strName);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// Reading one SMTP reply (RFC 5321 4.2) out of the bytes received so far. A reply is one or
+// more lines; every line but the last has "-" after its code ("250-first"), the last has a
+// blank or nothing ("250 done"). The socket code only feeds bytes; this decides.
+
+// RFC 5321 4.5.3.1.5 allows 512 octets a line; servers exceed it, so the caps are generous
+// but finite: a peer cannot make the client hold an endless reply.
+constexpr std::size_t kMaxReplyLineBytes = 4096;
+constexpr std::size_t kMaxReplyBytes = 65536;
+
+enum class EReplyStatus
+{
+    Incomplete, // the final line has not arrived yet
+    Complete,
+    TooLong, // a line or the whole reply is over its cap
+};
+
+struct CSmtpReply
+{
+    EReplyStatus m_eStatus = EReplyStatus::Incomplete;
+    // The final line's code; 0 when its first three characters are not digits.
+    int m_nCode = 0;
+    // How many bytes the complete reply took; what follows belongs to the next reply.
+    std::size_t m_nLength = 0;
+};
+
+// Lines end with CR LF; a bare LF is taken as a line end too.
+CSmtpReply ParseSmtpReply(std::string_view bytes);

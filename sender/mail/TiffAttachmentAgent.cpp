@@ -1,0 +1,89 @@
+#include "TiffAttachmentAgent.h"
+
+#include "Base64Codec.h"
+#include "platform/BinaryFile.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string_view>
+
+namespace
+{
+
+// 54 bytes make 72 Base64 characters: a line well inside the 76 that RFC 2045 allows.
+constexpr std::size_t kBytesPerLine = 54;
+constexpr std::size_t kCharsPerLine = kBytesPerLine / 3 * 4;
+constexpr std::string_view kCrLf = "\r\n";
+// Longest name and longest extension kept from a path, as the old path splitter kept them.
+constexpr std::size_t kMaxNamePart = 255;
+
+// The file name of a path with its drive and directories removed, either separator accepted.
+std::string FileNameOf(std::string_view strPath)
+{
+    if (strPath.size() >= 2 && strPath[1] == ':')
+        strPath.remove_prefix(2);
+    const auto nSlash = strPath.find_last_of("/\\");
+    if (nSlash != std::string_view::npos)
+        strPath.remove_prefix(nSlash + 1);
+    const auto nDot = strPath.find_last_of('.');
+    const std::string_view strName = strPath.substr(0, nDot);
+    const std::string_view strExtension = nDot == std::string_view::npos ? std::string_view() : strPath.substr(nDot);
+    return std::string(strName.substr(0, kMaxNamePart)) + std::string(strExtension.substr(0, kMaxNamePart));
+}
+
+// A name with control characters would end its header line early and start another.
+bool IsSafeHeaderText(std::string_view strText)
+{
+    return std::none_of(strText.begin(), strText.end(),
+                        [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
+}
+
+} // namespace
+
+std::string CTiffAttachmentAgent::GetContentType() { return "image/tiff"; }
+
+std::string CTiffAttachmentAgent::BuildPartHeader(const char* pszText, const char* /*pszParams*/)
+{
+    const std::string strName = FileNameOf(pszText != nullptr ? pszText : "");
+    std::string strHeader;
+    strHeader += "Content-Type: " + GetContentType() + "; file=" + strName + "\r\n";
+    strHeader += "Content-Transfer-Encoding: base64\r\n";
+    strHeader += "Content-Disposition: attachment; filename=" + strName + "\r\n";
+    strHeader += kCrLf;
+    return strHeader;
+}
+
+bool CTiffAttachmentAgent::AppendPart(const char* pszText, const char* pszParams, std::string& strBody)
+{
+    if (pszText == nullptr || !IsSafeHeaderText(FileNameOf(pszText)))
+        return false;
+    platform::CFileReader file;
+    if (!file.Open(pszText))
+        return false;
+    strBody += BuildPartHeader(pszText, pszParams);
+    AppendEncodedFile(file, strBody);
+    file.Close();
+    return true;
+}
+
+void CTiffAttachmentAgent::AppendEncodedFile(platform::CFileReader& file, std::string& strBody)
+{
+    const std::unique_ptr<CBase64Codec> codec(new (std::nothrow) CBase64Codec);
+    if (!codec)
+        return;
+    // The body grows by whole pages; sizing it once keeps a large fax from being copied as it grows.
+    if (const auto nSize = file.Size())
+        strBody.reserve(strBody.size() + (*nSize / kBytesPerLine + 2) * (kCharsPerLine + kCrLf.size()));
+
+    std::uint8_t chunk[kBytesPerLine];
+    std::size_t nRead = 0;
+    do
+    {
+        // A read error ends the part early with the lines so far, like the end of the file.
+        nRead = file.Read(chunk, kBytesPerLine);
+        strBody += codec->Encode(chunk, static_cast<int>(nRead));
+        strBody += kCrLf;
+    } while (nRead == kBytesPerLine);
+    strBody += kCrLf;
+}
