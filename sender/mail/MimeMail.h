@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ContentAgent.h"
 #include "MimePartInfo.h"
 #include "PlainMail.h"
 

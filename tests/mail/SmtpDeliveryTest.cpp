@@ -1,0 +1,134 @@
+// Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
+// stored message Python's email package must parse strictly, attachments byte for byte.
+#include "ChildProcess.h"
+
+#include "mail/MimeMail.h"
+#include "mail/SmtpLink.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const char* const kFrom = "me@example.com";
+const char* const kGateway = "remote-printer.Bob_Smith@4930123456.fax.example";
+
+constexpr int kRasterRowBytes = 1700;
+constexpr int kRasterRows = 2200;
+
+class SmtpDeliveryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_root = fs::temp_directory_path() / ("delivery-" + std::to_string(::getpid()));
+        fs::create_directories(m_root / "c");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    // Starts the peer and returns its port, or 0.
+    int StartPeer(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", kFrom, "--to", kGateway});
+        m_peer = std::make_unique<CChildProcess>(args);
+        std::string strLine;
+        if (!m_peer->ReadLine(strLine, 30s) || strLine.rfind("PORT ", 0) != 0)
+            return 0;
+        return std::stoi(strLine.substr(5));
+    }
+
+    // Sends the message as the send operation does: connect, send, and QUIT whatever happened.
+    void Deliver(CPlainMail& mail, int nPort)
+    {
+        CSmtpLink link("", 25);
+        link.SetServer(("127.0.0.1:" + std::to_string(nPort)).c_str(), 25);
+        ASSERT_TRUE(link.Connect()) << link.m_strError;
+        EXPECT_TRUE(link.SendMail(mail)) << link.m_strError;
+        EXPECT_TRUE(link.Disconnect()) << link.m_strError;
+        EXPECT_EQ(link.m_strError, "OK");
+    }
+
+    void ExpectPeerSatisfied()
+    {
+        const std::string strReport = m_peer->ReadAll(60s);
+        EXPECT_EQ(m_peer->Wait(30s), 0) << strReport;
+        EXPECT_NE(strReport.find("DONE ok"), std::string::npos) << strReport;
+    }
+
+    fs::path m_root;
+    std::unique_ptr<CChildProcess> m_peer;
+};
+
+std::string Raster(const std::function<bool(int nX, int nY)>& fnBlack)
+{
+    std::string strRaster(std::size_t{kRasterRowBytes} * kRasterRows, '\0');
+    for (int y = 0; y < kRasterRows; ++y)
+        for (int x = 0; x < kRasterRowBytes; ++x)
+            if (fnBlack(x, y))
+                strRaster[std::size_t(y) * kRasterRowBytes + x] = 1;
+    return strRaster;
+}
+
+TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
+{
+    // Three pages as the printer leaves them: a framed page with blocks of "text", one-pixel
+    // stripes, and a white page. Pagemill turns them into c/quill1.tif to c/quill3.tif.
+    const std::string pages[] = {
+        Raster([](int x, int y) {
+            const bool bFrame = x < 20 || x >= kRasterRowBytes - 20 || y < 20 || y >= kRasterRows - 20;
+            const bool bText = y > 200 && y < 1800 && (y / 30) % 2 == 0 && (x / 7) % 5 != 0 && x > 150 && x < 1500;
+            return bFrame || bText;
+        }),
+        Raster([](int x, int) { return x % 2 == 0; }),
+        Raster([](int, int) { return false; }),
+    };
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < std::size(pages); ++i)
+    {
+        std::ofstream(m_root / "c" / ("quill." + std::to_string(i + 1)), std::ios::binary) << pages[i];
+        files.push_back((m_root / "c" / ("quill" + std::to_string(i + 1) + ".tif")).string());
+    }
+    std::ofstream(m_root / "c" / "Page.tmp", std::ios::binary) << static_cast<char>(std::size(pages) + 1);
+    CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string(), "VELLUM_MESSAGE_LOG=" + (m_root / "log").string()});
+    ASSERT_EQ(pagemill.Wait(120s), 0);
+    for (const std::string& strFile : files)
+        ASSERT_TRUE(fs::exists(strFile)) << strFile;
+
+    const int nPort = StartPeer(files);
+    ASSERT_NE(nPort, 0);
+    CMimeMail mail;
+    mail.m_strFrom = kFrom;
+    mail.AddRecipients(kGateway);
+    mail.m_strSubject = "Hi! I am: Vellum Zeru 3.1";
+    mail.m_strBody = "";
+    for (const std::string& strFile : files)
+        mail.AddPart(strFile.c_str(), AGENT_TIFF_ATTACHMENT, "");
+    Deliver(mail, nPort);
+    ExpectPeerSatisfied();
+}
+
+TEST_F(SmtpDeliveryTest, LinesBeginningWithADotArriveUnchanged)
+{
+    CPlainMail mail;
+    mail.m_strFrom = kFrom;
+    mail.AddRecipient(kGateway, "");
+    mail.m_strSubject = "dots";
+    mail.m_strBody = ".\r\nline\r\n.hidden\r\n..two\r\n. \r\nend .\r\n.";
+    // What the server keeps: the built body and the empty line in front of the end-of-data line.
+    const fs::path expected = m_root / "expected";
+    std::ofstream(expected, std::ios::binary) << mail.m_strBody << "\r\n\r\n";
+
+    const int nPort = StartPeer({"--body", expected.string()});
+    ASSERT_NE(nPort, 0);
+    Deliver(mail, nPort);
+    ExpectPeerSatisfied();
+}
+
+} // namespace

@@ -1,0 +1,390 @@
+#include "ScriptedSmtpServer.h"
+
+#include "mail/ContentAgent.h"
+#include "mail/MimeMail.h"
+#include "mail/SmtpLink.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using Script = std::vector<std::string>;
+
+const char* const kFrom = "me@example.com";
+const char* const kTo = "remote-printer.Bob@4930123.fax.example";
+
+// Limits short enough that a test never waits long, long enough for a loaded machine.
+CSmtpTimeouts TestTimeouts(std::chrono::milliseconds reply = 10s)
+{
+    CSmtpTimeouts timeouts;
+    timeouts.m_durConnect = 10s;
+    timeouts.m_durGreeting = timeouts.m_durCommand = timeouts.m_durDataStart = timeouts.m_durDataEnd = reply;
+    timeouts.m_durSend = 10s;
+    return timeouts;
+}
+
+void FillPlain(CPlainMail& mail)
+{
+    mail.m_strFrom = kFrom;
+    mail.AddRecipient(kTo, "");
+    mail.m_strSubject = "Hi! I am: test";
+    mail.m_strBody = "Hello\r\n";
+    mail.SetTimeSource([] { return std::time_t{1'800'000'000}; });
+    mail.SetMessageIdSource([](const CPlainMail&) { return std::string("<1@example.com>"); });
+}
+
+Script Join(std::initializer_list<Script> pieces)
+{
+    Script script;
+    for (const Script& piece : pieces)
+        script.insert(script.end(), piece.begin(), piece.end());
+    return script;
+}
+
+const Script kOpen = {"S: 220 mx.example ESMTP", "C: HELO *", "S: 250 mx.example"};
+const Script kEnvelope = {"C: MAIL From: <me@example.com>", "S: 250 ok",
+                          "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 250 ok"};
+const Script kData = {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 250 queued"};
+const Script kQuit = {"C: QUIT", "S: 221 bye"};
+
+struct CDialogueRow
+{
+    const char* m_pszName;
+    Script m_script;
+    bool m_bConnect;
+    bool m_bSend;
+    bool m_bDisconnect;
+    const char* m_pszError;
+};
+
+void PrintTo(const CDialogueRow& row, std::ostream* pOut) { *pOut << row.m_pszName; }
+
+class SmtpDialogueTest : public ::testing::TestWithParam<CDialogueRow>
+{
+};
+
+// One connection, one message, one QUIT, as a send does; the server checks every line.
+TEST_P(SmtpDialogueTest, FollowsTheTranscript)
+{
+    const CDialogueRow& row = GetParam();
+    CScriptedSmtpServer server(row.m_script);
+    CPlainMail mail;
+    FillPlain(mail);
+    {
+        CSmtpLink link("", 25, TestTimeouts());
+        link.SetServer("127.0.0.1", server.Port());
+        EXPECT_EQ(link.Connect(), row.m_bConnect);
+        if (row.m_bConnect)
+        {
+            EXPECT_EQ(link.SendMail(mail), row.m_bSend);
+        }
+        EXPECT_EQ(link.Disconnect(), row.m_bDisconnect);
+        EXPECT_EQ(link.m_strError, row.m_pszError);
+        EXPECT_EQ(link.GetStage(), ESmtpStage::Idle);
+    }
+    EXPECT_EQ(server.Finish(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SmtpDialogueTest,
+    ::testing::Values(
+        CDialogueRow{"Accepted", Join({kOpen, kEnvelope, kData, kQuit}), true, true, true, "OK"},
+        CDialogueRow{"GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
+        CDialogueRow{"GreetingOnSeveralLines",
+                     Join({{"S: 220-mx.example ESMTP\r\n220-no spam\r\n220 welcome", "C: HELO *", "S: 250 hi"},
+                           kEnvelope, kData, kQuit}),
+                     true, true, true, "OK"},
+        CDialogueRow{"GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
+        CDialogueRow{"HeloRefused", {"S: 220 mx", "C: HELO *", "S: 501 bad name"}, false, false, true,
+                     "501:SMTP server error"},
+        CDialogueRow{"HeloAnsweredOnSeveralLines",
+                     Join({{"S: 220 mx", "C: HELO *", "S: 250-mx.example\r\n250-SIZE 1000000\r\n250 HELP"},
+                           kEnvelope, kData, kQuit}),
+                     true, true, true, "OK"},
+        CDialogueRow{"GreetingAndHeloReplyInOnePiece",
+                     Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, kEnvelope, kData, kQuit}), true, true, true,
+                     "OK"},
+        CDialogueRow{"SenderRefusedThenQuit",
+                     Join({kOpen, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, kQuit}), true, false, true,
+                     "550:SMTP server error"},
+        CDialogueRow{"RecipientRefused550GoesOn",
+                     Join({kOpen,
+                           {"C: MAIL From: <me@example.com>", "S: 250 ok",
+                            "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 550 no such user"},
+                           kData, kQuit}),
+                     true, true, true, "550:SMTP server error"},
+        CDialogueRow{"RecipientForwarded251CountsAsRefused",
+                     Join({kOpen,
+                           {"C: MAIL From: <me@example.com>", "S: 250 ok",
+                            "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 251 will forward"},
+                           kData, kQuit}),
+                     true, true, true, "251:SMTP server error"},
+        CDialogueRow{"DataRefusedThenQuit",
+                     Join({kOpen, kEnvelope, {"C: DATA", "S: 554 no valid recipients"}, kQuit}), true, false, true,
+                     "554:SMTP server not ready for data"},
+        CDialogueRow{"MessageRefusedAfterDataThenQuit",
+                     Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, kQuit}), true,
+                     false, true, "552:SMTP server error"},
+        CDialogueRow{"ReplyWithoutCodeCountsAsCodeZero",
+                     Join({kOpen, {"C: MAIL From: <me@example.com>", "S: okay"}, kQuit}), true, false, true,
+                     "0:SMTP server error"},
+        CDialogueRow{"QuitAnsweredWithout221", Join({kOpen, kEnvelope, kData, {"C: QUIT", "S: 250 whatever"}}), true,
+                     true, false, "250:SMTP server didn't terminate session"},
+        CDialogueRow{"ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true,
+                     "Socket Error"},
+        // The server went away: there is no one to say QUIT to, and nothing is said.
+        CDialogueRow{"ClosedInsteadOfMailReply", Join({kOpen, {"C: MAIL From: <me@example.com>", "X:"}}), true,
+                     false, false, "Socket Error"},
+        CDialogueRow{"ClosedInsteadOfQuitReply", Join({kOpen, kEnvelope, kData, {"C: QUIT", "X:"}}), true, true,
+                     false, "Socket Error"}),
+    [](const ::testing::TestParamInfo<CDialogueRow>& info) { return std::string(info.param.m_pszName); });
+
+TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
+{
+    CScriptedSmtpServer::COptions options;
+    options.m_durDrip = 2ms;
+    CScriptedSmtpServer server(
+        Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, kEnvelope, kData, kQuit}), options);
+    CPlainMail mail;
+    FillPlain(mail);
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    EXPECT_TRUE(link.Connect());
+    EXPECT_TRUE(link.SendMail(mail));
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(link.m_strError, "OK");
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
+{
+    struct CStage
+    {
+        Script m_script;
+        bool m_bConnects;
+        const char* m_pszError;
+    };
+    const CStage stages[] = {
+        {{}, false, "Server didn't respond."},
+        {{"S: 220 mx", "C: HELO *"}, false, "Socket Error"},
+        {Join({kOpen, {"C: MAIL From: <me@example.com>"}}), true, "Socket Error"},
+        {Join({kOpen, kEnvelope, {"C: DATA"}}), true, "Socket Error"},
+        // No reply to the end of data: the client must not say QUIT into what may still be data.
+        {Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "C: <DATA>"}}), true, "Socket Error"},
+    };
+    for (const CStage& stage : stages)
+    {
+        SCOPED_TRACE(stage.m_script.empty() ? "greeting" : stage.m_script.back());
+        CScriptedSmtpServer server(stage.m_script);
+        CPlainMail mail;
+        FillPlain(mail);
+        CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts(300ms));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(link.Connect(), stage.m_bConnects);
+        if (stage.m_bConnects)
+        {
+            EXPECT_FALSE(link.SendMail(mail));
+        }
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+        EXPECT_EQ(link.m_strError, stage.m_pszError);
+        EXPECT_EQ(link.Disconnect(), !stage.m_bConnects);
+        EXPECT_EQ(server.Finish(), "");
+    }
+}
+
+TEST(SmtpLinkTest, DrippedReplyCannotStretchTheReplyDeadline)
+{
+    CScriptedSmtpServer::COptions options;
+    options.m_durDrip = 100ms;
+    // Forty bytes at 100 ms each would take four seconds; the greeting may take half of one.
+    CScriptedSmtpServer server({"D: 220 a greeting that takes its time to arrive"}, options);
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts(500ms));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.Connect());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 500ms);
+    EXPECT_LT(elapsed, 3s);
+    EXPECT_EQ(link.m_strError, "Server didn't respond.");
+    EXPECT_EQ(server.Finish(), "");
+}
+
+// Many 54-byte lines of noise make a body far larger than the socket buffers.
+std::filesystem::path WriteNoiseFile(std::size_t nBytes)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("smtp-noise-" + std::to_string(::getpid()) + ".tif");
+    std::mt19937 random(7);
+    std::string strData(nBytes, '\0');
+    for (char& ch : strData)
+        ch = static_cast<char>(random());
+    std::ofstream(path, std::ios::binary) << strData;
+    return path;
+}
+
+TEST(SmtpLinkTest, ConnectionClosedInTheMiddleOfDataFailsWithoutSigpipe)
+{
+    const auto path = WriteNoiseFile(8 << 20);
+    CScriptedSmtpServer server(Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "R: 4000", "X:"}}));
+    CMimeMail mail;
+    FillPlain(mail);
+    mail.m_strBody.clear();
+    mail.AddPart(path.c_str(), AGENT_TIFF_ATTACHMENT, "");
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    ASSERT_TRUE(link.Connect());
+    // A SIGPIPE would end this test program here.
+    EXPECT_FALSE(link.SendMail(mail));
+    EXPECT_EQ(link.m_strError, "Socket Error");
+    EXPECT_EQ(link.GetStage(), ESmtpStage::Broken);
+    EXPECT_FALSE(link.Disconnect());
+    EXPECT_EQ(link.GetStage(), ESmtpStage::Idle);
+    EXPECT_EQ(server.Finish(), "");
+    std::filesystem::remove(path);
+}
+
+TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
+{
+    struct CCase
+    {
+        std::function<void(CPlainMail&)> m_fnSpoil;
+        const char* m_pszError;
+    };
+    const CCase cases[] = {
+        {[](CPlainMail& m) { m.m_strFrom = "me@example.com>\r\nRCPT TO: <victim@example.com"; },
+         "Invalid sender address"},
+        {[](CPlainMail& m) { m.m_strFrom = "me @example.com"; }, "Invalid sender address"},
+        {[](CPlainMail& m) { m.AddRecipient("a@b>\r\nDATA", ""); }, "Invalid recipient address"},
+        {[](CPlainMail& m) { m.AddRecipient("a<b@example.com", ""); }, "Invalid recipient address"},
+        {[](CPlainMail& m) { m.AddRecipient(" a@example.com", ""); }, "Invalid recipient address"},
+        {[](CPlainMail& m) { m.AddRecipient("a@example.com", "Eve\r\nBcc: x@example.com\r\n"); },
+         "Invalid recipient name"},
+        {[](CPlainMail& m) { m.m_strSubject = "Hi\nX-Spam: no"; }, "Invalid subject"},
+        {[](CPlainMail& m) { m.m_strSubject = std::string("Hi\0there", 8); }, "Invalid subject"},
+    };
+    for (const CCase& test : cases)
+    {
+        CScriptedSmtpServer server(Join({kOpen, kQuit}));
+        CPlainMail mail;
+        FillPlain(mail);
+        test.m_fnSpoil(mail);
+        CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+        ASSERT_TRUE(link.Connect());
+        EXPECT_FALSE(link.SendMail(mail));
+        EXPECT_EQ(link.m_strError, test.m_pszError);
+        EXPECT_EQ(mail.GetHeader(), "") << "the message was built";
+        EXPECT_TRUE(link.Disconnect());
+        EXPECT_EQ(server.Finish(), "");
+    }
+}
+
+TEST(SmtpLinkTest, MessageWithoutRecipientsIsRefusedUnbuilt)
+{
+    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CPlainMail mail;
+    mail.m_strFrom = kFrom;
+    mail.m_strBody = "x";
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    ASSERT_TRUE(link.Connect());
+    EXPECT_FALSE(link.SendMail(mail));
+    EXPECT_EQ(link.m_strError, "No Recipients");
+    EXPECT_EQ(mail.m_strBody, "x");
+    EXPECT_EQ(mail.GetHeader(), "");
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(SmtpLinkTest, IdleAndConnectedLinksAnswerWithoutTraffic)
+{
+    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CPlainMail mail;
+    FillPlain(mail);
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_FALSE(link.SendMail(mail));
+    EXPECT_EQ(link.m_strError, "Must be connected");
+    EXPECT_TRUE(link.Connect());
+    EXPECT_TRUE(link.Connect()); // a second greeting would break the transcript
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+}
+
+// A port nobody listens on: bound, then released.
+int UnusedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof(address);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLen);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST(SmtpLinkTest, ServerTextMayCarryThePort)
+{
+    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CSmtpLink link("", 25, TestTimeouts());
+    link.SetServer(("localhost:" + std::to_string(server.Port())).c_str(), 25);
+    EXPECT_EQ(link.GetPort(), 25);
+    EXPECT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+
+    link.SetServer(nullptr, 1);
+    EXPECT_EQ(link.GetServer(), "localhost:" + std::to_string(server.Port()));
+}
+
+TEST(SmtpLinkTest, UnreachableOrMalformedServerFailsToConnect)
+{
+    for (const std::string& strServer :
+         {"127.0.0.1:" + std::to_string(UnusedPort()), std::string("[::1"), std::string("host:0"), std::string()})
+    {
+        CSmtpLink link(strServer.c_str(), 25, TestTimeouts());
+        EXPECT_FALSE(link.Connect()) << strServer;
+        EXPECT_EQ(link.m_strError, "Unable to connect to server") << strServer;
+        EXPECT_TRUE(link.Disconnect());
+    }
+}
+
+TEST(SmtpLinkTest, EveryLineBeginningWithADotIsSentWithAnotherDot)
+{
+    CScriptedSmtpServer server(Join({kOpen, kEnvelope, kData, kQuit}));
+    CPlainMail mail;
+    FillPlain(mail);
+    mail.m_strBody = ".\r\nline\r\n.hidden\r\n..two\r\nbare\nlf\n.after lf\r\n.";
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    ASSERT_TRUE(link.Connect());
+    ASSERT_TRUE(link.SendMail(mail));
+    EXPECT_TRUE(link.Disconnect());
+    ASSERT_EQ(server.Finish(), "");
+    ASSERT_EQ(server.Data().size(), 1u);
+    EXPECT_EQ(server.Data()[0],
+              mail.GetHeader() + "..\r\nline\r\n..hidden\r\n...two\r\nbare\r\nlf\r\n..after lf\r\n..\r\n\r\n");
+}
+
+TEST(SmtpLinkTest, FirstLineOfADotIsDoubledAndOtherLinesStay)
+{
+    CPlainMail mail;
+    CSmtpLink link("", 25);
+    mail.m_strBody = "";
+    EXPECT_EQ(link.StuffDots(mail), "");
+    mail.m_strBody = "a.b\r\n x.\r\n";
+    EXPECT_EQ(link.StuffDots(mail), "a.b\r\n x.\r\n");
+    mail.m_strBody = "\r\r\n.";
+    EXPECT_EQ(link.StuffDots(mail), "\r\n\r\n..");
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+#include "mail/SmtpReply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+TEST(SmtpReplyTest, OnlyTheFinalLineEndsAReplyAndGivesItsCode)
+{
+    const std::string strReply = "220-mx.example ESMTP\r\n220-second\r\n221 last\r\n";
+    const CSmtpReply reply = ParseSmtpReply(strReply + "250 next reply\r\n");
+    EXPECT_EQ(reply.m_eStatus, EReplyStatus::Complete);
+    EXPECT_EQ(reply.m_nCode, 221);
+    EXPECT_EQ(reply.m_nLength, strReply.size());
+
+    EXPECT_EQ(ParseSmtpReply("250\r\n").m_nCode, 250); // a code alone is a final line
+    EXPECT_EQ(ParseSmtpReply("354 go\n").m_nLength, 7u); // bare LF ends a line too
+}
+
+TEST(SmtpReplyTest, ReplyIsIncompleteAtEverySplitBeforeItsFinalLineEnd)
+{
+    const std::string strReply = "250-mx.example\r\n250-SIZE 100\r\n250 HELP\r\n";
+    for (std::size_t nCut = 0; nCut < strReply.size(); ++nCut)
+    {
+        const CSmtpReply reply = ParseSmtpReply(std::string_view(strReply).substr(0, nCut));
+        EXPECT_EQ(reply.m_eStatus, EReplyStatus::Incomplete) << "cut at " << nCut;
+    }
+    const CSmtpReply whole = ParseSmtpReply(strReply);
+    EXPECT_EQ(whole.m_eStatus, EReplyStatus::Complete);
+    EXPECT_EQ(whole.m_nCode, 250);
+}
+
+TEST(SmtpReplyTest, FinalLineWithoutThreeDigitsHasCodeZero)
+{
+    for (const char* pszReply : {"ok\r\n", "25\r\n", "2x0 ok\r\n", "\r\n", " 250 ok\r\n"})
+    {
+        const CSmtpReply reply = ParseSmtpReply(pszReply);
+        EXPECT_EQ(reply.m_eStatus, EReplyStatus::Complete) << pszReply;
+        EXPECT_EQ(reply.m_nCode, 0) << pszReply;
+    }
+}
+
+TEST(SmtpReplyTest, OverlongLineOrReplyIsRefusedEvenBeforeItEnds)
+{
+    const std::string strLongLine = "250 " + std::string(kMaxReplyLineBytes, 'x');
+    EXPECT_EQ(ParseSmtpReply(strLongLine).m_eStatus, EReplyStatus::TooLong);
+    EXPECT_EQ(ParseSmtpReply(strLongLine + "\r\n").m_eStatus, EReplyStatus::TooLong);
+    const std::string strFitting = "250 " + std::string(kMaxReplyLineBytes - 6, 'x') + "\r\n";
+    EXPECT_EQ(ParseSmtpReply(strFitting).m_eStatus, EReplyStatus::Complete);
+
+    std::string strEndless;
+    while (strEndless.size() <= kMaxReplyBytes)
+        strEndless += "250-" + std::string(100, 'y') + "\r\n";
+    EXPECT_EQ(ParseSmtpReply(strEndless).m_eStatus, EReplyStatus::TooLong);
+    EXPECT_EQ(ParseSmtpReply(strEndless.substr(0, kMaxReplyBytes - 200)).m_eStatus, EReplyStatus::Incomplete);
+}
+
+} // namespace
