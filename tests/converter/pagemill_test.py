@@ -5,6 +5,7 @@ padded columns; and the files it creates, deletes and leaves, its messages and i
 code must be as the user and the sender expect."""
 
 import argparse
+import glob
 import os
 import random
 import resource
@@ -21,7 +22,8 @@ RASTER_BYTES = WIDTH * HEIGHT
 CAPTION = "警告"
 NO_PAGES = "该程序不能单独运行，只能与Quill科技--Vellum打印机共同使用"
 OUT_OF_MEMORY = "内存不够，请关闭其它应用程序"
-DOCUMENT = "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"
+# A multi-page manual that a Debian package ships.
+DOCUMENT = glob.glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf")[0]
 ARGS = None
 
 
