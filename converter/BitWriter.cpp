@@ -1,7 +1,8 @@
 #include "BitWriter.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
+#include <new>
 
 namespace converter
 {
@@ -19,14 +20,16 @@ void CBitWriter::AlignToByte()
     }
 }
 
+CBitWriter::~CBitWriter() { std::free(m_pBytes); }
+
 void CBitWriter::Grow(std::size_t nBytes)
 {
     const std::size_t nCapacity = std::max({m_nCapacity * 2, m_nSize + nBytes, std::size_t{64 * 1024}});
     // Deliberately uninitialised: only the bytes below m_nSize are ever read.
-    std::unique_ptr<std::uint8_t[]> pBytes(new std::uint8_t[nCapacity]);
-    if (m_nSize > 0)
-        std::memcpy(pBytes.get(), m_pBytes.get(), m_nSize);
-    m_pBytes = std::move(pBytes);
+    auto* pBytes = static_cast<std::uint8_t*>(std::realloc(m_pBytes, nCapacity));
+    if (pBytes == nullptr)
+        throw std::bad_alloc();
+    m_pBytes = pBytes;
     m_nCapacity = nCapacity;
 }
 

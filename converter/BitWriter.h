@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace converter
 {
@@ -10,10 +9,16 @@ namespace converter
 // Collects a bit stream, first bit in the most significant position of each byte.
 // Bits gather in a 64-bit accumulator and leave it four bytes at a time; the byte
 // buffer grows by doubling without zero-filling, and keeps its memory across Reset()
-// so that a run of pages touches fresh memory only once.
+// so that a run of pages touches fresh memory only once. Growing throws std::bad_alloc
+// when memory runs out.
 class CBitWriter
 {
 public:
+    CBitWriter() = default;
+    CBitWriter(const CBitWriter&) = delete;
+    CBitWriter& operator=(const CBitWriter&) = delete;
+    ~CBitWriter();
+
     // Empties the stream; the memory is kept.
     void Reset()
     {
@@ -31,7 +36,7 @@ public:
         {
             m_nPending -= 32;
             const auto nWord = static_cast<std::uint32_t>(m_nAccumulator >> m_nPending);
-            std::uint8_t* p = m_pBytes.get() + m_nSize;
+            std::uint8_t* p = m_pBytes + m_nSize;
             p[0] = static_cast<std::uint8_t>(nWord >> 24);
             p[1] = static_cast<std::uint8_t>(nWord >> 16);
             p[2] = static_cast<std::uint8_t>(nWord >> 8);
@@ -51,14 +56,14 @@ public:
     }
 
     // Whole bytes so far; call AlignToByte() first to include the pending bits.
-    const std::uint8_t* Data() const { return m_pBytes.get(); }
+    const std::uint8_t* Data() const { return m_pBytes; }
     std::size_t Size() const { return m_nSize; }
     int PendingBits() const { return m_nPending; }
 
 private:
     void Grow(std::size_t nBytes);
 
-    std::unique_ptr<std::uint8_t[]> m_pBytes;
+    std::uint8_t* m_pBytes = nullptr; // from malloc: realloc can move large blocks without copying
     std::size_t m_nSize = 0;
     std::size_t m_nCapacity = 0;
     std::uint64_t m_nAccumulator = 0;

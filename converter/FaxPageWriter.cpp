@@ -2,6 +2,9 @@
 
 #include "PageFormat.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace converter
 {
 
@@ -101,28 +104,51 @@ std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPag
     return head;
 }
 
+namespace
+{
+
+// Reverses the bits of each of eight bytes at once.
+std::uint64_t ReverseBitsOfEachByte(std::uint64_t nBytes)
+{
+    nBytes = (nBytes >> 1 & 0x5555555555555555ULL) | (nBytes & 0x5555555555555555ULL) << 1;
+    nBytes = (nBytes >> 2 & 0x3333333333333333ULL) | (nBytes & 0x3333333333333333ULL) << 2;
+    nBytes = (nBytes >> 4 & 0x0F0F0F0F0F0F0F0FULL) | (nBytes & 0x0F0F0F0F0F0F0F0FULL) << 4;
+    return nBytes;
+}
+
+void ReverseBytes(const std::uint8_t* pIn, std::size_t nCount, std::uint8_t* pOut)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= nCount; i += 8)
+    {
+        std::uint64_t nBytes;
+        std::memcpy(&nBytes, pIn + i, 8);
+        nBytes = ReverseBitsOfEachByte(nBytes);
+        std::memcpy(pOut + i, &nBytes, 8);
+    }
+    for (; i < nCount; ++i)
+        pOut[i] = kReversed[pIn[i]];
+}
+
+} // namespace
+
 bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount, int nPageIndex,
                       int nPageTotal)
 {
     const auto head = FaxPageHead(nCount, nPageIndex, nPageTotal);
-    bool bOk = file.Write(head.data(), head.size());
-
     // The strip starts with 00 01 reversed: four fill bits and an EOL before the first row.
-    constexpr std::size_t kChunkBytes = 64 * 1024;
+    const std::uint8_t leadingEol[2] = {kReversed[0x00], kReversed[0x01]};
+    bool bOk = file.Write(head.data(), head.size()) && file.Write(leadingEol, sizeof leadingEol);
+
+    constexpr std::size_t kChunkBytes = 16 * 1024;
     std::uint8_t chunk[kChunkBytes];
-    chunk[0] = kReversed[0x00];
-    chunk[1] = kReversed[0x01];
-    std::size_t nUsed = 2;
-    for (std::size_t i = 0; i < nCount && bOk; ++i)
+    for (std::size_t nDone = 0; nDone < nCount && bOk; nDone += kChunkBytes)
     {
-        chunk[nUsed++] = kReversed[pEncoded[i]];
-        if (nUsed == kChunkBytes)
-        {
-            bOk = file.Write(chunk, nUsed);
-            nUsed = 0;
-        }
+        const std::size_t nBytes = std::min(kChunkBytes, nCount - nDone);
+        ReverseBytes(pEncoded + nDone, nBytes, chunk);
+        bOk = file.Write(chunk, nBytes);
     }
-    return bOk && file.Write(chunk, nUsed);
+    return bOk;
 }
 
 } // namespace converter

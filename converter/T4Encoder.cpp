@@ -1,62 +1,14 @@
 #include "T4Encoder.h"
 
+#include "RowPacker.h"
+
 #include <bit>
-#include <cstring>
 
 namespace converter
 {
 
-namespace
+void CT4Encoder::EmitMakeUp(int& nRun, const std::array<SCodeWord, kCodesPerColour>& codes)
 {
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-std::uint64_t Load64(const std::uint8_t* p)
-{
-    std::uint64_t nWord;
-    std::memcpy(&nWord, p, sizeof nWord);
-    if constexpr (std::endian::native == std::endian::big)
-        nWord = __builtin_bswap64(nWord);
-    return nWord;
-}
-
-// First column at or after nPos that is not white (nonzero), or nWidth.
-int EndOfWhiteRun(const std::uint8_t* pRow, int nPos, int nWidth)
-{
-    for (; nPos + 8 <= nWidth; nPos += 8)
-    {
-        const std::uint64_t nWord = Load64(pRow + nPos);
-        if (nWord != 0)
-            return nPos + std::countr_zero(nWord) / 8;
-    }
-    while (nPos < nWidth && pRow[nPos] == 0)
-        ++nPos;
-    return nPos;
-}
-
-// First column at or after nPos that is white (zero), or nWidth.
-int EndOfBlackRun(const std::uint8_t* pRow, int nPos, int nWidth)
-{
-    for (; nPos + 8 <= nWidth; nPos += 8)
-    {
-        const std::uint64_t nWord = Load64(pRow + nPos);
-        // The lowest set bit of this expression marks the first zero byte exactly;
-        // borrows can only produce false marks above it.
-        const std::uint64_t nZeroMarks = (nWord - kOnes) & ~nWord & kHighs;
-        if (nZeroMarks != 0)
-            return nPos + std::countr_zero(nZeroMarks) / 8;
-    }
-    while (nPos < nWidth && pRow[nPos] != 0)
-        ++nPos;
-    return nPos;
-}
-
-} // namespace
-
-void CT4Encoder::EmitRun(int nRun, EColour eColour)
-{
-    const auto& codes = eColour == EColour::White ? kWhiteCodes : kBlackCodes;
     // Runs longer than the longest make-up code repeat it, as T.4 allows; 1728-pixel rows never need this.
     while (nRun > kLongestRun)
     {
@@ -64,14 +16,9 @@ void CT4Encoder::EmitRun(int nRun, EColour eColour)
         PutCode(code.nBits, code.nLength);
         nRun -= kLongestRun;
     }
-    if (nRun >= 64)
-    {
-        const SCodeWord& code = codes[MakeUpIndex(nRun)];
-        PutCode(code.nBits, code.nLength);
-        nRun %= 64;
-    }
-    const SCodeWord& code = codes[TerminatingIndex(nRun)];
+    const SCodeWord& code = codes[MakeUpIndex(nRun)];
     PutCode(code.nBits, code.nLength);
+    nRun %= 64;
 }
 
 void CT4Encoder::EndRow()
@@ -82,29 +29,50 @@ void CT4Encoder::EndRow()
     m_bits.AlignToByte();
 }
 
-void CT4Encoder::EncodeRow(const std::uint8_t* pRow, int nWidth)
+void CT4Encoder::EncodeRow(const std::uint64_t* pRow, int nWidth)
 {
     // No code word is longer than 13 bits and no run shorter than one pixel except the
     // leading white run, so a row never needs more than one byte per pixel plus the EOL.
     m_bits.Reserve(static_cast<std::size_t>(nWidth) + 16);
-    int nPos = 0;
+
+    // A run ends wherever a pixel differs from the one before it. Those places are the set
+    // bits of the row XORed with itself shifted by one pixel; the pixel before the first is
+    // white, so a row that begins black begins with a white run of 0.
+    const int nWords = WordsPerRow(nWidth);
+    int nRunStart = 0;
     EColour eColour = EColour::White;
-    do
+    std::uint64_t nPrevious = 0; // the last pixel of the previous word, in bit 0
+    for (int nWord = 0; nWord < nWords; ++nWord)
     {
-        const int nEnd = eColour == EColour::White ? EndOfWhiteRun(pRow, nPos, nWidth)
-                                                   : EndOfBlackRun(pRow, nPos, nWidth);
-        EmitRun(nEnd - nPos, eColour);
-        nPos = nEnd;
-        eColour = eColour == EColour::White ? EColour::Black : EColour::White;
-    } while (nPos < nWidth);
+        const std::uint64_t nPixels = pRow[nWord];
+        std::uint64_t nChanges = nPixels ^ (nPixels << 1 | nPrevious);
+        nPrevious = nPixels >> 63;
+        if (nWord == nWords - 1 && nWidth % 64 != 0)
+            nChanges &= (std::uint64_t{1} << (nWidth % 64)) - 1; // bits past the width are not pixels
+        while (nChanges != 0)
+        {
+            const int nRunEnd = nWord * 64 + std::countr_zero(nChanges);
+            nChanges &= nChanges - 1;
+            EmitRun(nRunEnd - nRunStart, eColour);
+            nRunStart = nRunEnd;
+            eColour = eColour == EColour::White ? EColour::Black : EColour::White;
+        }
+    }
+    EmitRun(nWidth - nRunStart, eColour);
     EndRow();
 }
 
-void CT4Encoder::EncodePage(const std::uint8_t* pPage, int nWidth, int nRows)
+void CT4Encoder::EncodeRows(const std::uint64_t* pRows, int nWidth, int nRows)
+{
+    const int nWords = WordsPerRow(nWidth);
+    for (int nRow = 0; nRow < nRows; ++nRow)
+        EncodeRow(pRows + static_cast<std::size_t>(nRow) * nWords, nWidth);
+}
+
+void CT4Encoder::EncodePage(const std::uint64_t* pPage, int nWidth, int nRows)
 {
     Reset();
-    for (int nRow = 0; nRow < nRows; ++nRow)
-        EncodeRow(pPage + static_cast<std::size_t>(nRow) * nWidth, nWidth);
+    EncodeRows(pPage, nWidth, nRows);
 }
 
 } // namespace converter

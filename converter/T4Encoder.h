@@ -26,11 +26,21 @@ public:
     // Empties the encoded page; memory is kept for the next page.
     void Reset() { m_bits.Reset(); }
 
-    // Codes nRows rows of nWidth pixels, one byte per pixel, 0 white and anything else black.
-    void EncodePage(const std::uint8_t* pPage, int nWidth, int nRows);
+    // Codes a page buffer: nRows rows of nWidth pixels, packed as PackRow() packs them,
+    // WordsPerRow(nWidth) words a row.
+    void EncodePage(const std::uint64_t* pPage, int nWidth, int nRows);
+    // Appends rows to the page begun by Reset(), so that a page can be coded in bands.
+    void EncodeRows(const std::uint64_t* pRows, int nWidth, int nRows);
 
     // Appends the code words of one run: make-up code(s), then the terminating code.
-    void EmitRun(int nRun, EColour eColour);
+    void EmitRun(int nRun, EColour eColour)
+    {
+        const auto& codes = eColour == EColour::White ? kWhiteCodes : kBlackCodes;
+        if (nRun >= 64)
+            EmitMakeUp(nRun, codes);
+        const SCodeWord& code = codes[TerminatingIndex(nRun)];
+        PutCode(code.nBits, code.nLength);
+    }
     // Appends one code word of nLength bits, right-aligned in nBits.
     void PutCode(std::uint16_t nBits, int nLength) { m_bits.Put(nBits, nLength); }
     // Closes the row: zero fill to the byte boundary, then the EOL.
@@ -41,7 +51,9 @@ public:
     std::size_t Count() const { return m_bits.Size(); }
 
 private:
-    void EncodeRow(const std::uint8_t* pRow, int nWidth);
+    void EncodeRow(const std::uint64_t* pRow, int nWidth);
+    // Emits the make-up code(s) of a run of 64 or more and leaves the rest below 64 in nRun.
+    void EmitMakeUp(int& nRun, const std::array<SCodeWord, kCodesPerColour>& codes);
 
     CBitWriter m_bits;
 };

@@ -87,7 +87,7 @@ TEST(ReverseBitsTest, MirrorsEveryByte)
 
 TEST_F(FaxPageFileTest, AnAllWhitePageIsTheKnownFileByteForByte)
 {
-    const Bytes page(converter::kPageBufferBytes, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::kPageRowWords} * converter::kRowsPerPage, 0);
     converter::CT4Encoder encoder;
     encoder.EncodePage(page.data(), converter::kFaxRowPixels, converter::kRowsPerPage);
     const Bytes file = WriteAndRead(Bytes(encoder.Data(), encoder.Data() + encoder.Count()), 0, 1);

@@ -1,4 +1,5 @@
 #include "converter/PageFormat.h"
+#include "converter/RowPacker.h"
 #include "converter/T4Codes.h"
 #include "converter/T4Encoder.h"
 
@@ -16,12 +17,25 @@ constexpr int kWidth = converter::kFaxRowPixels;
 
 Bytes Encoded(const CT4Encoder& encoder) { return {encoder.Data(), encoder.Data() + encoder.Count()}; }
 
-Bytes EncodeRow(const Bytes& row)
+// A byte-per-pixel page packed into the encoder's page buffer.
+std::vector<std::uint64_t> Packed(const Bytes& page, int nWidth, int nRows)
+{
+    const int nWords = converter::WordsPerRow(nWidth);
+    std::vector<std::uint64_t> packed(static_cast<std::size_t>(nWords) * nRows + 1);
+    for (int nRow = 0; nRow < nRows; ++nRow)
+        converter::PackRow(page.data() + static_cast<std::size_t>(nRow) * nWidth, nWidth,
+                           packed.data() + static_cast<std::size_t>(nRow) * nWords, nWords);
+    return packed;
+}
+
+Bytes EncodePage(const Bytes& page, int nWidth, int nRows)
 {
     CT4Encoder encoder;
-    encoder.EncodePage(row.data(), static_cast<int>(row.size()), 1);
+    encoder.EncodePage(Packed(page, nWidth, nRows).data(), nWidth, nRows);
     return Encoded(encoder);
 }
+
+Bytes EncodeRow(const Bytes& row) { return EncodePage(row, static_cast<int>(row.size()), 1); }
 
 Bytes Row(int nBlackFrom, int nBlackTo) // black in [from, to), white elsewhere
 {
@@ -123,7 +137,7 @@ TEST(T4EncoderTest, ARunOfExactly64IsAMakeUpCodeAndATerminatingZero)
 
 TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 {
-    const Bytes page(converter::kPageBufferBytes, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::kPageRowWords} * converter::kRowsPerPage, 0);
     CT4Encoder encoder;
     encoder.EncodePage(page.data(), kWidth, converter::kRowsPerPage);
     ASSERT_EQ(encoder.Count(), 11000u);
@@ -133,12 +147,17 @@ TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 
 TEST(T4EncoderTest, EncodingAgainStartsFromAnEmptyPage)
 {
-    const Bytes black = Row(0, kWidth);
+    const auto black = Packed(Row(0, kWidth), kWidth, 1);
     CT4Encoder encoder;
     encoder.EncodePage(black.data(), kWidth, 1);
     const Bytes first = Encoded(encoder);
     encoder.EncodePage(black.data(), kWidth, 1);
     EXPECT_EQ(Encoded(encoder), first);
+    // Coding in bands gives the same bytes as coding the page at once.
+    encoder.Reset();
+    encoder.EncodeRows(black.data(), kWidth, 1);
+    encoder.EncodeRows(black.data(), kWidth, 1);
+    EXPECT_EQ(Encoded(encoder).size(), 2 * first.size());
 }
 
 TEST(T4EncoderTest, AnyNonzeroPixelCodesAsBlack)
@@ -166,9 +185,7 @@ TEST(T4EncoderTest, MatchesTheWordListCodingOnEveryKindOfRow)
                     nColour = static_cast<int>(random() % 100) < nBlackPercent ? 1 : 0;
                 page[i] = nColour;
             }
-            CT4Encoder encoder;
-            encoder.EncodePage(page.data(), kWidth, kRows);
-            ASSERT_EQ(Encoded(encoder), ReferenceEncode(page, kWidth, kRows))
+            ASSERT_EQ(EncodePage(page, kWidth, kRows), ReferenceEncode(page, kWidth, kRows))
                 << nBlackPercent << "% black, runs of about " << nMeanRun;
         }
     }
@@ -187,9 +204,41 @@ TEST(T4EncoderTest, EveryRunLengthOfBothColoursMatchesTheReference)
         std::fill(row.begin() + nStart, row.begin() + nStart + nRun, 1);
         page.insert(page.end(), row.begin(), row.end());
     }
-    CT4Encoder encoder;
-    encoder.EncodePage(page.data(), kWidth, nRows);
-    EXPECT_EQ(Encoded(encoder), ReferenceEncode(page, kWidth, nRows));
+    EXPECT_EQ(EncodePage(page, kWidth, nRows), ReferenceEncode(page, kWidth, nRows));
+}
+
+TEST(T4EncoderTest, WidthsThatAreNotAMultipleOf64MatchTheReference)
+{
+    std::mt19937 random(5);
+    for (const int nWidth : {1, 7, 63, 64, 65, 1700, 2560})
+    {
+        Bytes page(static_cast<std::size_t>(nWidth) * 20);
+        for (std::size_t i = 0; i < page.size(); ++i)
+            page[i] = (i / 3 + random() % 4) % 2 == 0 ? 0 : 1;
+        std::fill(page.begin(), page.begin() + nWidth, 1); // a row that is black to its last pixel
+        EXPECT_EQ(EncodePage(page, nWidth, 20), ReferenceEncode(page, nWidth, 20)) << nWidth;
+    }
+}
+
+// Bits written as text, zero-filled to a byte boundary and closed with the EOL bytes.
+Bytes RowFromBits(const std::string& strBits)
+{
+    Bytes bytes((strBits.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < strBits.size(); ++i)
+        if (strBits[i] == '1')
+            bytes[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    bytes.push_back(0x00);
+    bytes.push_back(0x01);
+    return bytes;
+}
+
+TEST(T4EncoderTest, RunsLongerThan2560RepeatTheLongestMakeUpCode)
+{
+    // 0 white, 2560 + 2560 black (extended make-up), 832 black make-up, 48 black.
+    EXPECT_EQ(EncodeRow(Bytes(6000, 1)),
+              RowFromBits("00110101" "000000011111" "000000011111" "0000001001101" "000001100100"));
+    // 1792 white: the first extended code, then the terminating 0 of white.
+    EXPECT_EQ(EncodeRow(Bytes(1792, 0)), RowFromBits("00000001000" "00110101"));
 }
 
 TEST(T4EncoderTest, EachColourTableIsAPrefixFreeCodeAndNoCodeBeginsAnEol)

@@ -31,6 +31,11 @@ def rows(make_row):
     return b"".join(make_row(y) for y in range(HEIGHT))
 
 
+def noise(rnd):
+    """Random pixels, black ones with any nonzero value."""
+    return rnd.randbytes(RASTER_BYTES).translate(bytes(v if v % 2 else 0 for v in range(256)))
+
+
 def worst_cases():
     rnd = random.Random(42)
     stripes = bytes(x % 2 for x in range(WIDTH))
@@ -41,7 +46,7 @@ def worst_cases():
         "vertical one-pixel stripes": stripes * HEIGHT,
         "horizontal one-pixel stripes": rows(lambda y: bytes([y % 2]) * WIDTH),
         "checkerboard": rows(lambda y: checker[y % 2]),
-        "noise": bytes(rnd.getrandbits(1) * rnd.randint(1, 255) for _ in range(RASTER_BYTES)),
+        "noise": noise(rnd),
         "all black": bytes([1]) * RASTER_BYTES,
         "runs of 63": rows(lambda y: runs_63[y % 63:y % 63 + WIDTH]),
         "runs of 64": rows(lambda y: runs_64[y % 64:y % 64 + WIDTH]),
@@ -244,11 +249,20 @@ class LeavesTheRightFiles(PagemillCase):
 
     @unittest.skipIf(os.environ.get("VELLUM_SANITIZED") == "1", "the sanitizers need more address space")
     def test_out_of_memory_tells_the_user_and_stops(self):
-        self.write("quill.1", bytes(RASTER_BYTES))
+        # The least address space in which Pagemill starts and finds nothing to do...
+        self.write("Page.tmp", bytes([0]))
+        low, high = 1 << 20, 64 << 20
+        while high - low > 64 << 10:
+            middle = (low + high) // 2
+            if self.run_pagemill(limit_memory=middle).returncode == 0:
+                high = middle
+            else:
+                low = middle
+        # ...is too little to code a page of noise, whose coded form alone is about 1 MB.
+        self.write("quill.1", noise(random.Random(1)))
         self.write("Page.tmp", bytes([2]))
 
-        # Enough to start the program (about 5 MB), not enough for a page buffer.
-        result = self.run_pagemill(limit_memory=7 * 1024 * 1024)
+        result = self.run_pagemill(limit_memory=high + (256 << 10))
 
         self.assertEqual(result.returncode, 1)
         self.assertEqual(self.messages(), [f"{CAPTION}\t{OUT_OF_MEMORY}"])

@@ -1,0 +1,419 @@
+// The converter measured side by side with its peers, in one run:
+//   - EncodePage against libtiff's CCITT Group 3 one-dimensional encoder on the same pages;
+//   - one page of a 20-page run against the floor of reading a raster and scanning it once;
+//   - Pagemill as a whole process against netpbm's pbmtog3, per page and over a document;
+//   - Pagemill's peak memory for runs of 1, 20 and 254 pages.
+// Run: build/bin/converter_bench  (needs Ghostscript, netpbm and the sample manual).
+
+#include "converter/PageConverter.h"
+#include "converter/PageFormat.h"
+#include "converter/RowPacker.h"
+#include "converter/T4Encoder.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <filesystem>
+#include <glob.h>
+#include <map>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using converter::kFaxRowPixels;
+using converter::kRasterBytes;
+using converter::kRasterRowBytes;
+using converter::kRowsPerPage;
+
+constexpr int kRunPages = 20;     // pages of the run whose per-page cost is measured
+constexpr int kDocumentPages = 17; // the sample manual
+
+// ---- test pages ---------------------------------------------------------------------
+
+struct SPages
+{
+    fs::path dir;                       // scratch folder
+    std::map<std::string, Bytes> rasters; // name -> raster bytes
+    std::vector<std::string> document;  // names of the document's pages, in order
+};
+
+Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)
+{
+    Bytes raster(kRasterBytes);
+    for (int y = 0; y < kRowsPerPage; ++y)
+        for (int x = 0; x < kRasterRowBytes; ++x)
+            raster[std::size_t(y) * kRasterRowBytes + x] = pixel(x, y);
+    return raster;
+}
+
+int Spawn(const std::vector<std::string>& args, const char* pszIn = nullptr, const char* pszOut = nullptr,
+          struct rusage* pUsage = nullptr)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (pszIn)
+        posix_spawn_file_actions_addopen(&actions, 0, pszIn, O_RDONLY, 0);
+    if (pszOut)
+        posix_spawn_file_actions_addopen(&actions, 1, pszOut, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        return -1;
+    posix_spawn_file_actions_destroy(&actions);
+    int nStatus = 0;
+    struct rusage usage = {};
+    wait4(pid, &nStatus, 0, &usage);
+    if (pUsage)
+        *pUsage = usage;
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+Bytes ReadFile(const fs::path& path)
+{
+    Bytes data(fs::file_size(path));
+    FILE* pFile = std::fopen(path.c_str(), "rb");
+    if (pFile == nullptr || std::fread(data.data(), 1, data.size(), pFile) != data.size())
+        std::abort();
+    std::fclose(pFile);
+    return data;
+}
+
+void WriteFile(const fs::path& path, const void* pData, std::size_t nBytes)
+{
+    FILE* pFile = std::fopen(path.c_str(), "wb");
+    if (pFile == nullptr || std::fwrite(pData, 1, nBytes, pFile) != nBytes)
+        std::abort();
+    std::fclose(pFile);
+}
+
+// The same page as a PBM file for pbmtog3: 1700 pixels a row, packed, 1 black.
+void WritePbm(const fs::path& path, const Bytes& raster)
+{
+    std::string strPbm = "P4\n1700 2200\n";
+    const int nRowBytes = (kRasterRowBytes + 7) / 8;
+    for (int y = 0; y < kRowsPerPage; ++y)
+        for (int nByte = 0; nByte < nRowBytes; ++nByte)
+        {
+            std::uint8_t nBits = 0;
+            for (int b = 0; b < 8; ++b)
+            {
+                const int x = nByte * 8 + b;
+                if (x < kRasterRowBytes && raster[std::size_t(y) * kRasterRowBytes + x] != 0)
+                    nBits |= std::uint8_t(0x80 >> b);
+            }
+            strPbm += char(nBits);
+        }
+    WriteFile(path, strPbm.data(), strPbm.size());
+}
+
+SPages& Pages()
+{
+    static SPages s_pages = [] {
+        SPages pages;
+        pages.dir = fs::temp_directory_path() / ("converter-bench-" + std::to_string(getpid()));
+        fs::create_directories(pages.dir / "doc");
+        glob_t found = {};
+        if (glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf", 0, nullptr, &found) != 0)
+        {
+            std::fprintf(stderr, "the sample manual of shared-mime-info is missing\n");
+            std::exit(1);
+        }
+        const std::string strDocument = found.gl_pathv[0];
+        globfree(&found);
+        const int nRendered = Spawn({"/usr/bin/python3", VELLUM_SOURCE_DIR "/scripts/make-page-files.py", "--root",
+                                     (pages.dir / "doc").string(), "--document", strDocument, "--first", "1",
+                                     "--last", std::to_string(kDocumentPages)},
+                                    nullptr, "/dev/null");
+        if (nRendered != 0)
+            std::exit(1);
+        for (int n = 1; n <= kDocumentPages; ++n)
+        {
+            const std::string strName = "doc" + std::to_string(n);
+            pages.rasters[strName] = ReadFile(pages.dir / "doc/c" / ("quill." + std::to_string(n)));
+            pages.document.push_back(strName);
+        }
+        std::mt19937 random(1);
+        pages.rasters["checkerboard"] = Pattern([](int x, int y) { return std::uint8_t((x + y) % 2); });
+        pages.rasters["noise"] = Pattern([&](int, int) { return std::uint8_t(random() % 2); });
+        pages.rasters["allblack"] = Pattern([](int, int) { return std::uint8_t(1); });
+        pages.rasters["allwhite"] = Pattern([](int, int) { return std::uint8_t(0); });
+        for (const auto& [strName, raster] : pages.rasters)
+        {
+            WriteFile(pages.dir / (strName + ".raster"), raster.data(), raster.size());
+            WritePbm(pages.dir / (strName + ".pbm"), raster);
+        }
+        return pages;
+    }();
+    return s_pages;
+}
+
+// The page buffer: 1728 pixels a row packed into 27 words, the last 28 pixels white.
+std::vector<std::uint64_t> PageBuffer(const Bytes& raster)
+{
+    std::vector<std::uint64_t> page(std::size_t(converter::kPageRowWords) * kRowsPerPage);
+    for (int y = 0; y < kRowsPerPage; ++y)
+        converter::PackRow(raster.data() + std::size_t(y) * kRasterRowBytes, kRasterRowBytes,
+                           page.data() + std::size_t(y) * converter::kPageRowWords, converter::kPageRowWords);
+    return page;
+}
+
+// ---- the encoders -------------------------------------------------------------------
+
+// Packing the raster's bytes into the page buffer, then coding it: the whole work
+// between the raster read and the file write.
+void BM_PackAndEncodePage(benchmark::State& state, const std::string& strPage)
+{
+    const Bytes& raster = Pages().rasters.at(strPage);
+    std::vector<std::uint64_t> band(std::size_t(converter::kPageRowWords) * 40);
+    converter::CT4Encoder encoder;
+    for (auto _ : state)
+    {
+        encoder.Reset();
+        for (int y = 0; y < kRowsPerPage; y += 40)
+        {
+            for (int r = 0; r < 40; ++r)
+                converter::PackRow(raster.data() + std::size_t(y + r) * kRasterRowBytes, kRasterRowBytes,
+                                   band.data() + std::size_t(r) * converter::kPageRowWords, converter::kPageRowWords);
+            encoder.EncodeRows(band.data(), kFaxRowPixels, 40);
+        }
+        benchmark::DoNotOptimize(encoder.Count());
+    }
+}
+
+void BM_EncodePage(benchmark::State& state, const std::string& strPage)
+{
+    const auto page = PageBuffer(Pages().rasters.at(strPage));
+    converter::CT4Encoder encoder;
+    for (auto _ : state)
+    {
+        encoder.EncodePage(page.data(), kFaxRowPixels, kRowsPerPage);
+        benchmark::DoNotOptimize(encoder.Count());
+    }
+    state.counters["bytes"] = double(encoder.Count());
+}
+
+// libtiff writing into memory.
+struct SMemoryTiff
+{
+    Bytes data;
+    toff_t nPos = 0;
+};
+
+tsize_t MemRead(thandle_t, tdata_t, tsize_t) { return 0; }
+tsize_t MemWrite(thandle_t h, tdata_t p, tsize_t n)
+{
+    auto* pFile = static_cast<SMemoryTiff*>(h);
+    if (pFile->data.size() < pFile->nPos + n)
+        pFile->data.resize(pFile->nPos + n);
+    std::memcpy(pFile->data.data() + pFile->nPos, p, n);
+    pFile->nPos += n;
+    return n;
+}
+toff_t MemSeek(thandle_t h, toff_t nOffset, int nWhence)
+{
+    auto* pFile = static_cast<SMemoryTiff*>(h);
+    pFile->nPos = nWhence == SEEK_SET ? nOffset : nWhence == SEEK_CUR ? pFile->nPos + nOffset : pFile->data.size() + nOffset;
+    return pFile->nPos;
+}
+int MemClose(thandle_t) { return 0; }
+toff_t MemSize(thandle_t h) { return static_cast<SMemoryTiff*>(h)->data.size(); }
+
+void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
+{
+    // libtiff encodes from a packed bilevel buffer: 216 bytes a row, 1 black (min-is-white).
+    const Bytes& raster = Pages().rasters.at(strPage);
+    Bytes packed(std::size_t(kFaxRowPixels / 8) * kRowsPerPage, 0);
+    for (int y = 0; y < kRowsPerPage; ++y)
+        for (int x = 0; x < kRasterRowBytes; ++x)
+            if (raster[std::size_t(y) * kRasterRowBytes + x] != 0)
+                packed[std::size_t(y) * (kFaxRowPixels / 8) + x / 8] |= std::uint8_t(0x80 >> (x % 8));
+    TIFFSetWarningHandler(nullptr);
+    std::size_t nBytes = 0;
+    for (auto _ : state)
+    {
+        SMemoryTiff file;
+        file.data.reserve(4 << 20);
+        TIFF* pTiff = TIFFClientOpen("page", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, nullptr,
+                                     nullptr);
+        TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, kFaxRowPixels);
+        TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, kRowsPerPage);
+        TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, kRowsPerPage);
+        TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(pTiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+        TIFFSetField(pTiff, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_FILLBITS);
+        TIFFSetField(pTiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+        TIFFWriteEncodedStrip(pTiff, 0, packed.data(), tsize_t(packed.size()));
+        TIFFClose(pTiff);
+        nBytes = file.data.size();
+        benchmark::DoNotOptimize(file.data.data());
+    }
+    state.counters["bytes"] = double(nBytes);
+}
+
+// ---- a page of a run against the floor -------------------------------------------
+
+// The least any converter must do per page: read the raster (from the page cache) in one
+// read and look at every byte once.
+void BM_FloorReadAndScan(benchmark::State& state)
+{
+    const fs::path path = Pages().dir / "doc1.raster";
+    Bytes buffer(kRasterBytes);
+    for (auto _ : state)
+    {
+        const int fd = open(path.c_str(), O_RDONLY);
+        const auto nRead = read(fd, buffer.data(), buffer.size());
+        close(fd);
+        std::size_t nBlack = 0;
+        for (auto nByte : buffer)
+            nBlack += nByte != 0;
+        benchmark::DoNotOptimize(nBlack);
+        benchmark::DoNotOptimize(nRead);
+    }
+}
+
+// Lays out a run in a VELLUM_ROOT: hard links to the stored rasters, so that preparing
+// a run costs no copying, and the page-count file.
+void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
+{
+    fs::remove_all(root);
+    fs::create_directories(root / "c");
+    for (std::size_t n = 0; n < pages.size(); ++n)
+        fs::create_hard_link(Pages().dir / (pages[n] + ".raster"), root / "c" / ("quill." + std::to_string(n + 1)));
+    const std::uint8_t nCount = std::uint8_t(pages.size() + 1);
+    WriteFile(root / "c/Page.tmp", &nCount, 1);
+}
+
+void BM_ConvertPagesPerPageOf20(benchmark::State& state)
+{
+    const fs::path root = Pages().dir / "run";
+    setenv("VELLUM_ROOT", root.c_str(), 1);
+    std::vector<std::string> pages;
+    for (int n = 0; n < kRunPages; ++n)
+        pages.push_back(Pages().document[std::size_t(n) % Pages().document.size()]);
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        PrepareRun(root, pages);
+        state.ResumeTiming();
+        if (converter::ConvertPages() != converter::EConvertResult::Done)
+            state.SkipWithError("conversion failed");
+    }
+    state.SetItemsProcessed(state.iterations() * kRunPages);
+    state.counters["ms_per_page"] =
+        benchmark::Counter(double(state.iterations() * kRunPages) / 1000.0,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// ---- whole processes ------------------------------------------------------------------
+
+void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    const fs::path root = Pages().dir / "process";
+    setenv("VELLUM_ROOT", root.c_str(), 1);
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        PrepareRun(root, pages);
+        state.ResumeTiming();
+        if (Spawn({VELLUM_PAGEMILL}) != 0)
+            state.SkipWithError("Pagemill failed");
+    }
+}
+
+void BM_ProcessPbmtog3(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    const std::string strOut = (Pages().dir / "out.g3").string();
+    for (auto _ : state)
+        for (const auto& strPage : pages)
+            if (Spawn({"pbmtog3"}, (Pages().dir / (strPage + ".pbm")).c_str(), strOut.c_str()) != 0)
+                state.SkipWithError("pbmtog3 failed");
+}
+
+void BM_PeakMemory(benchmark::State& state)
+{
+    const fs::path root = Pages().dir / "memory";
+    setenv("VELLUM_ROOT", root.c_str(), 1);
+    std::vector<std::string> pages;
+    for (int n = 0; n < state.range(0); ++n)
+        pages.push_back(Pages().document[std::size_t(n) % Pages().document.size()]);
+    // GNU time reports the peak of Pagemill alone; a child of this large process would
+    // inherit its high-water mark through the spawn.
+    const fs::path report = Pages().dir / "time.txt";
+    long nMaxRssKb = 0;
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        PrepareRun(root, pages);
+        state.ResumeTiming();
+        if (Spawn({"/usr/bin/time", "-f", "%M", "-o", report.string(), VELLUM_PAGEMILL}) != 0)
+            state.SkipWithError("Pagemill failed");
+        const Bytes text = ReadFile(report);
+        nMaxRssKb = std::max(nMaxRssKb, std::atol(std::string(text.begin(), text.end()).c_str()));
+    }
+    state.counters["peak_MB"] = double(nMaxRssKb) / 1024.0;
+}
+
+void RegisterAll()
+{
+    const std::vector<std::string> cases = {"doc1", "doc2", "checkerboard", "noise", "allblack", "allwhite"};
+    for (const auto& strPage : cases)
+    {
+        benchmark::RegisterBenchmark(("EncodePage/ours/" + strPage).c_str(), BM_EncodePage, strPage)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("EncodePage/libtiff/" + strPage).c_str(), BM_LibtiffEncodePage, strPage)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("EncodePage/ours_with_packing/" + strPage).c_str(), BM_PackAndEncodePage,
+                                     strPage)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("Page/floor_read_and_scan", BM_FloorReadAndScan)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Page/ConvertPages_20_page_run", BM_ConvertPagesPerPageOf20)
+        ->Unit(benchmark::kMillisecond);
+    for (const auto& strPage : cases)
+    {
+        benchmark::RegisterBenchmark(("Process/Pagemill/" + strPage).c_str(), BM_ProcessPagemill,
+                                     std::vector<std::string>{strPage})
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Process/pbmtog3/" + strPage).c_str(), BM_ProcessPbmtog3,
+                                     std::vector<std::string>{strPage})
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill, Pages().document)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().document)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Memory/Pagemill_pages", BM_PeakMemory)
+        ->Arg(1)->Arg(20)->Arg(254)->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RegisterAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(Pages().dir);
+    return 0;
+}
