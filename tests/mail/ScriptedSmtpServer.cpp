@@ -144,15 +144,20 @@ bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
         strData.clear();
         return true;
     }
-    std::size_t nSearchFrom = 0;
+    strData.clear();
     std::size_t nEnd = 0;
-    while ((nEnd = m_strBuffer.find(kEndOfData, nSearchFrom)) == std::string::npos)
+    while ((nEnd = m_strBuffer.find(kEndOfData)) == std::string::npos)
     {
-        nSearchFrom = m_strBuffer.size() < kEndOfData.size() ? 0 : m_strBuffer.size() - kEndOfData.size();
+        // Move all but a possible start of the end mark out of the buffer, so each byte is searched once.
+        const std::size_t nDone = m_strBuffer.size() < kEndOfData.size() ? 0 : m_strBuffer.size() - kEndOfData.size() + 1;
+        if (m_options.m_bKeepData)
+            strData.append(m_strBuffer, 0, nDone);
+        m_strBuffer.erase(0, nDone);
         if (!FillBuffer(fd))
             return false;
     }
-    strData = m_strBuffer.substr(0, nEnd + 2);
+    if (m_options.m_bKeepData)
+        strData.append(m_strBuffer, 0, nEnd + 2);
     m_strBuffer.erase(0, nEnd + kEndOfData.size());
     return true;
 }
@@ -185,7 +190,7 @@ void CScriptedSmtpServer::Play(int fd)
             std::string strData;
             if (!ReadData(fd, strData))
                 return Fault(strWhere + "the data did not end");
-            m_aData.push_back(m_options.m_bKeepData ? std::move(strData) : std::string());
+            m_aData.push_back(std::move(strData));
         }
         else if (chKind == 'C')
         {
