@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -357,6 +358,20 @@ TEST(SmtpLinkTest, UnreachableOrMalformedServerFailsToConnect)
         EXPECT_EQ(link.m_strError, "Unable to connect to server") << strServer;
         EXPECT_TRUE(link.Disconnect());
     }
+}
+
+TEST(SmtpLinkTest, NoDescriptorLeftForASocketFailsToCreateIt)
+{
+    CSmtpLink link("127.0.0.1", UnusedPort(), TestTimeouts());
+    rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const bool bConnected = link.Connect();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(bConnected);
+    EXPECT_EQ(link.m_strError, "Unable to create the socket.");
 }
 
 TEST(SmtpLinkTest, EveryLineBeginningWithADotIsSentWithAnotherDot)
