@@ -1,9 +1,9 @@
 #include "TiffAttachmentAgent.h"
 
 #include "Base64Codec.h"
+#include "MailSyntax.h"
 #include "platform/BinaryFile.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -32,13 +32,6 @@ std::string FileNameOf(std::string_view strPath)
     return std::string(strName.substr(0, kMaxNamePart)) + std::string(strExtension.substr(0, kMaxNamePart));
 }
 
-// A name with control characters would end its header line early and start another.
-bool IsSafeHeaderText(std::string_view strText)
-{
-    return std::none_of(strText.begin(), strText.end(),
-                        [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
-}
-
 } // namespace
 
 std::string CTiffAttachmentAgent::GetContentType() { return "image/tiff"; }
@@ -56,7 +49,8 @@ std::string CTiffAttachmentAgent::BuildPartHeader(const char* pszText, const cha
 
 bool CTiffAttachmentAgent::AppendPart(const char* pszText, const char* pszParams, std::string& strBody)
 {
-    if (pszText == nullptr || !IsSafeHeaderText(FileNameOf(pszText)))
+    // A file name with a line break would end its header line early and start another.
+    if (pszText == nullptr || HoldsControlCharacter(FileNameOf(pszText)))
         return false;
     platform::CFileReader file;
     if (!file.Open(pszText))
