@@ -1,0 +1,99 @@
+#pragma once
+
+#include "sender/mail/SmtpLink.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+// The send operation without its window: checking what the user typed, building the
+// gateway address, and the part that runs while the dialog waits (the converter, the
+// message with one attachment per page, the SMTP delivery). The dialog shows the
+// messages and keeps the button's state.
+
+inline constexpr const char* SEND_CAPTION = "Vellum Zeru 3.1";
+inline constexpr const char* GATEWAY_MAILBOX_PREFIX = "remote-printer";
+inline constexpr const char* SUBJECT_PREFIX = "Hi! I am: ";
+// What follows the subject prefix: the program that sent the fax.
+inline constexpr const char* SEND_SIGNATURE = "Vellum Zeru 3.1";
+
+enum class ERecipientCheck
+{
+    Ok,
+    FaxNumberBlank,
+    FaxNumberNotDigits,
+    RecipientMissing,
+    // After blanks and dots have become underscores, the name holds a character that a
+    // mailbox name may not: it would add recipients, break the address or a command.
+    RecipientNotMailbox,
+};
+
+// Checks the fax number and the recipient name in this order; on success the blanks and
+// dots of the name have become underscores.
+ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber);
+// The text the user sees for a failed check.
+const char* RecipientCheckText(ERecipientCheck eCheck);
+
+// True for a plain address: one "@" with text on both sides, no blanks, no "<" or ">",
+// no control characters.
+bool IsPlainAddress(const std::string& strAddress);
+inline constexpr const char* EMAIL_NOT_PLAIN_TEXT =
+    "Sorry, your Email Address is not a plain address, please push the Config button to correct it";
+
+// "remote-printer." + name + "@" + fax number + the gateway's mail domain suffix.
+std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber);
+
+// How the converter run went.
+struct SConverterRun
+{
+    bool bSucceeded = false;
+    std::string strWhy; // when it failed: "cannot be started", "exit code 1", ...
+};
+
+// Everything the waiting part needs, copied, so that it can run on another thread.
+struct SSendJob
+{
+    std::string strSmtpServer;
+    std::string strFrom;
+    std::string strRecipientAddress;
+    std::string strSubject;
+    // Runs the converter and waits for it.
+    std::function<SConverterRun()> fnRunConverter;
+    CSmtpTimeouts timeouts;
+    // Fixes the time and Message-ID of the message, for tests; empty: the real ones.
+    CPlainMail::TimeSource fnTime;
+    CPlainMail::MessageIdSource fnMessageId;
+};
+
+enum class ESendOutcome
+{
+    Sent,
+    ConverterFailed,  // nothing sent; the page files stay as the converter left them
+    NoPageCountFile,  // silent: a second Send after a failed one
+    NoPages,          // the page-count byte says 1
+    PageMissing,      // a fax page file is missing or empty: nothing sent
+    ConnectFailed,
+    SendFailed,
+};
+
+struct SSendResult
+{
+    ESendOutcome eOutcome = ESendOutcome::Sent;
+    int nMissingPage = 0;
+    std::string strDetail; // the converter's failure or the link's m_strError, for the log
+};
+
+// Converter, page-count file, message and delivery, in this order. Shows nothing and
+// touches no window, so it may run on a worker thread.
+SSendResult RunSendJob(const SSendJob& job);
+
+// The converter of this installation, run as a process with a time limit.
+SConverterRun RunInstalledConverter();
+
+// The message for an outcome; empty for the silent end.
+std::string SendOutcomeText(const SSendResult& result);
+// The page-count byte 1 is reported through the application's own message box.
+inline constexpr const char* SEND_NO_PAGES_TEXT = "Vellum Star3.0 could not run, Please install it again";
+inline constexpr const char* SEND_SUCCESS_TEXT =
+    "OK! The fax is sent successifully, please note your email box because their will soon be an email about it";
