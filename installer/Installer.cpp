@@ -1,0 +1,394 @@
+#include "Installer.h"
+
+#include "driver/DeviceUri.h"
+#include "platform/BinaryFile.h"
+#include "platform/Process.h"
+#include "platform/Roots.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace installer
+{
+
+namespace
+{
+
+constexpr const char* kDefaultServerBin = "/usr/lib/cups";
+constexpr const char* kDefaultDataDir = "/usr/share/cups";
+// Without group and other permissions CUPS runs a backend as root, which it needs to
+// write the page files as the user the queue names.
+constexpr std::filesystem::perms kBackendPerms = std::filesystem::perms::owner_all;
+constexpr std::filesystem::perms kPpdPerms = std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_write |
+                                             std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read;
+
+constexpr const char* kWebLine = "Web\xEF\xBC\x9A" "http://www.vellum-zeru.example/"; // full-width colon
+constexpr const char* kDeveloperLine = "Developer: Quill Technology";
+
+std::string EnvOr(const char* pszName, const std::string& strDefault)
+{
+    const char* pszValue = std::getenv(pszName);
+    return pszValue != nullptr && *pszValue != '\0' ? std::string(pszValue) : strDefault;
+}
+
+std::string FirstLine(const std::string& strText)
+{
+    // lpadmin warns about deprecated drivers on every call; the reason for a failure is elsewhere.
+    std::string strChosen;
+    std::size_t nStart = 0;
+    while (nStart < strText.size())
+    {
+        std::size_t nEnd = strText.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
+        std::string strLine = strText.substr(nStart, nEnd - nStart);
+        while (!strLine.empty() && (strLine.back() == '\r' || strLine.back() == ' '))
+            strLine.pop_back();
+        if (!strLine.empty() && strLine.find("deprecated") == std::string::npos)
+            return strLine;
+        if (strChosen.empty())
+            strChosen = strLine;
+        nStart = nEnd + 1;
+    }
+    return strChosen;
+}
+
+// Quotes one word for a POSIX shell, leaving plain words as they are.
+std::string ShellQuote(const std::string& strWord)
+{
+    const bool bPlain = !strWord.empty() && std::all_of(strWord.begin(), strWord.end(), [](unsigned char ch) {
+        return std::isalnum(ch) || std::strchr("_./:=@%+-,", ch) != nullptr;
+    });
+    if (bPlain)
+        return strWord;
+    std::string strQuoted = "'";
+    for (char ch : strWord)
+    {
+        if (ch == '\'')
+            strQuoted += "'\\''";
+        else
+            strQuoted += ch;
+    }
+    return strQuoted + "'";
+}
+
+// One argument of a desktop entry's Exec key: quoted per the Desktop Entry Specification,
+// then escaped as a string value.
+std::string DesktopExecArgument(const std::string& strArg)
+{
+    std::string strQuoted = "\"";
+    for (char ch : strArg)
+    {
+        if (ch == '"' || ch == '`' || ch == '$' || ch == '\\')
+            strQuoted += '\\';
+        if (ch == '%')
+            strQuoted += '%'; // a literal percent sign is doubled: %x are field codes
+        strQuoted += ch;
+    }
+    strQuoted += '"';
+    std::string strValue;
+    for (char ch : strQuoted)
+    {
+        if (ch == '\\')
+            strValue += "\\\\";
+        else if (ch == '\n')
+            strValue += "\\n";
+        else
+            strValue += ch;
+    }
+    return strValue;
+}
+
+// Copies a file so that the target is either the old file or the whole new one, with the
+// given permissions from the start. Replacing by rename also works while the old program runs.
+bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
+                    std::filesystem::perms permissions, std::string& strError)
+{
+    std::error_code error;
+    const auto temp = to.parent_path() / ("." + to.filename().string() + ".installing." + std::to_string(::getpid()));
+    std::filesystem::remove(temp, error);
+    if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, error))
+    {
+        strError = from.string() + ": " + error.message();
+        std::filesystem::remove(temp, error);
+        return false;
+    }
+    std::filesystem::permissions(temp, permissions, error);
+    if (error)
+    {
+        strError = temp.string() + ": " + error.message();
+        std::filesystem::remove(temp, error);
+        return false;
+    }
+    std::filesystem::rename(temp, to, error);
+    if (error)
+    {
+        strError = to.string() + ": " + error.message();
+        std::filesystem::remove(temp, error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CInstallSettings CInstallSettings::FromEnvironment()
+{
+    CInstallSettings settings;
+    std::error_code error;
+    settings.sourceDirectory = std::filesystem::current_path(error);
+    settings.vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
+    settings.systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
+    settings.driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
+    settings.cupsServerBin = EnvOr("CUPS_SERVERBIN", kDefaultServerBin);
+    settings.cupsDataDir = EnvOr("CUPS_DATADIR", kDefaultDataDir);
+    settings.strCupsServer = EnvOr("CUPS_SERVER", "");
+    const std::string strHome = EnvOr("HOME", "");
+    const std::string strConfig = EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
+    if (!strConfig.empty())
+        settings.autostartDirectory = std::filesystem::path(strConfig) / "autostart";
+    settings.uid = ::getuid();
+    settings.ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
+    return settings;
+}
+
+CInstaller::CInstaller(CInstallSettings settings)
+    : m_settings(std::move(settings))
+{
+}
+
+void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
+{
+    m_steps.push_back({std::move(strStep), bOk, std::move(strDetail)});
+}
+
+void CInstaller::Run()
+{
+    m_steps.clear();
+    MakeFolders();
+    // The order of the original distribution: driver, converter, sender, the shared renderer, help.
+    CopyFromSource(kBackendFile);
+    CopyFromSource(kPpdFile);
+    CopyFromSource(kPagemillFile);
+    CopyFromSource(kMessageModuleFile);
+    CopyFromSource(kSendwellFile);
+    CopyFromSource(kWatcherFile);
+    FindGhostscript();
+    CopyFromSource(kHelpFile);
+    RegisterDriver();
+    RegisterQueue();
+    InstallAutostart();
+}
+
+bool CInstaller::Succeeded() const
+{
+    return std::all_of(m_steps.begin(), m_steps.end(), [](const CStepResult& step) { return step.bOk; });
+}
+
+void CInstaller::MakeFolders()
+{
+    std::error_code error;
+    std::filesystem::create_directories(m_settings.systemDirectory, error);
+    Record("creating the folder " + m_settings.systemDirectory.string(), !error, error.message());
+    // The page files are the user's own: the printer writes them as that user, nobody else reads them.
+    const bool bExisted = std::filesystem::is_directory(m_settings.driveRoot, error);
+    std::filesystem::create_directories(m_settings.driveRoot, error);
+    if (!error && !bExisted)
+        std::filesystem::permissions(m_settings.driveRoot, std::filesystem::perms::owner_all, error);
+    Record("creating the folder " + m_settings.driveRoot.string(), !error, error.message());
+}
+
+void CInstaller::CopyFromSource(const char* pszName)
+{
+    std::string strError;
+    const auto from = m_settings.sourceDirectory / pszName;
+    std::error_code error;
+    const auto status = std::filesystem::status(from, error);
+    bool bOk = false;
+    if (!std::filesystem::is_regular_file(status))
+        strError = from.string() + " is missing";
+    else
+        bOk = CopyAtomically(from, m_settings.systemDirectory / pszName, status.permissions(), strError);
+    Record(std::string("copying ") + pszName, bOk, strError);
+}
+
+void CInstaller::FindGhostscript()
+{
+    // The driver shares the system's renderer with other printers; it cannot be copied from
+    // here, only found. Without it nothing printed to the fax printer can become pages.
+    const bool bFound = !platform::FindProgramOnPath(m_settings.strGhostscript).empty();
+    Record("finding Ghostscript", bFound,
+           bFound ? std::string() : "the program " + m_settings.strGhostscript + " is missing; install the package ghostscript");
+}
+
+void CInstaller::RegisterDriver()
+{
+    std::string strError;
+    std::error_code error;
+    const auto backendDir = m_settings.cupsServerBin / "backend";
+    const auto modelDir = m_settings.cupsDataDir / kModelFolder;
+    bool bOk = CopyAtomically(m_settings.systemDirectory / kBackendFile, backendDir / kBackendFile, kBackendPerms,
+                              strError);
+    if (bOk)
+    {
+        std::filesystem::create_directories(modelDir, error);
+        if (error)
+        {
+            strError = modelDir.string() + ": " + error.message();
+            bOk = false;
+        }
+    }
+    if (bOk)
+        bOk = CopyAtomically(m_settings.systemDirectory / kPpdFile, modelDir / kPpdFile, kPpdPerms, strError);
+    Record("registering the printer driver", bOk, strError);
+}
+
+std::string CInstaller::DeviceUri() const
+{
+    driver::CDeviceUri uri;
+    uri.root = m_settings.vellumRoot;
+    uri.uid = m_settings.uid;
+    return uri.Format();
+}
+
+std::vector<std::vector<std::string>> CInstaller::QueueCommands() const
+{
+    const std::string strLpadmin = m_settings.strLpadmin;
+    return {
+        {strLpadmin, "-p", kQueueName, "-D", kPrinterDescription, "-v", DeviceUri(), "-P",
+         (m_settings.systemDirectory / kPpdFile).string(),
+         // A job the printer refuses (too many pages, unreadable) is dropped; the queue goes on.
+         "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
+         // After -p: enable the queue and let it accept jobs.
+         "-E"},
+        {strLpadmin, "-d", kQueueName},
+    };
+}
+
+void CInstaller::RegisterQueue()
+{
+    platform::CRunOptions options;
+    options.eOutput = platform::CRunOptions::EOutput::Capture;
+    options.nTimeout = m_settings.spoolerTimeout;
+    for (const auto& command : QueueCommands())
+    {
+        const auto result = platform::RunProgram(command, options);
+        if (!result.Succeeded())
+        {
+            const std::string strSaid = FirstLine(result.strOutput);
+            std::string strDetail = command[0] + ": " + result.Describe();
+            if (!strSaid.empty())
+                strDetail = strSaid + " (" + strDetail + ")";
+            Record(std::string("registering the printer ") + kPrinterDescription, false, strDetail);
+            return;
+        }
+    }
+    Record(std::string("registering the printer ") + kPrinterDescription, true);
+}
+
+std::string CInstaller::AutostartEntry() const
+{
+    std::string strEntry = "[Desktop Entry]\n"
+                           "Type=Application\n"
+                           "Name=Vellum Zeru 3.0 pages\n"
+                           "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
+    strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.vellumRoot.string()) + " " +
+                DesktopExecArgument((m_settings.systemDirectory / kWatcherFile).string()) + "\n";
+    strEntry += "Terminal=false\n"
+                "NoDisplay=true\n"
+                "X-GNOME-Autostart-enabled=true\n";
+    return strEntry;
+}
+
+void CInstaller::InstallAutostart()
+{
+    const std::string strStep = "arranging for Sendwell to open after printing";
+    if (m_settings.autostartDirectory.empty())
+    {
+        Record(strStep, false, "neither XDG_CONFIG_HOME nor HOME is set");
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(m_settings.autostartDirectory, error);
+    const auto path = m_settings.autostartDirectory / kAutostartFile;
+    if (error)
+    {
+        Record(strStep, false, m_settings.autostartDirectory.string() + ": " + error.message());
+        return;
+    }
+    platform::CFileWriter writer;
+    const std::string strEntry = AutostartEntry();
+    if (writer.Create(path, platform::EWriteMode::Atomic))
+        writer.Write(strEntry.data(), strEntry.size());
+    const bool bOk = writer.Close();
+    Record(strStep, bOk, writer.Error());
+}
+
+bool CInstaller::RegistrationFailed() const
+{
+    return std::any_of(m_steps.begin(), m_steps.end(), [](const CStepResult& step) {
+        return !step.bOk && step.strStep.rfind("registering", 0) == 0;
+    });
+}
+
+std::vector<std::string> CInstaller::AdministratorCommands() const
+{
+    const auto backend = m_settings.cupsServerBin / "backend" / kBackendFile;
+    const auto ppd = m_settings.cupsDataDir / kModelFolder / kPpdFile;
+    std::vector<std::string> commands = {
+        "sudo install -D -m 0700 " + ShellQuote((m_settings.systemDirectory / kBackendFile).string()) + " " +
+            ShellQuote(backend.string()),
+        "sudo install -D -m 0644 " + ShellQuote((m_settings.systemDirectory / kPpdFile).string()) + " " +
+            ShellQuote(ppd.string()),
+    };
+    for (auto command : QueueCommands())
+    {
+        // sudo starts lpadmin with a clean environment: a chosen CUPS server has to be named.
+        if (!m_settings.strCupsServer.empty())
+            command.insert(command.begin() + 1, {"-h", m_settings.strCupsServer});
+        std::string strLine = "sudo";
+        for (const auto& strArg : command)
+            strLine += " " + ShellQuote(strArg);
+        commands.push_back(strLine);
+    }
+    return commands;
+}
+
+std::string CInstaller::CompletionText() const
+{
+    std::string strText;
+    if (Succeeded())
+    {
+        strText = "Vellum Zeru 3.0 has been installed successfully!\n"
+                  "You may send free fax by printing on it now!\n";
+    }
+    else
+    {
+        strText = "Vellum Zeru 3.0 was not installed completely. These steps failed:\n";
+        for (const auto& step : m_steps)
+        {
+            if (!step.bOk)
+                strText += "- " + step.strStep + (step.strDetail.empty() ? "" : ": " + step.strDetail) + "\n";
+        }
+        if (RegistrationFailed() && m_settings.ePrivilege == EPrivilege::User)
+        {
+            strText += "Registering a printer needs a CUPS administrator. To register the printer, run:\n";
+            for (const auto& strCommand : AdministratorCommands())
+                strText += strCommand + "\n";
+        }
+    }
+    strText += kWebLine;
+    strText += "\n";
+    strText += kDeveloperLine;
+    return strText;
+}
+
+} // namespace installer

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Installs Vellum Zeru 3.0 from a distribution folder (the current directory): copies the
+// programs, the fax printer driver and the help document into the system directory,
+// registers the driver and the fax printer with CUPS, arranges for Sendwell to open after
+// printing, and says how it went.
+//
+// Every step runs even when an earlier one failed; the completion message then names each
+// step that failed instead of announcing success, and a user who may not administer CUPS
+// is told the exact commands that register the printer.
+namespace installer
+{
+
+inline constexpr const char* kQueueName = "Vellum_Zeru_3.0"; // CUPS queue names allow no blanks
+inline constexpr const char* kPrinterDescription = "Vellum Zeru 3.0";
+inline constexpr const char* kCompletionCaption = "Welcome to use Vellum Zeru 3.0";
+
+// The distribution's files, by the names they have in the source and the system directory.
+inline constexpr const char* kBackendFile = "vellumfax"; // also the device URI's scheme
+inline constexpr const char* kPpdFile = "VellumZeru.ppd";
+inline constexpr const char* kPagemillFile = "Pagemill";
+inline constexpr const char* kMessageModuleFile = "libvellum_msgbox.so";
+inline constexpr const char* kSendwellFile = "Sendwell";
+inline constexpr const char* kWatcherFile = "Pagewatch";
+inline constexpr const char* kHelpFile = "Sample.html";
+inline constexpr const char* kAutostartFile = "vellum-pagewatch.desktop";
+// Where under CUPS's data folder the PPD is listed among the drivers.
+inline constexpr const char* kModelFolder = "model/vellum";
+
+enum class EPrivilege
+{
+    Administrator, // root: may place files for CUPS and change its queues
+    User,
+};
+
+struct CInstallSettings
+{
+    std::filesystem::path sourceDirectory;
+    std::filesystem::path vellumRoot;
+    std::filesystem::path systemDirectory;
+    std::filesystem::path driveRoot;
+    // CUPS's program folder (backends) and data folder (drivers); CUPS_SERVERBIN and
+    // CUPS_DATADIR point them at a private scheduler, as they do for CUPS's own tools.
+    std::filesystem::path cupsServerBin;
+    std::filesystem::path cupsDataDir;
+    // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
+    std::string strCupsServer;
+    std::filesystem::path autostartDirectory;
+    std::string strLpadmin = "lpadmin";
+    std::string strGhostscript = "gs";
+    uid_t uid = 0;
+    EPrivilege ePrivilege = EPrivilege::User;
+    std::chrono::milliseconds spoolerTimeout = std::chrono::seconds(60);
+
+    // The settings of this process: current directory, VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME.
+    static CInstallSettings FromEnvironment();
+};
+
+struct CStepResult
+{
+    std::string strStep;   // "copying Sendwell"
+    bool bOk = false;
+    std::string strDetail; // why it failed
+};
+
+class CInstaller
+{
+public:
+    explicit CInstaller(CInstallSettings settings);
+
+    // Runs every step in order.
+    void Run();
+
+    const std::vector<CStepResult>& Steps() const { return m_steps; }
+    bool Succeeded() const;
+    // The text of the completion message (lines separated by '\n').
+    std::string CompletionText() const;
+
+    // The queue's device URI: the page files' root and the user they belong to.
+    std::string DeviceUri() const;
+    // The lpadmin argument vectors that create the queue and make it the default.
+    std::vector<std::vector<std::string>> QueueCommands() const;
+    // Shell commands a CUPS administrator runs to do what the registration steps do.
+    std::vector<std::string> AdministratorCommands() const;
+    // The text of the autostart entry that starts the page watcher with the desktop session.
+    std::string AutostartEntry() const;
+
+private:
+    void Record(std::string strStep, bool bOk, std::string strDetail = {});
+    void MakeFolders();
+    void CopyFromSource(const char* pszName);
+    void FindGhostscript();
+    void RegisterDriver();
+    void RegisterQueue();
+    void InstallAutostart();
+    bool RegistrationFailed() const;
+
+    CInstallSettings m_settings;
+    std::vector<CStepResult> m_steps;
+};
+
+} // namespace installer

@@ -1,0 +1,297 @@
+#include "FaxBackend.h"
+
+#include "PageFileStage.h"
+#include "PageFormat.h"
+#include "PnmPageReader.h"
+#include "platform/BinaryFile.h"
+#include "platform/Process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace driver
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kDocumentName = "document";
+constexpr const char* kRendererLogName = "render.log";
+constexpr std::string_view kPdfMagic = "%PDF-";
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kPollSliceMs = 500;
+constexpr std::size_t kMaxComplaintBytes = 200;
+constexpr std::uint64_t kMaxRendererLogBytes = 64 * 1024;
+// After its last page the renderer has this long to end.
+constexpr std::chrono::seconds kRendererExitTimeout{30};
+
+std::string Trim(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n*");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// The renderer's environment: nothing of the spooler's, and temporary files in the job's own
+// folder (the spooler's temporary folder is not the user's to write).
+std::vector<std::string> RendererEnvironment(const std::filesystem::path& tempDir)
+{
+    const char* pszPath = std::getenv("PATH");
+    return {std::string("PATH=") + (pszPath != nullptr ? pszPath : "/usr/bin:/bin"), "TMPDIR=" + tempDir.string(),
+            "LC_ALL=C"};
+}
+
+} // namespace
+
+CFaxBackend::CFaxBackend(CBackendSettings settings, std::ostream& log)
+    : m_settings(std::move(settings)),
+      m_log(log)
+{
+}
+
+std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhostscript, const std::string& strInput)
+{
+    const std::string strSize = std::to_string(kRasterRowBytes) + "x" + std::to_string(kRasterRows);
+    return {strGhostscript,
+            "-q",
+            "-dSAFER",
+            "-dBATCH",
+            "-dNOPAUSE",
+            "-sDEVICE=pbmraw",
+            "-r" + std::to_string(kResolutionDpi),
+            "-g" + strSize,
+            // Every page becomes US letter; a PDF page of another size is scaled to fit.
+            "-dFIXEDMEDIA",
+            "-dPDFFitPage",
+            // PostScript that prints to its standard output must not mix with the pages.
+            "-sstdout=%stderr",
+            "-sOutputFile=-",
+            "-f",
+            strInput};
+}
+
+EJobResult CFaxBackend::Stop(EJobResult eResult, std::string strReason)
+{
+    m_strReason = std::move(strReason);
+    m_log << "ERROR: " << m_strReason << std::endl;
+    return eResult;
+}
+
+EJobResult CFaxBackend::Run(int nInputFd)
+{
+    m_nPages = 0;
+    m_strReason.clear();
+    CPageFileStage stage(m_settings.driveRoot);
+    if (!stage.Begin())
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+
+    const auto document = stage.StagingDirectory() / kDocumentName;
+    EJobResult eResult = CopyInput(nInputFd, document);
+    if (eResult == EJobResult::Done)
+        eResult = CheckPageCount(document);
+    if (eResult == EJobResult::Done)
+        eResult = Render(document, stage);
+    if (eResult != EJobResult::Done)
+        return eResult; // the stage discards itself: the earlier page files stay as they were
+
+    if (!stage.Commit())
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+    m_nPages = stage.Pages();
+    m_log << "INFO: " << m_nPages << (m_nPages == 1 ? " page" : " pages") << " ready to send as a fax" << std::endl;
+    return EJobResult::Done;
+}
+
+EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& target)
+{
+    platform::CFileWriter writer;
+    if (!writer.Create(target))
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the job: " + writer.Error());
+    std::vector<char> chunk(kReadChunk);
+    for (;;)
+    {
+        if (StopRequested())
+            return Stop(EJobResult::Stopped, "The job was stopped.");
+        const ssize_t n = ::read(nInputFd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the job: ") + std::strerror(errno));
+        if (n == 0)
+            break;
+        writer.Write(chunk.data(), static_cast<std::size_t>(n));
+    }
+    if (!writer.Close())
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the job: " + writer.Error());
+    return EJobResult::Done;
+}
+
+EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
+{
+    // A PDF document says how many pages it has, so a job that is too long is refused before
+    // hundreds of pages are rendered only to be thrown away. Other documents are counted while
+    // they are rendered.
+    platform::CFileReader reader;
+    char magic[5] = {};
+    if (!reader.Open(document) || reader.Read(magic, sizeof magic) != sizeof magic ||
+        std::string_view(magic, sizeof magic) != kPdfMagic)
+        return EJobResult::Done;
+    reader.Close();
+
+    platform::CRunOptions options;
+    options.environment = RendererEnvironment(document.parent_path());
+    options.eOutput = platform::CRunOptions::EOutput::Capture;
+    options.nTimeout = m_settings.countTimeout;
+    const auto result = platform::RunProgram(
+        {m_settings.strGhostscript, "-q", "-dNODISPLAY", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+         "--permit-file-read=" + document.string(), "-sVellumDocument=" + document.string(), "-c",
+         "VellumDocument (r) file runpdfbegin pdfpagecount = quit"},
+        options);
+    if (result.eOutcome == platform::EOutcome::NotStarted)
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + result.Describe() +
+                                            "); is the ghostscript package installed?");
+    // The count is the last line that is a number; a damaged document gives none, or 0,
+    // and is left for the rendering to judge.
+    long nPages = -1;
+    std::size_t nStart = 0;
+    while (nStart < result.strOutput.size())
+    {
+        std::size_t nEnd = result.strOutput.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = result.strOutput.size();
+        const std::string strLine = Trim(std::string_view(result.strOutput).substr(nStart, nEnd - nStart));
+        if (!strLine.empty() && strLine.size() < 10 &&
+            std::all_of(strLine.begin(), strLine.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+            nPages = std::stol(strLine);
+        nStart = nEnd + 1;
+    }
+    if (nPages > kMaxPages)
+        return Stop(EJobResult::Refused, "The job has " + std::to_string(nPages) +
+                                             " pages; the fax printer Vellum Zeru 3.0 takes at most " +
+                                             std::to_string(kMaxPages) + ". Nothing was written.");
+    if (nPages > 0)
+        m_log << "DEBUG: the document has " << nPages << " pages" << std::endl;
+    return EJobResult::Done;
+}
+
+std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog) const
+{
+    const auto text = platform::ReadWholeFile(errorLog, kMaxRendererLogBytes).value_or(std::string());
+    std::string strFirst;
+    std::string strLast;
+    std::size_t nStart = 0;
+    while (nStart < text.size())
+    {
+        std::size_t nEnd = text.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = text.size();
+        const std::string strLine = Trim(std::string_view(text).substr(nStart, nEnd - nStart));
+        if (!strLine.empty())
+        {
+            m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
+            if (strFirst.empty() && strLine.find("rror") != std::string::npos)
+                strFirst = strLine;
+            strLast = strLine;
+        }
+        nStart = nEnd + 1;
+    }
+    std::string strComplaint = strFirst.empty() ? strLast : strFirst;
+    if (strComplaint.size() > kMaxComplaintBytes)
+        strComplaint = strComplaint.substr(0, kMaxComplaintBytes) + "...";
+    return strComplaint;
+}
+
+EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileStage& stage)
+{
+    const auto errorLog = stage.StagingDirectory() / kRendererLogName;
+    const int nErrorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (nErrorFd < 0)
+        return Stop(EJobResult::Failed,
+                    std::string("Vellum Zeru 3.0 cannot store the job: ") + std::strerror(errno));
+
+    platform::CSpawnOptions spawn;
+    spawn.environment = RendererEnvironment(stage.StagingDirectory());
+    spawn.eInput = platform::EChildStream::Null;
+    spawn.eOutput = platform::EChildStream::Pipe;
+    spawn.eErrors = platform::EChildStream::Descriptor;
+    spawn.nErrorsFd = nErrorFd;
+    platform::CProcess renderer;
+    const bool bStarted = renderer.Start(RenderArguments(m_settings.strGhostscript, document.string()), spawn);
+    ::close(nErrorFd);
+    if (!bStarted)
+        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + renderer.Error() +
+                                            "); is the ghostscript package installed?");
+
+    CPnmPageReader reader([&](const std::vector<std::uint8_t>& raster) {
+        if (!stage.AddPage(raster))
+            return false;
+        m_log << "INFO: Rendered page " << stage.Pages() << std::endl;
+        return true;
+    });
+
+    std::vector<std::uint8_t> chunk(kReadChunk);
+    auto lastProgress = Clock::now();
+    for (;;)
+    {
+        if (StopRequested())
+            return Stop(EJobResult::Stopped, "The job was stopped.");
+        pollfd pfd{renderer.OutputFd(), POLLIN, 0};
+        const int nReady = ::poll(&pfd, 1, kPollSliceMs);
+        if (nReady < 0 && errno != EINTR)
+            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the rendered pages: ") +
+                                                std::strerror(errno));
+        if (nReady <= 0)
+        {
+            if (Clock::now() - lastProgress > m_settings.renderStall)
+                return Stop(EJobResult::Refused, "Ghostscript stopped making progress on this job; it was given up.");
+            continue;
+        }
+        const ssize_t n = ::read(renderer.OutputFd(), chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the rendered pages: ") +
+                                                std::strerror(errno));
+        if (n == 0)
+            break;
+        lastProgress = Clock::now();
+        switch (reader.Feed(chunk.data(), static_cast<std::size_t>(n)))
+        {
+        case EFeedResult::More:
+            break;
+        case EFeedResult::BadStream:
+            return Stop(EJobResult::Failed, "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+        case EFeedResult::Stopped:
+            if (stage.TooManyPages())
+                return Stop(EJobResult::Refused, "The job has more than " + std::to_string(kMaxPages) +
+                                                     " pages; the fax printer Vellum Zeru 3.0 takes at most " +
+                                                     std::to_string(kMaxPages) + ". Nothing was written.");
+            return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+        }
+    }
+    renderer.CloseOutput();
+    if (renderer.Wait(kRendererExitTimeout) == platform::EWaitResult::TimedOut)
+        return Stop(EJobResult::Refused, "Ghostscript did not finish this job; it was given up.");
+    if (!renderer.Succeeded())
+    {
+        const std::string strComplaint = RendererComplaint(errorLog);
+        return Stop(EJobResult::Refused, "Vellum Zeru 3.0 cannot print this document: Ghostscript cannot render it (" +
+                                             renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
+                                             "). Nothing was written.");
+    }
+    if (!reader.Finish())
+        return Stop(EJobResult::Failed, "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+    if (stage.Pages() == 0)
+        return Stop(EJobResult::Refused, "The job has no pages to fax. Nothing was written.");
+    return EJobResult::Done;
+}
+
+} // namespace driver

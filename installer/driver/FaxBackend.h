@@ -1,0 +1,71 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The work of the fax printer's backend for one print job: render the job's document with
+// Ghostscript at 200 dpi on US letter, one bit a pixel, and leave its pages in the drive
+// root as page rasters and a page-count file (see CPageFileStage for the order).
+// Progress and failures go to the log stream as the spooler reads them from a backend's
+// standard error: "INFO: ...", "ERROR: ...", "DEBUG: ..." lines.
+namespace driver
+{
+
+enum class EJobResult
+{
+    Done,
+    Refused,  // the job itself cannot be faxed: unreadable, no pages, too many pages
+    Failed,   // the page files could not be written, or the renderer is missing or broke
+    Stopped,  // the spooler asked the backend to stop (the job was cancelled)
+};
+
+struct CBackendSettings
+{
+    // The drive root the page files go to.
+    std::filesystem::path driveRoot;
+    // The renderer; a name is looked up on PATH.
+    std::string strGhostscript = "gs";
+    // A renderer that produces nothing for this long is taken to hang.
+    std::chrono::milliseconds renderStall = std::chrono::seconds(120);
+    // Counting the pages of a PDF document takes at most this long.
+    std::chrono::milliseconds countTimeout = std::chrono::seconds(60);
+    // Set (by a signal handler) when the job is to stop.
+    const volatile std::sig_atomic_t* pStop = nullptr;
+};
+
+class CFaxBackend
+{
+public:
+    CFaxBackend(CBackendSettings settings, std::ostream& log);
+
+    // Reads the document from nInputFd to its end and makes the page files from it.
+    [[nodiscard]] EJobResult Run(int nInputFd);
+
+    int Pages() const { return m_nPages; }
+    // One sentence for the user when the result is not Done.
+    const std::string& Reason() const { return m_strReason; }
+
+    // The Ghostscript arguments that render the document at strInput as a stream of page
+    // bitmaps on standard output. Tests render reference pages with the same arguments.
+    static std::vector<std::string> RenderArguments(const std::string& strGhostscript,
+                                                    const std::string& strInput);
+
+private:
+    EJobResult Stop(EJobResult eResult, std::string strReason);
+    bool StopRequested() const { return m_settings.pStop != nullptr && *m_settings.pStop != 0; }
+    EJobResult CopyInput(int nInputFd, const std::filesystem::path& target);
+    EJobResult CheckPageCount(const std::filesystem::path& document);
+    EJobResult Render(const std::filesystem::path& document, class CPageFileStage& stage);
+    std::string RendererComplaint(const std::filesystem::path& errorLog) const;
+
+    CBackendSettings m_settings;
+    std::ostream& m_log;
+    int m_nPages = 0;
+    std::string m_strReason;
+};
+
+} // namespace driver

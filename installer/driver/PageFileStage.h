@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+// Puts one print job's page files into the drive root so that a reader never sees a page
+// count whose rasters are not all there, and a job that fails leaves the earlier page
+// files as they were:
+//   1. every page raster is written into a private staging folder beside the page files;
+//   2. Commit() removes the old page-count file, moves the rasters into place, and writes
+//      the new page-count file last (temporary file + rename);
+//   3. a job that is refused or fails is discarded: the staging folder goes, nothing else changes.
+namespace driver
+{
+
+class CPageFileStage
+{
+public:
+    explicit CPageFileStage(std::filesystem::path driveRoot);
+    CPageFileStage(const CPageFileStage&) = delete;
+    CPageFileStage& operator=(const CPageFileStage&) = delete;
+    // Discards whatever was not committed.
+    ~CPageFileStage();
+
+    // Creates the drive root if needed and a fresh staging folder in it.
+    [[nodiscard]] bool Begin();
+    const std::filesystem::path& StagingDirectory() const { return m_staging; }
+
+    // Stages the next page (a raster of kRasterBytes). Refuses a page past kMaxPages.
+    [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster);
+    int Pages() const { return m_nPages; }
+    bool TooManyPages() const { return m_bTooManyPages; }
+
+    // Moves the staged job into place. Refuses a job without pages.
+    [[nodiscard]] bool Commit();
+    // Removes the staging folder and everything in it.
+    void Discard();
+
+    const std::string& Error() const { return m_strError; }
+
+private:
+    bool Fail(std::string strError);
+
+    std::filesystem::path m_driveRoot;
+    std::filesystem::path m_staging;
+    int m_nPages = 0;
+    bool m_bTooManyPages = false;
+    std::string m_strError;
+};
+
+} // namespace driver

@@ -1,0 +1,147 @@
+#include "PageWatcher.h"
+
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace watcher
+{
+
+namespace
+{
+
+constexpr const char* kPageCountFileName = "Page.tmp";
+// Enough for many events at once; names in the drive root are short.
+constexpr std::size_t kEventBufferBytes = 16 * 1024;
+
+// The page-count file arrives by rename (the printer) or by a plain write (anything else
+// that makes one); both mean "a job is ready".
+constexpr std::uint32_t kArrivalEvents = IN_MOVED_TO | IN_CLOSE_WRITE;
+// The folder itself went away: the watch must be set up again once it is back.
+constexpr std::uint32_t kLostEvents = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
+
+class CDescriptor
+{
+public:
+    explicit CDescriptor(int fd = -1) : m_fd(fd) {}
+    CDescriptor(const CDescriptor&) = delete;
+    CDescriptor& operator=(const CDescriptor&) = delete;
+    ~CDescriptor() { Reset(); }
+    void Reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+CPageWatcher::CPageWatcher(CWatchSettings settings)
+    : m_settings(std::move(settings))
+{
+}
+
+EWatchEnd CPageWatcher::Run()
+{
+    CDescriptor notify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (notify.Get() < 0)
+    {
+        std::cerr << "Pagewatch: cannot watch for print jobs: " << std::strerror(errno) << std::endl;
+        return EWatchEnd::Failed;
+    }
+    CDescriptor lock;
+    bool bLocked = false;
+    int nWatch = -1;
+    bool bPending = false;
+    platform::CProcess sendwell;
+    const auto countFile = m_settings.driveRoot / kPageCountFileName;
+
+    auto launch = [&] {
+        platform::CSpawnOptions options;
+        options.eInput = platform::EChildStream::Null;
+        if (!sendwell.Start({m_settings.sendwell.string()}, options))
+            std::cerr << "Pagewatch: cannot start Sendwell: " << sendwell.Error() << std::endl;
+    };
+
+    for (;;)
+    {
+        if (m_settings.pStop != nullptr && *m_settings.pStop != 0)
+            break;
+        if (!m_settings.sessionFile.empty() && !std::filesystem::exists(m_settings.sessionFile))
+        {
+            sendwell.Detach();
+            return EWatchEnd::SessionEnded;
+        }
+
+        if (!bLocked)
+        {
+            // The drive root is the user's and private; the printer creates it the same way.
+            ::mkdir(m_settings.driveRoot.c_str(), 0700);
+            if (lock.Get() < 0)
+                lock.Reset(::open((m_settings.driveRoot / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
+        }
+        if (bLocked && nWatch < 0)
+            nWatch = ::inotify_add_watch(notify.Get(), m_settings.driveRoot.c_str(),
+                                         kArrivalEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+
+        pollfd pfd{notify.Get(), POLLIN, 0};
+        const int nReady = ::poll(&pfd, 1, static_cast<int>(m_settings.tick.count()));
+        bool bArrived = false;
+        if (nReady > 0)
+        {
+            alignas(inotify_event) char buffer[kEventBufferBytes];
+            for (;;)
+            {
+                const ssize_t n = ::read(notify.Get(), buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                for (ssize_t nOffset = 0; nOffset < n;)
+                {
+                    const auto* pEvent = reinterpret_cast<const inotify_event*>(buffer + nOffset);
+                    nOffset += static_cast<ssize_t>(sizeof(inotify_event) + pEvent->len);
+                    if ((pEvent->mask & kLostEvents) != 0 && pEvent->wd == nWatch)
+                    {
+                        nWatch = -1;
+                        // A lock on a file in a folder that is gone protects nothing: take it anew.
+                        lock.Reset();
+                        bLocked = false;
+                    }
+                    if ((pEvent->mask & kArrivalEvents) != 0 && pEvent->len > 0 &&
+                        std::strcmp(pEvent->name, kPageCountFileName) == 0)
+                        bArrived = true;
+                }
+            }
+        }
+
+        const bool bOpen = sendwell.IsRunning() && !sendwell.Poll();
+        if (bArrived && bOpen)
+            bPending = true;
+        else if (bArrived)
+            launch();
+        else if (bPending && !bOpen)
+        {
+            // Sendwell deletes the page-count file once it has sent the job; a job still there is unsent.
+            bPending = false;
+            if (std::filesystem::exists(countFile))
+                launch();
+        }
+    }
+    sendwell.Detach();
+    return EWatchEnd::Stopped;
+}
+
+} // namespace watcher

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+// Opens Sendwell when the fax printer has left a new job: it watches the drive root for a
+// page-count file moved or written into place (the printer writes it last, once every page
+// raster is there) and starts Sendwell from the system directory.
+//
+// It runs in the user's desktop session, started with it through an autostart entry, so
+// Sendwell appears on that desktop. One watcher per drive root does the work (a lock file
+// decides which); another waits until the first one ends. While a Sendwell it started is
+// still open, a new job waits for it to close, and Sendwell opens again if the job's pages
+// are still there.
+namespace watcher
+{
+
+enum class EWatchEnd
+{
+    Stopped,      // asked to stop
+    SessionEnded, // the desktop session it belongs to has ended
+    Failed,       // the drive root cannot be watched
+};
+
+struct CWatchSettings
+{
+    std::filesystem::path driveRoot;
+    std::filesystem::path sendwell;
+    // A file that exists while the desktop session lives (logind's session file); empty: not checked.
+    std::filesystem::path sessionFile;
+    // How often the session, the lock and Sendwell are looked at when nothing happens.
+    std::chrono::milliseconds tick = std::chrono::seconds(2);
+    // Set (by a signal handler or a test) to end Run().
+    const volatile std::sig_atomic_t* pStop = nullptr;
+};
+
+class CPageWatcher
+{
+public:
+    explicit CPageWatcher(CWatchSettings settings);
+
+    [[nodiscard]] EWatchEnd Run();
+
+    static constexpr const char* kLockFileName = ".pagewatch.lock";
+
+private:
+    CWatchSettings m_settings;
+};
+
+} // namespace watcher

@@ -1,0 +1,46 @@
+// Pagewatch: started with the desktop session (see the Installer's autostart entry); opens
+// Sendwell whenever the fax printer has left a new job.
+
+#include "PageWatcher.h"
+#include "platform/Roots.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace
+{
+
+constexpr const char* kSendwellFile = "Sendwell";
+// logind keeps one file per live session here.
+constexpr const char* kSessionFolder = "/run/systemd/sessions";
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnTerminate(int) { g_stop = 1; }
+
+} // namespace
+
+int main()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+
+    watcher::CWatchSettings settings;
+    settings.driveRoot = platform::DriveRoot();
+    settings.sendwell = platform::SystemDirectory() / kSendwellFile;
+    settings.pStop = &g_stop;
+    // A watcher outliving its session (when logind keeps user processes) must not open
+    // Sendwell on a desktop that is gone, nor keep the next session's watcher waiting.
+    const char* pszSession = std::getenv("XDG_SESSION_ID");
+    if (pszSession != nullptr && *pszSession != '\0' && std::filesystem::is_directory(kSessionFolder))
+        settings.sessionFile = std::filesystem::path(kSessionFolder) / pszSession;
+
+    watcher::CPageWatcher pageWatcher(settings);
+    return pageWatcher.Run() == watcher::EWatchEnd::Failed ? 1 : 0;
+}

@@ -1,0 +1,421 @@
+#include "Process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Without a pidfd, a wait for a child with a deadline looks at it this often.
+constexpr std::chrono::milliseconds kWaitSlice{5};
+
+std::string ErrnoText(const char* pszWhat, int nError)
+{
+    return std::string(pszWhat) + ": " + std::strerror(nError);
+}
+
+// A descriptor that becomes readable when the child ends (Linux 5.3 and later); -1 if the
+// kernel or a sandbox refuses, in which case waits fall back to looking every few ms.
+int OpenPidFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0)
+    {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#else
+    (void)pid;
+#endif
+    return -1;
+}
+
+int RemainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+}
+
+class CSpawnSetup
+{
+public:
+    CSpawnSetup()
+    {
+        ::posix_spawn_file_actions_init(&m_actions);
+        ::posix_spawnattr_init(&m_attr);
+    }
+    ~CSpawnSetup()
+    {
+        ::posix_spawn_file_actions_destroy(&m_actions);
+        ::posix_spawnattr_destroy(&m_attr);
+    }
+    CSpawnSetup(const CSpawnSetup&) = delete;
+    CSpawnSetup& operator=(const CSpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t m_actions;
+    posix_spawnattr_t m_attr;
+};
+
+bool AddStream(posix_spawn_file_actions_t& actions, EChildStream eKind, int nTargetFd, int nGivenFd,
+               int nPipeWriteFd, std::string& strError)
+{
+    switch (eKind)
+    {
+    case EChildStream::Inherit:
+        return true;
+    case EChildStream::Null:
+        return ::posix_spawn_file_actions_addopen(&actions, nTargetFd, "/dev/null",
+                                                  nTargetFd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0) == 0;
+    case EChildStream::Pipe:
+        if (nPipeWriteFd < 0)
+        {
+            strError = "a pipe is only offered for the output streams";
+            return false;
+        }
+        return ::posix_spawn_file_actions_adddup2(&actions, nPipeWriteFd, nTargetFd) == 0;
+    case EChildStream::Descriptor:
+        if (nGivenFd < 0)
+        {
+            strError = "no descriptor given for a redirected stream";
+            return false;
+        }
+        return ::posix_spawn_file_actions_adddup2(&actions, nGivenFd, nTargetFd) == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+CProcess::~CProcess()
+{
+    if (IsRunning())
+        Kill();
+    CloseOutput();
+}
+
+bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& options)
+{
+    if (IsRunning())
+        Kill();
+    CloseOutput();
+    m_pid = -1;
+    m_bEnded = false;
+    m_nExitCode = -1;
+    m_nSignal = 0;
+    m_strError.clear();
+    if (args.empty() || args[0].empty())
+    {
+        m_strError = "no program given";
+        return false;
+    }
+
+    int pipeFds[2] = {-1, -1};
+    const bool bPipe = options.eOutput == EChildStream::Pipe || options.eErrors == EChildStream::Pipe;
+    if (bPipe && ::pipe2(pipeFds, O_CLOEXEC) != 0)
+    {
+        m_strError = ErrnoText("pipe", errno);
+        return false;
+    }
+
+    CSpawnSetup setup;
+    bool bOk = AddStream(setup.m_actions, options.eInput, STDIN_FILENO, options.nInputFd, -1, m_strError) &&
+               AddStream(setup.m_actions, options.eOutput, STDOUT_FILENO, options.nOutputFd, pipeFds[1],
+                         m_strError) &&
+               AddStream(setup.m_actions, options.eErrors, STDERR_FILENO, options.nErrorsFd, pipeFds[1],
+                         m_strError);
+    // The child starts with default signal handling and nothing blocked, whatever this process set up.
+    sigset_t allSignals;
+    sigset_t noSignals;
+    sigfillset(&allSignals);
+    sigemptyset(&noSignals);
+    ::posix_spawnattr_setsigdefault(&setup.m_attr, &allSignals);
+    ::posix_spawnattr_setsigmask(&setup.m_attr, &noSignals);
+    ::posix_spawnattr_setflags(&setup.m_attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<char*> argv;
+    for (const auto& strArg : args)
+        argv.push_back(const_cast<char*>(strArg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (options.environment)
+    {
+        for (const auto& strEntry : *options.environment)
+            envp.push_back(const_cast<char*>(strEntry.c_str()));
+        envp.push_back(nullptr);
+    }
+
+    if (bOk)
+    {
+        pid_t pid = -1;
+        const int nError = ::posix_spawnp(&pid, argv[0], &setup.m_actions, &setup.m_attr, argv.data(),
+                                          options.environment ? envp.data() : environ);
+        if (nError == 0)
+            m_pid = pid;
+        else
+        {
+            m_strError = ErrnoText(args[0].c_str(), nError);
+            bOk = false;
+        }
+    }
+    else if (m_strError.empty())
+        m_strError = "cannot set up the streams of " + args[0];
+
+    if (pipeFds[1] >= 0)
+        ::close(pipeFds[1]);
+    if (bOk && bPipe)
+        m_nOutputFd = pipeFds[0];
+    else if (pipeFds[0] >= 0)
+        ::close(pipeFds[0]);
+    return bOk;
+}
+
+void CProcess::CloseOutput()
+{
+    if (m_nOutputFd >= 0)
+        ::close(m_nOutputFd);
+    m_nOutputFd = -1;
+}
+
+void CProcess::Reaped(int nStatus)
+{
+    m_bEnded = true;
+    if (WIFEXITED(nStatus))
+        m_nExitCode = WEXITSTATUS(nStatus);
+    else if (WIFSIGNALED(nStatus))
+        m_nSignal = WTERMSIG(nStatus);
+}
+
+bool CProcess::Poll()
+{
+    if (m_pid <= 0 || m_bEnded)
+        return m_bEnded;
+    int nStatus = 0;
+    pid_t r;
+    do
+        r = ::waitpid(m_pid, &nStatus, WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r == m_pid)
+        Reaped(nStatus);
+    else if (r < 0)
+    {
+        // Someone else reaped it (for example a SIGCHLD handler set to SIG_IGN); it has ended.
+        m_bEnded = true;
+    }
+    return m_bEnded;
+}
+
+EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
+{
+    if (m_pid <= 0 || Poll())
+        return EWaitResult::Ended;
+    if (nTimeout.count() < 0)
+    {
+        int nStatus = 0;
+        pid_t r;
+        do
+            r = ::waitpid(m_pid, &nStatus, 0);
+        while (r < 0 && errno == EINTR);
+        if (r == m_pid)
+            Reaped(nStatus);
+        else
+            m_bEnded = true;
+        return EWaitResult::Ended;
+    }
+
+    const auto deadline = Clock::now() + nTimeout;
+    const int nPidFd = OpenPidFd(m_pid);
+    while (!Poll())
+    {
+        const int nLeft = RemainingMs(deadline);
+        if (nLeft == 0 && Clock::now() >= deadline)
+            break;
+        if (nPidFd >= 0)
+        {
+            pollfd pfd{nPidFd, POLLIN, 0};
+            ::poll(&pfd, 1, nLeft);
+        }
+        else
+            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(kWaitSlice,
+                                                                            std::chrono::milliseconds(nLeft)));
+    }
+    if (nPidFd >= 0)
+        ::close(nPidFd);
+    return m_bEnded ? EWaitResult::Ended : EWaitResult::TimedOut;
+}
+
+void CProcess::Signal(int nSignal)
+{
+    if (IsRunning())
+        ::kill(m_pid, nSignal);
+}
+
+void CProcess::Kill()
+{
+    if (!IsRunning())
+        return;
+    ::kill(m_pid, SIGKILL);
+    (void)Wait(std::chrono::milliseconds(-1));
+}
+
+void CProcess::Detach()
+{
+    CloseOutput();
+    m_pid = -1;
+    m_bEnded = false;
+}
+
+std::string CProcess::Describe() const
+{
+    if (m_pid <= 0)
+        return m_strError.empty() ? std::string("not started") : m_strError;
+    if (!m_bEnded)
+        return "still running";
+    if (m_nSignal != 0)
+        return "killed by signal " + std::to_string(m_nSignal);
+    return "exit code " + std::to_string(m_nExitCode);
+}
+
+std::string CRunResult::Describe() const
+{
+    switch (eOutcome)
+    {
+    case EOutcome::NotStarted:
+        return strError.empty() ? std::string("could not be started") : strError;
+    case EOutcome::Exited:
+        return "exit code " + std::to_string(nExitCode);
+    case EOutcome::Signalled:
+        return "killed by signal " + std::to_string(nSignal);
+    case EOutcome::TimedOut:
+        return "did not end in time and was stopped";
+    }
+    return {};
+}
+
+CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& options)
+{
+    CRunResult result;
+    CSpawnOptions spawn;
+    spawn.environment = options.environment;
+    // A program whose output is taken away has no one to answer it either.
+    switch (options.eOutput)
+    {
+    case CRunOptions::EOutput::Inherit:
+        break;
+    case CRunOptions::EOutput::Capture:
+        spawn.eInput = EChildStream::Null;
+        spawn.eOutput = spawn.eErrors = EChildStream::Pipe;
+        break;
+    case CRunOptions::EOutput::Discard:
+        spawn.eInput = EChildStream::Null;
+        spawn.eOutput = spawn.eErrors = EChildStream::Null;
+        break;
+    }
+
+    CProcess process;
+    if (!process.Start(args, spawn))
+    {
+        result.strError = process.Error();
+        return result;
+    }
+
+    const bool bLimited = options.nTimeout.count() >= 0;
+    const auto deadline = Clock::now() + (bLimited ? options.nTimeout : std::chrono::milliseconds(0));
+    bool bTimedOut = false;
+    if (process.OutputFd() >= 0)
+    {
+        // Read until the child closes its end; bounded by the deadline, whatever the child does.
+        char chunk[4096];
+        for (;;)
+        {
+            pollfd pfd{process.OutputFd(), POLLIN, 0};
+            const int nReady = ::poll(&pfd, 1, bLimited ? RemainingMs(deadline) : -1);
+            if (nReady < 0 && errno == EINTR)
+                continue;
+            if (nReady == 0)
+            {
+                if (Clock::now() >= deadline)
+                {
+                    bTimedOut = true;
+                    break;
+                }
+                continue;
+            }
+            const ssize_t n = ::read(process.OutputFd(), chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            const std::size_t nRoom = options.nMaxOutputBytes - std::min(options.nMaxOutputBytes,
+                                                                         result.strOutput.size());
+            result.strOutput.append(chunk, std::min<std::size_t>(nRoom, static_cast<std::size_t>(n)));
+        }
+        process.CloseOutput();
+    }
+    if (!bTimedOut)
+    {
+        const auto nLeft = bLimited ? std::max(std::chrono::milliseconds(0),
+                                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   deadline - Clock::now()))
+                                    : std::chrono::milliseconds(-1);
+        bTimedOut = process.Wait(nLeft) == EWaitResult::TimedOut;
+    }
+    if (bTimedOut)
+    {
+        process.Kill();
+        result.eOutcome = EOutcome::TimedOut;
+        return result;
+    }
+    result.nExitCode = process.ExitCode();
+    result.nSignal = process.TermSignal();
+    result.eOutcome = result.nSignal != 0 ? EOutcome::Signalled : EOutcome::Exited;
+    return result;
+}
+
+std::string FindProgramOnPath(const std::string& strName)
+{
+    auto isProgram = [](const std::string& strPath) {
+        struct stat st = {};
+        return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(strPath.c_str(), X_OK) == 0;
+    };
+    if (strName.empty())
+        return {};
+    if (strName.find('/') != std::string::npos)
+        return isProgram(strName) ? strName : std::string();
+    const char* pszPath = std::getenv("PATH");
+    const std::string strPath = pszPath != nullptr ? pszPath : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t nStart = 0;
+    for (;;)
+    {
+        const std::size_t nEnd = strPath.find(':', nStart);
+        std::string strDir = strPath.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        if (strDir.empty())
+            strDir = ".";
+        const std::string strCandidate = strDir + "/" + strName;
+        if (isProgram(strCandidate))
+            return strCandidate;
+        if (nEnd == std::string::npos)
+            return {};
+        nStart = nEnd + 1;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Starting other programs. A program is always started from an argument vector with
+// posix_spawn, never through a shell, so no argument is ever interpreted. A name without
+// a slash is looked up on this process's PATH.
+namespace platform
+{
+
+// Where one of the child's standard streams goes.
+enum class EChildStream
+{
+    Inherit,    // the same stream as this process
+    Null,       // /dev/null
+    Pipe,       // a pipe this process reads (standard output and error only)
+    Descriptor, // a descriptor this process has open (see CSpawnOptions)
+};
+
+struct CSpawnOptions
+{
+    // The child's whole environment as NAME=value entries; none: this process's environment.
+    std::optional<std::vector<std::string>> environment;
+    EChildStream eInput = EChildStream::Inherit;
+    EChildStream eOutput = EChildStream::Inherit;
+    EChildStream eErrors = EChildStream::Inherit; // Pipe: the same pipe as the output
+    int nInputFd = -1;  // for EChildStream::Descriptor
+    int nOutputFd = -1;
+    int nErrorsFd = -1;
+};
+
+enum class EWaitResult
+{
+    Ended,
+    TimedOut,
+};
+
+// One child process. A child that is still running when the object goes away is killed
+// and reaped, so that no child outlives its owner by accident.
+class CProcess
+{
+public:
+    CProcess() = default;
+    CProcess(const CProcess&) = delete;
+    CProcess& operator=(const CProcess&) = delete;
+    ~CProcess();
+
+    // args[0] is the program. False, with Error() set, when it cannot be started.
+    [[nodiscard]] bool Start(const std::vector<std::string>& args, const CSpawnOptions& options = {});
+    bool IsRunning() const { return m_pid > 0 && !m_bEnded; }
+    pid_t Pid() const { return m_pid; }
+
+    // Read end of the output pipe (EChildStream::Pipe), or -1.
+    int OutputFd() const { return m_nOutputFd; }
+    void CloseOutput();
+
+    // Waits at most nTimeout for the child to end; a negative timeout waits without limit.
+    [[nodiscard]] EWaitResult Wait(std::chrono::milliseconds nTimeout);
+    // True once the child has ended, without blocking.
+    bool Poll();
+    void Signal(int nSignal);
+    // Kills the child (SIGKILL) and reaps it.
+    void Kill();
+    // Lets the child run on by itself: this object forgets it and will not kill it. Meant for
+    // a parent about to end; until then the ended child stays a zombie.
+    void Detach();
+
+    // After the child ended: its exit code, or -1 if a signal ended it.
+    int ExitCode() const { return m_nExitCode; }
+    // After the child ended: the signal that ended it, or 0.
+    int TermSignal() const { return m_nSignal; }
+    bool Succeeded() const { return m_bEnded && m_nExitCode == 0; }
+    // Why Start failed, or how the child ended ("exit code 2", "killed by signal 9").
+    std::string Describe() const;
+    const std::string& Error() const { return m_strError; }
+
+private:
+    void Reaped(int nStatus);
+
+    pid_t m_pid = -1;
+    bool m_bEnded = false;
+    int m_nExitCode = -1;
+    int m_nSignal = 0;
+    int m_nOutputFd = -1;
+    std::string m_strError;
+};
+
+enum class EOutcome
+{
+    NotStarted,
+    Exited,
+    Signalled,
+    TimedOut,
+};
+
+struct CRunResult
+{
+    EOutcome eOutcome = EOutcome::NotStarted;
+    int nExitCode = -1;
+    int nSignal = 0;
+    // Standard output and error together, at most CRunOptions::nMaxOutputBytes of it.
+    std::string strOutput;
+    // Why the program could not be started.
+    std::string strError;
+
+    bool Succeeded() const { return eOutcome == EOutcome::Exited && nExitCode == 0; }
+    // A short account for messages: "exit code 1", "did not end within 60 s", ...
+    std::string Describe() const;
+};
+
+struct CRunOptions
+{
+    std::optional<std::vector<std::string>> environment;
+    // Killed after this long; negative: no limit.
+    std::chrono::milliseconds nTimeout{-1};
+    enum class EOutput
+    {
+        Inherit,
+        Capture,
+        Discard,
+    } eOutput = EOutput::Inherit;
+    std::size_t nMaxOutputBytes = 64 * 1024;
+};
+
+// Runs a program to its end (or its timeout) and reports how it ended.
+[[nodiscard]] CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& options = {});
+
+// The full path of a program name as posix_spawnp would find it on PATH; empty if none.
+std::string FindProgramOnPath(const std::string& strName);
+
+} // namespace platform

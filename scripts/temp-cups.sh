@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs a private CUPS scheduler for tests and ./run: its own configuration, spool, logs,
+# ServerBin and DataDir under DIR, listening on 127.0.0.1:PORT only.
+#   scripts/temp-cups.sh DIR PORT
+# The stock filters, helpers and data are linked in from the system's CUPS; the folders
+# DIR/serverbin/backend and DIR/data/model start empty, for the Installer to fill.
+# DIR/env holds the variables that point CUPS clients (lp, lpstat, lpadmin) and the
+# Installer at this scheduler. The script ends by running cupsd in the foreground, so the
+# caller owns the process and stops it with SIGTERM.
+set -euo pipefail
+if [[ $# -ne 2 ]]; then
+    echo "usage: $0 DIR PORT" >&2
+    exit 2
+fi
+dir=$(realpath -m "$1")
+port=$2
+system_serverbin=/usr/lib/cups
+system_datadir=/usr/share/cups
+cupsd=/usr/sbin/cupsd
+[[ -x $cupsd ]] || { echo "$cupsd is not installed" >&2; exit 3; }
+
+mkdir -p "$dir"/{etc/ppd,etc/ssl,serverbin/backend,data/model,spool/tmp,cache,state,log}
+# Filters run as the unprivileged CUPS user, who must be able to reach them.
+chmod 0755 "$dir" "$dir"/serverbin "$dir"/serverbin/backend "$dir"/data "$dir"/data/model
+for entry in "$system_serverbin"/*; do
+    name=$(basename "$entry")
+    [[ $name == backend ]] || ln -sfn "$entry" "$dir/serverbin/$name"
+done
+for entry in "$system_datadir"/*; do
+    name=$(basename "$entry")
+    [[ $name == model ]] || ln -sfn "$entry" "$dir/data/$name"
+done
+
+if [[ $(id -u) -eq 0 ]]; then
+    run_user=lp
+    run_group=lp
+    system_group=root
+else
+    # An ordinary user's scheduler runs everything as that user.
+    run_user=$(id -un)
+    run_group=$(id -gn)
+    system_group=$(id -gn)
+fi
+
+cat >"$dir/etc/cups-files.conf" <<CONF
+ServerRoot $dir/etc
+ServerBin $dir/serverbin
+DataDir $dir/data
+DocumentRoot $system_datadir/doc-root
+RequestRoot $dir/spool
+TempDir $dir/spool/tmp
+CacheDir $dir/cache
+StateDir $dir/state
+AccessLog $dir/log/access_log
+ErrorLog $dir/log/error_log
+PageLog $dir/log/page_log
+User $run_user
+Group $run_group
+SystemGroup $system_group
+FileDevice No
+PassEnv ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+CONF
+
+cat >"$dir/etc/cupsd.conf" <<CONF
+LogLevel debug
+MaxLogSize 0
+Listen 127.0.0.1:$port
+Browsing Off
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow 127.0.0.1
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+
+cat >"$dir/env" <<CONF
+export CUPS_SERVER=127.0.0.1:$port
+export CUPS_SERVERBIN=$dir/serverbin
+export CUPS_DATADIR=$dir/data
+CONF
+
+exec "$cupsd" -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf"
