@@ -90,7 +90,7 @@ EJobResult CFaxBackend::Run(int nInputFd)
 {
     m_nPages = 0;
     m_strReason.clear();
-    CPageFileStage stage(m_settings.driveRoot);
+    CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages);
     if (!stage.Begin())
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
 
@@ -173,10 +173,10 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
             nPages = std::stol(strLine);
         nStart = nEnd + 1;
     }
-    if (nPages > kMaxPages)
+    if (nPages > m_settings.nMaxPages)
         return Stop(EJobResult::Refused, "The job has " + std::to_string(nPages) +
                                              " pages; the fax printer Vellum Zeru 3.0 takes at most " +
-                                             std::to_string(kMaxPages) + ". Nothing was written.");
+                                             std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
     if (nPages > 0)
         m_log << "DEBUG: the document has " << nPages << " pages" << std::endl;
     return EJobResult::Done;
@@ -271,9 +271,9 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
             return Stop(EJobResult::Failed, "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
         case EFeedResult::Stopped:
             if (stage.TooManyPages())
-                return Stop(EJobResult::Refused, "The job has more than " + std::to_string(kMaxPages) +
+                return Stop(EJobResult::Refused, "The job has more than " + std::to_string(m_settings.nMaxPages) +
                                                      " pages; the fax printer Vellum Zeru 3.0 takes at most " +
-                                                     std::to_string(kMaxPages) + ". Nothing was written.");
+                                                     std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
             return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PageFormat.h"
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -27,6 +29,8 @@ struct CBackendSettings
 {
     // The drive root the page files go to.
     std::filesystem::path driveRoot;
+    // The most pages a job may have: the page-count file's one byte holds pages + 1.
+    int nMaxPages = kMaxPages;
     // The renderer; a name is looked up on PATH.
     std::string strGhostscript = "gs";
     // A renderer that produces nothing for this long is taken to hang.

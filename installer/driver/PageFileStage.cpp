@@ -26,8 +26,9 @@ std::string ErrnoText(const std::string& strWhat)
 
 } // namespace
 
-CPageFileStage::CPageFileStage(std::filesystem::path driveRoot)
-    : m_driveRoot(std::move(driveRoot))
+CPageFileStage::CPageFileStage(std::filesystem::path driveRoot, int nMaxPages)
+    : m_driveRoot(std::move(driveRoot)),
+      m_nMaxPages(nMaxPages)
 {
 }
 
@@ -65,11 +66,11 @@ bool CPageFileStage::AddPage(std::span<const std::uint8_t> raster)
     if (raster.size() != kRasterBytes)
         return Fail("a page raster has " + std::to_string(raster.size()) + " bytes, not " +
                     std::to_string(kRasterBytes));
-    if (m_nPages >= kMaxPages)
+    if (m_nPages >= m_nMaxPages)
     {
         m_bTooManyPages = true;
-        return Fail("the job has more than " + std::to_string(kMaxPages) + " pages; the fax printer takes at most " +
-                    std::to_string(kMaxPages));
+        return Fail("the job has more than " + std::to_string(m_nMaxPages) + " pages; the fax printer takes at most " +
+                    std::to_string(m_nMaxPages));
     }
     const int nPage = m_nPages + 1;
     platform::CFileWriter writer;

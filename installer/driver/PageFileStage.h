@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PageFormat.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -18,7 +20,8 @@ namespace driver
 class CPageFileStage
 {
 public:
-    explicit CPageFileStage(std::filesystem::path driveRoot);
+    // nMaxPages: the most pages a job may have (less only to try the limit quickly).
+    explicit CPageFileStage(std::filesystem::path driveRoot, int nMaxPages = kMaxPages);
     CPageFileStage(const CPageFileStage&) = delete;
     CPageFileStage& operator=(const CPageFileStage&) = delete;
     // Discards whatever was not committed.
@@ -28,7 +31,7 @@ public:
     [[nodiscard]] bool Begin();
     const std::filesystem::path& StagingDirectory() const { return m_staging; }
 
-    // Stages the next page (a raster of kRasterBytes). Refuses a page past kMaxPages.
+    // Stages the next page (a raster of kRasterBytes). Refuses a page past the most a job may have.
     [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster);
     int Pages() const { return m_nPages; }
     bool TooManyPages() const { return m_bTooManyPages; }
@@ -45,6 +48,7 @@ private:
 
     std::filesystem::path m_driveRoot;
     std::filesystem::path m_staging;
+    int m_nMaxPages;
     int m_nPages = 0;
     bool m_bTooManyPages = false;
     std::string m_strError;

@@ -86,17 +86,20 @@ EWatchEnd CPageWatcher::Run()
             return EWatchEnd::SessionEnded;
         }
 
-        if (!bLocked)
+        // The watch comes first, so that whoever sees the lock taken knows the watch is set.
+        if (nWatch < 0)
         {
             // The drive root is the user's and private; the printer creates it the same way.
             ::mkdir(m_settings.driveRoot.c_str(), 0700);
+            nWatch = ::inotify_add_watch(notify.Get(), m_settings.driveRoot.c_str(),
+                                         kArrivalEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        }
+        if (!bLocked && nWatch >= 0)
+        {
             if (lock.Get() < 0)
                 lock.Reset(::open((m_settings.driveRoot / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
         }
-        if (bLocked && nWatch < 0)
-            nWatch = ::inotify_add_watch(notify.Get(), m_settings.driveRoot.c_str(),
-                                         kArrivalEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
 
         pollfd pfd{notify.Get(), POLLIN, 0};
         const int nReady = ::poll(&pfd, 1, static_cast<int>(m_settings.tick.count()));
@@ -120,7 +123,8 @@ EWatchEnd CPageWatcher::Run()
                         lock.Reset();
                         bLocked = false;
                     }
-                    if ((pEvent->mask & kArrivalEvents) != 0 && pEvent->len > 0 &&
+                    // Only the watcher holding the lock acts; the others just keep their watch ready.
+                    if (bLocked && (pEvent->mask & kArrivalEvents) != 0 && pEvent->len > 0 &&
                         std::strcmp(pEvent->name, kPageCountFileName) == 0)
                         bArrived = true;
                 }

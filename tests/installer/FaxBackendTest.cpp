@@ -1,0 +1,194 @@
+#include "TestDocuments.h"
+#include "driver/FaxBackend.h"
+#include "driver/PageFormat.h"
+#include "platform/BinaryFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using driver::CBackendSettings;
+using driver::CFaxBackend;
+using driver::EJobResult;
+
+// The backend at work on real documents with the real Ghostscript, without a spooler.
+class FaxBackendTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_base = testdocs::MakeTempFolder("faxbackend");
+        ASSERT_FALSE(m_base.empty());
+        m_settings.driveRoot = m_base / "root" / "c";
+    }
+    void TearDown() override { fs::remove_all(m_base); }
+
+    EJobResult Print(const fs::path& document)
+    {
+        const int fd = ::open(document.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(fd, 0) << document;
+        CFaxBackend backend(m_settings, m_log);
+        const EJobResult eResult = backend.Run(fd);
+        ::close(fd);
+        m_strReason = backend.Reason();
+        m_nPages = backend.Pages();
+        return eResult;
+    }
+
+    fs::path Document(const std::string& strName, const std::string& strContent)
+    {
+        const auto path = m_base / strName;
+        EXPECT_TRUE(platform::WriteWholeFile(path, strContent));
+        return path;
+    }
+
+    fs::path Pdf(const std::string& strName, const std::string& strPostScript)
+    {
+        const auto path = m_base / strName;
+        EXPECT_EQ(testdocs::MakePdf(strPostScript, path), "");
+        return path;
+    }
+
+    void WriteEarlierJob()
+    {
+        fs::create_directories(m_settings.driveRoot);
+        ASSERT_TRUE(platform::WriteWholeFile(m_settings.driveRoot / "Page.tmp", std::string(1, '\x02')));
+        ASSERT_TRUE(platform::WriteWholeFile(m_settings.driveRoot / "quill.1", "earlier page"));
+    }
+
+    // The earlier job is as it was, and the refused job left nothing behind.
+    void ExpectEarlierJobUntouched()
+    {
+        const auto drive = m_settings.driveRoot;
+        EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x02'));
+        EXPECT_EQ(platform::ReadWholeFile(drive / "quill.1", 64).value_or(""), "earlier page");
+        std::vector<std::string> others;
+        for (const auto& entry : fs::directory_iterator(drive))
+        {
+            const auto strName = entry.path().filename().string();
+            if (strName != "Page.tmp" && strName != "quill.1")
+                others.push_back(strName);
+        }
+        EXPECT_TRUE(others.empty()) << others.front();
+    }
+
+    std::string Log() const { return m_log.str(); }
+
+    fs::path m_base;
+    CBackendSettings m_settings;
+    std::ostringstream m_log;
+    std::string m_strReason;
+    int m_nPages = 0;
+};
+
+TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
+{
+    WriteEarlierJob();
+    const auto pdf = Pdf("two.pdf", testdocs::TwoPagePostScript());
+    ASSERT_EQ(Print(pdf), EJobResult::Done) << m_strReason << "\n" << Log();
+    EXPECT_EQ(m_nPages, 2);
+    const auto drive = m_settings.driveRoot;
+    EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x03'));
+
+    std::string strError;
+    const auto reference = testdocs::RenderReference(pdf, strError);
+    ASSERT_EQ(reference.size(), 2u) << strError;
+    for (int nPage = 1; nPage <= 2; ++nPage)
+    {
+        const auto raster = testdocs::ReadRasterFile(drive / driver::RasterFileName(nPage));
+        ASSERT_EQ(raster.size(), driver::kRasterBytes) << "page " << nPage;
+        EXPECT_TRUE(raster == reference[nPage - 1]) << "page " << nPage << " differs from Ghostscript's rendering";
+        // Not a blank page either: the shapes are there.
+        EXPECT_GT(std::count(raster.begin(), raster.end(), 1), 10000) << "page " << nPage;
+    }
+    // The rectangle 100,100 200x300 pt of page 1: 200 dpi, origin at the bottom left.
+    const auto page1 = testdocs::ReadRasterFile(drive / "quill.1");
+    auto pixel = [&](double xPt, double yPt) {
+        const auto x = static_cast<std::size_t>(xPt * 200 / 72);
+        const auto y = driver::kRasterRows - 1 - static_cast<std::size_t>(yPt * 200 / 72);
+        return page1[y * driver::kRasterRowBytes + x];
+    };
+    EXPECT_EQ(pixel(200, 250), 1);
+    EXPECT_EQ(pixel(50, 50), 0);
+    EXPECT_EQ(pixel(550, 750), 0);
+}
+
+TEST_F(FaxBackendTest, RefusesA255PageDocumentBeforeRenderingIt)
+{
+    WriteEarlierJob();
+    const auto pdf = Pdf("long.pdf", testdocs::NumberedPagesPostScript(255));
+    EXPECT_EQ(Print(pdf), EJobResult::Refused);
+    EXPECT_NE(m_strReason.find("255 pages"), std::string::npos) << m_strReason;
+    EXPECT_NE(m_strReason.find("at most 254"), std::string::npos) << m_strReason;
+    EXPECT_NE(Log().find("ERROR: " + m_strReason), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("Rendered page"), std::string::npos) << "refused only after rendering";
+    ExpectEarlierJobUntouched();
+}
+
+TEST_F(FaxBackendTest, CountsPagesWhileRenderingWhenTheDocumentDoesNotSay)
+{
+    // PostScript gives no page count ahead; the limit holds as the pages come.
+    WriteEarlierJob();
+    m_settings.nMaxPages = 3;
+    const auto ps = Document("four.ps", testdocs::NumberedPagesPostScript(4));
+    EXPECT_EQ(Print(ps), EJobResult::Refused);
+    EXPECT_NE(Log().find("Rendered page 3"), std::string::npos) << Log();
+    EXPECT_NE(m_strReason.find("more than 3 pages"), std::string::npos) << m_strReason;
+    ExpectEarlierJobUntouched();
+
+    // And a PDF of the same length is refused from its own count.
+    const auto pdf = Pdf("four.pdf", testdocs::NumberedPagesPostScript(4));
+    EXPECT_EQ(Print(pdf), EJobResult::Refused);
+    EXPECT_NE(m_strReason.find("4 pages"), std::string::npos) << m_strReason;
+    ExpectEarlierJobUntouched();
+
+    // Three pages are fine.
+    const auto three = Document("three.ps", testdocs::NumberedPagesPostScript(3));
+    EXPECT_EQ(Print(three), EJobResult::Done) << m_strReason;
+    EXPECT_EQ(platform::ReadWholeFile(m_settings.driveRoot / "Page.tmp", 16).value_or(""), std::string(1, '\x04'));
+}
+
+TEST_F(FaxBackendTest, RefusesDocumentsItCannotRender)
+{
+    WriteEarlierJob();
+    EXPECT_EQ(Print(Document("garbage.bin", std::string("\x01\x02garbage that is no document\xff", 32))),
+              EJobResult::Refused);
+    EXPECT_NE(m_strReason.find("Ghostscript cannot render it"), std::string::npos) << m_strReason;
+    ExpectEarlierJobUntouched();
+
+    EXPECT_EQ(Print(Document("broken.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n")),
+              EJobResult::Refused)
+        << Log();
+    ExpectEarlierJobUntouched();
+
+    EXPECT_EQ(Print(Document("empty.ps", "")), EJobResult::Refused);
+    EXPECT_NE(m_strReason.find("no pages"), std::string::npos) << m_strReason;
+    ExpectEarlierJobUntouched();
+}
+
+TEST_F(FaxBackendTest, SaysWhenTheRendererIsMissing)
+{
+    WriteEarlierJob();
+    m_settings.strGhostscript = (m_base / "no-such-gs").string();
+    EXPECT_EQ(Print(Document("some.ps", testdocs::NumberedPagesPostScript(1))), EJobResult::Failed);
+    EXPECT_NE(m_strReason.find("ghostscript package"), std::string::npos) << m_strReason;
+    ExpectEarlierJobUntouched();
+}
+
+TEST_F(FaxBackendTest, StopsWhenTheSpoolerAsks)
+{
+    WriteEarlierJob();
+    volatile std::sig_atomic_t stop = 1;
+    m_settings.pStop = &stop;
+    EXPECT_EQ(Print(Document("some.ps", testdocs::NumberedPagesPostScript(1))), EJobResult::Stopped);
+    ExpectEarlierJobUntouched();
+}
+
+} // namespace

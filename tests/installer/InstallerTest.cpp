@@ -1,0 +1,223 @@
+#include "Installer.h"
+#include "TestDocuments.h"
+#include "platform/BinaryFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using installer::CInstaller;
+using installer::CInstallSettings;
+using installer::EPrivilege;
+
+// The Installer's steps against folders of a test and a stand-in lpadmin that records its
+// arguments; the real CUPS is exercised in tests/integration.
+class InstallerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_base = testdocs::MakeTempFolder("installer");
+        ASSERT_FALSE(m_base.empty());
+        m_source = m_base / "dist";
+        fs::create_directories(m_source);
+        for (const char* pszName : {installer::kBackendFile, installer::kPagemillFile, installer::kSendwellFile,
+                                    installer::kWatcherFile})
+            WriteSource(pszName, std::string("#!/bin/sh\n# ") + pszName + "\n", 0755);
+        for (const char* pszName : {installer::kPpdFile, installer::kMessageModuleFile, installer::kHelpFile})
+            WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
+        SetLpadmin(0, "");
+
+        m_settings.sourceDirectory = m_source;
+        m_settings.vellumRoot = m_base / "root";
+        m_settings.systemDirectory = m_base / "root" / "windows" / "system";
+        m_settings.driveRoot = m_base / "root" / "c";
+        m_settings.cupsServerBin = m_base / "serverbin";
+        m_settings.cupsDataDir = m_base / "data";
+        m_settings.autostartDirectory = m_base / "config" / "autostart";
+        m_settings.strLpadmin = (m_base / "lpadmin").string();
+        m_settings.uid = 1000;
+        m_settings.ePrivilege = EPrivilege::Administrator;
+        fs::create_directories(m_settings.cupsServerBin / "backend");
+    }
+    void TearDown() override { fs::remove_all(m_base); }
+
+    void WriteSource(const char* pszName, const std::string& strContent, mode_t mode)
+    {
+        ASSERT_TRUE(platform::WriteWholeFile(m_source / pszName, strContent));
+        ::chmod((m_source / pszName).c_str(), mode);
+    }
+
+    // A stand-in lpadmin: appends its arguments, one a line, and a separator to a log.
+    void SetLpadmin(int nExitCode, const std::string& strSays)
+    {
+        const auto log = m_base / "lpadmin.log";
+        const std::string strScript = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
+                                      log.string() + "'\necho --- >> '" + log.string() + "'\n" +
+                                      (strSays.empty() ? "" : "echo '" + strSays + "' >&2\n") + "exit " +
+                                      std::to_string(nExitCode) + "\n";
+        ASSERT_TRUE(platform::WriteWholeFile(m_base / "lpadmin", strScript));
+        ::chmod((m_base / "lpadmin").c_str(), 0755);
+    }
+
+    std::string Read(const fs::path& path) const { return platform::ReadWholeFile(path, 1 << 20).value_or("<missing>"); }
+
+    static fs::perms Perms(const fs::path& path) { return fs::status(path).permissions(); }
+
+    const CInstaller& Install()
+    {
+        m_installer = std::make_unique<CInstaller>(m_settings);
+        m_installer->Run();
+        return *m_installer;
+    }
+
+    fs::path m_base;
+    fs::path m_source;
+    CInstallSettings m_settings;
+    std::unique_ptr<CInstaller> m_installer;
+};
+
+TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
+{
+    const auto& run = Install();
+    for (const auto& step : run.Steps())
+        EXPECT_TRUE(step.bOk) << step.strStep << ": " << step.strDetail;
+    ASSERT_TRUE(run.Succeeded());
+
+    const auto system = m_settings.systemDirectory;
+    for (const char* pszName : {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so", "Sendwell",
+                                "Pagewatch", "Sample.html"})
+        EXPECT_EQ(Read(system / pszName), Read(m_source / pszName)) << pszName;
+    EXPECT_EQ(Perms(system / "Sendwell") & fs::perms::owner_exec, fs::perms::owner_exec) << "programs stay runnable";
+    EXPECT_EQ(Perms(m_settings.driveRoot), fs::perms::owner_all) << "the page files' folder is private";
+
+    // The backend is placed so that CUPS runs it as root (no group or other permissions).
+    const auto backend = m_settings.cupsServerBin / "backend" / "vellumfax";
+    EXPECT_EQ(Read(backend), Read(m_source / "vellumfax"));
+    EXPECT_EQ(Perms(backend), fs::perms::owner_all);
+    EXPECT_EQ(Read(m_settings.cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), Read(m_source / "VellumZeru.ppd"));
+
+    const std::string strUri = "vellumfax:" + m_settings.vellumRoot.string() + "?uid=1000";
+    EXPECT_EQ(Read(m_base / "lpadmin.log"),
+              "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\n" + strUri + "\n-P\n" + (system / "VellumZeru.ppd").string() +
+                  "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n"
+                  "-d\nVellum_Zeru_3.0\n---\n");
+
+    EXPECT_EQ(run.CompletionText(), "Vellum Zeru 3.0 has been installed successfully!\n"
+                                    "You may send free fax by printing on it now!\n"
+                                    "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\n"
+                                    "Developer: Quill Technology");
+}
+
+TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
+{
+    // A folder name that needs quoting in a desktop entry's Exec line.
+    m_settings.vellumRoot = m_base / "my \"fax\" $root 100%";
+    m_settings.systemDirectory = m_settings.vellumRoot / "windows" / "system";
+    m_settings.driveRoot = m_settings.vellumRoot / "c";
+    ASSERT_TRUE(Install().Succeeded());
+    const std::string strEntry = Read(m_settings.autostartDirectory / "vellum-pagewatch.desktop");
+    EXPECT_NE(strEntry.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << strEntry;
+    const std::string strRoot = m_settings.vellumRoot.string();
+    const std::string strBase = m_base.string();
+    // Desktop Entry Specification: \" \$ inside quotes, %% for %, then every \ doubled as a string value.
+    EXPECT_NE(strEntry.find("Exec=env \"VELLUM_ROOT=" + strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%\" \"" + strBase +
+                            "/my \\\\\"fax\\\\\" \\\\$root 100%%/windows/system/Pagewatch\"\n"),
+              std::string::npos)
+        << strEntry;
+}
+
+TEST_F(InstallerTest, RunsEveryStepAndNamesTheOnesThatFailed)
+{
+    fs::remove(m_source / "Sendwell");
+    fs::remove(m_source / "Sample.html");
+    m_settings.strGhostscript = "no-such-ghostscript-here";
+    const auto& run = Install();
+    EXPECT_FALSE(run.Succeeded());
+
+    // The other files are still copied and both registrations still happen.
+    EXPECT_EQ(Read(m_settings.systemDirectory / "Pagewatch"), Read(m_source / "Pagewatch"));
+    EXPECT_FALSE(fs::exists(m_settings.systemDirectory / "Sendwell"));
+    EXPECT_TRUE(fs::exists(m_settings.cupsServerBin / "backend" / "vellumfax"));
+    EXPECT_NE(Read(m_base / "lpadmin.log").find("-d\nVellum_Zeru_3.0\n"), std::string::npos);
+
+    const std::string strText = run.CompletionText();
+    EXPECT_EQ(strText.find("successfully"), std::string::npos) << strText;
+    EXPECT_EQ(strText.find("You may send free fax"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("- copying Sendwell: " + (m_source / "Sendwell").string() + " is missing\n"),
+              std::string::npos)
+        << strText;
+    EXPECT_NE(strText.find("- copying Sample.html: "), std::string::npos) << strText;
+    EXPECT_NE(strText.find("- finding Ghostscript: the program no-such-ghostscript-here is missing; install the "
+                           "package ghostscript\n"),
+              std::string::npos)
+        << strText;
+    EXPECT_EQ(strText.find("copying Pagemill"), std::string::npos) << "only failed steps are named";
+    EXPECT_NE(strText.find("Developer: Quill Technology"), std::string::npos);
+}
+
+TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
+{
+    m_settings.ePrivilege = EPrivilege::User;
+    m_settings.strCupsServer = "localhost:8631";
+    ::chmod((m_settings.cupsServerBin / "backend").c_str(), 0555);
+    SetLpadmin(1, "lpadmin: Forbidden");
+    const auto& run = Install();
+    ::chmod((m_settings.cupsServerBin / "backend").c_str(), 0755);
+
+    EXPECT_FALSE(run.Succeeded());
+    EXPECT_EQ(Read(m_settings.systemDirectory / "Sendwell"), Read(m_source / "Sendwell")) << "files are copied";
+    const std::string strText = run.CompletionText();
+    // Root writes into read-only folders, so only an ordinary user sees the refused copy.
+    if (::geteuid() != 0)
+    {
+        EXPECT_NE(strText.find("- registering the printer driver: "), std::string::npos) << strText;
+    }
+    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Forbidden"), std::string::npos)
+        << strText;
+    const auto system = m_settings.systemDirectory.string();
+    const auto serverbin = m_settings.cupsServerBin.string();
+    EXPECT_NE(strText.find("sudo install -D -m 0700 " + system + "/vellumfax " + serverbin + "/backend/vellumfax\n"),
+              std::string::npos)
+        << strText;
+    EXPECT_NE(strText.find("sudo " + m_settings.strLpadmin + " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
+                           "3.0' -v 'vellumfax:" + m_settings.vellumRoot.string() + "?uid=1000' -P " + system +
+                           "/VellumZeru.ppd -o printer-error-policy=abort-job -o printer-is-shared=false -E\n"),
+              std::string::npos)
+        << strText;
+    EXPECT_NE(strText.find("sudo " + m_settings.strLpadmin + " -h localhost:8631 -d Vellum_Zeru_3.0\n"),
+              std::string::npos)
+        << strText;
+}
+
+TEST_F(InstallerTest, AdministratorsAreToldTheFailureWithoutCommands)
+{
+    SetLpadmin(1, "lpadmin: Unable to connect to server");
+    const auto& run = Install();
+    const std::string strText = run.CompletionText();
+    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Unable to connect to server (" +
+                           m_settings.strLpadmin + ": exit code 1)"),
+              std::string::npos)
+        << strText;
+    EXPECT_EQ(strText.find("sudo"), std::string::npos) << strText;
+}
+
+TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
+{
+    ASSERT_TRUE(Install().Succeeded());
+    WriteSource("Sendwell", "#!/bin/sh\n# a newer Sendwell\n", 0755);
+    WriteSource("VellumZeru.ppd", "a newer driver\n", 0644);
+    const auto& again = Install();
+    EXPECT_TRUE(again.Succeeded());
+    EXPECT_EQ(Read(m_settings.systemDirectory / "Sendwell"), "#!/bin/sh\n# a newer Sendwell\n");
+    EXPECT_EQ(Read(m_settings.cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), "a newer driver\n");
+    // No temporary copies are left beside the installed files.
+    for (const auto& entry : fs::directory_iterator(m_settings.systemDirectory))
+        EXPECT_EQ(entry.path().filename().string().find(".installing"), std::string::npos) << entry.path();
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+#include "driver/PageFileStage.h"
+#include "driver/PageFormat.h"
+#include "platform/BinaryFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using driver::CPageFileStage;
+using driver::kRasterBytes;
+
+class PageFileStageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string strTemplate = (fs::temp_directory_path() / "pagestage.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(strTemplate.data()), nullptr);
+        m_base = strTemplate;
+        m_drive = m_base / "root" / "c";
+    }
+    void TearDown() override { fs::remove_all(m_base); }
+
+    static std::vector<std::uint8_t> Raster(std::uint8_t fill)
+    {
+        std::vector<std::uint8_t> raster(kRasterBytes, 0);
+        raster[0] = fill;
+        raster[kRasterBytes - 1] = fill;
+        return raster;
+    }
+
+    std::string Read(const std::string& strName) const
+    {
+        return platform::ReadWholeFile(m_drive / strName, 4 * kRasterBytes).value_or("<missing>");
+    }
+
+    // What the folder holds besides the page files: nothing, once a job is done or given up.
+    std::vector<std::string> Leftovers() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_drive))
+        {
+            const std::string strName = entry.path().filename().string();
+            if (strName != "Page.tmp" && strName.rfind("quill.", 0) != 0)
+                names.push_back(strName);
+        }
+        return names;
+    }
+
+    // The page files of an earlier job, which a failed job must leave alone.
+    void WriteEarlierJob()
+    {
+        fs::create_directories(m_drive);
+        ASSERT_TRUE(platform::WriteWholeFile(m_drive / "Page.tmp", std::string(1, '\x02')));
+        ASSERT_TRUE(platform::WriteWholeFile(m_drive / "quill.1", "earlier page"));
+    }
+
+    fs::path m_base;
+    fs::path m_drive;
+};
+
+TEST_F(PageFileStageTest, CommitsRastersAndThePageCount)
+{
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin()) << stage.Error();
+    EXPECT_TRUE(fs::is_directory(m_drive)) << "the drive root is made when missing";
+    ASSERT_TRUE(stage.AddPage(Raster(1)));
+    ASSERT_TRUE(stage.AddPage(Raster(7)));
+    ASSERT_TRUE(stage.AddPage(Raster(255)));
+    EXPECT_FALSE(fs::exists(m_drive / "quill.1")) << "nothing is visible before the commit";
+    EXPECT_FALSE(fs::exists(m_drive / "Page.tmp"));
+    ASSERT_TRUE(stage.Commit()) << stage.Error();
+
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x04'));
+    const auto page2 = Read("quill.2");
+    ASSERT_EQ(page2.size(), kRasterBytes);
+    EXPECT_EQ(static_cast<std::uint8_t>(page2.front()), 7);
+    EXPECT_EQ(static_cast<std::uint8_t>(Read("quill.3").back()), 255);
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PageFileStageTest, ReplacesAnEarlierJob)
+{
+    WriteEarlierJob();
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin());
+    ASSERT_TRUE(stage.AddPage(Raster(1)));
+    ASSERT_TRUE(stage.Commit()) << stage.Error();
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02'));
+    EXPECT_EQ(Read("quill.1").size(), kRasterBytes);
+}
+
+TEST_F(PageFileStageTest, RefusesAPagePastTheLimitAndLeavesTheEarlierJob)
+{
+    // The real limit (254) is tried with whole jobs in FaxBackendTest; three pages show the rule.
+    constexpr int kLimit = 3;
+    WriteEarlierJob();
+    {
+        CPageFileStage stage(m_drive, kLimit);
+        ASSERT_TRUE(stage.Begin());
+        const auto raster = Raster(1);
+        for (int nPage = 1; nPage <= kLimit; ++nPage)
+            ASSERT_TRUE(stage.AddPage(raster)) << "page " << nPage << ": " << stage.Error();
+        EXPECT_FALSE(stage.AddPage(raster));
+        EXPECT_TRUE(stage.TooManyPages());
+        EXPECT_NE(stage.Error().find("at most 3"), std::string::npos) << stage.Error();
+        // The caller gives the job up: the stage goes with it.
+    }
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02'));
+    EXPECT_EQ(Read("quill.1"), "earlier page");
+    EXPECT_FALSE(fs::exists(m_drive / "quill.2"));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PageFileStageTest, RefusesAJobWithoutPagesOrWithABadRaster)
+{
+    WriteEarlierJob();
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin());
+    EXPECT_FALSE(stage.AddPage(std::vector<std::uint8_t>(kRasterBytes - 1)));
+    EXPECT_FALSE(stage.Commit());
+    EXPECT_FALSE(stage.Error().empty());
+    stage.Discard();
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02'));
+    EXPECT_EQ(Read("quill.1"), "earlier page");
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PageFileStageTest, NeverLeavesAPageCountBesideRastersOfAnotherJob)
+{
+    // Page 2 cannot be moved into place (a folder has its name). The commit fails; the old
+    // count must not survive to describe a mix of old and new rasters.
+    WriteEarlierJob();
+    fs::create_directories(m_drive / "quill.2" / "occupied");
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin());
+    ASSERT_TRUE(stage.AddPage(Raster(1)));
+    ASSERT_TRUE(stage.AddPage(Raster(1)));
+    EXPECT_FALSE(stage.Commit());
+    EXPECT_NE(stage.Error().find("page 2"), std::string::npos) << stage.Error();
+    EXPECT_FALSE(fs::exists(m_drive / "Page.tmp"));
+}
+
+TEST_F(PageFileStageTest, ReportsADriveRootItCannotWrite)
+{
+    fs::create_directories(m_base / "root");
+    ASSERT_TRUE(platform::WriteWholeFile(m_drive, "a file where the folder should be"));
+    CPageFileStage stage(m_drive);
+    EXPECT_FALSE(stage.Begin());
+    EXPECT_NE(stage.Error().find(m_drive.string()), std::string::npos) << stage.Error();
+}
+
+} // namespace

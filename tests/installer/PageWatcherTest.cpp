@@ -1,0 +1,209 @@
+#include "TestDocuments.h"
+#include "platform/BinaryFile.h"
+#include "watcher/PageWatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <future>
+#include <sys/file.h>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using watcher::CPageWatcher;
+using watcher::CWatchSettings;
+using watcher::EWatchEnd;
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+// Watchers run on threads of the test; each has a stand-in Sendwell, a script that notes in
+// a log when it starts and ends, and stays open until a "release" file exists.
+class PageWatcherTest : public ::testing::Test
+{
+protected:
+    struct CRunning
+    {
+        volatile std::sig_atomic_t stop = 0;
+        std::future<EWatchEnd> end;
+    };
+
+    void SetUp() override
+    {
+        m_base = testdocs::MakeTempFolder("pagewatch");
+        ASSERT_FALSE(m_base.empty());
+        m_drive = m_base / "root" / "c";
+        fs::create_directories(m_drive);
+    }
+
+    void TearDown() override
+    {
+        for (auto& running : m_running)
+        {
+            running->stop = 1;
+            if (running->end.valid())
+                running->end.wait();
+        }
+        // Let stand-ins still waiting for their release end.
+        (void)platform::WriteWholeFile(m_base / "release", "");
+        fs::remove_all(m_base);
+    }
+
+    fs::path FakeSendwell(const std::string& strName)
+    {
+        const auto path = m_base / strName;
+        const std::string strLog = (m_base / "sendwell.log").string();
+        const std::string strRelease = (m_base / "release").string();
+        const std::string strScript = "#!/bin/sh\necho 'start " + strName + "' >> '" + strLog +
+                                      "'\nwhile [ ! -e '" + strRelease + "' ]; do sleep 0.02; done\necho 'end " +
+                                      strName + "' >> '" + strLog + "'\n";
+        EXPECT_TRUE(platform::WriteWholeFile(path, strScript));
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    CRunning& Start(const std::string& strSendwell, const fs::path& sessionFile = {})
+    {
+        auto running = std::make_unique<CRunning>();
+        CWatchSettings settings;
+        settings.driveRoot = m_drive;
+        settings.sendwell = FakeSendwell(strSendwell);
+        settings.sessionFile = sessionFile;
+        settings.tick = std::chrono::milliseconds(20);
+        settings.pStop = &running->stop;
+        running->end = std::async(std::launch::async, [settings] { return CPageWatcher(settings).Run(); });
+        m_running.push_back(std::move(running));
+        return *m_running.back();
+    }
+
+    // As the printer does it: the page count is written beside and renamed into place.
+    void PrintJob()
+    {
+        ASSERT_TRUE(platform::WriteWholeFile(m_drive / "Page.tmp", std::string(1, '\x02'),
+                                             platform::EWriteMode::Atomic));
+    }
+
+    std::string Log() const { return platform::ReadWholeFile(m_base / "sendwell.log", 1 << 16).value_or(""); }
+
+    bool WaitForLog(const std::string& strExpected) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            if (Log() == strExpected)
+                return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    // A watcher that holds the root's lock has its watch set up.
+    bool WaitForLockHolder() const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            const int fd = ::open((m_drive / CPageWatcher::kLockFileName).c_str(), O_RDWR | O_CLOEXEC);
+            const bool bHeld = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            if (fd >= 0)
+                ::close(fd);
+            if (bHeld)
+                return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    // Waits until the watcher works and shows it with a first job; tests start from there.
+    void WaitUntilWatching(const std::string& strName)
+    {
+        ASSERT_TRUE(WaitForLockHolder());
+        PrintJob();
+        ASSERT_TRUE(WaitForLog("start " + strName + "\n")) << Log();
+        Release();
+        ASSERT_TRUE(WaitForLog("start " + strName + "\nend " + strName + "\n")) << Log();
+        fs::remove(m_base / "release");
+        fs::remove(m_base / "sendwell.log");
+    }
+
+    void Release() { ASSERT_TRUE(platform::WriteWholeFile(m_base / "release", "")); }
+
+    fs::path m_base;
+    fs::path m_drive;
+    std::vector<std::unique_ptr<CRunning>> m_running;
+};
+
+TEST_F(PageWatcherTest, OpensSendwellForEachNewJobAndNothingElse)
+{
+    Start("A");
+    WaitUntilWatching("A");
+    Release();
+    // Rasters and the printer's temporary files are not jobs; only the page count is.
+    ASSERT_TRUE(platform::WriteWholeFile(m_drive / "quill.1", "raster"));
+    ASSERT_TRUE(platform::WriteWholeFile(m_drive / ".Page.tmp.abc123", "temporary"));
+    PrintJob();
+    EXPECT_TRUE(WaitForLog("start A\nend A\n")) << Log();
+    PrintJob();
+    EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
+TEST_F(PageWatcherTest, AJobPrintedWhileSendwellIsOpenWaitsForItToClose)
+{
+    Start("A");
+    WaitUntilWatching("A");
+    PrintJob();
+    ASSERT_TRUE(WaitForLog("start A\n")) << Log();
+    PrintJob(); // Sendwell is still open with the first job
+    Release();
+    // Only after the first Sendwell has ended does the second open.
+    EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
+TEST_F(PageWatcherTest, AJobSentMeanwhileDoesNotReopenSendwell)
+{
+    Start("A");
+    WaitUntilWatching("A");
+    PrintJob();
+    ASSERT_TRUE(WaitForLog("start A\n")) << Log();
+    PrintJob();
+    fs::remove(m_drive / "Page.tmp"); // Sendwell sent the job and deleted the page count
+    Release();
+    ASSERT_TRUE(WaitForLog("start A\nend A\n")) << Log();
+    // The next job shows the waiting one was dropped: one more Sendwell, not two.
+    PrintJob();
+    EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
+TEST_F(PageWatcherTest, OnlyOneWatcherPerRootOpensSendwell)
+{
+    auto& first = Start("A");
+    WaitUntilWatching("A");
+    Start("B"); // waits for the lock
+    Release();
+    PrintJob();
+    ASSERT_TRUE(WaitForLog("start A\nend A\n")) << Log();
+    first.stop = 1;
+    ASSERT_EQ(first.end.wait_for(kDeadline), std::future_status::ready);
+    // The second watcher takes over; had it acted all along, it would have opened B before.
+    ASSERT_TRUE(WaitForLockHolder());
+    PrintJob();
+    EXPECT_TRUE(WaitForLog("start A\nend A\nstart B\nend B\n")) << Log();
+}
+
+TEST_F(PageWatcherTest, EndsWithItsDesktopSession)
+{
+    const auto session = m_base / "session";
+    ASSERT_TRUE(platform::WriteWholeFile(session, ""));
+    auto& running = Start("A", session);
+    WaitUntilWatching("A");
+    fs::remove(session);
+    ASSERT_EQ(running.end.wait_for(kDeadline), std::future_status::ready);
+    EXPECT_EQ(running.end.get(), EWatchEnd::SessionEnded);
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using platform::CProcess;
+using platform::CRunOptions;
+using platform::EOutcome;
+using platform::RunProgram;
+
+CRunOptions Capturing(std::chrono::milliseconds timeout = 10s)
+{
+    CRunOptions options;
+    options.eOutput = CRunOptions::EOutput::Capture;
+    options.nTimeout = timeout;
+    return options;
+}
+
+TEST(ProcessTest, ReportsExitCodesAndOutputWithoutAShell)
+{
+    // The argument reaches the program as it is: no shell expands it.
+    const auto result = RunProgram({"/bin/sh", "-c", "echo out; echo err >&2; printf '%s' \"$0\"; exit 3", "$HOME *"},
+                                   Capturing());
+    EXPECT_EQ(result.eOutcome, EOutcome::Exited);
+    EXPECT_EQ(result.nExitCode, 3);
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_EQ(result.strOutput, "out\nerr\n$HOME *");
+    EXPECT_EQ(result.Describe(), "exit code 3");
+
+    EXPECT_TRUE(RunProgram({"true"}, Capturing()).Succeeded()) << "names are looked up on PATH";
+}
+
+TEST(ProcessTest, PassesTheGivenEnvironmentOnly)
+{
+    auto options = Capturing();
+    options.environment = std::vector<std::string>{"ONLY=this"};
+    const auto result = RunProgram({"/usr/bin/env"}, options);
+    ASSERT_TRUE(result.Succeeded()) << result.Describe();
+    EXPECT_EQ(result.strOutput, "ONLY=this\n");
+}
+
+TEST(ProcessTest, StopsAProgramThatOutlivesItsTimeout)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = RunProgram({"sleep", "30"}, Capturing(200ms));
+    EXPECT_EQ(result.eOutcome, EOutcome::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+
+    // Also when it closed its output early and hangs on.
+    const auto quiet = RunProgram({"/bin/sh", "-c", "exec >&- 2>&-; sleep 30"}, Capturing(200ms));
+    EXPECT_EQ(quiet.eOutcome, EOutcome::TimedOut);
+}
+
+TEST(ProcessTest, BoundsTheOutputItKeeps)
+{
+    auto options = Capturing();
+    options.nMaxOutputBytes = 10;
+    const auto result = RunProgram({"/bin/sh", "-c", "head -c 100000 /dev/zero"}, options);
+    EXPECT_TRUE(result.Succeeded()) << "the rest is read and dropped, so the program is not blocked";
+    EXPECT_EQ(result.strOutput.size(), 10u);
+}
+
+TEST(ProcessTest, SaysWhyAProgramCannotStart)
+{
+    const auto result = RunProgram({"/no/such/program"}, Capturing());
+    EXPECT_EQ(result.eOutcome, EOutcome::NotStarted);
+    EXPECT_NE(result.strError.find("/no/such/program"), std::string::npos) << result.strError;
+    EXPECT_EQ(RunProgram({}, Capturing()).eOutcome, EOutcome::NotStarted);
+}
+
+TEST(ProcessTest, RedirectsStreamsAndReportsSignals)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(::write(fds[1], "abc", 3), 3);
+    ::close(fds[1]);
+    platform::CSpawnOptions options;
+    options.eInput = platform::EChildStream::Descriptor;
+    options.nInputFd = fds[0];
+    options.eOutput = platform::EChildStream::Pipe;
+    CProcess process;
+    ASSERT_TRUE(process.Start({"tr", "a-c", "x-z"}, options)) << process.Error();
+    ::close(fds[0]);
+    char buffer[16] = {};
+    ASSERT_EQ(::read(process.OutputFd(), buffer, sizeof buffer), 3);
+    EXPECT_STREQ(buffer, "xyz");
+    EXPECT_EQ(process.Wait(10s), platform::EWaitResult::Ended);
+    EXPECT_TRUE(process.Succeeded());
+
+    CProcess sleeper;
+    ASSERT_TRUE(sleeper.Start({"sleep", "30"}));
+    EXPECT_EQ(sleeper.Wait(50ms), platform::EWaitResult::TimedOut);
+    sleeper.Signal(SIGTERM);
+    EXPECT_EQ(sleeper.Wait(10s), platform::EWaitResult::Ended);
+    EXPECT_EQ(sleeper.TermSignal(), SIGTERM);
+    EXPECT_EQ(sleeper.Describe(), "killed by signal 15");
+}
+
+TEST(ProcessTest, FindsProgramsOnThePath)
+{
+    EXPECT_EQ(platform::FindProgramOnPath("sh").empty(), false);
+    EXPECT_EQ(platform::FindProgramOnPath("/bin/sh"), "/bin/sh");
+    EXPECT_EQ(platform::FindProgramOnPath("no-such-program-anywhere"), "");
+    EXPECT_EQ(platform::FindProgramOnPath(""), "");
+}
+
+} // namespace
