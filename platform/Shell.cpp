@@ -63,12 +63,15 @@ int MapOpenerExit(int nStatus)
 // A child that outlives the wait is reaped in the background so that it leaves no zombie.
 void ReapLater(pid_t pid)
 {
-    std::thread([pid] {
-        int nStatus = 0;
-        while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
+    std::thread(
+        [pid]
         {
-        }
-    }).detach();
+            int nStatus = 0;
+            while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
+            {
+            }
+        })
+        .detach();
 }
 
 std::string EnvOr(const char* pszName, const std::string& strDefault)
@@ -84,7 +87,8 @@ std::vector<std::string> SplitPathList(const std::string& strList)
     while (nStart <= strList.size())
     {
         const auto nEnd = strList.find(':', nStart);
-        const std::string strPart = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        const std::string strPart =
+            strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
         if (!strPart.empty())
             parts.push_back(strPart);
         if (nEnd == std::string::npos)
@@ -266,7 +270,8 @@ int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds
     }
 }
 
-int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener, std::chrono::milliseconds wait)
+int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener,
+                    std::chrono::milliseconds wait)
 {
     // A target that looks like an option would be read as one by the opener.
     if (strTarget.empty() || strTarget.front() == '-')
@@ -343,7 +348,8 @@ std::vector<std::string> BuildOpenArguments(const std::string& strCommand, const
         }
         if (!IsFieldCode(strCommand[i + 1]))
             continue;
-        const bool bQuoted = i > 0 && strCommand[i - 1] == '"' && i + 2 < strCommand.size() && strCommand[i + 2] == '"';
+        const bool bQuoted =
+            i > 0 && strCommand[i - 1] == '"' && i + 2 < strCommand.size() && strCommand[i + 2] == '"';
         nCut = bQuoted ? i - 1 : i;
         break;
     }

@@ -1,7 +1,6 @@
 #include "BalloonTip.h"
 
 #include "LinkOpener.h"
-
 #include "platform/Message.h"
 
 #include <QApplication>
@@ -29,10 +28,7 @@ QFont FontWithCellHeight(const std::string& strFace, int nCellHeight)
 
 } // namespace
 
-CBalloonTip::CBalloonTip()
-    : m_geometry(std::in_place, QRect(0, 0, kDefaultWidth, kDefaultHeight))
-{
-}
+CBalloonTip::CBalloonTip() : m_geometry(std::in_place, QRect(0, 0, kDefaultWidth, kDefaultHeight)) {}
 
 CBalloonTip::~CBalloonTip()
 {
@@ -87,7 +83,8 @@ CBalloonTip::ETextLayout CBalloonTip::TextLayout() const
 {
     const QFontMetrics metrics(m_font);
     const int nTextWidth = metrics.horizontalAdvance(QString::fromStdString(m_state.CurrentText()));
-    return nTextWidth < m_geometry->TextRect().ToRect().width() ? ETextLayout::SingleLine : ETextLayout::Wrapped;
+    return nTextWidth < m_geometry->TextRect().ToRect().width() ? ETextLayout::SingleLine
+                                                                : ETextLayout::Wrapped;
 }
 
 void CBalloonTip::RelayEvent(QObject* pReceiver, QEvent* pEvent)

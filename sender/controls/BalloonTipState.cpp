@@ -1,6 +1,7 @@
 #include "BalloonTipState.h"
 
-void CBalloonTipState::AddTip(Handle hControl, Handle hWindow, const std::string& strText, const QColor& colour)
+void CBalloonTipState::AddTip(Handle hControl, Handle hWindow, const std::string& strText,
+                              const QColor& colour)
 {
     if (m_tips.contains(hControl))
         return;

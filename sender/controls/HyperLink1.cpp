@@ -2,7 +2,6 @@
 
 #include "LinkOpener.h"
 #include "TextFit.h"
-
 #include "platform/Shell.h"
 
 #include <QFocusEvent>
@@ -21,8 +20,7 @@ bool g_bHandCursorLoaded = false;
 
 } // namespace
 
-CHyperLink1::CHyperLink1(QWidget* pParent)
-    : QLabel(pParent)
+CHyperLink1::CHyperLink1(QWidget* pParent) : QLabel(pParent)
 {
     // A label is not a tab stop; it takes the focus only when a press gives it (LinkFocusOnPress).
     setFocusPolicy(Qt::NoFocus);

@@ -16,7 +16,8 @@
 // them), call Attach() once, then SetTarget() and AlterLinkStyle() as needed:
 //     auto* pLink = new CHyperLink1(pDialog);
 //     pLink->setText("..."); pLink->setGeometry(...); pLink->Attach();
-//     pLink->SetTarget("https://..."); pLink->AlterLinkStyle(0, CHyperLink1::LinkOpenOnPress, CHyperLink1::EApply::Now);
+//     pLink->SetTarget("https://..."); pLink->AlterLinkStyle(0, CHyperLink1::LinkOpenOnPress,
+//     CHyperLink1::EApply::Now);
 class CHyperLink1 : public QLabel
 {
     Q_OBJECT

@@ -23,7 +23,8 @@ int CLinkOpener::Open(const std::string& strTarget, EFallback eFallback)
     const auto& function = CurrentFunction();
     if (function)
         return function(strTarget, eFallback);
-    return eFallback == EFallback::Browser ? platform::OpenUrl(strTarget) : platform::OpenWithDesktop(strTarget);
+    return eFallback == EFallback::Browser ? platform::OpenUrl(strTarget)
+                                           : platform::OpenWithDesktop(strTarget);
 }
 
 void CLinkOpener::Replace(Function function)
@@ -56,7 +57,8 @@ std::string CLinkOpener::ErrorText(int nCode)
     case 29:
         return "The DDE transaction failed.";
     case 30:
-        return "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed.";
+        return "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
+               "processed.";
     case 31:
         return "There is no application associated\nwith the given filename extension.";
     case 32:

@@ -2,7 +2,6 @@
 
 #include "LinkOpener.h"
 #include "TextFit.h"
-
 #include "platform/Shell.h"
 
 #include <QFontMetrics>
@@ -17,8 +16,7 @@ constexpr const char* kOpenErrorPrefix = "Unable to open hyperlink:\n\n";
 } // namespace
 
 CLinkStatic::CLinkStatic(QWidget* pParent)
-    : QLabel(pParent)
-    , m_hoverColour(palette().color(QPalette::Highlight))
+    : QLabel(pParent), m_hoverColour(palette().color(QPalette::Highlight))
 {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);

@@ -8,11 +8,9 @@
 #include <QStyleOptionGroupBox>
 
 CTintedStatic::CTintedStatic(QWidget* pParent, EKind eKind)
-    : QLabel(pParent)
-    , m_eKind(eKind)
-    , m_textColour(palette().color(QPalette::WindowText))
-    , m_background(palette().color(QPalette::Button))
-    , m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont))
+    : QLabel(pParent), m_eKind(eKind), m_textColour(palette().color(QPalette::WindowText)),
+      m_background(palette().color(QPalette::Button)),
+      m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont))
 {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -50,7 +48,8 @@ void CTintedStatic::paintEvent(QPaintEvent*)
         option.midLineWidth = 0;
         option.features = QStyleOptionFrame::None;
         // The title is drawn on the background, like a label's text.
-        const QRect rcLabel = style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
+        const QRect rcLabel =
+            style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
         painter.fillRect(rcLabel, m_background);
         style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, this);
         return;

@@ -1,6 +1,6 @@
-#include "ControlsTestSupport.h"
-
 #include "sender/controls/BalloonTip.h"
+
+#include "ControlsTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -15,7 +15,8 @@ namespace
 {
 
 const QColor kRed(255, 0, 0);
-constexpr const char* kLongTip = "Send the fax right now, and an email about the fax status will be returned soon";
+constexpr const char* kLongTip =
+    "Send the fax right now, and an email about the fax status will be returned soon";
 
 TEST(BalloonGeometryTest, TheStandardSizeGivesTheKnownBodyPointerAndTextRectangle)
 {
@@ -32,8 +33,9 @@ TEST(BalloonGeometryTest, TheStandardSizeGivesTheKnownBodyPointerAndTextRectangl
     EXPECT_TRUE(region.contains(QPoint(95, 1)));   // its top
     EXPECT_TRUE(region.contains(QPoint(4, 33)));   // the pointer, left of the body
     EXPECT_FALSE(region.contains(QPoint(180, 40)));
-    EXPECT_FALSE(region.contains(QPoint(4, 40)));  // below the pointer
-    for (const QPoint& ptCorner : {QPoint(0, 0), QPoint(179, 0), QPoint(0, 79), QPoint(179, 79), QPoint(12, 2)})
+    EXPECT_FALSE(region.contains(QPoint(4, 40))); // below the pointer
+    for (const QPoint& ptCorner :
+         {QPoint(0, 0), QPoint(179, 0), QPoint(0, 79), QPoint(179, 79), QPoint(12, 2)})
         EXPECT_FALSE(region.contains(ptCorner)) << ptCorner.x() << "," << ptCorner.y();
 }
 
@@ -125,7 +127,8 @@ TEST_F(BalloonTipTest, TheWindowIsShapedAndItsShapeFollowsItsSize)
     ASSERT_TRUE(m_tip.isVisible());
     m_tip.resize(240, 100);
     EXPECT_EQ(m_tip.mask(), CBalloonGeometry(QRect(0, 0, 240, 100)).Region());
-    EXPECT_EQ(m_tip.Geometry().TextRect().ToRect(), CBalloonGeometry(QRect(0, 0, 240, 100)).TextRect().ToRect());
+    EXPECT_EQ(m_tip.Geometry().TextRect().ToRect(),
+              CBalloonGeometry(QRect(0, 0, 240, 100)).TextRect().ToRect());
 }
 
 TEST_F(BalloonTipTest, TheFontIsTheSerifWithACellOfFourteenPixels)
@@ -216,6 +219,7 @@ TEST_F(BalloonTipTest, WithoutTheFocusInThisProgramMovesShowNothing)
     MoveMouse(m_pFirst, QPoint(20, 10));
     EXPECT_FALSE(m_tip.isVisible());
     EXPECT_FALSE(m_tip.IsShowing());
+    QApplication::setActiveWindow(m_pDialog.get()); // for the tests that follow in this process
 }
 
 TEST_F(BalloonTipTest, AShortTipIsOneCentredLineAndALongOneWrapsFromTheTop)

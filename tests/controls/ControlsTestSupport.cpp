@@ -23,23 +23,31 @@ QWindow* WindowOf(QWidget* pWidget, QPoint& pt)
 
 } // namespace
 
-CControlsTestBase::CControlsTestBase()
-    : m_pDialog(std::make_unique<QWidget>())
+CControlsTestBase::CControlsTestBase() : m_pDialog(std::make_unique<QWidget>())
 {
     static int s_nCount = 0;
     m_log = std::filesystem::temp_directory_path() /
             ("controls-" + std::to_string(::getpid()) + "-" + std::to_string(++s_nCount) + ".log");
     std::filesystem::remove(m_log);
     ::setenv("VELLUM_MESSAGE_LOG", m_log.c_str(), 1);
-    CLinkOpener::Replace([this](const std::string& strTarget, CLinkOpener::EFallback eFallback) {
-        m_opened.push_back({strTarget, eFallback});
-        return m_nOpenResult;
-    });
+    CLinkOpener::Replace(
+        [this](const std::string& strTarget, CLinkOpener::EFallback eFallback)
+        {
+            m_opened.push_back({strTarget, eFallback});
+            return m_nOpenResult;
+        });
     m_pDialog->setGeometry(100, 100, 400, 300);
 }
 
 CControlsTestBase::~CControlsTestBase()
 {
+    // A button left pressed would turn the next test's moves into drags.
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton})
+    {
+        if ((m_pressed & button) != 0 && m_pDialog->windowHandle() != nullptr)
+            QTest::mouseRelease(m_pDialog->windowHandle(), button, {},
+                                QPoint(m_pDialog->width() - 1, m_pDialog->height() - 1));
+    }
     m_pDialog.reset();
     CLinkOpener::Replace(nullptr);
     ::unsetenv("VELLUM_MESSAGE_LOG");
@@ -50,6 +58,10 @@ void CControlsTestBase::ShowDialog()
 {
     m_pDialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_pDialog.get()));
+    ASSERT_EQ(QApplication::activeWindow(), m_pDialog.get());
+    // Qt drops a move to where the mouse already is; an earlier test may have left it at the
+    // very point this one starts from. The dialog's far corner is a point no test uses.
+    MoveMouse(m_pDialog.get(), QPoint(m_pDialog->width() - 1, m_pDialog->height() - 1));
 }
 
 void CControlsTestBase::MoveMouse(QWidget* pWidget, QPoint pt) const
@@ -58,19 +70,21 @@ void CControlsTestBase::MoveMouse(QWidget* pWidget, QPoint pt) const
     QTest::mouseMove(pWindow, pt);
 }
 
-void CControlsTestBase::PressMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button) const
+void CControlsTestBase::PressMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button)
 {
     QWindow* pWindow = WindowOf(pWidget, pt);
     QTest::mousePress(pWindow, button, {}, pt);
+    m_pressed |= button;
 }
 
-void CControlsTestBase::ReleaseMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button) const
+void CControlsTestBase::ReleaseMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button)
 {
     QWindow* pWindow = WindowOf(pWidget, pt);
     QTest::mouseRelease(pWindow, button, {}, pt);
+    m_pressed &= ~Qt::MouseButtons(button);
 }
 
-void CControlsTestBase::ClickMouse(QWidget* pWidget, QPoint pt) const
+void CControlsTestBase::ClickMouse(QWidget* pWidget, QPoint pt)
 {
     PressMouse(pWidget, pt);
     ReleaseMouse(pWidget, pt);

@@ -30,9 +30,9 @@ public:
     void ShowDialog();
     // Simulated input through the window system, as the real mouse would deliver it.
     void MoveMouse(QWidget* pWidget, QPoint pt) const;
-    void PressMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button = Qt::LeftButton) const;
-    void ReleaseMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button = Qt::LeftButton) const;
-    void ClickMouse(QWidget* pWidget, QPoint pt) const;
+    void PressMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button = Qt::LeftButton);
+    void ReleaseMouse(QWidget* pWidget, QPoint pt, Qt::MouseButton button = Qt::LeftButton);
+    void ClickMouse(QWidget* pWidget, QPoint pt);
     void PressKey(Qt::Key key) const;
 
     [[nodiscard]] std::vector<std::string> MessageLines() const;
@@ -43,6 +43,7 @@ public:
 
 private:
     std::filesystem::path m_log;
+    Qt::MouseButtons m_pressed;
 };
 
 // The bounding box of the pixels of an image within nTolerance of a colour in every channel

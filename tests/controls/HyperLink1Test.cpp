@@ -1,6 +1,6 @@
-#include "ControlsTestSupport.h"
-
 #include "sender/controls/HyperLink1.h"
+
+#include "ControlsTestSupport.h"
 #include "sender/controls/TextFit.h"
 
 #include <QApplication>
@@ -60,7 +60,8 @@ TEST_F(HyperLink1Test, DefaultStyleUnderlinesAndFitsTheLabelToItsText)
     EXPECT_EQ(pLink->LinkStyle(), 0x15u);
     EXPECT_TRUE(pLink->font().underline());
     const QFontMetrics metrics(pLink->font());
-    EXPECT_EQ(pLink->geometry(), QRect(20, 20, metrics.horizontalAdvance("www.example.com"), metrics.height()));
+    EXPECT_EQ(pLink->geometry(),
+              QRect(20, 20, metrics.horizontalAdvance("www.example.com"), metrics.height()));
 }
 
 TEST_F(HyperLink1Test, FittingKeepsTheEdgeTheAlignmentNames)
@@ -176,7 +177,8 @@ TEST_F(HyperLink1Test, WithoutFocusOnPressAPressLeavesTheFocusWhereItWas)
 
 TEST_F(HyperLink1Test, NoFocusTintShowsTheVisitedColourWhileFocused)
 {
-    CHyperLink1* pLink = MakeLink("www.example.com", CHyperLink1::LinkOpenOnPress | CHyperLink1::LinkNoFocusTint);
+    CHyperLink1* pLink =
+        MakeLink("www.example.com", CHyperLink1::LinkOpenOnPress | CHyperLink1::LinkNoFocusTint);
     PressMouse(pLink, QPoint(3, 3));
     EXPECT_TRUE(pLink->hasFocus());
     EXPECT_EQ(pLink->CurrentColour(), CHyperLink1::VisitedColour());
@@ -232,7 +234,8 @@ TEST_F(HyperLink1Test, AFailedOpeningBeepsAndNamesTheReasonAndTheLinkStaysUnvisi
     m_nOpenResult = 32;
     pLink->OpenTarget();
     EXPECT_TRUE(pLink->IsVisited());
-    EXPECT_EQ(MessageLines().back(), "controls_tests\tCan't open link:\\n\\nThe specified dynamic-link library was not found.");
+    EXPECT_EQ(MessageLines().back(),
+              "controls_tests\tCan't open link:\\n\\nThe specified dynamic-link library was not found.");
 }
 
 TEST(LinkOpenerTest, EveryCodeOfTheTableHasItsText)
@@ -240,14 +243,16 @@ TEST(LinkOpenerTest, EveryCodeOfTheTableHasItsText)
     EXPECT_EQ(CLinkOpener::ErrorText(3), "The specified path was not found.");
     EXPECT_EQ(CLinkOpener::ErrorText(5), "The operating system denied\naccess to the specified file.");
     EXPECT_EQ(CLinkOpener::ErrorText(8), "There was not enough memory to complete the operation.");
-    EXPECT_EQ(CLinkOpener::ErrorText(11), "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
+    EXPECT_EQ(CLinkOpener::ErrorText(11),
+              "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
     EXPECT_EQ(CLinkOpener::ErrorText(27), "The filename association is\nincomplete or invalid.");
     EXPECT_EQ(CLinkOpener::ErrorText(28),
               "The DDE transaction could not\nbe completed because the request timed out.");
     EXPECT_EQ(CLinkOpener::ErrorText(29), "The DDE transaction failed.");
     EXPECT_EQ(CLinkOpener::ErrorText(30), "The DDE transaction could not\nbe completed because other DDE "
                                           "transactions\nwere being processed.");
-    EXPECT_EQ(CLinkOpener::ErrorText(31), "There is no application associated\nwith the given filename extension.");
+    EXPECT_EQ(CLinkOpener::ErrorText(31),
+              "There is no application associated\nwith the given filename extension.");
     EXPECT_EQ(CLinkOpener::ErrorText(-7), "Unknown Error (-7) occurred.");
 }
 

@@ -1,6 +1,6 @@
-#include "ControlsTestSupport.h"
-
 #include "sender/controls/LinkStatic.h"
+
+#include "ControlsTestSupport.h"
 
 #include <QFontMetrics>
 #include <QPushButton>
@@ -35,7 +35,8 @@ TEST_F(LinkStaticTest, AttachingUnderlinesFitsAndShowsTheTargetAsTheToolTip)
     CLinkStatic* pLink = MakeLink();
     EXPECT_TRUE(pLink->font().underline());
     const QFontMetrics metrics(pLink->font());
-    EXPECT_EQ(pLink->geometry(), QRect(30, 40, metrics.horizontalAdvance("fax@example.com"), metrics.height()));
+    EXPECT_EQ(pLink->geometry(),
+              QRect(30, 40, metrics.horizontalAdvance("fax@example.com"), metrics.height()));
     EXPECT_EQ(pLink->toolTip(), kMailTarget);
     EXPECT_EQ(pLink->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(pLink->CurrentColour(), QColor(0, 0, 238));

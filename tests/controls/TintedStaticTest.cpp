@@ -1,6 +1,6 @@
-#include "ControlsTestSupport.h"
-
 #include "sender/controls/TintedStatic.h"
+
+#include "ControlsTestSupport.h"
 
 #include <QFontDatabase>
 #include <gtest/gtest.h>

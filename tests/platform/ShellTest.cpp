@@ -38,8 +38,8 @@ protected:
         out << "#!/bin/sh\n"
             << "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << (m_dir / (strName + ".args")).string()
             << ".tmp'\n"
-            << "mv '" << (m_dir / (strName + ".args")).string() << ".tmp' '" << (m_dir / (strName + ".args")).string()
-            << "'\n"
+            << "mv '" << (m_dir / (strName + ".args")).string() << ".tmp' '"
+            << (m_dir / (strName + ".args")).string() << "'\n"
             << "exit " << nExit << "\n";
         out.close();
         fs::permissions(program, fs::perms::owner_all);
@@ -77,7 +77,8 @@ TEST(BuildOpenArgumentsTest, TheCommandIsCutAtItsPlaceholderAndTheTargetIsOneArg
     EXPECT_EQ(BuildOpenArguments("\"/opt/my browser/run\" --new-window \"%U\" --after", kTarget),
               (Args{"/opt/my browser/run", "--new-window", kTarget}));
     // Without a placeholder the whole command stays, and the target comes after it.
-    EXPECT_EQ(BuildOpenArguments("chromium --incognito", kTarget), (Args{"chromium", "--incognito", kTarget}));
+    EXPECT_EQ(BuildOpenArguments("chromium --incognito", kTarget),
+              (Args{"chromium", "--incognito", kTarget}));
     // "%%" is a percent sign, not a placeholder; other field codes are dropped.
     EXPECT_EQ(BuildOpenArguments("app --rate=100%% %i %c %f", "x"), (Args{"app", "--rate=100%", "x"}));
     EXPECT_EQ(BuildOpenArguments("\"app \\\"q\\\"\" %F", "x"), (Args{"app \"q\"", "x"}));
@@ -112,7 +113,8 @@ TEST_F(ShellTest, TheDefaultCommandComesFromTheFirstListThatNamesAnInstalledEntr
     ASSERT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), 0);
     EXPECT_EQ(strCommand, "data-browser %u");
     fs::remove(m_dir / "data/applications/mimeapps.list");
-    EXPECT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), platform::kShellAssociationIncomplete);
+    EXPECT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand),
+              platform::kShellAssociationIncomplete);
     Write(m_dir / "data/applications/user.desktop",
           "[Desktop Entry]\nName=User\nExec=user-browser --new %u\n[Desktop Action new]\nExec=wrong\n");
     ASSERT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), 0);
@@ -122,14 +124,18 @@ TEST_F(ShellTest, TheDefaultCommandComesFromTheFirstListThatNamesAnInstalledEntr
 TEST_F(ShellTest, StartingReportsWhyAProgramCouldNotStart)
 {
     using std::chrono::milliseconds;
-    EXPECT_EQ(platform::StartProgram({(m_dir / "missing").string()}, milliseconds(0)), platform::kShellFileNotFound);
-    EXPECT_EQ(platform::StartProgram({"vellum-no-such-program"}, milliseconds(0)), platform::kShellFileNotFound);
+    EXPECT_EQ(platform::StartProgram({(m_dir / "missing").string()}, milliseconds(0)),
+              platform::kShellFileNotFound);
+    EXPECT_EQ(platform::StartProgram({"vellum-no-such-program"}, milliseconds(0)),
+              platform::kShellFileNotFound);
     Write(m_dir / "plain.txt", "not a program\n");
-    EXPECT_EQ(platform::StartProgram({(m_dir / "plain.txt").string()}, milliseconds(0)), platform::kShellAccessDenied);
+    EXPECT_EQ(platform::StartProgram({(m_dir / "plain.txt").string()}, milliseconds(0)),
+              platform::kShellAccessDenied);
     EXPECT_EQ(platform::StartProgram({}, milliseconds(0)), platform::kShellFileNotFound);
 
     const fs::path program = Recorder("prog", 7);
-    EXPECT_EQ(platform::StartProgram({program.string(), "one arg", "$two"}, milliseconds(0)), platform::kShellSuccess);
+    EXPECT_EQ(platform::StartProgram({program.string(), "one arg", "$two"}, milliseconds(0)),
+              platform::kShellSuccess);
     EXPECT_EQ(RecordedArgs("prog"), (Args{"one arg", "$two"}));
 }
 
@@ -138,14 +144,18 @@ TEST_F(ShellTest, TheDesktopOpenerGetsTheTargetAsOneArgumentAndItsExitStatusIsTr
     const auto wait = std::chrono::seconds(10);
     EXPECT_EQ(platform::OpenWithDesktop(kTarget, Recorder("ok", 0).string(), wait), platform::kShellSuccess);
     EXPECT_EQ(RecordedArgs("ok"), (Args{kTarget}));
-    EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("missing", 2).string(), wait), platform::kShellFileNotFound);
-    EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("notool", 3).string(), wait), platform::kShellNoAssociation);
+    EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("missing", 2).string(), wait),
+              platform::kShellFileNotFound);
+    EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("notool", 3).string(), wait),
+              platform::kShellNoAssociation);
     EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("failed", 4).string(), wait),
               platform::kShellAssociationIncomplete);
-    EXPECT_EQ(platform::OpenWithDesktop("x", (m_dir / "absent").string(), wait), platform::kShellFileNotFound);
+    EXPECT_EQ(platform::OpenWithDesktop("x", (m_dir / "absent").string(), wait),
+              platform::kShellFileNotFound);
 
     // A target that would read as an option is refused before anything starts.
-    EXPECT_EQ(platform::OpenWithDesktop("--help", Recorder("option", 0).string(), wait), platform::kShellFileNotFound);
+    EXPECT_EQ(platform::OpenWithDesktop("--help", Recorder("option", 0).string(), wait),
+              platform::kShellFileNotFound);
     EXPECT_FALSE(fs::exists(m_dir / "option.args"));
 }
 
@@ -155,7 +165,8 @@ TEST_F(ShellTest, AnOpenerStillRunningAfterTheWaitCountsAsStarted)
     Write(program, "#!/bin/sh\nexec sleep 2\n");
     fs::permissions(program, fs::perms::owner_all);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(platform::OpenWithDesktop("x", program.string(), std::chrono::milliseconds(50)), platform::kShellSuccess);
+    EXPECT_EQ(platform::OpenWithDesktop("x", program.string(), std::chrono::milliseconds(50)),
+              platform::kShellSuccess);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
 
