@@ -2,6 +2,7 @@
 
 #include "Gateway.h"
 #include "platform/BinaryFile.h"
+#include "platform/Process.h"
 #include "platform/Roots.h"
 #include "sender/mail/ContentAgent.h"
 #include "sender/mail/MimeMail.h"
@@ -171,6 +172,15 @@ SSendResult RunSendJob(const SSendJob& job)
     link.Disconnect();
     result.eOutcome = ESendOutcome::Sent;
     return result;
+}
+
+SConverterRun RunInstalledConverter()
+{
+    // A page takes milliseconds; even 254 pages end well within this limit.
+    platform::CRunOptions options;
+    options.nTimeout = std::chrono::minutes(5);
+    const platform::CRunResult run = platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
+    return SConverterRun{run.Succeeded(), run.Succeeded() ? "" : run.Describe()};
 }
 
 std::string SendOutcomeText(const SSendResult& result)

@@ -124,6 +124,23 @@ protected:
     fs::path m_root;
 };
 
+TEST_F(SendJobTest, TheInstalledConverterIsRunFromTheSystemDirectory)
+{
+    // Not installed: a converter that cannot be started is a failed conversion.
+    const SConverterRun missing = RunInstalledConverter();
+    EXPECT_FALSE(missing.bSucceeded);
+    EXPECT_FALSE(missing.strWhy.empty());
+
+    fs::create_directories(m_root / "windows/system");
+    fs::copy_file(PAGEMILL_PROGRAM, m_root / "windows/system/Pagemill");
+    Write("Page.tmp", "\x02"); // one page whose raster is missing: Pagemill fails
+    const SConverterRun failed = RunInstalledConverter();
+    EXPECT_FALSE(failed.bSucceeded);
+    EXPECT_EQ(failed.strWhy, "exit code 1");
+    fs::remove(m_root / "c/Page.tmp");
+    EXPECT_TRUE(RunInstalledConverter().bSucceeded); // nothing to do
+}
+
 TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
 {
     Write("Page.tmp", "\x03");
