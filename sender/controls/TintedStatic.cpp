@@ -9,7 +9,6 @@
 
 CTintedStatic::CTintedStatic(QWidget* pParent, EKind eKind)
     : QLabel(pParent), m_eKind(eKind), m_textColour(palette().color(QPalette::WindowText)),
-      m_background(palette().color(QPalette::Button)),
       m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont))
 {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -26,6 +25,11 @@ void CTintedStatic::SetTextTint(const QColor& colour)
 void CTintedStatic::SetBackTint(const QColor& colour)
 {
     m_background = QBrush(colour);
+}
+
+QColor CTintedStatic::BackTint() const
+{
+    return m_background.style() != Qt::NoBrush ? m_background.color() : palette().color(QPalette::Window);
 }
 
 void CTintedStatic::paintEvent(QPaintEvent*)
@@ -50,12 +54,14 @@ void CTintedStatic::paintEvent(QPaintEvent*)
         // The title is drawn on the background, like a label's text.
         const QRect rcLabel =
             style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
-        painter.fillRect(rcLabel, m_background);
+        if (m_background.style() != Qt::NoBrush)
+            painter.fillRect(rcLabel, m_background);
         style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, this);
         return;
     }
 
-    painter.fillRect(contentsRect(), m_background);
+    if (m_background.style() != Qt::NoBrush)
+        painter.fillRect(contentsRect(), m_background);
     drawFrame(&painter);
     const QPixmap picture = pixmap();
     if (!picture.isNull())

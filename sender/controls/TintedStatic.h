@@ -33,7 +33,8 @@ public:
 
     [[nodiscard]] EKind Kind() const { return m_eKind; }
     [[nodiscard]] QColor TextTint() const { return m_textColour; }
-    [[nodiscard]] QColor BackTint() const { return m_background.color(); }
+    // The background colour; until one is set, the dialog's own shows through.
+    [[nodiscard]] QColor BackTint() const;
     [[nodiscard]] const QFont& TintFont() const { return m_font; }
 
 protected:
@@ -43,6 +44,8 @@ protected:
 private:
     EKind m_eKind;
     QColor m_textColour;
-    QBrush m_background;
+    // Until a tint is set the label paints no background, so that it looks like the dialog's
+    // face wherever it stands, also inside a group box that styles shade.
+    QBrush m_background{Qt::NoBrush};
     QFont m_font;
 };

@@ -29,6 +29,21 @@ TEST_F(TintedStaticTest, TextAndBackgroundTintsArePainted)
     EXPECT_LT(rcText.left(), 5);
 }
 
+TEST_F(TintedStaticTest, UntilABackgroundIsSetTheDialogShowsThrough)
+{
+    QPalette palette = m_pDialog->palette();
+    palette.setColor(QPalette::Window, QColor(10, 200, 30));
+    m_pDialog->setPalette(palette);
+    m_pDialog->setAutoFillBackground(true);
+    auto* pLabel = new CTintedStatic(m_pDialog.get());
+    pLabel->setText("label");
+    pLabel->setGeometry(10, 10, 200, 20);
+    ShowDialog();
+    EXPECT_EQ(pLabel->BackTint(), QColor(10, 200, 30));
+    const QImage image = m_pDialog->grab(pLabel->geometry()).toImage();
+    EXPECT_EQ(image.pixelColor(image.width() - 1, image.height() - 1), QColor(10, 200, 30));
+}
+
 TEST_F(TintedStaticTest, AFramedPaneKeepsItsFrameAroundTheBackground)
 {
     auto* pPane = new CTintedStatic(m_pDialog.get());
