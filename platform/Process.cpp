@@ -142,6 +142,12 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
                          m_strError) &&
                AddStream(setup.m_actions, options.eErrors, STDERR_FILENO, options.nErrorsFd, pipeFds[1],
                          m_strError);
+    if (bOk && !options.strWorkingDirectory.empty() &&
+        ::posix_spawn_file_actions_addchdir_np(&setup.m_actions, options.strWorkingDirectory.c_str()) != 0)
+    {
+        m_strError = "cannot change to the folder " + options.strWorkingDirectory;
+        bOk = false;
+    }
     // The child starts with default signal handling and nothing blocked, whatever this process set up.
     sigset_t allSignals;
     sigset_t noSignals;
@@ -315,6 +321,7 @@ CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& o
     CRunResult result;
     CSpawnOptions spawn;
     spawn.environment = options.environment;
+    spawn.strWorkingDirectory = options.strWorkingDirectory;
     // A program whose output is taken away has no one to answer it either.
     switch (options.eOutput)
     {

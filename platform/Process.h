@@ -25,6 +25,8 @@ struct CSpawnOptions
 {
     // The child's whole environment as NAME=value entries; none: this process's environment.
     std::optional<std::vector<std::string>> environment;
+    // The child's current directory; empty: this process's.
+    std::string strWorkingDirectory;
     EChildStream eInput = EChildStream::Inherit;
     EChildStream eOutput = EChildStream::Inherit;
     EChildStream eErrors = EChildStream::Inherit; // Pipe: the same pipe as the output
@@ -115,6 +117,7 @@ struct CRunResult
 struct CRunOptions
 {
     std::optional<std::vector<std::string>> environment;
+    std::string strWorkingDirectory;
     // Killed after this long; negative: no limit.
     std::chrono::milliseconds nTimeout{-1};
     enum class EOutput

@@ -37,13 +37,19 @@ TEST(ProcessTest, ReportsExitCodesAndOutputWithoutAShell)
     EXPECT_TRUE(RunProgram({"true"}, Capturing()).Succeeded()) << "names are looked up on PATH";
 }
 
-TEST(ProcessTest, PassesTheGivenEnvironmentOnly)
+TEST(ProcessTest, PassesTheGivenEnvironmentAndFolder)
 {
     auto options = Capturing();
     options.environment = std::vector<std::string>{"ONLY=this"};
     const auto result = RunProgram({"/usr/bin/env"}, options);
     ASSERT_TRUE(result.Succeeded()) << result.Describe();
     EXPECT_EQ(result.strOutput, "ONLY=this\n");
+
+    options = Capturing();
+    options.strWorkingDirectory = "/usr/share";
+    EXPECT_EQ(RunProgram({"/bin/pwd"}, options).strOutput, "/usr/share\n");
+    options.strWorkingDirectory = "/no/such/folder";
+    EXPECT_FALSE(RunProgram({"/bin/pwd"}, options).Succeeded());
 }
 
 TEST(ProcessTest, StopsAProgramThatOutlivesItsTimeout)

@@ -1,0 +1,232 @@
+#include "TestCups.h"
+
+#include "platform/BinaryFile.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kTimeoutProgram = "/usr/bin/timeout";
+// However the test ends, the scheduler is gone after this long.
+constexpr const char* kSchedulerLifetime = "900";
+constexpr auto kStartDeadline = std::chrono::seconds(30);
+constexpr auto kStopDeadline = std::chrono::seconds(10);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr int kStartAttempts = 3;
+constexpr int kExitCupsdMissing = 3; // scripts/temp-cups.sh
+
+int FreeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof address;
+    int nPort = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0)
+        nPort = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return nPort;
+}
+
+bool Listening(int nPort)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(nPort));
+    const bool bOk = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bOk;
+}
+
+} // namespace
+
+CTestCups::~CTestCups() { Stop(); }
+
+CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string& strWhy)
+{
+    m_dir = dir;
+    std::filesystem::create_directories(dir);
+    for (int nAttempt = 0; nAttempt < kStartAttempts; ++nAttempt)
+    {
+        m_nPort = FreeLoopbackPort();
+        const std::string strPort = std::to_string(m_nPort);
+        const std::string strScript = VELLUM_TEMP_CUPS_SCRIPT;
+        const std::string strDir = dir.string();
+        std::vector<char*> argv = {const_cast<char*>(kTimeoutProgram), const_cast<char*>(kSchedulerLifetime),
+                                   const_cast<char*>(strScript.c_str()), const_cast<char*>(strDir.c_str()),
+                                   const_cast<char*>(strPort.c_str()), nullptr};
+        const int nOut = ::open((dir / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const pid_t parent = ::getpid();
+        m_pid = ::fork();
+        if (m_pid == 0)
+        {
+            // The scheduler ends with the test process, even if the test dies without cleaning up.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(1);
+            if (nOut >= 0)
+            {
+                ::dup2(nOut, STDOUT_FILENO);
+                ::dup2(nOut, STDERR_FILENO);
+            }
+            ::execve(kTimeoutProgram, argv.data(), environ);
+            ::_exit(127);
+        }
+        if (nOut >= 0)
+            ::close(nOut);
+        if (m_pid < 0)
+        {
+            strWhy = std::string("fork: ") + std::strerror(errno);
+            return EStart::Unavailable;
+        }
+
+        const auto deadline = Clock::now() + kStartDeadline;
+        bool bEnded = false;
+        int nStatus = 0;
+        while (Clock::now() < deadline)
+        {
+            if (::waitpid(m_pid, &nStatus, WNOHANG) == m_pid)
+            {
+                bEnded = true;
+                break;
+            }
+            if (Listening(m_nPort))
+                return EStart::Running;
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        if (!bEnded)
+        {
+            Stop();
+            strWhy = "cupsd did not listen on port " + strPort + " within 30 s";
+            return EStart::Unavailable;
+        }
+        m_pid = -1;
+        const std::string strOutput = platform::ReadWholeFile(dir / "cupsd.out", 1 << 16).value_or("");
+        const std::string strLog = ErrorLog();
+        if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kExitCupsdMissing)
+        {
+            strWhy = strOutput;
+            return EStart::Unavailable;
+        }
+        strWhy = "cupsd ended at once (status " + std::to_string(nStatus) + "): " + strOutput +
+                 strLog.substr(strLog.size() > 2000 ? strLog.size() - 2000 : 0);
+        // Another program took the port between our look and cupsd's bind: try another.
+        if (strLog.find("Address already in use") == std::string::npos)
+            return EStart::Unavailable;
+    }
+    return EStart::Unavailable;
+}
+
+void CTestCups::Stop()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    const auto deadline = Clock::now() + kStopDeadline;
+    while (Clock::now() < deadline)
+    {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+        {
+            m_pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    // timeout(1) runs in a process group of its own: end all of it.
+    ::kill(-m_pid, SIGKILL);
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+std::vector<std::string> CTestCups::Variables() const
+{
+    return {"CUPS_SERVER=127.0.0.1:" + std::to_string(m_nPort), "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(),
+            "CUPS_DATADIR=" + (m_dir / "data").string()};
+}
+
+std::vector<std::string> CTestCups::Environment(const std::vector<std::string>& extra) const
+{
+    std::vector<std::string> entries = Variables();
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    std::vector<std::string> environment;
+    for (char** pp = environ; *pp != nullptr; ++pp)
+    {
+        const std::string strEntry = *pp;
+        const std::string strName = strEntry.substr(0, strEntry.find('=') + 1);
+        bool bReplaced = false;
+        for (const auto& strOwn : entries)
+            bReplaced = bReplaced || strOwn.rfind(strName, 0) == 0;
+        if (!bReplaced)
+            environment.push_back(strEntry);
+    }
+    environment.insert(environment.end(), entries.begin(), entries.end());
+    return environment;
+}
+
+std::string CTestCups::ErrorLog() const
+{
+    return platform::ReadWholeFile(m_dir / "log" / "error_log", 64 << 20).value_or("");
+}
+
+std::optional<CTestCups::CJobState> CTestCups::QueryJob(int nJob) const
+{
+    http_t* pHttp = httpConnect2("127.0.0.1", m_nPort, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
+    if (pHttp == nullptr)
+        return std::nullopt;
+    ipp_t* pRequest = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string strUri = "ipp://127.0.0.1:" + std::to_string(m_nPort) + "/jobs/" + std::to_string(nJob);
+    ippAddString(pRequest, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, strUri.c_str());
+    ippAddString(pRequest, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ipp_t* pResponse = cupsDoRequest(pHttp, pRequest, "/");
+    std::optional<CJobState> state;
+    if (pResponse != nullptr)
+    {
+        if (ipp_attribute_t* pState = ippFindAttribute(pResponse, "job-state", IPP_TAG_ENUM))
+        {
+            state = CJobState{};
+            state->nState = ippGetInteger(pState, 0);
+            if (ipp_attribute_t* pMessage = ippFindAttribute(pResponse, "job-printer-state-message", IPP_TAG_TEXT))
+                state->strMessage = ippGetString(pMessage, 0, nullptr);
+        }
+        ippDelete(pResponse);
+    }
+    httpClose(pHttp);
+    return state;
+}
+
+std::optional<CTestCups::CJobState> CTestCups::WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const
+{
+    const auto deadline = Clock::now() + nTimeout;
+    std::optional<CJobState> state;
+    while (Clock::now() < deadline)
+    {
+        state = QueryJob(nJob);
+        if (state && state->nState >= kJobCanceled)
+            return state;
+        std::this_thread::sleep_for(kPollInterval * 5);
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A private CUPS scheduler for a whole-program test: started by scripts/temp-cups.sh in a
+// folder of the test, on a loopback port chosen now. It stops with the object, and by
+// itself when the test process dies or after a time limit, whatever happens to the test.
+class CTestCups
+{
+public:
+    enum class EStart
+    {
+        Running,
+        Unavailable, // cupsd is not installed or ends before it listens
+    };
+
+    CTestCups() = default;
+    CTestCups(const CTestCups&) = delete;
+    CTestCups& operator=(const CTestCups&) = delete;
+    ~CTestCups();
+
+    // strWhy tells what went wrong when the scheduler does not run.
+    [[nodiscard]] EStart Start(const std::filesystem::path& dir, std::string& strWhy);
+    void Stop();
+
+    int Port() const { return m_nPort; }
+    // CUPS_SERVER, CUPS_SERVERBIN and CUPS_DATADIR for this scheduler.
+    std::vector<std::string> Variables() const;
+    // This process's environment with Variables() and the given entries put in.
+    std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
+    std::string ErrorLog() const;
+
+    struct CJobState
+    {
+        int nState = 0; // IPP job-state: 3 pending ... 7 canceled, 8 aborted, 9 completed
+        std::string strMessage;
+    };
+    // Waits until the job has ended (completed, canceled or aborted), at most nTimeout.
+    std::optional<CJobState> WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const;
+
+    static constexpr int kJobCanceled = 7;
+    static constexpr int kJobAborted = 8;
+    static constexpr int kJobCompleted = 9;
+
+private:
+    std::optional<CJobState> QueryJob(int nJob) const;
+
+    std::filesystem::path m_dir;
+    pid_t m_pid = -1;
+    int m_nPort = 0;
+};
