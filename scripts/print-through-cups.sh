@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 for _ in $(seq 300); do
-    [[ -f $work/cups/env ]] && CUPS_SERVER=127.0.0.1:$port lpstat -r >/dev/null 2>&1 && break
+    [[ -f $work/cups/env && $(CUPS_SERVER=127.0.0.1:$port lpstat -r 2>/dev/null) == "scheduler is running" ]] && break
     kill -0 "$cupsd_pid" 2>/dev/null || { cat "$work/cupsd.out" >&2; echo "cupsd did not start" >&2; exit 1; }
     sleep 0.1
 done

@@ -41,6 +41,23 @@ std::string Trim(std::string_view text)
     return std::string(text.substr(first, last - first + 1));
 }
 
+// Calls onLine with each line of text that is not blank, trimmed.
+template <typename OnLine>
+void ForEachLine(std::string_view text, OnLine onLine)
+{
+    std::size_t nStart = 0;
+    while (nStart < text.size())
+    {
+        std::size_t nEnd = text.find('\n', nStart);
+        if (nEnd == std::string_view::npos)
+            nEnd = text.size();
+        const std::string strLine = Trim(text.substr(nStart, nEnd - nStart));
+        if (!strLine.empty())
+            onLine(strLine);
+        nStart = nEnd + 1;
+    }
+}
+
 // The renderer's environment: nothing of the spooler's, and temporary files in the job's own
 // folder (the spooler's temporary folder is not the user's to write).
 std::vector<std::string> RendererEnvironment(const std::filesystem::path& tempDir)
@@ -161,18 +178,11 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
     // The count is the last line that is a number; a damaged document gives none, or 0,
     // and is left for the rendering to judge.
     long nPages = -1;
-    std::size_t nStart = 0;
-    while (nStart < result.strOutput.size())
-    {
-        std::size_t nEnd = result.strOutput.find('\n', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = result.strOutput.size();
-        const std::string strLine = Trim(std::string_view(result.strOutput).substr(nStart, nEnd - nStart));
-        if (!strLine.empty() && strLine.size() < 10 &&
+    ForEachLine(result.strOutput, [&](const std::string& strLine) {
+        if (strLine.size() < 10 &&
             std::all_of(strLine.begin(), strLine.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
             nPages = std::stol(strLine);
-        nStart = nEnd + 1;
-    }
+    });
     if (nPages > m_settings.nMaxPages)
         return Stop(EJobResult::Refused, "The job has " + std::to_string(nPages) +
                                              " pages; the fax printer Vellum Zeru 3.0 takes at most " +
@@ -187,22 +197,13 @@ std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog
     const auto text = platform::ReadWholeFile(errorLog, kMaxRendererLogBytes).value_or(std::string());
     std::string strFirst;
     std::string strLast;
-    std::size_t nStart = 0;
-    while (nStart < text.size())
-    {
-        std::size_t nEnd = text.find('\n', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = text.size();
-        const std::string strLine = Trim(std::string_view(text).substr(nStart, nEnd - nStart));
-        if (!strLine.empty())
-        {
-            m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
-            if (strFirst.empty() && strLine.find("rror") != std::string::npos)
-                strFirst = strLine;
-            strLast = strLine;
-        }
-        nStart = nEnd + 1;
-    }
+    ForEachLine(text, [&](const std::string& strLine) {
+        m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
+        // Ghostscript's own first complaint ("Error: /undefined in ...") says most.
+        if (strFirst.empty() && strLine.find("rror") != std::string::npos)
+            strFirst = strLine;
+        strLast = strLine;
+    });
     std::string strComplaint = strFirst.empty() ? strLast : strFirst;
     if (strComplaint.size() > kMaxComplaintBytes)
         strComplaint = strComplaint.substr(0, kMaxComplaintBytes) + "...";
