@@ -117,7 +117,7 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
     std::filesystem::remove(temp, error);
     if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, error))
     {
-        strError = from.string() + ": " + error.message();
+        strError = "cannot copy " + from.string() + " into " + to.parent_path().string() + ": " + error.message();
         std::filesystem::remove(temp, error);
         return false;
     }
