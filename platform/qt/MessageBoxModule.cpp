@@ -2,31 +2,11 @@
 // so that their messages still reach a person at the desktop as a dialog box.
 
 #include "../Message.h"
+#include "MessageIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
-
-namespace
-{
-
-QMessageBox::Icon ToQtIcon(int nIcon)
-{
-    switch (static_cast<platform::EMessageIcon>(nIcon))
-    {
-    case platform::EMessageIcon::Warning:
-        return QMessageBox::Warning;
-    case platform::EMessageIcon::Information:
-        return QMessageBox::Information;
-    case platform::EMessageIcon::Critical:
-        return QMessageBox::Critical;
-    case platform::EMessageIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
-
-} // namespace
 
 extern "C" __attribute__((visibility("default"))) int VellumShowMessageBox(const char* pszCaption,
                                                                            const char* pszText, int nIcon)
@@ -38,8 +18,8 @@ extern "C" __attribute__((visibility("default"))) int VellumShowMessageBox(const
         new QApplication(s_argc, s_argv); // lives until the process ends
     if (qobject_cast<QApplication*>(QApplication::instance()) == nullptr)
         return 0;
-    QMessageBox box(ToQtIcon(nIcon), QString::fromUtf8(pszCaption), QString::fromUtf8(pszText),
-                    QMessageBox::Ok);
+    QMessageBox box(platform::ToQtMessageIcon(static_cast<platform::EMessageIcon>(nIcon)),
+                    QString::fromUtf8(pszCaption), QString::fromUtf8(pszText), QMessageBox::Ok);
     box.exec();
     return 1;
 }
