@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/ArchiveString.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The address book flist.dll in the system directory: a 4-byte little-endian signed
+// count N, then N pairs of archive strings (recipient name, fax number), the recipient
+// of the latest send first.
+
+inline constexpr const char* ADDRESS_BOOK_FILE_NAME = "flist.dll";
+// Beside the book, the copy of a damaged book that is kept before a save replaces it.
+inline constexpr const char* DAMAGED_BOOK_SUFFIX = ".bad";
+// The book holds this many entries at most, in memory and on disk.
+inline constexpr int MAX_ADDRESS_ENTRIES = 500;
+
+std::filesystem::path AddressBookPath();
+
+struct SAddressEntry
+{
+    std::string m_strName;
+    std::string m_strNumber;
+};
+
+enum class EBookLoad
+{
+    // No file (or it cannot be opened): the book is empty.
+    Missing,
+    Loaded,
+    // The file ends early or announces more than it holds: the book holds the entries
+    // read whole before the damage, and the file is kept aside before the next save.
+    Damaged,
+};
+
+class CAddressBook
+{
+public:
+    // Loads the first MAX_ADDRESS_ENTRIES entries of the file, in file order.
+    EBookLoad Load(const std::filesystem::path& path = AddressBookPath());
+    EBookLoad LoadFrom(platform::CArchiveIn& in);
+
+    const std::vector<SAddressEntry>& Entries() const { return m_entries; }
+    bool IsDamaged() const { return m_bDamaged; }
+
+    // The number of the last entry whose name equals strName byte for byte.
+    std::optional<std::string> NumberFor(std::string_view strName) const;
+
+    // The file after a send to (strName, strNumber): that entry first, then the other
+    // entries in their order without any of the same name, at most MAX_ADDRESS_ENTRIES
+    // in all. Nullopt when a text has no archive form.
+    std::optional<std::string> Encode(std::string_view strName, std::string_view strNumber) const;
+
+    // Replaces the file atomically with Encode()'s bytes. A book that was damaged when
+    // it was loaded is first kept as the file name + DAMAGED_BOOK_SUFFIX. The entries
+    // held in memory do not change. On failure strError names the file.
+    [[nodiscard]] bool Save(std::string_view strName, std::string_view strNumber, std::string& strError,
+                            const std::filesystem::path& path = AddressBookPath());
+
+private:
+    [[nodiscard]] bool KeepDamagedFile(const std::filesystem::path& path, std::string& strError);
+
+    std::vector<SAddressEntry> m_entries;
+    bool m_bDamaged = false;
+    bool m_bDamagedFileKept = false;
+};
