@@ -1,0 +1,233 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// The dialogs of Sendwell as data: every control with its ID, kind, text, position and
+// size in dialog units, in tab order. The dialogs are built from these tables at run
+// time; a dialog unit becomes pixels through the metrics of the dialog's font.
+namespace resources
+{
+
+enum class EControlKind
+{
+    PushButton,
+    DefaultPushButton,
+    Static,
+    GroupBox,
+    Edit,
+    ComboBox,
+    ListBox,
+    Trackbar,
+};
+
+// Style notes of a control; several may be combined.
+enum EControlStyle : std::uint32_t
+{
+    STYLE_NONE = 0,
+    STYLE_TABSTOP = 1u << 0,
+    STYLE_BORDER = 1u << 1,
+    STYLE_SUNKEN = 1u << 2,
+    STYLE_AUTO_HSCROLL = 1u << 3,
+    STYLE_DROPDOWN = 1u << 4, // combo box with an edit field
+    STYLE_SORT = 1u << 5,     // list sorted by the control
+    STYLE_VSCROLL = 1u << 6,
+    STYLE_VERTICAL = 1u << 7, // trackbar standing upright
+    STYLE_BOTH_SIDES = 1u << 8,
+    STYLE_NO_TICKS = 1u << 9,
+    STYLE_NOTIFY = 1u << 10,
+    STYLE_NO_INTEGRAL_HEIGHT = 1u << 11,
+    STYLE_HYPERLINK = 1u << 12,
+};
+
+// Styles of a dialog window.
+enum EDialogStyle : std::uint32_t
+{
+    DIALOG_CAPTION = 1u << 0,
+    DIALOG_SYSMENU = 1u << 1,
+    DIALOG_MINIMIZE_BOX = 1u << 2,
+    DIALOG_MODAL_FRAME = 1u << 3,
+    DIALOG_VISIBLE = 1u << 4,
+};
+
+struct SControlTemplate
+{
+    int nId;
+    EControlKind eKind;
+    const char* pszText;
+    int x, y, cx, cy;
+    std::uint32_t nStyle;
+};
+
+struct SDialogTemplate
+{
+    int nId;
+    const char* pszCaption;
+    int cx, cy;
+    const char* pszFontFace;
+    int nFontPoints;
+    std::uint32_t nStyle;
+    std::span<const SControlTemplate> controls;
+};
+
+// Control IDs. Statics that nobody addresses share ID_STATIC.
+inline constexpr int ID_STATIC = -1;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+inline constexpr int IDD_SEND = 102;
+inline constexpr int IDC_ONLINE_QUERY = 1004;
+inline constexpr int IDC_CONFIG = 1002;
+inline constexpr int IDC_HELP = 1007;
+inline constexpr int IDC_ABOUT = 1026;
+inline constexpr int IDC_RECIPIENT = 1033;
+inline constexpr int IDC_FAX_NUMBER = 1036;
+inline constexpr int IDC_PREVIEW_SURFACE = 1038;
+inline constexpr int IDC_PREVIEW = 1039;
+inline constexpr int IDC_PAGE_LIST = 1040;
+inline constexpr int IDC_SLIDER_VERT = 1041;
+inline constexpr int IDC_SLIDER_HORZ = 1042;
+inline constexpr int IDC_BOX_MORE = 1044;
+inline constexpr int IDC_TEXT_MORE = 1045;
+inline constexpr int IDC_LINK_MORE = 1046;
+
+inline constexpr int IDD_SETTINGS = 129;
+inline constexpr int IDC_SMTP_SERVER = 1005;
+inline constexpr int IDC_EMAIL = 1006;
+inline constexpr int IDC_USER_NAME = 1009;
+
+inline constexpr int IDD_ABOUT = 139;
+inline constexpr int IDC_ABOUT_OK = 1007;
+inline constexpr int IDC_LINK_WEB = 1021;
+inline constexpr int IDC_LINK_MAIL = 1028;
+
+inline constexpr int IDS_ABOUT_ITEM = 101;
+inline constexpr int IDI_PROGRAM = 128;
+
+inline constexpr const char* DIALOG_CAPTION_TEXT = "Vellum Zeru 3.1";
+inline constexpr const char* DIALOG_FONT_FACE = "Times New Roman";
+inline constexpr int DIALOG_FONT_POINTS = 10;
+
+// The publisher, as the About dialog and the main dialog's link name it.
+inline constexpr const char* PUBLISHER_WEB_ADDRESS = "http://www.quilltech.example/";
+inline constexpr const char* PUBLISHER_WEB_LABEL = "www.quilltech.example";
+inline constexpr const char* PUBLISHER_PRODUCT_PAGE = "http://www.quilltech.example/vellum/";
+inline constexpr const char* PUBLISHER_MAIL_ADDRESS = "support@quilltech.example";
+
+// String 101: the About item that the system menu would get.
+inline constexpr const char* STRING_ABOUT_ITEM = "&About Sendwell...";
+
+// Dialog 102: the main dialog.
+inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
+    {IDOK, EControlKind::DefaultPushButton, "Send", 144, 139, 48, 13, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 199, 139, 48, 13, STYLE_TABSTOP},
+    {IDC_CONFIG, EControlKind::PushButton, "Config", 201, 3, 48, 13, STYLE_TABSTOP},
+    {IDC_ABOUT, EControlKind::PushButton, "About", 201, 22, 48, 13, STYLE_TABSTOP},
+    {IDC_HELP, EControlKind::PushButton, "Help", 201, 41, 48, 13, STYLE_TABSTOP},
+    {IDC_ONLINE_QUERY, EControlKind::PushButton, "Online Query", 201, 70, 48, 13, STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::Static, "Recipient:", 122, 10, 53, 8, STYLE_NONE},
+    {IDC_RECIPIENT, EControlKind::ComboBox, "", 122, 22, 72, 36,
+     STYLE_TABSTOP | STYLE_DROPDOWN | STYLE_SORT | STYLE_VSCROLL},
+    {ID_STATIC, EControlKind::Static, "Fax Number:", 122, 59, 42, 8, STYLE_NONE},
+    {IDC_FAX_NUMBER, EControlKind::Edit, "", 122, 70, 72, 13,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {IDC_PREVIEW_SURFACE, EControlKind::Static, "", 9, 3, 102, 124, STYLE_BORDER | STYLE_SUNKEN},
+    {IDC_SLIDER_VERT, EControlKind::Trackbar, "", 113, 3, 7, 124,
+     STYLE_TABSTOP | STYLE_VERTICAL | STYLE_BOTH_SIDES | STYLE_NO_TICKS},
+    {IDC_SLIDER_HORZ, EControlKind::Trackbar, "", 9, 129, 97, 7,
+     STYLE_TABSTOP | STYLE_BOTH_SIDES | STYLE_NO_TICKS},
+    {IDC_PREVIEW, EControlKind::PushButton, "Preview", 14, 137, 48, 13, STYLE_TABSTOP},
+    {IDC_PAGE_LIST, EControlKind::ListBox, "", 68, 137, 33, 15,
+     STYLE_TABSTOP | STYLE_NOTIFY | STYLE_BORDER | STYLE_VSCROLL | STYLE_NO_INTEGRAL_HEIGHT},
+    {IDC_BOX_MORE, EControlKind::GroupBox, "Free More!", 122, 90, 126, 34, STYLE_NONE},
+    {IDC_TEXT_MORE, EControlKind::Static, "More free services on our web site:", 129, 102, 119, 8,
+     STYLE_NONE},
+    {IDC_LINK_MORE, EControlKind::Static, PUBLISHER_WEB_LABEL, 143, 110, 95, 10, STYLE_HYPERLINK},
+};
+
+inline constexpr SDialogTemplate SEND_DIALOG = {
+    IDD_SEND,
+    DIALOG_CAPTION_TEXT,
+    255,
+    162,
+    DIALOG_FONT_FACE,
+    DIALOG_FONT_POINTS,
+    DIALOG_VISIBLE | DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MINIMIZE_BOX | DIALOG_MODAL_FRAME,
+    SEND_DIALOG_CONTROLS,
+};
+
+// Dialog 129: the settings dialog.
+inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
+    {IDOK, EControlKind::DefaultPushButton, "OK", 90, 100, 51, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 144, 100, 51, 14, STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 81, 46, 8, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Email Address:", 18, 65, 48, 10, STYLE_NONE},
+    {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 80, 126, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {IDC_EMAIL, EControlKind::Edit, "", 69, 64, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Name:", 18, 50, 28, 9, STYLE_NONE},
+    {IDC_USER_NAME, EControlKind::Edit, "", 69, 48, 126, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Fill in the following edit boxes to config your system:", 9, 7, 176, 8,
+     STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Name:                 The name of users in English", 9, 16, 173, 8,
+     STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Email Address: Used to receive the notification about free fax", 9, 25,
+     193, 8, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "SMTP Server\xEF\xBC\x9APlease ask your ISP", 9, 34, 125, 8,
+     STYLE_NONE},
+};
+
+inline constexpr SDialogTemplate SETTINGS_DIALOG = {
+    IDD_SETTINGS,
+    DIALOG_CAPTION_TEXT,
+    207,
+    118,
+    DIALOG_FONT_FACE,
+    DIALOG_FONT_POINTS,
+    DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
+    SETTINGS_DIALOG_CONTROLS,
+};
+
+// Dialog 139: About.
+inline constexpr SControlTemplate ABOUT_DIALOG_CONTROLS[] = {
+    {ID_STATIC, EControlKind::Static, "Vellum Zeru 3.1: faxes through the Internet", 10, 8, 185, 8,
+     STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Copyright (C) Quill Technology Co. All rights reserved.", 10, 19, 185,
+     8, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Quill Technology Co., maker of free fax services", 10, 30, 185, 8,
+     STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Web site:", 10, 46, 40, 8, STYLE_NONE},
+    {IDC_LINK_WEB, EControlKind::Static, PUBLISHER_WEB_LABEL, 52, 46, 120, 10, STYLE_HYPERLINK},
+    {ID_STATIC, EControlKind::Static, "E-mail:", 10, 60, 40, 8, STYLE_NONE},
+    {IDC_LINK_MAIL, EControlKind::Static, PUBLISHER_MAIL_ADDRESS, 52, 60, 120, 10, STYLE_HYPERLINK},
+    {IDC_ABOUT_OK, EControlKind::DefaultPushButton, "OK", 150, 83, 44, 12, STYLE_TABSTOP},
+};
+
+inline constexpr SDialogTemplate ABOUT_DIALOG = {
+    IDD_ABOUT,
+    DIALOG_CAPTION_TEXT,
+    202,
+    100,
+    DIALOG_FONT_FACE,
+    DIALOG_FONT_POINTS,
+    DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
+    ABOUT_DIALOG_CONTROLS,
+};
+
+// Finds a control of a dialog by its ID; null when it has none (or it is ID_STATIC).
+constexpr const SControlTemplate* FindControl(const SDialogTemplate& dialog, int nId)
+{
+    if (nId == ID_STATIC)
+        return nullptr;
+    for (const auto& control : dialog.controls)
+        if (control.nId == nId)
+            return &control;
+    return nullptr;
+}
+
+static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
+static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 12);
+static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->x == 150);
+
+} // namespace resources

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDialog>
+
+// The About dialog (dialog 139): copyright, the publisher's contact details, a link to
+// its web site and one to its mail box.
+class CAboutDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CAboutDialog(QWidget* pParent = nullptr);
+
+private:
+    bool OnInitDialog();
+};

@@ -1,0 +1,22 @@
+#include "PreviewPane.h"
+
+#include "PageRaster.h"
+
+#include <QPainter>
+
+CPreviewPane::CPreviewPane(QWidget* pParent) : QLabel(pParent) {}
+
+void CPreviewPane::SetView(QImage view)
+{
+    m_view = std::move(view);
+    update();
+}
+
+void CPreviewPane::paintEvent(QPaintEvent* pEvent)
+{
+    QLabel::paintEvent(pEvent);
+    if (m_view.isNull())
+        return;
+    QPainter painter(this);
+    painter.drawImage(VIEW_ORIGIN_X, VIEW_ORIGIN_Y, m_view);
+}

@@ -1,0 +1,297 @@
+#include "SendDialog.h"
+
+#include "AboutDialog.h"
+#include "DialogBuilder.h"
+#include "PreviewPane.h"
+#include "SettingsDialog.h"
+#include "SettingsFile.h"
+#include "platform/BinaryFile.h"
+#include "platform/Message.h"
+#include "platform/Roots.h"
+#include "resources/DialogTables.h"
+#include "resources/ProgramIcon.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QUrl>
+#include <algorithm>
+
+using namespace resources;
+
+namespace
+{
+
+constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
+constexpr const char* WARNING_CAPTION = "警告";
+constexpr const char* TEXT_REINSTALL = "程序不能运行，请重新安装Vellum之星3.0";
+constexpr const char* TEXT_OUT_OF_MEMORY = "内存不够，请关闭其它应用程序";
+
+constexpr const char* PAGE_COUNT_FILE = "Page.tmp";
+constexpr const char* PAGE_RASTER_FORMAT = "quill.%1";
+constexpr const char* PAGE_ENTRY_PREFIX = "Page ";
+// A page-count byte of 1 means the printer driver ran but left no page.
+constexpr std::uint8_t PAGE_COUNT_NOTHING_PRINTED = 1;
+
+constexpr int SLIDER_TICK_FREQUENCY = 200;
+constexpr int SLIDER_START_POSITION = 30;
+
+// The help document that the installer places in the system directory.
+constexpr const char* HELP_DOCUMENT_NAME = "Sample.html";
+
+// Messages shown through the application's own title, as a framework message box would.
+std::string ApplicationTitle()
+{
+    return QCoreApplication::applicationName().toStdString();
+}
+
+} // namespace
+
+CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIcon())
+{
+    CDialogBuilder::Build(*this, SEND_DIALOG,
+                          [this](const SControlTemplate& control, QWidget* pDialogParent)
+                          { return CreateControl(control.nId, pDialogParent); });
+    m_boxMore = CDialogBuilder::Control<QGroupBox>(*this, IDC_BOX_MORE);
+    m_textMore = CDialogBuilder::Control<QLabel>(*this, IDC_TEXT_MORE);
+    m_linkMore = CDialogBuilder::Control<QLabel>(*this, IDC_LINK_MORE);
+    m_sliderVert = CDialogBuilder::Control<QSlider>(*this, IDC_SLIDER_VERT);
+    m_sliderHorz = CDialogBuilder::Control<QSlider>(*this, IDC_SLIDER_HORZ);
+    m_listPages = CDialogBuilder::Control<QListWidget>(*this, IDC_PAGE_LIST);
+    m_editFaxNumber = CDialogBuilder::Control<QLineEdit>(*this, IDC_FAX_NUMBER);
+    m_comboRecipient = CDialogBuilder::Control<QComboBox>(*this, IDC_RECIPIENT);
+    m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
+
+    m_bInitCompleted = OnInitDialog();
+    ConnectHandlers();
+}
+
+CSendDialog::~CSendDialog() = default;
+
+QWidget* CSendDialog::CreateControl(int nId, QWidget* pParent)
+{
+    if (nId == IDC_PREVIEW_SURFACE)
+    {
+        auto* pPane = new CPreviewPane(pParent);
+        pPane->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        return pPane;
+    }
+    return nullptr;
+}
+
+bool CSendDialog::OnInitDialog()
+{
+    // The preview surface is white behind the view.
+    m_preview->setAutoFillBackground(true);
+    QPalette palette = m_preview->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    m_preview->setPalette(palette);
+
+    // There is no system menu to extend on this desktop, so string 101 has no item to
+    // name; the window manager draws the icon of the minimized window.
+    setWindowIcon(m_hIcon);
+
+    LoadAddressBook();
+
+    if (!FillPageList())
+        return false;
+
+    m_sliderVert->setRange(0, VERT_OFFSET_MAX);
+    m_sliderHorz->setRange(0, HORZ_OFFSET_MAX);
+    for (QSlider* pSlider : {m_sliderVert, m_sliderHorz})
+    {
+        pSlider->setTickInterval(SLIDER_TICK_FREQUENCY);
+        pSlider->setPageStep(SLIDER_TICK_FREQUENCY);
+        pSlider->setValue(SLIDER_START_POSITION);
+    }
+    m_nCurrentPage = 1;
+
+    if (!m_raster.Allocate())
+        platform::ShowMessage(WARNING_CAPTION, TEXT_OUT_OF_MEMORY);
+    return true;
+}
+
+void CSendDialog::ConnectHandlers()
+{
+    auto button = [this](int nId) { return CDialogBuilder::Control<QPushButton>(*this, nId); };
+    connect(button(IDOK), &QPushButton::clicked, this, &CSendDialog::OnSend);
+    connect(button(IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+    connect(button(IDC_CONFIG), &QPushButton::clicked, this, &CSendDialog::OnConfig);
+    connect(button(IDC_ONLINE_QUERY), &QPushButton::clicked, this, &CSendDialog::OnOnlineQuery);
+    connect(button(IDC_HELP), &QPushButton::clicked, this, &CSendDialog::OnHelpButton);
+    connect(button(IDC_ABOUT), &QPushButton::clicked, this, &CSendDialog::OnAbout);
+    connect(button(IDC_PREVIEW), &QPushButton::clicked, this, &CSendDialog::OnPreview);
+    // Only choosing an item of the list looks a number up; typing a name does not.
+    connect(m_comboRecipient, &QComboBox::activated, this, &CSendDialog::OnRecipientSelect);
+    m_comboRecipient->lineEdit()->installEventFilter(this);
+    m_comboRecipient->installEventFilter(this);
+    m_editFaxNumber->installEventFilter(this);
+    // Every movement of a slider, by mouse or key, and a press on its thumb, is a
+    // scroll notification that takes the slider's position.
+    for (auto [pSlider, handler] :
+         {std::pair{m_sliderHorz, &CSendDialog::OnHScroll}, std::pair{m_sliderVert, &CSendDialog::OnVScroll}})
+    {
+        connect(pSlider, &QSlider::valueChanged, this, handler);
+        connect(pSlider, &QSlider::sliderPressed, this, handler);
+        connect(pSlider, &QSlider::sliderReleased, this, handler);
+    }
+}
+
+bool CSendDialog::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::FocusOut)
+    {
+        if (pWatched == m_editFaxNumber)
+            OnFaxNumberLeave();
+        else if (pWatched == m_comboRecipient || pWatched == m_comboRecipient->lineEdit())
+            OnRecipientLeave();
+    }
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+void CSendDialog::LoadAddressBook()
+{
+    m_book.Load();
+    for (const auto& entry : m_book.Entries())
+        AddRecipientName(QString::fromStdString(entry.m_strName));
+    // Filling the list chooses no recipient.
+    m_comboRecipient->setCurrentIndex(-1);
+    m_comboRecipient->setEditText(QString());
+}
+
+void CSendDialog::AddRecipientName(const QString& strName)
+{
+    // The recipient list is sorted without regard to case; equal names keep the order
+    // in which they came.
+    int nPos = m_comboRecipient->count();
+    while (nPos > 0 &&
+           QString::compare(m_comboRecipient->itemText(nPos - 1), strName, Qt::CaseInsensitive) > 0)
+        --nPos;
+    m_comboRecipient->insertItem(nPos, strName);
+}
+
+bool CSendDialog::FillPageList()
+{
+    platform::CFileReader file;
+    std::uint8_t nPageCount = 0;
+    // An empty page-count file says no more than a missing one.
+    if (!file.Open(platform::DrivePath(PAGE_COUNT_FILE)) || !file.ReadByte(nPageCount))
+        return false;
+    if (nPageCount == PAGE_COUNT_NOTHING_PRINTED)
+    {
+        platform::ShowMessage(ApplicationTitle(), TEXT_REINSTALL, platform::EMessageIcon::Warning);
+        return false;
+    }
+    for (int nPage = 1; nPage < nPageCount; ++nPage)
+        m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
+    if (m_listPages->count() > 0)
+        m_listPages->setCurrentRow(0);
+    return true;
+}
+
+void CSendDialog::OnSend()
+{
+    m_strRecipient = m_comboRecipient->currentText().toStdString();
+    m_strFaxNumber = m_editFaxNumber->text().toStdString();
+}
+
+void CSendDialog::OnOnlineQuery()
+{
+    m_strFaxNumber = m_editFaxNumber->text().toStdString();
+}
+
+void CSendDialog::OnConfig()
+{
+    CSettingsDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_strSmtpServer = dialog.m_strSmtpServer;
+    m_strEmail = dialog.m_strEmail;
+    m_strUserName = dialog.m_strUserName;
+    std::string strError;
+    if (!WriteSettings(m_strSmtpServer, m_strEmail, m_strUserName, strError))
+        platform::ShowMessage(MESSAGE_CAPTION, "Sorry, the settings could not be saved (" + strError + ")",
+                              platform::EMessageIcon::Warning);
+}
+
+void CSendDialog::OnHelpButton()
+{
+    // The desktop's viewer opens the document; a failure to start it is not reported.
+    const auto path = platform::SystemDirectory() / HELP_DOCUMENT_NAME;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+}
+
+void CSendDialog::OnAbout()
+{
+    CAboutDialog dialog(this);
+    dialog.exec();
+}
+
+void CSendDialog::OnRecipientLeave()
+{
+    m_strRecipient = m_comboRecipient->currentText().toStdString();
+}
+
+void CSendDialog::OnFaxNumberLeave()
+{
+    m_strFaxNumber = m_editFaxNumber->text().toStdString();
+}
+
+void CSendDialog::OnRecipientSelect(int nIndex)
+{
+    // The list is sorted, so the entry is found by its name: the last of equal names wins.
+    if (nIndex < 0)
+        return;
+    const auto strNumber = m_book.NumberFor(m_comboRecipient->itemText(nIndex).toStdString());
+    if (strNumber)
+        m_editFaxNumber->setText(QString::fromStdString(*strNumber));
+}
+
+void CSendDialog::OnPreview()
+{
+    if (!m_raster.IsAllocated())
+        return;
+    // The list keeps the pages in order, so entry i is page i + 1; no entry, no page.
+    m_nCurrentPage = m_listPages->currentRow() + 1;
+    if (m_nCurrentPage < 1)
+        return;
+    const auto path =
+        platform::DrivePath(QString::fromLatin1(PAGE_RASTER_FORMAT).arg(m_nCurrentPage).toStdString());
+    if (!m_raster.LoadPage(path))
+        return;
+    m_bPreviewLoaded = true;
+    DrawPreview();
+}
+
+void CSendDialog::DrawPreview()
+{
+    QImage view(VIEW_WIDTH, VIEW_HEIGHT, QImage::Format_Grayscale8);
+    for (int y = 0; y < VIEW_HEIGHT; ++y)
+    {
+        std::uint8_t* pLine = view.scanLine(y);
+        for (int x = 0; x < VIEW_WIDTH; ++x)
+            pLine[x] = m_raster.ViewPixel(x, y, m_nHorzOffset, m_nVertOffset);
+    }
+    m_preview->SetView(std::move(view));
+}
+
+void CSendDialog::OnHScroll()
+{
+    m_nHorzOffset = m_sliderHorz->value();
+    if (m_raster.IsAllocated() && m_bPreviewLoaded)
+        DrawPreview();
+}
+
+void CSendDialog::OnVScroll()
+{
+    m_nVertOffset = m_sliderVert->value();
+    if (m_raster.IsAllocated() && m_bPreviewLoaded)
+        DrawPreview();
+}

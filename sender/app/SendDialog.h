@@ -1,0 +1,94 @@
+#pragma once
+
+#include "AddressBook.h"
+#include "PageRaster.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <string>
+
+class CPreviewPane;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSlider;
+
+// The main dialog (dialog 102): recipient and fax number, the page list and its
+// preview, and the buttons that send, configure, query, help and show About.
+class CSendDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CSendDialog(QWidget* pParent = nullptr);
+    ~CSendDialog() override;
+
+    // Settings as last read or configured.
+    std::string m_strSmtpServer;
+    std::string m_strEmail;
+    std::string m_strUserName;
+    // Recipient and fax number as last read from their controls.
+    std::string m_strRecipient;
+    std::string m_strFaxNumber;
+
+    const CAddressBook& AddressBook() const { return m_book; }
+    int CurrentPage() const { return m_nCurrentPage; }
+    bool PreviewLoaded() const { return m_bPreviewLoaded; }
+    int HorzOffset() const { return m_nHorzOffset; }
+    int VertOffset() const { return m_nVertOffset; }
+    bool HasRasterBuffer() const { return m_raster.IsAllocated(); }
+    // What the initialisation returned: false when it ended early (no page-count file,
+    // or one that says the printer left nothing behind).
+    bool InitCompleted() const { return m_bInitCompleted; }
+
+public slots:
+    // Send (the default button): the send operation.
+    void OnSend();
+    void OnConfig();
+    // Online Query: the coverage query of the typed fax number.
+    void OnOnlineQuery();
+    void OnHelpButton();
+    void OnAbout();
+    void OnRecipientLeave();
+    void OnFaxNumberLeave();
+    void OnRecipientSelect(int nIndex);
+    void OnPreview();
+    void OnHScroll();
+    void OnVScroll();
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    QWidget* CreateControl(int nId, QWidget* pParent);
+    bool OnInitDialog();
+    void ConnectHandlers();
+    void LoadAddressBook();
+    void AddRecipientName(const QString& strName);
+    bool FillPageList();
+    void DrawPreview();
+
+    CAddressBook m_book;
+    CPageRaster m_raster;
+    bool m_bInitCompleted = false;
+
+    // The preview's state: the page last asked for, whether any page has been read,
+    // and the offsets, which are taken from the sliders only when a slider moves.
+    int m_nCurrentPage = 0;
+    bool m_bPreviewLoaded = false;
+    int m_nHorzOffset = 0;
+    int m_nVertOffset = 0;
+
+    QGroupBox* m_boxMore = nullptr;
+    QLabel* m_textMore = nullptr;
+    QLabel* m_linkMore = nullptr;
+    QSlider* m_sliderVert = nullptr;
+    QSlider* m_sliderHorz = nullptr;
+    QListWidget* m_listPages = nullptr;
+    QLineEdit* m_editFaxNumber = nullptr;
+    QComboBox* m_comboRecipient = nullptr;
+    CPreviewPane* m_preview = nullptr;
+    QIcon m_hIcon;
+};

@@ -1,0 +1,17 @@
+#include "SendwellApp.h"
+
+#include "MessagePresenter.h"
+#include "SendDialog.h"
+#include "resources/ProgramIcon.h"
+
+#include <QApplication>
+
+int CSendwellApp::InitInstance()
+{
+    InstallQtMessagePresenter();
+    QApplication::setWindowIcon(resources::ProgramIcon());
+    CSendDialog dialog;
+    // How the dialog ended does not matter: the program ends with it.
+    (void)dialog.exec();
+    return 0;
+}

@@ -1,0 +1,513 @@
+// The main dialog on the offscreen platform: start-up, recipients, settings, preview.
+
+#include "SendDialog.h"
+
+#include "AboutDialog.h"
+#include "DialogBuilder.h"
+#include "PageRaster.h"
+#include "PreviewPane.h"
+#include "SettingsDialog.h"
+#include "SettingsFile.h"
+#include "platform/ArchiveString.h"
+#include "platform/BinaryFile.h"
+#include "platform/Roots.h"
+#include "resources/DialogTables.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+using namespace resources;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+std::string ReadText(const fs::path& path)
+{
+    return platform::ReadWholeFile(path, 1 << 20).value_or(std::string());
+}
+
+void WriteBytes(const fs::path& path, const std::string& strBytes)
+{
+    fs::create_directories(path.parent_path());
+    QVERIFY(platform::WriteWholeFile(path, strBytes));
+}
+
+std::string PageCountFile(std::uint8_t nByte)
+{
+    return std::string(1, static_cast<char>(nByte));
+}
+
+std::string BookBytes(const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    std::string strBytes;
+    platform::AppendInt32(strBytes, static_cast<std::int32_t>(entries.size()));
+    for (const auto& [strName, strNumber] : entries)
+        strBytes += *platform::EncodeArchiveString(strName) + *platform::EncodeArchiveString(strNumber);
+    return strBytes;
+}
+
+// A page raster of a short letter, for the preview and the screenshot.
+std::string LetterRaster()
+{
+    QImage page(RASTER_ROW_BYTES, RASTER_ROWS, QImage::Format_Grayscale8);
+    page.fill(255);
+    QPainter painter(&page);
+    painter.setPen(Qt::black);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPixelSize(64);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRect(60, 60, 600, 90), Qt::AlignLeft, QStringLiteral("ACME Co."));
+    painter.fillRect(60, 160, 560, 6, Qt::black);
+    font.setPixelSize(26);
+    font.setBold(false);
+    painter.setFont(font);
+    const char* lines[] = {"12 Harbour Road",
+                           "Springfield",
+                           "",
+                           "To: Bolt Trading",
+                           "Fax 12345678901",
+                           "",
+                           "Dear Sir or Madam,",
+                           "",
+                           "please find our offer",
+                           "for the spring season",
+                           "attached. We look forward",
+                           "to hearing from you.",
+                           "",
+                           "Yours sincerely,"};
+    int y = 200;
+    for (const char* pszLine : lines)
+    {
+        painter.drawText(60, y, QString::fromLatin1(pszLine));
+        y += 34;
+    }
+    painter.end();
+    std::string strBytes(RASTER_BYTES, '\0');
+    for (int r = 0; r < RASTER_ROWS; ++r)
+    {
+        const uchar* pLine = page.constScanLine(r);
+        for (int j = 0; j < RASTER_ROW_BYTES; ++j)
+            strBytes[static_cast<std::size_t>(r) * RASTER_ROW_BYTES + j] = pLine[j] < 128 ? 1 : 0;
+    }
+    return strBytes;
+}
+
+// Runs action on the next modal dialog that opens, once the event loop gets to it.
+void OnNextModal(std::function<void(QDialog&)> action)
+{
+    QTimer::singleShot(0,
+                       [action = std::move(action)]
+                       {
+                           auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                           QVERIFY(pDialog != nullptr);
+                           action(*pDialog);
+                       });
+}
+
+} // namespace
+
+// Takes the URLs that the desktop would open.
+class CUrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void Open(const QUrl& url) { m_urls.push_back(url); }
+
+public:
+    std::vector<QUrl> m_urls;
+};
+
+class CSendDialogTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_pRoot;
+    fs::path m_root;
+
+    fs::path Drive(const char* pszName) const { return m_root / "c" / pszName; }
+    fs::path System(const char* pszName) const { return m_root / "windows" / "system" / pszName; }
+    std::string Messages() const { return ReadText(m_root / "messages.log"); }
+
+    static QListWidget* Pages(CSendDialog& dialog)
+    {
+        return CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST);
+    }
+    static QComboBox* Recipient(CSendDialog& dialog)
+    {
+        return CDialogBuilder::Control<QComboBox>(dialog, IDC_RECIPIENT);
+    }
+    static QLineEdit* FaxNumber(CSendDialog& dialog)
+    {
+        return CDialogBuilder::Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+    }
+    static QSlider* Slider(CSendDialog& dialog, int nId)
+    {
+        return CDialogBuilder::Control<QSlider>(dialog, nId);
+    }
+    static QPushButton* Button(QWidget& dialog, int nId)
+    {
+        return CDialogBuilder::Control<QPushButton>(dialog, nId);
+    }
+    static QStringList PageTexts(CSendDialog& dialog)
+    {
+        QStringList texts;
+        for (int i = 0; i < Pages(dialog)->count(); ++i)
+            texts << Pages(dialog)->item(i)->text();
+        return texts;
+    }
+
+    // The preview control's pixel for view pixel (x, y): 0 or 255 in all three colours.
+    static int ViewGrey(CSendDialog& dialog, int x, int y)
+    {
+        auto* pPane = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(dialog, IDC_PREVIEW_SURFACE));
+        const QImage shot = pPane->grab().toImage();
+        const QColor colour = shot.pixelColor(VIEW_ORIGIN_X + x, VIEW_ORIGIN_Y + y);
+        if (colour.red() != colour.green() || colour.green() != colour.blue())
+            return -1;
+        return colour.red();
+    }
+
+private slots:
+    void init()
+    {
+        m_pRoot = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_pRoot->isValid());
+        m_root = m_pRoot->path().toStdString();
+        fs::create_directories(m_root / "c");
+        fs::create_directories(m_root / "windows" / "system");
+        qputenv("VELLUM_ROOT", m_pRoot->path().toUtf8());
+        qputenv("VELLUM_MESSAGE_LOG", QByteArray::fromStdString((m_root / "messages.log").string()));
+    }
+
+    void startUpListsThePagesOfThePageCount_data()
+    {
+        QTest::addColumn<int>("nByte");
+        QTest::addColumn<QStringList>("pages");
+        QTest::newRow("0: no pages") << 0 << QStringList{};
+        QTest::newRow("4: three pages") << 4 << QStringList{"Page 1", "Page 2", "Page 3"};
+        QStringList eleven;
+        for (int i = 1; i <= 11; ++i)
+            eleven << QStringLiteral("Page %1").arg(i);
+        QTest::newRow("12: Page 10 after Page 9") << 12 << eleven;
+    }
+
+    void startUpListsThePagesOfThePageCount()
+    {
+        QFETCH(int, nByte);
+        QFETCH(QStringList, pages);
+        WriteBytes(Drive("Page.tmp"), PageCountFile(static_cast<std::uint8_t>(nByte)));
+        CSendDialog dialog;
+        QVERIFY(dialog.InitCompleted());
+        QCOMPARE(PageTexts(dialog), pages);
+        QCOMPARE(Pages(dialog)->currentRow(), pages.isEmpty() ? -1 : 0);
+        // The sliders and the raster buffer are set up even without pages.
+        QCOMPARE(Slider(dialog, IDC_SLIDER_VERT)->maximum(), VERT_OFFSET_MAX);
+        QCOMPARE(Slider(dialog, IDC_SLIDER_HORZ)->maximum(), HORZ_OFFSET_MAX);
+        QCOMPARE(Slider(dialog, IDC_SLIDER_VERT)->value(), 30);
+        QCOMPARE(Slider(dialog, IDC_SLIDER_HORZ)->value(), 30);
+        QVERIFY(dialog.HasRasterBuffer());
+        QCOMPARE(dialog.CurrentPage(), 1);
+        QCOMPARE(dialog.HorzOffset(), 0);
+        QCOMPARE(dialog.VertOffset(), 0);
+        QCOMPARE(Messages(), std::string());
+    }
+
+    void startUpWithPageCountOneTellsTheUserToReinstall()
+    {
+        WriteBytes(Drive("Page.tmp"), PageCountFile(1));
+        CSendDialog dialog;
+        QVERIFY(!dialog.InitCompleted());
+        QCOMPARE(Messages(), QCoreApplication::applicationName().toStdString() +
+                                 "\t程序不能运行，请重新安装Vellum之星3.0\n");
+        QCOMPARE(Pages(dialog)->count(), 0);
+        QVERIFY(Slider(dialog, IDC_SLIDER_HORZ)->maximum() != HORZ_OFFSET_MAX);
+        QVERIFY(!dialog.HasRasterBuffer());
+        QCOMPARE(dialog.CurrentPage(), 0);
+    }
+
+    void startUpWithoutPageCountFileSaysNothing()
+    {
+        for (bool bEmptyFile : {false, true})
+        {
+            if (bEmptyFile)
+                WriteBytes(Drive("Page.tmp"), std::string());
+            CSendDialog dialog;
+            QVERIFY(!dialog.InitCompleted());
+            QCOMPARE(Pages(dialog)->count(), 0);
+            QVERIFY(!dialog.HasRasterBuffer());
+            QVERIFY(Slider(dialog, IDC_SLIDER_VERT)->maximum() != VERT_OFFSET_MAX);
+            // Without a raster buffer Preview and the sliders draw nothing.
+            QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+            Slider(dialog, IDC_SLIDER_HORZ)->setValue(10);
+            QVERIFY(!dialog.PreviewLoaded());
+            QCOMPARE(dialog.HorzOffset(), 10);
+            QCOMPARE(Messages(), std::string());
+        }
+    }
+
+    void choosingARecipientFillsInTheLastNumberOfThatName()
+    {
+        WriteBytes(System("flist.dll"),
+                   BookBytes({{"Cray", "3"}, {"Acme", "1"}, {"bolt", "5"}, {"Acme", "2"}, {"ACME", "9"}}));
+        CSendDialog dialog;
+        QComboBox* pCombo = Recipient(dialog);
+        QStringList names;
+        for (int i = 0; i < pCombo->count(); ++i)
+            names << pCombo->itemText(i);
+        // Sorted without regard to case; both Acme entries are listed.
+        QCOMPARE(names.size(), 5);
+        QCOMPARE(names.mid(3), (QStringList{"bolt", "Cray"}));
+        QCOMPARE(pCombo->currentText(), QString());
+        QCOMPARE(FaxNumber(dialog)->text(), QString());
+
+        const int nAcme = names.indexOf("Acme");
+        QVERIFY(nAcme >= 0);
+        pCombo->setCurrentIndex(nAcme);
+        emit pCombo->activated(nAcme);
+        QCOMPARE(FaxNumber(dialog)->text(), QString("2"));
+        // Names that differ in case are different recipients.
+        const int nUpper = names.indexOf("ACME");
+        emit pCombo->activated(nUpper);
+        QCOMPARE(FaxNumber(dialog)->text(), QString("9"));
+
+        // Choosing with the keyboard from the closed list works the same way.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        pCombo->setFocus();
+        pCombo->setCurrentIndex(names.indexOf("bolt") - 1);
+        QTest::keyClick(pCombo, Qt::Key_Down);
+        QCOMPARE(pCombo->currentText(), QString("bolt"));
+        QCOMPARE(FaxNumber(dialog)->text(), QString("5"));
+    }
+
+    void typingANameLooksNothingUp()
+    {
+        WriteBytes(System("flist.dll"), BookBytes({{"Acme", "1"}, {"Bolt", "2"}}));
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QComboBox* pCombo = Recipient(dialog);
+        pCombo->lineEdit()->setFocus();
+        QTest::keyClicks(pCombo->lineEdit(), "Acme");
+        QCOMPARE(pCombo->currentText(), QString("Acme"));
+        QCOMPARE(FaxNumber(dialog)->text(), QString());
+        QCOMPARE(pCombo->count(), 2);
+        // Leaving the box takes its text.
+        FaxNumber(dialog)->setFocus();
+        QTRY_COMPARE(dialog.m_strRecipient, std::string("Acme"));
+    }
+
+    void configOkWritesTheSettingsAsTyped()
+    {
+        CSendDialog dialog;
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                auto* pSettings = qobject_cast<CSettingsDialog*>(&settings);
+                QVERIFY(pSettings != nullptr);
+                QVERIFY(!pSettings->InitCompleted());
+                CDialogBuilder::Control<QLineEdit>(settings, IDC_SMTP_SERVER)->setText("mail.example.net");
+                CDialogBuilder::Control<QLineEdit>(settings, IDC_EMAIL)->setText("ann@example.net");
+                CDialogBuilder::Control<QLineEdit>(settings, IDC_USER_NAME)->setText("");
+                QTest::mouseClick(Button(settings, IDOK), Qt::LeftButton);
+            });
+        dialog.OnConfig();
+        QCOMPARE(ReadText(System("quill.cfg")), std::string("\x10mail.example.net\x0F"
+                                                            "ann@example.net\x00",
+                                                            34));
+        QCOMPARE(dialog.m_strSmtpServer, std::string("mail.example.net"));
+        QCOMPARE(dialog.m_strUserName, std::string());
+
+        // The next Config shows what was saved.
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_EMAIL)->text(),
+                         QString("ann@example.net"));
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_SMTP_SERVER)->text(),
+                         QString("mail.example.net"));
+                settings.reject();
+            });
+        dialog.OnConfig();
+        QCOMPARE(Messages(), std::string());
+    }
+
+    void configCancelChangesNothing()
+    {
+        WriteBytes(System("quill.cfg"), "\x04smtp\x05"
+                                        "a@b.c\x03"
+                                        "Ann");
+        CSendDialog dialog;
+        dialog.m_strSmtpServer = "before";
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_USER_NAME)->text(), QString("Ann"));
+                CDialogBuilder::Control<QLineEdit>(settings, IDC_USER_NAME)->setText("Bob");
+                QTest::mouseClick(Button(settings, IDCANCEL), Qt::LeftButton);
+            });
+        dialog.OnConfig();
+        QCOMPARE(ReadText(System("quill.cfg")), std::string("\x04smtp\x05"
+                                                            "a@b.c\x03"
+                                                            "Ann"));
+        QCOMPARE(dialog.m_strSmtpServer, std::string("before"));
+    }
+
+    void damagedSettingsFileOpensEmptyAndStaysUntilOk()
+    {
+        const std::string strDamaged = "\x04smtp\x05"
+                                       "a@b";
+        WriteBytes(System("quill.cfg"), strDamaged);
+        CSendDialog dialog;
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_SMTP_SERVER)->text(), QString());
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_EMAIL)->text(), QString());
+                settings.reject();
+            });
+        dialog.OnConfig();
+        QCOMPARE(ReadText(System("quill.cfg")), strDamaged);
+        OnNextModal([](QDialog& settings) { settings.accept(); });
+        dialog.OnConfig();
+        QCOMPARE(ReadText(System("quill.cfg")), std::string(3, '\0'));
+    }
+
+    void settingsThatCannotBeWrittenAreReported()
+    {
+        // A folder where the file should be: it cannot be replaced.
+        fs::create_directories(System("quill.cfg"));
+        CSendDialog dialog;
+        OnNextModal([](QDialog& settings) { settings.accept(); });
+        dialog.OnConfig();
+        const std::string strMessages = Messages();
+        QVERIFY2(strMessages.rfind("Vellum Zeru 3.1\tSorry, the settings could not be saved", 0) == 0,
+                 strMessages.c_str());
+        QVERIFY(strMessages.find(System("quill.cfg").string()) != std::string::npos);
+    }
+
+    void previewDrawsTheSelectedPageReduced()
+    {
+        // Page 2: a black pixel at row 0, column 1 and one at the last reachable row
+        // and column; the corner beyond them is black too but never shown.
+        std::string strRaster(RASTER_BYTES, '\0');
+        auto set = [&](int r, int j) { strRaster[static_cast<std::size_t>(r) * RASTER_ROW_BYTES + j] = 7; };
+        set(0, 1);
+        set(2197, 1697);
+        for (int r = 2198; r < RASTER_ROWS; ++r)
+            for (int j = 0; j < RASTER_ROW_BYTES; ++j)
+                set(r, j);
+        for (int j = 1698; j < RASTER_ROW_BYTES; ++j)
+            for (int r = 0; r < RASTER_ROWS; ++r)
+                set(r, j);
+        WriteBytes(Drive("Page.tmp"), PageCountFile(3));
+        WriteBytes(Drive("quill.1"), std::string(RASTER_BYTES, '\0'));
+        WriteBytes(Drive("quill.2"), strRaster);
+
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // A slider moved before any Preview draws nothing.
+        Slider(dialog, IDC_SLIDER_HORZ)->setValue(31);
+        QCOMPARE(ViewGrey(dialog, 0, 0), 255);
+        Slider(dialog, IDC_SLIDER_HORZ)->setValue(0);
+
+        Pages(dialog)->setCurrentRow(1);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QCOMPARE(dialog.CurrentPage(), 2);
+        QVERIFY(dialog.PreviewLoaded());
+        // Offsets 0, although the vertical thumb stands at 30: the top left corner.
+        QCOMPARE(dialog.VertOffset(), 0);
+        QCOMPARE(ViewGrey(dialog, 0, 0), 0);
+        QCOMPARE(ViewGrey(dialog, 1, 0), 255);
+        QCOMPARE(ViewGrey(dialog, 0, 1), 255);
+
+        // A repaint keeps the view.
+        dialog.repaint();
+        QCOMPARE(ViewGrey(dialog, 0, 0), 0);
+
+        // Both sliders at their ends: the bottom right view pixel stands for rows
+        // 2196-2197 and columns 1696-1697; rows and columns beyond are never shown.
+        Slider(dialog, IDC_SLIDER_HORZ)->setValue(HORZ_OFFSET_MAX);
+        QCOMPARE(dialog.HorzOffset(), HORZ_OFFSET_MAX);
+        QCOMPARE(dialog.VertOffset(), 0);
+        Slider(dialog, IDC_SLIDER_VERT)->setValue(VERT_OFFSET_MAX);
+        QCOMPARE(dialog.VertOffset(), VERT_OFFSET_MAX);
+        auto* pPane = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(dialog, IDC_PREVIEW_SURFACE));
+        const QImage& view = pPane->View();
+        QCOMPARE(view.size(), QSize(VIEW_WIDTH, VIEW_HEIGHT));
+        QCOMPARE(qGray(view.pixel(VIEW_WIDTH - 1, VIEW_HEIGHT - 1)), 0);
+        QCOMPARE(qGray(view.pixel(VIEW_WIDTH - 2, VIEW_HEIGHT - 1)), 255);
+        QCOMPARE(qGray(view.pixel(VIEW_WIDTH - 1, VIEW_HEIGHT - 2)), 255);
+        // On screen, as far as the control shows the view.
+        const int nVisibleWidth = std::min(VIEW_WIDTH, pPane->width() - VIEW_ORIGIN_X);
+        const int nVisibleHeight = std::min(VIEW_HEIGHT, pPane->height() - VIEW_ORIGIN_Y);
+        QCOMPARE(ViewGrey(dialog, nVisibleWidth - 1, nVisibleHeight - 1),
+                 qGray(view.pixel(nVisibleWidth - 1, nVisibleHeight - 1)));
+        QCOMPARE(ViewGrey(dialog, 0, 0), 255);
+
+        // Page 1 is all white; a page whose raster is gone leaves the view as it is.
+        Pages(dialog)->setCurrentRow(0);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QCOMPARE(dialog.CurrentPage(), 1);
+        QCOMPARE(qGray(pPane->View().pixel(VIEW_WIDTH - 1, VIEW_HEIGHT - 1)), 255);
+        fs::remove(Drive("quill.2"));
+        Pages(dialog)->setCurrentRow(1);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QCOMPARE(dialog.CurrentPage(), 2);
+        QCOMPARE(qGray(pPane->View().pixel(VIEW_WIDTH - 1, VIEW_HEIGHT - 1)), 255);
+        QCOMPARE(Messages(), std::string());
+    }
+
+    void helpOpensTheInstalledHelpDocument()
+    {
+        CUrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "Open");
+        CSendDialog dialog;
+        QTest::mouseClick(Button(dialog, IDC_HELP), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.m_urls.size(), 1);
+        QCOMPARE(catcher.m_urls.front().toLocalFile().toStdString(), System("Sample.html").string());
+    }
+
+    void screenshotOfTheMainDialog()
+    {
+        const QByteArray strTarget = qgetenv("VELLUM_SCREENSHOT");
+        if (strTarget.isEmpty())
+            QSKIP("VELLUM_SCREENSHOT names no file");
+        WriteBytes(Drive("Page.tmp"), PageCountFile(3));
+        WriteBytes(Drive("quill.1"), LetterRaster());
+        WriteBytes(System("flist.dll"),
+                   BookBytes({{"Bolt_Trading", "12345678901"}, {"Acme_Co", "8675551234"}}));
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QComboBox* pCombo = Recipient(dialog);
+        const int nBolt = pCombo->findText("Bolt_Trading");
+        pCombo->setCurrentIndex(nBolt);
+        emit pCombo->activated(nBolt);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QVERIFY(dialog.grab().save(QString::fromUtf8(strTarget)));
+    }
+};
+
+QTEST_MAIN(CSendDialogTest)
+#include "SendDialogTest.moc"
