@@ -2,6 +2,9 @@
 
 #include <QDialog>
 
+class CHyperLink1;
+class CLinkStatic;
+
 // The About dialog (dialog 139): copyright, the publisher's contact details, a link to
 // its web site and one to its mail box.
 class CAboutDialog : public QDialog
@@ -13,4 +16,7 @@ public:
 
 private:
     bool OnInitDialog();
+
+    CHyperLink1* m_linkWeb = nullptr;
+    CLinkStatic* m_linkMail = nullptr;
 };

@@ -151,12 +151,15 @@ SDialogBaseUnits CDialogBuilder::Build(QDialog& dialog, const SDialogTemplate& t
 
     for (const auto& control : table.controls)
     {
+        // A dialog's own widget brings its own text and focus behaviour.
         QWidget* pWidget = factory ? factory(control, &dialog) : nullptr;
         if (pWidget == nullptr)
+        {
             pWidget = CreateStandardControl(control, &dialog);
+            pWidget->setFocusPolicy(Has(control, STYLE_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
+        }
         pWidget->setObjectName(ControlName(control.nId));
         pWidget->setProperty(CONTROL_ID_PROPERTY, control.nId);
-        pWidget->setFocusPolicy(Has(control, STYLE_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
 
         const SPixelRect rect = DialogRectToPixels(units, control.x, control.y, control.cx, control.cy);
         if (auto* pCombo = qobject_cast<QComboBox*>(pWidget))

@@ -4,7 +4,7 @@
 
 #include <QPainter>
 
-CPreviewPane::CPreviewPane(QWidget* pParent) : QLabel(pParent) {}
+CPreviewPane::CPreviewPane(QWidget* pParent) : CTintedStatic(pParent) {}
 
 void CPreviewPane::SetView(QImage view)
 {
@@ -14,7 +14,7 @@ void CPreviewPane::SetView(QImage view)
 
 void CPreviewPane::paintEvent(QPaintEvent* pEvent)
 {
-    QLabel::paintEvent(pEvent);
+    CTintedStatic::paintEvent(pEvent);
     if (m_view.isNull())
         return;
     QPainter painter(this);

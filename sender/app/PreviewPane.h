@@ -1,11 +1,12 @@
 #pragma once
 
+#include "sender/controls/TintedStatic.h"
+
 #include <QImage>
-#include <QLabel>
 
 // The preview surface (control 1038): the control paints its own background and frame,
 // and then the last view drawn into it, so that the view survives every repaint.
-class CPreviewPane : public QLabel
+class CPreviewPane : public CTintedStatic
 {
     Q_OBJECT
 

@@ -10,13 +10,13 @@
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
+#include "sender/controls/HyperLink1.h"
+#include "sender/controls/TintedStatic.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -46,6 +46,19 @@ constexpr int SLIDER_START_POSITION = 30;
 // The help document that the installer places in the system directory.
 constexpr const char* HELP_DOCUMENT_NAME = "Sample.html";
 
+// The balloon tips of the controls, in the order they are registered.
+constexpr std::pair<int, const char*> CONTROL_TIPS[] = {
+    {IDC_RECIPIENT, "Company or personal name, please input in English"},
+    {IDC_FAX_NUMBER, "Country number+City number+Fax number, such as: 86755#######"},
+    {IDC_ONLINE_QUERY, "Query whether the fax number is covered by free fax service"},
+    {IDC_CONFIG, "Config User Name, Email Address and SMTP Server"},
+    {IDOK, "Send the fax right now, and an email about the fax status will be returned soon"},
+    {IDCANCEL, "Cancel this operation and return"},
+    {IDC_HELP, "About software usage, FAQ and tips"},
+    {IDC_ABOUT, "Software copyright and how to update"},
+    {IDC_PREVIEW, "Push this button to preview the selected page"},
+};
+
 // Messages shown through the application's own title, as a framework message box would.
 std::string ApplicationTitle()
 {
@@ -58,10 +71,11 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
 {
     CDialogBuilder::Build(*this, SEND_DIALOG,
                           [this](const SControlTemplate& control, QWidget* pDialogParent)
-                          { return CreateControl(control.nId, pDialogParent); });
-    m_boxMore = CDialogBuilder::Control<QGroupBox>(*this, IDC_BOX_MORE);
-    m_textMore = CDialogBuilder::Control<QLabel>(*this, IDC_TEXT_MORE);
-    m_linkMore = CDialogBuilder::Control<QLabel>(*this, IDC_LINK_MORE);
+                          { return CreateControl(control, pDialogParent); });
+    m_boxMore = CDialogBuilder::Control<CTintedStatic>(*this, IDC_BOX_MORE);
+    m_textMore = CDialogBuilder::Control<CTintedStatic>(*this, IDC_TEXT_MORE);
+    m_linkMore = CDialogBuilder::Control<CHyperLink1>(*this, IDC_LINK_MORE);
+    m_linkMore->Attach();
     m_sliderVert = CDialogBuilder::Control<QSlider>(*this, IDC_SLIDER_VERT);
     m_sliderHorz = CDialogBuilder::Control<QSlider>(*this, IDC_SLIDER_HORZ);
     m_listPages = CDialogBuilder::Control<QListWidget>(*this, IDC_PAGE_LIST);
@@ -75,28 +89,61 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
 
 CSendDialog::~CSendDialog() = default;
 
-QWidget* CSendDialog::CreateControl(int nId, QWidget* pParent)
+QWidget* CSendDialog::CreateControl(const SControlTemplate& control, QWidget* pParent)
 {
-    if (nId == IDC_PREVIEW_SURFACE)
+    const QString strText = QString::fromUtf8(control.pszText);
+    switch (control.nId)
+    {
+    case IDC_PREVIEW_SURFACE:
     {
         auto* pPane = new CPreviewPane(pParent);
         pPane->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         return pPane;
     }
-    return nullptr;
+    case IDC_BOX_MORE:
+    {
+        auto* pBox = new CTintedStatic(pParent, CTintedStatic::EKind::GroupBox);
+        pBox->setText(strText);
+        return pBox;
+    }
+    case IDC_TEXT_MORE:
+    {
+        auto* pText = new CTintedStatic(pParent);
+        pText->setText(strText);
+        return pText;
+    }
+    case IDC_LINK_MORE:
+    {
+        auto* pLink = new CHyperLink1(pParent);
+        pLink->setText(strText);
+        return pLink;
+    }
+    default:
+        return nullptr;
+    }
 }
 
 bool CSendDialog::OnInitDialog()
 {
     // The preview surface is white behind the view.
-    m_preview->setAutoFillBackground(true);
-    QPalette palette = m_preview->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    m_preview->setPalette(palette);
+    m_preview->SetBackTint(Qt::white);
 
     // There is no system menu to extend on this desktop, so string 101 has no item to
     // name; the window manager draws the icon of the minimized window.
     setWindowIcon(m_hIcon);
+
+    if (m_tip.CreateBalloon(this))
+    {
+        const QColor tipColour(255, 0, 0);
+        for (const auto& [nId, pszTip] : CONTROL_TIPS)
+            m_tip.AddControlTip(CDialogBuilder::Control(*this, nId), pszTip, tipColour);
+    }
+
+    m_linkMore->SetTarget(PUBLISHER_WEB_ADDRESS);
+    m_linkMore->AlterLinkStyle(0, CHyperLink1::LinkOpenOnPress, CHyperLink1::EApply::Now);
+    const QColor blue(0, 0, 255);
+    m_textMore->SetTextTint(blue);
+    m_boxMore->SetTextTint(blue);
 
     LoadAddressBook();
 

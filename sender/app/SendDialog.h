@@ -2,15 +2,17 @@
 
 #include "AddressBook.h"
 #include "PageRaster.h"
+#include "resources/DialogTables.h"
+#include "sender/controls/BalloonTip.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <string>
 
+class CHyperLink1;
 class CPreviewPane;
+class CTintedStatic;
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QListWidget;
 class QSlider;
@@ -39,6 +41,7 @@ public:
     int HorzOffset() const { return m_nHorzOffset; }
     int VertOffset() const { return m_nVertOffset; }
     bool HasRasterBuffer() const { return m_raster.IsAllocated(); }
+    const CBalloonTip& Tip() const { return m_tip; }
     // What the initialisation returned: false when it ended early (no page-count file,
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
@@ -62,7 +65,7 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
-    QWidget* CreateControl(int nId, QWidget* pParent);
+    QWidget* CreateControl(const resources::SControlTemplate& control, QWidget* pParent);
     bool OnInitDialog();
     void ConnectHandlers();
     void LoadAddressBook();
@@ -81,9 +84,10 @@ private:
     int m_nHorzOffset = 0;
     int m_nVertOffset = 0;
 
-    QGroupBox* m_boxMore = nullptr;
-    QLabel* m_textMore = nullptr;
-    QLabel* m_linkMore = nullptr;
+    CBalloonTip m_tip;
+    CTintedStatic* m_boxMore = nullptr;
+    CTintedStatic* m_textMore = nullptr;
+    CHyperLink1* m_linkMore = nullptr;
     QSlider* m_sliderVert = nullptr;
     QSlider* m_sliderHorz = nullptr;
     QListWidget* m_listPages = nullptr;

@@ -12,6 +12,9 @@
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
+#include "sender/controls/HyperLink1.h"
+#include "sender/controls/LinkStatic.h"
+#include "sender/controls/TintedStatic.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -69,7 +72,7 @@ std::string LetterRaster()
     QPainter painter(&page);
     painter.setPen(Qt::black);
     QFont font(QStringLiteral("Liberation Serif"));
-    font.setPixelSize(64);
+    font.setPixelSize(52);
     font.setBold(true);
     painter.setFont(font);
     painter.drawText(QRect(60, 60, 600, 90), Qt::AlignLeft, QStringLiteral("ACME Co."));
@@ -108,16 +111,18 @@ std::string LetterRaster()
     return strBytes;
 }
 
-// Runs action on the next modal dialog that opens, once the event loop gets to it.
+// Runs action on the next modal dialog that opens, once the event loop gets to it. A
+// dialog the action leaves open (a failed check returns early) is closed, so that the
+// test goes on to report the failure.
 void OnNextModal(std::function<void(QDialog&)> action)
 {
-    QTimer::singleShot(0,
-                       [action = std::move(action)]
-                       {
-                           auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-                           QVERIFY(pDialog != nullptr);
-                           action(*pDialog);
-                       });
+    QTimer::singleShot(0, [action = std::move(action)] {
+        auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(pDialog != nullptr);
+        action(*pDialog);
+        if (pDialog->isVisible())
+            pDialog->reject();
+    });
 }
 
 } // namespace
@@ -261,6 +266,54 @@ private slots:
             QCOMPARE(dialog.HorzOffset(), 10);
             QCOMPARE(Messages(), std::string());
         }
+    }
+
+    void startUpDecoratesTheDialog()
+    {
+        CSendDialog dialog;
+        // Red balloon tips on nine controls, the first registration of each.
+        int nTips = 0;
+        for (int nId : {IDC_RECIPIENT, IDC_FAX_NUMBER, IDC_ONLINE_QUERY, IDC_CONFIG, IDOK, IDCANCEL, IDC_HELP,
+                        IDC_ABOUT, IDC_PREVIEW})
+        {
+            const auto* pTip = dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, nId));
+            QVERIFY2(pTip != nullptr, qPrintable(QString::number(nId)));
+            QCOMPARE(pTip->colour, QColor(255, 0, 0));
+            ++nTips;
+        }
+        QCOMPARE(nTips, 9);
+        QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_FAX_NUMBER))->strText,
+                 std::string("Country number+City number+Fax number, such as: 86755#######"));
+        QVERIFY(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_PAGE_LIST)) == nullptr);
+
+        auto* pLink = CDialogBuilder::Control<CHyperLink1>(dialog, IDC_LINK_MORE);
+        QVERIFY(pLink != nullptr);
+        QCOMPARE(pLink->Target(), std::string(PUBLISHER_WEB_ADDRESS));
+        QCOMPARE(pLink->LinkStyle(), CHyperLink1::LinkUnderline | CHyperLink1::LinkFitText |
+                                         CHyperLink1::LinkFocusOnPress | CHyperLink1::LinkOpenOnPress);
+        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_TEXT_MORE)->TextTint(), QColor(0, 0, 255));
+        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_BOX_MORE)->TextTint(), QColor(0, 0, 255));
+        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_PREVIEW_SURFACE)->BackTint(), QColor(Qt::white));
+        QVERIFY(!dialog.windowIcon().isNull());
+        QCOMPARE(dialog.windowTitle(), QString("Vellum Zeru 3.1"));
+    }
+
+    void aboutShowsTheLinksAndClosesOnOk()
+    {
+        CSendDialog dialog;
+        OnNextModal([](QDialog& about) {
+            QVERIFY(qobject_cast<CAboutDialog*>(&about) != nullptr);
+            auto* pWeb = CDialogBuilder::Control<CHyperLink1>(about, IDC_LINK_WEB);
+            auto* pMail = CDialogBuilder::Control<CLinkStatic>(about, IDC_LINK_MAIL);
+            QVERIFY(pWeb != nullptr && pMail != nullptr);
+            QCOMPARE(pWeb->Target(), std::string(PUBLISHER_PRODUCT_PAGE));
+            QVERIFY(pWeb->LinkStyle() & CHyperLink1::LinkOpenOnPress);
+            QCOMPARE(pMail->Target(), std::string("mailto: ") + PUBLISHER_MAIL_ADDRESS);
+            QVERIFY(!pMail->IsUnderlined());
+            QTest::mouseClick(Button(about, IDC_ABOUT_OK), Qt::LeftButton);
+        });
+        QTest::mouseClick(Button(dialog, IDC_ABOUT), Qt::LeftButton);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 
     void choosingARecipientFillsInTheLastNumberOfThatName()
@@ -505,7 +558,22 @@ private slots:
         pCombo->setCurrentIndex(nBolt);
         emit pCombo->activated(nBolt);
         QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
-        QVERIFY(dialog.grab().save(QString::fromUtf8(strTarget)));
+        const QString strMain = QString::fromUtf8(strTarget);
+        QVERIFY(dialog.grab().save(strMain));
+
+        // The other two dialogs beside it, for a look.
+        const QString strBase = strMain.left(strMain.lastIndexOf('.'));
+        WriteBytes(System("quill.cfg"), "\x10mail.example.net\x0F"
+                                        "ann@example.net\x07"
+                                        "Ann Lee");
+        CSettingsDialog settings(&dialog);
+        settings.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        QVERIFY(settings.grab().save(strBase + "-settings.png"));
+        CAboutDialog about(&dialog);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QVERIFY(about.grab().save(strBase + "-about.png"));
     }
 };
 
