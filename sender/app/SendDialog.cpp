@@ -243,15 +243,30 @@ bool CSendDialog::FillPageList()
     return true;
 }
 
+// Send takes the recipient and the number from their controls; the sending itself (the
+// checks, the settings, SaveAddressBook, the converter and the mail) comes next here.
+// Until then Send sends nothing and says nothing.
 void CSendDialog::OnSend()
 {
     m_strRecipient = m_comboRecipient->currentText().toStdString();
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
 }
 
+// Online Query takes the number from its control; the coverage query starts from here.
+// Until it does, the button asks nothing and says nothing.
 void CSendDialog::OnOnlineQuery()
 {
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
+}
+
+bool CSendDialog::SaveAddressBook(const std::string& strRecipient, const std::string& strFaxNumber)
+{
+    std::string strError;
+    if (m_book.Save(strRecipient, strFaxNumber, strError))
+        return true;
+    platform::ShowMessage(MESSAGE_CAPTION, "Sorry, the address book could not be saved (" + strError + ")",
+                          platform::EMessageIcon::Warning);
+    return false;
 }
 
 void CSendDialog::OnConfig()

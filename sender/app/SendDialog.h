@@ -36,6 +36,10 @@ public:
     std::string m_strFaxNumber;
 
     const CAddressBook& AddressBook() const { return m_book; }
+    // Rewrites the address book after a send to this recipient: the recipient first, then
+    // the entries held since start-up. The user is told when the file cannot be written.
+    // The entries held in memory and the recipient list stay as they are.
+    bool SaveAddressBook(const std::string& strRecipient, const std::string& strFaxNumber);
     int CurrentPage() const { return m_nCurrentPage; }
     bool PreviewLoaded() const { return m_bPreviewLoaded; }
     int HorzOffset() const { return m_nHorzOffset; }

@@ -116,13 +116,15 @@ std::string LetterRaster()
 // test goes on to report the failure.
 void OnNextModal(std::function<void(QDialog&)> action)
 {
-    QTimer::singleShot(0, [action = std::move(action)] {
-        auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        QVERIFY(pDialog != nullptr);
-        action(*pDialog);
-        if (pDialog->isVisible())
-            pDialog->reject();
-    });
+    QTimer::singleShot(0,
+                       [action = std::move(action)]
+                       {
+                           auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                           QVERIFY(pDialog != nullptr);
+                           action(*pDialog);
+                           if (pDialog->isVisible())
+                               pDialog->reject();
+                       });
 }
 
 } // namespace
@@ -291,9 +293,11 @@ private slots:
         QCOMPARE(pLink->Target(), std::string(PUBLISHER_WEB_ADDRESS));
         QCOMPARE(pLink->LinkStyle(), CHyperLink1::LinkUnderline | CHyperLink1::LinkFitText |
                                          CHyperLink1::LinkFocusOnPress | CHyperLink1::LinkOpenOnPress);
-        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_TEXT_MORE)->TextTint(), QColor(0, 0, 255));
+        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_TEXT_MORE)->TextTint(),
+                 QColor(0, 0, 255));
         QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_BOX_MORE)->TextTint(), QColor(0, 0, 255));
-        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_PREVIEW_SURFACE)->BackTint(), QColor(Qt::white));
+        QCOMPARE(CDialogBuilder::Control<CTintedStatic>(dialog, IDC_PREVIEW_SURFACE)->BackTint(),
+                 QColor(Qt::white));
         QVERIFY(!dialog.windowIcon().isNull());
         QCOMPARE(dialog.windowTitle(), QString("Vellum Zeru 3.1"));
     }
@@ -301,17 +305,19 @@ private slots:
     void aboutShowsTheLinksAndClosesOnOk()
     {
         CSendDialog dialog;
-        OnNextModal([](QDialog& about) {
-            QVERIFY(qobject_cast<CAboutDialog*>(&about) != nullptr);
-            auto* pWeb = CDialogBuilder::Control<CHyperLink1>(about, IDC_LINK_WEB);
-            auto* pMail = CDialogBuilder::Control<CLinkStatic>(about, IDC_LINK_MAIL);
-            QVERIFY(pWeb != nullptr && pMail != nullptr);
-            QCOMPARE(pWeb->Target(), std::string(PUBLISHER_PRODUCT_PAGE));
-            QVERIFY(pWeb->LinkStyle() & CHyperLink1::LinkOpenOnPress);
-            QCOMPARE(pMail->Target(), std::string("mailto: ") + PUBLISHER_MAIL_ADDRESS);
-            QVERIFY(!pMail->IsUnderlined());
-            QTest::mouseClick(Button(about, IDC_ABOUT_OK), Qt::LeftButton);
-        });
+        OnNextModal(
+            [](QDialog& about)
+            {
+                QVERIFY(qobject_cast<CAboutDialog*>(&about) != nullptr);
+                auto* pWeb = CDialogBuilder::Control<CHyperLink1>(about, IDC_LINK_WEB);
+                auto* pMail = CDialogBuilder::Control<CLinkStatic>(about, IDC_LINK_MAIL);
+                QVERIFY(pWeb != nullptr && pMail != nullptr);
+                QCOMPARE(pWeb->Target(), std::string(PUBLISHER_PRODUCT_PAGE));
+                QVERIFY(pWeb->LinkStyle() & CHyperLink1::LinkOpenOnPress);
+                QCOMPARE(pMail->Target(), std::string("mailto: ") + PUBLISHER_MAIL_ADDRESS);
+                QVERIFY(!pMail->IsUnderlined());
+                QTest::mouseClick(Button(about, IDC_ABOUT_OK), Qt::LeftButton);
+            });
         QTest::mouseClick(Button(dialog, IDC_ABOUT), Qt::LeftButton);
         QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
@@ -366,6 +372,36 @@ private slots:
         // Leaving the box takes its text.
         FaxNumber(dialog)->setFocus();
         QTRY_COMPARE(dialog.m_strRecipient, std::string("Acme"));
+    }
+
+    void enterPressesSendWhichKeepsTheDialogOpen()
+    {
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        FaxNumber(dialog)->setFocus();
+        QTest::keyClicks(FaxNumber(dialog), "8675551234");
+        QTest::keyClick(FaxNumber(dialog), Qt::Key_Return);
+        QCOMPARE(dialog.m_strFaxNumber, std::string("8675551234"));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), 0);
+    }
+
+    void savingTheAddressBookPutsTheRecipientFirstOrSaysWhyNot()
+    {
+        WriteBytes(System("flist.dll"), BookBytes({{"Bolt", "1"}, {"Acme_Co", "2"}, {"Cray", "3"}}));
+        CSendDialog dialog;
+        QVERIFY(dialog.SaveAddressBook("Acme_Co", "4"));
+        QCOMPARE(ReadText(System("flist.dll")), BookBytes({{"Acme_Co", "4"}, {"Bolt", "1"}, {"Cray", "3"}}));
+        QCOMPARE(Recipient(dialog)->count(), 3);
+
+        fs::remove(System("flist.dll"));
+        fs::create_directories(System("flist.dll"));
+        QVERIFY(!dialog.SaveAddressBook("Dyna", "5"));
+        const std::string strMessages = Messages();
+        QVERIFY2(strMessages.rfind("Vellum Zeru 3.1\tSorry, the address book could not be saved", 0) == 0,
+                 strMessages.c_str());
+        QVERIFY(strMessages.find(System("flist.dll").string()) != std::string::npos);
     }
 
     void configOkWritesTheSettingsAsTyped()
