@@ -3,6 +3,7 @@
 #include "CredentialsDialog.h"
 #include "QueryNumber.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -68,7 +69,12 @@ QMessageBox::Icon ToQtIcon(platform::EMessageIcon eIcon)
 
 } // namespace
 
-COnlineQuery::COnlineQuery(QPushButton* pButton, QObject* pParent) : QObject(pParent), m_pButton(pButton) {}
+COnlineQuery::COnlineQuery(QPushButton* pButton, QObject* pParent) : QObject(pParent), m_pButton(pButton)
+{
+    // Messages in the framework's style carry the application's title: the program's name.
+    if (const QString strTitle = QCoreApplication::applicationName(); !strTitle.isEmpty())
+        m_options.m_strAppTitle = strTitle.toStdString();
+}
 
 COnlineQuery::~COnlineQuery()
 {
