@@ -2,6 +2,7 @@
 
 #include "AboutDialog.h"
 #include "DialogBuilder.h"
+#include "OnlineQuery.h"
 #include "PreviewPane.h"
 #include "SettingsDialog.h"
 #include "SettingsFile.h"
@@ -82,6 +83,7 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
     m_editFaxNumber = CDialogBuilder::Control<QLineEdit>(*this, IDC_FAX_NUMBER);
     m_comboRecipient = CDialogBuilder::Control<QComboBox>(*this, IDC_RECIPIENT);
     m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
+    m_pOnlineQuery = std::make_unique<COnlineQuery>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
 
     m_bInitCompleted = OnInitDialog();
     ConnectHandlers();
@@ -252,11 +254,12 @@ void CSendDialog::OnSend()
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
 }
 
-// Online Query takes the number from its control; the coverage query starts from here.
-// Until it does, the button asks nothing and says nothing.
+// Online Query takes the number from its control and, when the number passes the
+// checks, starts the coverage query on a worker thread.
 void CSendDialog::OnOnlineQuery()
 {
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
+    m_pOnlineQuery->OnOnlineQuery(m_strFaxNumber);
 }
 
 bool CSendDialog::SaveAddressBook(const std::string& strRecipient, const std::string& strFaxNumber)

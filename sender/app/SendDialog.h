@@ -7,9 +7,11 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <memory>
 #include <string>
 
 class CHyperLink1;
+class COnlineQuery;
 class CPreviewPane;
 class CTintedStatic;
 class QComboBox;
@@ -46,6 +48,8 @@ public:
     int VertOffset() const { return m_nVertOffset; }
     bool HasRasterBuffer() const { return m_raster.IsAllocated(); }
     const CBalloonTip& Tip() const { return m_tip; }
+    // The coverage query behind the Online Query button (tests point it at their own server).
+    COnlineQuery& OnlineQuery() { return *m_pOnlineQuery; }
     // What the initialisation returned: false when it ended early (no page-count file,
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
@@ -99,4 +103,6 @@ private:
     QComboBox* m_comboRecipient = nullptr;
     CPreviewPane* m_preview = nullptr;
     QIcon m_hIcon;
+    // Last, so that a running query is stopped while the controls still exist.
+    std::unique_ptr<COnlineQuery> m_pOnlineQuery;
 };

@@ -3,8 +3,11 @@
 // destroying it while a query runs.
 
 #include "CredentialsDialog.h"
+#include "DialogBuilder.h"
 #include "OnlineQuery.h"
 #include "ScriptedHttpServer.h"
+#include "SendDialog.h"
+#include "resources/DialogTables.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -244,6 +247,55 @@ private slots:
         QCOMPARE(QString::fromStdString(Log()),
                  QCoreApplication::applicationName() + QString::fromUtf8("\t拒绝访问，口令不对\n"));
         QCOMPARE(server.Requests().size(), std::size_t{1});
+    }
+
+    void TheMainDialogsButtonQueriesTheTypedNumber()
+    {
+        QTemporaryDir root;
+        ::setenv("VELLUM_ROOT", root.path().toUtf8().constData(), 1);
+        Reply held = Server::Reply(200, "", "accessible");
+        held.m_bWaitForRelease = true;
+        Server server({held});
+        {
+            CSendDialog dialog;
+            dialog.show();
+            dialog.OnlineQuery().m_options.m_strHost = server.HostPort();
+            auto* pEdit = CDialogBuilder::Control<QLineEdit>(dialog, resources::IDC_FAX_NUMBER);
+            auto* pButton = CDialogBuilder::Control<QPushButton>(dialog, resources::IDC_ONLINE_QUERY);
+            QSignalSpy finished(&dialog.OnlineQuery(), &COnlineQuery::QueryFinished);
+
+            QTest::keyClicks(pEdit, "86-755");
+            QTest::mouseClick(pButton, Qt::LeftButton);
+            QCOMPARE(QString::fromStdString(Log()),
+                     QString("Vellum Zeru 3.1\tSorry, only number is adopted for fax number\n"));
+            QVERIFY(pButton->isEnabled());
+
+            pEdit->setText("4930123456");
+            QTest::mouseClick(pButton, Qt::LeftButton);
+            QCOMPARE(dialog.m_strFaxNumber, std::string("4930123456"));
+            QVERIFY(!pButton->isEnabled());
+            QCOMPARE(pButton->text(), QString("Wait..."));
+            QVERIFY(server.WaitForRequests(1));
+            QCOMPARE(RequestLine(server.Requests()[0]),
+                     std::string("GET /cgi-bin/tpcvrfy.pl?destnumber=4930123456 HTTP/1.1"));
+            // The dialog takes input while the query runs.
+            pEdit->setText("1");
+            QVERIFY(!pButton->isEnabled());
+            server.Release();
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+            QVERIFY(pButton->isEnabled());
+            QCOMPARE(pButton->text(), QString("Online Query"));
+            QVERIFY(Log().ends_with("Vellum Zeru 3.1\tOK! 4930123456 is covered by the free fax service\n"));
+
+            // Closing the dialog during a query is safe: the query is stopped with it.
+            Server silent({Reply{"", Reply::EThen::Hold, "", {}, false}});
+            dialog.OnlineQuery().m_options.m_strHost = silent.HostPort();
+            pEdit->setText("4930123456");
+            QTest::mouseClick(pButton, Qt::LeftButton);
+            QVERIFY(silent.WaitForRequests(1));
+            dialog.reject();
+        }
+        ::unsetenv("VELLUM_ROOT");
     }
 
     void DestroyingItStopsARunningQuery()
