@@ -12,10 +12,10 @@
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
 #include "sender/controls/HyperLink1.h"
+#include "sender/controls/LinkOpener.h"
 #include "sender/controls/TintedStatic.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QLineEdit>
@@ -59,12 +59,6 @@ constexpr std::pair<int, const char*> CONTROL_TIPS[] = {
     {IDC_ABOUT, "Software copyright and how to update"},
     {IDC_PREVIEW, "Push this button to preview the selected page"},
 };
-
-// Messages shown through the application's own title, as a framework message box would.
-std::string ApplicationTitle()
-{
-    return QCoreApplication::applicationName().toStdString();
-}
 
 } // namespace
 
@@ -235,7 +229,8 @@ bool CSendDialog::FillPageList()
         return false;
     if (nPageCount == PAGE_COUNT_NOTHING_PRINTED)
     {
-        platform::ShowMessage(ApplicationTitle(), TEXT_REINSTALL, platform::EMessageIcon::Warning);
+        platform::ShowMessage(CLinkOpener::ApplicationTitle(), TEXT_REINSTALL,
+                              platform::EMessageIcon::Warning);
         return false;
     }
     for (int nPage = 1; nPage < nPageCount; ++nPage)

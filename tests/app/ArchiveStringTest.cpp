@@ -143,27 +143,3 @@ TEST(ArchiveString, RefusesALengthBeyondTheSourceBeforeReadingIt)
     EXPECT_EQ(Decode(std::string("\xFF\xFE\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10), strText),
               EArchiveRead::TooLong);
 }
-
-TEST(ArchiveString, ReadsAndWritesFiles)
-{
-    const auto path = std::filesystem::path(::testing::TempDir()) / "archive-string-file";
-    {
-        platform::CFileWriter writer;
-        ASSERT_TRUE(writer.Create(path));
-        ASSERT_TRUE(platform::WriteArchiveString(writer, "mail.example.net"));
-        ASSERT_TRUE(platform::WriteArchiveString(writer, std::string(70000, 'z')));
-        ASSERT_TRUE(writer.Close());
-    }
-    platform::CFileReader reader;
-    ASSERT_TRUE(reader.Open(path));
-    CArchiveIn in(reader);
-    EXPECT_EQ(in.Remaining(), 17u + 7u + 70000u);
-    std::string strText;
-    ASSERT_EQ(platform::ReadArchiveString(in, strText), EArchiveRead::Ok);
-    EXPECT_EQ(strText, "mail.example.net");
-    ASSERT_EQ(platform::ReadArchiveString(in, strText), EArchiveRead::Ok);
-    EXPECT_EQ(strText, std::string(70000, 'z'));
-    EXPECT_EQ(in.Remaining(), 0u);
-    EXPECT_EQ(platform::ReadArchiveString(in, strText), EArchiveRead::Truncated);
-    std::filesystem::remove(path);
-}

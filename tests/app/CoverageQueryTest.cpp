@@ -2,20 +2,19 @@
 // what the server receives, and the messages the user would see.
 
 #include "CoverageQuery.h"
+
 #include "Gateway.h"
 #include "QueryNumber.h"
 #include "ScriptedHttpServer.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -28,7 +27,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kNumber = "8675512345";
 constexpr const char* kCaption = "Vellum Zeru 3.1";
-constexpr const char* kNoResult = "Search result could not be reached, please contact with Quill Technology Co.";
+constexpr const char* kNoResult =
+    "Search result could not be reached, please contact with Quill Technology Co.";
 const std::string kCoveredText = std::string("OK! ") + kNumber + " is covered by the free fax service";
 const std::string kNotCoveredText = std::string("Sorry! ") + kNumber + " is not covered at present";
 
@@ -67,9 +67,9 @@ std::string BasicOf(const std::string& strUserPassword)
     std::size_t i = 0;
     for (; i + 2 < strUserPassword.size(); i += 3)
     {
-        const unsigned n = (static_cast<unsigned char>(strUserPassword[i]) << 16)
-                         | (static_cast<unsigned char>(strUserPassword[i + 1]) << 8)
-                         | static_cast<unsigned char>(strUserPassword[i + 2]);
+        const unsigned n = (static_cast<unsigned char>(strUserPassword[i]) << 16) |
+                           (static_cast<unsigned char>(strUserPassword[i + 1]) << 8) |
+                           static_cast<unsigned char>(strUserPassword[i + 2]);
         for (int nShift : {18, 12, 6, 0})
             strOut += kAlphabet[(n >> nShift) & 63];
     }
@@ -92,7 +92,8 @@ protected:
     void SetUp() override
     {
         // The loopback servers are asked directly, whatever proxy this machine is set up with.
-        for (const char* pszName : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        for (const char* pszName :
+             {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
             ::unsetenv(pszName);
         m_options.m_limits.m_durConnect = 5s;
         m_options.m_limits.m_durTransfer = 20s;
@@ -109,8 +110,9 @@ protected:
                 m_aAsked.push_back(strServer + " " + strRealm);
                 return m_answer;
             },
-            [this](const std::string& strCaption, const std::string& strText, EMessageIcon eIcon)
-            { m_aMessages.push_back({strCaption, strText, eIcon}); });
+            [this](const std::string& strCaption, const std::string& strText, EMessageIcon eIcon) {
+                m_aMessages.push_back({strCaption, strText, eIcon});
+            });
         return query.Run(strNumber);
     }
 
@@ -133,7 +135,8 @@ protected:
 
 TEST_F(CoverageQueryTest, BingoAnywhereEvenInMarkupIsCoveredAndTheRequestIsAsAgreed)
 {
-    CScriptedHttpServer server({Server::Reply(200, "", "<html>\r\n<p>Result: <b class=\"x\">xBingox</b></p>\r\n")});
+    CScriptedHttpServer server(
+        {Server::Reply(200, "", "<html>\r\n<p>Result: <b class=\"x\">xBingox</b></p>\r\n")});
     const SQueryResult result = Query(server);
     EXPECT_EQ(result.m_eOutcome, EQueryOutcome::Covered);
     EXPECT_EQ(result.m_eBodyEnd, EBodyEnd::Decided);
@@ -142,7 +145,8 @@ TEST_F(CoverageQueryTest, BingoAnywhereEvenInMarkupIsCoveredAndTheRequestIsAsAgr
     const auto aRequests = server.Requests();
     ASSERT_EQ(aRequests.size(), 1u);
     const std::string& strRequest = aRequests[0];
-    EXPECT_EQ(RequestLine(strRequest), std::string("GET /cgi-bin/tpcvrfy.pl?destnumber=") + kNumber + " HTTP/1.1");
+    EXPECT_EQ(RequestLine(strRequest),
+              std::string("GET /cgi-bin/tpcvrfy.pl?destnumber=") + kNumber + " HTTP/1.1");
     EXPECT_EQ(HeaderValue(strRequest, "Host"), server.HostPort());
     EXPECT_EQ(HeaderCount(strRequest, "User-Agent"), 1u);
     EXPECT_EQ(HeaderValue(strRequest, "User-Agent"), "Quill科技-Vellum");
@@ -179,10 +183,10 @@ TEST_F(CoverageQueryTest, KeywordsAreCaseSensitiveSubstringsTestedInTheirOrder)
         CScriptedHttpServer server({Server::Reply(200, "", testCase.m_pszBody)});
         EXPECT_EQ(Query(server).m_eOutcome, testCase.m_eOutcome);
         const SMessage expected = testCase.m_eOutcome == EQueryOutcome::Covered
-                                    ? SMessage{kCaption, kCoveredText, EMessageIcon::None}
-                                : testCase.m_eOutcome == EQueryOutcome::NotCovered
-                                    ? SMessage{kCaption, kNotCoveredText, EMessageIcon::Warning}
-                                    : SMessage{kCaption, kNoResult, EMessageIcon::Warning};
+                                      ? SMessage{kCaption, kCoveredText, EMessageIcon::None}
+                                  : testCase.m_eOutcome == EQueryOutcome::NotCovered
+                                      ? SMessage{kCaption, kNotCoveredText, EMessageIcon::Warning}
+                                      : SMessage{kCaption, kNoResult, EMessageIcon::Warning};
         ExpectOnly(expected);
     }
 }
@@ -281,7 +285,8 @@ TEST_F(CoverageQueryTest, OnlyOneRedirectIsFollowedAndItsTargetMustAnswer200)
                                 Server::Reply(404, "", "Sorry\r\n"), Server::Reply(401, "", "Bingo\r\n")});
     for (int nRun = 0; nRun < 3; ++nRun)
     {
-        CScriptedHttpServer first({Server::Reply(302, "Location: http://" + second.HostPort() + "/x\r\n", "")});
+        CScriptedHttpServer first(
+            {Server::Reply(302, "Location: http://" + second.HostPort() + "/x\r\n", "")});
         const SQueryResult result = Query(first);
         EXPECT_EQ(result.m_eOutcome, EQueryOutcome::RedirectNotFollowed) << nRun;
         EXPECT_EQ(result.m_nTearCode, 2);
@@ -344,11 +349,10 @@ TEST_F(CoverageQueryTest, CredentialsFollowARedirectToTheSameServerOnly)
 {
     m_answer = SCredentials{"user", "secret"};
     CScriptedHttpServer other({Server::Reply(200, "", "Bingo")});
-    CScriptedHttpServer server({Server::Reply(401, "", ""),
-                                Server::Reply(302, "Location: http://" + other.HostPort() + "/\r\n", ""),
-                                Server::Reply(401, "", ""),
-                                Server::Reply(302, "Location: HTTP://{SELF}/again\r\n", ""),
-                                Server::Reply(200, "", "Sorry")});
+    CScriptedHttpServer server(
+        {Server::Reply(401, "", ""), Server::Reply(302, "Location: http://" + other.HostPort() + "/\r\n", ""),
+         Server::Reply(401, "", ""), Server::Reply(302, "Location: HTTP://{SELF}/again\r\n", ""),
+         Server::Reply(200, "", "Sorry")});
     EXPECT_EQ(Query(server).m_eOutcome, EQueryOutcome::Covered);
     ASSERT_EQ(other.Requests().size(), 1u);
     EXPECT_EQ(HeaderCount(other.Requests()[0], "Authorization"), 0u);
@@ -446,7 +450,9 @@ TEST_F(CoverageQueryTest, AStopRequestEndsARunningQueryWithoutAMessage)
         });
     CCoverageQuery query(m_options, nullptr,
                          [this](const std::string& strCaption, const std::string& strText, EMessageIcon eIcon)
-                         { m_aMessages.push_back({strCaption, strText, eIcon}); });
+                         {
+                             m_aMessages.push_back({strCaption, strText, eIcon});
+                         });
     const SQueryResult result = query.Run(kNumber, stop.get_token());
     stopper.join();
     EXPECT_EQ(result.m_eOutcome, EQueryOutcome::TransferFailed);

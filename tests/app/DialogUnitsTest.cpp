@@ -56,14 +56,3 @@ TEST(DialogTables, ControlsLieInsideTheirDialogsWithUniqueIds)
         }
     }
 }
-
-TEST(DialogTables, TabStopsFollowTheMainDialogsOrder)
-{
-    std::vector<int> order;
-    for (const auto& control : SEND_DIALOG.controls)
-        if (control.nStyle & STYLE_TABSTOP)
-            order.push_back(control.nId);
-    EXPECT_EQ(order, (std::vector<int>{IDOK, IDCANCEL, IDC_CONFIG, IDC_ABOUT, IDC_HELP, IDC_ONLINE_QUERY,
-                                       IDC_RECIPIENT, IDC_FAX_NUMBER, IDC_SLIDER_VERT, IDC_SLIDER_HORZ,
-                                       IDC_PREVIEW, IDC_PAGE_LIST}));
-}

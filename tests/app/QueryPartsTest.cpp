@@ -18,7 +18,8 @@ constexpr const char* kOnlyDigits = "Sorry, only number is adopted for fax numbe
 TEST(QueryNumber, StartChecksRefuseInTheirOrderAndStripNothing)
 {
     EXPECT_EQ(CheckQueryNumber("", kGatewayWebHost), kBlank);
-    for (const char* pszNumber : {" 8675512345", "86755 12345", "+8675512345", "86-755", "８６", "12a", "1\n"})
+    for (const char* pszNumber :
+         {" 8675512345", "86755 12345", "+8675512345", "86-755", "８６", "12a", "1\n"})
         EXPECT_EQ(CheckQueryNumber(pszNumber, kGatewayWebHost), kOnlyDigits) << pszNumber;
     EXPECT_EQ(CheckQueryNumber("0", kGatewayWebHost), std::nullopt);
     // A non-digit is reported before the length.
@@ -62,10 +63,10 @@ TEST(HttpUrl, DropsBlanksAndControlsAtTheEndsOnlyAndRefusesTheRest)
     // The carriage return a Location header's target keeps from its line end.
     EXPECT_EQ(ParseHttpUrl("http://host/a\r")->m_strObject, "/a");
     EXPECT_EQ(ParseHttpUrl("  http://host/a \r\n")->m_strObject, "/a");
-    for (const char* pszUrl : {"https://host/", "ftp://host/", "host/a", "/a", "http:/host", "http://",
-                               "http://:80/", "http://host:0/", "http://host:65536/", "http://host:8x/",
-                               "http://ho st/", "http://host/a b", "http://host/a\r\nX: y", "http://[::1/",
-                               "http://[zz]/", "http://ho\"st/", ""})
+    for (const char* pszUrl :
+         {"https://host/", "ftp://host/", "host/a", "/a", "http:/host", "http://", "http://:80/",
+          "http://host:0/", "http://host:65536/", "http://host:8x/", "http://ho st/", "http://host/a b",
+          "http://host/a\r\nX: y", "http://[::1/", "http://[zz]/", "http://ho\"st/", ""})
         EXPECT_FALSE(ParseHttpUrl(pszUrl)) << pszUrl;
 }
 
@@ -84,7 +85,8 @@ TEST(ReplyHeaders, TheTargetFollowsTheFirstExactLocationPrefixUpToTheLineFeed)
     EXPECT_EQ(LocationFromHeaders(strBlock), "http://a/b\r");
     EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nLocation: http://a/\n\n"), "http://a/");
     // A line feed right after the prefix does not cut: the rest of the block follows.
-    EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nLocation: \nServer: x\r\n\r\n"), "\nServer: x\r\n\r\n");
+    EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nLocation: \nServer: x\r\n\r\n"),
+              "\nServer: x\r\n\r\n");
     EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nLocation: \r\n\r\n"), "\r");
     EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nlocation: http://a/\r\n\r\n"), std::nullopt);
     EXPECT_EQ(LocationFromHeaders("HTTP/1.1 302 Found\r\nLocation:http://a/\r\n\r\n"), std::nullopt);
@@ -100,14 +102,15 @@ TEST(ReplyHeaders, StatusAndRealm)
     EXPECT_EQ(StatusOfLine("Location: HTTP/1.1 302\r\n"), 0);
     EXPECT_EQ(RealmFromHeaders("HTTP/1.1 401 No\r\nWWW-Authenticate: Basic Realm=\"Fax \x01zone\"\r\n\r\n"),
               "Fax zone");
-    EXPECT_EQ(RealmFromHeaders("HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"open\r\nX: y\r\n\r\n"), "open");
+    EXPECT_EQ(RealmFromHeaders("HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"open\r\nX: y\r\n\r\n"),
+              "open");
     EXPECT_EQ(RealmFromHeaders("HTTP/1.1 401 No\r\n\r\n"), "");
 }
 
 TEST(ReplyScanner, PiecesAreTheSameHoweverTheBytesArrive)
 {
-    const std::string strBody = std::string(1500, 'a') + "\r\n" + std::string(1019, 'b') + "Sorry" + "\n"
-                              + "Bingo\n";
+    const std::string strBody =
+        std::string(1500, 'a') + "\r\n" + std::string(1019, 'b') + "Sorry" + "\n" + "Bingo\n";
     for (const std::size_t nChunk : {std::size_t{1}, std::size_t{7}, std::size_t{1022}, strBody.size()})
     {
         CReplyScanner scanner;

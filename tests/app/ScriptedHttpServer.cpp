@@ -1,6 +1,8 @@
 #include "ScriptedHttpServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -8,9 +10,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cctype>
 
 namespace
 {
@@ -25,14 +24,22 @@ const char* ReasonOf(int nStatus)
 {
     switch (nStatus)
     {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Whatever";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Whatever";
     }
 }
 
@@ -89,8 +96,8 @@ CScriptedHttpServer::SReply CScriptedHttpServer::Reply(int nStatus, std::string_
                                                        std::string_view strBody)
 {
     std::string strHeaders(strExtraHeaders);
-    strHeaders += "Content-Type: text/html\r\nContent-Length: " + std::to_string(strBody.size())
-                + "\r\nConnection: close\r\n";
+    strHeaders += "Content-Type: text/html\r\nContent-Length: " + std::to_string(strBody.size()) +
+                  "\r\nConnection: close\r\n";
     SReply reply = Head(nStatus, strHeaders);
     reply.m_strBytes += strBody;
     return reply;
@@ -103,10 +110,10 @@ CScriptedHttpServer::CScriptedHttpServer(std::vector<SReply> script) : m_aScript
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t nLen = sizeof(address);
-    if (m_listenFd < 0 || ::pipe2(m_wakeFds, O_CLOEXEC) != 0
-        || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
-        || ::listen(m_listenFd, 8) != 0
-        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
+    if (m_listenFd < 0 || ::pipe2(m_wakeFds, O_CLOEXEC) != 0 ||
+        ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_listenFd, 8) != 0 ||
+        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
         return;
     m_nPort = ntohs(address.sin_port);
     m_thread = std::thread([this] { Run(); });
@@ -128,7 +135,10 @@ CScriptedHttpServer::~CScriptedHttpServer()
             ::close(fd);
 }
 
-std::string CScriptedHttpServer::HostPort() const { return "127.0.0.1:" + std::to_string(m_nPort); }
+std::string CScriptedHttpServer::HostPort() const
+{
+    return "127.0.0.1:" + std::to_string(m_nPort);
+}
 
 std::vector<std::string> CScriptedHttpServer::Requests() const
 {
@@ -209,8 +219,8 @@ bool CScriptedHttpServer::ReadRequest(int fd, std::string& strRequest)
     char chunk[4096];
     while (strRequest.find("\r\n\r\n") == std::string::npos)
     {
-        if (strRequest.size() > kMaxRequestBytes
-            || !WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kRequestPatience)))
+        if (strRequest.size() > kMaxRequestBytes ||
+            !WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kRequestPatience)))
             return false;
         const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
         if (n <= 0)
@@ -247,8 +257,8 @@ void CScriptedHttpServer::Serve(int fd, const SReply* pReply)
     {
         char chunk[4096];
         // The client goes when it closes; whatever else it sends is taken and ignored.
-        while (WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kIdleLimit))
-               && ::recv(fd, chunk, sizeof(chunk), 0) > 0)
+        while (WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kIdleLimit)) &&
+               ::recv(fd, chunk, sizeof(chunk), 0) > 0)
         {
         }
         break;
@@ -287,8 +297,12 @@ std::size_t HeaderCount(const std::string& strRequest, std::string_view strName)
 {
     const std::string strPrefix = Lower(strName) + ":";
     const auto aLines = HeaderLines(strRequest);
-    return static_cast<std::size_t>(std::count_if(aLines.begin(), aLines.end(), [&](const std::string& strLine)
-                                                  { return Lower(strLine.substr(0, strPrefix.size())) == strPrefix; }));
+    return static_cast<std::size_t>(std::count_if(
+        aLines.begin(), aLines.end(),
+        [&](const std::string& strLine) { return Lower(strLine.substr(0, strPrefix.size())) == strPrefix; }));
 }
 
-std::string RequestLine(const std::string& strRequest) { return strRequest.substr(0, strRequest.find("\r\n")); }
+std::string RequestLine(const std::string& strRequest)
+{
+    return strRequest.substr(0, strRequest.find("\r\n"));
+}

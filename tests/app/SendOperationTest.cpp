@@ -1,10 +1,11 @@
 // The send operation without its window: the checks of what the user typed, and the part
 // that runs while the dialog waits, against a scripted SMTP peer and a real one (aiosmtpd).
 
+#include "sender/app/SendOperation.h"
+
 #include "ChildProcess.h"
 #include "ScriptedSmtpServer.h"
 #include "sender/app/Gateway.h"
-#include "sender/app/SendOperation.h"
 
 #include <arpa/inet.h>
 #include <filesystem>
@@ -53,7 +54,8 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
         EXPECT_EQ(strName, c.strMailbox);
     }
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits), "Sorry, only number is adopted for fax number");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
+                 "Sorry, only number is adopted for fax number");
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
 }
 
@@ -61,8 +63,8 @@ TEST(SendChecksTest, OnlyAPlainAddressMaySendAndTheGatewayAddressIsPlainConcaten
 {
     EXPECT_TRUE(IsPlainAddress("ann@example.org"));
     EXPECT_TRUE(IsPlainAddress("a.b+c@[127.0.0.1]"));
-    for (const char* pszBad : {"", "ann", "@example.org", "ann@", "a@b@c", "Ann <ann@example.org>", "ann @x.org",
-                               "ann@x.org\r\nRCPT TO:<y@z>", "ann@x.org\t"})
+    for (const char* pszBad : {"", "ann", "@example.org", "ann@", "a@b@c", "Ann <ann@example.org>",
+                               "ann @x.org", "ann@x.org\r\nRCPT TO:<y@z>", "ann@x.org\t"})
         EXPECT_FALSE(IsPlainAddress(pszBad)) << pszBad;
 
     EXPECT_EQ(GatewayAddress("Acme_Trading_Co_", "0012345678901"),
@@ -185,8 +187,9 @@ TEST_F(SendJobTest, AMissingOrEmptyPageSendsNothing)
         const SSendResult result = RunSendJob(Job(ClosedPort()));
         EXPECT_EQ(result.eOutcome, ESendOutcome::PageMissing);
         EXPECT_EQ(result.nMissingPage, 2);
-        EXPECT_EQ(SendOutcomeText(result),
-                  "Sorry, page 2 of the fax is missing, so nothing was sent; please print the document again");
+        EXPECT_EQ(
+            SendOutcomeText(result),
+            "Sorry, page 2 of the fax is missing, so nothing was sent; please print the document again");
         EXPECT_TRUE(Exists("quill1.tif"));
     }
 }
@@ -197,8 +200,9 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
     Write("quill1.tif", "page one");
     const SSendResult result = RunSendJob(Job(ClosedPort()));
     EXPECT_EQ(result.eOutcome, ESendOutcome::ConnectFailed);
-    EXPECT_EQ(SendOutcomeText(result),
-              "There some error when connecting internet, please check  the internet configure and connection");
+    EXPECT_EQ(
+        SendOutcomeText(result),
+        "There some error when connecting internet, please check  the internet configure and connection");
     EXPECT_TRUE(Exists("quill1.tif"));
 }
 
@@ -207,22 +211,25 @@ TEST_F(SendJobTest, ARefusedRecipientIsASendFailureAndTheDialogueStillEnds)
     Write("Page.tmp", "\x02");
     Write("quill1.tif", "page one");
     const std::string strGateway = GatewayAddress("Bob", "4930123");
-    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello", "C: MAIL From: <ann@example.org>",
-                                "S: 250 ok", "C: RCPT TO: <" + strGateway + ">", "S: 550 no such fax",
-                                "C: DATA", "S: 554 no valid recipients", "C: QUIT", "S: 221 bye"});
+    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello",
+                                "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                                "C: RCPT TO: <" + strGateway + ">", "S: 550 no such fax", "C: DATA",
+                                "S: 554 no valid recipients", "C: QUIT", "S: 221 bye"});
     const SSendResult result = RunSendJob(Job(server.Port()));
     EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(result.eOutcome, ESendOutcome::SendFailed);
-    EXPECT_EQ(SendOutcomeText(result), "The are some error when sending fax, please check the internet configure");
+    EXPECT_EQ(SendOutcomeText(result),
+              "The are some error when sending fax, please check the internet configure");
 }
 
 TEST_F(SendJobTest, APageCountOfZeroSendsAMessageWithoutAttachments)
 {
     Write("Page.tmp", std::string(1, '\0'));
     const std::string strGateway = GatewayAddress("Bob", "4930123");
-    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello", "C: MAIL From: <ann@example.org>",
-                                "S: 250 ok", "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA",
-                                "S: 354 go on", "C: <DATA>", "S: 250 queued", "C: QUIT", "S: 221 bye"});
+    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello",
+                                "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                                "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA", "S: 354 go on",
+                                "C: <DATA>", "S: 250 queued", "C: QUIT", "S: 221 bye"});
     const SSendResult result = RunSendJob(Job(server.Port()));
     EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(result.eOutcome, ESendOutcome::Sent);
@@ -247,14 +254,16 @@ TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
     Write("Page.tmp", "\x04");
 
     const std::string strGateway = GatewayAddress("Bob", "4930123");
-    std::vector<std::string> args = {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", "ann@example.org", "--to", strGateway};
+    std::vector<std::string> args = {VELLUM_PYTHON,     SMTP_PEER_SCRIPT, "--from",
+                                     "ann@example.org", "--to",           strGateway};
     args.insert(args.end(), files.begin(), files.end());
     CChildProcess peer(args);
     std::string strLine;
     ASSERT_TRUE(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0) << strLine;
 
     SSendJob job = Job(std::stoi(strLine.substr(5)));
-    job.fnRunConverter = [this] {
+    job.fnRunConverter = [this]
+    {
         CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string()});
         const int nExit = pagemill.Wait(120s);
         return SConverterRun{nExit == 0, "exit code " + std::to_string(nExit)};
