@@ -384,11 +384,19 @@ TEST_F(CoverageQueryTest, ASilentServerOrAGarbledReplyEndsSilently)
     halfHead.m_eThen = Reply::EThen::Hold;
     Reply garbage;
     garbage.m_strBytes = "Bingo Bingo Bingo\r\n\r\n";
-    for (const Reply& reply : {silent, halfHead, garbage})
+    // Header lines without end: the header block is capped like the body.
+    Reply endlessHead = halfHead;
+    endlessHead.m_eThen = Reply::EThen::Repeat;
+    endlessHead.m_strRepeat = "X-Bingo: " + std::string(200, 'x') + "\r\n";
+    std::string strLastError;
+    for (const Reply& reply : {silent, halfHead, garbage, endlessHead})
     {
         CScriptedHttpServer server({reply});
-        EXPECT_EQ(Query(server).m_eOutcome, EQueryOutcome::TransferFailed);
+        const SQueryResult result = Query(server);
+        EXPECT_EQ(result.m_eOutcome, EQueryOutcome::TransferFailed);
+        strLastError = result.m_strError;
     }
+    EXPECT_EQ(strLastError, "the reply's header block is too long");
     EXPECT_TRUE(m_aMessages.empty());
 }
 
