@@ -40,7 +40,8 @@ protected:
         if (m_cups.Start(m_base / "cups", strWhy) != CTestCups::EStart::Running)
             GTEST_SKIP() << "cupsd cannot start here, so nothing can be printed: " << strWhy;
 
-        m_root = m_base / "root";
+        // A blank in the root's name travels percent-encoded in the device URI.
+        m_root = m_base / "fax root";
         m_dist = m_base / "dist";
         fs::create_directories(m_dist);
         // The build's programs; Sendwell and Pagemill may not be built yet, and stand-ins do for copying.
@@ -184,8 +185,8 @@ TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
     EXPECT_NE(strDetails.find("Description: Vellum Zeru 3.0\n"), std::string::npos) << strDetails;
     EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
     EXPECT_NE(Lpstat({"-a", kQueue}).find("Vellum_Zeru_3.0 accepting requests"), std::string::npos);
-    EXPECT_EQ(Lpstat({"-v", kQueue}), "device for Vellum_Zeru_3.0: vellumfax:" + m_root.string() +
-                                          "?uid=" + std::to_string(::getuid()) + "\n");
+    EXPECT_EQ(Lpstat({"-v", kQueue}), "device for Vellum_Zeru_3.0: vellumfax:" + m_base.string() +
+                                          "/fax%20root?uid=" + std::to_string(::getuid()) + "\n");
 
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
