@@ -235,17 +235,19 @@ void CInstaller::RegisterDriver()
     std::error_code error;
     const auto backendDir = m_settings.cupsServerBin / "backend";
     const auto modelDir = m_settings.cupsDataDir / kModelFolder;
-    bool bOk = CopyAtomically(m_settings.systemDirectory / kBackendFile, backendDir / kBackendFile, kBackendPerms,
-                              strError);
-    if (bOk)
+    bool bOk = true;
+    for (const auto& folder : {backendDir, modelDir})
     {
-        std::filesystem::create_directories(modelDir, error);
-        if (error)
+        std::filesystem::create_directories(folder, error);
+        if (error && bOk)
         {
-            strError = modelDir.string() + ": " + error.message();
+            strError = "cannot create " + folder.string() + ": " + error.message();
             bOk = false;
         }
     }
+    if (bOk)
+        bOk = CopyAtomically(m_settings.systemDirectory / kBackendFile, backendDir / kBackendFile, kBackendPerms,
+                             strError);
     if (bOk)
         bOk = CopyAtomically(m_settings.systemDirectory / kPpdFile, modelDir / kPpdFile, kPpdPerms, strError);
     Record("registering the printer driver", bOk, strError);
