@@ -5,6 +5,8 @@
 #include "OnlineQuery.h"
 #include "PreviewPane.h"
 #include "SettingsDialog.h"
+#include "SendOperation.h"
+#include "SendRunner.h"
 #include "SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
@@ -15,6 +17,7 @@
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TintedStatic.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QEvent>
@@ -34,6 +37,11 @@ constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
 constexpr const char* WARNING_CAPTION = "警告";
 constexpr const char* TEXT_REINSTALL = "程序不能运行，请重新安装Vellum之星3.0";
 constexpr const char* TEXT_OUT_OF_MEMORY = "内存不够，请关闭其它应用程序";
+
+constexpr const char* TEXT_CONFIG_FIRST =
+    "Please push the Config button to config Name, Email Address and SMTP Server";
+constexpr const char* TEXT_BUTTON_WAIT = "Wait...";
+constexpr const char* TEXT_BUTTON_SEND = "Send";
 
 constexpr const char* PAGE_COUNT_FILE = "Page.tmp";
 constexpr const char* PAGE_RASTER_FORMAT = "quill.%1";
@@ -247,6 +255,65 @@ void CSendDialog::OnSend()
 {
     m_strRecipient = m_comboRecipient->currentText().toStdString();
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
+    const ERecipientCheck eCheck = CheckRecipient(m_strRecipient, m_strFaxNumber);
+    if (eCheck != ERecipientCheck::Ok)
+    {
+        platform::ShowMessage(SEND_CAPTION, RecipientCheckText(eCheck), platform::EMessageIcon::Warning);
+        return;
+    }
+    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
+    {
+        platform::ShowMessage(SEND_CAPTION, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        return;
+    }
+    // The address becomes the sender of the mail: anything but a plain address would
+    // break the MAIL command or the From line.
+    if (!IsPlainAddress(m_strEmail))
+    {
+        platform::ShowMessage(SEND_CAPTION, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
+        return;
+    }
+
+    // The recipient is recorded before anything is sent, whatever the outcome.
+    std::string strError;
+    if (!m_book.Save(m_strRecipient, m_strFaxNumber, strError))
+        platform::ShowMessage(SEND_CAPTION, strError, platform::EMessageIcon::Warning);
+
+    SetSendButtonBusy(true);
+    SSendJob job;
+    job.strSmtpServer = m_strSmtpServer;
+    job.strFrom = m_strEmail;
+    job.strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber);
+    job.strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+    job.fnRunConverter = RunInstalledConverter;
+    const SSendResult result = RunSendJobWhileWaiting(job);
+
+    const std::string strText = SendOutcomeText(result);
+    if (result.eOutcome == ESendOutcome::NoPages)
+        platform::ShowMessage(ApplicationTitle(), strText, platform::EMessageIcon::Warning);
+    else if (!strText.empty())
+        platform::ShowMessage(SEND_CAPTION, strText, platform::EMessageIcon::Warning);
+    SetSendButtonBusy(false);
+    if (result.eOutcome == ESendOutcome::Sent)
+        accept();
+}
+
+void CSendDialog::SetSendButtonBusy(bool bBusy)
+{
+    m_bSending = bBusy;
+    auto* pButton = CDialogBuilder::Control<QPushButton>(*this, IDOK);
+    pButton->setEnabled(!bBusy);
+    pButton->setText(bBusy ? TEXT_BUTTON_WAIT : TEXT_BUTTON_SEND);
+    pButton->update();
+}
+
+void CSendDialog::closeEvent(QCloseEvent* pEvent)
+{
+    // A send in progress finishes first: the dialog takes no input until it has.
+    if (m_bSending)
+        pEvent->ignore();
+    else
+        QDialog::closeEvent(pEvent);
 }
 
 // Online Query takes the number from its control and, when the number passes the

@@ -71,6 +71,7 @@ public slots:
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
 
 private:
     QWidget* CreateControl(const resources::SControlTemplate& control, QWidget* pParent);
@@ -80,10 +81,13 @@ private:
     void AddRecipientName(const QString& strName);
     bool FillPageList();
     void DrawPreview();
+    // The Send button's state while a send runs: disabled, reading "Wait...".
+    void SetSendButtonBusy(bool bBusy);
 
     CAddressBook m_book;
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
+    bool m_bSending = false;
 
     // The preview's state: the page last asked for, whether any page has been read,
     // and the offsets, which are taken from the sliders only when a slider moves.

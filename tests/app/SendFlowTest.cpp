@@ -1,0 +1,276 @@
+// Send in the main dialog on the offscreen platform, with the real Pagemill installed in
+// the system directory and real SMTP peers: every outcome's message, the address book
+// after it, the button's state and the files left behind.
+
+#include "ChildProcess.h"
+#include "ScriptedSmtpServer.h"
+#include "SendDialog.h"
+
+#include "DialogBuilder.h"
+#include "SendOperation.h"
+#include "SettingsFile.h"
+#include "platform/BinaryFile.h"
+#include "resources/DialogTables.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace resources;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+constexpr std::size_t kRasterBytes = 1700 * 2200;
+const std::string kCaption = "Vellum Zeru 3.1";
+
+int ClosedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string Raster(int nSeed)
+{
+    std::string strRaster(kRasterBytes, '\0');
+    for (std::size_t i = static_cast<std::size_t>(nSeed); i < kRasterBytes; i += 89 + static_cast<std::size_t>(nSeed))
+        strRaster[i] = 1;
+    return strRaster;
+}
+
+} // namespace
+
+class CSendFlowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_pRoot;
+    fs::path m_root;
+
+    fs::path Drive(const std::string& strName) const { return m_root / "c" / strName; }
+    std::string Messages() const
+    {
+        return platform::ReadWholeFile(m_root / "messages.log", 1 << 20).value_or(std::string());
+    }
+    std::string Book() const
+    {
+        return platform::ReadWholeFile(m_root / "windows/system/flist.dll", 1 << 20).value_or("(none)");
+    }
+    void Write(const fs::path& path, const std::string& strBytes) { QVERIFY(platform::WriteWholeFile(path, strBytes)); }
+
+    // The page files of a fax of nPages pages as the printer leaves them.
+    void Print(int nPages)
+    {
+        for (int n = 1; n <= nPages; ++n)
+            Write(Drive("quill." + std::to_string(n)), Raster(n));
+        Write(Drive("Page.tmp"), std::string(1, static_cast<char>(nPages + 1)));
+    }
+    void Configure(const std::string& strServer, const std::string& strEmail = "ann@example.org")
+    {
+        std::string strError;
+        QVERIFY(WriteSettings(strServer, strEmail, "Ann", strError));
+    }
+
+    static QPushButton* SendButton(CSendDialog& dialog) { return CDialogBuilder::Control<QPushButton>(dialog, IDOK); }
+
+    // Types the recipient and number and presses Send; returns the button's text and state
+    // as the dialog repainted while the send ran ("" when nothing ran in between).
+    QString Send(CSendDialog& dialog, const QString& strName, const QString& strNumber)
+    {
+        CDialogBuilder::Control<QComboBox>(dialog, IDC_RECIPIENT)->setEditText(strName);
+        CDialogBuilder::Control<QLineEdit>(dialog, IDC_FAX_NUMBER)->setText(strNumber);
+        QString strSeen;
+        QTimer probe;
+        probe.setInterval(0);
+        connect(&probe, &QTimer::timeout, [&] {
+            auto* pButton = SendButton(dialog);
+            if (strSeen.isEmpty())
+                strSeen = pButton->text() + (pButton->isEnabled() ? " enabled" : " disabled");
+        });
+        probe.start();
+        QTest::mouseClick(SendButton(dialog), Qt::LeftButton);
+        probe.stop();
+        return strSeen;
+    }
+
+    void ExpectIdle(CSendDialog& dialog)
+    {
+        QCOMPARE(SendButton(dialog)->text(), QStringLiteral("Send"));
+        QVERIFY(SendButton(dialog)->isEnabled());
+        QCOMPARE(dialog.result(), 0);
+    }
+
+private slots:
+    void init()
+    {
+        m_pRoot = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_pRoot->isValid());
+        m_root = m_pRoot->path().toStdString();
+        fs::create_directories(m_root / "c");
+        fs::create_directories(m_root / "windows/system");
+        fs::copy_file(PAGEMILL_PROGRAM, m_root / "windows/system/Pagemill");
+        qputenv("VELLUM_ROOT", m_pRoot->path().toUtf8());
+        qputenv("VELLUM_MESSAGE_LOG", QByteArray::fromStdString((m_root / "messages.log").string()));
+    }
+
+    void checksRefuseBeforeAnythingIsRecorded_data()
+    {
+        QTest::addColumn<QString>("strName");
+        QTest::addColumn<QString>("strNumber");
+        QTest::addColumn<QString>("strMessage");
+        QTest::newRow("no number") << "Bob" << "" << "Sorry, fax number shoud not be blank";
+        QTest::newRow("plus sign") << "Bob" << "+4930" << "Sorry, only number is adopted for fax number";
+        QTest::newRow("no name") << "" << "4930" << "Sorry, recipient name is required";
+        QTest::newRow("a second recipient") << "Bob;eve@example.org" << "4930"
+                                            << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
+        QTest::newRow("a line break") << "Bob\r\nRCPT TO:<eve@example.org>" << "4930"
+                                      << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
+    }
+
+    void checksRefuseBeforeAnythingIsRecorded()
+    {
+        QFETCH(QString, strName);
+        QFETCH(QString, strNumber);
+        QFETCH(QString, strMessage);
+        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Print(1);
+        CSendDialog dialog;
+        QCOMPARE(Send(dialog, strName, strNumber), QString()); // nothing ran
+        QCOMPARE(Messages(), kCaption + "\t" + strMessage.toStdString() + "\n");
+        QCOMPARE(Book(), std::string("(none)"));
+        QVERIFY(fs::exists(Drive("quill.1")) && fs::exists(Drive("Page.tmp")));
+        ExpectIdle(dialog);
+    }
+
+    void settingsThatCannotSendAskForConfig()
+    {
+        Print(1);
+        CSendDialog dialog;
+        Send(dialog, "Bob", "4930");
+        Configure("127.0.0.1:25", "Ann <ann@example.org>");
+        Send(dialog, "Bob", "4930");
+        QCOMPARE(Messages(),
+                 kCaption + "\tPlease push the Config button to config Name, Email Address and SMTP Server\n" +
+                     kCaption + "\t" + EMAIL_NOT_PLAIN_TEXT + "\n");
+        QCOMPARE(Book(), std::string("(none)"));
+        ExpectIdle(dialog);
+    }
+
+    void aFailedConnectionKeepsTheDialogOpenAndASecondSendEndsSilently()
+    {
+        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Print(2);
+        CSendDialog dialog;
+        QCOMPARE(Send(dialog, "X. Y", "0049301"), QStringLiteral("Wait... disabled"));
+        QCOMPARE(Messages(), kCaption +
+                                 "\tThere some error when connecting internet, please check  the internet configure "
+                                 "and connection\n");
+        // Recorded with the underscores, before the send; the pages were made and stay.
+        QVERIFY(Book().find("X__Y") != std::string::npos);
+        QVERIFY(Book().find("0049301") != std::string::npos);
+        QVERIFY(fs::file_size(Drive("quill1.tif")) > 0 && fs::file_size(Drive("quill2.tif")) > 0);
+        QVERIFY(!fs::exists(Drive("Page.tmp")) && !fs::exists(Drive("quill.1")));
+        ExpectIdle(dialog);
+
+        const std::string strBefore = Messages();
+        Send(dialog, "X. Y", "0049301");
+        QCOMPARE(Messages(), strBefore);
+        ExpectIdle(dialog);
+    }
+
+    void aFailedConversionSendsNothing()
+    {
+        // Nothing listens: an attempt to send would be reported as a connection failure.
+        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Write(Drive("quill.1"), Raster(1));
+        Write(Drive("quill2.tif"), "the page of an older fax");
+        Write(Drive("Page.tmp"), "\x04"); // raster 2 is missing
+        CSendDialog dialog;
+        Send(dialog, "Bob", "4930");
+        QCOMPARE(Messages(), kCaption + "\tSorry, the fax pages could not be made, so nothing was sent; please print "
+                                        "the document again\n");
+        QVERIFY(!fs::exists(Drive("quill2.tif")));
+        QVERIFY(fs::exists(Drive("Page.tmp")));
+        ExpectIdle(dialog);
+    }
+
+    void aPageCountOfOneIsReportedUnderTheProgramsTitle()
+    {
+        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Write(Drive("Page.tmp"), "\x01");
+        CSendDialog dialog;
+        const std::string strBefore = Messages(); // the start-up's own message
+        Send(dialog, "Bob", "4930");
+        // Pagemill itself says first that it found nothing to convert.
+        QCOMPARE(Messages(), strBefore + "警告\t该程序不能单独运行，只能与Quill科技--Vellum打印机共同使用\n" +
+                                 QCoreApplication::applicationName().toStdString() +
+                                 "\tVellum Star3.0 could not run, Please install it again\n");
+        QVERIFY(!fs::exists(Drive("Page.tmp")));
+        ExpectIdle(dialog);
+    }
+
+    void aRefusedMessageIsReported()
+    {
+        Print(1);
+        const std::string strGateway = GatewayAddress("Bob", "4930");
+        CScriptedSmtpServer server({"S: 220 ready", "C: HELO *", "S: 250 hi", "C: MAIL From: <ann@example.org>",
+                                    "S: 250 ok", "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA",
+                                    "S: 354 go", "C: <DATA>", "S: 554 refused", "C: QUIT", "S: 221 bye"});
+        Configure("127.0.0.1:" + std::to_string(server.Port()));
+        CSendDialog dialog;
+        Send(dialog, "Bob", "4930");
+        QCOMPARE(server.Finish(), std::string());
+        QCOMPARE(Messages(),
+                 kCaption + "\tThe are some error when sending fax, please check the internet configure\n");
+        ExpectIdle(dialog);
+    }
+
+    void aDeliveredFaxClosesTheDialogAfterTheSuccessMessage()
+    {
+        Print(3);
+        const std::string strGateway = GatewayAddress("Bob_Smith", "4930123");
+        std::vector<std::string> args = {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", "ann@example.org", "--to",
+                                         strGateway};
+        for (int n = 1; n <= 3; ++n)
+            args.push_back(Drive("quill" + std::to_string(n) + ".tif").string());
+        CChildProcess peer(args);
+        std::string strLine;
+        QVERIFY(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0);
+        Configure("127.0.0.1:" + strLine.substr(5));
+
+        CSendDialog dialog;
+        dialog.show();
+        QCOMPARE(Send(dialog, "Bob Smith", "4930123"), QStringLiteral("Wait... disabled"));
+
+        const std::string strReport = peer.ReadAll(60s);
+        QCOMPARE(peer.Wait(30s), 0);
+        QVERIFY2(strReport.find("DONE ok") != std::string::npos, strReport.c_str());
+        QCOMPARE(Messages(), kCaption + "\t" + SEND_SUCCESS_TEXT + "\n");
+        QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(SendButton(dialog)->text(), QStringLiteral("Send"));
+        QVERIFY(Book().find("Bob_Smith") != std::string::npos);
+        QVERIFY(!fs::exists(Drive("Page.tmp")));
+    }
+};
+
+QTEST_MAIN(CSendFlowTest)
+#include "SendFlowTest.moc"
