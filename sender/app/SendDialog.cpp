@@ -248,9 +248,8 @@ bool CSendDialog::FillPageList()
     return true;
 }
 
-// Send takes the recipient and the number from their controls; the sending itself (the
-// checks, the settings, SaveAddressBook, the converter and the mail) comes next here.
-// Until then Send sends nothing and says nothing.
+// Send: the checks and the settings on this thread, the address book, then the converter
+// and the mail on a worker while the dialog waits, and the outcome in a message box.
 void CSendDialog::OnSend()
 {
     m_strRecipient = m_comboRecipient->currentText().toStdString();
@@ -274,10 +273,9 @@ void CSendDialog::OnSend()
         return;
     }
 
-    // The recipient is recorded before anything is sent, whatever the outcome.
-    std::string strError;
-    if (!m_book.Save(m_strRecipient, m_strFaxNumber, strError))
-        platform::ShowMessage(SEND_CAPTION, strError, platform::EMessageIcon::Warning);
+    // The recipient is recorded before anything is sent, whatever the outcome; a book that
+    // cannot be written is reported and does not stop the fax.
+    SaveAddressBook(m_strRecipient, m_strFaxNumber);
 
     SetSendButtonBusy(true);
     SSendJob job;
@@ -290,7 +288,7 @@ void CSendDialog::OnSend()
 
     const std::string strText = SendOutcomeText(result);
     if (result.eOutcome == ESendOutcome::NoPages)
-        platform::ShowMessage(ApplicationTitle(), strText, platform::EMessageIcon::Warning);
+        platform::ShowMessage(CLinkOpener::ApplicationTitle(), strText, platform::EMessageIcon::Warning);
     else if (!strText.empty())
         platform::ShowMessage(SEND_CAPTION, strText, platform::EMessageIcon::Warning);
     SetSendButtonBusy(false);
