@@ -19,14 +19,15 @@ struct SCodeWord
 inline constexpr int kTerminatingCodes = 64;
 inline constexpr int kMakeUpCodes = 27;      // 64 .. 1728
 inline constexpr int kExtendedMakeUpCodes = 13; // 1792 .. 2560
-inline constexpr int kCodesPerColour = kTerminatingCodes + kMakeUpCodes + kExtendedMakeUpCodes;
+inline constexpr int kColourCodes = kTerminatingCodes + kMakeUpCodes; // the codes that differ by colour
+inline constexpr int kCodesPerColour = kColourCodes + kExtendedMakeUpCodes;
 inline constexpr int kLongestRun = 2560;
 
 // Index of a run length's code in a colour table: terminating codes first, then make-up codes.
 constexpr int TerminatingIndex(int nRun) { return nRun; }
 constexpr int MakeUpIndex(int nRun) { return kTerminatingCodes + nRun / 64 - 1; }
 
-inline constexpr std::array<SCodeWord, kCodesPerColour> kWhiteCodes = {{
+inline constexpr std::array<SCodeWord, kColourCodes> kWhiteColourCodes = {{
     // terminating codes
     {0x0035,  8}, //    0: 00110101
     {0x0007,  6}, //    1: 000111
@@ -120,23 +121,9 @@ inline constexpr std::array<SCodeWord, kCodesPerColour> kWhiteCodes = {{
     {0x009A,  9}, // 1600: 010011010
     {0x0018,  6}, // 1664: 011000
     {0x009B,  9}, // 1728: 010011011
-    // extended make-up codes, shared by both colours
-    {0x0008, 11}, // 1792: 00000001000
-    {0x000C, 11}, // 1856: 00000001100
-    {0x000D, 11}, // 1920: 00000001101
-    {0x0012, 12}, // 1984: 000000010010
-    {0x0013, 12}, // 2048: 000000010011
-    {0x0014, 12}, // 2112: 000000010100
-    {0x0015, 12}, // 2176: 000000010101
-    {0x0016, 12}, // 2240: 000000010110
-    {0x0017, 12}, // 2304: 000000010111
-    {0x001C, 12}, // 2368: 000000011100
-    {0x001D, 12}, // 2432: 000000011101
-    {0x001E, 12}, // 2496: 000000011110
-    {0x001F, 12}, // 2560: 000000011111
 }};
 
-inline constexpr std::array<SCodeWord, kCodesPerColour> kBlackCodes = {{
+inline constexpr std::array<SCodeWord, kColourCodes> kBlackColourCodes = {{
     // terminating codes
     {0x0037, 10}, //    0: 0000110111
     {0x0002,  3}, //    1: 010
@@ -230,7 +217,10 @@ inline constexpr std::array<SCodeWord, kCodesPerColour> kBlackCodes = {{
     {0x005B, 13}, // 1600: 0000001011011
     {0x0064, 13}, // 1664: 0000001100100
     {0x0065, 13}, // 1728: 0000001100101
-    // extended make-up codes, shared by both colours
+}};
+
+inline constexpr std::array<SCodeWord, kExtendedMakeUpCodes> kExtendedCodes = {{
+    // extended make-up codes, the same for both colours
     {0x0008, 11}, // 1792: 00000001000
     {0x000C, 11}, // 1856: 00000001100
     {0x000D, 11}, // 1920: 00000001101
@@ -246,7 +236,21 @@ inline constexpr std::array<SCodeWord, kCodesPerColour> kBlackCodes = {{
     {0x001F, 12}, // 2560: 000000011111
 }};
 
-static_assert(kWhiteCodes.size() + kBlackCodes.size() == 208);
+// A colour's whole table: its own codes, then the shared extended make-up codes.
+constexpr std::array<SCodeWord, kCodesPerColour> WithExtendedCodes(const std::array<SCodeWord, kColourCodes>& codes)
+{
+    std::array<SCodeWord, kCodesPerColour> table = {};
+    for (int i = 0; i < kColourCodes; ++i)
+        table[i] = codes[i];
+    for (int i = 0; i < kExtendedMakeUpCodes; ++i)
+        table[kColourCodes + i] = kExtendedCodes[i];
+    return table;
+}
+
+inline constexpr std::array<SCodeWord, kCodesPerColour> kWhiteCodes = WithExtendedCodes(kWhiteColourCodes);
+inline constexpr std::array<SCodeWord, kCodesPerColour> kBlackCodes = WithExtendedCodes(kBlackColourCodes);
+
+static_assert(kWhiteColourCodes.size() + kBlackColourCodes.size() + 2 * kExtendedCodes.size() == 208);
 static_assert(MakeUpIndex(64) == 64 && MakeUpIndex(1728) == 90 && MakeUpIndex(kLongestRun) == 103);
 
 // T.4: EOL is 000000000001.

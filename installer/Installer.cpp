@@ -80,7 +80,7 @@ std::string ShellQuote(const std::string& strWord)
     return strQuoted + "'";
 }
 
-// One argument of a desktop entry's Exec key: quoted per the Desktop Entry Specification,
+// One argument of a desktop entry's Exec key: quoted by the freedesktop.org desktop entry rules,
 // then escaped as a string value.
 std::string DesktopExecArgument(const std::string& strArg)
 {

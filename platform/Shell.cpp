@@ -156,11 +156,11 @@ std::vector<std::string> SplitIds(const std::string& strList)
 
 bool IsFieldCode(char ch)
 {
-    // Desktop Entry Specification, "The Exec key": the codes that stand for the files or URLs.
+    // The freedesktop.org desktop entry rules, "The Exec key": the codes that stand for the files or URLs.
     return ch == 'f' || ch == 'F' || ch == 'u' || ch == 'U';
 }
 
-// Splits an Exec value into arguments (Desktop Entry Specification, "The Exec key"): blanks
+// Splits an Exec value into arguments (freedesktop.org desktop entry rules, "The Exec key"): blanks
 // separate arguments, double quotes group them, and inside quotes a backslash escapes the next
 // character. Returns false for an unbalanced quote.
 bool SplitCommand(const std::string& strCommand, std::vector<std::string>& args)

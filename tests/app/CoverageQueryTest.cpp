@@ -1,6 +1,7 @@
 // The coverage query against a scripted HTTP server on loopback: every way a query ends,
 // what the server receives, and the messages the user would see.
 
+#include "tests/support/UnusedPort.h"
 #include "CoverageQuery.h"
 
 #include "Gateway.h"
@@ -44,20 +45,6 @@ std::ostream& operator<<(std::ostream& os, const SMessage& message)
 {
     return os << "[" << message.m_strCaption << " | " << message.m_strText << " | "
               << static_cast<int>(message.m_eIcon) << "]";
-}
-
-// A port on which nothing listens: bound, never listened on, and closed again.
-int UnusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLen = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLen);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 std::string BasicOf(const std::string& strUserPassword)

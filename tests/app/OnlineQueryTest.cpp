@@ -2,6 +2,7 @@
 // query, the worker's windows that leave the dialog usable, the password question, and
 // destroying it while a query runs.
 
+#include "tests/support/UnusedPort.h"
 #include "CredentialsDialog.h"
 #include "DialogBuilder.h"
 #include "OnlineQuery.h"
@@ -41,19 +42,6 @@ template <typename T> T* VisibleWindow()
         if (auto* pWindow = qobject_cast<T*>(pWidget); pWindow != nullptr && pWindow->isVisible())
             return pWindow;
     return nullptr;
-}
-
-int UnusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLen = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLen);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the system directory and real SMTP peers: every outcome's message, the address book
 // after it, the button's state and the files left behind.
 
+#include "tests/support/UnusedPort.h"
 #include "ChildProcess.h"
 #include "ScriptedSmtpServer.h"
 #include "SendDialog.h"
@@ -33,19 +34,6 @@ namespace
 
 constexpr std::size_t kRasterBytes = 1700 * 2200;
 const std::string kCaption = "Vellum Zeru 3.1";
-
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLength = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string Raster(int nSeed)
 {
@@ -150,7 +138,7 @@ private slots:
         QFETCH(QString, strName);
         QFETCH(QString, strNumber);
         QFETCH(QString, strMessage);
-        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Configure("127.0.0.1:" + std::to_string(UnusedPort()));
         Print(1);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, strName, strNumber), QString()); // nothing ran
@@ -176,7 +164,7 @@ private slots:
 
     void aFailedConnectionKeepsTheDialogOpenAndASecondSendEndsSilently()
     {
-        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Configure("127.0.0.1:" + std::to_string(UnusedPort()));
         Print(2);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, "X. Y", "0049301"), QStringLiteral("Wait... disabled"));
@@ -199,7 +187,7 @@ private slots:
     void aFailedConversionSendsNothing()
     {
         // Nothing listens: an attempt to send would be reported as a connection failure.
-        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Configure("127.0.0.1:" + std::to_string(UnusedPort()));
         Write(Drive("quill.1"), Raster(1));
         Write(Drive("quill2.tif"), "the page of an older fax");
         Write(Drive("Page.tmp"), "\x04"); // raster 2 is missing
@@ -214,7 +202,7 @@ private slots:
 
     void aPageCountOfOneIsReportedUnderTheProgramsTitle()
     {
-        Configure("127.0.0.1:" + std::to_string(ClosedPort()));
+        Configure("127.0.0.1:" + std::to_string(UnusedPort()));
         Write(Drive("Page.tmp"), "\x01");
         CSendDialog dialog;
         const std::string strBefore = Messages(); // the start-up's own message

@@ -1,6 +1,7 @@
 // The send operation without its window: the checks of what the user typed, and the part
 // that runs while the dialog waits, against a scripted SMTP peer and a real one (aiosmtpd).
 
+#include "tests/support/UnusedPort.h"
 #include "sender/app/SendOperation.h"
 
 #include "ChildProcess.h"
@@ -72,20 +73,6 @@ TEST(SendChecksTest, OnlyAPlainAddressMaySendAndTheGatewayAddressIsPlainConcaten
     EXPECT_EQ(kGatewayMailDomainSuffix[0], '.');
 }
 
-// A port on loopback where nothing listens.
-int ClosedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLength = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 class SendJobTest : public ::testing::Test
 {
 protected:
@@ -147,7 +134,7 @@ TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
 {
     Write("Page.tmp", "\x03");
     Write("quill1.tif", "an older fax's page");
-    const SSendResult result = RunSendJob(Job(ClosedPort(), false));
+    const SSendResult result = RunSendJob(Job(UnusedPort(), false));
     EXPECT_EQ(result.eOutcome, ESendOutcome::ConverterFailed);
     EXPECT_EQ(result.strDetail, "exit code 1");
     EXPECT_TRUE(Exists("Page.tmp"));
@@ -156,18 +143,18 @@ TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
 
 TEST_F(SendJobTest, WithoutAPageCountFileTheSendEndsSilently)
 {
-    const SSendResult result = RunSendJob(Job(ClosedPort()));
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
     EXPECT_EQ(result.eOutcome, ESendOutcome::NoPageCountFile);
     EXPECT_EQ(SendOutcomeText(result), "");
     Write("Page.tmp", ""); // an empty one says no more
-    EXPECT_EQ(RunSendJob(Job(ClosedPort())).eOutcome, ESendOutcome::NoPageCountFile);
+    EXPECT_EQ(RunSendJob(Job(UnusedPort())).eOutcome, ESendOutcome::NoPageCountFile);
     EXPECT_FALSE(Exists("Page.tmp"));
 }
 
 TEST_F(SendJobTest, APageCountOfOneIsReportedAndTheFileDeleted)
 {
     Write("Page.tmp", "\x01");
-    const SSendResult result = RunSendJob(Job(ClosedPort()));
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
     EXPECT_EQ(result.eOutcome, ESendOutcome::NoPages);
     EXPECT_EQ(SendOutcomeText(result), "Vellum Star3.0 could not run, Please install it again");
     EXPECT_FALSE(Exists("Page.tmp"));
@@ -184,7 +171,7 @@ TEST_F(SendJobTest, AMissingOrEmptyPageSendsNothing)
             Write("quill2.tif", "");
         Write("quill3.tif", "page three");
         // Nothing listens: a send attempt would fail differently.
-        const SSendResult result = RunSendJob(Job(ClosedPort()));
+        const SSendResult result = RunSendJob(Job(UnusedPort()));
         EXPECT_EQ(result.eOutcome, ESendOutcome::PageMissing);
         EXPECT_EQ(result.nMissingPage, 2);
         EXPECT_EQ(
@@ -198,7 +185,7 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
 {
     Write("Page.tmp", "\x02");
     Write("quill1.tif", "page one");
-    const SSendResult result = RunSendJob(Job(ClosedPort()));
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
     EXPECT_EQ(result.eOutcome, ESendOutcome::ConnectFailed);
     EXPECT_EQ(
         SendOutcomeText(result),

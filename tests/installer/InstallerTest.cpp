@@ -124,7 +124,7 @@ TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
     EXPECT_NE(strEntry.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << strEntry;
     const std::string strRoot = m_settings.vellumRoot.string();
     const std::string strBase = m_base.string();
-    // Desktop Entry Specification: \" \$ inside quotes, %% for %, then every \ doubled as a string value.
+    // The freedesktop.org desktop entry rules: \" \$ inside quotes, %% for %, then every \ doubled as a string value.
     EXPECT_NE(strEntry.find("Exec=env \"VELLUM_ROOT=" + strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%\" \"" + strBase +
                             "/my \\\\\"fax\\\\\" \\\\$root 100%%/windows/system/Pagewatch\"\n"),
               std::string::npos)

@@ -1,3 +1,4 @@
+#include "tests/support/UnusedPort.h"
 #include "ScriptedSmtpServer.h"
 
 #include "mail/ContentAgent.h"
@@ -318,20 +319,6 @@ TEST(SmtpLinkTest, IdleAndConnectedLinksAnswerWithoutTraffic)
     EXPECT_TRUE(link.Disconnect());
     EXPECT_TRUE(link.Disconnect());
     EXPECT_EQ(server.Finish(), "");
-}
-
-// A port nobody listens on: bound, then released.
-int UnusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLen = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLen);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(SmtpLinkTest, ServerTextMayCarryThePort)
