@@ -1,0 +1,354 @@
+#!/usr/bin/python3
+"""The road of one fax, with every program as a process: the Installer puts the programs
+into a fresh root's system folder, a real 3-page document is printed into the page files,
+Sendwell opens on a virtual X display (Xvfb), the test types the recipient and the fax
+number into the dialog and presses Send, Pagemill makes the fax pages, and the mail goes
+to a real SMTP server (aiosmtpd) on loopback. Then the stored mail must parse strictly
+with Python's email package and carry the pages, and libtiff must decode each page to its
+original raster widened to 1728 white columns.
+
+Exits with SKIP_CODE, saying why, only when Xvfb cannot start at all."""
+
+import argparse
+import email.parser
+import email.policy
+import filecmp
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from PIL import Image, ImageChops
+
+SKIP_CODE = 77
+WIDTH, HEIGHT, FAX_WIDTH = 1700, 2200, 1728
+PAGES = 3
+CAPTION = "Vellum Zeru 3.1"
+SUCCESS = ("OK! The fax is sent successifully, please note your email box because their will soon be an email "
+           "about it")
+SUBJECT = "Hi! I am: Vellum Zeru 3.1"
+# A manual that a Debian package ships; its first pages are text, headings and lists.
+DOCUMENT = sorted(glob.glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf"))[0]
+SENDER = "ann@example.org"
+# Typed as a user would: the blank and the dots become underscores in the mailbox.
+RECIPIENT_TYPED = "Dr. Ann Smith"
+RECIPIENT_MAILBOX = "Dr__Ann_Smith"
+FAX_NUMBER = "0049301234567"
+EARLIER_ENTRY = ("Bob", "4930555")
+
+# Where to click in the main dialog, in dialog units of its 255 x 162 layout
+# (resources/DialogTables.h): inside the recipient box and the fax number field. Without
+# a window manager the window is exactly the dialog's client area, so dialog units scale
+# linearly to its pixels.
+DIALOG_UNITS = (255, 162)
+RECIPIENT_POINT = (150, 28)
+FAX_NUMBER_POINT = (150, 76)
+
+TIMEOUT = 120
+ARGS = None
+DISPLAY = None
+
+
+def archive_string(text):
+    """The archive form of a short text: one length byte, then the bytes."""
+    data = text.encode("utf-8")
+    assert len(data) < 0xFF
+    return bytes([len(data)]) + data
+
+
+def read_archive_strings(data, pos, count):
+    texts = []
+    for _ in range(count):
+        length = data[pos]
+        if length == 0xFF:
+            raise AssertionError("a long archive string where a short one was written")
+        texts.append(data[pos + 1:pos + 1 + length].decode("utf-8"))
+        pos += 1 + length
+    return texts, pos
+
+
+def read_address_book(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    count = int.from_bytes(data[:4], "little", signed=True)
+    texts, end = read_archive_strings(data, 4, 2 * count)
+    if end != len(data):
+        raise AssertionError(f"{len(data) - end} bytes after the last entry")
+    return list(zip(texts[0::2], texts[1::2]))
+
+
+def gateway_suffix():
+    with open(ARGS.gateway_header, encoding="utf-8") as f:
+        match = re.search(r'kGatewayMailDomainSuffix\s*=\s*"([^"]+)"', f.read())
+    return match.group(1)
+
+
+def expected_image(raster):
+    """The page as libtiff should decode it: black where the raster is nonzero, then white
+    up to the fax page's width."""
+    page = Image.frombytes("L", (WIDTH, HEIGHT), raster).point(lambda v: 255 if v == 0 else 0)
+    fax = Image.new("L", (FAX_WIDTH, HEIGHT), 255)
+    fax.paste(page, (0, 0))
+    return fax
+
+
+def header_problems(part, where):
+    problems = []
+    for name, value in part.items():
+        str(value)  # parses the value; the strict policy raises on a defect
+        problems += [f"{where} header {name}: {defect!r}" for defect in getattr(value, "defects", ())]
+    return problems + [f"{where}: {defect!r}" for defect in part.defects]
+
+
+def start_xvfb(log):
+    """Xvfb on a display number it chooses itself (-displayfd); (process, display) or
+    (None, reason)."""
+    if shutil.which("Xvfb") is None:
+        return None, "the program Xvfb is not installed"
+    read_end, write_end = os.pipe()
+    try:
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                                   "-nolisten", "tcp"],
+                                  pass_fds=(write_end,), stdout=log, stderr=log)
+    finally:
+        os.close(write_end)
+    with os.fdopen(read_end, "rb") as reader:
+        number = reader.readline().strip()  # ends when Xvfb writes its number or dies
+    if not number.isdigit():
+        server.kill()
+        server.wait()
+        return None, f"Xvfb ended without a display (exit code {server.poll()})"
+    return server, ":" + number.decode()
+
+
+class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="fax-road-")
+        self.root = os.path.join(self.work, "root")
+        self.system = os.path.join(self.root, "windows", "system")
+        self.drive = os.path.join(self.root, "c")
+        self.mail = os.path.join(self.work, "mail")
+        self.messages = os.path.join(self.work, "messages.log")
+        self.processes = []
+
+    def tearDown(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+            if process.stdout:
+                process.stdout.close()
+        shutil.rmtree(self.work)
+
+    def start(self, command, **kwargs):
+        process = subprocess.Popen(command, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def run_installer(self):
+        cups = os.path.join(self.work, "cups")
+        env = dict(os.environ, VELLUM_ROOT=self.root, VELLUM_MESSAGE_LOG=os.path.join(self.work, "install.log"),
+                   XDG_CONFIG_HOME=os.path.join(self.work, "config"),
+                   CUPS_SERVERBIN=os.path.join(cups, "bin"), CUPS_DATADIR=os.path.join(cups, "data"),
+                   # No scheduler listens there, so the queue is not registered anywhere;
+                   # the Installer says so and copies everything all the same.
+                   CUPS_SERVER=os.path.join(cups, "no-scheduler.sock"))
+        result = subprocess.run([os.path.join(ARGS.bin, "Installer")], cwd=ARGS.bin, env=env,
+                                capture_output=True, text=True, timeout=TIMEOUT)
+        with open(env["VELLUM_MESSAGE_LOG"], encoding="utf-8") as f:
+            report = f.read()
+        failed = re.findall(r"\\n- ([^:]+):", report)
+        self.assertEqual(failed, ["registering the printer Vellum Zeru 3.0"], report)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        for name in ("Sendwell", "Pagemill", "libvellum_msgbox.so"):
+            self.assertTrue(filecmp.cmp(os.path.join(ARGS.bin, name), os.path.join(self.system, name),
+                                        shallow=False), f"{name} was not installed whole")
+
+    def print_document(self):
+        result = subprocess.run([sys.executable, ARGS.render, "--root", self.root, "--document", DOCUMENT,
+                                 "--first", "1", "--last", str(PAGES)],
+                                capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rasters = []
+        for n in range(1, PAGES + 1):
+            with open(os.path.join(self.drive, f"quill.{n}"), "rb") as f:
+                rasters.append(f.read())
+        self.assertTrue(all(r.count(0) < len(r) for r in rasters), "the document rendered a blank page")
+        self.assertEqual(len(set(rasters)), PAGES, "two pages rendered alike")
+        return rasters
+
+    def configure(self, server):
+        with open(os.path.join(self.system, "quill.cfg"), "wb") as f:
+            f.write(archive_string(server) + archive_string(SENDER) + archive_string("Ann Example"))
+        with open(os.path.join(self.system, "flist.dll"), "wb") as f:
+            f.write((1).to_bytes(4, "little") + archive_string(EARLIER_ENTRY[0]) + archive_string(EARLIER_ENTRY[1]))
+
+    def start_mail_server(self):
+        server = self.start([sys.executable, ARGS.mail_drop, "--folder", self.mail, "--messages", "1",
+                             "--timeout", str(TIMEOUT)], stdout=subprocess.PIPE, text=True)
+        line = server.stdout.readline()
+        self.assertTrue(line.startswith("PORT "), f"the mail server said {line!r}")
+        return server, int(line.split()[1])
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=DISPLAY),
+                                capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, f"xdotool {' '.join(args)}: {result.stderr}")
+        return result.stdout
+
+    def screenshot_note(self):
+        """Keeps a picture of the screen in the test's build folder, for whoever reads the failure."""
+        picture = os.path.abspath("fax-road-screen.xwd")
+        subprocess.run(["xwd", "-root", "-silent", "-display", DISPLAY, "-out", picture], capture_output=True)
+        return f" (screen: {picture})" if os.path.exists(picture) else ""
+
+    def send_through_the_dialog(self, sendwell):
+        # The main dialog of this Sendwell, once it is on the screen.
+        try:
+            window = self.xdotool("search", "--sync", "--onlyvisible", "--pid", str(sendwell.pid),
+                                  "--name", f"^{re.escape(CAPTION)}$").split()[0]
+        except subprocess.TimeoutExpired:
+            self.fail(f"Sendwell's dialog did not appear (Sendwell: {sendwell.poll()}){self.screenshot_note()}")
+        geometry = dict(line.split("=", 1) for line in self.xdotool("getwindowgeometry", "--shell", window).split())
+        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+
+        def click(point):
+            x = point[0] * width // DIALOG_UNITS[0]
+            y = point[1] * height // DIALOG_UNITS[1]
+            self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+
+        click(RECIPIENT_POINT)
+        self.xdotool("type", "--delay", "10", RECIPIENT_TYPED)
+        click(FAX_NUMBER_POINT)
+        self.xdotool("type", "--delay", "10", FAX_NUMBER)
+        # Enter presses the default button, Send.
+        self.xdotool("key", "Return")
+
+    def read_messages(self):
+        try:
+            with open(self.messages, encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def wait_for_the_end(self, sendwell):
+        """Waits for Sendwell to end after Send; a message other than the success ends the
+        wait at once, since the dialog then stays open."""
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            try:
+                sendwell.wait(timeout=0.1)
+                return
+            except subprocess.TimeoutExpired:
+                said = self.read_messages()
+                if said and SUCCESS not in said:
+                    self.fail(f"Sendwell said {said!r}{self.screenshot_note()}")
+        self.fail(f"Sendwell did not end after Send{self.screenshot_note()}")
+
+    def test_a_printed_document_reaches_the_gateway_as_fax_pages(self):
+        self.run_installer()
+        rasters = self.print_document()
+        mail_server, port = self.start_mail_server()
+        self.configure(f"127.0.0.1:{port}")
+
+        runtime = os.path.join(self.work, "runtime")
+        os.mkdir(runtime, 0o700)
+        env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        env.update(DISPLAY=DISPLAY, XDG_RUNTIME_DIR=runtime, VELLUM_ROOT=self.root,
+                   VELLUM_MESSAGE_LOG=self.messages)
+        output = os.path.join(self.work, "sendwell.out")
+        with open(output, "wb") as out:
+            sendwell = self.start([os.path.join(self.system, "Sendwell")], env=env, cwd=self.work,
+                                  stdout=out, stderr=subprocess.STDOUT)
+        self.send_through_the_dialog(sendwell)
+
+        self.wait_for_the_end(sendwell)
+        with open(output, encoding="utf-8", errors="replace") as f:
+            self.assertEqual(sendwell.returncode, 0, f.read())
+        self.assertEqual(self.read_messages(), f"{CAPTION}\t{SUCCESS}\n")
+        self.assertEqual(mail_server.wait(timeout=TIMEOUT), 0)
+
+        # The page files: rasters and page count used up, the fax pages left.
+        self.assertEqual(sorted(os.listdir(self.drive)), [f"quill{n}.tif" for n in range(1, PAGES + 1)])
+        # The recipient, as it went into the address, first in the book.
+        self.assertEqual(read_address_book(os.path.join(self.system, "flist.dll")),
+                         [(RECIPIENT_MAILBOX, FAX_NUMBER), EARLIER_ENTRY])
+
+        gateway = f"remote-printer.{RECIPIENT_MAILBOX}@{FAX_NUMBER}{gateway_suffix()}"
+        self.assertEqual(sorted(os.listdir(self.mail)), ["message-1.eml", "message-1.json"])
+        with open(os.path.join(self.mail, "message-1.json"), encoding="utf-8") as f:
+            self.assertEqual(json.load(f), {"mail_from": SENDER, "rcpt_tos": [gateway]})
+        with open(os.path.join(self.mail, "message-1.eml"), "rb") as f:
+            content = f.read()
+        self.check_message(content, gateway, rasters)
+
+    def check_message(self, content, gateway, rasters):
+        message = email.parser.BytesParser(policy=email.policy.strict).parsebytes(content)
+        problems = header_problems(message, "message")
+        for index, part in enumerate(message.walk()):
+            if index:
+                problems += header_problems(part, f"part {index}")
+        self.assertEqual(problems, [])
+        self.assertEqual(message["To"].addresses[0].addr_spec, gateway)
+        self.assertEqual(len(message["To"].addresses), 1)
+        self.assertEqual(message["From"].addresses[0].addr_spec, SENDER)
+        self.assertEqual(str(message["Subject"]), SUBJECT)
+        self.assertEqual(message.get_content_type(), "multipart/mixed")
+
+        parts = [p for p in message.walk() if p.get_content_disposition() == "attachment"]
+        self.assertEqual([p.get_filename() for p in parts], [f"quill{n}.tif" for n in range(1, PAGES + 1)])
+        for n, (part, raster) in enumerate(zip(parts, rasters), start=1):
+            with self.subTest(page=n):
+                page = os.path.join(self.drive, f"quill{n}.tif")
+                with open(page, "rb") as f:
+                    self.assertEqual(part.get_content_type(), "image/tiff")
+                    self.assertEqual(part.get_content(), f.read(), "the attachment differs from the fax page")
+                self.assert_decodes_to(page, raster)
+
+    def assert_decodes_to(self, page, raster):
+        # libtiff must read the page without a word of complaint...
+        copy = os.path.join(self.work, "decoded.tif")
+        result = subprocess.run(["tiffcp", "-c", "none", page, copy], capture_output=True, text=True)
+        self.assertEqual((result.returncode, result.stderr), (0, ""), f"libtiff on {page}")
+        # ...and find exactly the raster's pixels in it.
+        with Image.open(page) as image:
+            self.assertEqual(image.size, (FAX_WIDTH, HEIGHT))
+            self.assertEqual(image.info.get("compression"), "group3")
+            decoded = image.convert("L")
+        difference = ImageChops.difference(decoded, expected_image(raster)).getbbox()
+        self.assertIsNone(difference, f"{page} differs from its raster in the box {difference}")
+
+
+def main():
+    global ARGS, DISPLAY
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True, help="the build's bin folder: the distribution")
+    parser.add_argument("--render", required=True, help="scripts/make-page-files.py")
+    parser.add_argument("--mail-drop", required=True, help="scripts/mail-drop.py")
+    parser.add_argument("--gateway-header", required=True, help="sender/app/Gateway.h")
+    ARGS, rest = parser.parse_known_args()
+    for name in ("bin", "render", "mail_drop", "gateway_header"):
+        setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
+
+    with tempfile.TemporaryFile() as xvfb_log:
+        xvfb, DISPLAY = start_xvfb(xvfb_log)
+        if xvfb is None:
+            xvfb_log.seek(0)
+            print(f"SKIP: no virtual X display: {DISPLAY}\n{xvfb_log.read().decode(errors='replace')}")
+            return SKIP_CODE
+        try:
+            program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
+        finally:
+            xvfb.terminate()
+            xvfb.wait()
+    return 0 if program.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
