@@ -1,0 +1,191 @@
+// From pressing Send to the success message, for a fax of 10 text pages: the click on the
+// main dialog's Send button (on Qt's offscreen platform) until it returns with the message
+// logged. In between: the checks, the settings and the address book, the installed Pagemill
+// run as a process on the 10 rasters, the message built, and the SMTP dialogue with a
+// server on loopback that takes the message without looking at it.
+//
+// The pages are the first 10 of a manual that Debian ships, rendered once with Ghostscript
+// (scripts/make-page-files.py); every run gets them as hard links, since Pagemill deletes
+// the rasters it has converted. Only the click is timed; preparing the page files, the
+// server and the dialog is not.
+//   send_bench [--benchmark_filter=...]
+#include "ChildProcess.h"
+#include "ScriptedSmtpServer.h"
+
+#include "DialogBuilder.h"
+#include "SendDialog.h"
+#include "SendOperation.h"
+#include "SettingsFile.h"
+#include "platform/BinaryFile.h"
+#include "resources/DialogTables.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kPages = 10;
+const char* const kRecipient = "Acme Trading Co.";
+const char* const kFaxNumber = "12345678901";
+
+fs::path g_work;     // everything of this run
+fs::path g_rasters;  // the rendered pages, linked into each run's page files
+fs::path g_root;     // VELLUM_ROOT
+fs::path g_log;      // VELLUM_MESSAGE_LOG
+
+fs::path Drive(const std::string& strName) { return g_root / "c" / strName; }
+
+std::string FindManual()
+{
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(MANUAL_FOLDER, error))
+    {
+        const std::string strName = entry.path().filename().string();
+        if (strName.rfind("shared-mime-info-", 0) == 0 && entry.path().extension() == ".pdf")
+            return entry.path().string();
+    }
+    return {};
+}
+
+// Renders the pages once and installs Pagemill as the Installer would.
+bool Prepare(std::string& strError)
+{
+    g_work = fs::temp_directory_path() / ("send-bench-" + std::to_string(::getpid()));
+    g_rasters = g_work / "rendered";
+    g_root = g_work / "root";
+    g_log = g_work / "messages.log";
+    const std::string strManual = FindManual();
+    if (strManual.empty())
+    {
+        strError = std::string("no shared-mime-info manual in ") + MANUAL_FOLDER;
+        return false;
+    }
+    CChildProcess render({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document", strManual,
+                          "--first", "1", "--last", std::to_string(kPages)});
+    std::string strPages;
+    if (!render.ReadLine(strPages, 300s) || render.Wait(60s) != 0 || strPages != std::to_string(kPages))
+    {
+        strError = "rendering the manual failed";
+        return false;
+    }
+    fs::create_directories(g_root / "c");
+    fs::create_directories(g_root / "windows/system");
+    for (const char* pszFile : {"Pagemill", "libvellum_msgbox.so"})
+        fs::copy_file(fs::path(BIN_DIR) / pszFile, g_root / "windows/system" / pszFile);
+    ::setenv("VELLUM_ROOT", g_root.c_str(), 1);
+    ::setenv("VELLUM_MESSAGE_LOG", g_log.c_str(), 1);
+    return true;
+}
+
+// The page files as the printer leaves them, and nothing else in the page folder.
+void Print()
+{
+    for (const auto& entry : fs::directory_iterator(g_root / "c"))
+        fs::remove(entry.path());
+    for (int n = 1; n <= kPages; ++n)
+        fs::create_hard_link(g_rasters / "c" / ("quill." + std::to_string(n)), Drive("quill." + std::to_string(n)));
+    fs::copy_file(g_rasters / "c" / "Page.tmp", Drive("Page.tmp"));
+}
+
+std::vector<std::string> Transcript()
+{
+    return {"S: 220 bench", "C: HELO *", "S: 250 hi", "C: MAIL *", "S: 250 ok", "C: RCPT *", "S: 250 ok",
+            "C: DATA", "S: 354 go", "C: <DATA>", "S: 250 ok", "C: QUIT", "S: 221 bye"};
+}
+
+void BM_SendTenTextPages(benchmark::State& state)
+{
+    std::string strSuccess = std::string(SEND_CAPTION) + "\t" + SEND_SUCCESS_TEXT + "\n";
+    CScriptedSmtpServer::COptions options;
+    options.m_bKeepData = false;
+    for (auto _ : state)
+    {
+        Print();
+        CScriptedSmtpServer server(Transcript(), options);
+        std::string strError;
+        if (!WriteSettings("127.0.0.1:" + std::to_string(server.Port()), "ann@example.org", "Ann", strError))
+        {
+            state.SkipWithError(strError.c_str());
+            break;
+        }
+        fs::remove(g_log);
+        CSendDialog dialog;
+        dialog.show();
+        CDialogBuilder::Control<QComboBox>(dialog, resources::IDC_RECIPIENT)->setEditText(kRecipient);
+        CDialogBuilder::Control<QLineEdit>(dialog, resources::IDC_FAX_NUMBER)->setText(kFaxNumber);
+        auto* pSend = CDialogBuilder::Control<QPushButton>(dialog, resources::IDOK);
+
+        const auto start = std::chrono::steady_clock::now();
+        QTest::mouseClick(pSend, Qt::LeftButton);
+        const auto end = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+
+        const std::string strFaults = server.Finish();
+        const std::string strSaid = platform::ReadWholeFile(g_log, 1 << 20).value_or("(nothing)");
+        if (!strFaults.empty() || strSaid != strSuccess || dialog.result() != QDialog::Accepted)
+        {
+            state.SkipWithError(("not sent: " + strFaults + strSaid).c_str());
+            break;
+        }
+        // Pagemill made every page of this run: the folder was emptied before it.
+        for (int n = 1; n <= kPages; ++n)
+            if (!fs::exists(Drive("quill" + std::to_string(n) + ".tif")) ||
+                fs::exists(Drive("quill." + std::to_string(n))))
+                state.SkipWithError(("page " + std::to_string(n) + " was not converted").c_str());
+    }
+    state.counters["pages"] = kPages;
+}
+BENCHMARK(BM_SendTenTextPages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(20)
+    ->ReportAggregatesOnly(true);
+
+// The share of it that is Pagemill: the same 10 pages converted by the installed program.
+void BM_ConvertTenTextPages(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        Print();
+        state.ResumeTiming();
+        const SConverterRun run = RunInstalledConverter();
+        if (!run.bSucceeded)
+        {
+            state.SkipWithError(run.strWhy.c_str());
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ConvertTenTextPages)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(20)
+    ->ReportAggregatesOnly(true);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    std::string strError;
+    if (!Prepare(strError))
+    {
+        std::fprintf(stderr, "send_bench: %s\n", strError.c_str());
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(g_work);
+    return 0;
+}
