@@ -5,6 +5,7 @@
 #include "RowPacker.h"
 #include "T4Encoder.h"
 #include "platform/BinaryFile.h"
+#include "platform/MappedFile.h"
 #include "platform/Message.h"
 #include "platform/Roots.h"
 
@@ -72,19 +73,34 @@ struct SBuffers
     }
 };
 
-// Reads the raster band by band, 1 for every nonzero byte and 0 for zero, the columns
-// 1700 to 1727 white, and codes each band. False if the raster ends early or fails.
+// Packs raster rows into the band, 1 for every nonzero byte and 0 for zero, the columns
+// 1700 to 1727 white, and codes them.
+void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encoder)
+{
+    for (int nRow = 0; nRow < kRowsPerRead; ++nRow)
+        PackRow(pRows + std::size_t{kRasterRowBytes} * nRow, kRasterRowBytes,
+                buffers.pBand.get() + std::size_t{kPageRowWords} * nRow, kPageRowWords);
+    encoder.EncodeRows(buffers.pBand.get(), kFaxRowPixels, kRowsPerRead);
+}
+
+// Codes the raster band by band. It is mapped where the system allows, which saves
+// copying 3.7 MB a page, and read band by band otherwise. False if the raster ends
+// early or cannot be read.
 bool ReadAndEncodeRaster(platform::CFileReader& raster, SBuffers& buffers, CT4Encoder& encoder)
 {
     constexpr std::size_t kBandBytes = std::size_t{kRasterRowBytes} * kRowsPerRead;
+    platform::CMappedFile mapped;
+    const bool bMapped = mapped.Map(raster, kRasterBytes);
     for (int nFirstRow = 0; nFirstRow < kRowsPerPage; nFirstRow += kRowsPerRead)
     {
+        if (bMapped)
+        {
+            EncodeBand(mapped.Data() + std::size_t{kRasterRowBytes} * nFirstRow, buffers, encoder);
+            continue;
+        }
         if (raster.Read(buffers.pRaster.get(), kBandBytes) != kBandBytes)
             return false;
-        for (int nRow = 0; nRow < kRowsPerRead; ++nRow)
-            PackRow(buffers.pRaster.get() + std::size_t{kRasterRowBytes} * nRow, kRasterRowBytes,
-                    buffers.pBand.get() + std::size_t{kPageRowWords} * nRow, kPageRowWords);
-        encoder.EncodeRows(buffers.pBand.get(), kFaxRowPixels, kRowsPerRead);
+        EncodeBand(buffers.pRaster.get(), buffers, encoder);
     }
     return true;
 }

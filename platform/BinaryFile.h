@@ -25,6 +25,7 @@ public:
 
     [[nodiscard]] bool Open(const std::filesystem::path& path);
     bool IsOpen() const { return m_fd >= 0; }
+    int Descriptor() const { return m_fd; }
 
     // Reads up to nBytes; fewer only at the end of the file or on an error (see Failed()).
     std::size_t Read(void* pDest, std::size_t nBytes);

@@ -177,6 +177,20 @@ class ConvertsRealAndWorstCasePages(PagemillCase):
         self.assertEqual(self.read("Page.tmp")[:1], bytes([2]))
 
 
+    def test_a_raster_that_cannot_be_mapped_is_read_instead(self):
+        raster = noise(random.Random(7))
+        os.mkfifo(self.path("quill.1"))
+        self.write("Page.tmp", bytes([2]))
+        # A pipe has no size to map; the writer feeds it while Pagemill reads.
+        writer = subprocess.Popen([sys.executable, "-c", "import sys; open(sys.argv[1], 'wb').write(sys.stdin.buffer.read())",
+                                   self.path("quill.1")], stdin=subprocess.PIPE)
+        env = dict(os.environ, VELLUM_ROOT=self.root, VELLUM_MESSAGE_LOG=self.log)
+        pagemill = subprocess.Popen([ARGS.pagemill], env=env)
+        writer.communicate(raster, timeout=60)
+        self.assertEqual(pagemill.wait(timeout=60), 0)
+        self.assert_decodes_to(self.path("quill1.tif"), raster, 0, 1)
+
+
 class LeavesTheRightFiles(PagemillCase):
     def test_nothing_to_do_leaves_everything_alone(self):
         self.write("quill.1", bytes(RASTER_BYTES))
