@@ -21,10 +21,12 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -197,6 +199,19 @@ void CSendDialog::ConnectHandlers()
 
 bool CSendDialog::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
+    // When typing ends (the box loses the focus, or Return) Qt's combo box "activates" the
+    // entry whose name equals the typed text. That is no choice from the list: it must not
+    // replace the number the user typed.
+    if (pWatched == m_comboRecipient || pWatched == m_comboRecipient->lineEdit())
+    {
+        const auto* pKey = pEvent->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(pEvent) : nullptr;
+        if (pEvent->type() == QEvent::FocusOut ||
+            (pKey != nullptr && (pKey->key() == Qt::Key_Return || pKey->key() == Qt::Key_Enter)))
+        {
+            m_bTypingEnds = true;
+            QTimer::singleShot(0, this, [this] { m_bTypingEnds = false; });
+        }
+    }
     if (pEvent->type() == QEvent::FocusOut)
     {
         if (pWatched == m_editFaxNumber)
@@ -372,7 +387,7 @@ void CSendDialog::OnFaxNumberLeave()
 void CSendDialog::OnRecipientSelect(int nIndex)
 {
     // The list is sorted, so the entry is found by its name: the last of equal names wins.
-    if (nIndex < 0)
+    if (nIndex < 0 || m_bTypingEnds)
         return;
     const auto strNumber = m_book.NumberFor(m_comboRecipient->itemText(nIndex).toStdString());
     if (strNumber)

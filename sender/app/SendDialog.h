@@ -88,6 +88,8 @@ private:
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
     bool m_bSending = false;
+    // Set while the recipient box finishes an edit, when its activation is no choice.
+    bool m_bTypingEnds = false;
 
     // The preview's state: the page last asked for, whether any page has been read,
     // and the offsets, which are taken from the sliders only when a slider moves.

@@ -369,9 +369,18 @@ private slots:
         QCOMPARE(pCombo->currentText(), QString("Acme"));
         QCOMPARE(FaxNumber(dialog)->text(), QString());
         QCOMPARE(pCombo->count(), 2);
-        // Leaving the box takes its text.
+        // Leaving the box takes its text, and still looks nothing up.
         FaxNumber(dialog)->setFocus();
         QTRY_COMPARE(dialog.m_strRecipient, std::string("Acme"));
+        QCOMPARE(FaxNumber(dialog)->text(), QString());
+        // Nor does Return in the box, which presses Send with the number as typed.
+        FaxNumber(dialog)->setText("777");
+        pCombo->lineEdit()->setFocus();
+        QTest::keyClick(pCombo->lineEdit(), Qt::Key_Backspace);
+        QTest::keyClicks(pCombo->lineEdit(), "e");
+        QTest::keyClick(pCombo->lineEdit(), Qt::Key_Return);
+        QCOMPARE(FaxNumber(dialog)->text(), QString("777"));
+        QCOMPARE(dialog.m_strFaxNumber, std::string("777"));
     }
 
     void enterPressesSendWhichKeepsTheDialogOpen()
