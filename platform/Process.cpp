@@ -178,6 +178,7 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
             m_pid = pid;
         else
         {
+            m_nStartError = nError;
             m_strError = ErrnoText(args[0].c_str(), nError);
             bOk = false;
         }

@@ -79,6 +79,8 @@ public:
     // Why Start failed, or how the child ended ("exit code 2", "killed by signal 9").
     std::string Describe() const;
     const std::string& Error() const { return m_strError; }
+    // The error number of a failed start (ENOENT, EACCES, ...), or 0.
+    int StartErrno() const { return m_nStartError; }
 
 private:
     void Reaped(int nStatus);
@@ -88,6 +90,7 @@ private:
     int m_nExitCode = -1;
     int m_nSignal = 0;
     int m_nOutputFd = -1;
+    int m_nStartError = 0;
     std::string m_strError;
 };
 

@@ -1,22 +1,19 @@
 #include "Shell.h"
 
+#include "Process.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform
 {
 
 namespace
 {
-
-constexpr std::chrono::milliseconds kPollStep{10};
 
 // xdg-open's documented exit statuses.
 constexpr int kOpenerSyntaxError = 1;
@@ -232,42 +229,22 @@ int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds
 {
     if (args.empty() || args.front().empty())
         return kShellFileNotFound;
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (const auto& strArg : args)
-        argv.push_back(const_cast<char*>(strArg.c_str()));
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int nError = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (nError != 0)
-        return CodeForSpawnError(nError);
-
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;)
+    CProcess process;
+    if (!process.Start(args))
+        return CodeForSpawnError(process.StartErrno());
+    if (process.Wait(wait) == EWaitResult::TimedOut)
     {
-        int nStatus = 0;
-        const pid_t done = ::waitpid(pid, &nStatus, WNOHANG);
-        if (done == pid)
-        {
-            if (WIFEXITED(nStatus))
-            {
-                const int nExit = WEXITSTATUS(nStatus);
-                if (nExit == 0 || mapExit == nullptr)
-                    return kShellSuccess;
-                return mapExit(nExit);
-            }
-            return mapExit == nullptr ? kShellSuccess : kShellOutOfResources;
-        }
-        if (done < 0 && errno != EINTR)
-            return kShellSuccess; // reaped elsewhere: it did start
-        if (std::chrono::steady_clock::now() >= deadline)
-        {
-            ReapLater(pid);
-            return kShellSuccess;
-        }
-        std::this_thread::sleep_for(kPollStep);
+        // Still running: it did start. It is reaped in the background when it ends.
+        const pid_t pid = process.Pid();
+        process.Detach();
+        ReapLater(pid);
+        return kShellSuccess;
     }
+    if (process.TermSignal() != 0)
+        return mapExit == nullptr ? kShellSuccess : kShellOutOfResources;
+    if (process.ExitCode() == 0 || mapExit == nullptr)
+        return kShellSuccess;
+    return mapExit(process.ExitCode());
 }
 
 int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener,
