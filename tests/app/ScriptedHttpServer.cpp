@@ -1,5 +1,7 @@
 #include "ScriptedHttpServer.h"
 
+#include "tests/support/SendAll.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -41,20 +43,6 @@ const char* ReasonOf(int nStatus)
     default:
         return "Whatever";
     }
-}
-
-bool SendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty())
-    {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 std::string Lower(std::string_view str)

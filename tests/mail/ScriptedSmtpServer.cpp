@@ -1,5 +1,7 @@
 #include "ScriptedSmtpServer.h"
 
+#include "tests/support/SendAll.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -23,20 +25,6 @@ bool WaitReadable(int fd, std::chrono::milliseconds limit)
         nReady = ::poll(&pfd, 1, static_cast<int>(limit.count()));
     while (nReady < 0 && errno == EINTR);
     return nReady > 0;
-}
-
-bool SendBytes(int fd, std::string_view bytes)
-{
-    while (!bytes.empty())
-    {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -173,14 +161,14 @@ void CScriptedSmtpServer::Play(int fd)
         if (chKind == 'S')
         {
             // A client that has gone away is noticed by the next step that expects something of it.
-            SendBytes(fd, strArg + "\r\n");
+            SendAll(fd, strArg + "\r\n");
         }
         else if (chKind == 'D')
         {
             const std::string strBytes = strArg + "\r\n";
             for (const char ch : strBytes)
             {
-                if (!SendBytes(fd, std::string_view(&ch, 1)))
+                if (!SendAll(fd, std::string_view(&ch, 1)))
                     break;
                 std::this_thread::sleep_for(m_options.m_durDrip);
             }
