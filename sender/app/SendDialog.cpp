@@ -4,9 +4,9 @@
 #include "DialogBuilder.h"
 #include "OnlineQuery.h"
 #include "PreviewPane.h"
-#include "SettingsDialog.h"
 #include "SendOperation.h"
 #include "SendRunner.h"
+#include "SettingsDialog.h"
 #include "SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
@@ -87,13 +87,23 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
     m_editFaxNumber = CDialogBuilder::Control<QLineEdit>(*this, IDC_FAX_NUMBER);
     m_comboRecipient = CDialogBuilder::Control<QComboBox>(*this, IDC_RECIPIENT);
     m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
-    m_pOnlineQuery = std::make_unique<COnlineQuery>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
+    m_pOnlineQuery =
+        std::make_unique<COnlineQuery>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
 
     m_bInitCompleted = OnInitDialog();
     ConnectHandlers();
 }
 
 CSendDialog::~CSendDialog() = default;
+
+int CSendDialog::exec()
+{
+    // An application-modal dialog makes Qt turn away input to every other top-level window.
+    // Window-modal without a parent blocks nobody, and exec() still waits for the end. The
+    // message boxes and dialogs opened from here are modal themselves and still block it.
+    setWindowModality(Qt::WindowModal);
+    return QDialog::exec();
+}
 
 QWidget* CSendDialog::CreateControl(const SControlTemplate& control, QWidget* pParent)
 {

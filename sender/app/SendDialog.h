@@ -37,6 +37,10 @@ public:
     std::string m_strRecipient;
     std::string m_strFaxNumber;
 
+    // Runs the dialog until it closes, modal to no other window: the boxes and the password
+    // window of the coverage query have no owner, and they must take input beside it.
+    int exec() override;
+
     const CAddressBook& AddressBook() const { return m_book; }
     // Rewrites the address book after a send to this recipient: the recipient first, then
     // the entries held since start-up. The user is told when the file cannot be written.

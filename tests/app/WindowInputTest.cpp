@@ -1,0 +1,324 @@
+// Every window the user meets while the main dialog runs as it does in the program (exec(),
+// started from a timer) must take the mouse and the keyboard. The events go in through the
+// window system's door (QWindow), where Qt turns away input to windows that a modal window
+// blocks, so a window that only looks usable fails here. Messages are shown as real boxes:
+// no message log answers them.
+
+#include "AboutDialog.h"
+#include "CredentialsDialog.h"
+#include "DialogBuilder.h"
+#include "MessagePresenter.h"
+#include "OnlineQuery.h"
+#include "ScriptedHttpServer.h"
+#include "SendDialog.h"
+#include "SettingsDialog.h"
+#include "SettingsFile.h"
+#include "platform/BinaryFile.h"
+#include "platform/Roots.h"
+#include "resources/DialogTables.h"
+#include "tests/support/UnusedPort.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
+#include <string>
+
+using namespace resources;
+using Server = CScriptedHttpServer;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+constexpr int kWait = 20000;
+
+template <typename T> T* VisibleWindow(const QWidget* pExcept = nullptr)
+{
+    for (QWidget* pWidget : QApplication::topLevelWidgets())
+        if (auto* pWindow = qobject_cast<T*>(pWidget); pWindow && pWindow != pExcept && pWindow->isVisible())
+            return pWindow;
+    return nullptr;
+}
+
+QWindow* WindowOf(QWidget* pWidget)
+{
+    return pWidget->window()->windowHandle();
+}
+
+// A click as the window system delivers it: at the centre of the widget, into its window.
+void Click(QWidget* pWidget)
+{
+    QTest::mouseClick(WindowOf(pWidget), Qt::LeftButton, {},
+                      pWidget->mapTo(pWidget->window(), pWidget->rect().center()));
+}
+
+void Press(QWidget* pWindow, Qt::Key key)
+{
+    QTest::keyClick(WindowOf(pWindow), key);
+}
+
+// After input that should have closed a window: if it is still open a little later, the
+// input was lost. The test fails and the window is closed, so that nothing waits for ever.
+void FailIfStillOpen(QWidget* pWindow)
+{
+    QTimer::singleShot(3000, pWindow,
+                       [pWindow]
+                       {
+                           QTest::qFail("the window did not take the input", __FILE__, __LINE__);
+                           pWindow->close();
+                       });
+}
+
+// Clicks into a field and types at its end, key by key, into its window.
+void Type(QWidget* pField, const char* pszText)
+{
+    Click(pField);
+    QTest::keyClick(WindowOf(pField), Qt::Key_End);
+    for (const char* p = pszText; *p != '\0'; ++p)
+        QTest::keyClick(WindowOf(pField), *p);
+}
+
+// Acts on the first visible window of type T as soon as one is shown, without blocking the
+// loop that shows it (a modal box, or a send that runs its own loop first).
+template <typename T> void WhenShown(std::function<void(T*)> act)
+{
+    auto* pPoll = new QTimer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWait);
+    QObject::connect(pPoll, &QTimer::timeout, pPoll,
+                     [pPoll, deadline, act]
+                     {
+                         if (T* pWindow = VisibleWindow<T>())
+                         {
+                             pPoll->deleteLater();
+                             act(pWindow);
+                             FailIfStillOpen(pWindow);
+                         }
+                         else if (std::chrono::steady_clock::now() > deadline)
+                         {
+                             pPoll->deleteLater();
+                             QTest::qFail("the window was not shown", __FILE__, __LINE__);
+                         }
+                     });
+    pPoll->start(20);
+}
+
+} // namespace
+
+class WindowInputTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+
+    // Runs the main dialog as the program does and plays the user on it from inside its
+    // loop. Whatever the user part leaves open is closed afterwards, so that a failure
+    // ends the test instead of hanging it.
+    void RunDialog(CSendDialog& dialog, const std::function<void()>& user)
+    {
+        QTimer::singleShot(0, &dialog,
+                           [&]
+                           {
+                               user();
+                               for (QWidget* pWidget : QApplication::topLevelWidgets())
+                                   if (pWidget != &dialog && pWidget->isVisible())
+                                       pWidget->close();
+                               dialog.reject();
+                           });
+        dialog.exec();
+    }
+
+    template <typename T> static T* Control(QWidget& dialog, int nId)
+    {
+        return CDialogBuilder::Control<T>(dialog, nId);
+    }
+
+    void WritePageCount(char nByte)
+    {
+        QVERIFY(platform::WriteWholeFile(platform::DrivePath("Page.tmp"), std::string(1, nByte)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        ::setenv("VELLUM_ROOT", m_root.path().toUtf8().constData(), 1);
+        ::unsetenv("VELLUM_MESSAGE_LOG");
+        for (const char* pszName :
+             {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            ::unsetenv(pszName);
+        InstallQtMessagePresenter();
+        std::filesystem::create_directories(platform::DrivePath(""));
+        std::filesystem::create_directories(platform::SystemDirectory());
+    }
+
+    void init() { WritePageCount(3); }
+
+    void cleanup()
+    {
+        for (QWidget* pWidget : QApplication::topLevelWidgets())
+            if (pWidget->isVisible())
+                QFAIL(qPrintable("a window was left open: " + pWidget->windowTitle()));
+    }
+
+    // The answer box takes a click and Return, the dialog stays usable beside it, and the
+    // button comes back each time; the password window takes typing and its OK.
+    void TheQuerysWindowsTakeInputBesideTheDialog()
+    {
+        Server server({Server::Reply(200, "", "Bingo"), Server::Reply(200, "", "Sorry"),
+                       Server::Reply(401, "WWW-Authenticate: Basic realm=\"fax\"\r\n", ""),
+                       Server::Reply(200, "", "Bingo")});
+        CSendDialog dialog;
+        dialog.OnlineQuery().m_options.m_strHost = server.HostPort();
+        dialog.OnlineQuery().m_options.m_limits.m_durConnect = 5s;
+        QSignalSpy finished(&dialog.OnlineQuery(), &COnlineQuery::QueryFinished);
+        auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+        auto* pQuery = Control<QPushButton>(dialog, IDC_ONLINE_QUERY);
+
+        RunDialog(dialog,
+                  [&]
+                  {
+                      Type(pNumber, "8675512345");
+                      Click(pQuery);
+                      QMessageBox* pBox = nullptr;
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QCOMPARE(pBox->text(), QString("OK! 8675512345 is covered by the free fax service"));
+                      // The dialog takes typing while the box is open.
+                      Type(pNumber, "9");
+                      QCOMPARE(pNumber->text(), QString("86755123459"));
+                      QCOMPARE(pQuery->text(), QString("Wait..."));
+                      Click(pBox->button(QMessageBox::Ok));
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+                      QVERIFY(pQuery->isEnabled());
+                      QCOMPARE(pQuery->text(), QString("Online Query"));
+
+                      // A second query, its box closed with the keyboard.
+                      Click(pQuery);
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QCOMPARE(pBox->text(), QString("Sorry! 86755123459 is not covered at present"));
+                      Press(pBox, Qt::Key_Return);
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWait);
+
+                      // The password window: typed into, then its OK clicked.
+                      Click(pQuery);
+                      CCredentialsDialog* pAsk = nullptr;
+                      QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr,
+                                               kWait);
+                      Type(pAsk->findChild<QLineEdit*>("userName"), "fax");
+                      Type(pAsk->findChild<QLineEdit*>("password"), "secret");
+                      auto* pOk = pAsk->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+                      Click(pOk);
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QCOMPARE(pBox->text(), QString("OK! 86755123459 is covered by the free fax service"));
+                      Press(pBox, Qt::Key_Space);
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWait);
+                      QVERIFY(pQuery->isEnabled());
+                  });
+        const auto aRequests = server.Requests();
+        QCOMPARE(aRequests.size(), std::size_t{4});
+        QCOMPARE(HeaderValue(aRequests[3], "Authorization"), std::string("Basic ZmF4OnNlY3JldA=="));
+    }
+
+    // A refusal and the send outcome over the main dialog: closed by a click and by Return.
+    void SendsMessagesTakeAClickAndTheKeyboard()
+    {
+        std::string strError;
+        QVERIFY(
+            WriteSettings("127.0.0.1:" + std::to_string(UnusedPort()), "ann@example.org", "Ann", strError));
+        CSendDialog dialog;
+        auto* pSend = Control<QPushButton>(dialog, IDOK);
+        QStringList aSeen;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      // No number: the refusal, closed with a click.
+                      WhenShown<QMessageBox>(
+                          [&](QMessageBox* pBox)
+                          {
+                              aSeen << pBox->text();
+                              Click(pBox->button(QMessageBox::Ok));
+                          });
+                      Click(pSend);
+
+                      // No converter installed: the outcome, closed with Return.
+                      Type(Control<QLineEdit>(dialog, IDC_FAX_NUMBER), "8675512345");
+                      Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
+                      WhenShown<QMessageBox>(
+                          [&](QMessageBox* pBox)
+                          {
+                              aSeen << pBox->text();
+                              Press(pBox, Qt::Key_Return);
+                          });
+                      Click(pSend);
+                      QVERIFY(pSend->isEnabled());
+                      QCOMPARE(pSend->text(), QString("Send"));
+                  });
+        QCOMPARE(aSeen.size(), 2);
+        QCOMPARE(aSeen[0], QString("Sorry, fax number shoud not be blank"));
+        QVERIFY2(aSeen[1].startsWith("Sorry, the fax pages could not be made"), qPrintable(aSeen[1]));
+    }
+
+    // Config takes typing and Return; About takes a click on its button and Escape.
+    void ConfigAndAboutTakeInput()
+    {
+        std::filesystem::remove(platform::SystemDirectory() / "quill.cfg");
+        CSendDialog dialog;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      WhenShown<CSettingsDialog>(
+                          [](CSettingsDialog* pConfig)
+                          {
+                              for (QLineEdit* pField : pConfig->findChildren<QLineEdit*>())
+                                  Type(pField, "x");
+                              Press(pConfig, Qt::Key_Return);
+                          });
+                      Click(Control<QPushButton>(dialog, IDC_CONFIG));
+
+                      WhenShown<CAboutDialog>(
+                          [](CAboutDialog* pAbout)
+                          { Click(CDialogBuilder::Control<QPushButton>(*pAbout, IDC_ABOUT_OK)); });
+                      Click(Control<QPushButton>(dialog, IDC_ABOUT));
+
+                      WhenShown<CAboutDialog>([](CAboutDialog* pAbout) { Press(pAbout, Qt::Key_Escape); });
+                      Click(Control<QPushButton>(dialog, IDC_ABOUT));
+                  });
+        std::string strServer, strEmail, strName;
+        QVERIFY(ReadSettings(strServer, strEmail, strName));
+        QCOMPARE(strServer + strEmail + strName, std::string("xxx"));
+    }
+
+    // The start-up message of a printer that left nothing, shown before the dialog runs.
+    void TheStartUpMessageTakesAClickAndTheKeyboard()
+    {
+        WritePageCount(1);
+        for (const bool bByKey : {false, true})
+        {
+            int nSeen = 0;
+            WhenShown<QMessageBox>(
+                [&](QMessageBox* pBox)
+                {
+                    ++nSeen;
+                    if (bByKey)
+                        Press(pBox, Qt::Key_Return);
+                    else
+                        Click(pBox->button(QMessageBox::Ok));
+                });
+            CSendDialog dialog;
+            QCOMPARE(nSeen, 1);
+            QVERIFY(!dialog.InitCompleted());
+        }
+    }
+};
+
+QTEST_MAIN(WindowInputTest)
+#include "WindowInputTest.moc"
