@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
-
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>
@@ -67,6 +66,15 @@ QMessageBox::Icon ToQtIcon(platform::EMessageIcon eIcon)
     return QMessageBox::NoIcon;
 }
 
+// Shows a window of the worker with the keyboard, as any message box has it: Return or
+// Escape closes an answer, and a question takes typing at once.
+void ShowInFront(QWidget* pWindow)
+{
+    pWindow->show();
+    pWindow->raise();
+    pWindow->activateWindow();
+}
+
 } // namespace
 
 COnlineQuery::COnlineQuery(QPushButton* pButton, QObject* pParent) : QObject(pParent), m_pButton(pButton)
@@ -115,13 +123,15 @@ void COnlineQuery::CoverageQueryProc(std::stop_token stopToken, const SCoverageQ
         options,
         [this, stopToken](const std::string& strServer, const std::string& strRealm)
         { return AskCredentialsAndWait(stopToken, strServer, strRealm); },
-        [this, stopToken](const std::string& strCaption, const std::string& strText, platform::EMessageIcon eIcon)
+        [this, stopToken](const std::string& strCaption, const std::string& strText,
+                          platform::EMessageIcon eIcon)
         { ShowMessageAndWait(stopToken, strCaption, strText, eIcon); });
     const SQueryResult result = query.Run(strNumber, stopToken);
     // A stopped query belongs to an object on its way out: nothing more is handed to it.
     if (stopToken.stop_requested())
         return;
-    QMetaObject::invokeMethod(this, [this, result] { EndQuery(result); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, result] { EndQuery(result); }, Qt::QueuedConnection);
 }
 
 void COnlineQuery::EndQuery(const SQueryResult& result)
@@ -169,7 +179,7 @@ void COnlineQuery::ShowMessageAndWait(std::stop_token stopToken, const std::stri
             pBox->setWindowModality(Qt::NonModal);
             connect(pBox, &QDialog::finished, pBox, [answer] { answer->Give(); });
             KeepWindow(pBox);
-            pBox->show();
+            ShowInFront(pBox);
         },
         Qt::QueuedConnection);
     (void)answer->Wait(stopToken);
@@ -199,7 +209,7 @@ std::optional<SCredentials> COnlineQuery::AskCredentialsAndWait(std::stop_token 
                             answer->Give();
                     });
             KeepWindow(pDialog);
-            pDialog->show();
+            ShowInFront(pDialog);
         },
         Qt::QueuedConnection);
     if (!answer->Wait(stopToken))

@@ -26,6 +26,9 @@ import unittest
 
 from PIL import Image, ImageChops
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import desktop  # noqa: E402
+
 SKIP_CODE = 77
 WIDTH, HEIGHT, FAX_WIDTH = 1700, 2200, 1728
 PAGES = 3
@@ -106,27 +109,6 @@ def header_problems(part, where):
     return problems + [f"{where}: {defect!r}" for defect in part.defects]
 
 
-def start_xvfb(log):
-    """Xvfb on a display number it chooses itself (-displayfd); (process, display) or
-    (None, reason)."""
-    if shutil.which("Xvfb") is None:
-        return None, "the program Xvfb is not installed"
-    read_end, write_end = os.pipe()
-    try:
-        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                                   "-nolisten", "tcp"],
-                                  pass_fds=(write_end,), stdout=log, stderr=log)
-    finally:
-        os.close(write_end)
-    with os.fdopen(read_end, "rb") as reader:
-        number = reader.readline().strip()  # ends when Xvfb writes its number or dies
-    if not number.isdigit():
-        server.kill()
-        server.wait()
-        return None, f"Xvfb ended without a display (exit code {server.poll()})"
-    return server, ":" + number.decode()
-
-
 class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="fax-road-")
@@ -136,6 +118,7 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         self.mail = os.path.join(self.work, "mail")
         self.messages = os.path.join(self.work, "messages.log")
         self.processes = []
+        self.hands = desktop.Hands(DISPLAY, self.fail)
 
     def tearDown(self):
         for process in self.processes:
@@ -196,41 +179,14 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         self.assertTrue(line.startswith("PORT "), f"the mail server said {line!r}")
         return server, int(line.split()[1])
 
-    def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=DISPLAY),
-                                capture_output=True, text=True, timeout=TIMEOUT)
-        self.assertEqual(result.returncode, 0, f"xdotool {' '.join(args)}: {result.stderr}")
-        return result.stdout
-
-    def screenshot_note(self):
-        """Keeps a picture of the screen in the test's build folder, for whoever reads the failure."""
-        if shutil.which("xwd") is None:
-            return ""
-        picture = os.path.abspath("fax-road-screen.xwd")
-        subprocess.run(["xwd", "-root", "-silent", "-display", DISPLAY, "-out", picture], capture_output=True)
-        return f" (screen: {picture})" if os.path.exists(picture) else ""
-
     def send_through_the_dialog(self, sendwell):
-        # The main dialog of this Sendwell, once it is on the screen.
-        try:
-            window = self.xdotool("search", "--sync", "--onlyvisible", "--pid", str(sendwell.pid),
-                                  "--name", f"^{re.escape(CAPTION)}$").split()[0]
-        except subprocess.TimeoutExpired:
-            self.fail(f"Sendwell's dialog did not appear (Sendwell: {sendwell.poll()}){self.screenshot_note()}")
-        geometry = dict(line.split("=", 1) for line in self.xdotool("getwindowgeometry", "--shell", window).split())
-        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
-
-        def click(point):
-            x = point[0] * width // DIALOG_UNITS[0]
-            y = point[1] * height // DIALOG_UNITS[1]
-            self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
-
-        click(RECIPIENT_POINT)
-        self.xdotool("type", "--delay", "10", RECIPIENT_TYPED)
-        click(FAX_NUMBER_POINT)
-        self.xdotool("type", "--delay", "10", FAX_NUMBER)
+        [window] = self.hands.wait_for_windows(sendwell.pid, CAPTION, 1, "Sendwell's dialog")
+        self.hands.click_in_units(window, DIALOG_UNITS, RECIPIENT_POINT)
+        self.hands.type(RECIPIENT_TYPED)
+        self.hands.click_in_units(window, DIALOG_UNITS, FAX_NUMBER_POINT)
+        self.hands.type(FAX_NUMBER)
         # Enter presses the default button, Send.
-        self.xdotool("key", "Return")
+        self.hands.key("Return")
 
     def read_messages(self):
         try:
@@ -250,8 +206,8 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 said = self.read_messages()
                 if said and SUCCESS not in said:
-                    self.fail(f"Sendwell said {said!r}{self.screenshot_note()}")
-        self.fail(f"Sendwell did not end after Send{self.screenshot_note()}")
+                    self.fail(f"Sendwell said {said!r}{self.hands.screenshot_note()}")
+        self.fail(f"Sendwell did not end after Send{self.hands.screenshot_note()}")
 
     def test_a_printed_document_reaches_the_gateway_as_fax_pages(self):
         self.run_installer()
@@ -261,9 +217,8 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
 
         runtime = os.path.join(self.work, "runtime")
         os.mkdir(runtime, 0o700)
-        env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        env.update(DISPLAY=DISPLAY, XDG_RUNTIME_DIR=runtime, VELLUM_ROOT=self.root,
-                   VELLUM_MESSAGE_LOG=self.messages)
+        env = desktop.program_environment(DISPLAY, XDG_RUNTIME_DIR=runtime, VELLUM_ROOT=self.root,
+                                          VELLUM_MESSAGE_LOG=self.messages)
         output = os.path.join(self.work, "sendwell.out")
         with open(output, "wb") as out:
             sendwell = self.start([os.path.join(self.system, "Sendwell")], env=env, cwd=self.work,
@@ -338,17 +293,12 @@ def main():
     for name in ("bin", "render", "mail_drop", "gateway_header"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
 
-    with tempfile.TemporaryFile() as xvfb_log:
-        xvfb, DISPLAY = start_xvfb(xvfb_log)
-        if xvfb is None:
-            xvfb_log.seek(0)
-            print(f"SKIP: no virtual X display: {DISPLAY}\n{xvfb_log.read().decode(errors='replace')}")
+    with desktop.VirtualDisplay() as display:
+        if display.server is None:
+            print(f"SKIP: no virtual X display: {display.why_not}")
             return SKIP_CODE
-        try:
-            program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
-        finally:
-            xvfb.terminate()
-            xvfb.wait()
+        DISPLAY = display.display
+        program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
     return 0 if program.result.wasSuccessful() else 1
 
 

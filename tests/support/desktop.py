@@ -1,0 +1,128 @@
+"""A virtual X display for whole-program tests, and the user's hands on it: Xvfb on a
+display number of its own choosing, windows found by program and caption, clicks in
+dialog units, typing and keys through xdotool, and a picture of the screen for a failure
+report."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+TIMEOUT = 60
+
+
+def start_xvfb(log):
+    """Xvfb on a display number it chooses itself (-displayfd); (process, display) or
+    (None, reason)."""
+    if shutil.which("Xvfb") is None:
+        return None, "the program Xvfb is not installed"
+    read_end, write_end = os.pipe()
+    try:
+        server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                                   "-nolisten", "tcp"],
+                                  pass_fds=(write_end,), stdout=log, stderr=log)
+    finally:
+        os.close(write_end)
+    with os.fdopen(read_end, "rb") as reader:
+        number = reader.readline().strip()  # ends when Xvfb writes its number or dies
+    if not number.isdigit():
+        server.kill()
+        server.wait()
+        return None, f"Xvfb ended without a display (exit code {server.poll()})"
+    return server, ":" + number.decode()
+
+
+class VirtualDisplay:
+    """An Xvfb that lives as long as the object is open (use it in a with block)."""
+
+    def __enter__(self):
+        self._log = tempfile.TemporaryFile()
+        self.server, self.display = start_xvfb(self._log)
+        if self.server is None:
+            self._log.seek(0)
+            self.why_not = f"{self.display}\n{self._log.read().decode(errors='replace')}"
+        return self
+
+    def __exit__(self, *exc):
+        if self.server is not None:
+            self.server.terminate()
+            self.server.wait()
+        self._log.close()
+        return False
+
+
+def program_environment(display, **extra):
+    """The environment of a program started on the display: no Wayland, no forced Qt
+    platform, and no session bus (D-Bus autolaunched per program would steal keys)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env.update(DISPLAY=display, DBUS_SESSION_BUS_ADDRESS="disabled:")
+    env.update(extra)
+    return env
+
+
+class Hands:
+    """xdotool on one display."""
+
+    def __init__(self, display, fail):
+        self.display = display
+        self.fail = fail
+
+    def xdotool(self, *args, timeout=TIMEOUT):
+        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.display),
+                                capture_output=True, text=True, timeout=timeout)
+        if result.returncode != 0:
+            self.fail(f"xdotool {' '.join(args)}: {result.stderr}")
+        return result.stdout
+
+    def windows(self, pid, caption):
+        """The visible windows of a process with exactly this caption, as X window ids."""
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                                 "--name", f"^{re.escape(caption)}$"],
+                                env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True,
+                                timeout=TIMEOUT)
+        return result.stdout.split()
+
+    def wait_for_windows(self, pid, caption, count, what, timeout=TIMEOUT):
+        """Waits until the process shows exactly `count` windows with the caption."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.windows(pid, caption)
+            if len(found) == count:
+                return found
+            time.sleep(0.05)
+        self.fail(f"{what}: {len(self.windows(pid, caption))} windows named {caption!r}, "
+                  f"not {count}{self.screenshot_note()}")
+
+    def geometry(self, window):
+        values = dict(line.split("=", 1) for line in self.xdotool("getwindowgeometry", "--shell", window).split())
+        return {k: int(v) for k, v in values.items() if k in ("X", "Y", "WIDTH", "HEIGHT")}
+
+    def click_in_units(self, window, units, point):
+        """A click at a point given in dialog units of a dialog laid out as `units` (width,
+        height). Without a window manager the window is exactly the dialog's client area,
+        so dialog units scale linearly to its pixels."""
+        size = self.geometry(window)
+        x = point[0] * size["WIDTH"] // units[0]
+        y = point[1] * size["HEIGHT"] // units[1]
+        self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+
+    def click_at(self, window, x, y):
+        self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "10", text)
+
+    def key(self, name):
+        self.xdotool("key", name)
+
+    def screenshot_note(self, name="screen-at-failure.png"):
+        """Keeps a picture of the screen in the working folder, for whoever reads the failure."""
+        picture = os.path.abspath(name)
+        try:
+            from PIL import ImageGrab
+            ImageGrab.grab(xdisplay=self.display).save(picture)
+        except Exception as error:  # a failure report must not fail for want of a picture
+            return f" (no picture of the screen: {error})"
+        return f" (screen: {picture})"
