@@ -7,7 +7,7 @@ to a real SMTP server (aiosmtpd) on loopback. Then the stored mail must parse st
 with Python's email package and carry the pages, and libtiff must decode each page to its
 original raster widened to 1728 white columns.
 
-Exits with SKIP_CODE, saying why, only when Xvfb cannot start at all."""
+Exits with 77 (skipped), saying why, only when Xvfb cannot start at all."""
 
 import argparse
 import email.parser
@@ -29,7 +29,6 @@ from PIL import Image, ImageChops
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 
-SKIP_CODE = 77
 WIDTH, HEIGHT, FAX_WIDTH = 1700, 2200, 1728
 PAGES = 3
 CAPTION = "Vellum Zeru 3.1"
@@ -283,7 +282,7 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
 
 
 def main():
-    global ARGS, DISPLAY
+    global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="the build's bin folder: the distribution")
     parser.add_argument("--render", required=True, help="scripts/make-page-files.py")
@@ -293,13 +292,11 @@ def main():
     for name in ("bin", "render", "mail_drop", "gateway_header"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
 
-    with desktop.VirtualDisplay() as display:
-        if display.server is None:
-            print(f"SKIP: no virtual X display: {display.why_not}")
-            return SKIP_CODE
-        DISPLAY = display.display
-        program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
-    return 0 if program.result.wasSuccessful() else 1
+    def use(display):
+        global DISPLAY
+        DISPLAY = display
+
+    return desktop.run_tests_on_a_display([sys.argv[0]] + rest, use)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ loopback (libcurl honours http_proxy) that answers every question with "Bingo". 
 types a number, presses Online Query, closes the answer box with a click on its OK button,
 and asks again: the second question must reach the server and get its own box.
 
-Exits with SKIP_CODE, saying why, only when Xvfb cannot start at all."""
+Exits with 77 (skipped), saying why, only when Xvfb cannot start at all."""
 
 import argparse
 import http.server
@@ -20,7 +20,6 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 
-SKIP_CODE = 77
 CAPTION = "Vellum Zeru 3.1"
 NUMBER = "8675512345"
 # The main dialog's layout in dialog units (resources/DialogTables.h): 255 x 162, the fax
@@ -122,18 +121,16 @@ class TheAnswerBoxClosesAndTheNextQueryRuns(unittest.TestCase):
 
 
 def main():
-    global ARGS, DISPLAY
+    global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--sendwell", required=True, help="the Sendwell program")
     ARGS, rest = parser.parse_known_args()
     ARGS.sendwell = os.path.abspath(ARGS.sendwell)
-    with desktop.VirtualDisplay() as display:
-        if display.server is None:
-            print(f"SKIP: no virtual X display: {display.why_not}")
-            return SKIP_CODE
-        DISPLAY = display.display
-        program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
-    return 0 if program.result.wasSuccessful() else 1
+    def use(display):
+        global DISPLAY
+        DISPLAY = display
+
+    return desktop.run_tests_on_a_display([sys.argv[0]] + rest, use)
 
 
 if __name__ == "__main__":

@@ -9,8 +9,11 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 TIMEOUT = 60
+# The exit code that tells CTest a test was skipped.
+SKIP_CODE = 77
 
 
 def start_xvfb(log):
@@ -126,3 +129,17 @@ class Hands:
         except Exception as error:  # a failure report must not fail for want of a picture
             return f" (no picture of the screen: {error})"
         return f" (screen: {picture})"
+
+
+def run_tests_on_a_display(unittest_args, on_display):
+    """Runs the calling script's unittest cases with an Xvfb of their own; on_display(display)
+    is called first with its name. Returns the exit code: 0, 1, or SKIP_CODE (saying why)
+    when no virtual display can start."""
+    with VirtualDisplay() as display:
+        if display.server is None:
+            print(f"SKIP: no virtual X display: {display.why_not}")
+            return SKIP_CODE
+        on_display(display.display)
+        program = unittest.main(module="__main__", argv=[os.path.basename(unittest_args[0])] + unittest_args[1:],
+                                verbosity=2, exit=False)
+    return 0 if program.result.wasSuccessful() else 1
