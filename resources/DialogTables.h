@@ -140,8 +140,7 @@ inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
     {IDC_PAGE_LIST, EControlKind::ListBox, "", 68, 137, 33, 15,
      STYLE_TABSTOP | STYLE_NOTIFY | STYLE_BORDER | STYLE_VSCROLL | STYLE_NO_INTEGRAL_HEIGHT},
     {IDC_BOX_MORE, EControlKind::GroupBox, "Free More!", 122, 90, 126, 34, STYLE_NONE},
-    {IDC_TEXT_MORE, EControlKind::Static, "More free services online:", 129, 102, 119, 8,
-     STYLE_NONE},
+    {IDC_TEXT_MORE, EControlKind::Static, "More free services online:", 129, 102, 119, 8, STYLE_NONE},
     {IDC_LINK_MORE, EControlKind::Static, PUBLISHER_WEB_LABEL, 143, 110, 95, 10, STYLE_HYPERLINK},
 };
 

@@ -5,9 +5,8 @@
 #include "ReplyHeaders.h"
 #include "TearException.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
+#include <curl/curl.h>
 #include <memory>
 #include <mutex>
 
@@ -17,7 +16,8 @@ namespace
 constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
 constexpr const char* TEXT_NOT_HTTP = "只能使用http://开头的URL地址";
 constexpr const char* TEXT_ACCESS_DENIED = "拒绝访问，口令不对";
-constexpr const char* TEXT_NO_RESULT = "Search result could not be reached, please contact with Quill Technology Co.";
+constexpr const char* TEXT_NO_RESULT =
+    "Search result could not be reached, please contact with Quill Technology Co.";
 
 // The name the query introduces itself with, and the one fixed text of extra request
 // headers that carries it again together with the types of reply it takes.
@@ -28,7 +28,10 @@ constexpr int HTTP_STATUS_OK = 200;
 constexpr int HTTP_STATUS_DENIED = 401;
 constexpr int HTTP_STATUS_FIRST_FINAL = 200;
 
-bool IsRedirect(int nStatus) { return nStatus == 301 || nStatus == 302 || nStatus == 303; }
+bool IsRedirect(int nStatus)
+{
+    return nStatus == 301 || nStatus == 302 || nStatus == 303;
+}
 
 void InitCurlOnce()
 {
@@ -158,20 +161,21 @@ int OnProgress(void* pUser, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 CCoverageQuery::CCoverageQuery(SCoverageQueryOptions options, AskCredentials askCredentials,
                                ShowMessage showMessage)
-    : m_options(std::move(options))
-    , m_askCredentials(std::move(askCredentials))
-    , m_showMessage(std::move(showMessage))
+    : m_options(std::move(options)), m_askCredentials(std::move(askCredentials)),
+      m_showMessage(std::move(showMessage))
 {
 }
 
-void CCoverageQuery::Show(const std::string& strCaption, const std::string& strText, platform::EMessageIcon eIcon)
+void CCoverageQuery::Show(const std::string& strCaption, const std::string& strText,
+                          platform::EMessageIcon eIcon)
 {
     if (m_showMessage)
         m_showMessage(strCaption, strText, eIcon);
 }
 
-CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url, const SCredentials* pCredentials,
-                                                EStage eStage, std::stop_token stopToken)
+CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url,
+                                                const SCredentials* pCredentials, EStage eStage,
+                                                std::stop_token stopToken)
 {
     CURL* pHandle = static_cast<CURL*>(pCurl);
     STransfer transfer;
@@ -181,7 +185,8 @@ CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url
     {
     case EStage::First:
         // A 401 is answered with a retry and a redirect is followed: neither body is read.
-        transfer.m_wantsBody = [](int nStatus) { return nStatus != HTTP_STATUS_DENIED && !IsRedirect(nStatus); };
+        transfer.m_wantsBody = [](int nStatus)
+        { return nStatus != HTTP_STATUS_DENIED && !IsRedirect(nStatus); };
         break;
     case EStage::Retry:
         // A second 401 is read like any other reply.
@@ -202,8 +207,10 @@ CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url
     // Redirects are followed by hand, once, and to http only.
     curl_easy_setopt(pHandle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(pHandle, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(pHandle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.m_limits.m_durConnect.count()));
-    curl_easy_setopt(pHandle, CURLOPT_TIMEOUT_MS, static_cast<long>(m_options.m_limits.m_durTransfer.count()));
+    curl_easy_setopt(pHandle, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(m_options.m_limits.m_durConnect.count()));
+    curl_easy_setopt(pHandle, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(m_options.m_limits.m_durTransfer.count()));
     // Signals belong to the program, not to a worker thread's name lookup.
     curl_easy_setopt(pHandle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(pHandle, CURLOPT_ERRORBUFFER, szError);
@@ -250,7 +257,7 @@ CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url
         // stopped: what arrived is still looked at.
         if (transfer.m_eBodyEnd == EBodyEnd::NotRead)
             transfer.m_eBodyEnd = bEndedWell                            ? EBodyEnd::Ended
-                                : eResult == CURLE_OPERATION_TIMEDOUT ? EBodyEnd::TimeLimit
+                                  : eResult == CURLE_OPERATION_TIMEDOUT ? EBodyEnd::TimeLimit
                                                                         : EBodyEnd::Broken;
         transfer.m_scanner.Finish();
     }
@@ -341,8 +348,9 @@ SQueryResult CCoverageQuery::Run(const std::string& strNumber, std::stop_token s
     catch (const CTearException& e)
     {
         result.m_nTearCode = e.Code();
-        result.m_eOutcome = e.Code() == CTearException::TEAR_REQUEST_NOT_SET_UP ? EQueryOutcome::RequestNotSetUp
-                                                                                : EQueryOutcome::RedirectNotFollowed;
+        result.m_eOutcome = e.Code() == CTearException::TEAR_REQUEST_NOT_SET_UP
+                                ? EQueryOutcome::RequestNotSetUp
+                                : EQueryOutcome::RedirectNotFollowed;
     }
     catch (const CInternetException& e)
     {

@@ -88,8 +88,8 @@ public:
     // the user declined.
     using AskCredentials =
         std::function<std::optional<SCredentials>(const std::string& strServer, const std::string& strRealm)>;
-    using ShowMessage =
-        std::function<void(const std::string& strCaption, const std::string& strText, platform::EMessageIcon eIcon)>;
+    using ShowMessage = std::function<void(const std::string& strCaption, const std::string& strText,
+                                           platform::EMessageIcon eIcon)>;
 
     CCoverageQuery(SCoverageQueryOptions options, AskCredentials askCredentials, ShowMessage showMessage);
 

@@ -1,12 +1,12 @@
 // The coverage query against a scripted HTTP server on loopback: every way a query ends,
 // what the server receives, and the messages the user would see.
 
-#include "tests/support/UnusedPort.h"
 #include "CoverageQuery.h"
 
 #include "Gateway.h"
 #include "QueryNumber.h"
 #include "ScriptedHttpServer.h"
+#include "tests/support/UnusedPort.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>
