@@ -33,6 +33,12 @@ bool IsRedirect(int nStatus)
     return nStatus == 301 || nStatus == 302 || nStatus == 303;
 }
 
+// A body that did not end on its own nor at the byte cap, but was cut off by a failure.
+bool IsCutOff(EBodyEnd eEnd)
+{
+    return eEnd == EBodyEnd::TimeLimit || eEnd == EBodyEnd::Broken;
+}
+
 void InitCurlOnce()
 {
     static std::once_flag s_once;
@@ -253,19 +259,24 @@ CCoverageQuery::SReply CCoverageQuery::Transfer(void* pCurl, const SHttpUrl& url
     }
     if (transfer.m_bReadBody)
     {
-        // A body cut short by the time limit or a broken connection counts as ended where it
-        // stopped: what arrived is still looked at.
         if (transfer.m_eBodyEnd == EBodyEnd::NotRead)
             transfer.m_eBodyEnd = bEndedWell                            ? EBodyEnd::Ended
                                   : eResult == CURLE_OPERATION_TIMEDOUT ? EBodyEnd::TimeLimit
                                                                         : EBodyEnd::Broken;
-        transfer.m_scanner.Finish();
+        // The unfinished last piece is tested only when the body ended or was read as far as
+        // the cap. Where the time limit or a broken connection cut it, it is not what the
+        // server sent: "Sorry" may stand in it where the whole line goes on to "accessible".
+        if (!IsCutOff(transfer.m_eBodyEnd))
+            transfer.m_scanner.Finish();
     }
     SReply reply;
     reply.m_nStatus = transfer.m_nStatus;
     reply.m_strHeaders = std::move(transfer.m_strHeaders);
     reply.m_eBodyEnd = transfer.m_eBodyEnd;
     reply.m_eVerdict = transfer.m_scanner.Verdict();
+    if (IsCutOff(reply.m_eBodyEnd))
+        reply.m_strError =
+            szError[0] != '\0' ? std::string(szError) : std::string(curl_easy_strerror(eResult));
     return reply;
 }
 
@@ -327,6 +338,10 @@ SQueryResult CCoverageQuery::Run(const std::string& strNumber, std::stop_token s
         }
 
         result.m_eBodyEnd = reply.m_eBodyEnd;
+        // A reply whose reading failed is a failed transfer, however much of it arrived: the
+        // query ends without a message, as when the server could not be reached at all.
+        if (IsCutOff(reply.m_eBodyEnd))
+            throw CInternetException(reply.m_strError);
         switch (reply.m_eVerdict)
         {
         case EReplyVerdict::Covered:

@@ -50,7 +50,8 @@ enum class EQueryOutcome
     RequestNotSetUp,
     // Torn off with code 2: a redirect could not be followed (nothing shown).
     RedirectNotFollowed,
-    // The transfer failed before a reply could be read, or the query was stopped (nothing shown).
+    // The transfer failed before a reply could be read, the reply's body was cut off by the
+    // time limit or a broken connection, or the query was stopped (nothing shown).
     TransferFailed,
 };
 
@@ -110,6 +111,8 @@ private:
         std::string m_strHeaders;
         EBodyEnd m_eBodyEnd = EBodyEnd::NotRead;
         EReplyVerdict m_eVerdict = EReplyVerdict::Undecided;
+        // What the transfer reported when the body was cut off.
+        std::string m_strError;
     };
 
     SReply Transfer(void* pCurl, const SHttpUrl& url, const SCredentials* pCredentials, EStage eStage,

@@ -4,7 +4,7 @@
 #include <string>
 
 // A failure of the network transfer itself: name resolution, connection, sending,
-// receiving before a reply could be read, or a time limit. The coverage query catches it
+// receiving before a reply could be read whole, or a time limit. The coverage query catches it
 // and ends without a message, as when there is no network at all.
 class CInternetException : public std::exception
 {

@@ -387,34 +387,66 @@ TEST_F(CoverageQueryTest, ASilentServerOrAGarbledReplyEndsSilently)
     EXPECT_TRUE(m_aMessages.empty());
 }
 
-TEST_F(CoverageQueryTest, ABodyThatNeverEndsIsCutByTheByteCapOrTheTimeLimit)
+TEST_F(CoverageQueryTest, ABodyCutByTheByteCapIsReadAndOneCutByATimeLimitOrABreakIsNot)
 {
+    // A head that promises more body than the server sends before it closes the connection.
+    auto brokenAfter = [](const std::string& strBody)
+    {
+        Reply reply = Server::Head(200, "Content-Type: text/html\r\nContent-Length: 100000\r\n");
+        reply.m_strBytes += strBody;
+        return reply;
+    };
+    auto endless = [](const std::string& strRepeat, std::chrono::milliseconds durPause)
+    {
+        Reply reply = Server::Head(200, "Content-Type: text/html\r\n");
+        reply.m_eThen = Reply::EThen::Repeat;
+        reply.m_strRepeat = strRepeat;
+        reply.m_durPause = durPause;
+        return reply;
+    };
+    Reply heldInALine = Server::Head(200, "Content-Type: text/html\r\n");
+    heldInALine.m_strBytes += "<p>Bingo";
+    heldInALine.m_eThen = Reply::EThen::Hold;
+
     struct SCase
     {
         const char* m_pszName;
-        std::string m_strRepeat;
-        std::chrono::milliseconds m_durPause;
+        Reply m_reply;
         EBodyEnd m_eEnd;
+        EQueryOutcome m_eOutcome;
     };
     const SCase aCases[] = {
-        {"endless line", std::string(4096, 'x'), 0ms, EBodyEnd::ByteCap},
-        {"endless lines", "<p>still looking</p>\r\n", 0ms, EBodyEnd::ByteCap},
-        {"dripping lines", "<p>still looking</p>\r\n", 50ms, EBodyEnd::TimeLimit},
+        {"endless line", endless(std::string(4096, 'x'), 0ms), EBodyEnd::ByteCap, EQueryOutcome::NoResult},
+        {"endless lines", endless("<p>still looking</p>\r\n", 0ms), EBodyEnd::ByteCap,
+         EQueryOutcome::NoResult},
+        {"dripping lines", endless("<p>still looking</p>\r\n", 50ms), EBodyEnd::TimeLimit,
+         EQueryOutcome::TransferFailed},
+        // A failed read is a failed read, even where the unfinished line that was cut holds a
+        // keyword: "Sorry" could have gone on to "accessible".
+        {"time limit in a line", heldInALine, EBodyEnd::TimeLimit, EQueryOutcome::TransferFailed},
+        {"broken after a line", brokenAfter("<p>still looking</p>\r\n"), EBodyEnd::Broken,
+         EQueryOutcome::TransferFailed},
+        {"broken in a line", brokenAfter("<p>Sorry, but this number is"), EBodyEnd::Broken,
+         EQueryOutcome::TransferFailed},
     };
     m_options.m_limits.m_durTransfer = 1500ms;
     for (const SCase& testCase : aCases)
     {
         SCOPED_TRACE(testCase.m_pszName);
         m_aMessages.clear();
-        Reply endless = Server::Head(200, "Content-Type: text/html\r\n");
-        endless.m_eThen = Reply::EThen::Repeat;
-        endless.m_strRepeat = testCase.m_strRepeat;
-        endless.m_durPause = testCase.m_durPause;
-        CScriptedHttpServer server({endless});
+        CScriptedHttpServer server({testCase.m_reply});
         const SQueryResult result = Query(server);
-        EXPECT_EQ(result.m_eOutcome, EQueryOutcome::NoResult);
+        EXPECT_EQ(result.m_eOutcome, testCase.m_eOutcome);
         EXPECT_EQ(result.m_eBodyEnd, testCase.m_eEnd);
-        ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+        if (testCase.m_eOutcome == EQueryOutcome::NoResult)
+        {
+            ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+        }
+        else
+        {
+            EXPECT_TRUE(m_aMessages.empty());
+            EXPECT_FALSE(result.m_strError.empty());
+        }
     }
 }
 
