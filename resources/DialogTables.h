@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -144,6 +145,26 @@ inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
     {IDC_LINK_MORE, EControlKind::Static, PUBLISHER_WEB_LABEL, 143, 110, 95, 10, STYLE_HYPERLINK},
 };
 
+// A control's balloon tip: the control and the text the balloon shows for it.
+struct SControlTip
+{
+    int nId;
+    const char* pszText;
+};
+
+// The balloon tips of the main dialog's controls, in the order they are registered.
+inline constexpr SControlTip SEND_DIALOG_TIPS[] = {
+    {IDC_RECIPIENT, "Company or personal name, please input in English"},
+    {IDC_FAX_NUMBER, "Country number+City number+Fax number, such as: 86755#######"},
+    {IDC_ONLINE_QUERY, "Query whether the fax number is covered by free fax service"},
+    {IDC_CONFIG, "Config User Name, Email Address and SMTP Server"},
+    {IDOK, "Send the fax right now, and an email about the fax status will be returned soon"},
+    {IDCANCEL, "Cancel this operation and return"},
+    {IDC_HELP, "About software usage, FAQ and tips"},
+    {IDC_ABOUT, "Software copyright and how to update"},
+    {IDC_PREVIEW, "Push this button to preview the selected page"},
+};
+
 inline constexpr SDialogTemplate SEND_DIALOG = {
     IDD_SEND,
     DIALOG_CAPTION_TEXT,
@@ -226,6 +247,8 @@ constexpr const SControlTemplate* FindControl(const SDialogTemplate& dialog, int
 }
 
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
+static_assert(std::ranges::all_of(SEND_DIALOG_TIPS, [](const SControlTip& tip)
+                                  { return FindControl(SEND_DIALOG, tip.nId) != nullptr; }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 12);
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->x == 150);
 

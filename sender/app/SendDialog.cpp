@@ -57,19 +57,6 @@ constexpr int SLIDER_START_POSITION = 30;
 // The help document that the installer places in the system directory.
 constexpr const char* HELP_DOCUMENT_NAME = "Sample.html";
 
-// The balloon tips of the controls, in the order they are registered.
-constexpr std::pair<int, const char*> CONTROL_TIPS[] = {
-    {IDC_RECIPIENT, "Company or personal name, please input in English"},
-    {IDC_FAX_NUMBER, "Country number+City number+Fax number, such as: 86755#######"},
-    {IDC_ONLINE_QUERY, "Query whether the fax number is covered by free fax service"},
-    {IDC_CONFIG, "Config User Name, Email Address and SMTP Server"},
-    {IDOK, "Send the fax right now, and an email about the fax status will be returned soon"},
-    {IDCANCEL, "Cancel this operation and return"},
-    {IDC_HELP, "About software usage, FAQ and tips"},
-    {IDC_ABOUT, "Software copyright and how to update"},
-    {IDC_PREVIEW, "Push this button to preview the selected page"},
-};
-
 } // namespace
 
 CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIcon())
@@ -151,8 +138,8 @@ bool CSendDialog::OnInitDialog()
     if (m_tip.CreateBalloon(this))
     {
         const QColor tipColour(255, 0, 0);
-        for (const auto& [nId, pszTip] : CONTROL_TIPS)
-            m_tip.AddControlTip(CDialogBuilder::Control(*this, nId), pszTip, tipColour);
+        for (const SControlTip& tip : SEND_DIALOG_TIPS)
+            m_tip.AddControlTip(CDialogBuilder::Control(*this, tip.nId), tip.pszText, tipColour);
     }
 
     m_linkMore->SetTarget(PUBLISHER_WEB_ADDRESS);
