@@ -30,6 +30,21 @@ QRegion CBalloonGeometry::Region() const
     return QRegion(rcBody, QRegion::Ellipse).united(QRegion(m_pointer, Qt::OddEvenFill));
 }
 
+QSize CBalloonGeometry::SizeToHold(const QSize& szMinimum, const std::function<bool(const QRect&)>& holds)
+{
+    if (szMinimum.isEmpty())
+        return szMinimum;
+    const double dAspect = static_cast<double>(szMinimum.width()) / szMinimum.height();
+    QSize size = szMinimum;
+    for (int nExtra = 0; nExtra <= szMinimum.height() * (kMaxGrowth - 1); ++nExtra)
+    {
+        size = QSize(szMinimum.width() + qRound(nExtra * dAspect), szMinimum.height() + nExtra);
+        if (holds(CBalloonGeometry(QRect(QPoint(0, 0), size)).TextRect().ToRect()))
+            break;
+    }
+    return size;
+}
+
 QRegion CBalloonGeometry::FrameOf(const QRegion& region, int nWidth, int nHeight)
 {
     QRegion inner = region;

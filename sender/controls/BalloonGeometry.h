@@ -3,6 +3,8 @@
 #include <QPolygon>
 #include <QRect>
 #include <QRegion>
+#include <QSize>
+#include <functional>
 
 // The shape of the balloon tip for a window of a given client size: an elliptic body that leaves
 // room on the left for a small pointer triangle, and the largest text rectangle that fits in the
@@ -20,6 +22,8 @@ public:
     static constexpr int kPointerHalfBase = 5;
     // 1/sqrt(2): a rectangle with these half-sizes of the ellipse's half-axes lies inside it.
     static constexpr double kInscribedRatio = 0.7071085623775818;
+    // A balloon grows for a long text up to this many times its size in each direction.
+    static constexpr int kMaxGrowth = 4;
 
     struct SEdges
     {
@@ -40,6 +44,13 @@ public:
 
     // The window's shape: the body's ellipse joined with the pointer; empty when there is no room.
     [[nodiscard]] QRegion Region() const;
+
+    // The size of a balloon that holds a text: szMinimum when its text rectangle does, or else
+    // the first size grown from it in proportion, a pixel of height at a time, whose text
+    // rectangle does (the largest size tried when none does). holds tells whether the text,
+    // laid out as it is painted, lies whole in a text rectangle.
+    [[nodiscard]] static QSize SizeToHold(const QSize& szMinimum,
+                                          const std::function<bool(const QRect&)>& holds);
 
     // The outline of a region: the pixels of the region less than nWidth pixels from its left or
     // right edge or less than nHeight from its top or bottom edge.

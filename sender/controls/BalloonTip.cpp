@@ -81,10 +81,41 @@ QWidget* CBalloonTip::CurrentControl() const
 
 CBalloonTip::ETextLayout CBalloonTip::TextLayout() const
 {
-    const QFontMetrics metrics(m_font);
-    const int nTextWidth = metrics.horizontalAdvance(QString::fromStdString(m_state.CurrentText()));
-    return nTextWidth < m_geometry->TextRect().ToRect().width() ? ETextLayout::SingleLine
-                                                                : ETextLayout::Wrapped;
+    return LayoutIn(QString::fromStdString(m_state.CurrentText()), m_geometry->TextRect().ToRect().width());
+}
+
+QFontMetrics CBalloonTip::TextMetrics() const
+{
+    return QFontMetrics(m_font, this);
+}
+
+CBalloonTip::ETextLayout CBalloonTip::LayoutIn(const QString& strText, int nWidth) const
+{
+    return TextMetrics().horizontalAdvance(strText) < nWidth ? ETextLayout::SingleLine : ETextLayout::Wrapped;
+}
+
+int CBalloonTip::DrawFlags(ETextLayout eLayout)
+{
+    return eLayout == ETextLayout::SingleLine ? Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine
+                                              : Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
+}
+
+bool CBalloonTip::Holds(const QString& strText, const QRect& rcText) const
+{
+    if (strText.isEmpty())
+        return true;
+    // The metrics lay a text out in a rectangle exactly as the painter does: the same line
+    // breaks, line heights and alignment.
+    const QRect rcLaidOut =
+        TextMetrics().boundingRect(rcText, DrawFlags(LayoutIn(strText, rcText.width())), strText);
+    return rcText.contains(rcLaidOut);
+}
+
+QSize CBalloonTip::SizeFor(const std::string& strText) const
+{
+    const QString strShown = QString::fromStdString(strText);
+    return CBalloonGeometry::SizeToHold(QSize(m_nWidth, m_nHeight),
+                                        [&](const QRect& rcText) { return Holds(strShown, rcText); });
 }
 
 void CBalloonTip::RelayEvent(QObject* pReceiver, QEvent* pEvent)
@@ -143,7 +174,7 @@ QWidget* CBalloonTip::WindowUnderMouse(const QPoint& ptGlobal) const
 void CBalloonTip::ShowAt(const QPoint& ptGlobal)
 {
     // The balloon stays where the mouse first came onto the control while it is shown.
-    setGeometry(ptGlobal.x(), ptGlobal.y(), m_nWidth, m_nHeight);
+    setGeometry(QRect(ptGlobal, SizeFor(m_state.CurrentText())));
     raise();
     show();
     update();
@@ -201,11 +232,7 @@ void CBalloonTip::paintEvent(QPaintEvent*)
     painter.setPen(m_state.TextColour());
     const QRect rcText = m_geometry->TextRect().ToRect();
     painter.setClipRect(rcText);
-    const QString strText = QString::fromStdString(m_state.CurrentText());
-    if (TextLayout() == ETextLayout::SingleLine)
-        painter.drawText(rcText, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, strText);
-    else
-        painter.drawText(rcText, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, strText);
+    painter.drawText(rcText, DrawFlags(TextLayout()), QString::fromStdString(m_state.CurrentText()));
 }
 
 void CBalloonTip::resizeEvent(QResizeEvent* pEvent)

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
@@ -13,8 +14,9 @@
 // A speech-balloon tip for a dialog's controls: when the mouse moves onto a registered control,
 // a yellow balloon with a magenta outline and a pointer on its left appears with its corner at
 // the mouse position and shows the control's text in the control's colour. One balloon serves
-// every control of the dialog. It is a shaped pop-up window of its own that never takes the
-// focus or the activation from the dialog.
+// every control of the dialog. It keeps its default size unless a text needs more room, and
+// then grows in proportion until the whole text fits. It is a shaped pop-up window of its own
+// that never takes the focus or the activation from the dialog.
 //
 // Use: a member of the dialog; once the dialog's controls exist:
 //     m_tip.CreateBalloon(this);
@@ -86,6 +88,14 @@ private:
 
     [[nodiscard]] bool IsNewMove(QEvent* pEvent);
     void ShowAt(const QPoint& ptGlobal);
+    // The metrics the text is laid out and painted with.
+    [[nodiscard]] QFontMetrics TextMetrics() const;
+    [[nodiscard]] ETextLayout LayoutIn(const QString& strText, int nWidth) const;
+    [[nodiscard]] static int DrawFlags(ETextLayout eLayout);
+    // Whether a text, laid out as it is painted, lies whole in the text rectangle rcText.
+    [[nodiscard]] bool Holds(const QString& strText, const QRect& rcText) const;
+    // The window's size for a text: the balloon's own size, grown where that cannot hold it.
+    [[nodiscard]] QSize SizeFor(const std::string& strText) const;
     [[nodiscard]] QWidget* WindowUnderMouse(const QPoint& ptGlobal) const;
 
     QPointer<QWidget> m_pOwner;

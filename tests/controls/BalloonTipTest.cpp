@@ -1,6 +1,7 @@
 #include "sender/controls/BalloonTip.h"
 
 #include "ControlsTestSupport.h"
+#include "resources/DialogTables.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -8,8 +9,10 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace
 {
@@ -48,6 +51,27 @@ TEST(BalloonGeometryTest, OtherSizesAndNoRoomAtAll)
     EXPECT_TRUE(CBalloonGeometry(QRect(0, 0, 10, 80)).Region().isEmpty());
 }
 
+TEST(BalloonGeometryTest, ABalloonGrowsInProportionOnlyAsFarAsItsTextNeeds)
+{
+    const QSize szDefault(180, 80);
+    std::vector<QRect> aTried;
+    auto atLeast60High = [&](const QRect& rcText)
+    {
+        aTried.push_back(rcText);
+        return rcText.height() >= 60;
+    };
+    // At 85 high the text rectangle is 60 high (b = 30); at 84 it is 58. The width grows by
+    // 9 pixels for every 4 of height: 191 x 85.
+    EXPECT_EQ(CBalloonGeometry::SizeToHold(szDefault, atLeast60High), QSize(191, 85));
+    ASSERT_EQ(aTried.size(), 6u);
+    EXPECT_EQ(aTried.front(), QRect(35, 12, 120, 56));
+    EXPECT_EQ(aTried.back(), CBalloonGeometry(QRect(0, 0, 191, 85)).TextRect().ToRect());
+
+    EXPECT_EQ(CBalloonGeometry::SizeToHold(szDefault, [](const QRect&) { return true; }), szDefault);
+    // A text that fits nowhere gets the largest balloon instead of an endless search.
+    EXPECT_EQ(CBalloonGeometry::SizeToHold(szDefault, [](const QRect&) { return false; }), QSize(720, 320));
+}
+
 TEST(BalloonGeometryTest, TheFrameIsTwoPixelsWideAtTheSidesAndOneHighAtTopAndBottom)
 {
     const QRegion frame = CBalloonGeometry::FrameOf(QRegion(0, 0, 10, 10), 2, 1);
@@ -83,6 +107,20 @@ TEST(BalloonTipStateTest, TheFirstRegistrationStaysAndColourZeroTakesTheCurrentC
     EXPECT_EQ(state.MouseMove(true, &control1, &control1), CBalloonTipState::EAction::Show);
     state.AddTip(&control3, &control3, "after", QColor(0, 0, 0));
     EXPECT_EQ(state.FindTip(&control3)->colour, kRed);
+}
+
+// A text drawn in the balloon's colours, laid out in lines of at most nWidth pixels from the
+// top (as the balloon lays out a text that does not fit on one line), without any clip.
+QImage WholeText(const QFont& font, const QString& strText, int nWidth, const QColor& colour)
+{
+    QImage image(nWidth, 1000, QImage::Format_RGB32);
+    image.fill(CBalloonTip::FillColour());
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(colour);
+    painter.drawText(image.rect(), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, strText);
+    painter.end();
+    return image;
 }
 
 class BalloonTipTest : public testing::Test, public CControlsTestBase
@@ -251,11 +289,50 @@ TEST_F(BalloonTipTest, AShortTipIsOneCentredLineAndALongOneWrapsFromTheTop)
     image = m_tip.grab().toImage();
     rcInk = PixelsOfColour(image, QColor(0, 0, 255), 100);
     ASSERT_FALSE(rcInk.isEmpty());
-    EXPECT_TRUE(rcText.contains(rcInk));
-    // The first line starts at the rectangle's top; the lines fill it and are cut at its bottom.
-    EXPECT_LE(rcInk.top(), 12 + metrics.ascent() - metrics.capHeight() + 2);
+    const QRect rcWrapped = m_tip.Geometry().TextRect().ToRect();
+    EXPECT_TRUE(rcWrapped.contains(rcInk));
+    // The first line starts at the rectangle's top.
+    EXPECT_LE(rcInk.top(), rcWrapped.top() + metrics.ascent() - metrics.capHeight() + 2);
     EXPECT_GT(rcInk.height(), 2 * metrics.height());
     EXPECT_GT(rcInk.width(), 100);
+}
+
+TEST_F(BalloonTipTest, EveryTipOfTheMainDialogShowsWholeInsideItsBalloon)
+{
+    std::vector<QPushButton*> aButtons;
+    for (const resources::SControlTip& tip : resources::SEND_DIALOG_TIPS)
+    {
+        auto* pButton = new QPushButton(m_pDialog.get());
+        pButton->setGeometry(200, 10 + 30 * static_cast<int>(aButtons.size()), 100, 25);
+        pButton->show();
+        m_tip.AddControlTip(pButton, tip.pszText, kRed);
+        aButtons.push_back(pButton);
+    }
+    for (std::size_t i = 0; i < aButtons.size(); ++i)
+    {
+        const QString strTip = QString::fromUtf8(resources::SEND_DIALOG_TIPS[i].pszText);
+        SCOPED_TRACE(strTip.toStdString());
+        MoveMouse(m_pPlain, QPoint(5, 5));
+        MoveMouse(aButtons[i], QPoint(10, 10));
+        ASSERT_TRUE(m_tip.isVisible());
+        ASSERT_EQ(QString::fromStdString(m_tip.CurrentText()), strTip);
+
+        // Never smaller than the balloon's own size, and shaped by the same rules at any size.
+        EXPECT_GE(m_tip.width(), CBalloonTip::kDefaultWidth);
+        EXPECT_GE(m_tip.height(), CBalloonTip::kDefaultHeight);
+        EXPECT_EQ(m_tip.mask(), CBalloonGeometry(m_tip.rect()).Region());
+
+        // All the ink of the whole text is there, inside the text rectangle: a line cut at the
+        // rectangle's edge, or left out, leaves less ink, over less height, than the whole text.
+        const QRect rcText = m_tip.Geometry().TextRect().ToRect();
+        const QImage shown = m_tip.grab().toImage();
+        const QImage whole = WholeText(m_tip.BalloonFont(), strTip, rcText.width(), kRed);
+        const QRect rcInk = PixelsOfColour(shown, kRed, 100);
+        ASSERT_FALSE(rcInk.isEmpty());
+        EXPECT_TRUE(rcText.contains(rcInk));
+        EXPECT_EQ(rcInk.size(), PixelsOfColour(whole, kRed, 100).size());
+        EXPECT_EQ(CountPixelsOfColour(shown, kRed, 100), CountPixelsOfColour(whole, kRed, 100));
+    }
 }
 
 } // namespace

@@ -105,6 +105,18 @@ std::vector<std::string> CControlsTestBase::MessageLines() const
     return lines;
 }
 
+namespace
+{
+
+bool IsNear(const QColor& pixel, const QColor& colour, int nTolerance)
+{
+    return std::abs(pixel.red() - colour.red()) <= nTolerance &&
+           std::abs(pixel.green() - colour.green()) <= nTolerance &&
+           std::abs(pixel.blue() - colour.blue()) <= nTolerance;
+}
+
+} // namespace
+
 QRect PixelsOfColour(const QImage& image, const QColor& colour, int nTolerance)
 {
     QRect rcBox;
@@ -112,12 +124,23 @@ QRect PixelsOfColour(const QImage& image, const QColor& colour, int nTolerance)
     {
         for (int x = 0; x < image.width(); ++x)
         {
-            const QColor pixel = image.pixelColor(x, y);
-            if (std::abs(pixel.red() - colour.red()) <= nTolerance &&
-                std::abs(pixel.green() - colour.green()) <= nTolerance &&
-                std::abs(pixel.blue() - colour.blue()) <= nTolerance)
+            if (IsNear(image.pixelColor(x, y), colour, nTolerance))
                 rcBox |= QRect(x, y, 1, 1);
         }
     }
     return rcBox;
+}
+
+int CountPixelsOfColour(const QImage& image, const QColor& colour, int nTolerance)
+{
+    int nCount = 0;
+    for (int y = 0; y < image.height(); ++y)
+    {
+        for (int x = 0; x < image.width(); ++x)
+        {
+            if (IsNear(image.pixelColor(x, y), colour, nTolerance))
+                ++nCount;
+        }
+    }
+    return nCount;
 }

@@ -49,3 +49,5 @@ private:
 // The bounding box of the pixels of an image within nTolerance of a colour in every channel
 // (empty when there are none); a tolerance lets antialiased text count by its strong pixels.
 [[nodiscard]] QRect PixelsOfColour(const QImage& image, const QColor& colour, int nTolerance = 0);
+// How many pixels of an image are within nTolerance of a colour in every channel.
+[[nodiscard]] int CountPixelsOfColour(const QImage& image, const QColor& colour, int nTolerance = 0);
