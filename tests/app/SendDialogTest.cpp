@@ -286,6 +286,10 @@ private slots:
         QCOMPARE(nTips, 9);
         QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_FAX_NUMBER))->strText,
                  std::string("Country number+City number+Fax number, such as: 86755#######"));
+        // The texts are those of the table the balloon's tests check.
+        for (const SControlTip& tip : SEND_DIALOG_TIPS)
+            QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, tip.nId))->strText,
+                     std::string(tip.pszText));
         QVERIFY(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_PAGE_LIST)) == nullptr);
 
         auto* pLink = CDialogBuilder::Control<CHyperLink1>(dialog, IDC_LINK_MORE);
