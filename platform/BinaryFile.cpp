@@ -32,11 +32,16 @@ CFileReader::~CFileReader() { Close(); }
 bool CFileReader::Open(const std::filesystem::path& path)
 {
     Close();
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO for reading waits for a writer, and a device may wait for a peer; a
+    // non-blocking open never waits. Only a regular file is read; anything else fails as a
+    // missing file does, and each caller already knows what to do then.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0)
         return false;
     struct stat st = {};
-    if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode))
+    const int nFlags = ::fcntl(m_fd, F_GETFL);
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
+        ::fcntl(m_fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0)
     {
         Close();
         return false;

@@ -23,6 +23,8 @@ public:
     CFileReader& operator=(const CFileReader&) = delete;
     ~CFileReader();
 
+    // Opens a regular file. Anything else (missing, a folder, a FIFO, a device) fails at
+    // once, without waiting for a writer.
     [[nodiscard]] bool Open(const std::filesystem::path& path);
     bool IsOpen() const { return m_fd >= 0; }
     int Descriptor() const { return m_fd; }

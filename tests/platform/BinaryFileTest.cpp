@@ -1,8 +1,11 @@
 #include "platform/BinaryFile.h"
 
+#include "tests/support/FifoWatchdog.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -71,6 +74,27 @@ TEST_F(BinaryFileTest, OpeningAMissingFileOrAFolderFails)
     EXPECT_FALSE(reader.Open(m_dir / "missing"));
     EXPECT_FALSE(reader.Open(m_dir));
     EXPECT_FALSE(reader.ReadByte(*std::make_unique<std::uint8_t>()));
+}
+
+TEST_F(BinaryFileTest, AFifoOrADeviceFailsAsAMissingFileWithoutWaitingForAWriter)
+{
+    const fs::path fifo = m_dir / "Page.tmp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    bool bOpened = true;
+    std::optional<std::string> strWhole = "unread";
+    EXPECT_TRUE(ReturnsWithin(fifo, std::chrono::seconds(10),
+                              [&]
+                              {
+                                  platform::CFileReader reader;
+                                  bOpened = reader.Open(fifo);
+                                  strWhole = platform::ReadWholeFile(fifo, 100);
+                              }))
+        << "reading a FIFO waited for a writer";
+    EXPECT_FALSE(bOpened);
+    EXPECT_EQ(strWhole, std::nullopt);
+
+    platform::CFileReader reader;
+    EXPECT_FALSE(reader.Open("/dev/null"));
 }
 
 TEST_F(BinaryFileTest, AtomicWriteReplacesOnlyWhenClosedAndLeavesNoTemporary)
