@@ -1,10 +1,11 @@
 #include "Shell.h"
 
+#include "BinaryFile.h"
 #include "Process.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +21,9 @@ constexpr int kOpenerSyntaxError = 1;
 constexpr int kOpenerFileMissing = 2;
 constexpr int kOpenerToolMissing = 3;
 constexpr int kOpenerActionFailed = 4;
+
+// mimeapps.list files and desktop entries hold a few KiB; a larger file is not one of them.
+constexpr std::uint64_t kMaxKeyFileBytes = 1 << 20;
 
 int CodeForSpawnError(int nError)
 {
@@ -108,9 +112,12 @@ std::string Trim(const std::string& str)
 bool ReadKeyFileValue(const std::string& strPath, const std::string& strGroup, const std::string& strKey,
                       std::string& strValue)
 {
-    std::ifstream in(strPath);
-    if (!in)
+    // A FIFO or a device in the desktop's folders must not stop the opener: the reader
+    // refuses anything but a regular file without waiting, and a file over the cap counts as absent.
+    const auto strText = ReadWholeFile(strPath, kMaxKeyFileBytes);
+    if (!strText)
         return false;
+    std::istringstream in(*strText);
     std::string strLine;
     bool bInGroup = false;
     while (std::getline(in, strLine))
