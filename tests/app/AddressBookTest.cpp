@@ -2,8 +2,10 @@
 
 #include "TestFiles.h"
 #include "platform/BinaryFile.h"
+#include "tests/support/FifoWatchdog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -205,6 +207,20 @@ TEST_F(AddressBookFile, DamagedBookIsKeptBeforeTheFirstSave)
     ASSERT_TRUE(book.Save("Dyna", "4", strError, File()));
     EXPECT_EQ(Bytes(Kept()), strDamaged);
     EXPECT_EQ(Bytes(File()), BookBytes({{"Dyna", "4"}, {"Acme", "1"}}));
+}
+
+TEST_F(AddressBookFile, AFifoLoadsAsAMissingBookWithoutWaitingAndASaveReplacesIt)
+{
+    ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+    CAddressBook book;
+    EBookLoad eLoad = EBookLoad::Loaded;
+    EXPECT_TRUE(ReturnsWithin(File(), std::chrono::seconds(10), [&] { eLoad = book.Load(File()); }))
+        << "loading the book waited for a writer";
+    EXPECT_EQ(eLoad, EBookLoad::Missing);
+    std::string strError;
+    ASSERT_TRUE(book.Save("Acme", "1", strError, File())) << strError;
+    EXPECT_EQ(Bytes(File()), BookBytes({{"Acme", "1"}}));
+    EXPECT_FALSE(fs::exists(Kept()));
 }
 
 TEST_F(AddressBookFile, ReaderSurvivesEveryTruncationOfARealFile)
