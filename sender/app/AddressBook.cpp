@@ -5,6 +5,7 @@
 #include "platform/Roots.h"
 
 #include <algorithm>
+#include <string>
 #include <system_error>
 
 namespace
@@ -12,6 +13,61 @@ namespace
 
 // Each entry needs at least its two one-byte length prefixes.
 constexpr std::uint64_t MIN_ENTRY_BYTES = 2;
+
+// The kept copy of a damaged book: nAge 0 is the latest, flist.dll.bad; then flist.dll.bad.1 ...
+std::filesystem::path KeptBookPath(const std::filesystem::path& book, int nAge)
+{
+    auto kept = book;
+    kept += DAMAGED_BOOK_SUFFIX;
+    if (nAge > 0)
+        kept += "." + std::to_string(nAge);
+    return kept;
+}
+
+// Gives the damaged book the second name `staged`. A hard link writes nothing and so can
+// leave nothing half-written; where the file system has no links, a copy is written
+// beside it and takes the name only once it is complete.
+bool StageDamagedBook(const std::filesystem::path& book, const std::filesystem::path& staged,
+                      std::string& strError)
+{
+    std::error_code error;
+    // A staged copy left by a save that was cut short is not needed any more.
+    std::filesystem::remove(staged, error);
+    std::filesystem::create_hard_link(book, staged, error);
+    if (!error)
+        return true;
+
+    platform::CFileReader in;
+    platform::CFileWriter out;
+    if (!in.Open(book))
+    {
+        strError = "cannot read " + book.string();
+        return false;
+    }
+    if (!out.Create(staged, platform::EWriteMode::Atomic))
+    {
+        strError = out.Error();
+        return false;
+    }
+    char chunk[platform::kFileBufferBytes];
+    for (std::size_t nRead = sizeof chunk; nRead == sizeof chunk;)
+    {
+        nRead = in.Read(chunk, sizeof chunk);
+        out.Write(chunk, nRead);
+    }
+    if (in.Failed())
+    {
+        out.Discard();
+        strError = "cannot read " + book.string();
+        return false;
+    }
+    if (!out.Close())
+    {
+        strError = out.Error();
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -105,23 +161,31 @@ std::optional<std::string> CAddressBook::Encode(std::string_view strName, std::s
 
 bool CAddressBook::KeepDamagedFile(const std::filesystem::path& path, std::string& strError)
 {
-    auto kept = path;
-    kept += DAMAGED_BOOK_SUFFIX;
     std::error_code error;
     if (!std::filesystem::exists(path, error))
         return true;
-    std::filesystem::remove(kept, error);
-    // A second name for the damaged file survives the rename of the new book onto the
-    // old name; copying is the fallback where hard links are not to be had.
-    std::filesystem::create_hard_link(path, kept, error);
-    if (error)
+    // The new copy is complete before any older one moves, so that a failure costs none of them.
+    const auto staged = path.parent_path() / ("." + path.filename().string() + DAMAGED_BOOK_SUFFIX + ".new");
+    const auto latest = KeptBookPath(path, 0);
+    if (!StageDamagedBook(path, staged, strError))
     {
-        error.clear();
-        std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, error);
+        strError = "keep " + path.string() + " as " + latest.string() + ": " + strError;
+        return false;
     }
+    // Each older copy moves one place on; the move onto the last place drops the oldest.
+    for (int nAge = MAX_DAMAGED_BOOKS_KEPT - 1; nAge > 0 && !error; --nAge)
+    {
+        std::filesystem::rename(KeptBookPath(path, nAge - 1), KeptBookPath(path, nAge), error);
+        if (error == std::errc::no_such_file_or_directory)
+            error.clear();
+    }
+    if (!error)
+        std::filesystem::rename(staged, latest, error);
     if (error)
     {
-        strError = "keep " + path.string() + " as " + kept.string() + ": " + error.message();
+        std::error_code ignored;
+        std::filesystem::remove(staged, ignored);
+        strError = "keep " + path.string() + " as " + latest.string() + ": " + error.message();
         return false;
     }
     return true;

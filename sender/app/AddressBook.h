@@ -13,8 +13,11 @@
 // of the latest send first.
 
 inline constexpr const char* ADDRESS_BOOK_FILE_NAME = "flist.dll";
-// Beside the book, the copy of a damaged book that is kept before a save replaces it.
+// Beside the book, the copies of damaged books that are kept before a save replaces them:
+// the latest as the book's name + DAMAGED_BOOK_SUFFIX, the ones before it with ".1", ".2"
+// ... appended, MAX_DAMAGED_BOOKS_KEPT in all; when all are taken, the oldest goes.
 inline constexpr const char* DAMAGED_BOOK_SUFFIX = ".bad";
+inline constexpr int MAX_DAMAGED_BOOKS_KEPT = 5;
 // The book holds this many entries at most, in memory and on disk.
 inline constexpr int MAX_ADDRESS_ENTRIES = 500;
 
@@ -55,8 +58,9 @@ public:
     std::optional<std::string> Encode(std::string_view strName, std::string_view strNumber) const;
 
     // Replaces the file atomically with Encode()'s bytes. A book that was damaged when
-    // it was loaded is first kept as the file name + DAMAGED_BOOK_SUFFIX. The entries
-    // held in memory do not change. On failure strError names the file.
+    // it was loaded is first kept as the file name + DAMAGED_BOOK_SUFFIX, and the copies
+    // kept before move one place on. The entries held in memory do not change. On failure
+    // strError names the file, and the book is left as it was.
     [[nodiscard]] bool Save(std::string_view strName, std::string_view strNumber, std::string& strError,
                             const std::filesystem::path& path = AddressBookPath());
 

@@ -209,6 +209,36 @@ TEST_F(AddressBookFile, DamagedBookIsKeptBeforeTheFirstSave)
     EXPECT_EQ(Bytes(File()), BookBytes({{"Dyna", "4"}, {"Acme", "1"}}));
 }
 
+TEST_F(AddressBookFile, EveryDamagedBookIsKeptByteForByteAndTheFiveLatestStay)
+{
+    // Seven sessions in a row, each finding a differently damaged book and saving once.
+    std::vector<std::string> damaged; // the latest first
+    for (int nSession = 0; nSession < 7; ++nSession)
+    {
+        const std::string strName = "Acme" + std::string(nSession, '!');
+        const std::string strDamaged = BookBytes({{strName, std::to_string(nSession)}}, 2 + nSession);
+        ASSERT_TRUE(platform::WriteWholeFile(File(), strDamaged));
+        CAddressBook book;
+        ASSERT_EQ(book.Load(File()), EBookLoad::Damaged);
+        std::string strError;
+        ASSERT_TRUE(book.Save("Cray", "3", strError, File())) << strError;
+        damaged.insert(damaged.begin(), strDamaged);
+
+        std::vector<std::string> expected{"flist.dll", "flist.dll.bad"};
+        for (std::size_t nAge = 1; nAge < std::min<std::size_t>(damaged.size(), 5); ++nAge)
+            expected.push_back("flist.dll.bad." + std::to_string(nAge));
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        ASSERT_EQ(names, expected) << "after session " << nSession;
+        EXPECT_EQ(Bytes(Kept()), damaged[0]) << nSession;
+        for (std::size_t nAge = 1; nAge + 1 < expected.size(); ++nAge)
+            EXPECT_EQ(Bytes(m_dir / expected[nAge + 1]), damaged[nAge]) << nSession << " " << nAge;
+        EXPECT_EQ(Bytes(File()), BookBytes({{"Cray", "3"}, {strName, std::to_string(nSession)}})) << nSession;
+    }
+}
+
 TEST_F(AddressBookFile, AFifoLoadsAsAMissingBookWithoutWaitingAndASaveReplacesIt)
 {
     ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
