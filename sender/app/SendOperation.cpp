@@ -30,6 +30,9 @@ bool IsMailboxCharacter(unsigned char ch)
     return std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(ch)) != std::string_view::npos;
 }
 
+// The name follows the prefix and a dot in the local part of the gateway address.
+static_assert(std::char_traits<char>::length(GATEWAY_MAILBOX_PREFIX) + 1 + kMaxRecipientNameBytes == 64);
+
 std::string FaxPageName(int nPage)
 {
     char szName[32];
@@ -45,6 +48,8 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
         return ERecipientCheck::FaxNumberBlank;
     if (!IsDigits(strFaxNumber))
         return ERecipientCheck::FaxNumberNotDigits;
+    if (strFaxNumber.size() > kMaxFaxNumberDigits)
+        return ERecipientCheck::FaxNumberTooLong;
     if (strRecipient.empty())
         return ERecipientCheck::RecipientMissing;
     std::string strMailbox = strRecipient;
@@ -54,6 +59,9 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
     for (unsigned char ch : strMailbox)
         if (!IsMailboxCharacter(ch))
             return ERecipientCheck::RecipientNotMailbox;
+    // Only ASCII is left, so bytes and characters are the same count.
+    if (strMailbox.size() > kMaxRecipientNameBytes)
+        return ERecipientCheck::RecipientTooLong;
     strRecipient = strMailbox;
     return ERecipientCheck::Ok;
 }
@@ -68,9 +76,15 @@ const char* RecipientCheckText(ERecipientCheck eCheck)
         return "Sorry, only number is adopted for fax number";
     case ERecipientCheck::RecipientMissing:
         return "Sorry, recipient name is required";
+    case ERecipientCheck::FaxNumberTooLong:
+        static_assert(kMaxFaxNumberDigits == 63, "the text names the limit");
+        return "Sorry, the fax number may be at most 63 digits long";
     case ERecipientCheck::RecipientNotMailbox:
         return "Sorry, the recipient name may hold only letters, digits, blanks, dots and "
                "! # $ % & ' * + - / = ? ^ _ ` { | } ~";
+    case ERecipientCheck::RecipientTooLong:
+        static_assert(kMaxRecipientNameBytes == 49, "the text names the limit");
+        return "Sorry, the recipient name may be at most 49 characters long";
     case ERecipientCheck::Ok:
         break;
     }

@@ -23,14 +23,18 @@ enum class ERecipientCheck
     Ok,
     FaxNumberBlank,
     FaxNumberNotDigits,
+    // More than kMaxFaxNumberDigits digits: the gateway address would not be valid.
+    FaxNumberTooLong,
     RecipientMissing,
     // After blanks and dots have become underscores, the name holds a character that a
     // mailbox name may not: it would add recipients, break the address or a command.
     RecipientNotMailbox,
+    // More than kMaxRecipientNameBytes characters: the gateway address would not be valid.
+    RecipientTooLong,
 };
 
 // Checks the fax number and the recipient name in this order; on success the blanks and
-// dots of the name have become underscores.
+// dots of the name have become underscores. Nothing is recorded or sent for a failed check.
 ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber);
 // The text the user sees for a failed check.
 const char* RecipientCheckText(ERecipientCheck eCheck);

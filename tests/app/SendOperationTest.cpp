@@ -47,6 +47,14 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
         {"Ann\r\nRCPT TO:<x@y>", "1", ERecipientCheck::RecipientNotMailbox, "Ann\r\nRCPT TO:<x@y>"},
         {"\xE5\xBC\xA0\xE4\xB8\x89", "1", ERecipientCheck::RecipientNotMailbox, "\xE5\xBC\xA0\xE4\xB8\x89"},
         {std::string("A\0B", 3), "1", ERecipientCheck::RecipientNotMailbox, std::string("A\0B", 3)},
+        // The gateway address holds a name of 49 characters and a number of 63 digits at most.
+        {"Ann", std::string(63, '9'), ERecipientCheck::Ok, "Ann"},
+        {"Ann", std::string(64, '9'), ERecipientCheck::FaxNumberTooLong, "Ann"},
+        {"", std::string(64, '9'), ERecipientCheck::FaxNumberTooLong, ""},
+        {"X. Y" + std::string(45, 'z'), "1", ERecipientCheck::Ok, "X__Y" + std::string(45, 'z')},
+        {"X. Y" + std::string(46, 'z'), "1", ERecipientCheck::RecipientTooLong,
+         "X. Y" + std::string(46, 'z')},
+        {std::string(10000, 'N'), "1", ERecipientCheck::RecipientTooLong, std::string(10000, 'N')},
     };
     for (const SCase& c : cases)
     {
@@ -58,6 +66,10 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
                  "Sorry, only number is adopted for fax number");
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong),
+                 "Sorry, the fax number may be at most 63 digits long");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientTooLong),
+                 "Sorry, the recipient name may be at most 49 characters long");
 }
 
 TEST(SendChecksTest, OnlyAPlainAddressMaySendAndTheGatewayAddressIsPlainConcatenation)
