@@ -1,5 +1,6 @@
 #include "AddressBook.h"
 
+#include "Gateway.h"
 #include "ReplaceFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
@@ -194,6 +195,15 @@ bool CAddressBook::KeepDamagedFile(const std::filesystem::path& path, std::strin
 bool CAddressBook::Save(std::string_view strName, std::string_view strNumber, std::string& strError,
                         const std::filesystem::path& path)
 {
+    // The send checks refuse these first; the book records no recipient that the gateway
+    // could not be sent to. Entries already in the book stay as they are.
+    if (strName.size() > kMaxRecipientNameBytes || strNumber.size() > kMaxFaxNumberDigits)
+    {
+        strError = "a recipient name may be at most " + std::to_string(kMaxRecipientNameBytes) +
+                   " characters and a fax number at most " + std::to_string(kMaxFaxNumberDigits) +
+                   " digits long; nothing was recorded in " + path.string();
+        return false;
+    }
     const auto strBytes = Encode(strName, strNumber);
     if (!strBytes)
     {

@@ -57,10 +57,12 @@ public:
     // in all. Nullopt when a text has no archive form.
     std::optional<std::string> Encode(std::string_view strName, std::string_view strNumber) const;
 
-    // Replaces the file atomically with Encode()'s bytes. A book that was damaged when
-    // it was loaded is first kept as the file name + DAMAGED_BOOK_SUFFIX, and the copies
-    // kept before move one place on. The entries held in memory do not change. On failure
-    // strError names the file, and the book is left as it was.
+    // Replaces the file atomically with Encode()'s bytes. A name longer than
+    // kMaxRecipientNameBytes or a number longer than kMaxFaxNumberDigits (Gateway.h) is
+    // refused and nothing recorded. A book that was damaged when it was loaded is first
+    // kept as the file name + DAMAGED_BOOK_SUFFIX, and the copies kept before move one
+    // place on. The entries held in memory do not change. On failure strError names the
+    // file, and the book is left as it was.
     [[nodiscard]] bool Save(std::string_view strName, std::string_view strNumber, std::string& strError,
                             const std::filesystem::path& path = AddressBookPath());
 
