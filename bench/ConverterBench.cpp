@@ -6,7 +6,7 @@
 // Run: build/bin/converter_bench  (needs Ghostscript, netpbm and the sample manual).
 
 #include "converter/PageConverter.h"
-#include "converter/PageFormat.h"
+#include "converter/FaxRow.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Encoder.h"
 
@@ -36,10 +36,10 @@ namespace
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using converter::kFaxRowPixels;
-using converter::kRasterBytes;
-using converter::kRasterRowBytes;
-using converter::kRowsPerPage;
+using converter::FAX_ROW_PIXELS;
+using platform::RASTER_BYTES;
+using platform::RASTER_ROW_BYTES;
+using converter::FAX_PAGE_ROWS;
 
 constexpr int kRunPages = 20;     // pages of the run whose per-page cost is measured
 constexpr int kDocumentPages = 17; // the sample manual
@@ -55,10 +55,10 @@ struct SPages
 
 Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)
 {
-    Bytes raster(kRasterBytes);
-    for (int y = 0; y < kRowsPerPage; ++y)
-        for (int x = 0; x < kRasterRowBytes; ++x)
-            raster[std::size_t(y) * kRasterRowBytes + x] = pixel(x, y);
+    Bytes raster(RASTER_BYTES);
+    for (int y = 0; y < FAX_PAGE_ROWS; ++y)
+        for (int x = 0; x < RASTER_ROW_BYTES; ++x)
+            raster[std::size_t(y) * RASTER_ROW_BYTES + x] = pixel(x, y);
     return raster;
 }
 
@@ -109,15 +109,15 @@ void WriteFile(const fs::path& path, const void* pData, std::size_t nBytes)
 void WritePbm(const fs::path& path, const Bytes& raster)
 {
     std::string strPbm = "P4\n1700 2200\n";
-    const int nRowBytes = (kRasterRowBytes + 7) / 8;
-    for (int y = 0; y < kRowsPerPage; ++y)
+    const int nRowBytes = (RASTER_ROW_BYTES + 7) / 8;
+    for (int y = 0; y < FAX_PAGE_ROWS; ++y)
         for (int nByte = 0; nByte < nRowBytes; ++nByte)
         {
             std::uint8_t nBits = 0;
             for (int b = 0; b < 8; ++b)
             {
                 const int x = nByte * 8 + b;
-                if (x < kRasterRowBytes && raster[std::size_t(y) * kRasterRowBytes + x] != 0)
+                if (x < RASTER_ROW_BYTES && raster[std::size_t(y) * RASTER_ROW_BYTES + x] != 0)
                     nBits |= std::uint8_t(0x80 >> b);
             }
             strPbm += char(nBits);
@@ -169,10 +169,10 @@ SPages& Pages()
 // The page buffer: 1728 pixels a row packed into 27 words, the last 28 pixels white.
 std::vector<std::uint64_t> PageBuffer(const Bytes& raster)
 {
-    std::vector<std::uint64_t> page(std::size_t(converter::kPageRowWords) * kRowsPerPage);
-    for (int y = 0; y < kRowsPerPage; ++y)
-        converter::PackRow(raster.data() + std::size_t(y) * kRasterRowBytes, kRasterRowBytes,
-                           page.data() + std::size_t(y) * converter::kPageRowWords, converter::kPageRowWords);
+    std::vector<std::uint64_t> page(std::size_t(converter::PAGE_ROW_WORDS) * FAX_PAGE_ROWS);
+    for (int y = 0; y < FAX_PAGE_ROWS; ++y)
+        converter::PackRow(raster.data() + std::size_t(y) * RASTER_ROW_BYTES, RASTER_ROW_BYTES,
+                           page.data() + std::size_t(y) * converter::PAGE_ROW_WORDS, converter::PAGE_ROW_WORDS);
     return page;
 }
 
@@ -183,17 +183,17 @@ std::vector<std::uint64_t> PageBuffer(const Bytes& raster)
 void BM_PackAndEncodePage(benchmark::State& state, const std::string& strPage)
 {
     const Bytes& raster = Pages().rasters.at(strPage);
-    std::vector<std::uint64_t> band(std::size_t(converter::kPageRowWords) * 40);
+    std::vector<std::uint64_t> band(std::size_t(converter::PAGE_ROW_WORDS) * 40);
     converter::CT4Encoder encoder;
     for (auto _ : state)
     {
         encoder.Reset();
-        for (int y = 0; y < kRowsPerPage; y += 40)
+        for (int y = 0; y < FAX_PAGE_ROWS; y += 40)
         {
             for (int r = 0; r < 40; ++r)
-                converter::PackRow(raster.data() + std::size_t(y + r) * kRasterRowBytes, kRasterRowBytes,
-                                   band.data() + std::size_t(r) * converter::kPageRowWords, converter::kPageRowWords);
-            encoder.EncodeRows(band.data(), kFaxRowPixels, 40);
+                converter::PackRow(raster.data() + std::size_t(y + r) * RASTER_ROW_BYTES, RASTER_ROW_BYTES,
+                                   band.data() + std::size_t(r) * converter::PAGE_ROW_WORDS, converter::PAGE_ROW_WORDS);
+            encoder.EncodeRows(band.data(), FAX_ROW_PIXELS, 40);
         }
         benchmark::DoNotOptimize(encoder.Count());
     }
@@ -205,7 +205,7 @@ void BM_EncodePage(benchmark::State& state, const std::string& strPage)
     converter::CT4Encoder encoder;
     for (auto _ : state)
     {
-        encoder.EncodePage(page.data(), kFaxRowPixels, kRowsPerPage);
+        encoder.EncodePage(page.data(), FAX_ROW_PIXELS, FAX_PAGE_ROWS);
         benchmark::DoNotOptimize(encoder.Count());
     }
     state.counters["bytes"] = double(encoder.Count());
@@ -241,11 +241,11 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 {
     // libtiff encodes from a packed bilevel buffer: 216 bytes a row, 1 black (min-is-white).
     const Bytes& raster = Pages().rasters.at(strPage);
-    Bytes packed(std::size_t(kFaxRowPixels / 8) * kRowsPerPage, 0);
-    for (int y = 0; y < kRowsPerPage; ++y)
-        for (int x = 0; x < kRasterRowBytes; ++x)
-            if (raster[std::size_t(y) * kRasterRowBytes + x] != 0)
-                packed[std::size_t(y) * (kFaxRowPixels / 8) + x / 8] |= std::uint8_t(0x80 >> (x % 8));
+    Bytes packed(std::size_t(FAX_ROW_PIXELS / 8) * FAX_PAGE_ROWS, 0);
+    for (int y = 0; y < FAX_PAGE_ROWS; ++y)
+        for (int x = 0; x < RASTER_ROW_BYTES; ++x)
+            if (raster[std::size_t(y) * RASTER_ROW_BYTES + x] != 0)
+                packed[std::size_t(y) * (FAX_ROW_PIXELS / 8) + x / 8] |= std::uint8_t(0x80 >> (x % 8));
     TIFFSetWarningHandler(nullptr);
     std::size_t nBytes = 0;
     for (auto _ : state)
@@ -254,11 +254,11 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
         file.data.reserve(4 << 20);
         TIFF* pTiff = TIFFClientOpen("page", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, nullptr,
                                      nullptr);
-        TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, kFaxRowPixels);
-        TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, kRowsPerPage);
+        TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, FAX_ROW_PIXELS);
+        TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, FAX_PAGE_ROWS);
         TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 1);
         TIFFSetField(pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, kRowsPerPage);
+        TIFFSetField(pTiff, TIFFTAG_ROWSPERSTRIP, FAX_PAGE_ROWS);
         TIFFSetField(pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
         TIFFSetField(pTiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
         TIFFSetField(pTiff, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_FILLBITS);
@@ -278,7 +278,7 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 void BM_FloorReadAndScan(benchmark::State& state)
 {
     const fs::path path = Pages().dir / "doc1.raster";
-    Bytes buffer(kRasterBytes);
+    Bytes buffer(RASTER_BYTES);
     for (auto _ : state)
     {
         const int fd = open(path.c_str(), O_RDONLY);
@@ -299,14 +299,14 @@ void BM_FloorMapAndScan(benchmark::State& state)
     for (auto _ : state)
     {
         const int fd = open(path.c_str(), O_RDONLY);
-        void* pMap = mmap(nullptr, kRasterBytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         close(fd);
         const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
         std::size_t nBlack = 0;
-        for (std::size_t i = 0; i < kRasterBytes; ++i)
+        for (std::size_t i = 0; i < RASTER_BYTES; ++i)
             nBlack += pBytes[i] != 0;
         benchmark::DoNotOptimize(nBlack);
-        munmap(pMap, kRasterBytes);
+        munmap(pMap, RASTER_BYTES);
     }
 }
 

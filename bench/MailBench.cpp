@@ -2,12 +2,13 @@
 // loopback. The fax pages are real Pagemill output: an all-white page (the smallest a page
 // gets) and a one-pixel checkerboard (about the largest), copied as often as a run needs.
 //   mail_bench [--benchmark_filter=...]
-#include "ChildProcess.h"
-#include "ScriptedSmtpServer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
-#include "mail/Base64Codec.h"
-#include "mail/MimeMail.h"
-#include "mail/SmtpLink.h"
+#include "sender/mail/Base64Codec.h"
+#include "sender/mail/MimeMail.h"
+#include "sender/mail/SmtpLink.h"
+#include "platform/PageFiles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,8 +24,6 @@ namespace
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr int kRasterRowBytes = 1700;
-constexpr int kRasterRows = 2200;
 constexpr int kMaxWhitePages = 254;
 constexpr int kMaxCheckerPages = 20;
 
@@ -37,11 +36,11 @@ bool MakePageFiles()
 {
     g_dir = fs::temp_directory_path() / ("mail-bench-" + std::to_string(::getpid()));
     fs::create_directories(g_dir / "c");
-    std::string strWhite(std::size_t{kRasterRowBytes} * kRasterRows, '\0');
+    std::string strWhite(std::size_t{platform::RASTER_ROW_BYTES} * platform::RASTER_ROWS, '\0');
     std::string strChecker = strWhite;
-    for (int y = 0; y < kRasterRows; ++y)
-        for (int x = 0; x < kRasterRowBytes; ++x)
-            strChecker[std::size_t(y) * kRasterRowBytes + x] = static_cast<char>((x + y) % 2);
+    for (int y = 0; y < platform::RASTER_ROWS; ++y)
+        for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+            strChecker[std::size_t(y) * platform::RASTER_ROW_BYTES + x] = static_cast<char>((x + y) % 2);
     std::ofstream(g_dir / "c" / "quill.1", std::ios::binary) << strWhite;
     std::ofstream(g_dir / "c" / "quill.2", std::ios::binary) << strChecker;
     std::ofstream(g_dir / "c" / "Page.tmp", std::ios::binary) << '\3';

@@ -9,13 +9,13 @@
 // the rasters it has converted. Only the click is timed; preparing the page files, the
 // server and the dialog is not.
 //   send_bench [--benchmark_filter=...]
-#include "ChildProcess.h"
-#include "ScriptedSmtpServer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
-#include "DialogBuilder.h"
-#include "SendDialog.h"
-#include "SendOperation.h"
-#include "SettingsFile.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/app/SendDialog.h"
+#include "sender/send/SendOperation.h"
+#include "sender/store/SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "resources/DialogTables.h"
 

@@ -1,4 +1,4 @@
-#include "BitWriter.h"
+#include "converter/BitWriter.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "FaxPageWriter.h"
+#include "converter/FaxPageWriter.h"
 
-#include "PageFormat.h"
+#include "converter/FaxRow.h"
 
 #include <algorithm>
 #include <cstring>
@@ -76,15 +76,15 @@ std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPag
     out.Put16(kDirectoryEntries);
     // In ascending tag order, as TIFF requires.
     out.Entry(254, SHORT, 1, 2);                  // NewSubfileType: one page of a multi-page document
-    out.Entry(256, SHORT, 1, kFaxRowPixels);      // ImageWidth
-    out.Entry(257, SHORT, 1, kRowsPerPage);       // ImageLength
+    out.Entry(256, SHORT, 1, FAX_ROW_PIXELS);      // ImageWidth
+    out.Entry(257, SHORT, 1, FAX_PAGE_ROWS);       // ImageLength
     out.Entry(258, SHORT, 1, 1);                  // BitsPerSample
     out.Entry(259, SHORT, 1, 3);                  // Compression: CCITT T.4
     out.Entry(262, SHORT, 1, 0);                  // PhotometricInterpretation: white is zero
     out.Entry(266, SHORT, 1, 2);                  // FillOrder: least significant bit first
     out.Entry(273, LONG, 1, kStripOffset);        // StripOffsets
     out.Entry(277, SHORT, 1, 1);                  // SamplesPerPixel
-    out.Entry(278, LONG, 1, kRowsPerPage);        // RowsPerStrip
+    out.Entry(278, LONG, 1, FAX_PAGE_ROWS);        // RowsPerStrip
     out.Entry(279, LONG, 1, static_cast<std::uint32_t>(nCount + 2)); // StripByteCounts, with the leading EOL
     out.Entry(282, RATIONAL, 1, kXResolutionOffset);
     out.Entry(283, RATIONAL, 1, kYResolutionOffset);

@@ -1,9 +1,9 @@
-#include "PageConverter.h"
+#include "converter/PageConverter.h"
 
-#include "FaxPageWriter.h"
-#include "PageFormat.h"
-#include "RowPacker.h"
-#include "T4Encoder.h"
+#include "converter/FaxPageWriter.h"
+#include "converter/FaxRow.h"
+#include "converter/RowPacker.h"
+#include "converter/T4Encoder.h"
 #include "platform/BinaryFile.h"
 #include "platform/MappedFile.h"
 #include "platform/Message.h"
@@ -30,14 +30,7 @@ constexpr const char* kOutOfMemoryText = "内存不够，请关闭其它应用�
 // Rows read from the raster per read: large reads cost far less than 4 KiB ones, and a
 // band of 68,000 bytes still sits in the caches.
 constexpr int kRowsPerRead = 40;
-static_assert(kRowsPerPage % kRowsPerRead == 0);
-
-std::string NumberedName(const char* pszFormat, int nPage)
-{
-    char szName[32];
-    std::snprintf(szName, sizeof szName, pszFormat, nPage);
-    return szName;
-}
+static_assert(FAX_PAGE_ROWS % kRowsPerRead == 0);
 
 // A diagnostic for whoever runs the converter from a terminal; the user sees no message
 // for these, as the sender reports the failed conversion.
@@ -46,12 +39,12 @@ void Diagnose(int nPage, const std::string& strWhat)
     std::fprintf(stderr, "Pagemill: page %d: %s\n", nPage, strWhat.c_str());
 }
 
-// Reads the page-count byte P; nothing when the file is missing, unreadable or empty.
-std::optional<int> ReadPageCountByte()
+// Reads the page-count byte; nothing when the file is missing, unreadable or empty.
+std::optional<std::uint8_t> ReadPageCountByte()
 {
     platform::CFileReader file;
     std::uint8_t nByte = 0;
-    if (!file.Open(platform::DrivePath("Page.tmp")) || !file.ReadByte(nByte))
+    if (!file.Open(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME)) || !file.ReadByte(nByte))
         return std::nullopt;
     return nByte;
 }
@@ -66,9 +59,9 @@ struct SBuffers
     bool Obtain()
     {
         if (!pRaster)
-            pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{kRasterRowBytes} * kRowsPerRead]);
+            pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * kRowsPerRead]);
         if (!pBand)
-            pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{kPageRowWords} * kRowsPerRead]);
+            pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * kRowsPerRead]);
         return pRaster && pBand;
     }
 };
@@ -78,9 +71,9 @@ struct SBuffers
 void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encoder)
 {
     for (int nRow = 0; nRow < kRowsPerRead; ++nRow)
-        PackRow(pRows + std::size_t{kRasterRowBytes} * nRow, kRasterRowBytes,
-                buffers.pBand.get() + std::size_t{kPageRowWords} * nRow, kPageRowWords);
-    encoder.EncodeRows(buffers.pBand.get(), kFaxRowPixels, kRowsPerRead);
+        PackRow(pRows + std::size_t{platform::RASTER_ROW_BYTES} * nRow, platform::RASTER_ROW_BYTES,
+                buffers.pBand.get() + std::size_t{PAGE_ROW_WORDS} * nRow, PAGE_ROW_WORDS);
+    encoder.EncodeRows(buffers.pBand.get(), FAX_ROW_PIXELS, kRowsPerRead);
 }
 
 // Codes the raster band by band. It is mapped where the system allows, which saves
@@ -88,14 +81,14 @@ void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encode
 // early or cannot be read.
 bool ReadAndEncodeRaster(platform::CFileReader& raster, SBuffers& buffers, CT4Encoder& encoder)
 {
-    constexpr std::size_t kBandBytes = std::size_t{kRasterRowBytes} * kRowsPerRead;
+    constexpr std::size_t kBandBytes = std::size_t{platform::RASTER_ROW_BYTES} * kRowsPerRead;
     platform::CMappedFile mapped;
-    const bool bMapped = mapped.Map(raster, kRasterBytes);
-    for (int nFirstRow = 0; nFirstRow < kRowsPerPage; nFirstRow += kRowsPerRead)
+    const bool bMapped = mapped.Map(raster, platform::RASTER_BYTES);
+    for (int nFirstRow = 0; nFirstRow < FAX_PAGE_ROWS; nFirstRow += kRowsPerRead)
     {
         if (bMapped)
         {
-            EncodeBand(mapped.Data() + std::size_t{kRasterRowBytes} * nFirstRow, buffers, encoder);
+            EncodeBand(mapped.Data() + std::size_t{platform::RASTER_ROW_BYTES} * nFirstRow, buffers, encoder);
             continue;
         }
         if (raster.Read(buffers.pRaster.get(), kBandBytes) != kBandBytes)
@@ -114,8 +107,8 @@ enum class EPageResult
 
 EPageResult ConvertPage(int nPage, int nTotal, SBuffers& buffers, CT4Encoder& encoder)
 {
-    const auto faxPath = platform::DrivePath(NumberedName("quill%d.tif", nPage));
-    const auto rasterPath = platform::DrivePath(NumberedName("quill.%d", nPage));
+    const auto faxPath = platform::DrivePath(platform::FaxPageFileName(nPage));
+    const auto rasterPath = platform::DrivePath(platform::RasterFileName(nPage));
 
     // The fax page is written beside its final name and renamed when complete, so that
     // no reader ever sees part of a page under that name.
@@ -158,16 +151,16 @@ EPageResult ConvertPage(int nPage, int nTotal, SBuffers& buffers, CT4Encoder& en
 
 EConvertResult ConvertPages()
 {
-    const std::optional<int> nCountByte = ReadPageCountByte();
+    const std::optional<std::uint8_t> nCountByte = ReadPageCountByte();
     if (!nCountByte || *nCountByte == 0)
         return EConvertResult::NothingToDo;
-    if (*nCountByte == 1)
+    if (*nCountByte == platform::PageCountByte(0))
     {
         platform::ShowMessage(kCaption, kNoPagesText);
         return EConvertResult::NoPages;
     }
 
-    const int nTotal = *nCountByte - 1;
+    const int nTotal = platform::PagesOfCountByte(*nCountByte);
     SBuffers buffers;
     CT4Encoder encoder;
     for (int nPage = 1; nPage <= nTotal; ++nPage)
@@ -187,7 +180,7 @@ EConvertResult ConvertPages()
             platform::ShowMessage(kCaption, kOutOfMemoryText);
         // A stale page of an earlier fax under this name must not pass for this one's.
         std::error_code ignored;
-        std::filesystem::remove(platform::DrivePath(NumberedName("quill%d.tif", nPage)), ignored);
+        std::filesystem::remove(platform::DrivePath(platform::FaxPageFileName(nPage)), ignored);
         return EConvertResult::Stopped;
     }
     return EConvertResult::Done;

@@ -1,4 +1,4 @@
-#include "RowPacker.h"
+#include "converter/RowPacker.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "T4Encoder.h"
+#include "converter/T4Encoder.h"
 
-#include "RowPacker.h"
+#include "converter/RowPacker.h"
 
 #include <bit>
 

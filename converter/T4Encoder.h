@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BitWriter.h"
-#include "T4Codes.h"
+#include "converter/BitWriter.h"
+#include "converter/T4Codes.h"
 
 #include <cstddef>
 #include <cstdint>

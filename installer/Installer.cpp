@@ -1,6 +1,6 @@
-#include "Installer.h"
+#include "installer/Installer.h"
 
-#include "driver/DeviceUri.h"
+#include "installer/driver/DeviceUri.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"

@@ -1,6 +1,6 @@
 // Installer: run once from the folder that holds the distribution's files.
 
-#include "Installer.h"
+#include "installer/Installer.h"
 #include "platform/Message.h"
 
 int main()

@@ -1,4 +1,4 @@
-#include "ArchiveString.h"
+#include "platform/ArchiveString.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BinaryFile.h"
+#include "platform/BinaryFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "BinaryFile.h"
+#include "platform/BinaryFile.h"
 
 #include <cerrno>
 #include <cstdio>

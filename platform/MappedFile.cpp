@@ -1,6 +1,6 @@
-#include "MappedFile.h"
+#include "platform/MappedFile.h"
 
-#include "BinaryFile.h"
+#include "platform/BinaryFile.h"
 
 #include <sys/mman.h>
 

@@ -1,6 +1,6 @@
-#include "Message.h"
+#include "platform/Message.h"
 
-#include "ProgramPath.h"
+#include "platform/ProgramPath.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Roots.h"
+#include "platform/Roots.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "ServerAddress.h"
+#include "platform/ServerAddress.h"
 
 #include <algorithm>
 

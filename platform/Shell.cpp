@@ -1,7 +1,7 @@
-#include "Shell.h"
+#include "platform/Shell.h"
 
-#include "BinaryFile.h"
-#include "Process.h"
+#include "platform/BinaryFile.h"
+#include "platform/Process.h"
 
 #include <cerrno>
 #include <cstdlib>

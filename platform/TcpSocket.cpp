@@ -1,4 +1,4 @@
-#include "TcpSocket.h"
+#include "platform/TcpSocket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

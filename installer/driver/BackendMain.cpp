@@ -6,8 +6,8 @@
 // is started as root; it then becomes the user the URI names before it touches anything,
 // so the page files are that user's and nothing is written with more rights than theirs.
 
-#include "DeviceUri.h"
-#include "FaxBackend.h"
+#include "installer/driver/DeviceUri.h"
+#include "installer/driver/FaxBackend.h"
 #include "platform/Roots.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "DeviceUri.h"
+#include "installer/driver/DeviceUri.h"
 
 #include <charconv>
 #include <limits>

@@ -1,8 +1,8 @@
-#include "FaxBackend.h"
+#include "installer/driver/FaxBackend.h"
 
-#include "PageFileStage.h"
-#include "PageFormat.h"
-#include "PnmPageReader.h"
+#include "installer/driver/PageFileStage.h"
+#include "platform/PageFiles.h"
+#include "installer/driver/PnmPageReader.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 
@@ -77,14 +77,14 @@ CFaxBackend::CFaxBackend(CBackendSettings settings, std::ostream& log)
 
 std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhostscript, const std::string& strInput)
 {
-    const std::string strSize = std::to_string(kRasterRowBytes) + "x" + std::to_string(kRasterRows);
+    const std::string strSize = std::to_string(platform::RASTER_ROW_BYTES) + "x" + std::to_string(platform::RASTER_ROWS);
     return {strGhostscript,
             "-q",
             "-dSAFER",
             "-dBATCH",
             "-dNOPAUSE",
             "-sDEVICE=pbmraw",
-            "-r" + std::to_string(kResolutionDpi),
+            "-r" + std::to_string(platform::RASTER_DPI),
             "-g" + strSize,
             // Every page becomes US letter; a PDF page of another size is scaled to fit.
             "-dFIXEDMEDIA",

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PageFormat.h"
+#include "platform/PageFiles.h"
 
 #include <chrono>
 #include <csignal>
@@ -30,7 +30,7 @@ struct CBackendSettings
     // The drive root the page files go to.
     std::filesystem::path driveRoot;
     // The most pages a job may have: the page-count file's one byte holds pages + 1.
-    int nMaxPages = kMaxPages;
+    int nMaxPages = platform::MAX_PAGES;
     // The renderer; a name is looked up on PATH.
     std::string strGhostscript = "gs";
     // A renderer that produces nothing for this long is taken to hang.

@@ -1,6 +1,6 @@
-#include "PageFileStage.h"
+#include "installer/driver/PageFileStage.h"
 
-#include "PageFormat.h"
+#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
 
 #include <cerrno>
@@ -63,9 +63,9 @@ bool CPageFileStage::AddPage(std::span<const std::uint8_t> raster)
 {
     if (m_staging.empty())
         return Fail("no job has been started");
-    if (raster.size() != kRasterBytes)
+    if (raster.size() != platform::RASTER_BYTES)
         return Fail("a page raster has " + std::to_string(raster.size()) + " bytes, not " +
-                    std::to_string(kRasterBytes));
+                    std::to_string(platform::RASTER_BYTES));
     if (m_nPages >= m_nMaxPages)
     {
         m_bTooManyPages = true;
@@ -74,7 +74,7 @@ bool CPageFileStage::AddPage(std::span<const std::uint8_t> raster)
     }
     const int nPage = m_nPages + 1;
     platform::CFileWriter writer;
-    if (!writer.Create(m_staging / RasterFileName(nPage), platform::EWriteMode::Atomic))
+    if (!writer.Create(m_staging / platform::RasterFileName(nPage), platform::EWriteMode::Atomic))
         return Fail("cannot write page " + std::to_string(nPage) + ": " + writer.Error());
     writer.Write(raster.data(), raster.size());
     if (!writer.Close())
@@ -91,20 +91,20 @@ bool CPageFileStage::Commit()
         return Fail("the job has no pages");
 
     // Without the old count no reader pairs it with the new rasters while they move in.
-    const auto countPath = m_driveRoot / kPageCountFileName;
+    const auto countPath = m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
     if (::unlink(countPath.c_str()) != 0 && errno != ENOENT)
         return Fail(ErrnoText("cannot replace " + countPath.string()));
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
     {
-        const auto from = m_staging / RasterFileName(nPage);
-        const auto to = m_driveRoot / RasterFileName(nPage);
+        const auto from = m_staging / platform::RasterFileName(nPage);
+        const auto to = m_driveRoot / platform::RasterFileName(nPage);
         if (::rename(from.c_str(), to.c_str()) != 0)
             return Fail(ErrnoText("cannot move page " + std::to_string(nPage) + " to " + to.string()));
     }
     platform::CFileWriter writer;
     if (!writer.Create(countPath, platform::EWriteMode::Atomic))
         return Fail("cannot write the page count: " + writer.Error());
-    writer.WriteByte(static_cast<std::uint8_t>(m_nPages + 1));
+    writer.WriteByte(platform::PageCountByte(m_nPages));
     if (!writer.Close())
         return Fail("cannot write the page count: " + writer.Error());
     Discard();

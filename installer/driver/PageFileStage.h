@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PageFormat.h"
+#include "platform/PageFiles.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -21,7 +21,7 @@ class CPageFileStage
 {
 public:
     // nMaxPages: the most pages a job may have (less only to try the limit quickly).
-    explicit CPageFileStage(std::filesystem::path driveRoot, int nMaxPages = kMaxPages);
+    explicit CPageFileStage(std::filesystem::path driveRoot, int nMaxPages = platform::MAX_PAGES);
     CPageFileStage(const CPageFileStage&) = delete;
     CPageFileStage& operator=(const CPageFileStage&) = delete;
     // Discards whatever was not committed.
@@ -31,7 +31,7 @@ public:
     [[nodiscard]] bool Begin();
     const std::filesystem::path& StagingDirectory() const { return m_staging; }
 
-    // Stages the next page (a raster of kRasterBytes). Refuses a page past the most a job may have.
+    // Stages the next page (a raster of platform::RASTER_BYTES). Refuses a page past the most a job may have.
     [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster);
     int Pages() const { return m_nPages; }
     bool TooManyPages() const { return m_bTooManyPages; }

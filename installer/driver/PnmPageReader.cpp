@@ -1,6 +1,6 @@
-#include "PnmPageReader.h"
+#include "installer/driver/PnmPageReader.h"
 
-#include "PageFormat.h"
+#include "platform/PageFiles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +24,7 @@ bool IsSpace(std::uint8_t byte)
 
 CPnmPageReader::CPnmPageReader(PageSink sink)
     : m_sink(std::move(sink)),
-      m_raster(kRasterBytes, kRasterWhite)
+      m_raster(platform::RASTER_BYTES, platform::RASTER_WHITE)
 {
 }
 
@@ -45,9 +45,9 @@ bool CPnmPageReader::EndToken()
         return true;
     const unsigned nWidth = m_values[0];
     const unsigned nHeight = m_values[1];
-    if (nWidth != kRasterRowBytes || nHeight != kRasterRows)
+    if (nWidth != platform::RASTER_ROW_BYTES || nHeight != platform::RASTER_ROWS)
         return Fail("the rendered page is " + std::to_string(nWidth) + " x " + std::to_string(nHeight) +
-                    " pixels, not " + std::to_string(kRasterRowBytes) + " x " + std::to_string(kRasterRows));
+                    " pixels, not " + std::to_string(platform::RASTER_ROW_BYTES) + " x " + std::to_string(platform::RASTER_ROWS));
     if (m_chFormat == '5' && (m_values[2] == 0 || m_values[2] > kMaxGray))
         return Fail("unsupported gray depth " + std::to_string(m_values[2]));
     BeginPixels();
@@ -57,7 +57,7 @@ bool CPnmPageReader::EndToken()
 void CPnmPageReader::BeginPixels()
 {
     m_eState = EState::Pixels;
-    m_nRowBytes = m_chFormat == '4' ? (kRasterRowBytes + 7) / 8 : kRasterRowBytes;
+    m_nRowBytes = m_chFormat == '4' ? (platform::RASTER_ROW_BYTES + 7) / 8 : platform::RASTER_ROW_BYTES;
     m_row.assign(m_nRowBytes, 0);
     m_nRowFill = 0;
     m_nRow = 0;
@@ -94,19 +94,19 @@ bool CPnmPageReader::HeaderByte(std::uint8_t byte)
 
 void CPnmPageReader::ConvertRow()
 {
-    std::uint8_t* pOut = m_raster.data() + m_nRow * kRasterRowBytes;
+    std::uint8_t* pOut = m_raster.data() + m_nRow * platform::RASTER_ROW_BYTES;
     if (m_chFormat == '4')
     {
         // P4: rows are padded to whole bytes, the first pixel in the most significant bit, 1 is black.
-        for (std::size_t x = 0; x < kRasterRowBytes; ++x)
-            pOut[x] = ((m_row[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? kRasterBlack : kRasterWhite;
+        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+            pOut[x] = ((m_row[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
     }
     else
     {
         // P5: 0 is black and the maximum white; whatever lies below the middle counts as black.
         const unsigned nMax = m_values[2];
-        for (std::size_t x = 0; x < kRasterRowBytes; ++x)
-            pOut[x] = 2u * m_row[x] < nMax + 1 ? kRasterBlack : kRasterWhite;
+        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+            pOut[x] = 2u * m_row[x] < nMax + 1 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
     }
 }
 
@@ -157,7 +157,7 @@ EFeedResult CPnmPageReader::Feed(const std::uint8_t* pData, std::size_t nBytes)
                 break;
             ConvertRow();
             m_nRowFill = 0;
-            if (++m_nRow < kRasterRows)
+            if (++m_nRow < platform::RASTER_ROWS)
                 break;
             ++m_nPages;
             m_eState = EState::Magic;
@@ -185,7 +185,7 @@ bool CPnmPageReader::Finish()
         return Fail("the page stream ends inside an image header");
     case EState::Pixels:
         return Fail("the page stream ends after " + std::to_string(m_nRow) + " of " +
-                    std::to_string(kRasterRows) + " rows");
+                    std::to_string(platform::RASTER_ROWS) + " rows");
     }
     return false;
 }

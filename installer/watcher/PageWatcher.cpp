@@ -1,5 +1,6 @@
-#include "PageWatcher.h"
+#include "installer/watcher/PageWatcher.h"
 
+#include "platform/PageFiles.h"
 #include "platform/Process.h"
 
 #include <cerrno>
@@ -18,7 +19,6 @@ namespace watcher
 namespace
 {
 
-constexpr const char* kPageCountFileName = "Page.tmp";
 // Enough for many events at once; names in the drive root are short.
 constexpr std::size_t kEventBufferBytes = 16 * 1024;
 
@@ -67,7 +67,7 @@ EWatchEnd CPageWatcher::Run()
     int nWatch = -1;
     bool bPending = false;
     platform::CProcess sendwell;
-    const auto countFile = m_settings.driveRoot / kPageCountFileName;
+    const auto countFile = m_settings.driveRoot / platform::PAGE_COUNT_FILE_NAME;
 
     auto launch = [&] {
         platform::CSpawnOptions options;
@@ -125,7 +125,7 @@ EWatchEnd CPageWatcher::Run()
                     }
                     // Only the watcher holding the lock acts; the others just keep their watch ready.
                     if (bLocked && (pEvent->mask & kArrivalEvents) != 0 && pEvent->len > 0 &&
-                        std::strcmp(pEvent->name, kPageCountFileName) == 0)
+                        std::strcmp(pEvent->name, platform::PAGE_COUNT_FILE_NAME) == 0)
                         bArrived = true;
                 }
             }

@@ -1,7 +1,7 @@
 // Pagewatch: started with the desktop session (see the Installer's autostart entry); opens
 // Sendwell whenever the fax printer has left a new job.
 
-#include "PageWatcher.h"
+#include "installer/watcher/PageWatcher.h"
 #include "platform/Roots.h"
 
 #include <csignal>

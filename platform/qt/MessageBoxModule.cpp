@@ -1,8 +1,8 @@
 // The message box module: loaded on demand by programs that link no GUI library,
 // so that their messages still reach a person at the desktop as a dialog box.
 
-#include "../Message.h"
-#include "MessageIcon.h"
+#include "platform/Message.h"
+#include "platform/qt/MessageIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>

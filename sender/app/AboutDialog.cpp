@@ -1,6 +1,6 @@
-#include "AboutDialog.h"
+#include "sender/app/AboutDialog.h"
 
-#include "DialogBuilder.h"
+#include "sender/app/DialogBuilder.h"
 #include "resources/DialogTables.h"
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkStatic.h"

@@ -1,4 +1,4 @@
-#include "CredentialsDialog.h"
+#include "sender/app/CredentialsDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,4 +1,4 @@
-#include "DialogBuilder.h"
+#include "sender/app/DialogBuilder.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogUnits.h"
+#include "sender/app/DialogUnits.h"
 #include "resources/DialogTables.h"
 
 #include <QFont>

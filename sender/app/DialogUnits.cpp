@@ -1,4 +1,4 @@
-#include "DialogUnits.h"
+#include "sender/app/DialogUnits.h"
 
 #include <cstdint>
 #include <cstdlib>

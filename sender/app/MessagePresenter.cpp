@@ -1,4 +1,4 @@
-#include "MessagePresenter.h"
+#include "sender/app/MessagePresenter.h"
 
 #include "platform/Message.h"
 #include "platform/qt/MessageIcon.h"

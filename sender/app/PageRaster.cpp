@@ -1,4 +1,4 @@
-#include "PageRaster.h"
+#include "sender/app/PageRaster.h"
 
 #include "platform/BinaryFile.h"
 
@@ -9,14 +9,14 @@
 namespace
 {
 
-constexpr std::uint8_t RASTER_WHITE = 1;
-constexpr std::uint8_t RASTER_BLACK = 0;
+constexpr std::uint8_t BUFFER_WHITE = 1;
+constexpr std::uint8_t BUFFER_BLACK = 0;
 constexpr std::size_t READ_STEP_BYTES = 64 * 1024;
 
 void StoreInverted(std::uint8_t* pDest, const std::uint8_t* pSource, std::size_t nBytes)
 {
     for (std::size_t i = 0; i < nBytes; ++i)
-        pDest[i] = pSource[i] == 0 ? RASTER_WHITE : RASTER_BLACK;
+        pDest[i] = platform::IsBlackPixel(pSource[i]) ? BUFFER_BLACK : BUFFER_WHITE;
 }
 
 } // namespace
@@ -24,7 +24,7 @@ void StoreInverted(std::uint8_t* pDest, const std::uint8_t* pSource, std::size_t
 bool CPageRaster::Allocate()
 {
     if (!m_pRaster)
-        m_pRaster.reset(new (std::nothrow) std::uint8_t[RASTER_BYTES]);
+        m_pRaster.reset(new (std::nothrow) std::uint8_t[platform::RASTER_BYTES]);
     return m_pRaster != nullptr;
 }
 
@@ -37,16 +37,16 @@ bool CPageRaster::LoadPage(const std::filesystem::path& path)
         return false;
     auto pChunk = std::make_unique<std::uint8_t[]>(READ_STEP_BYTES);
     std::size_t nDone = 0;
-    while (nDone < RASTER_BYTES)
+    while (nDone < platform::RASTER_BYTES)
     {
-        const std::size_t nWant = std::min(READ_STEP_BYTES, RASTER_BYTES - nDone);
+        const std::size_t nWant = std::min(READ_STEP_BYTES, platform::RASTER_BYTES - nDone);
         const std::size_t nRead = file.Read(pChunk.get(), nWant);
         StoreInverted(m_pRaster.get() + nDone, pChunk.get(), nRead);
         nDone += nRead;
         if (nRead < nWant)
             break;
     }
-    std::memset(m_pRaster.get() + nDone, RASTER_WHITE, RASTER_BYTES - nDone);
+    std::memset(m_pRaster.get() + nDone, BUFFER_WHITE, platform::RASTER_BYTES - nDone);
     return true;
 }
 
@@ -54,9 +54,9 @@ void CPageRaster::LoadBytes(const std::uint8_t* pBytes, std::size_t nBytes)
 {
     if (!m_pRaster)
         return;
-    const std::size_t nUsed = std::min(nBytes, RASTER_BYTES);
+    const std::size_t nUsed = std::min(nBytes, platform::RASTER_BYTES);
     StoreInverted(m_pRaster.get(), pBytes, nUsed);
-    std::memset(m_pRaster.get() + nUsed, RASTER_WHITE, RASTER_BYTES - nUsed);
+    std::memset(m_pRaster.get() + nUsed, BUFFER_WHITE, platform::RASTER_BYTES - nUsed);
 }
 
 std::uint8_t CPageRaster::ViewPixel(int x, int y, int nHorzOffset, int nVertOffset) const
@@ -65,8 +65,8 @@ std::uint8_t CPageRaster::ViewPixel(int x, int y, int nHorzOffset, int nVertOffs
     const int v = std::clamp(nVertOffset, 0, VERT_OFFSET_MAX);
     const std::size_t nRow = static_cast<std::size_t>(VIEW_REDUCTION * (y + v));
     const std::size_t nColumn = static_cast<std::size_t>(VIEW_REDUCTION * (x + h));
-    const std::uint8_t* p = m_pRaster.get() + RASTER_ROW_BYTES * nRow + nColumn;
-    const int nSum = p[0] + p[1] + p[RASTER_ROW_BYTES] + p[RASTER_ROW_BYTES + 1];
+    const std::uint8_t* p = m_pRaster.get() + platform::RASTER_ROW_BYTES * nRow + nColumn;
+    const int nSum = p[0] + p[1] + p[platform::RASTER_ROW_BYTES] + p[platform::RASTER_ROW_BYTES + 1];
     // Integer division: the block is white only when all four pixels are.
     return static_cast<std::uint8_t>(nSum / 4 * VIEW_WHITE);
 }

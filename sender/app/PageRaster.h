@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PageFiles.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -10,11 +12,6 @@
 // for a black one (the inverse of the page raster file, where 0 is white). The view is
 // 170 x 220 pixels; each stands for a block of 2 x 2 raster pixels and is white only
 // when all four are white.
-
-inline constexpr int RASTER_ROWS = 2200;
-inline constexpr int RASTER_ROW_BYTES = 1700;
-inline constexpr std::size_t RASTER_BYTES = std::size_t{RASTER_ROWS} * RASTER_ROW_BYTES;
-static_assert(RASTER_BYTES == 3'740'000);
 
 inline constexpr int VIEW_WIDTH = 170;
 inline constexpr int VIEW_HEIGHT = 220;
@@ -27,8 +24,8 @@ inline constexpr int VIEW_ORIGIN_Y = 5;
 // the last column and 2 x (879 + 219) + 1 = 2197 the last row the view can reach.
 inline constexpr int HORZ_OFFSET_MAX = 679;
 inline constexpr int VERT_OFFSET_MAX = 879;
-static_assert(VIEW_REDUCTION * (HORZ_OFFSET_MAX + VIEW_WIDTH - 1) + 1 < RASTER_ROW_BYTES);
-static_assert(VIEW_REDUCTION * (VERT_OFFSET_MAX + VIEW_HEIGHT - 1) + 1 < RASTER_ROWS);
+static_assert(VIEW_REDUCTION * (HORZ_OFFSET_MAX + VIEW_WIDTH - 1) + 1 < platform::RASTER_ROW_BYTES);
+static_assert(VIEW_REDUCTION * (VERT_OFFSET_MAX + VIEW_HEIGHT - 1) + 1 < platform::RASTER_ROWS);
 
 inline constexpr std::uint8_t VIEW_BLACK = 0;
 inline constexpr std::uint8_t VIEW_WHITE = 255;

@@ -1,6 +1,6 @@
-#include "PreviewPane.h"
+#include "sender/app/PreviewPane.h"
 
-#include "PageRaster.h"
+#include "sender/app/PageRaster.h"
 
 #include <QPainter>
 

@@ -1,15 +1,16 @@
-#include "SendDialog.h"
+#include "sender/app/SendDialog.h"
 
-#include "AboutDialog.h"
-#include "DialogBuilder.h"
-#include "OnlineQuery.h"
-#include "PreviewPane.h"
-#include "SendOperation.h"
-#include "SendRunner.h"
-#include "SettingsDialog.h"
-#include "SettingsFile.h"
+#include "sender/app/AboutDialog.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/app/QueryButton.h"
+#include "sender/app/PreviewPane.h"
+#include "sender/send/SendOperation.h"
+#include "sender/app/SendRunner.h"
+#include "sender/app/SettingsDialog.h"
+#include "sender/store/SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
+#include "platform/PageFiles.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
@@ -45,11 +46,7 @@ constexpr const char* TEXT_CONFIG_FIRST =
 constexpr const char* TEXT_BUTTON_WAIT = "Wait...";
 constexpr const char* TEXT_BUTTON_SEND = "Send";
 
-constexpr const char* PAGE_COUNT_FILE = "Page.tmp";
-constexpr const char* PAGE_RASTER_FORMAT = "quill.%1";
 constexpr const char* PAGE_ENTRY_PREFIX = "Page ";
-// A page-count byte of 1 means the printer driver ran but left no page.
-constexpr std::uint8_t PAGE_COUNT_NOTHING_PRINTED = 1;
 
 constexpr int SLIDER_TICK_FREQUENCY = 200;
 constexpr int SLIDER_START_POSITION = 30;
@@ -74,8 +71,8 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
     m_editFaxNumber = CDialogBuilder::Control<QLineEdit>(*this, IDC_FAX_NUMBER);
     m_comboRecipient = CDialogBuilder::Control<QComboBox>(*this, IDC_RECIPIENT);
     m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
-    m_pOnlineQuery =
-        std::make_unique<COnlineQuery>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
+    m_pQueryButton =
+        std::make_unique<CQueryButton>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
 
     m_bInitCompleted = OnInitDialog();
     ConnectHandlers();
@@ -245,15 +242,16 @@ bool CSendDialog::FillPageList()
     platform::CFileReader file;
     std::uint8_t nPageCount = 0;
     // An empty page-count file says no more than a missing one.
-    if (!file.Open(platform::DrivePath(PAGE_COUNT_FILE)) || !file.ReadByte(nPageCount))
+    if (!file.Open(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME)) || !file.ReadByte(nPageCount))
         return false;
-    if (nPageCount == PAGE_COUNT_NOTHING_PRINTED)
+    // A count of no pages says that the printer ran but left nothing.
+    if (nPageCount == platform::PageCountByte(0))
     {
         platform::ShowMessage(CLinkOpener::ApplicationTitle(), TEXT_REINSTALL,
                               platform::EMessageIcon::Warning);
         return false;
     }
-    for (int nPage = 1; nPage < nPageCount; ++nPage)
+    for (int nPage = 1; nPage <= platform::PagesOfCountByte(nPageCount); ++nPage)
         m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
     if (m_listPages->count() > 0)
         m_listPages->setCurrentRow(0);
@@ -331,7 +329,7 @@ void CSendDialog::closeEvent(QCloseEvent* pEvent)
 void CSendDialog::OnOnlineQuery()
 {
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
-    m_pOnlineQuery->OnOnlineQuery(m_strFaxNumber);
+    m_pQueryButton->OnOnlineQuery(m_strFaxNumber);
 }
 
 bool CSendDialog::SaveAddressBook(const std::string& strRecipient, const std::string& strFaxNumber)
@@ -400,7 +398,7 @@ void CSendDialog::OnPreview()
     if (m_nCurrentPage < 1)
         return;
     const auto path =
-        platform::DrivePath(QString::fromLatin1(PAGE_RASTER_FORMAT).arg(m_nCurrentPage).toStdString());
+        platform::DrivePath(platform::RasterFileName(m_nCurrentPage));
     if (!m_raster.LoadPage(path))
         return;
     m_bPreviewLoaded = true;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AddressBook.h"
-#include "PageRaster.h"
+#include "sender/store/AddressBook.h"
+#include "sender/app/PageRaster.h"
 #include "resources/DialogTables.h"
 #include "sender/controls/BalloonTip.h"
 
@@ -11,7 +11,7 @@
 #include <string>
 
 class CHyperLink1;
-class COnlineQuery;
+class CQueryButton;
 class CPreviewPane;
 class CTintedStatic;
 class QComboBox;
@@ -53,7 +53,7 @@ public:
     bool HasRasterBuffer() const { return m_raster.IsAllocated(); }
     const CBalloonTip& Tip() const { return m_tip; }
     // The coverage query behind the Online Query button (tests point it at their own server).
-    COnlineQuery& OnlineQuery() { return *m_pOnlineQuery; }
+    CQueryButton& QueryButton() { return *m_pQueryButton; }
     // What the initialisation returned: false when it ended early (no page-count file,
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
@@ -114,5 +114,5 @@ private:
     CPreviewPane* m_preview = nullptr;
     QIcon m_hIcon;
     // Last, so that a running query is stopped while the controls still exist.
-    std::unique_ptr<COnlineQuery> m_pOnlineQuery;
+    std::unique_ptr<CQueryButton> m_pQueryButton;
 };

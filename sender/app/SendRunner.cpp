@@ -1,4 +1,4 @@
-#include "SendRunner.h"
+#include "sender/app/SendRunner.h"
 
 #include <QEventLoop>
 #include <QMetaObject>

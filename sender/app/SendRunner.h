@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SendOperation.h"
+#include "sender/send/SendOperation.h"
 
 // Runs the waiting part of a send (converter, message, SMTP dialogue) on a worker thread
 // while this thread keeps its window painted: events go on being processed, except the

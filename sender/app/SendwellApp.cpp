@@ -1,7 +1,7 @@
-#include "SendwellApp.h"
+#include "sender/app/SendwellApp.h"
 
-#include "MessagePresenter.h"
-#include "SendDialog.h"
+#include "sender/app/MessagePresenter.h"
+#include "sender/app/SendDialog.h"
 #include "resources/ProgramIcon.h"
 
 #include <QApplication>

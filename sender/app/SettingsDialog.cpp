@@ -1,7 +1,7 @@
-#include "SettingsDialog.h"
+#include "sender/app/SettingsDialog.h"
 
-#include "DialogBuilder.h"
-#include "SettingsFile.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/store/SettingsFile.h"
 #include "resources/DialogTables.h"
 
 #include <QLineEdit>

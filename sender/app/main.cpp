@@ -1,4 +1,4 @@
-#include "SendwellApp.h"
+#include "sender/app/SendwellApp.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "BalloonGeometry.h"
+#include "sender/controls/BalloonGeometry.h"
 
 CBalloonGeometry::CBalloonGeometry(const QRect& rcClient)
 {

@@ -1,6 +1,6 @@
-#include "BalloonTip.h"
+#include "sender/controls/BalloonTip.h"
 
-#include "LinkOpener.h"
+#include "sender/controls/LinkOpener.h"
 #include "platform/Message.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BalloonGeometry.h"
-#include "BalloonTipState.h"
+#include "sender/controls/BalloonGeometry.h"
+#include "sender/controls/BalloonTipState.h"
 
 #include <QColor>
 #include <QFont>

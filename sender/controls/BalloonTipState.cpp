@@ -1,4 +1,4 @@
-#include "BalloonTipState.h"
+#include "sender/controls/BalloonTipState.h"
 
 void CBalloonTipState::AddTip(Handle hControl, Handle hWindow, const std::string& strText,
                               const QColor& colour)

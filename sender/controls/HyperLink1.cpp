@@ -1,7 +1,7 @@
-#include "HyperLink1.h"
+#include "sender/controls/HyperLink1.h"
 
-#include "LinkOpener.h"
-#include "TextFit.h"
+#include "sender/controls/LinkOpener.h"
+#include "sender/controls/TextFit.h"
 #include "platform/Shell.h"
 
 #include <QFocusEvent>

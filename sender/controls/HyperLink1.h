@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LinkState.h"
+#include "sender/controls/LinkState.h"
 
 #include <QColor>
 #include <QFont>

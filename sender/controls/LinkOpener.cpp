@@ -1,4 +1,4 @@
-#include "LinkOpener.h"
+#include "sender/controls/LinkOpener.h"
 
 #include "platform/Message.h"
 #include "platform/Shell.h"

@@ -1,4 +1,4 @@
-#include "LinkState.h"
+#include "sender/controls/LinkState.h"
 
 bool CLinkState::AlterStyle(std::uint32_t uRemove, std::uint32_t uAdd)
 {

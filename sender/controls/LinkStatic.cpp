@@ -1,7 +1,7 @@
-#include "LinkStatic.h"
+#include "sender/controls/LinkStatic.h"
 
-#include "LinkOpener.h"
-#include "TextFit.h"
+#include "sender/controls/LinkOpener.h"
+#include "sender/controls/TextFit.h"
 #include "platform/Shell.h"
 
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "TextFit.h"
+#include "sender/controls/TextFit.h"
 
 QRect FitRectToText(const QRect& rcControl, const QSize& sizeText, Qt::Alignment alignment)
 {

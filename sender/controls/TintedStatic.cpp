@@ -1,6 +1,6 @@
-#include "TintedStatic.h"
+#include "sender/controls/TintedStatic.h"
 
-#include "LinkOpener.h"
+#include "sender/controls/LinkOpener.h"
 
 #include <QFontDatabase>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "Base64Codec.h"
+#include "sender/mail/Base64Codec.h"
 
 #include <array>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContentCodec.h"
+#include "sender/mail/ContentCodec.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ContentAgentRegistry.h"
+#include "sender/mail/ContentAgentRegistry.h"
 
 CContentAgentRegistry& CContentAgentRegistry::Instance()
 {

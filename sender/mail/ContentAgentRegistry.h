@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ContentAgent.h"
+#include "sender/mail/ContentAgent.h"
 
 #include <memory>
 #include <mutex>

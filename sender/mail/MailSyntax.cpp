@@ -1,4 +1,4 @@
-#include "MailSyntax.h"
+#include "sender/mail/MailSyntax.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "MimeMail.h"
+#include "sender/mail/MimeMail.h"
 
-#include "ContentAgentRegistry.h"
-#include "PlainTextAgent.h"
-#include "TiffAttachmentAgent.h"
+#include "sender/mail/ContentAgentRegistry.h"
+#include "sender/mail/PlainTextAgent.h"
+#include "sender/mail/TiffAttachmentAgent.h"
 
 #include <new>
 #include <string_view>

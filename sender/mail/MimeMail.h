@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ContentAgent.h"
-#include "MimePartInfo.h"
-#include "PlainMail.h"
+#include "sender/mail/ContentAgent.h"
+#include "sender/mail/MimePartInfo.h"
+#include "sender/mail/PlainMail.h"
 
 #include <deque>
 #include <string>

@@ -1,6 +1,6 @@
-#include "PlainMail.h"
+#include "sender/mail/PlainMail.h"
 
-#include "MailSyntax.h"
+#include "sender/mail/MailSyntax.h"
 
 #include <unistd.h>
 

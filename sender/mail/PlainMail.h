@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MailRecipient.h"
+#include "sender/mail/MailRecipient.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "PlainTextAgent.h"
+#include "sender/mail/PlainTextAgent.h"
 
 #include <string_view>
 

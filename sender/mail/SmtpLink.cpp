@@ -1,7 +1,7 @@
-#include "SmtpLink.h"
+#include "sender/mail/SmtpLink.h"
 
-#include "MailSyntax.h"
-#include "SmtpReply.h"
+#include "sender/mail/MailSyntax.h"
+#include "sender/mail/SmtpReply.h"
 #include "platform/ServerAddress.h"
 
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlainMail.h"
+#include "sender/mail/PlainMail.h"
 #include "platform/TcpSocket.h"
 
 #include <chrono>

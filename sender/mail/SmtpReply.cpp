@@ -1,4 +1,4 @@
-#include "SmtpReply.h"
+#include "sender/mail/SmtpReply.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
-#include "TiffAttachmentAgent.h"
+#include "sender/mail/TiffAttachmentAgent.h"
 
-#include "Base64Codec.h"
-#include "MailSyntax.h"
+#include "sender/mail/Base64Codec.h"
+#include "sender/mail/MailSyntax.h"
 #include "platform/BinaryFile.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
-#include "PageRaster.h"
+#include "sender/app/PageRaster.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 #include "platform/BinaryFile.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +13,10 @@ namespace
 class CRasterBytes
 {
 public:
-    CRasterBytes() : m_bytes(RASTER_BYTES, 0) {}
+    CRasterBytes() : m_bytes(platform::RASTER_BYTES, 0) {}
     void Black(int r, int j, std::uint8_t nValue = 0xFF)
     {
-        m_bytes[static_cast<std::size_t>(r) * RASTER_ROW_BYTES + j] = nValue;
+        m_bytes[static_cast<std::size_t>(r) * platform::RASTER_ROW_BYTES + j] = nValue;
     }
     const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
 
@@ -98,11 +98,11 @@ TEST_F(PageRaster, SlidersAtTheirEndsReachRow2197AndColumn1697)
     CRasterBytes bytes;
     bytes.Black(2197, 1697);
     // Rows 2198-2199 and columns 1698-1699 are never shown.
-    for (int r = 0; r < RASTER_ROWS; ++r)
-        for (int j = 1698; j < RASTER_ROW_BYTES; ++j)
+    for (int r = 0; r < platform::RASTER_ROWS; ++r)
+        for (int j = 1698; j < platform::RASTER_ROW_BYTES; ++j)
             bytes.Black(r, j);
-    for (int j = 0; j < RASTER_ROW_BYTES; ++j)
-        for (int r = 2198; r < RASTER_ROWS; ++r)
+    for (int j = 0; j < platform::RASTER_ROW_BYTES; ++j)
+        for (int r = 2198; r < platform::RASTER_ROWS; ++r)
             bytes.Black(r, j);
     Load(bytes);
     const auto view = View(HORZ_OFFSET_MAX, VERT_OFFSET_MAX);
@@ -128,7 +128,7 @@ TEST_F(PageRaster, ReadsAPageFileAndAShortOneIsWhiteBeyondItsEnd)
     EXPECT_EQ(m_raster.ViewPixel(0, 0, 500, 500), VIEW_BLACK);
 
     // Only the first 101 rows: the black pixel at row 1000 is gone, the rest white.
-    const std::size_t nShort = 101 * RASTER_ROW_BYTES;
+    const std::size_t nShort = 101 * platform::RASTER_ROW_BYTES;
     ASSERT_TRUE(platform::WriteWholeFile(
         path, std::string_view(reinterpret_cast<const char*>(bytes.Bytes().data()), nShort)));
     ASSERT_TRUE(m_raster.LoadPage(path));
@@ -147,8 +147,8 @@ TEST_F(PageRaster, ReadsAPageFileAndAShortOneIsWhiteBeyondItsEnd)
 
 TEST_F(PageRaster, ALongerFileFillsOnePage)
 {
-    std::vector<std::uint8_t> bytes(RASTER_BYTES + 5000, 0);
-    bytes[RASTER_BYTES + 10] = 1;
+    std::vector<std::uint8_t> bytes(platform::RASTER_BYTES + 5000, 0);
+    bytes[platform::RASTER_BYTES + 10] = 1;
     const auto path = m_dir / "quill.2";
     ASSERT_TRUE(platform::WriteWholeFile(
         path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));

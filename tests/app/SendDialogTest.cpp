@@ -1,13 +1,13 @@
 // The main dialog on the offscreen platform: start-up, recipients, settings, preview.
 
-#include "SendDialog.h"
+#include "sender/app/SendDialog.h"
 
-#include "AboutDialog.h"
-#include "DialogBuilder.h"
-#include "PageRaster.h"
-#include "PreviewPane.h"
-#include "SettingsDialog.h"
-#include "SettingsFile.h"
+#include "sender/app/AboutDialog.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/app/PageRaster.h"
+#include "sender/app/PreviewPane.h"
+#include "sender/app/SettingsDialog.h"
+#include "sender/store/SettingsFile.h"
 #include "platform/ArchiveString.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
@@ -67,7 +67,7 @@ std::string BookBytes(const std::vector<std::pair<std::string, std::string>>& en
 // A page raster of a short letter, for the preview and the screenshot.
 std::string LetterRaster()
 {
-    QImage page(RASTER_ROW_BYTES, RASTER_ROWS, QImage::Format_Grayscale8);
+    QImage page(platform::RASTER_ROW_BYTES, platform::RASTER_ROWS, QImage::Format_Grayscale8);
     page.fill(255);
     QPainter painter(&page);
     painter.setPen(Qt::black);
@@ -101,12 +101,12 @@ std::string LetterRaster()
         y += 34;
     }
     painter.end();
-    std::string strBytes(RASTER_BYTES, '\0');
-    for (int r = 0; r < RASTER_ROWS; ++r)
+    std::string strBytes(platform::RASTER_BYTES, '\0');
+    for (int r = 0; r < platform::RASTER_ROWS; ++r)
     {
         const uchar* pLine = page.constScanLine(r);
-        for (int j = 0; j < RASTER_ROW_BYTES; ++j)
-            strBytes[static_cast<std::size_t>(r) * RASTER_ROW_BYTES + j] = pLine[j] < 128 ? 1 : 0;
+        for (int j = 0; j < platform::RASTER_ROW_BYTES; ++j)
+            strBytes[static_cast<std::size_t>(r) * platform::RASTER_ROW_BYTES + j] = pLine[j] < 128 ? 1 : 0;
     }
     return strBytes;
 }
@@ -510,18 +510,18 @@ private slots:
     {
         // Page 2: a black pixel at row 0, column 1 and one at the last reachable row
         // and column; the corner beyond them is black too but never shown.
-        std::string strRaster(RASTER_BYTES, '\0');
-        auto set = [&](int r, int j) { strRaster[static_cast<std::size_t>(r) * RASTER_ROW_BYTES + j] = 7; };
+        std::string strRaster(platform::RASTER_BYTES, '\0');
+        auto set = [&](int r, int j) { strRaster[static_cast<std::size_t>(r) * platform::RASTER_ROW_BYTES + j] = 7; };
         set(0, 1);
         set(2197, 1697);
-        for (int r = 2198; r < RASTER_ROWS; ++r)
-            for (int j = 0; j < RASTER_ROW_BYTES; ++j)
+        for (int r = 2198; r < platform::RASTER_ROWS; ++r)
+            for (int j = 0; j < platform::RASTER_ROW_BYTES; ++j)
                 set(r, j);
-        for (int j = 1698; j < RASTER_ROW_BYTES; ++j)
-            for (int r = 0; r < RASTER_ROWS; ++r)
+        for (int j = 1698; j < platform::RASTER_ROW_BYTES; ++j)
+            for (int r = 0; r < platform::RASTER_ROWS; ++r)
                 set(r, j);
         WriteBytes(Drive("Page.tmp"), PageCountFile(3));
-        WriteBytes(Drive("quill.1"), std::string(RASTER_BYTES, '\0'));
+        WriteBytes(Drive("quill.1"), std::string(platform::RASTER_BYTES, '\0'));
         WriteBytes(Drive("quill.2"), strRaster);
 
         CSendDialog dialog;

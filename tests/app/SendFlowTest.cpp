@@ -3,13 +3,13 @@
 // after it, the button's state and the files left behind.
 
 #include "tests/support/UnusedPort.h"
-#include "ChildProcess.h"
-#include "ScriptedSmtpServer.h"
-#include "SendDialog.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
+#include "sender/app/SendDialog.h"
 
-#include "DialogBuilder.h"
-#include "SendOperation.h"
-#include "SettingsFile.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/send/SendOperation.h"
+#include "sender/store/SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "resources/DialogTables.h"
 

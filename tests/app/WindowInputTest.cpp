@@ -4,15 +4,15 @@
 // blocks, so a window that only looks usable fails here. Messages are shown as real boxes:
 // no message log answers them.
 
-#include "AboutDialog.h"
-#include "CredentialsDialog.h"
-#include "DialogBuilder.h"
-#include "MessagePresenter.h"
-#include "OnlineQuery.h"
-#include "ScriptedHttpServer.h"
-#include "SendDialog.h"
-#include "SettingsDialog.h"
-#include "SettingsFile.h"
+#include "sender/app/AboutDialog.h"
+#include "sender/app/CredentialsDialog.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/app/MessagePresenter.h"
+#include "sender/app/QueryButton.h"
+#include "tests/support/ScriptedHttpServer.h"
+#include "sender/app/SendDialog.h"
+#include "sender/app/SettingsDialog.h"
+#include "sender/store/SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
@@ -178,9 +178,9 @@ private slots:
                        Server::Reply(401, "WWW-Authenticate: Basic realm=\"fax\"\r\n", ""),
                        Server::Reply(200, "", "Bingo")});
         CSendDialog dialog;
-        dialog.OnlineQuery().m_options.m_strHost = server.HostPort();
-        dialog.OnlineQuery().m_options.m_limits.m_durConnect = 5s;
-        QSignalSpy finished(&dialog.OnlineQuery(), &COnlineQuery::QueryFinished);
+        dialog.QueryButton().m_options.m_strHost = server.HostPort();
+        dialog.QueryButton().m_options.m_limits.m_durConnect = 5s;
+        QSignalSpy finished(&dialog.QueryButton(), &CQueryButton::QueryFinished);
         auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
         auto* pQuery = Control<QPushButton>(dialog, IDC_ONLINE_QUERY);
 

@@ -1,6 +1,6 @@
 #include "sender/controls/BalloonTip.h"
 
-#include "ControlsTestSupport.h"
+#include "tests/controls/ControlsTestSupport.h"
 #include "resources/DialogTables.h"
 
 #include <QApplication>

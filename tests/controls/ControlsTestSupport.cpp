@@ -1,4 +1,4 @@
-#include "ControlsTestSupport.h"
+#include "tests/controls/ControlsTestSupport.h"
 
 #include <QApplication>
 #include <QColor>

@@ -1,6 +1,6 @@
 #include "sender/controls/HyperLink1.h"
 
-#include "ControlsTestSupport.h"
+#include "tests/controls/ControlsTestSupport.h"
 #include "sender/controls/TextFit.h"
 
 #include <QApplication>

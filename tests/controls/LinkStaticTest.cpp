@@ -1,6 +1,6 @@
 #include "sender/controls/LinkStatic.h"
 
-#include "ControlsTestSupport.h"
+#include "tests/controls/ControlsTestSupport.h"
 
 #include <QFontMetrics>
 #include <QPushButton>

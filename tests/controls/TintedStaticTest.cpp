@@ -1,6 +1,6 @@
 #include "sender/controls/TintedStatic.h"
 
-#include "ControlsTestSupport.h"
+#include "tests/controls/ControlsTestSupport.h"
 
 #include <QFontDatabase>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "converter/FaxPageWriter.h"
-#include "converter/PageFormat.h"
+#include "converter/FaxRow.h"
 #include "converter/T4Encoder.h"
 #include "platform/BinaryFile.h"
 
@@ -87,9 +87,9 @@ TEST(ReverseBitsTest, MirrorsEveryByte)
 
 TEST_F(FaxPageFileTest, AnAllWhitePageIsTheKnownFileByteForByte)
 {
-    const std::vector<std::uint64_t> page(std::size_t{converter::kPageRowWords} * converter::kRowsPerPage, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS, 0);
     converter::CT4Encoder encoder;
-    encoder.EncodePage(page.data(), converter::kFaxRowPixels, converter::kRowsPerPage);
+    encoder.EncodePage(page.data(), converter::FAX_ROW_PIXELS, converter::FAX_PAGE_ROWS);
     const Bytes file = WriteAndRead(Bytes(encoder.Data(), encoder.Data() + encoder.Count()), 0, 1);
 
     ASSERT_EQ(file.size(), 11236u);

@@ -1,4 +1,4 @@
-#include "converter/PageFormat.h"
+#include "converter/FaxRow.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Codes.h"
 #include "converter/T4Encoder.h"
@@ -13,7 +13,7 @@ namespace
 using converter::CT4Encoder;
 using converter::EColour;
 using Bytes = std::vector<std::uint8_t>;
-constexpr int kWidth = converter::kFaxRowPixels;
+constexpr int kWidth = converter::FAX_ROW_PIXELS;
 
 Bytes Encoded(const CT4Encoder& encoder) { return {encoder.Data(), encoder.Data() + encoder.Count()}; }
 
@@ -137,9 +137,9 @@ TEST(T4EncoderTest, ARunOfExactly64IsAMakeUpCodeAndATerminatingZero)
 
 TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 {
-    const std::vector<std::uint64_t> page(std::size_t{converter::kPageRowWords} * converter::kRowsPerPage, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS, 0);
     CT4Encoder encoder;
-    encoder.EncodePage(page.data(), kWidth, converter::kRowsPerPage);
+    encoder.EncodePage(page.data(), kWidth, converter::FAX_PAGE_ROWS);
     ASSERT_EQ(encoder.Count(), 11000u);
     for (std::size_t i = 0; i < encoder.Count(); i += 5)
         ASSERT_EQ(Bytes(encoder.Data() + i, encoder.Data() + i + 5), (Bytes{0x4D, 0x9A, 0x80, 0x00, 0x01}));

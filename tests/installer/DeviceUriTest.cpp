@@ -1,4 +1,4 @@
-#include "driver/DeviceUri.h"
+#include "installer/driver/DeviceUri.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "TestDocuments.h"
-#include "driver/FaxBackend.h"
-#include "driver/PageFormat.h"
+#include "tests/installer/TestDocuments.h"
+#include "installer/driver/FaxBackend.h"
+#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
 
 #include <gtest/gtest.h>
@@ -102,8 +102,8 @@ TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
     ASSERT_EQ(reference.size(), 2u) << strError;
     for (int nPage = 1; nPage <= 2; ++nPage)
     {
-        const auto raster = testdocs::ReadRasterFile(drive / driver::RasterFileName(nPage));
-        ASSERT_EQ(raster.size(), driver::kRasterBytes) << "page " << nPage;
+        const auto raster = testdocs::ReadRasterFile(drive / platform::RasterFileName(nPage));
+        ASSERT_EQ(raster.size(), platform::RASTER_BYTES) << "page " << nPage;
         EXPECT_TRUE(raster == reference[nPage - 1]) << "page " << nPage << " differs from Ghostscript's rendering";
         // Not a blank page either: the shapes are there.
         EXPECT_GT(std::count(raster.begin(), raster.end(), 1), 10000) << "page " << nPage;
@@ -112,8 +112,8 @@ TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
     const auto page1 = testdocs::ReadRasterFile(drive / "quill.1");
     auto pixel = [&](double xPt, double yPt) {
         const auto x = static_cast<std::size_t>(xPt * 200 / 72);
-        const auto y = driver::kRasterRows - 1 - static_cast<std::size_t>(yPt * 200 / 72);
-        return page1[y * driver::kRasterRowBytes + x];
+        const auto y = platform::RASTER_ROWS - 1 - static_cast<std::size_t>(yPt * 200 / 72);
+        return page1[y * platform::RASTER_ROW_BYTES + x];
     };
     EXPECT_EQ(pixel(200, 250), 1);
     EXPECT_EQ(pixel(50, 50), 0);

@@ -1,5 +1,5 @@
-#include "Installer.h"
-#include "TestDocuments.h"
+#include "installer/Installer.h"
+#include "tests/installer/TestDocuments.h"
 #include "platform/BinaryFile.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "driver/PageFileStage.h"
-#include "driver/PageFormat.h"
+#include "installer/driver/PageFileStage.h"
+#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ namespace
 
 namespace fs = std::filesystem;
 using driver::CPageFileStage;
-using driver::kRasterBytes;
+using platform::RASTER_BYTES;
 
 class PageFileStageTest : public ::testing::Test
 {
@@ -30,15 +30,15 @@ protected:
 
     static std::vector<std::uint8_t> Raster(std::uint8_t fill)
     {
-        std::vector<std::uint8_t> raster(kRasterBytes, 0);
+        std::vector<std::uint8_t> raster(platform::RASTER_BYTES, 0);
         raster[0] = fill;
-        raster[kRasterBytes - 1] = fill;
+        raster[platform::RASTER_BYTES - 1] = fill;
         return raster;
     }
 
     std::string Read(const std::string& strName) const
     {
-        return platform::ReadWholeFile(m_drive / strName, 4 * kRasterBytes).value_or("<missing>");
+        return platform::ReadWholeFile(m_drive / strName, 4 * platform::RASTER_BYTES).value_or("<missing>");
     }
 
     // What the folder holds besides the page files: nothing, once a job is done or given up.
@@ -80,7 +80,7 @@ TEST_F(PageFileStageTest, CommitsRastersAndThePageCount)
 
     EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x04'));
     const auto page2 = Read("quill.2");
-    ASSERT_EQ(page2.size(), kRasterBytes);
+    ASSERT_EQ(page2.size(), platform::RASTER_BYTES);
     EXPECT_EQ(static_cast<std::uint8_t>(page2.front()), 7);
     EXPECT_EQ(static_cast<std::uint8_t>(Read("quill.3").back()), 255);
     EXPECT_TRUE(Leftovers().empty());
@@ -94,7 +94,7 @@ TEST_F(PageFileStageTest, ReplacesAnEarlierJob)
     ASSERT_TRUE(stage.AddPage(Raster(1)));
     ASSERT_TRUE(stage.Commit()) << stage.Error();
     EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02'));
-    EXPECT_EQ(Read("quill.1").size(), kRasterBytes);
+    EXPECT_EQ(Read("quill.1").size(), platform::RASTER_BYTES);
 }
 
 TEST_F(PageFileStageTest, RefusesAPagePastTheLimitAndLeavesTheEarlierJob)
@@ -124,7 +124,7 @@ TEST_F(PageFileStageTest, RefusesAJobWithoutPagesOrWithABadRaster)
     WriteEarlierJob();
     CPageFileStage stage(m_drive);
     ASSERT_TRUE(stage.Begin());
-    EXPECT_FALSE(stage.AddPage(std::vector<std::uint8_t>(kRasterBytes - 1)));
+    EXPECT_FALSE(stage.AddPage(std::vector<std::uint8_t>(platform::RASTER_BYTES - 1)));
     EXPECT_FALSE(stage.Commit());
     EXPECT_FALSE(stage.Error().empty());
     stage.Discard();

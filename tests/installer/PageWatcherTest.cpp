@@ -1,6 +1,6 @@
-#include "TestDocuments.h"
+#include "tests/installer/TestDocuments.h"
 #include "platform/BinaryFile.h"
-#include "watcher/PageWatcher.h"
+#include "installer/watcher/PageWatcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "driver/PageFormat.h"
-#include "driver/PnmPageReader.h"
+#include "platform/PageFiles.h"
+#include "installer/driver/PnmPageReader.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@ namespace
 
 using driver::CPnmPageReader;
 using driver::EFeedResult;
-using driver::kRasterBytes;
-using driver::kRasterRowBytes;
-using driver::kRasterRows;
+using platform::RASTER_BYTES;
+using platform::RASTER_ROW_BYTES;
+using platform::RASTER_ROWS;
 
 using PixelRule = std::function<bool(std::size_t x, std::size_t y)>; // true: black
 
@@ -23,13 +23,13 @@ using PixelRule = std::function<bool(std::size_t x, std::size_t y)>; // true: bl
 std::string BitmapPage(const PixelRule& isBlack, const std::string& strHeader = "P4\n# made by a test\n1700 2200\n")
 {
     std::string page = strHeader;
-    const std::size_t nRowBytes = (kRasterRowBytes + 7) / 8;
-    for (std::size_t y = 0; y < kRasterRows; ++y)
+    const std::size_t nRowBytes = (platform::RASTER_ROW_BYTES + 7) / 8;
+    for (std::size_t y = 0; y < platform::RASTER_ROWS; ++y)
     {
         std::string row(nRowBytes, '\0');
         for (std::size_t x = 0; x < nRowBytes * 8; ++x)
         {
-            if (x >= kRasterRowBytes || isBlack(x, y))
+            if (x >= platform::RASTER_ROW_BYTES || isBlack(x, y))
                 row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
         }
         page += row;
@@ -40,18 +40,18 @@ std::string BitmapPage(const PixelRule& isBlack, const std::string& strHeader = 
 std::string GraymapPage(const std::function<std::uint8_t(std::size_t x, std::size_t y)>& gray, unsigned nMax)
 {
     std::string page = "P5 1700\t2200\r" + std::to_string(nMax) + "\n";
-    for (std::size_t y = 0; y < kRasterRows; ++y)
-        for (std::size_t x = 0; x < kRasterRowBytes; ++x)
+    for (std::size_t y = 0; y < platform::RASTER_ROWS; ++y)
+        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
             page += static_cast<char>(gray(x, y));
     return page;
 }
 
 std::vector<std::uint8_t> ExpectedRaster(const PixelRule& isBlack)
 {
-    std::vector<std::uint8_t> raster(kRasterBytes);
-    for (std::size_t y = 0; y < kRasterRows; ++y)
-        for (std::size_t x = 0; x < kRasterRowBytes; ++x)
-            raster[y * kRasterRowBytes + x] = isBlack(x, y) ? driver::kRasterBlack : driver::kRasterWhite;
+    std::vector<std::uint8_t> raster(platform::RASTER_BYTES);
+    for (std::size_t y = 0; y < platform::RASTER_ROWS; ++y)
+        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+            raster[y * platform::RASTER_ROW_BYTES + x] = isBlack(x, y) ? platform::RASTER_BLACK : platform::RASTER_WHITE;
     return raster;
 }
 
@@ -79,7 +79,7 @@ struct CCollector
 // A pattern that tells rows, columns and both edges apart.
 bool Pattern(std::size_t x, std::size_t y)
 {
-    return x == 0 || x == kRasterRowBytes - 1 || y == kRasterRows - 1 || (x * 7 + y * 13) % 11 == 0;
+    return x == 0 || x == platform::RASTER_ROW_BYTES - 1 || y == platform::RASTER_ROWS - 1 || (x * 7 + y * 13) % 11 == 0;
 }
 
 TEST(PnmPageReaderTest, TurnsBitmapPagesIntoRastersWhateverThePiecesTheyArriveIn)

@@ -1,7 +1,7 @@
-#include "TestDocuments.h"
+#include "tests/installer/TestDocuments.h"
 
-#include "driver/FaxBackend.h"
-#include "driver/PageFormat.h"
+#include "installer/driver/FaxBackend.h"
+#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 
@@ -113,7 +113,7 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
         const std::size_t nHeight = number();
         ++nPos;
         const std::size_t nRowBytes = (nWidth + 7) / 8;
-        if (nWidth != driver::kRasterRowBytes || nHeight != driver::kRasterRows ||
+        if (nWidth != platform::RASTER_ROW_BYTES || nHeight != platform::RASTER_ROWS ||
             nPos + nRowBytes * nHeight > data->size())
         {
             strError = "the reference page has an unexpected size";
@@ -131,7 +131,7 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
 
 std::vector<std::uint8_t> ReadRasterFile(const std::filesystem::path& path)
 {
-    const auto data = platform::ReadWholeFile(path, 2 * driver::kRasterBytes).value_or(std::string());
+    const auto data = platform::ReadWholeFile(path, 2 * platform::RASTER_BYTES).value_or(std::string());
     std::vector<std::uint8_t> raster(data.size());
     for (std::size_t i = 0; i < data.size(); ++i)
         raster[i] = data[i] != 0 ? 1 : 0;

@@ -2,8 +2,8 @@
 // distribution folder, real print jobs through lp, and the page files checked against
 // Ghostscript's own rendering of the printed document.
 
-#include "TestCups.h"
-#include "TestDocuments.h"
+#include "tests/integration/TestCups.h"
+#include "tests/installer/TestDocuments.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 

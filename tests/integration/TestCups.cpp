@@ -1,4 +1,4 @@
-#include "TestCups.h"
+#include "tests/integration/TestCups.h"
 
 #include "platform/BinaryFile.h"
 

@@ -287,7 +287,7 @@ def main():
     parser.add_argument("--bin", required=True, help="the build's bin folder: the distribution")
     parser.add_argument("--render", required=True, help="scripts/make-page-files.py")
     parser.add_argument("--mail-drop", required=True, help="scripts/mail-drop.py")
-    parser.add_argument("--gateway-header", required=True, help="sender/app/Gateway.h")
+    parser.add_argument("--gateway-header", required=True, help="sender/send/Gateway.h")
     ARGS, rest = parser.parse_known_args()
     for name in ("bin", "render", "mail_drop", "gateway_header"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))

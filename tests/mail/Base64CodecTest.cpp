@@ -1,4 +1,4 @@
-#include "mail/Base64Codec.h"
+#include "sender/mail/Base64Codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "mail/PlainTextAgent.h"
-#include "mail/TiffAttachmentAgent.h"
+#include "sender/mail/PlainTextAgent.h"
+#include "sender/mail/TiffAttachmentAgent.h"
 
 #include <gtest/gtest.h>
 

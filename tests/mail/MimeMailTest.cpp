@@ -1,7 +1,7 @@
-#include "mail/ContentAgentRegistry.h"
-#include "mail/MimeMail.h"
-#include "mail/PlainTextAgent.h"
-#include "mail/TiffAttachmentAgent.h"
+#include "sender/mail/ContentAgentRegistry.h"
+#include "sender/mail/MimeMail.h"
+#include "sender/mail/PlainTextAgent.h"
+#include "sender/mail/TiffAttachmentAgent.h"
 
 #include <gtest/gtest.h>
 

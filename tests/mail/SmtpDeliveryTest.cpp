@@ -1,9 +1,9 @@
 // Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
 // stored message Python's email package must parse strictly, attachments byte for byte.
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
-#include "mail/MimeMail.h"
-#include "mail/SmtpLink.h"
+#include "sender/mail/MimeMail.h"
+#include "sender/mail/SmtpLink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "tests/support/UnusedPort.h"
-#include "ScriptedSmtpServer.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
-#include "mail/ContentAgent.h"
-#include "mail/MimeMail.h"
-#include "mail/SmtpLink.h"
+#include "sender/mail/ContentAgent.h"
+#include "sender/mail/MimeMail.h"
+#include "sender/mail/SmtpLink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mail/SmtpReply.h"
+#include "sender/mail/SmtpReply.h"
 
 #include <gtest/gtest.h>
 

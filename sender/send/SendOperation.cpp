@@ -1,0 +1,215 @@
+#include "sender/send/SendOperation.h"
+
+#include "sender/send/Gateway.h"
+#include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
+#include "platform/Process.h"
+#include "platform/Roots.h"
+#include "sender/mail/ContentAgent.h"
+#include "sender/mail/MimeMail.h"
+
+#include <cstdio>
+#include <string_view>
+#include <system_error>
+
+namespace
+{
+
+bool IsDigits(const std::string& strText)
+{
+    for (unsigned char ch : strText)
+        if (ch < '0' || ch > '9')
+            return false;
+    return true;
+}
+
+// The characters of an RFC 5322 dot-atom other than the dot, which has become "_" already.
+bool IsMailboxCharacter(unsigned char ch)
+{
+    if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9'))
+        return true;
+    return std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(ch)) != std::string_view::npos;
+}
+
+// The name follows the prefix and a dot in the local part of the gateway address.
+static_assert(std::char_traits<char>::length(GATEWAY_MAILBOX_PREFIX) + 1 + kMaxRecipientNameBytes == 64);
+
+} // namespace
+
+ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber)
+{
+    if (strFaxNumber.empty())
+        return ERecipientCheck::FaxNumberBlank;
+    if (!IsDigits(strFaxNumber))
+        return ERecipientCheck::FaxNumberNotDigits;
+    if (strFaxNumber.size() > kMaxFaxNumberDigits)
+        return ERecipientCheck::FaxNumberTooLong;
+    if (strRecipient.empty())
+        return ERecipientCheck::RecipientMissing;
+    std::string strMailbox = strRecipient;
+    for (char& ch : strMailbox)
+        if (ch == ' ' || ch == '.')
+            ch = '_';
+    for (unsigned char ch : strMailbox)
+        if (!IsMailboxCharacter(ch))
+            return ERecipientCheck::RecipientNotMailbox;
+    // Only ASCII is left, so bytes and characters are the same count.
+    if (strMailbox.size() > kMaxRecipientNameBytes)
+        return ERecipientCheck::RecipientTooLong;
+    strRecipient = strMailbox;
+    return ERecipientCheck::Ok;
+}
+
+const char* RecipientCheckText(ERecipientCheck eCheck)
+{
+    switch (eCheck)
+    {
+    case ERecipientCheck::FaxNumberBlank:
+        return "Sorry, fax number shoud not be blank";
+    case ERecipientCheck::FaxNumberNotDigits:
+        return "Sorry, only number is adopted for fax number";
+    case ERecipientCheck::RecipientMissing:
+        return "Sorry, recipient name is required";
+    case ERecipientCheck::FaxNumberTooLong:
+        static_assert(kMaxFaxNumberDigits == 63, "the text names the limit");
+        return "Sorry, the fax number may be at most 63 digits long";
+    case ERecipientCheck::RecipientNotMailbox:
+        return "Sorry, the recipient name may hold only letters, digits, blanks, dots and "
+               "! # $ % & ' * + - / = ? ^ _ ` { | } ~";
+    case ERecipientCheck::RecipientTooLong:
+        static_assert(kMaxRecipientNameBytes == 49, "the text names the limit");
+        return "Sorry, the recipient name may be at most 49 characters long";
+    case ERecipientCheck::Ok:
+        break;
+    }
+    return "";
+}
+
+bool IsPlainAddress(const std::string& strAddress)
+{
+    const auto nAt = strAddress.find('@');
+    if (nAt == std::string::npos || nAt == 0 || nAt + 1 == strAddress.size() ||
+        strAddress.find('@', nAt + 1) != std::string::npos)
+        return false;
+    for (unsigned char ch : strAddress)
+        if (ch <= ' ' || ch == 0x7F || ch == '<' || ch == '>')
+            return false;
+    return true;
+}
+
+std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber)
+{
+    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber + kGatewayMailDomainSuffix;
+}
+
+SSendResult RunSendJob(const SSendJob& job)
+{
+    SSendResult result;
+    const SConverterRun converter = job.fnRunConverter ? job.fnRunConverter() : SConverterRun{};
+    if (!converter.bSucceeded)
+    {
+        // Whatever page files are on disk now may be incomplete or belong to an older fax.
+        result.eOutcome = ESendOutcome::ConverterFailed;
+        result.strDetail = converter.strWhy;
+        return result;
+    }
+
+    CSmtpLink link("", 25, job.timeouts);
+    CMimeMail mail;
+    link.SetServer(job.strSmtpServer.c_str(), 25);
+    mail.m_strFrom = job.strFrom;
+    mail.AddRecipients(job.strRecipientAddress.c_str());
+    mail.m_strSubject = job.strSubject;
+    mail.m_strBody.clear();
+    if (job.fnTime)
+        mail.SetTimeSource(job.fnTime);
+    if (job.fnMessageId)
+        mail.SetMessageIdSource(job.fnMessageId);
+
+    // The page count is read once more and the file deleted: the pages are now this fax's.
+    const auto countPath = platform::DrivePath(platform::PAGE_COUNT_FILE_NAME);
+    platform::CFileReader countFile;
+    std::uint8_t nCount = 0;
+    if (!countFile.Open(countPath))
+    {
+        result.eOutcome = ESendOutcome::NoPageCountFile;
+        return result;
+    }
+    const bool bHasByte = countFile.ReadByte(nCount);
+    countFile.Close();
+    std::error_code ignored;
+    std::filesystem::remove(countPath, ignored);
+    if (!bHasByte)
+    {
+        // An empty page-count file says nothing; the converter treated it as missing.
+        result.eOutcome = ESendOutcome::NoPageCountFile;
+        return result;
+    }
+    if (nCount == platform::PageCountByte(0))
+    {
+        result.eOutcome = ESendOutcome::NoPages;
+        return result;
+    }
+    for (int nPage = 1; nPage <= platform::PagesOfCountByte(nCount); ++nPage)
+    {
+        const auto pagePath = platform::DrivePath(platform::FaxPageFileName(nPage));
+        std::error_code error;
+        const auto nSize = std::filesystem::file_size(pagePath, error);
+        if (error || nSize == 0)
+        {
+            result.eOutcome = ESendOutcome::PageMissing;
+            result.nMissingPage = nPage;
+            return result;
+        }
+        mail.AddPart(pagePath.c_str(), AGENT_TIFF_ATTACHMENT, "");
+    }
+
+    if (!link.Connect())
+    {
+        result.eOutcome = ESendOutcome::ConnectFailed;
+        result.strDetail = link.m_strError;
+        return result;
+    }
+    if (!link.SendMail(mail))
+    {
+        result.eOutcome = ESendOutcome::SendFailed;
+        result.strDetail = link.m_strError;
+        link.Disconnect();
+        return result;
+    }
+    link.Disconnect();
+    result.eOutcome = ESendOutcome::Sent;
+    return result;
+}
+
+SConverterRun RunInstalledConverter()
+{
+    // A page takes milliseconds; even the most pages a job may have end well within this limit.
+    platform::CRunOptions options;
+    options.nTimeout = std::chrono::minutes(5);
+    const platform::CRunResult run = platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
+    return SConverterRun{run.Succeeded(), run.Succeeded() ? "" : run.Describe()};
+}
+
+std::string SendOutcomeText(const SSendResult& result)
+{
+    switch (result.eOutcome)
+    {
+    case ESendOutcome::Sent:
+        return SEND_SUCCESS_TEXT;
+    case ESendOutcome::ConverterFailed:
+        return "Sorry, the fax pages could not be made, so nothing was sent; please print the document again";
+    case ESendOutcome::NoPageCountFile:
+        return "";
+    case ESendOutcome::NoPages:
+        return SEND_NO_PAGES_TEXT;
+    case ESendOutcome::PageMissing:
+        return "Sorry, page " + std::to_string(result.nMissingPage) +
+               " of the fax is missing, so nothing was sent; please print the document again";
+    case ESendOutcome::ConnectFailed:
+        return "There some error when connecting internet, please check  the internet configure and connection";
+    case ESendOutcome::SendFailed:
+        return "The are some error when sending fax, please check the internet configure";
+    }
+    return "";
+}

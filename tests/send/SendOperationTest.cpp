@@ -1,0 +1,280 @@
+// The send operation without its window: the checks of what the user typed, and the part
+// that runs while the dialog waits, against a scripted SMTP peer and a real one (aiosmtpd).
+
+#include "tests/support/UnusedPort.h"
+#include "sender/send/SendOperation.h"
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
+#include "sender/send/Gateway.h"
+
+#include <arpa/inet.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
+{
+    struct SCase
+    {
+        std::string strName;
+        std::string strNumber;
+        ERecipientCheck eExpected;
+        std::string strMailbox; // the name afterwards
+    };
+    const SCase cases[] = {
+        {"Ann", "", ERecipientCheck::FaxNumberBlank, "Ann"},
+        {"", "", ERecipientCheck::FaxNumberBlank, ""},
+        {"Ann", "+4930123", ERecipientCheck::FaxNumberNotDigits, "Ann"},
+        {"Ann", " 4930123", ERecipientCheck::FaxNumberNotDigits, "Ann"},
+        {"Ann", "49-30", ERecipientCheck::FaxNumberNotDigits, "Ann"},
+        {"Ann", "\xEF\xBC\x91\xEF\xBC\x92", ERecipientCheck::FaxNumberNotDigits, "Ann"}, // full-width digits
+        {"", "0049", ERecipientCheck::RecipientMissing, ""},
+        {"X. Y", "0049", ERecipientCheck::Ok, "X__Y"},
+        {"Acme Trading Co.", "12345678901", ERecipientCheck::Ok, "Acme_Trading_Co_"},
+        {"o'brien+fax/{x}~", "0", ERecipientCheck::Ok, "o'brien+fax/{x}~"},
+        {"a;evil@example.org", "1", ERecipientCheck::RecipientNotMailbox, "a;evil@example.org"},
+        {"<a>", "1", ERecipientCheck::RecipientNotMailbox, "<a>"},
+        {"Ann\r\nRCPT TO:<x@y>", "1", ERecipientCheck::RecipientNotMailbox, "Ann\r\nRCPT TO:<x@y>"},
+        {"\xE5\xBC\xA0\xE4\xB8\x89", "1", ERecipientCheck::RecipientNotMailbox, "\xE5\xBC\xA0\xE4\xB8\x89"},
+        {std::string("A\0B", 3), "1", ERecipientCheck::RecipientNotMailbox, std::string("A\0B", 3)},
+        // The gateway address holds a name of 49 characters and a number of 63 digits at most.
+        {"Ann", std::string(63, '9'), ERecipientCheck::Ok, "Ann"},
+        {"Ann", std::string(64, '9'), ERecipientCheck::FaxNumberTooLong, "Ann"},
+        {"", std::string(64, '9'), ERecipientCheck::FaxNumberTooLong, ""},
+        {"X. Y" + std::string(45, 'z'), "1", ERecipientCheck::Ok, "X__Y" + std::string(45, 'z')},
+        {"X. Y" + std::string(46, 'z'), "1", ERecipientCheck::RecipientTooLong,
+         "X. Y" + std::string(46, 'z')},
+        {std::string(10000, 'N'), "1", ERecipientCheck::RecipientTooLong, std::string(10000, 'N')},
+    };
+    for (const SCase& c : cases)
+    {
+        std::string strName = c.strName;
+        EXPECT_EQ(CheckRecipient(strName, c.strNumber), c.eExpected) << c.strName << " / " << c.strNumber;
+        EXPECT_EQ(strName, c.strMailbox);
+    }
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
+                 "Sorry, only number is adopted for fax number");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong),
+                 "Sorry, the fax number may be at most 63 digits long");
+    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientTooLong),
+                 "Sorry, the recipient name may be at most 49 characters long");
+}
+
+TEST(SendChecksTest, OnlyAPlainAddressMaySendAndTheGatewayAddressIsPlainConcatenation)
+{
+    EXPECT_TRUE(IsPlainAddress("ann@example.org"));
+    EXPECT_TRUE(IsPlainAddress("a.b+c@[127.0.0.1]"));
+    for (const char* pszBad : {"", "ann", "@example.org", "ann@", "a@b@c", "Ann <ann@example.org>",
+                               "ann @x.org", "ann@x.org\r\nRCPT TO:<y@z>", "ann@x.org\t"})
+        EXPECT_FALSE(IsPlainAddress(pszBad)) << pszBad;
+
+    EXPECT_EQ(GatewayAddress("Acme_Trading_Co_", "0012345678901"),
+              std::string("remote-printer.Acme_Trading_Co_@0012345678901") + kGatewayMailDomainSuffix);
+    EXPECT_EQ(kGatewayMailDomainSuffix[0], '.');
+}
+
+class SendJobTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_root = fs::temp_directory_path() / ("sendjob-" + std::to_string(::getpid()));
+        fs::create_directories(m_root / "c");
+        ::setenv("VELLUM_ROOT", m_root.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("VELLUM_ROOT");
+        fs::remove_all(m_root);
+    }
+
+    void Write(const std::string& strName, const std::string& strData)
+    {
+        std::ofstream(m_root / "c" / strName, std::ios::binary) << strData;
+    }
+    bool Exists(const std::string& strName) const { return fs::exists(m_root / "c" / strName); }
+
+    // A job whose converter leaves the given page files and reports the given result.
+    SSendJob Job(int nPort, bool bConverterSucceeds = true)
+    {
+        SSendJob job;
+        job.strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
+        job.strFrom = "ann@example.org";
+        job.strRecipientAddress = GatewayAddress("Bob", "4930123");
+        job.strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+        job.fnRunConverter = [bConverterSucceeds] {
+            return SConverterRun{bConverterSucceeds, bConverterSucceeds ? "" : "exit code 1"};
+        };
+        job.timeouts.m_durConnect = job.timeouts.m_durGreeting = job.timeouts.m_durCommand = 5s;
+        job.timeouts.m_durDataStart = job.timeouts.m_durSend = job.timeouts.m_durDataEnd = 5s;
+        return job;
+    }
+
+    fs::path m_root;
+};
+
+TEST_F(SendJobTest, TheInstalledConverterIsRunFromTheSystemDirectory)
+{
+    // Not installed: a converter that cannot be started is a failed conversion.
+    const SConverterRun missing = RunInstalledConverter();
+    EXPECT_FALSE(missing.bSucceeded);
+    EXPECT_FALSE(missing.strWhy.empty());
+
+    fs::create_directories(m_root / "windows/system");
+    fs::copy_file(PAGEMILL_PROGRAM, m_root / "windows/system/Pagemill");
+    Write("Page.tmp", "\x02"); // one page whose raster is missing: Pagemill fails
+    const SConverterRun failed = RunInstalledConverter();
+    EXPECT_FALSE(failed.bSucceeded);
+    EXPECT_EQ(failed.strWhy, "exit code 1");
+    fs::remove(m_root / "c/Page.tmp");
+    EXPECT_TRUE(RunInstalledConverter().bSucceeded); // nothing to do
+}
+
+TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
+{
+    Write("Page.tmp", "\x03");
+    Write("quill1.tif", "an older fax's page");
+    const SSendResult result = RunSendJob(Job(UnusedPort(), false));
+    EXPECT_EQ(result.eOutcome, ESendOutcome::ConverterFailed);
+    EXPECT_EQ(result.strDetail, "exit code 1");
+    EXPECT_TRUE(Exists("Page.tmp"));
+    EXPECT_NE(SendOutcomeText(result).find("nothing was sent"), std::string::npos);
+}
+
+TEST_F(SendJobTest, WithoutAPageCountFileTheSendEndsSilently)
+{
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
+    EXPECT_EQ(result.eOutcome, ESendOutcome::NoPageCountFile);
+    EXPECT_EQ(SendOutcomeText(result), "");
+    Write("Page.tmp", ""); // an empty one says no more
+    EXPECT_EQ(RunSendJob(Job(UnusedPort())).eOutcome, ESendOutcome::NoPageCountFile);
+    EXPECT_FALSE(Exists("Page.tmp"));
+}
+
+TEST_F(SendJobTest, APageCountOfOneIsReportedAndTheFileDeleted)
+{
+    Write("Page.tmp", "\x01");
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
+    EXPECT_EQ(result.eOutcome, ESendOutcome::NoPages);
+    EXPECT_EQ(SendOutcomeText(result), "Vellum Star3.0 could not run, Please install it again");
+    EXPECT_FALSE(Exists("Page.tmp"));
+}
+
+TEST_F(SendJobTest, AMissingOrEmptyPageSendsNothing)
+{
+    for (const bool bEmpty : {false, true})
+    {
+        Write("Page.tmp", "\x04");
+        Write("quill1.tif", "page one");
+        fs::remove(m_root / "c" / "quill2.tif");
+        if (bEmpty)
+            Write("quill2.tif", "");
+        Write("quill3.tif", "page three");
+        // Nothing listens: a send attempt would fail differently.
+        const SSendResult result = RunSendJob(Job(UnusedPort()));
+        EXPECT_EQ(result.eOutcome, ESendOutcome::PageMissing);
+        EXPECT_EQ(result.nMissingPage, 2);
+        EXPECT_EQ(
+            SendOutcomeText(result),
+            "Sorry, page 2 of the fax is missing, so nothing was sent; please print the document again");
+        EXPECT_TRUE(Exists("quill1.tif"));
+    }
+}
+
+TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
+{
+    Write("Page.tmp", "\x02");
+    Write("quill1.tif", "page one");
+    const SSendResult result = RunSendJob(Job(UnusedPort()));
+    EXPECT_EQ(result.eOutcome, ESendOutcome::ConnectFailed);
+    EXPECT_EQ(
+        SendOutcomeText(result),
+        "There some error when connecting internet, please check  the internet configure and connection");
+    EXPECT_TRUE(Exists("quill1.tif"));
+}
+
+TEST_F(SendJobTest, ARefusedRecipientIsASendFailureAndTheDialogueStillEnds)
+{
+    Write("Page.tmp", "\x02");
+    Write("quill1.tif", "page one");
+    const std::string strGateway = GatewayAddress("Bob", "4930123");
+    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello",
+                                "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                                "C: RCPT TO: <" + strGateway + ">", "S: 550 no such fax", "C: DATA",
+                                "S: 554 no valid recipients", "C: QUIT", "S: 221 bye"});
+    const SSendResult result = RunSendJob(Job(server.Port()));
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(result.eOutcome, ESendOutcome::SendFailed);
+    EXPECT_EQ(SendOutcomeText(result),
+              "The are some error when sending fax, please check the internet configure");
+}
+
+TEST_F(SendJobTest, APageCountOfZeroSendsAMessageWithoutAttachments)
+{
+    Write("Page.tmp", std::string(1, '\0'));
+    const std::string strGateway = GatewayAddress("Bob", "4930123");
+    CScriptedSmtpServer server({"S: 220 peer ready", "C: HELO *", "S: 250 hello",
+                                "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                                "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA", "S: 354 go on",
+                                "C: <DATA>", "S: 250 queued", "C: QUIT", "S: 221 bye"});
+    const SSendResult result = RunSendJob(Job(server.Port()));
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(result.eOutcome, ESendOutcome::Sent);
+    ASSERT_EQ(server.Data().size(), 1u);
+    EXPECT_NE(server.Data()[0].find("Subject: Hi! I am: Vellum Zeru 3.1\r\n"), std::string::npos);
+    EXPECT_EQ(server.Data()[0].find("image/tiff"), std::string::npos);
+    EXPECT_FALSE(Exists("Page.tmp"));
+}
+
+TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
+{
+    constexpr std::size_t kRasterBytes = 1700 * 2200;
+    std::vector<std::string> files;
+    for (int nPage = 1; nPage <= 3; ++nPage)
+    {
+        std::string strRaster(kRasterBytes, '\0');
+        for (std::size_t i = 0; i < kRasterBytes; i += static_cast<std::size_t>(nPage) * 97)
+            strRaster[i] = 1; // a different pattern on every page
+        Write("quill." + std::to_string(nPage), strRaster);
+        files.push_back((m_root / "c" / ("quill" + std::to_string(nPage) + ".tif")).string());
+    }
+    Write("Page.tmp", "\x04");
+
+    const std::string strGateway = GatewayAddress("Bob", "4930123");
+    std::vector<std::string> args = {VELLUM_PYTHON,     SMTP_PEER_SCRIPT, "--from",
+                                     "ann@example.org", "--to",           strGateway};
+    args.insert(args.end(), files.begin(), files.end());
+    CChildProcess peer(args);
+    std::string strLine;
+    ASSERT_TRUE(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0) << strLine;
+
+    SSendJob job = Job(std::stoi(strLine.substr(5)));
+    job.fnRunConverter = [this]
+    {
+        CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string()});
+        const int nExit = pagemill.Wait(120s);
+        return SConverterRun{nExit == 0, "exit code " + std::to_string(nExit)};
+    };
+    const SSendResult result = RunSendJob(job);
+
+    EXPECT_EQ(result.eOutcome, ESendOutcome::Sent) << result.strDetail;
+    const std::string strReport = peer.ReadAll(60s);
+    EXPECT_EQ(peer.Wait(30s), 0) << strReport;
+    EXPECT_NE(strReport.find("DONE ok"), std::string::npos) << strReport;
+    EXPECT_FALSE(Exists("Page.tmp"));
+    EXPECT_FALSE(Exists("quill.1"));
+}
+
+} // namespace

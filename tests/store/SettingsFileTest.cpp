@@ -1,0 +1,94 @@
+#include "sender/store/SettingsFile.h"
+
+#include "tests/support/TestFiles.h"
+#include "platform/BinaryFile.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class SettingsFile : public CTempFolderTest
+{
+protected:
+    fs::path File() const { return m_dir / "quill.cfg"; }
+    std::string Bytes() const { return platform::ReadWholeFile(File(), 1 << 20).value_or("<none>"); }
+};
+
+} // namespace
+
+TEST_F(SettingsFile, WritesTheThreeStringsInFileOrder)
+{
+    std::string strError;
+    ASSERT_TRUE(WriteSettings("mail.example.net", "ann@example.net", "Ann Lee", strError, File()))
+        << strError;
+    EXPECT_EQ(Bytes(), "\x10mail.example.net\x0F"
+                       "ann@example.net\x07"
+                       "Ann Lee");
+
+    std::string strServer = "x", strEmail = "y", strName = "z";
+    ASSERT_TRUE(ReadSettings(strServer, strEmail, strName, File()));
+    EXPECT_EQ(strServer, "mail.example.net");
+    EXPECT_EQ(strEmail, "ann@example.net");
+    EXPECT_EQ(strName, "Ann Lee");
+}
+
+TEST_F(SettingsFile, EmptyAndLongSettingsRoundTrip)
+{
+    const std::string strLong(300, 's');
+    std::string strError;
+    ASSERT_TRUE(WriteSettings("", strLong, "", strError, File()));
+    EXPECT_EQ(Bytes(),
+              std::string(1, '\0') + std::string("\xFF\x2C\x01", 3) + strLong + std::string(1, '\0'));
+    std::string strServer = "x", strEmail, strName = "z";
+    ASSERT_TRUE(ReadSettings(strServer, strEmail, strName, File()));
+    EXPECT_EQ(strServer, "");
+    EXPECT_EQ(strEmail, strLong);
+    EXPECT_EQ(strName, "");
+}
+
+TEST_F(SettingsFile, MissingOrDamagedFileLeavesTheStringsAlone)
+{
+    std::string strServer = "keep1", strEmail = "keep2", strName = "keep3";
+    EXPECT_FALSE(ReadSettings(strServer, strEmail, strName, File()));
+
+    std::string strError;
+    ASSERT_TRUE(WriteSettings("mail.example.net", "ann@example.net", "Ann", strError, File()));
+    const std::string strWhole = Bytes();
+    // The file cut at every length short of whole, and one that claims a longer name.
+    for (std::size_t nCut = 0; nCut < strWhole.size(); ++nCut)
+    {
+        ASSERT_TRUE(platform::WriteWholeFile(File(), strWhole.substr(0, nCut)));
+        EXPECT_FALSE(ReadSettings(strServer, strEmail, strName, File())) << nCut;
+    }
+    ASSERT_TRUE(platform::WriteWholeFile(File(), strWhole.substr(0, strWhole.size() - 4) + "\xF0"
+                                                                                           "Ann"));
+    EXPECT_FALSE(ReadSettings(strServer, strEmail, strName, File()));
+    EXPECT_EQ(strServer + strEmail + strName, "keep1keep2keep3");
+}
+
+TEST_F(SettingsFile, AFailedWriteKeepsTheOldFileWhole)
+{
+    std::string strError;
+    ASSERT_TRUE(WriteSettings("old", "old@example.net", "Old", strError, File()));
+    const std::string strOld = Bytes();
+    {
+        // A disk that fills up halfway: writes beyond 1000 bytes fail.
+        CFileSizeLimit limit(1000);
+        EXPECT_FALSE(WriteSettings("new", std::string(5000, 'e'), "New", strError, File()));
+    }
+    EXPECT_NE(strError.find(File().string()), std::string::npos) << strError;
+    EXPECT_EQ(Bytes(), strOld);
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(SettingsFile, AFolderInTheWayIsReported)
+{
+    fs::create_directories(File());
+    std::string strError;
+    EXPECT_FALSE(WriteSettings("s", "e", "n", strError, File()));
+    EXPECT_NE(strError.find(File().string()), std::string::npos) << strError;
+}

@@ -1,0 +1,220 @@
+#include "tests/support/ScriptedSmtpServer.h"
+
+#include "tests/support/SendAll.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace
+{
+
+constexpr std::string_view kEndOfData = "\r\n.\r\n";
+
+bool WaitReadable(int fd, std::chrono::milliseconds limit)
+{
+    pollfd pfd = {fd, POLLIN, 0};
+    int nReady = 0;
+    do
+        nReady = ::poll(&pfd, 1, static_cast<int>(limit.count()));
+    while (nReady < 0 && errno == EINTR);
+    return nReady > 0;
+}
+
+} // namespace
+
+CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script)
+    : CScriptedSmtpServer(std::move(script), COptions{})
+{
+}
+
+CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script, const COptions& options)
+    : m_aScript(std::move(script))
+    , m_options(options)
+{
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof(address);
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
+        || ::listen(m_listenFd, 1) != 0
+        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
+    {
+        Fault(std::string("cannot listen: ") + std::strerror(errno));
+        return;
+    }
+    m_nPort = ntohs(address.sin_port);
+    m_thread = std::thread([this] { Run(); });
+}
+
+CScriptedSmtpServer::~CScriptedSmtpServer()
+{
+    Finish();
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+}
+
+std::string CScriptedSmtpServer::Finish()
+{
+    if (!m_bFinished && m_thread.joinable())
+        m_thread.join();
+    m_bFinished = true;
+    return m_strFaults;
+}
+
+void CScriptedSmtpServer::Fault(const std::string& strFault)
+{
+    if (!m_strFaults.empty())
+        m_strFaults += "; ";
+    m_strFaults += strFault;
+}
+
+void CScriptedSmtpServer::Run()
+{
+    if (!WaitReadable(m_listenFd, m_options.m_durPatience))
+    {
+        Fault("no client connected");
+        return;
+    }
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+    {
+        Fault("accept failed");
+        return;
+    }
+    const int nOn = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof(nOn));
+    Play(fd);
+    ::close(fd);
+}
+
+CScriptedSmtpServer::EFill CScriptedSmtpServer::Receive(int fd)
+{
+    if (!WaitReadable(fd, m_options.m_durPatience))
+        return EFill::TimedOut;
+    char chunk[65536];
+    ssize_t n = 0;
+    do
+        n = ::recv(fd, chunk, sizeof(chunk), 0);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return EFill::Closed;
+    m_strBuffer.append(chunk, static_cast<std::size_t>(n));
+    return EFill::Data;
+}
+
+bool CScriptedSmtpServer::FillBuffer(int fd) { return Receive(fd) == EFill::Data; }
+
+bool CScriptedSmtpServer::ReadLine(int fd, std::string& strLine)
+{
+    std::size_t nEnd = 0;
+    while ((nEnd = m_strBuffer.find("\r\n")) == std::string::npos)
+        if (!FillBuffer(fd))
+            return false;
+    strLine = m_strBuffer.substr(0, nEnd);
+    m_strBuffer.erase(0, nEnd + 2);
+    return true;
+}
+
+bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
+{
+    // Data may begin with the end-of-data line itself when the message is empty.
+    if (m_strBuffer.rfind(".\r\n", 0) == 0)
+    {
+        m_strBuffer.erase(0, 3);
+        strData.clear();
+        return true;
+    }
+    strData.clear();
+    std::size_t nEnd = 0;
+    while ((nEnd = m_strBuffer.find(kEndOfData)) == std::string::npos)
+    {
+        // Move all but a possible start of the end mark out of the buffer, so each byte is searched once.
+        const std::size_t nDone = m_strBuffer.size() < kEndOfData.size() ? 0 : m_strBuffer.size() - kEndOfData.size() + 1;
+        if (m_options.m_bKeepData)
+            strData.append(m_strBuffer, 0, nDone);
+        m_strBuffer.erase(0, nDone);
+        if (!FillBuffer(fd))
+            return false;
+    }
+    if (m_options.m_bKeepData)
+        strData.append(m_strBuffer, 0, nEnd + 2);
+    m_strBuffer.erase(0, nEnd + kEndOfData.size());
+    return true;
+}
+
+void CScriptedSmtpServer::Play(int fd)
+{
+    for (std::size_t nStep = 0; nStep < m_aScript.size(); ++nStep)
+    {
+        const std::string& strStep = m_aScript[nStep];
+        const std::string strWhere = "step " + std::to_string(nStep + 1) + " \"" + strStep + "\": ";
+        const std::string strArg = strStep.size() > 3 ? strStep.substr(3) : std::string();
+        const char chKind = strStep.empty() ? '?' : strStep[0];
+        if (chKind == 'S')
+        {
+            // A client that has gone away is noticed by the next step that expects something of it.
+            SendAll(fd, strArg + "\r\n");
+        }
+        else if (chKind == 'D')
+        {
+            const std::string strBytes = strArg + "\r\n";
+            for (const char ch : strBytes)
+            {
+                if (!SendAll(fd, std::string_view(&ch, 1)))
+                    break;
+                std::this_thread::sleep_for(m_options.m_durDrip);
+            }
+        }
+        else if (chKind == 'C' && strArg == "<DATA>")
+        {
+            std::string strData;
+            if (!ReadData(fd, strData))
+                return Fault(strWhere + "the data did not end");
+            m_aData.push_back(std::move(strData));
+        }
+        else if (chKind == 'C')
+        {
+            std::string strLine;
+            if (!ReadLine(fd, strLine))
+                return Fault(strWhere + "the client sent no line");
+            m_aClientLines.push_back(strLine);
+            const bool bPrefix = !strArg.empty() && strArg.back() == '*';
+            const bool bMatch = bPrefix ? strLine.compare(0, strArg.size() - 1, strArg, 0, strArg.size() - 1) == 0
+                                        : strLine == strArg;
+            if (!bMatch)
+                return Fault(strWhere + "the client sent \"" + strLine + "\"");
+        }
+        else if (chKind == 'R')
+        {
+            const std::size_t nWanted = std::stoul(strArg);
+            while (m_strBuffer.size() < nWanted)
+                if (!FillBuffer(fd))
+                    return Fault(strWhere + "fewer bytes came");
+            m_strBuffer.erase(0, nWanted);
+        }
+        else if (chKind == 'X')
+        {
+            if (nStep + 1 != m_aScript.size())
+                Fault(strWhere + "steps after closing are never used");
+            return;
+        }
+        else
+            return Fault(strWhere + "unknown step");
+    }
+    // The transcript is over: the client must close without saying more.
+    EFill eFill = EFill::Data;
+    while (m_strBuffer.empty() && eFill == EFill::Data)
+        eFill = Receive(fd);
+    if (!m_strBuffer.empty())
+        Fault("after the transcript the client sent \"" + m_strBuffer.substr(0, 200) + "\"");
+    else if (eFill == EFill::TimedOut)
+        Fault("the client did not close the connection");
+}
