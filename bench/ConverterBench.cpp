@@ -41,8 +41,8 @@ using platform::RASTER_BYTES;
 using platform::RASTER_ROW_BYTES;
 using converter::FAX_PAGE_ROWS;
 
-constexpr int kRunPages = 20;     // pages of the run whose per-page cost is measured
-constexpr int kDocumentPages = 17; // the sample manual
+constexpr int RUN_PAGES = 20;     // pages of the run whose per-page cost is measured
+constexpr int DOCUMENT_PAGES = 17; // the sample manual
 
 // ---- test pages ---------------------------------------------------------------------
 
@@ -141,11 +141,11 @@ SPages& Pages()
         globfree(&found);
         const int nRendered = Spawn({"/usr/bin/python3", VELLUM_SOURCE_DIR "/scripts/make-page-files.py", "--root",
                                      (pages.dir / "doc").string(), "--document", strDocument, "--first", "1",
-                                     "--last", std::to_string(kDocumentPages)},
+                                     "--last", std::to_string(DOCUMENT_PAGES)},
                                     nullptr, "/dev/null");
         if (nRendered != 0)
             std::exit(1);
-        for (int n = 1; n <= kDocumentPages; ++n)
+        for (int n = 1; n <= DOCUMENT_PAGES; ++n)
         {
             const std::string strName = "doc" + std::to_string(n);
             pages.rasters[strName] = ReadFile(pages.dir / "doc/c" / ("quill." + std::to_string(n)));
@@ -327,7 +327,7 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
     const fs::path root = Pages().dir / "run";
     setenv("VELLUM_ROOT", root.c_str(), 1);
     std::vector<std::string> pages;
-    for (int n = 0; n < kRunPages; ++n)
+    for (int n = 0; n < RUN_PAGES; ++n)
         pages.push_back(Pages().document[std::size_t(n) % Pages().document.size()]);
     for (auto _ : state)
     {
@@ -337,9 +337,9 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
         if (converter::ConvertPages() != converter::EConvertResult::Done)
             state.SkipWithError("conversion failed");
     }
-    state.SetItemsProcessed(state.iterations() * kRunPages);
+    state.SetItemsProcessed(state.iterations() * RUN_PAGES);
     state.counters["ms_per_page"] =
-        benchmark::Counter(double(state.iterations() * kRunPages) / 1000.0,
+        benchmark::Counter(double(state.iterations() * RUN_PAGES) / 1000.0,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 

@@ -24,8 +24,8 @@ namespace
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr int kMaxWhitePages = 254;
-constexpr int kMaxCheckerPages = 20;
+constexpr int MAX_WHITE_PAGES = 254;
+constexpr int MAX_CHECKER_PAGES = 20;
 
 fs::path g_dir;
 std::vector<std::string> g_whitePages;
@@ -48,12 +48,12 @@ bool MakePageFiles()
                                                 "VELLUM_MESSAGE_LOG=" + (g_dir / "messages").string()});
     if (pagemill.Wait(300s) != 0 || !fs::exists(g_dir / "c" / "quill2.tif"))
         return false;
-    for (int i = 1; i <= kMaxWhitePages; ++i)
+    for (int i = 1; i <= MAX_WHITE_PAGES; ++i)
     {
         g_whitePages.push_back((g_dir / ("white" + std::to_string(i) + ".tif")).string());
         fs::copy_file(g_dir / "c" / "quill1.tif", g_whitePages.back());
     }
-    for (int i = 1; i <= kMaxCheckerPages; ++i)
+    for (int i = 1; i <= MAX_CHECKER_PAGES; ++i)
     {
         g_checkerPages.push_back((g_dir / ("checker" + std::to_string(i) + ".tif")).string());
         fs::copy_file(g_dir / "c" / "quill2.tif", g_checkerPages.back());

@@ -38,9 +38,9 @@ namespace
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr int kPages = 10;
-const char* const kRecipient = "Acme Trading Co.";
-const char* const kFaxNumber = "12345678901";
+constexpr int PAGES = 10;
+const char* const RECIPIENT = "Acme Trading Co.";
+const char* const FAX_NUMBER = "12345678901";
 
 fs::path g_work;     // everything of this run
 fs::path g_rasters;  // the rendered pages, linked into each run's page files
@@ -75,9 +75,9 @@ bool Prepare(std::string& strError)
         return false;
     }
     CChildProcess render({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document", strManual,
-                          "--first", "1", "--last", std::to_string(kPages)});
+                          "--first", "1", "--last", std::to_string(PAGES)});
     std::string strPages;
-    if (!render.ReadLine(strPages, 300s) || render.Wait(60s) != 0 || strPages != std::to_string(kPages))
+    if (!render.ReadLine(strPages, 300s) || render.Wait(60s) != 0 || strPages != std::to_string(PAGES))
     {
         strError = "rendering the manual failed";
         return false;
@@ -96,7 +96,7 @@ void Print()
 {
     for (const auto& entry : fs::directory_iterator(g_root / "c"))
         fs::remove(entry.path());
-    for (int n = 1; n <= kPages; ++n)
+    for (int n = 1; n <= PAGES; ++n)
         fs::create_hard_link(g_rasters / "c" / ("quill." + std::to_string(n)), Drive("quill." + std::to_string(n)));
     fs::copy_file(g_rasters / "c" / "Page.tmp", Drive("Page.tmp"));
 }
@@ -125,8 +125,8 @@ void BM_SendTenTextPages(benchmark::State& state)
         fs::remove(g_log);
         CSendDialog dialog;
         dialog.show();
-        CDialogBuilder::Control<QComboBox>(dialog, resources::IDC_RECIPIENT)->setEditText(kRecipient);
-        CDialogBuilder::Control<QLineEdit>(dialog, resources::IDC_FAX_NUMBER)->setText(kFaxNumber);
+        CDialogBuilder::Control<QComboBox>(dialog, resources::IDC_RECIPIENT)->setEditText(RECIPIENT);
+        CDialogBuilder::Control<QLineEdit>(dialog, resources::IDC_FAX_NUMBER)->setText(FAX_NUMBER);
         auto* pSend = CDialogBuilder::Control<QPushButton>(dialog, resources::IDOK);
 
         const auto start = std::chrono::steady_clock::now();
@@ -142,12 +142,12 @@ void BM_SendTenTextPages(benchmark::State& state)
             break;
         }
         // Pagemill made every page of this run: the folder was emptied before it.
-        for (int n = 1; n <= kPages; ++n)
+        for (int n = 1; n <= PAGES; ++n)
             if (!fs::exists(Drive("quill" + std::to_string(n) + ".tif")) ||
                 fs::exists(Drive("quill." + std::to_string(n))))
                 state.SkipWithError(("page " + std::to_string(n) + " was not converted").c_str());
     }
-    state.counters["pages"] = kPages;
+    state.counters["pages"] = PAGES;
 }
 BENCHMARK(BM_SendTenTextPages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(20)
     ->ReportAggregatesOnly(true);

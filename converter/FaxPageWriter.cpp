@@ -18,9 +18,9 @@ enum ETiffType : std::uint16_t
     RATIONAL = 5,
 };
 
-constexpr std::uint32_t kXResolutionOffset = 218;
-constexpr std::uint32_t kYResolutionOffset = 226;
-constexpr std::uint16_t kDirectoryEntries = 17;
+constexpr std::uint32_t X_RESOLUTION_OFFSET = 218;
+constexpr std::uint32_t Y_RESOLUTION_OFFSET = 226;
+constexpr std::uint16_t DIRECTORY_ENTRIES = 17;
 
 constexpr std::array<std::uint8_t, 256> MakeReverseTable()
 {
@@ -30,13 +30,13 @@ constexpr std::array<std::uint8_t, 256> MakeReverseTable()
     return table;
 }
 
-constexpr std::array<std::uint8_t, 256> kReversed = MakeReverseTable();
-static_assert(kReversed[0x01] == 0x80 && kReversed[0x4D] == 0xB2 && kReversed[0x9A] == 0x59);
+constexpr std::array<std::uint8_t, 256> REVERSED = MakeReverseTable();
+static_assert(REVERSED[0x01] == 0x80 && REVERSED[0x4D] == 0xB2 && REVERSED[0x9A] == 0x59);
 
 class CHeadBuilder
 {
 public:
-    explicit CHeadBuilder(std::array<std::uint8_t, kFaxHeadBytes>& head) : m_head(head) {}
+    explicit CHeadBuilder(std::array<std::uint8_t, FAX_HEAD_BYTES>& head) : m_head(head) {}
 
     void Put16(std::uint32_t nValue)
     {
@@ -59,21 +59,21 @@ public:
     std::size_t Position() const { return m_nPos; }
 
 private:
-    std::array<std::uint8_t, kFaxHeadBytes>& m_head;
+    std::array<std::uint8_t, FAX_HEAD_BYTES>& m_head;
     std::size_t m_nPos = 0;
 };
 
 } // namespace
 
-std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPageIndex, int nPageTotal)
+std::array<std::uint8_t, FAX_HEAD_BYTES> FaxPageHead(std::size_t nCount, int nPageIndex, int nPageTotal)
 {
-    std::array<std::uint8_t, kFaxHeadBytes> head = {};
+    std::array<std::uint8_t, FAX_HEAD_BYTES> head = {};
     CHeadBuilder out(head);
     out.Put16(0x4949); // "II": little-endian
     out.Put16(42);
     out.Put32(8); // the only directory follows at once
 
-    out.Put16(kDirectoryEntries);
+    out.Put16(DIRECTORY_ENTRIES);
     // In ascending tag order, as TIFF requires.
     out.Entry(254, SHORT, 1, 2);                  // NewSubfileType: one page of a multi-page document
     out.Entry(256, SHORT, 1, FAX_ROW_PIXELS);      // ImageWidth
@@ -82,12 +82,12 @@ std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPag
     out.Entry(259, SHORT, 1, 3);                  // Compression: CCITT T.4
     out.Entry(262, SHORT, 1, 0);                  // PhotometricInterpretation: white is zero
     out.Entry(266, SHORT, 1, 2);                  // FillOrder: least significant bit first
-    out.Entry(273, LONG, 1, kStripOffset);        // StripOffsets
+    out.Entry(273, LONG, 1, STRIP_OFFSET);        // StripOffsets
     out.Entry(277, SHORT, 1, 1);                  // SamplesPerPixel
     out.Entry(278, LONG, 1, FAX_PAGE_ROWS);        // RowsPerStrip
     out.Entry(279, LONG, 1, static_cast<std::uint32_t>(nCount + 2)); // StripByteCounts, with the leading EOL
-    out.Entry(282, RATIONAL, 1, kXResolutionOffset);
-    out.Entry(283, RATIONAL, 1, kYResolutionOffset);
+    out.Entry(282, RATIONAL, 1, X_RESOLUTION_OFFSET);
+    out.Entry(283, RATIONAL, 1, Y_RESOLUTION_OFFSET);
     out.Entry(284, SHORT, 1, 1);                  // PlanarConfiguration
     out.Entry(292, LONG, 1, 4);                   // T4Options: fill bits before EOLs, one-dimensional
     out.Entry(296, SHORT, 1, 2);                  // ResolutionUnit: inch
@@ -127,7 +127,7 @@ void ReverseBytes(const std::uint8_t* pIn, std::size_t nCount, std::uint8_t* pOu
         std::memcpy(pOut + i, &nBytes, 8);
     }
     for (; i < nCount; ++i)
-        pOut[i] = kReversed[pIn[i]];
+        pOut[i] = REVERSED[pIn[i]];
 }
 
 } // namespace
@@ -137,14 +137,14 @@ bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded,
 {
     const auto head = FaxPageHead(nCount, nPageIndex, nPageTotal);
     // The strip starts with 00 01 reversed: four fill bits and an EOL before the first row.
-    const std::uint8_t leadingEol[2] = {kReversed[0x00], kReversed[0x01]};
+    const std::uint8_t leadingEol[2] = {REVERSED[0x00], REVERSED[0x01]};
     bool bOk = file.Write(head.data(), head.size()) && file.Write(leadingEol, sizeof leadingEol);
 
-    constexpr std::size_t kChunkBytes = 16 * 1024;
-    std::uint8_t chunk[kChunkBytes];
-    for (std::size_t nDone = 0; nDone < nCount && bOk; nDone += kChunkBytes)
+    constexpr std::size_t CHUNK_BYTES = 16 * 1024;
+    std::uint8_t chunk[CHUNK_BYTES];
+    for (std::size_t nDone = 0; nDone < nCount && bOk; nDone += CHUNK_BYTES)
     {
-        const std::size_t nBytes = std::min(kChunkBytes, nCount - nDone);
+        const std::size_t nBytes = std::min(CHUNK_BYTES, nCount - nDone);
         ReverseBytes(pEncoded + nDone, nBytes, chunk);
         bOk = file.Write(chunk, nBytes);
     }

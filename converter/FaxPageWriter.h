@@ -12,10 +12,10 @@
 namespace converter
 {
 
-inline constexpr std::size_t kFaxHeadBytes = 234; // everything before the strip
-inline constexpr std::size_t kStripOffset = kFaxHeadBytes;
-inline constexpr std::size_t kStripByteCountsOffset = 138;
-inline constexpr std::size_t kPageNumberOffset = 210;
+inline constexpr std::size_t FAX_HEAD_BYTES = 234; // everything before the strip
+inline constexpr std::size_t STRIP_OFFSET = FAX_HEAD_BYTES;
+inline constexpr std::size_t STRIP_BYTE_COUNTS_OFFSET = 138;
+inline constexpr std::size_t PAGE_NUMBER_OFFSET = 210;
 
 // Bit 7 swapped with bit 0, 6 with 1, 5 with 2 and 4 with 3.
 constexpr std::uint8_t ReverseBits(std::uint8_t byte)
@@ -27,7 +27,7 @@ constexpr std::uint8_t ReverseBits(std::uint8_t byte)
 }
 
 // The fixed head of a fax page file for an encoded page of nCount bytes.
-std::array<std::uint8_t, kFaxHeadBytes> FaxPageHead(std::size_t nCount, int nPageIndex, int nPageTotal);
+std::array<std::uint8_t, FAX_HEAD_BYTES> FaxPageHead(std::size_t nCount, int nPageIndex, int nPageTotal);
 
 // Writes the complete file in file order: head, then the strip (00 80, the leading EOL,
 // then the nCount encoded bytes reversed). nPageIndex is 0-based. False when a write failed.

@@ -23,14 +23,14 @@ namespace converter
 namespace
 {
 
-constexpr const char* kCaption = "警告";
-constexpr const char* kNoPagesText = "该程序不能单独运行，只能与Quill科技--Vellum打印机共同使用";
-constexpr const char* kOutOfMemoryText = "内存不够，请关闭其它应用程序";
+constexpr const char* CAPTION = "警告";
+constexpr const char* NO_PAGES_TEXT = "该程序不能单独运行，只能与Quill科技--Vellum打印机共同使用";
+constexpr const char* OUT_OF_MEMORY_TEXT = "内存不够，请关闭其它应用程序";
 
 // Rows read from the raster per read: large reads cost far less than 4 KiB ones, and a
 // band of 68,000 bytes still sits in the caches.
-constexpr int kRowsPerRead = 40;
-static_assert(FAX_PAGE_ROWS % kRowsPerRead == 0);
+constexpr int ROWS_PER_READ = 40;
+static_assert(FAX_PAGE_ROWS % ROWS_PER_READ == 0);
 
 // A diagnostic for whoever runs the converter from a terminal; the user sees no message
 // for these, as the sender reports the failed conversion.
@@ -59,9 +59,9 @@ struct SBuffers
     bool Obtain()
     {
         if (!pRaster)
-            pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * kRowsPerRead]);
+            pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
         if (!pBand)
-            pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * kRowsPerRead]);
+            pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * ROWS_PER_READ]);
         return pRaster && pBand;
     }
 };
@@ -70,10 +70,10 @@ struct SBuffers
 // 1700 to 1727 white, and codes them.
 void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encoder)
 {
-    for (int nRow = 0; nRow < kRowsPerRead; ++nRow)
+    for (int nRow = 0; nRow < ROWS_PER_READ; ++nRow)
         PackRow(pRows + std::size_t{platform::RASTER_ROW_BYTES} * nRow, platform::RASTER_ROW_BYTES,
                 buffers.pBand.get() + std::size_t{PAGE_ROW_WORDS} * nRow, PAGE_ROW_WORDS);
-    encoder.EncodeRows(buffers.pBand.get(), FAX_ROW_PIXELS, kRowsPerRead);
+    encoder.EncodeRows(buffers.pBand.get(), FAX_ROW_PIXELS, ROWS_PER_READ);
 }
 
 // Codes the raster band by band. It is mapped where the system allows, which saves
@@ -81,17 +81,17 @@ void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encode
 // early or cannot be read.
 bool ReadAndEncodeRaster(platform::CFileReader& raster, SBuffers& buffers, CT4Encoder& encoder)
 {
-    constexpr std::size_t kBandBytes = std::size_t{platform::RASTER_ROW_BYTES} * kRowsPerRead;
+    constexpr std::size_t BAND_BYTES = std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ;
     platform::CMappedFile mapped;
     const bool bMapped = mapped.Map(raster, platform::RASTER_BYTES);
-    for (int nFirstRow = 0; nFirstRow < FAX_PAGE_ROWS; nFirstRow += kRowsPerRead)
+    for (int nFirstRow = 0; nFirstRow < FAX_PAGE_ROWS; nFirstRow += ROWS_PER_READ)
     {
         if (bMapped)
         {
             EncodeBand(mapped.Data() + std::size_t{platform::RASTER_ROW_BYTES} * nFirstRow, buffers, encoder);
             continue;
         }
-        if (raster.Read(buffers.pRaster.get(), kBandBytes) != kBandBytes)
+        if (raster.Read(buffers.pRaster.get(), BAND_BYTES) != BAND_BYTES)
             return false;
         EncodeBand(buffers.pRaster.get(), buffers, encoder);
     }
@@ -156,7 +156,7 @@ EConvertResult ConvertPages()
         return EConvertResult::NothingToDo;
     if (*nCountByte == platform::PageCountByte(0))
     {
-        platform::ShowMessage(kCaption, kNoPagesText);
+        platform::ShowMessage(CAPTION, NO_PAGES_TEXT);
         return EConvertResult::NoPages;
     }
 
@@ -177,7 +177,7 @@ EConvertResult ConvertPages()
         if (eResult == EPageResult::Converted)
             continue;
         if (eResult == EPageResult::OutOfMemory)
-            platform::ShowMessage(kCaption, kOutOfMemoryText);
+            platform::ShowMessage(CAPTION, OUT_OF_MEMORY_TEXT);
         // A stale page of an earlier fax under this name must not pass for this one's.
         std::error_code ignored;
         std::filesystem::remove(platform::DrivePath(platform::FaxPageFileName(nPage)), ignored);

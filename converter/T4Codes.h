@@ -16,18 +16,18 @@ struct SCodeWord
     std::uint8_t nLength;  // 2 to 13
 };
 
-inline constexpr int kTerminatingCodes = 64;
-inline constexpr int kMakeUpCodes = 27;      // 64 .. 1728
-inline constexpr int kExtendedMakeUpCodes = 13; // 1792 .. 2560
-inline constexpr int kColourCodes = kTerminatingCodes + kMakeUpCodes; // the codes that differ by colour
-inline constexpr int kCodesPerColour = kColourCodes + kExtendedMakeUpCodes;
-inline constexpr int kLongestRun = 2560;
+inline constexpr int TERMINATING_CODES = 64;
+inline constexpr int MAKE_UP_CODES = 27;      // 64 .. 1728
+inline constexpr int EXTENDED_MAKE_UP_CODES = 13; // 1792 .. 2560
+inline constexpr int COLOUR_CODES = TERMINATING_CODES + MAKE_UP_CODES; // the codes that differ by colour
+inline constexpr int CODES_PER_COLOUR = COLOUR_CODES + EXTENDED_MAKE_UP_CODES;
+inline constexpr int LONGEST_RUN = 2560;
 
 // Index of a run length's code in a colour table: terminating codes first, then make-up codes.
 constexpr int TerminatingIndex(int nRun) { return nRun; }
-constexpr int MakeUpIndex(int nRun) { return kTerminatingCodes + nRun / 64 - 1; }
+constexpr int MakeUpIndex(int nRun) { return TERMINATING_CODES + nRun / 64 - 1; }
 
-inline constexpr std::array<SCodeWord, kColourCodes> kWhiteColourCodes = {{
+inline constexpr std::array<SCodeWord, COLOUR_CODES> WHITE_COLOUR_CODES = {{
     // terminating codes
     {0x0035,  8}, //    0: 00110101
     {0x0007,  6}, //    1: 000111
@@ -123,7 +123,7 @@ inline constexpr std::array<SCodeWord, kColourCodes> kWhiteColourCodes = {{
     {0x009B,  9}, // 1728: 010011011
 }};
 
-inline constexpr std::array<SCodeWord, kColourCodes> kBlackColourCodes = {{
+inline constexpr std::array<SCodeWord, COLOUR_CODES> BLACK_COLOUR_CODES = {{
     // terminating codes
     {0x0037, 10}, //    0: 0000110111
     {0x0002,  3}, //    1: 010
@@ -219,7 +219,7 @@ inline constexpr std::array<SCodeWord, kColourCodes> kBlackColourCodes = {{
     {0x0065, 13}, // 1728: 0000001100101
 }};
 
-inline constexpr std::array<SCodeWord, kExtendedMakeUpCodes> kExtendedCodes = {{
+inline constexpr std::array<SCodeWord, EXTENDED_MAKE_UP_CODES> EXTENDED_CODES = {{
     // extended make-up codes, the same for both colours
     {0x0008, 11}, // 1792: 00000001000
     {0x000C, 11}, // 1856: 00000001100
@@ -237,23 +237,23 @@ inline constexpr std::array<SCodeWord, kExtendedMakeUpCodes> kExtendedCodes = {{
 }};
 
 // A colour's whole table: its own codes, then the shared extended make-up codes.
-constexpr std::array<SCodeWord, kCodesPerColour> WithExtendedCodes(const std::array<SCodeWord, kColourCodes>& codes)
+constexpr std::array<SCodeWord, CODES_PER_COLOUR> WithExtendedCodes(const std::array<SCodeWord, COLOUR_CODES>& codes)
 {
-    std::array<SCodeWord, kCodesPerColour> table = {};
-    for (int i = 0; i < kColourCodes; ++i)
+    std::array<SCodeWord, CODES_PER_COLOUR> table = {};
+    for (int i = 0; i < COLOUR_CODES; ++i)
         table[i] = codes[i];
-    for (int i = 0; i < kExtendedMakeUpCodes; ++i)
-        table[kColourCodes + i] = kExtendedCodes[i];
+    for (int i = 0; i < EXTENDED_MAKE_UP_CODES; ++i)
+        table[COLOUR_CODES + i] = EXTENDED_CODES[i];
     return table;
 }
 
-inline constexpr std::array<SCodeWord, kCodesPerColour> kWhiteCodes = WithExtendedCodes(kWhiteColourCodes);
-inline constexpr std::array<SCodeWord, kCodesPerColour> kBlackCodes = WithExtendedCodes(kBlackColourCodes);
+inline constexpr std::array<SCodeWord, CODES_PER_COLOUR> WHITE_CODES = WithExtendedCodes(WHITE_COLOUR_CODES);
+inline constexpr std::array<SCodeWord, CODES_PER_COLOUR> BLACK_CODES = WithExtendedCodes(BLACK_COLOUR_CODES);
 
-static_assert(kWhiteColourCodes.size() + kBlackColourCodes.size() + 2 * kExtendedCodes.size() == 208);
-static_assert(MakeUpIndex(64) == 64 && MakeUpIndex(1728) == 90 && MakeUpIndex(kLongestRun) == 103);
+static_assert(WHITE_COLOUR_CODES.size() + BLACK_COLOUR_CODES.size() + 2 * EXTENDED_CODES.size() == 208);
+static_assert(MakeUpIndex(64) == 64 && MakeUpIndex(1728) == 90 && MakeUpIndex(LONGEST_RUN) == 103);
 
 // T.4: EOL is 000000000001.
-inline constexpr SCodeWord kEndOfLine = {0x0001, 12};
+inline constexpr SCodeWord END_OF_LINE = {0x0001, 12};
 
 } // namespace converter

@@ -7,14 +7,14 @@
 namespace converter
 {
 
-void CT4Encoder::EmitMakeUp(int& nRun, const std::array<SCodeWord, kCodesPerColour>& codes)
+void CT4Encoder::EmitMakeUp(int& nRun, const std::array<SCodeWord, CODES_PER_COLOUR>& codes)
 {
     // Runs longer than the longest make-up code repeat it, as T.4 allows; 1728-pixel rows never need this.
-    while (nRun > kLongestRun)
+    while (nRun > LONGEST_RUN)
     {
-        const SCodeWord& code = codes[MakeUpIndex(kLongestRun)];
+        const SCodeWord& code = codes[MakeUpIndex(LONGEST_RUN)];
         PutCode(code.nBits, code.nLength);
-        nRun -= kLongestRun;
+        nRun -= LONGEST_RUN;
     }
     const SCodeWord& code = codes[MakeUpIndex(nRun)];
     PutCode(code.nBits, code.nLength);
@@ -25,7 +25,7 @@ void CT4Encoder::EndRow()
 {
     m_bits.AlignToByte();
     // Four zero fill bits and the 12-bit EOL: 0000 0000 0000 0001.
-    PutCode(kEndOfLine.nBits, 16);
+    PutCode(END_OF_LINE.nBits, 16);
     m_bits.AlignToByte();
 }
 

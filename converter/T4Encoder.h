@@ -35,7 +35,7 @@ public:
     // Appends the code words of one run: make-up code(s), then the terminating code.
     void EmitRun(int nRun, EColour eColour)
     {
-        const auto& codes = eColour == EColour::White ? kWhiteCodes : kBlackCodes;
+        const auto& codes = eColour == EColour::White ? WHITE_CODES : BLACK_CODES;
         if (nRun >= 64)
             EmitMakeUp(nRun, codes);
         const SCodeWord& code = codes[TerminatingIndex(nRun)];
@@ -53,7 +53,7 @@ public:
 private:
     void EncodeRow(const std::uint64_t* pRow, int nWidth);
     // Emits the make-up code(s) of a run of 64 or more and leaves the rest below 64 in nRun.
-    void EmitMakeUp(int& nRun, const std::array<SCodeWord, kCodesPerColour>& codes);
+    void EmitMakeUp(int& nRun, const std::array<SCodeWord, CODES_PER_COLOUR>& codes);
 
     CBitWriter m_bits;
 };

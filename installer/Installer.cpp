@@ -20,18 +20,18 @@ namespace installer
 namespace
 {
 
-constexpr const char* kDefaultServerBin = "/usr/lib/cups";
-constexpr const char* kDefaultDataDir = "/usr/share/cups";
+constexpr const char* DEFAULT_SERVER_BIN = "/usr/lib/cups";
+constexpr const char* DEFAULT_DATA_DIR = "/usr/share/cups";
 // Without group and other permissions CUPS runs a backend as root, which it needs to
 // write the page files as the user the queue names.
-constexpr std::filesystem::perms kBackendPerms = std::filesystem::perms::owner_all;
-constexpr std::filesystem::perms kPpdPerms = std::filesystem::perms::owner_read |
+constexpr std::filesystem::perms BACKEND_PERMS = std::filesystem::perms::owner_all;
+constexpr std::filesystem::perms PPD_PERMS = std::filesystem::perms::owner_read |
                                              std::filesystem::perms::owner_write |
                                              std::filesystem::perms::group_read |
                                              std::filesystem::perms::others_read;
 
-constexpr const char* kWebLine = "Web\xEF\xBC\x9A" "http://www.vellum-zeru.example/"; // full-width colon
-constexpr const char* kDeveloperLine = "Developer: Quill Technology";
+constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A" "http://www.vellum-zeru.example/"; // full-width colon
+constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
 
 std::string EnvOr(const char* pszName, const std::string& strDefault)
 {
@@ -148,8 +148,8 @@ CInstallSettings CInstallSettings::FromEnvironment()
     settings.vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
     settings.systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
     settings.driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
-    settings.cupsServerBin = EnvOr("CUPS_SERVERBIN", kDefaultServerBin);
-    settings.cupsDataDir = EnvOr("CUPS_DATADIR", kDefaultDataDir);
+    settings.cupsServerBin = EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
+    settings.cupsDataDir = EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
     settings.strCupsServer = EnvOr("CUPS_SERVER", "");
     const std::string strHome = EnvOr("HOME", "");
     const std::string strConfig = EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
@@ -175,14 +175,14 @@ void CInstaller::Run()
     m_steps.clear();
     MakeFolders();
     // The order of the original distribution: driver, converter, sender, the shared renderer, help.
-    CopyFromSource(kBackendFile);
-    CopyFromSource(kPpdFile);
-    CopyFromSource(kPagemillFile);
-    CopyFromSource(kMessageModuleFile);
-    CopyFromSource(kSendwellFile);
-    CopyFromSource(kWatcherFile);
+    CopyFromSource(BACKEND_FILE);
+    CopyFromSource(PPD_FILE);
+    CopyFromSource(PAGEMILL_FILE);
+    CopyFromSource(MESSAGE_MODULE_FILE);
+    CopyFromSource(SENDWELL_FILE);
+    CopyFromSource(WATCHER_FILE);
     FindGhostscript();
-    CopyFromSource(kHelpFile);
+    CopyFromSource(HELP_FILE);
     RegisterDriver();
     RegisterQueue();
     InstallAutostart();
@@ -234,7 +234,7 @@ void CInstaller::RegisterDriver()
     std::string strError;
     std::error_code error;
     const auto backendDir = m_settings.cupsServerBin / "backend";
-    const auto modelDir = m_settings.cupsDataDir / kModelFolder;
+    const auto modelDir = m_settings.cupsDataDir / MODEL_FOLDER;
     bool bOk = true;
     for (const auto& folder : {backendDir, modelDir})
     {
@@ -246,10 +246,10 @@ void CInstaller::RegisterDriver()
         }
     }
     if (bOk)
-        bOk = CopyAtomically(m_settings.systemDirectory / kBackendFile, backendDir / kBackendFile, kBackendPerms,
+        bOk = CopyAtomically(m_settings.systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE, BACKEND_PERMS,
                              strError);
     if (bOk)
-        bOk = CopyAtomically(m_settings.systemDirectory / kPpdFile, modelDir / kPpdFile, kPpdPerms, strError);
+        bOk = CopyAtomically(m_settings.systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
     Record("registering the printer driver", bOk, strError);
 }
 
@@ -265,13 +265,13 @@ std::vector<std::vector<std::string>> CInstaller::QueueCommands() const
 {
     const std::string strLpadmin = m_settings.strLpadmin;
     return {
-        {strLpadmin, "-p", kQueueName, "-D", kPrinterDescription, "-v", DeviceUri(), "-P",
-         (m_settings.systemDirectory / kPpdFile).string(),
+        {strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
+         (m_settings.systemDirectory / PPD_FILE).string(),
          // A job the printer refuses (too many pages, unreadable) is dropped; the queue goes on.
          "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
          // After -p: enable the queue and let it accept jobs.
          "-E"},
-        {strLpadmin, "-d", kQueueName},
+        {strLpadmin, "-d", QUEUE_NAME},
     };
 }
 
@@ -289,11 +289,11 @@ void CInstaller::RegisterQueue()
             std::string strDetail = command[0] + ": " + result.Describe();
             if (!strSaid.empty())
                 strDetail = strSaid + " (" + strDetail + ")";
-            Record(std::string("registering the printer ") + kPrinterDescription, false, strDetail);
+            Record(std::string("registering the printer ") + PRINTER_DESCRIPTION, false, strDetail);
             return;
         }
     }
-    Record(std::string("registering the printer ") + kPrinterDescription, true);
+    Record(std::string("registering the printer ") + PRINTER_DESCRIPTION, true);
 }
 
 std::string CInstaller::AutostartEntry() const
@@ -303,7 +303,7 @@ std::string CInstaller::AutostartEntry() const
                            "Name=Vellum Zeru 3.0 pages\n"
                            "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
     strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.vellumRoot.string()) + " " +
-                DesktopExecArgument((m_settings.systemDirectory / kWatcherFile).string()) + "\n";
+                DesktopExecArgument((m_settings.systemDirectory / WATCHER_FILE).string()) + "\n";
     strEntry += "Terminal=false\n"
                 "NoDisplay=true\n"
                 "X-GNOME-Autostart-enabled=true\n";
@@ -320,7 +320,7 @@ void CInstaller::InstallAutostart()
     }
     std::error_code error;
     std::filesystem::create_directories(m_settings.autostartDirectory, error);
-    const auto path = m_settings.autostartDirectory / kAutostartFile;
+    const auto path = m_settings.autostartDirectory / AUTOSTART_FILE;
     if (error)
     {
         Record(strStep, false, m_settings.autostartDirectory.string() + ": " + error.message());
@@ -343,12 +343,12 @@ bool CInstaller::RegistrationFailed() const
 
 std::vector<std::string> CInstaller::AdministratorCommands() const
 {
-    const auto backend = m_settings.cupsServerBin / "backend" / kBackendFile;
-    const auto ppd = m_settings.cupsDataDir / kModelFolder / kPpdFile;
+    const auto backend = m_settings.cupsServerBin / "backend" / BACKEND_FILE;
+    const auto ppd = m_settings.cupsDataDir / MODEL_FOLDER / PPD_FILE;
     std::vector<std::string> commands = {
-        "sudo install -D -m 0700 " + ShellQuote((m_settings.systemDirectory / kBackendFile).string()) + " " +
+        "sudo install -D -m 0700 " + ShellQuote((m_settings.systemDirectory / BACKEND_FILE).string()) + " " +
             ShellQuote(backend.string()),
-        "sudo install -D -m 0644 " + ShellQuote((m_settings.systemDirectory / kPpdFile).string()) + " " +
+        "sudo install -D -m 0644 " + ShellQuote((m_settings.systemDirectory / PPD_FILE).string()) + " " +
             ShellQuote(ppd.string()),
     };
     for (auto command : QueueCommands())
@@ -387,9 +387,9 @@ std::string CInstaller::CompletionText() const
                 strText += strCommand + "\n";
         }
     }
-    strText += kWebLine;
+    strText += WEB_LINE;
     strText += "\n";
-    strText += kDeveloperLine;
+    strText += DEVELOPER_LINE;
     return strText;
 }
 

@@ -17,21 +17,21 @@
 namespace installer
 {
 
-inline constexpr const char* kQueueName = "Vellum_Zeru_3.0"; // CUPS queue names allow no blanks
-inline constexpr const char* kPrinterDescription = "Vellum Zeru 3.0";
-inline constexpr const char* kCompletionCaption = "Welcome to use Vellum Zeru 3.0";
+inline constexpr const char* QUEUE_NAME = "Vellum_Zeru_3.0"; // CUPS queue names allow no blanks
+inline constexpr const char* PRINTER_DESCRIPTION = "Vellum Zeru 3.0";
+inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
 
 // The distribution's files, by the names they have in the source and the system directory.
-inline constexpr const char* kBackendFile = "vellumfax"; // also the device URI's scheme
-inline constexpr const char* kPpdFile = "VellumZeru.ppd";
-inline constexpr const char* kPagemillFile = "Pagemill";
-inline constexpr const char* kMessageModuleFile = "libvellum_msgbox.so";
-inline constexpr const char* kSendwellFile = "Sendwell";
-inline constexpr const char* kWatcherFile = "Pagewatch";
-inline constexpr const char* kHelpFile = "Sample.html";
-inline constexpr const char* kAutostartFile = "vellum-pagewatch.desktop";
+inline constexpr const char* BACKEND_FILE = "vellumfax"; // also the device URI's scheme
+inline constexpr const char* PPD_FILE = "VellumZeru.ppd";
+inline constexpr const char* PAGEMILL_FILE = "Pagemill";
+inline constexpr const char* MESSAGE_MODULE_FILE = "libvellum_msgbox.so";
+inline constexpr const char* SENDWELL_FILE = "Sendwell";
+inline constexpr const char* WATCHER_FILE = "Pagewatch";
+inline constexpr const char* HELP_FILE = "Sample.html";
+inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
 // Where under CUPS's data folder the PPD is listed among the drivers.
-inline constexpr const char* kModelFolder = "model/vellum";
+inline constexpr const char* MODEL_FOLDER = "model/vellum";
 
 enum class EPrivilege
 {

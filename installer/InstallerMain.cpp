@@ -8,7 +8,7 @@ int main()
     installer::CInstaller installer(installer::CInstallSettings::FromEnvironment());
     installer.Run();
     const bool bOk = installer.Succeeded();
-    platform::ShowMessage(installer::kCompletionCaption, installer.CompletionText(),
+    platform::ShowMessage(installer::COMPLETION_CAPTION, installer.CompletionText(),
                           bOk ? platform::EMessageIcon::None : platform::EMessageIcon::Warning);
     // Scripts that install learn the outcome too, not only the person reading the message.
     return bOk ? 0 : 1;

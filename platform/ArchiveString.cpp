@@ -13,7 +13,7 @@ namespace
 
 // A string whose source cannot tell its size is read in steps of this many bytes, so
 // that a false length costs no more memory than the bytes really there.
-constexpr std::size_t kReadStepBytes = 64 * 1024;
+constexpr std::size_t READ_STEP_BYTES = 64 * 1024;
 
 } // namespace
 
@@ -91,7 +91,7 @@ namespace
 // 0xFFFF announces a four-byte length, anything else is the length itself.
 bool ReadLongLength(CArchiveIn& in, std::uint16_t nWord, std::uint64_t& nLength)
 {
-    if (nWord != kArchiveDwordMarker)
+    if (nWord != ARCHIVE_DWORD_MARKER)
     {
         nLength = nWord;
         return true;
@@ -110,7 +110,7 @@ bool ReadWideLength(CArchiveIn& in, std::uint64_t& nLength)
     std::uint8_t nByte = 0;
     if (!in.ReadUInt8(nByte))
         return false;
-    if (nByte <= kArchiveByteLengthMax)
+    if (nByte <= ARCHIVE_BYTE_LENGTH_MAX)
     {
         nLength = nByte;
         return true;
@@ -130,7 +130,7 @@ EArchiveRead ReadBytes(CArchiveIn& in, std::uint64_t nBytes, std::string& strOut
     while (strOut.size() < nBytes)
     {
         const auto nLeft = static_cast<std::size_t>(nBytes - strOut.size());
-        const std::size_t nStep = bSizeKnown ? nLeft : std::min(kReadStepBytes, nLeft);
+        const std::size_t nStep = bSizeKnown ? nLeft : std::min(READ_STEP_BYTES, nLeft);
         const std::size_t nOld = strOut.size();
         strOut.resize(nOld + nStep);
         if (!in.ReadExact(strOut.data() + nOld, nStep))
@@ -152,14 +152,14 @@ EArchiveRead ReadArchiveString(CArchiveIn& in, std::string& strText)
     std::uint8_t nByte = 0;
     if (!in.ReadUInt8(nByte))
         return EArchiveRead::Truncated;
-    if (nByte <= kArchiveByteLengthMax)
+    if (nByte <= ARCHIVE_BYTE_LENGTH_MAX)
         nLength = nByte;
     else
     {
         std::uint16_t nWord = 0;
         if (!in.ReadUInt16(nWord))
             return EArchiveRead::Truncated;
-        if (nWord == kArchiveWideMarker)
+        if (nWord == ARCHIVE_WIDE_MARKER)
         {
             bWide = true;
             if (!ReadWideLength(in, nLength))
@@ -191,9 +191,9 @@ std::optional<std::string> EncodeArchiveString(std::string_view strText)
         return std::nullopt;
     std::string strOut;
     strOut.reserve(strText.size() + 7);
-    if (nLength <= kArchiveByteLengthMax)
+    if (nLength <= ARCHIVE_BYTE_LENGTH_MAX)
         strOut += static_cast<char>(nLength);
-    else if (nLength <= kArchiveWordLengthMax)
+    else if (nLength <= ARCHIVE_WORD_LENGTH_MAX)
     {
         strOut += '\xFF';
         strOut += static_cast<char>(nLength & 0xFF);
@@ -223,7 +223,7 @@ void AppendInt32(std::string& strOut, std::int32_t nValue)
 
 std::string Utf16ToUtf8(const std::uint16_t* pUnits, std::size_t nUnits)
 {
-    constexpr char32_t kReplacement = 0xFFFD;
+    constexpr char32_t REPLACEMENT = 0xFFFD;
     std::string strOut;
     strOut.reserve(nUnits);
     for (std::size_t i = 0; i < nUnits; ++i)
@@ -234,10 +234,10 @@ std::string Utf16ToUtf8(const std::uint16_t* pUnits, std::size_t nUnits)
             if (i + 1 < nUnits && pUnits[i + 1] >= 0xDC00 && pUnits[i + 1] <= 0xDFFF)
                 ch = 0x10000 + ((ch - 0xD800) << 10) + (pUnits[++i] - 0xDC00);
             else
-                ch = kReplacement;
+                ch = REPLACEMENT;
         }
         else if (ch >= 0xDC00 && ch <= 0xDFFF)
-            ch = kReplacement;
+            ch = REPLACEMENT;
 
         if (ch < 0x80)
             strOut += static_cast<char>(ch);

@@ -19,10 +19,10 @@
 namespace platform
 {
 
-inline constexpr std::uint8_t kArchiveByteLengthMax = 0xFE;
-inline constexpr std::uint16_t kArchiveWordLengthMax = 0xFFFD;
-inline constexpr std::uint16_t kArchiveWideMarker = 0xFFFE;
-inline constexpr std::uint16_t kArchiveDwordMarker = 0xFFFF;
+inline constexpr std::uint8_t ARCHIVE_BYTE_LENGTH_MAX = 0xFE;
+inline constexpr std::uint16_t ARCHIVE_WORD_LENGTH_MAX = 0xFFFD;
+inline constexpr std::uint16_t ARCHIVE_WIDE_MARKER = 0xFFFE;
+inline constexpr std::uint16_t ARCHIVE_DWORD_MARKER = 0xFFFF;
 
 // Where an archive reader takes its bytes from: a file or a block of memory. It knows
 // how many bytes are left, so that a length can be checked against what the file can

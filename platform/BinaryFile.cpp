@@ -82,10 +82,10 @@ std::size_t CFileReader::Read(void* pDest, std::size_t nBytes)
     if (nDone == nBytes)
         return nDone;
     // The buffer is empty now. A large request bypasses it; a small one refills it.
-    if (nBytes - nDone >= kFileBufferBytes)
+    if (nBytes - nDone >= FILE_BUFFER_BYTES)
         return nDone + ReadFromDescriptor(pOut + nDone, nBytes - nDone);
     m_nPos = 0;
-    m_nEnd = ReadFromDescriptor(m_buffer, kFileBufferBytes);
+    m_nEnd = ReadFromDescriptor(m_buffer, FILE_BUFFER_BYTES);
     const std::size_t nMore = std::min(nBytes - nDone, m_nEnd);
     std::memcpy(pOut + nDone, m_buffer, nMore);
     m_nPos = nMore;
@@ -99,7 +99,7 @@ bool CFileReader::ReadByte(std::uint8_t& byte)
         if (m_fd < 0)
             return false;
         m_nPos = 0;
-        m_nEnd = ReadFromDescriptor(m_buffer, kFileBufferBytes);
+        m_nEnd = ReadFromDescriptor(m_buffer, FILE_BUFFER_BYTES);
         if (m_nEnd == 0)
             return false;
     }
@@ -205,19 +205,19 @@ bool CFileWriter::Write(const void* pSource, std::size_t nBytes)
     if (m_fd < 0)
         return false;
     const auto* pIn = static_cast<const std::uint8_t*>(pSource);
-    if (nBytes >= kFileBufferBytes)
+    if (nBytes >= FILE_BUFFER_BYTES)
     {
         // Large blocks go straight to the file, after what is already buffered.
         return Flush() && WriteToDescriptor(pIn, nBytes);
     }
     while (nBytes > 0 && m_strError.empty())
     {
-        const std::size_t nCopy = std::min(nBytes, kFileBufferBytes - m_nUsed);
+        const std::size_t nCopy = std::min(nBytes, FILE_BUFFER_BYTES - m_nUsed);
         std::memcpy(m_buffer + m_nUsed, pIn, nCopy);
         m_nUsed += nCopy;
         pIn += nCopy;
         nBytes -= nCopy;
-        if (m_nUsed == kFileBufferBytes)
+        if (m_nUsed == FILE_BUFFER_BYTES)
             Flush();
     }
     return m_strError.empty();
@@ -227,7 +227,7 @@ bool CFileWriter::WriteByte(std::uint8_t byte)
 {
     if (m_fd < 0)
         return false;
-    if (m_nUsed == kFileBufferBytes && !Flush())
+    if (m_nUsed == FILE_BUFFER_BYTES && !Flush())
         return false;
     m_buffer[m_nUsed++] = byte;
     return m_strError.empty();
@@ -269,7 +269,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
     if (!reader.Open(path))
         return std::nullopt;
     std::string strData;
-    char chunk[kFileBufferBytes];
+    char chunk[FILE_BUFFER_BYTES];
     for (;;)
     {
         const std::size_t n = reader.Read(chunk, sizeof chunk);

@@ -13,7 +13,7 @@
 namespace platform
 {
 
-constexpr std::size_t kFileBufferBytes = 4096;
+constexpr std::size_t FILE_BUFFER_BYTES = 4096;
 
 class CFileReader
 {
@@ -46,7 +46,7 @@ private:
     bool m_bFailed = false;
     std::size_t m_nPos = 0;
     std::size_t m_nEnd = 0;
-    std::uint8_t m_buffer[kFileBufferBytes] = {};
+    std::uint8_t m_buffer[FILE_BUFFER_BYTES] = {};
 };
 
 enum class EWriteMode
@@ -98,7 +98,7 @@ private:
     std::filesystem::path m_written; // the file being written: the target or its temporary
     std::string m_strError;
     std::size_t m_nUsed = 0;
-    std::uint8_t m_buffer[kFileBufferBytes] = {};
+    std::uint8_t m_buffer[FILE_BUFFER_BYTES] = {};
 };
 
 // Whole-file helpers for small files.

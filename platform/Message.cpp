@@ -47,11 +47,11 @@ bool ShowThroughModule(const std::string& strCaption, const std::string& strText
     const auto dir = ProgramDirectory();
     if (dir.empty())
         return false;
-    void* pModule = ::dlopen((dir / kMessageBoxModule).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* pModule = ::dlopen((dir / MESSAGE_BOX_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (pModule == nullptr)
         return false;
     using ShowFn = int (*)(const char*, const char*, int);
-    auto pShow = reinterpret_cast<ShowFn>(::dlsym(pModule, kMessageBoxSymbol));
+    auto pShow = reinterpret_cast<ShowFn>(::dlsym(pModule, MESSAGE_BOX_SYMBOL));
     // The module stays loaded: Qt does not expect to be unloaded while the process lives.
     return pShow != nullptr && pShow(strCaption.c_str(), strText.c_str(), static_cast<int>(eIcon)) == 1;
 }

@@ -35,8 +35,8 @@ void SetMessagePresenter(MessagePresenter presenter);
 std::string FormatMessageLogLine(std::string_view strCaption, std::string_view strText);
 
 // File name of the module that shows a message box for programs that link no GUI library.
-inline constexpr const char* kMessageBoxModule = "libvellum_msgbox.so";
+inline constexpr const char* MESSAGE_BOX_MODULE = "libvellum_msgbox.so";
 // The C entry point that module exports: returns 1 when the box was shown.
-inline constexpr const char* kMessageBoxSymbol = "VellumShowMessageBox";
+inline constexpr const char* MESSAGE_BOX_SYMBOL = "VellumShowMessageBox";
 
 } // namespace platform

@@ -25,7 +25,7 @@ namespace
 using Clock = std::chrono::steady_clock;
 
 // Without a pidfd, a wait for a child with a deadline looks at it this often.
-constexpr std::chrono::milliseconds kWaitSlice{5};
+constexpr std::chrono::milliseconds WAIT_SLICE{5};
 
 std::string ErrnoText(const char* pszWhat, int nError)
 {
@@ -261,7 +261,7 @@ EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
             ::poll(&pfd, 1, nLeft);
         }
         else
-            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(kWaitSlice,
+            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(WAIT_SLICE,
                                                                             std::chrono::milliseconds(nLeft)));
     }
     if (nPidFd >= 0)

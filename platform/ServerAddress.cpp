@@ -8,7 +8,7 @@ namespace platform
 namespace
 {
 
-constexpr int kMaxPort = 65535;
+constexpr int MAX_PORT = 65535;
 
 std::optional<int> ParsePort(std::string_view strPort)
 {
@@ -21,18 +21,18 @@ std::optional<int> ParsePort(std::string_view strPort)
             return std::nullopt;
         nPort = nPort * 10 + (ch - '0');
     }
-    if (nPort < 1 || nPort > kMaxPort)
+    if (nPort < 1 || nPort > MAX_PORT)
         return std::nullopt;
     return nPort;
 }
 
 std::string_view TrimBlanks(std::string_view str)
 {
-    constexpr std::string_view kBlanks = " \t\r\n\v\f";
-    const auto nFirst = str.find_first_not_of(kBlanks);
+    constexpr std::string_view BLANKS = " \t\r\n\v\f";
+    const auto nFirst = str.find_first_not_of(BLANKS);
     if (nFirst == std::string_view::npos)
         return {};
-    return str.substr(nFirst, str.find_last_not_of(kBlanks) - nFirst + 1);
+    return str.substr(nFirst, str.find_last_not_of(BLANKS) - nFirst + 1);
 }
 
 } // namespace

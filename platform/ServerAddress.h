@@ -11,17 +11,17 @@
 namespace platform
 {
 
-constexpr int kSmtpDefaultPort = 25;
+constexpr int SMTP_DEFAULT_PORT = 25;
 
 struct CServerAddress
 {
     std::string m_strHost;
-    int m_nPort = kSmtpDefaultPort;
+    int m_nPort = SMTP_DEFAULT_PORT;
 };
 
 // Blanks around the text are ignored. Empty hosts, unclosed brackets and ports that are
 // not 1 to 65535 in decimal give no result.
 [[nodiscard]] std::optional<CServerAddress> ParseServerAddress(std::string_view strText,
-                                                              int nDefaultPort = kSmtpDefaultPort);
+                                                              int nDefaultPort = SMTP_DEFAULT_PORT);
 
 } // namespace platform

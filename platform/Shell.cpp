@@ -17,32 +17,32 @@ namespace
 {
 
 // xdg-open's documented exit statuses.
-constexpr int kOpenerSyntaxError = 1;
-constexpr int kOpenerFileMissing = 2;
-constexpr int kOpenerToolMissing = 3;
-constexpr int kOpenerActionFailed = 4;
+constexpr int OPENER_SYNTAX_ERROR = 1;
+constexpr int OPENER_FILE_MISSING = 2;
+constexpr int OPENER_TOOL_MISSING = 3;
+constexpr int OPENER_ACTION_FAILED = 4;
 
 // mimeapps.list files and desktop entries hold a few KiB; a larger file is not one of them.
-constexpr std::uint64_t kMaxKeyFileBytes = 1 << 20;
+constexpr std::uint64_t MAX_KEY_FILE_BYTES = 1 << 20;
 
 int CodeForSpawnError(int nError)
 {
     switch (nError)
     {
     case ENOENT:
-        return kShellFileNotFound;
+        return SHELL_FILE_NOT_FOUND;
     case ENOTDIR:
-        return kShellPathNotFound;
+        return SHELL_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-        return kShellAccessDenied;
+        return SHELL_ACCESS_DENIED;
     case ENOMEM:
     case EAGAIN:
-        return kShellOutOfMemory;
+        return SHELL_OUT_OF_MEMORY;
     case ENOEXEC:
-        return kShellBadFormat;
+        return SHELL_BAD_FORMAT;
     default:
-        return kShellOutOfResources;
+        return SHELL_OUT_OF_RESOURCES;
     }
 }
 
@@ -50,14 +50,14 @@ int MapOpenerExit(int nStatus)
 {
     switch (nStatus)
     {
-    case kOpenerFileMissing:
-        return kShellFileNotFound;
-    case kOpenerToolMissing:
-        return kShellNoAssociation;
-    case kOpenerSyntaxError:
-    case kOpenerActionFailed:
+    case OPENER_FILE_MISSING:
+        return SHELL_FILE_NOT_FOUND;
+    case OPENER_TOOL_MISSING:
+        return SHELL_NO_ASSOCIATION;
+    case OPENER_SYNTAX_ERROR:
+    case OPENER_ACTION_FAILED:
     default:
-        return kShellAssociationIncomplete;
+        return SHELL_ASSOCIATION_INCOMPLETE;
     }
 }
 
@@ -114,7 +114,7 @@ bool ReadKeyFileValue(const std::string& strPath, const std::string& strGroup, c
 {
     // A FIFO or a device in the desktop's folders must not stop the opener: the reader
     // refuses anything but a regular file without waiting, and a file over the cap counts as absent.
-    const auto strText = ReadWholeFile(strPath, kMaxKeyFileBytes);
+    const auto strText = ReadWholeFile(strPath, MAX_KEY_FILE_BYTES);
     if (!strText)
         return false;
     std::istringstream in(*strText);
@@ -235,7 +235,7 @@ std::string ExpandRemainingCodes(const std::string& strArgument)
 int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds wait, ExitMapper mapExit)
 {
     if (args.empty() || args.front().empty())
-        return kShellFileNotFound;
+        return SHELL_FILE_NOT_FOUND;
     CProcess process;
     if (!process.Start(args))
         return CodeForSpawnError(process.StartErrno());
@@ -245,12 +245,12 @@ int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds
         const pid_t pid = process.Pid();
         process.Detach();
         ReapLater(pid);
-        return kShellSuccess;
+        return SHELL_SUCCESS;
     }
     if (process.TermSignal() != 0)
-        return mapExit == nullptr ? kShellSuccess : kShellOutOfResources;
+        return mapExit == nullptr ? SHELL_SUCCESS : SHELL_OUT_OF_RESOURCES;
     if (process.ExitCode() == 0 || mapExit == nullptr)
-        return kShellSuccess;
+        return SHELL_SUCCESS;
     return mapExit(process.ExitCode());
 }
 
@@ -259,7 +259,7 @@ int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener,
 {
     // A target that looks like an option would be read as one by the opener.
     if (strTarget.empty() || strTarget.front() == '-')
-        return kShellFileNotFound;
+        return SHELL_FILE_NOT_FOUND;
     return StartProgram({strOpener, strTarget}, wait, &MapOpenerExit);
 }
 
@@ -315,7 +315,7 @@ int ReadDefaultCommand(const std::string& strMimeType, const SDesktopDirs& dirs,
             }
         }
     }
-    return bFoundEntry ? kShellAssociationIncomplete : kShellNoAssociation;
+    return bFoundEntry ? SHELL_ASSOCIATION_INCOMPLETE : SHELL_NO_ASSOCIATION;
 }
 
 std::vector<std::string> BuildOpenArguments(const std::string& strCommand, const std::string& strTarget)

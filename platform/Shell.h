@@ -12,15 +12,15 @@
 namespace platform
 {
 
-inline constexpr int kShellSuccess = 33;
-inline constexpr int kShellOutOfResources = 0;
-inline constexpr int kShellFileNotFound = 2;
-inline constexpr int kShellPathNotFound = 3;
-inline constexpr int kShellAccessDenied = 5;
-inline constexpr int kShellOutOfMemory = 8;
-inline constexpr int kShellBadFormat = 11;
-inline constexpr int kShellAssociationIncomplete = 27;
-inline constexpr int kShellNoAssociation = 31;
+inline constexpr int SHELL_SUCCESS = 33;
+inline constexpr int SHELL_OUT_OF_RESOURCES = 0;
+inline constexpr int SHELL_FILE_NOT_FOUND = 2;
+inline constexpr int SHELL_PATH_NOT_FOUND = 3;
+inline constexpr int SHELL_ACCESS_DENIED = 5;
+inline constexpr int SHELL_OUT_OF_MEMORY = 8;
+inline constexpr int SHELL_BAD_FORMAT = 11;
+inline constexpr int SHELL_ASSOCIATION_INCOMPLETE = 27;
+inline constexpr int SHELL_NO_ASSOCIATION = 31;
 
 [[nodiscard]] constexpr bool ShellSucceeded(int nResult)
 {
@@ -29,19 +29,19 @@ inline constexpr int kShellNoAssociation = 31;
 
 // How long an opener may take to report its outcome. An opener that is still running after it
 // has most likely started the application itself; it counts as success and is reaped later.
-inline constexpr std::chrono::milliseconds kOpenerWait{3000};
+inline constexpr std::chrono::milliseconds OPENER_WAIT{3000};
 
 // Starts a program (looked up in PATH when the first argument has no slash) and waits up to
-// `wait` for it to end. Ended with status 0, or still running: kShellSuccess. Could not be
-// started: the code for the reason (kShellFileNotFound, kShellAccessDenied, ...). Ended with
-// another status: the code `mapExit` gives for it (kShellSuccess when mapExit is null).
+// `wait` for it to end. Ended with status 0, or still running: SHELL_SUCCESS. Could not be
+// started: the code for the reason (SHELL_FILE_NOT_FOUND, SHELL_ACCESS_DENIED, ...). Ended with
+// another status: the code `mapExit` gives for it (SHELL_SUCCESS when mapExit is null).
 using ExitMapper = int (*)(int nExitStatus);
 [[nodiscard]] int StartProgram(const std::vector<std::string>& args, std::chrono::milliseconds wait,
                                ExitMapper mapExit = nullptr);
 
 // Hands a target (URL, "mailto:" address or file) to the desktop's opener (xdg-open).
 [[nodiscard]] int OpenWithDesktop(const std::string& strTarget, const std::string& strOpener = "xdg-open",
-                                  std::chrono::milliseconds wait = kOpenerWait);
+                                  std::chrono::milliseconds wait = OPENER_WAIT);
 
 // Where the registered applications are looked up (the XDG base directories).
 struct SDesktopDirs
@@ -54,8 +54,8 @@ struct SDesktopDirs
 };
 
 // Reads the command line (the desktop entry's Exec value) of the application registered as
-// the default for a MIME type. Returns 0 and sets strCommand, or kShellNoAssociation when no
-// application is registered, or kShellAssociationIncomplete when its entry lacks a command.
+// the default for a MIME type. Returns 0 and sets strCommand, or SHELL_NO_ASSOCIATION when no
+// application is registered, or SHELL_ASSOCIATION_INCOMPLETE when its entry lacks a command.
 [[nodiscard]] int ReadDefaultCommand(const std::string& strMimeType, const SDesktopDirs& dirs,
                                      std::string& strCommand);
 

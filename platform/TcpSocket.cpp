@@ -25,8 +25,8 @@ using std::chrono::milliseconds;
 int MillisecondsUntil(CTcpSocket::Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - CTcpSocket::Clock::now()).count();
-    constexpr long long kMaxPollMs = 24LL * 3600 * 1000;
-    return static_cast<int>(std::clamp<long long>(left, 0, kMaxPollMs));
+    constexpr long long MAX_POLL_MS = 24LL * 3600 * 1000;
+    return static_cast<int>(std::clamp<long long>(left, 0, MAX_POLL_MS));
 }
 
 // Waits until the descriptor is ready for the events or the deadline passes.

@@ -26,9 +26,9 @@ namespace
 {
 
 // The exit codes a backend reports to the spooler (cups/backend.h).
-constexpr int kBackendOk = 0;
-constexpr int kBackendFailed = 1; // the queue's error policy decides; the Installer sets abort-job
-constexpr int kBackendStop = 4;   // the queue is misconfigured: every job would fail the same way
+constexpr int BACKEND_OK = 0;
+constexpr int BACKEND_FAILED = 1; // the queue's error policy decides; the Installer sets abort-job
+constexpr int BACKEND_STOP = 4;   // the queue is misconfigured: every job would fail the same way
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -72,12 +72,12 @@ int main(int argc, char* argv[])
     if (argc == 1)
     {
         // Asked to list the devices it can find: this backend finds none; queues name their folder.
-        return kBackendOk;
+        return BACKEND_OK;
     }
     if (argc < 6 || argc > 7)
     {
         std::cerr << "Usage: " << argv[0] << " job-id user title copies options [file]" << std::endl;
-        return kBackendFailed;
+        return BACKEND_FAILED;
     }
 
     struct sigaction action = {};
@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     {
         std::cerr << "ERROR: The fax printer is not set up right: " << strError
                   << ". Run the Installer of Vellum Zeru 3.0 again." << std::endl;
-        return kBackendStop;
+        return BACKEND_STOP;
     }
 
     // The document is opened while the spooler's rights still apply: its spool file is not the user's.
@@ -104,14 +104,14 @@ int main(int argc, char* argv[])
         if (nInputFd < 0)
         {
             std::cerr << "ERROR: Cannot open the job's document: " << std::strerror(errno) << std::endl;
-            return kBackendFailed;
+            return BACKEND_FAILED;
         }
     }
 
     if (!BecomeUser(uri->uid, strError))
     {
         std::cerr << "ERROR: The fax printer is not set up right: " << strError << "." << std::endl;
-        return kBackendStop;
+        return BACKEND_STOP;
     }
     ::umask(077);
     // The page files' folder is worked out as every program of the system works it out.
@@ -122,5 +122,5 @@ int main(int argc, char* argv[])
     settings.pStop = &g_stop;
     driver::CFaxBackend backend(settings, std::cerr);
     const auto eResult = backend.Run(nInputFd);
-    return eResult == driver::EJobResult::Done ? kBackendOk : kBackendFailed;
+    return eResult == driver::EJobResult::Done ? BACKEND_OK : BACKEND_FAILED;
 }

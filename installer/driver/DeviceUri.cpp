@@ -9,7 +9,7 @@ namespace driver
 namespace
 {
 
-constexpr std::string_view kUidField = "uid=";
+constexpr std::string_view UID_FIELD = "uid=";
 
 bool IsUnreserved(unsigned char ch)
 {
@@ -33,8 +33,8 @@ int HexValue(char ch)
 
 std::string CDeviceUri::Format() const
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string strUri(kDeviceScheme);
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string strUri(DEVICE_SCHEME);
     strUri += ':';
     for (unsigned char ch : root.string())
     {
@@ -43,19 +43,19 @@ std::string CDeviceUri::Format() const
         else
         {
             strUri += '%';
-            strUri += kHex[ch >> 4];
-            strUri += kHex[ch & 0xF];
+            strUri += HEX[ch >> 4];
+            strUri += HEX[ch & 0xF];
         }
     }
     strUri += '?';
-    strUri += kUidField;
+    strUri += UID_FIELD;
     strUri += std::to_string(uid);
     return strUri;
 }
 
 std::optional<CDeviceUri> CDeviceUri::Parse(std::string_view strUri, std::string& strError)
 {
-    const std::string strPrefix = std::string(kDeviceScheme) + ":";
+    const std::string strPrefix = std::string(DEVICE_SCHEME) + ":";
     if (strUri.substr(0, strPrefix.size()) != strPrefix)
     {
         strError = "the device URI does not start with " + strPrefix;
@@ -104,12 +104,12 @@ std::optional<CDeviceUri> CDeviceUri::Parse(std::string_view strUri, std::string
         return std::nullopt;
     }
 
-    if (query.substr(0, kUidField.size()) != kUidField)
+    if (query.substr(0, UID_FIELD.size()) != UID_FIELD)
     {
         strError = "the device URI names no user (uid=)";
         return std::nullopt;
     }
-    const std::string_view digits = query.substr(kUidField.size());
+    const std::string_view digits = query.substr(UID_FIELD.size());
     unsigned long long nUid = 0;
     const auto [pEnd, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), nUid);
     if (digits.empty() || ec != std::errc() || pEnd != digits.data() + digits.size() ||

@@ -13,7 +13,7 @@
 namespace driver
 {
 
-inline constexpr std::string_view kDeviceScheme = "vellumfax";
+inline constexpr std::string_view DEVICE_SCHEME = "vellumfax";
 
 struct CDeviceUri
 {

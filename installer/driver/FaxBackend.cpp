@@ -22,15 +22,15 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kDocumentName = "document";
-constexpr const char* kRendererLogName = "render.log";
-constexpr std::string_view kPdfMagic = "%PDF-";
-constexpr std::size_t kReadChunk = 64 * 1024;
-constexpr int kPollSliceMs = 500;
-constexpr std::size_t kMaxComplaintBytes = 200;
-constexpr std::uint64_t kMaxRendererLogBytes = 64 * 1024;
+constexpr const char* DOCUMENT_NAME = "document";
+constexpr const char* RENDERER_LOG_NAME = "render.log";
+constexpr std::string_view PDF_MAGIC = "%PDF-";
+constexpr std::size_t READ_CHUNK = 64 * 1024;
+constexpr int POLL_SLICE_MS = 500;
+constexpr std::size_t MAX_COMPLAINT_BYTES = 200;
+constexpr std::uint64_t MAX_RENDERER_LOG_BYTES = 64 * 1024;
 // After its last page the renderer has this long to end.
-constexpr std::chrono::seconds kRendererExitTimeout{30};
+constexpr std::chrono::seconds RENDERER_EXIT_TIMEOUT{30};
 
 std::string Trim(std::string_view text)
 {
@@ -111,7 +111,7 @@ EJobResult CFaxBackend::Run(int nInputFd)
     if (!stage.Begin())
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
 
-    const auto document = stage.StagingDirectory() / kDocumentName;
+    const auto document = stage.StagingDirectory() / DOCUMENT_NAME;
     EJobResult eResult = CopyInput(nInputFd, document);
     if (eResult == EJobResult::Done)
         eResult = CheckPageCount(document);
@@ -132,7 +132,7 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
     platform::CFileWriter writer;
     if (!writer.Create(target))
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the job: " + writer.Error());
-    std::vector<char> chunk(kReadChunk);
+    std::vector<char> chunk(READ_CHUNK);
     for (;;)
     {
         if (StopRequested())
@@ -159,7 +159,7 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
     platform::CFileReader reader;
     char magic[5] = {};
     if (!reader.Open(document) || reader.Read(magic, sizeof magic) != sizeof magic ||
-        std::string_view(magic, sizeof magic) != kPdfMagic)
+        std::string_view(magic, sizeof magic) != PDF_MAGIC)
         return EJobResult::Done;
     reader.Close();
 
@@ -194,7 +194,7 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
 
 std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog) const
 {
-    const auto text = platform::ReadWholeFile(errorLog, kMaxRendererLogBytes).value_or(std::string());
+    const auto text = platform::ReadWholeFile(errorLog, MAX_RENDERER_LOG_BYTES).value_or(std::string());
     std::string strFirst;
     std::string strLast;
     ForEachLine(text, [&](const std::string& strLine) {
@@ -205,14 +205,14 @@ std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog
         strLast = strLine;
     });
     std::string strComplaint = strFirst.empty() ? strLast : strFirst;
-    if (strComplaint.size() > kMaxComplaintBytes)
-        strComplaint = strComplaint.substr(0, kMaxComplaintBytes) + "...";
+    if (strComplaint.size() > MAX_COMPLAINT_BYTES)
+        strComplaint = strComplaint.substr(0, MAX_COMPLAINT_BYTES) + "...";
     return strComplaint;
 }
 
 EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileStage& stage)
 {
-    const auto errorLog = stage.StagingDirectory() / kRendererLogName;
+    const auto errorLog = stage.StagingDirectory() / RENDERER_LOG_NAME;
     const int nErrorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (nErrorFd < 0)
         return Stop(EJobResult::Failed,
@@ -238,14 +238,14 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         return true;
     });
 
-    std::vector<std::uint8_t> chunk(kReadChunk);
+    std::vector<std::uint8_t> chunk(READ_CHUNK);
     auto lastProgress = Clock::now();
     for (;;)
     {
         if (StopRequested())
             return Stop(EJobResult::Stopped, "The job was stopped.");
         pollfd pfd{renderer.OutputFd(), POLLIN, 0};
-        const int nReady = ::poll(&pfd, 1, kPollSliceMs);
+        const int nReady = ::poll(&pfd, 1, POLL_SLICE_MS);
         if (nReady < 0 && errno != EINTR)
             return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the rendered pages: ") +
                                                 std::strerror(errno));
@@ -279,7 +279,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         }
     }
     renderer.CloseOutput();
-    if (renderer.Wait(kRendererExitTimeout) == platform::EWaitResult::TimedOut)
+    if (renderer.Wait(RENDERER_EXIT_TIMEOUT) == platform::EWaitResult::TimedOut)
         return Stop(EJobResult::Refused, "Ghostscript did not finish this job; it was given up.");
     if (!renderer.Succeeded())
     {

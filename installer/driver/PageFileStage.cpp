@@ -17,7 +17,7 @@ namespace
 {
 
 // Starts with a dot, so that nobody looking for page files mistakes it for one.
-constexpr const char* kStagingTemplate = ".quill-job.XXXXXX";
+constexpr const char* STAGING_TEMPLATE = ".quill-job.XXXXXX";
 
 std::string ErrnoText(const std::string& strWhat)
 {
@@ -52,7 +52,7 @@ bool CPageFileStage::Begin()
     std::filesystem::create_directories(m_driveRoot.parent_path(), error);
     if (::mkdir(m_driveRoot.c_str(), 0700) != 0 && errno != EEXIST)
         return Fail(ErrnoText("cannot create the folder " + m_driveRoot.string()));
-    std::string strTemplate = (m_driveRoot / kStagingTemplate).string();
+    std::string strTemplate = (m_driveRoot / STAGING_TEMPLATE).string();
     if (::mkdtemp(strTemplate.data()) == nullptr)
         return Fail(ErrnoText("cannot write into the folder " + m_driveRoot.string()));
     m_staging = strTemplate;

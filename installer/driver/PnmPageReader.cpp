@@ -11,8 +11,8 @@ namespace driver
 namespace
 {
 
-constexpr int kMaxTokenDigits = 6;
-constexpr unsigned kMaxGray = 255;
+constexpr int MAX_TOKEN_DIGITS = 6;
+constexpr unsigned MAX_GRAY = 255;
 
 bool IsSpace(std::uint8_t byte)
 {
@@ -48,7 +48,7 @@ bool CPnmPageReader::EndToken()
     if (nWidth != platform::RASTER_ROW_BYTES || nHeight != platform::RASTER_ROWS)
         return Fail("the rendered page is " + std::to_string(nWidth) + " x " + std::to_string(nHeight) +
                     " pixels, not " + std::to_string(platform::RASTER_ROW_BYTES) + " x " + std::to_string(platform::RASTER_ROWS));
-    if (m_chFormat == '5' && (m_values[2] == 0 || m_values[2] > kMaxGray))
+    if (m_chFormat == '5' && (m_values[2] == 0 || m_values[2] > MAX_GRAY))
         return Fail("unsupported gray depth " + std::to_string(m_values[2]));
     BeginPixels();
     return true;
@@ -73,7 +73,7 @@ bool CPnmPageReader::HeaderByte(std::uint8_t byte)
     }
     if (byte >= '0' && byte <= '9')
     {
-        if (++m_nDigits > kMaxTokenDigits)
+        if (++m_nDigits > MAX_TOKEN_DIGITS)
             return Fail("a header number is too long");
         m_nToken = m_nToken * 10 + (byte - '0');
         return true;

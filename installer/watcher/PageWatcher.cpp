@@ -20,13 +20,13 @@ namespace
 {
 
 // Enough for many events at once; names in the drive root are short.
-constexpr std::size_t kEventBufferBytes = 16 * 1024;
+constexpr std::size_t EVENT_BUFFER_BYTES = 16 * 1024;
 
 // The page-count file arrives by rename (the printer) or by a plain write (anything else
 // that makes one); both mean "a job is ready".
-constexpr std::uint32_t kArrivalEvents = IN_MOVED_TO | IN_CLOSE_WRITE;
+constexpr std::uint32_t ARRIVAL_EVENTS = IN_MOVED_TO | IN_CLOSE_WRITE;
 // The folder itself went away: the watch must be set up again once it is back.
-constexpr std::uint32_t kLostEvents = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t LOST_EVENTS = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
 
 class CDescriptor
 {
@@ -92,12 +92,12 @@ EWatchEnd CPageWatcher::Run()
             // The drive root is the user's and private; the printer creates it the same way.
             ::mkdir(m_settings.driveRoot.c_str(), 0700);
             nWatch = ::inotify_add_watch(notify.Get(), m_settings.driveRoot.c_str(),
-                                         kArrivalEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+                                         ARRIVAL_EVENTS | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
         }
         if (!bLocked && nWatch >= 0)
         {
             if (lock.Get() < 0)
-                lock.Reset(::open((m_settings.driveRoot / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+                lock.Reset(::open((m_settings.driveRoot / LOCK_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
         }
 
@@ -106,7 +106,7 @@ EWatchEnd CPageWatcher::Run()
         bool bArrived = false;
         if (nReady > 0)
         {
-            alignas(inotify_event) char buffer[kEventBufferBytes];
+            alignas(inotify_event) char buffer[EVENT_BUFFER_BYTES];
             for (;;)
             {
                 const ssize_t n = ::read(notify.Get(), buffer, sizeof buffer);
@@ -116,7 +116,7 @@ EWatchEnd CPageWatcher::Run()
                 {
                     const auto* pEvent = reinterpret_cast<const inotify_event*>(buffer + nOffset);
                     nOffset += static_cast<ssize_t>(sizeof(inotify_event) + pEvent->len);
-                    if ((pEvent->mask & kLostEvents) != 0 && pEvent->wd == nWatch)
+                    if ((pEvent->mask & LOST_EVENTS) != 0 && pEvent->wd == nWatch)
                     {
                         nWatch = -1;
                         // A lock on a file in a folder that is gone protects nothing: take it anew.
@@ -124,7 +124,7 @@ EWatchEnd CPageWatcher::Run()
                         bLocked = false;
                     }
                     // Only the watcher holding the lock acts; the others just keep their watch ready.
-                    if (bLocked && (pEvent->mask & kArrivalEvents) != 0 && pEvent->len > 0 &&
+                    if (bLocked && (pEvent->mask & ARRIVAL_EVENTS) != 0 && pEvent->len > 0 &&
                         std::strcmp(pEvent->name, platform::PAGE_COUNT_FILE_NAME) == 0)
                         bArrived = true;
                 }

@@ -42,7 +42,7 @@ public:
 
     [[nodiscard]] EWatchEnd Run();
 
-    static constexpr const char* kLockFileName = ".pagewatch.lock";
+    static constexpr const char* LOCK_FILE_NAME = ".pagewatch.lock";
 
 private:
     CWatchSettings m_settings;

@@ -12,9 +12,9 @@
 namespace
 {
 
-constexpr const char* kSendwellFile = "Sendwell";
+constexpr const char* SENDWELL_FILE = "Sendwell";
 // logind keeps one file per live session here.
-constexpr const char* kSessionFolder = "/run/systemd/sessions";
+constexpr const char* SESSION_FOLDER = "/run/systemd/sessions";
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -33,13 +33,13 @@ int main()
 
     watcher::CWatchSettings settings;
     settings.driveRoot = platform::DriveRoot();
-    settings.sendwell = platform::SystemDirectory() / kSendwellFile;
+    settings.sendwell = platform::SystemDirectory() / SENDWELL_FILE;
     settings.pStop = &g_stop;
     // A watcher outliving its session (when logind keeps user processes) must not open
     // Sendwell on a desktop that is gone, nor keep the next session's watcher waiting.
     const char* pszSession = std::getenv("XDG_SESSION_ID");
-    if (pszSession != nullptr && *pszSession != '\0' && std::filesystem::is_directory(kSessionFolder))
-        settings.sessionFile = std::filesystem::path(kSessionFolder) / pszSession;
+    if (pszSession != nullptr && *pszSession != '\0' && std::filesystem::is_directory(SESSION_FOLDER))
+        settings.sessionFile = std::filesystem::path(SESSION_FOLDER) / pszSession;
 
     watcher::CPageWatcher pageWatcher(settings);
     return pageWatcher.Run() == watcher::EWatchEnd::Failed ? 1 : 0;

@@ -7,19 +7,19 @@ CBalloonGeometry::CBalloonGeometry(const QRect& rcClient)
     const int nRight = nLeft + rcClient.width();
     const int nBottom = nTop + rcClient.height();
 
-    const int nWidth = nRight - (nLeft + kPointerRoom);
+    const int nWidth = nRight - (nLeft + POINTER_ROOM);
     const int nHeight = nBottom - nTop;
-    const int nHalfA = static_cast<int>(nWidth * 0.5 * kInscribedRatio);
-    const int nHalfB = static_cast<int>(nHeight * 0.5 * kInscribedRatio);
-    m_text = {nWidth / 2 - nHalfA + kPointerRoom, nHeight / 2 - nHalfB, nWidth / 2 + nHalfA + kPointerRoom,
+    const int nHalfA = static_cast<int>(nWidth * 0.5 * INSCRIBED_RATIO);
+    const int nHalfB = static_cast<int>(nHeight * 0.5 * INSCRIBED_RATIO);
+    m_text = {nWidth / 2 - nHalfA + POINTER_ROOM, nHeight / 2 - nHalfB, nWidth / 2 + nHalfA + POINTER_ROOM,
               nHeight / 2 + nHalfB};
 
-    m_body = {nLeft + kPointerRoom, nTop, nRight, nBottom};
+    m_body = {nLeft + POINTER_ROOM, nTop, nRight, nBottom};
 
     const int nMiddle = nBottom / 2;
-    m_pointer = QPolygon({QPoint(nLeft, nMiddle - kPointerRise),
-                          QPoint(nLeft + kPointerLength, nMiddle - kPointerHalfBase),
-                          QPoint(nLeft + kPointerLength, nMiddle + kPointerHalfBase)});
+    m_pointer = QPolygon({QPoint(nLeft, nMiddle - POINTER_RISE),
+                          QPoint(nLeft + POINTER_LENGTH, nMiddle - POINTER_HALF_BASE),
+                          QPoint(nLeft + POINTER_LENGTH, nMiddle + POINTER_HALF_BASE)});
 }
 
 QRegion CBalloonGeometry::Region() const
@@ -36,7 +36,7 @@ QSize CBalloonGeometry::SizeToHold(const QSize& szMinimum, const std::function<b
         return szMinimum;
     const double dAspect = static_cast<double>(szMinimum.width()) / szMinimum.height();
     QSize size = szMinimum;
-    for (int nExtra = 0; nExtra <= szMinimum.height() * (kMaxGrowth - 1); ++nExtra)
+    for (int nExtra = 0; nExtra <= szMinimum.height() * (MAX_GROWTH - 1); ++nExtra)
     {
         size = QSize(szMinimum.width() + qRound(nExtra * dAspect), szMinimum.height() + nExtra);
         if (holds(CBalloonGeometry(QRect(QPoint(0, 0), size)).TextRect().ToRect()))

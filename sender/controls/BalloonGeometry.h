@@ -15,15 +15,15 @@ class CBalloonGeometry
 {
 public:
     // Room kept on the left of the body for the pointer.
-    static constexpr int kPointerRoom = 10;
+    static constexpr int POINTER_ROOM = 10;
     // The pointer is 15 pixels long and 10 high where it joins the body.
-    static constexpr int kPointerLength = 15;
-    static constexpr int kPointerRise = 10;
-    static constexpr int kPointerHalfBase = 5;
+    static constexpr int POINTER_LENGTH = 15;
+    static constexpr int POINTER_RISE = 10;
+    static constexpr int POINTER_HALF_BASE = 5;
     // 1/sqrt(2): a rectangle with these half-sizes of the ellipse's half-axes lies inside it.
-    static constexpr double kInscribedRatio = 0.7071085623775818;
+    static constexpr double INSCRIBED_RATIO = 0.7071085623775818;
     // A balloon grows for a long text up to this many times its size in each direction.
-    static constexpr int kMaxGrowth = 4;
+    static constexpr int MAX_GROWTH = 4;
 
     struct SEdges
     {

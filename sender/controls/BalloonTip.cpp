@@ -16,19 +16,19 @@ namespace
 // Qt sizes fonts by their em, so the em that gives that cell is worked out from the face.
 QFont FontWithCellHeight(const std::string& strFace, int nCellHeight)
 {
-    constexpr int kReferencePixels = 100;
+    constexpr int REFERENCE_PIXELS = 100;
     QFont font(QString::fromStdString(strFace));
-    font.setPixelSize(kReferencePixels);
+    font.setPixelSize(REFERENCE_PIXELS);
     const QFontMetricsF metrics(font);
     const double dCell = metrics.ascent() + metrics.descent();
-    const int nPixels = dCell > 0 ? qRound(nCellHeight * kReferencePixels / dCell) : nCellHeight;
+    const int nPixels = dCell > 0 ? qRound(nCellHeight * REFERENCE_PIXELS / dCell) : nCellHeight;
     font.setPixelSize(qMax(1, nPixels));
     return font;
 }
 
 } // namespace
 
-CBalloonTip::CBalloonTip() : m_geometry(std::in_place, QRect(0, 0, kDefaultWidth, kDefaultHeight)) {}
+CBalloonTip::CBalloonTip() : m_geometry(std::in_place, QRect(0, 0, DEFAULT_WIDTH, DEFAULT_HEIGHT)) {}
 
 CBalloonTip::~CBalloonTip()
 {
@@ -44,7 +44,7 @@ bool CBalloonTip::CreateBalloon(QWidget* pParent)
     const QRegion shape = m_geometry->Region();
     if (shape.isEmpty())
     {
-        platform::ShowMessage(CLinkOpener::ApplicationTitle(), kCombineError);
+        platform::ShowMessage(CLinkOpener::ApplicationTitle(), COMBINE_ERROR);
         return false;
     }
 
@@ -225,7 +225,7 @@ void CBalloonTip::paintEvent(QPaintEvent*)
     QPainter painter(this);
     for (const QRect& rc : shape)
         painter.fillRect(rc, FillColour());
-    for (const QRect& rc : CBalloonGeometry::FrameOf(shape, kFrameWidth, kFrameHeight))
+    for (const QRect& rc : CBalloonGeometry::FrameOf(shape, FRAME_WIDTH, FRAME_HEIGHT))
         painter.fillRect(rc, FrameColour());
 
     painter.setFont(m_font);

@@ -28,15 +28,15 @@ class CBalloonTip : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int kDefaultWidth = 180;
-    static constexpr int kDefaultHeight = 80;
-    static constexpr int kDefaultFontHeight = 14; // the font's cell height, in pixels
+    static constexpr int DEFAULT_WIDTH = 180;
+    static constexpr int DEFAULT_HEIGHT = 80;
+    static constexpr int DEFAULT_FONT_HEIGHT = 14; // the font's cell height, in pixels
     // The font face; fontconfig maps it to its metric-compatible serif (Liberation Serif).
-    static constexpr const char* kDefaultFontFace = "Times New Roman";
-    static constexpr const char* kCombineError = "ERROR in Combining Region";
+    static constexpr const char* DEFAULT_FONT_FACE = "Times New Roman";
+    static constexpr const char* COMBINE_ERROR = "ERROR in Combining Region";
     // The outline is 2 pixels wide on the sides and 1 high at the top and bottom.
-    static constexpr int kFrameWidth = 2;
-    static constexpr int kFrameHeight = 1;
+    static constexpr int FRAME_WIDTH = 2;
+    static constexpr int FRAME_HEIGHT = 1;
 
     enum class ETextLayout
     {
@@ -104,8 +104,8 @@ private:
     std::optional<CBalloonGeometry> m_geometry;
     std::optional<SMoveStamp> m_lastMove;
     QFont m_font;
-    int m_nWidth = kDefaultWidth;
-    int m_nHeight = kDefaultHeight;
-    int m_nFontHeight = kDefaultFontHeight;
-    std::string m_strFontFace = kDefaultFontFace;
+    int m_nWidth = DEFAULT_WIDTH;
+    int m_nHeight = DEFAULT_HEIGHT;
+    int m_nFontHeight = DEFAULT_FONT_HEIGHT;
+    std::string m_strFontFace = DEFAULT_FONT_FACE;
 };

@@ -13,7 +13,7 @@
 namespace
 {
 
-constexpr const char* kOpenErrorPrefix = "Can't open link:\n\n";
+constexpr const char* OPEN_ERROR_PREFIX = "Can't open link:\n\n";
 
 // The hand is loaded once, by the first link that wants it, and then serves every link.
 bool g_bHandCursorLoaded = false;
@@ -125,7 +125,7 @@ int CHyperLink1::OpenWithShell(const std::string& strTarget)
 
 void CHyperLink1::ShowOpenError(int nCode)
 {
-    CLinkOpener::ShowError(kOpenErrorPrefix, nCode);
+    CLinkOpener::ShowError(OPEN_ERROR_PREFIX, nCode);
 }
 
 void CHyperLink1::LoadHandCursor()

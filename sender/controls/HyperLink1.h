@@ -23,13 +23,13 @@ class CHyperLink1 : public QLabel
     Q_OBJECT
 
 public:
-    static constexpr std::uint32_t LinkUnderline = CLinkState::kUnderline;
-    static constexpr std::uint32_t LinkHoverTint = CLinkState::kHoverTint;
-    static constexpr std::uint32_t LinkFitText = CLinkState::kFitText;
-    static constexpr std::uint32_t LinkOpenOnPress = CLinkState::kOpenOnPress;
-    static constexpr std::uint32_t LinkFocusOnPress = CLinkState::kFocusOnPress;
-    static constexpr std::uint32_t LinkKeepCursor = CLinkState::kKeepCursor;
-    static constexpr std::uint32_t LinkNoFocusTint = CLinkState::kNoFocusTint;
+    static constexpr std::uint32_t LinkUnderline = CLinkState::UNDERLINE;
+    static constexpr std::uint32_t LinkHoverTint = CLinkState::HOVER_TINT;
+    static constexpr std::uint32_t LinkFitText = CLinkState::FIT_TEXT;
+    static constexpr std::uint32_t LinkOpenOnPress = CLinkState::OPEN_ON_PRESS;
+    static constexpr std::uint32_t LinkFocusOnPress = CLinkState::FOCUS_ON_PRESS;
+    static constexpr std::uint32_t LinkKeepCursor = CLinkState::KEEP_CURSOR;
+    static constexpr std::uint32_t LinkNoFocusTint = CLinkState::NO_FOCUS_TINT;
 
     enum class EApply
     {

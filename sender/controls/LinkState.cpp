@@ -10,9 +10,9 @@ bool CLinkState::AlterStyle(std::uint32_t uRemove, std::uint32_t uAdd)
 
 CLinkState::ETint CLinkState::Tint() const
 {
-    if (m_bHover && (m_uStyle & kHoverTint) != 0)
+    if (m_bHover && (m_uStyle & HOVER_TINT) != 0)
         return ETint::Hover;
-    if ((m_uStyle & kNoFocusTint) == 0 && m_bFocus)
+    if ((m_uStyle & NO_FOCUS_TINT) == 0 && m_bFocus)
         return ETint::Focus;
     if (m_bVisited)
         return ETint::Visited;
@@ -46,12 +46,12 @@ CLinkState::EHoverChange CLinkState::MouseLeft()
 
 CLinkState::SPressActions CLinkState::PressActions() const
 {
-    return {(m_uStyle & kFocusOnPress) != 0, (m_uStyle & kOpenOnPress) != 0};
+    return {(m_uStyle & FOCUS_ON_PRESS) != 0, (m_uStyle & OPEN_ON_PRESS) != 0};
 }
 
 bool CLinkState::ReleaseOpens() const
 {
-    return m_bFocus && (m_uStyle & kOpenOnPress) == 0;
+    return m_bFocus && (m_uStyle & OPEN_ON_PRESS) == 0;
 }
 
 void CLinkState::FocusLost()

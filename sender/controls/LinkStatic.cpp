@@ -11,7 +11,7 @@
 namespace
 {
 
-constexpr const char* kOpenErrorPrefix = "Unable to open hyperlink:\n\n";
+constexpr const char* OPEN_ERROR_PREFIX = "Unable to open hyperlink:\n\n";
 
 } // namespace
 
@@ -99,7 +99,7 @@ int CLinkStatic::OpenWithShell(const std::string& strTarget)
 
 void CLinkStatic::ShowOpenError(int nCode)
 {
-    CLinkOpener::ShowError(kOpenErrorPrefix, nCode);
+    CLinkOpener::ShowError(OPEN_ERROR_PREFIX, nCode);
 }
 
 void CLinkStatic::LoadHandCursor()

@@ -6,16 +6,16 @@
 namespace
 {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-static_assert(sizeof(kAlphabet) == 64 + 1);
-constexpr char kPad = '=';
-constexpr int kBitsPerChar = 6;
+constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+static_assert(sizeof(ALPHABET) == 64 + 1);
+constexpr char PAD = '=';
+constexpr int BITS_PER_CHAR = 6;
 
-// kMask[n] = 2^n - 1: the low n bits.
-constexpr std::array<unsigned, 9> kMask = {0x00, 0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x7F, 0xFF};
+// MASK[n] = 2^n - 1: the low n bits.
+constexpr std::array<unsigned, 9> MASK = {0x00, 0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x7F, 0xFF};
 
-constexpr int kInvalid = -2;
-constexpr int kSkip = -1;
+constexpr int INVALID = -2;
+constexpr int SKIP = -1;
 
 // Character to value. The table is indexed by the low seven bits of a character, so the
 // entries for a character with its top bit set mirror the plain one.
@@ -23,18 +23,18 @@ constexpr std::array<int, 256> MakeDecodeTable()
 {
     std::array<int, 256> table = {};
     for (int& entry : table)
-        entry = kInvalid;
+        entry = INVALID;
     for (int v = 0; v < 64; ++v)
     {
-        const auto ch = static_cast<unsigned char>(kAlphabet[v]);
+        const auto ch = static_cast<unsigned char>(ALPHABET[v]);
         table[ch] = v;
         table[ch | 0x80] = v;
     }
-    table[static_cast<unsigned char>(kPad)] = kSkip;
-    table[static_cast<unsigned char>(kPad) | 0x80] = kSkip;
+    table[static_cast<unsigned char>(PAD)] = SKIP;
+    table[static_cast<unsigned char>(PAD) | 0x80] = SKIP;
     return table;
 }
-constexpr std::array<int, 256> kDecodeTable = MakeDecodeTable();
+constexpr std::array<int, 256> DECODE_TABLE = MakeDecodeTable();
 
 } // namespace
 
@@ -49,10 +49,10 @@ unsigned CBase64Codec::ReadBits(int nBits, int& nDelivered, int& nPosition)
     {
         nDelivered = nBits;
         m_nBitCount -= nBits;
-        return (m_nBitBuffer >> m_nBitCount) & kMask[nBits];
+        return (m_nBitBuffer >> m_nBitCount) & MASK[nBits];
     }
     // Input exhausted: the remaining bits go to the top, zeros fill the rest.
-    const unsigned nValue = (m_nBitBuffer << (nBits - m_nBitCount)) & kMask[nBits];
+    const unsigned nValue = (m_nBitBuffer << (nBits - m_nBitCount)) & MASK[nBits];
     nDelivered = m_nBitCount;
     m_nBitCount = 0;
     return nValue;
@@ -70,14 +70,14 @@ std::string CBase64Codec::Encode(const std::uint8_t* pData, int nLength)
 
     int nPosition = 0;
     int nDelivered = 0;
-    unsigned nValue = ReadBits(kBitsPerChar, nDelivered, nPosition);
+    unsigned nValue = ReadBits(BITS_PER_CHAR, nDelivered, nPosition);
     while (nDelivered > 0)
     {
-        strResult += kAlphabet[nValue];
+        strResult += ALPHABET[nValue];
         nValue = ReadBits(nDelivered, nDelivered, nPosition);
     }
     while (strResult.size() % 4 != 0)
-        strResult += kPad;
+        strResult += PAD;
     return strResult;
 }
 
@@ -102,11 +102,11 @@ int CBase64Codec::Decode(const char* pszText, std::uint8_t* pOutput)
     m_nBitCount = 0;
     for (const char* p = pszText; *p != '\0'; ++p)
     {
-        const int nEntry = kDecodeTable[static_cast<unsigned char>(*p) & 0x7F];
-        if (nEntry == kInvalid)
+        const int nEntry = DECODE_TABLE[static_cast<unsigned char>(*p) & 0x7F];
+        if (nEntry == INVALID)
             return 0;
-        if (nEntry != kSkip)
-            WriteBits(static_cast<unsigned>(nEntry), kBitsPerChar, pOutput, nIndex);
+        if (nEntry != SKIP)
+            WriteBits(static_cast<unsigned>(nEntry), BITS_PER_CHAR, pOutput, nIndex);
     }
     return nIndex;
 }

@@ -10,21 +10,21 @@
 namespace
 {
 
-constexpr std::string_view kCrLf = "\r\n";
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+constexpr std::string_view CR_LF = "\r\n";
+constexpr std::string_view WHITE_SPACE = " \t\r\n\v\f";
 
 std::string Trimmed(std::string_view str)
 {
-    const auto nFirst = str.find_first_not_of(kWhiteSpace);
+    const auto nFirst = str.find_first_not_of(WHITE_SPACE);
     if (nFirst == std::string_view::npos)
         return {};
-    return std::string(str.substr(nFirst, str.find_last_not_of(kWhiteSpace) - nFirst + 1));
+    return std::string(str.substr(nFirst, str.find_last_not_of(WHITE_SPACE) - nFirst + 1));
 }
 
 void EndOpenLine(std::string& strBody)
 {
-    if (strBody.size() < 2 || strBody.compare(strBody.size() - 2, 2, kCrLf) != 0)
-        strBody += kCrLf;
+    if (strBody.size() < 2 || strBody.compare(strBody.size() - 2, 2, CR_LF) != 0)
+        strBody += CR_LF;
 }
 
 } // namespace

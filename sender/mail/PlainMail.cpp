@@ -15,9 +15,9 @@
 namespace
 {
 
-constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view CR_LF = "\r\n";
 
-bool EndsWithCrLf(const std::string& str) { return str.size() >= 2 && str.compare(str.size() - 2, 2, kCrLf) == 0; }
+bool EndsWithCrLf(const std::string& str) { return str.size() >= 2 && str.compare(str.size() - 2, 2, CR_LF) == 0; }
 
 } // namespace
 
@@ -82,10 +82,10 @@ void CPlainMail::ClearHeaders() { m_strHeader.clear(); }
 void CPlainMail::AddHeaderLine(const std::string& strLine)
 {
     m_strHeader += strLine;
-    m_strHeader += kCrLf;
+    m_strHeader += CR_LF;
 }
 
-void CPlainMail::EndHeaders() { m_strHeader += kCrLf; }
+void CPlainMail::EndHeaders() { m_strHeader += CR_LF; }
 
 void CPlainMail::BuildHeaders()
 {
@@ -112,7 +112,7 @@ void CPlainMail::BuildHeaders()
 void CPlainMail::BuildBody()
 {
     if (!EndsWithCrLf(m_strBody))
-        m_strBody += kCrLf;
+        m_strBody += CR_LF;
 }
 
 const char* CPlainMail::FindUnsafeField() const
@@ -136,8 +136,8 @@ const char* CPlainMail::FindUnsafeField() const
 std::string FormatMailDate(std::time_t time)
 {
     // Fixed English names: strftime's %a and %b follow the locale.
-    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+    static constexpr const char* DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm local = {};
     if (::localtime_r(&time, &local) == nullptr)
@@ -148,8 +148,8 @@ std::string FormatMailDate(std::time_t time)
     const long nOffset = local.tm_gmtoff;
     const long nAbsMinutes = std::labs(nOffset) / 60;
     char text[64];
-    std::snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
-                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
+    std::snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", DAYS[local.tm_wday % 7],
+                  local.tm_mday, MONTHS[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
                   local.tm_sec, nOffset < 0 ? '-' : '+', nAbsMinutes / 60, nAbsMinutes % 60);
     return text;
 }

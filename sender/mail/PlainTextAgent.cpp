@@ -5,7 +5,7 @@
 namespace
 {
 
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+constexpr std::string_view WHITE_SPACE = " \t\r\n\v\f";
 
 } // namespace
 
@@ -45,10 +45,10 @@ std::string CPlainTextAgent::WrapText(const char* pszText) const
         {
             // The white space on both sides of the break gives way to one line break.
             std::size_t nHeadEnd = nBreak;
-            while (nHeadEnd > 0 && kWhiteSpace.find(strText[nHeadEnd - 1]) != std::string_view::npos)
+            while (nHeadEnd > 0 && WHITE_SPACE.find(strText[nHeadEnd - 1]) != std::string_view::npos)
                 --nHeadEnd;
             std::size_t nTailStart = nBreak;
-            while (nTailStart < strText.size() && kWhiteSpace.find(strText[nTailStart]) != std::string_view::npos)
+            while (nTailStart < strText.size() && WHITE_SPACE.find(strText[nTailStart]) != std::string_view::npos)
                 ++nTailStart;
             strText.replace(nHeadEnd, nTailStart - nHeadEnd, "\r\n");
             nColumn = 0;

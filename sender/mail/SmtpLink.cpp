@@ -13,8 +13,8 @@
 namespace
 {
 
-constexpr std::size_t kReplyBufferBytes = 1024;
-constexpr std::size_t kHostNameBytes = 80;
+constexpr std::size_t REPLY_BUFFER_BYTES = 1024;
+constexpr std::size_t HOST_NAME_BYTES = 80;
 
 struct CExpectedReply
 {
@@ -23,22 +23,22 @@ struct CExpectedReply
 };
 
 // Indexed by SMTP_REPLY_OK, SMTP_REPLY_READY, SMTP_REPLY_DATA, SMTP_REPLY_QUIT.
-constexpr CExpectedReply kExpectedReplies[] = {
+constexpr CExpectedReply EXPECTED_REPLIES[] = {
     {250, "SMTP server error"},
     {220, "SMTP server not available"},
     {354, "SMTP server not ready for data"},
     {221, "SMTP server didn't terminate session"},
 };
-static_assert(std::size(kExpectedReplies) == SMTP_REPLY_QUIT + 1);
+static_assert(std::size(EXPECTED_REPLIES) == SMTP_REPLY_QUIT + 1);
 
-constexpr const char* kNotEnoughMemory = "Not enough memory";
-constexpr const char* kCannotCreateSocket = "Unable to create the socket.";
-constexpr const char* kCannotConnect = "Unable to connect to server";
-constexpr const char* kNoGreeting = "Server didn't respond.";
-constexpr const char* kSocketError = "Socket Error";
-constexpr const char* kReplyTooLong = "SMTP reply too long";
-constexpr const char* kMustBeConnected = "Must be connected";
-constexpr const char* kNoRecipients = "No Recipients";
+constexpr const char* NOT_ENOUGH_MEMORY = "Not enough memory";
+constexpr const char* CANNOT_CREATE_SOCKET = "Unable to create the socket.";
+constexpr const char* CANNOT_CONNECT = "Unable to connect to server";
+constexpr const char* NO_GREETING = "Server didn't respond.";
+constexpr const char* SOCKET_ERROR = "Socket Error";
+constexpr const char* REPLY_TOO_LONG = "SMTP reply too long";
+constexpr const char* MUST_BE_CONNECTED = "Must be connected";
+constexpr const char* NO_RECIPIENTS = "No Recipients";
 
 } // namespace
 
@@ -87,7 +87,7 @@ std::string CSmtpLink::HeloName() const
 {
     // A name that is not a plain domain (or none at all) would make a malformed, or worse a
     // second, command line; the address literal always fits (RFC 5321 4.1.3).
-    char host[kHostNameBytes] = {};
+    char host[HOST_NAME_BYTES] = {};
     if (::gethostname(host, sizeof(host) - 1) == 0 && IsPlainDomain(host))
         return host;
     return m_socket.LocalAddressLiteral();
@@ -98,10 +98,10 @@ bool CSmtpLink::Connect()
     if (m_bConnected)
         return true;
 
-    m_pReplyBuffer.reset(new (std::nothrow) char[kReplyBufferBytes]);
+    m_pReplyBuffer.reset(new (std::nothrow) char[REPLY_BUFFER_BYTES]);
     if (!m_pReplyBuffer)
     {
-        m_strError = kNotEnoughMemory;
+        m_strError = NOT_ENOUGH_MEMORY;
         return false;
     }
     m_strPending.clear();
@@ -112,7 +112,7 @@ bool CSmtpLink::Connect()
         : platform::EConnectStatus::CannotResolve;
     if (eConnect != platform::EConnectStatus::Connected)
     {
-        m_strError = eConnect == platform::EConnectStatus::CannotCreate ? kCannotCreateSocket : kCannotConnect;
+        m_strError = eConnect == platform::EConnectStatus::CannotCreate ? CANNOT_CREATE_SOCKET : CANNOT_CONNECT;
         CloseConnection();
         return false;
     }
@@ -120,7 +120,7 @@ bool CSmtpLink::Connect()
     m_eStage = ESmtpStage::Greeting;
     if (!ReadReply(SMTP_REPLY_READY))
     {
-        m_strError = kNoGreeting;
+        m_strError = NO_GREETING;
         CloseConnection();
         return false;
     }
@@ -140,7 +140,7 @@ bool CSmtpLink::SendMail(CPlainMail& message)
 {
     if (!m_bConnected)
     {
-        m_strError = kMustBeConnected;
+        m_strError = MUST_BE_CONNECTED;
         return false;
     }
     if (!PrepareMessage(message))
@@ -155,7 +155,7 @@ bool CSmtpLink::PrepareMessage(CPlainMail& message)
 {
     if (message.GetRecipientCount() == 0)
     {
-        m_strError = kNoRecipients;
+        m_strError = NO_RECIPIENTS;
         return false;
     }
     // Checked before the build, so that a refused message costs no encoding.
@@ -172,12 +172,12 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
 {
     if (!m_bConnected)
     {
-        m_strError = kMustBeConnected;
+        m_strError = MUST_BE_CONNECTED;
         return false;
     }
     if (m_eStage == ESmtpStage::Broken)
     {
-        m_strError = kSocketError;
+        m_strError = SOCKET_ERROR;
         return false;
     }
     // Checked again here because the commands below carry the addresses, whoever prepared the message.
@@ -236,7 +236,7 @@ bool CSmtpLink::Send(std::string_view text)
 {
     if (m_socket.SendAll(text, m_timeouts.m_durSend) != platform::ESocketStatus::Ok)
     {
-        m_strError = kSocketError;
+        m_strError = SOCKET_ERROR;
         m_eStage = ESmtpStage::Broken;
         return false;
     }
@@ -247,7 +247,7 @@ bool CSmtpLink::ReadReply(int nExpected)
 {
     if (!m_pReplyBuffer || !m_socket.IsOpen() || nExpected < 0 || nExpected > SMTP_REPLY_QUIT)
     {
-        m_strError = kSocketError;
+        m_strError = SOCKET_ERROR;
         return false;
     }
     const auto deadline = platform::CTcpSocket::Clock::now() + ReplyLimit();
@@ -256,29 +256,29 @@ bool CSmtpLink::ReadReply(int nExpected)
     {
         std::size_t nReceived = 0;
         // A time-out or a closed connection fails the step like any receive error.
-        if (m_socket.Receive(m_pReplyBuffer.get(), kReplyBufferBytes, nReceived, deadline)
+        if (m_socket.Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline)
             != platform::ESocketStatus::Ok)
         {
-            m_strError = kSocketError;
+            m_strError = SOCKET_ERROR;
             m_eStage = ESmtpStage::Broken;
             return false;
         }
         const std::string_view chunk(m_pReplyBuffer.get(), nReceived);
         m_strPending += chunk;
         // Only a new line end can complete the reply; only growth can exceed a cap.
-        if (chunk.find('\n') != std::string_view::npos || m_strPending.size() > kMaxReplyLineBytes)
+        if (chunk.find('\n') != std::string_view::npos || m_strPending.size() > MAX_REPLY_LINE_BYTES)
             reply = ParseSmtpReply(m_strPending);
     }
     if (reply.m_eStatus == EReplyStatus::TooLong)
     {
-        m_strError = kReplyTooLong;
+        m_strError = REPLY_TOO_LONG;
         m_eStage = ESmtpStage::Broken;
         return false;
     }
     // Whatever came after this reply belongs to the next one.
     m_strPending.erase(0, reply.m_nLength);
 
-    const CExpectedReply& expected = kExpectedReplies[nExpected];
+    const CExpectedReply& expected = EXPECTED_REPLIES[nExpected];
     if (reply.m_nCode == expected.m_nCode)
         return true;
     char text[128];

@@ -16,12 +16,12 @@ CSmtpReply ParseSmtpReply(std::string_view bytes)
         const auto nLineFeed = bytes.find('\n', nLineStart);
         if (nLineFeed == std::string_view::npos)
         {
-            const bool bOverCap = bytes.size() - nLineStart > kMaxReplyLineBytes || bytes.size() > kMaxReplyBytes;
+            const bool bOverCap = bytes.size() - nLineStart > MAX_REPLY_LINE_BYTES || bytes.size() > MAX_REPLY_BYTES;
             reply.m_eStatus = bOverCap ? EReplyStatus::TooLong : EReplyStatus::Incomplete;
             return reply;
         }
         const std::size_t nNext = nLineFeed + 1;
-        if (nNext - nLineStart > kMaxReplyLineBytes || nNext > kMaxReplyBytes)
+        if (nNext - nLineStart > MAX_REPLY_LINE_BYTES || nNext > MAX_REPLY_BYTES)
         {
             reply.m_eStatus = EReplyStatus::TooLong;
             return reply;

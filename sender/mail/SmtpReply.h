@@ -9,8 +9,8 @@
 
 // RFC 5321 4.5.3.1.5 allows 512 octets a line; servers exceed it, so the caps are generous
 // but finite: a peer cannot make the client hold an endless reply.
-constexpr std::size_t kMaxReplyLineBytes = 4096;
-constexpr std::size_t kMaxReplyBytes = 65536;
+constexpr std::size_t MAX_REPLY_LINE_BYTES = 4096;
+constexpr std::size_t MAX_REPLY_BYTES = 65536;
 
 enum class EReplyStatus
 {

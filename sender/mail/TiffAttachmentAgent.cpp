@@ -12,11 +12,11 @@ namespace
 {
 
 // 54 bytes make 72 Base64 characters: a line well inside the 76 that RFC 2045 allows.
-constexpr std::size_t kBytesPerLine = 54;
-constexpr std::size_t kCharsPerLine = kBytesPerLine / 3 * 4;
-constexpr std::string_view kCrLf = "\r\n";
+constexpr std::size_t BYTES_PER_LINE = 54;
+constexpr std::size_t CHARS_PER_LINE = BYTES_PER_LINE / 3 * 4;
+constexpr std::string_view CR_LF = "\r\n";
 // Longest name and longest extension kept from a path, as the old path splitter kept them.
-constexpr std::size_t kMaxNamePart = 255;
+constexpr std::size_t MAX_NAME_PART = 255;
 
 // The file name of a path with its drive and directories removed, either separator accepted.
 std::string FileNameOf(std::string_view strPath)
@@ -29,7 +29,7 @@ std::string FileNameOf(std::string_view strPath)
     const auto nDot = strPath.find_last_of('.');
     const std::string_view strName = strPath.substr(0, nDot);
     const std::string_view strExtension = nDot == std::string_view::npos ? std::string_view() : strPath.substr(nDot);
-    return std::string(strName.substr(0, kMaxNamePart)) + std::string(strExtension.substr(0, kMaxNamePart));
+    return std::string(strName.substr(0, MAX_NAME_PART)) + std::string(strExtension.substr(0, MAX_NAME_PART));
 }
 
 } // namespace
@@ -43,7 +43,7 @@ std::string CTiffAttachmentAgent::BuildPartHeader(const char* pszText, const cha
     strHeader += "Content-Type: " + GetContentType() + "; file=" + strName + "\r\n";
     strHeader += "Content-Transfer-Encoding: base64\r\n";
     strHeader += "Content-Disposition: attachment; filename=" + strName + "\r\n";
-    strHeader += kCrLf;
+    strHeader += CR_LF;
     return strHeader;
 }
 
@@ -68,16 +68,16 @@ void CTiffAttachmentAgent::AppendEncodedFile(platform::CFileReader& file, std::s
         return;
     // The body grows by whole pages; sizing it once keeps a large fax from being copied as it grows.
     if (const auto nSize = file.Size())
-        strBody.reserve(strBody.size() + (*nSize / kBytesPerLine + 2) * (kCharsPerLine + kCrLf.size()));
+        strBody.reserve(strBody.size() + (*nSize / BYTES_PER_LINE + 2) * (CHARS_PER_LINE + CR_LF.size()));
 
-    std::uint8_t chunk[kBytesPerLine];
+    std::uint8_t chunk[BYTES_PER_LINE];
     std::size_t nRead = 0;
     do
     {
         // A read error ends the part early with the lines so far, like the end of the file.
-        nRead = file.Read(chunk, kBytesPerLine);
+        nRead = file.Read(chunk, BYTES_PER_LINE);
         strBody += codec->Encode(chunk, static_cast<int>(nRead));
-        strBody += kCrLf;
-    } while (nRead == kBytesPerLine);
-    strBody += kCrLf;
+        strBody += CR_LF;
+    } while (nRead == BYTES_PER_LINE);
+    strBody += CR_LF;
 }

@@ -28,7 +28,7 @@ struct SQueryLimits
 struct SCoverageQueryOptions
 {
     // The web server asked: a host name or address, with ":port" if not 80.
-    std::string m_strHost = kGatewayWebHost;
+    std::string m_strHost = GATEWAY_WEB_HOST;
     // The caption of the messages shown in the application's name: the program's name.
     std::string m_strAppTitle = "Sendwell";
     SQueryLimits m_limits;

@@ -7,9 +7,9 @@
 namespace
 {
 
-constexpr std::string_view kHttpScheme = "http";
-constexpr std::string_view kSchemeSeparator = "://";
-constexpr int kMaxPort = 65535;
+constexpr std::string_view HTTP_SCHEME = "http";
+constexpr std::string_view SCHEME_SEPARATOR = "://";
+constexpr int MAX_PORT = 65535;
 
 bool IsBlankOrControl(unsigned char ch) { return ch <= 0x20 || ch == 0x7F; }
 
@@ -57,7 +57,7 @@ bool ParsePort(std::string_view str, int& nPort)
         return false;
     int nValue = 0;
     std::from_chars(str.data(), str.data() + str.size(), nValue);
-    if (nValue < 1 || nValue > kMaxPort)
+    if (nValue < 1 || nValue > MAX_PORT)
         return false;
     nPort = nValue;
     return true;
@@ -104,7 +104,7 @@ bool ParseAuthority(std::string_view strAuthority, SHttpUrl& url)
 
 void AppendObject(std::string_view strObject, std::string& strOut)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr char HEX[] = "0123456789ABCDEF";
     if (strObject.empty() || strObject.front() == '?')
         strOut += '/';
     for (const char ch : strObject)
@@ -113,8 +113,8 @@ void AppendObject(std::string_view strObject, std::string& strOut)
         if (uch >= 0x80)
         {
             strOut += '%';
-            strOut += kHex[uch >> 4];
-            strOut += kHex[uch & 0x0F];
+            strOut += HEX[uch >> 4];
+            strOut += HEX[uch & 0x0F];
         }
         else
             strOut += ch;
@@ -125,7 +125,7 @@ void AppendObject(std::string_view strObject, std::string& strOut)
 
 std::string SHttpUrl::ToString() const
 {
-    return std::string(kHttpScheme) + std::string(kSchemeSeparator) + m_strHost + ":" + std::to_string(m_nPort)
+    return std::string(HTTP_SCHEME) + std::string(SCHEME_SEPARATOR) + m_strHost + ":" + std::to_string(m_nPort)
          + m_strObject;
 }
 
@@ -140,10 +140,10 @@ std::optional<SHttpUrl> ParseHttpUrl(std::string_view strUrl)
     if (std::any_of(strUrl.begin(), strUrl.end(),
                     [](char ch) { return IsBlankOrControl(static_cast<unsigned char>(ch)); }))
         return std::nullopt;
-    const auto nSeparator = strUrl.find(kSchemeSeparator);
-    if (nSeparator == std::string_view::npos || !EqualsNoCase(strUrl.substr(0, nSeparator), kHttpScheme))
+    const auto nSeparator = strUrl.find(SCHEME_SEPARATOR);
+    if (nSeparator == std::string_view::npos || !EqualsNoCase(strUrl.substr(0, nSeparator), HTTP_SCHEME))
         return std::nullopt;
-    std::string_view strRest = strUrl.substr(nSeparator + kSchemeSeparator.size());
+    std::string_view strRest = strUrl.substr(nSeparator + SCHEME_SEPARATOR.size());
     // The fragment stays with the client; it is never sent.
     strRest = strRest.substr(0, strRest.find('#'));
     const auto nObject = strRest.find_first_of("/?");

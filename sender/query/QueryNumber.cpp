@@ -5,7 +5,7 @@
 namespace
 {
 
-constexpr std::string_view kHttpPrefix = "http://";
+constexpr std::string_view HTTP_PREFIX = "http://";
 
 constexpr const char* TEXT_NUMBER_BLANK = "Sorry, the fax number could not be blank";
 constexpr const char* TEXT_NUMBER_NOT_DIGITS = "Sorry, only number is adopted for fax number";
@@ -14,9 +14,9 @@ constexpr const char* TEXT_NUMBER_NOT_DIGITS = "Sorry, only number is adopted fo
 
 std::string MakeQueryUrl(std::string_view strHost, std::string_view strNumber)
 {
-    std::string strUrl(kHttpPrefix);
+    std::string strUrl(HTTP_PREFIX);
     strUrl += strHost;
-    strUrl += kQueryPath;
+    strUrl += QUERY_PATH;
     strUrl += strNumber;
     return strUrl;
 }
@@ -24,7 +24,7 @@ std::string MakeQueryUrl(std::string_view strHost, std::string_view strNumber)
 std::size_t MaxQueryNumberLength(std::string_view strHost)
 {
     const std::size_t nFixed = MakeQueryUrl(strHost, {}).size();
-    return nFixed >= kQueryUrlMax ? 0 : kQueryUrlMax - nFixed;
+    return nFixed >= QUERY_URL_MAX ? 0 : QUERY_URL_MAX - nFixed;
 }
 
 std::optional<std::string> CheckQueryNumber(std::string_view strNumber, std::string_view strHost)

@@ -5,11 +5,11 @@
 #include <string_view>
 
 // The request URL of a coverage query: "http://" + web host + this path + the fax number.
-inline constexpr std::string_view kQueryPath = "/cgi-bin/tpcvrfy.pl?destnumber=";
+inline constexpr std::string_view QUERY_PATH = "/cgi-bin/tpcvrfy.pl?destnumber=";
 // The longest request URL the gateway is asked with: 79 characters (an 80-character
 // buffer with its terminator). With the gateway's own host this allows 15 digits, the
 // longest international number there is (ITU-T E.164).
-inline constexpr std::size_t kQueryUrlMax = 79;
+inline constexpr std::size_t QUERY_URL_MAX = 79;
 
 // The fax number as typed goes into the URL with no escaping: the checks below let only
 // digits through.

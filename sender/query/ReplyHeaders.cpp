@@ -6,17 +6,17 @@
 namespace
 {
 
-constexpr std::string_view kLocationPrefix = "Location: ";
-constexpr std::string_view kHttpVersionPrefix = "HTTP/";
-constexpr std::string_view kRealmPrefix = "realm=\"";
+constexpr std::string_view LOCATION_PREFIX = "Location: ";
+constexpr std::string_view HTTP_VERSION_PREFIX = "HTTP/";
+constexpr std::string_view REALM_PREFIX = "realm=\"";
 // A realm is only shown to the user; a longer one is cut.
-constexpr std::size_t kRealmMax = 200;
+constexpr std::size_t REALM_MAX = 200;
 
 } // namespace
 
 int StatusOfLine(std::string_view strLine)
 {
-    if (strLine.substr(0, kHttpVersionPrefix.size()) != kHttpVersionPrefix)
+    if (strLine.substr(0, HTTP_VERSION_PREFIX.size()) != HTTP_VERSION_PREFIX)
         return 0;
     const auto nBlank = strLine.find(' ');
     if (nBlank == std::string_view::npos || strLine.size() < nBlank + 4)
@@ -37,10 +37,10 @@ int StatusOfLine(std::string_view strLine)
 
 std::optional<std::string> LocationFromHeaders(std::string_view strHeaders)
 {
-    const auto nPrefix = strHeaders.find(kLocationPrefix);
+    const auto nPrefix = strHeaders.find(LOCATION_PREFIX);
     if (nPrefix == std::string_view::npos)
         return std::nullopt;
-    std::string_view strTarget = strHeaders.substr(nPrefix + kLocationPrefix.size());
+    std::string_view strTarget = strHeaders.substr(nPrefix + LOCATION_PREFIX.size());
     const auto nLineFeed = strTarget.find('\n');
     if (nLineFeed != std::string_view::npos && nLineFeed >= 1)
         strTarget = strTarget.substr(0, nLineFeed);
@@ -49,13 +49,13 @@ std::optional<std::string> LocationFromHeaders(std::string_view strHeaders)
 
 std::string RealmFromHeaders(std::string_view strHeaders)
 {
-    const auto it = std::search(strHeaders.begin(), strHeaders.end(), kRealmPrefix.begin(), kRealmPrefix.end(),
+    const auto it = std::search(strHeaders.begin(), strHeaders.end(), REALM_PREFIX.begin(), REALM_PREFIX.end(),
                                 [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
     if (it == strHeaders.end())
         return {};
     std::string strRealm;
-    for (auto pos = it + static_cast<std::ptrdiff_t>(kRealmPrefix.size());
-         pos != strHeaders.end() && *pos != '"' && *pos != '\r' && *pos != '\n' && strRealm.size() < kRealmMax;
+    for (auto pos = it + static_cast<std::ptrdiff_t>(REALM_PREFIX.size());
+         pos != strHeaders.end() && *pos != '"' && *pos != '\r' && *pos != '\n' && strRealm.size() < REALM_MAX;
          ++pos)
     {
         if (static_cast<unsigned char>(*pos) >= 0x20 && *pos != 0x7F)

@@ -4,17 +4,17 @@ namespace
 {
 
 // Case-sensitive substring tests: "bingo" does not count, "inaccessible" does.
-constexpr std::string_view kCoveredKeywords[] = {"Bingo", "accessible"};
-constexpr std::string_view kNotCoveredKeyword = "Sorry";
+constexpr std::string_view COVERED_KEYWORDS[] = {"Bingo", "accessible"};
+constexpr std::string_view NOT_COVERED_KEYWORD = "Sorry";
 
 } // namespace
 
 EReplyVerdict CReplyScanner::TestPiece(std::string_view strPiece)
 {
-    for (const std::string_view keyword : kCoveredKeywords)
+    for (const std::string_view keyword : COVERED_KEYWORDS)
         if (strPiece.find(keyword) != std::string_view::npos)
             return EReplyVerdict::Covered;
-    if (strPiece.find(kNotCoveredKeyword) != std::string_view::npos)
+    if (strPiece.find(NOT_COVERED_KEYWORD) != std::string_view::npos)
         return EReplyVerdict::NotCovered;
     return EReplyVerdict::Undecided;
 }
@@ -40,7 +40,7 @@ EReplyVerdict CReplyScanner::Feed(std::string_view bytes)
             continue;
         }
         m_strPiece += ch;
-        if (m_strPiece.size() == kPieceMax)
+        if (m_strPiece.size() == PIECE_MAX)
             EndPiece();
     }
     return m_eVerdict;

@@ -19,7 +19,7 @@ enum class EReplyVerdict
 class CReplyScanner
 {
 public:
-    static constexpr std::size_t kPieceMax = 1022;
+    static constexpr std::size_t PIECE_MAX = 1022;
 
     // Takes the next bytes of the body; returns the verdict once a piece has decided.
     EReplyVerdict Feed(std::string_view bytes);

@@ -32,7 +32,7 @@ bool IsMailboxCharacter(unsigned char ch)
 }
 
 // The name follows the prefix and a dot in the local part of the gateway address.
-static_assert(std::char_traits<char>::length(GATEWAY_MAILBOX_PREFIX) + 1 + kMaxRecipientNameBytes == 64);
+static_assert(std::char_traits<char>::length(GATEWAY_MAILBOX_PREFIX) + 1 + MAX_RECIPIENT_NAME_BYTES == 64);
 
 } // namespace
 
@@ -42,7 +42,7 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
         return ERecipientCheck::FaxNumberBlank;
     if (!IsDigits(strFaxNumber))
         return ERecipientCheck::FaxNumberNotDigits;
-    if (strFaxNumber.size() > kMaxFaxNumberDigits)
+    if (strFaxNumber.size() > MAX_FAX_NUMBER_DIGITS)
         return ERecipientCheck::FaxNumberTooLong;
     if (strRecipient.empty())
         return ERecipientCheck::RecipientMissing;
@@ -54,7 +54,7 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
         if (!IsMailboxCharacter(ch))
             return ERecipientCheck::RecipientNotMailbox;
     // Only ASCII is left, so bytes and characters are the same count.
-    if (strMailbox.size() > kMaxRecipientNameBytes)
+    if (strMailbox.size() > MAX_RECIPIENT_NAME_BYTES)
         return ERecipientCheck::RecipientTooLong;
     strRecipient = strMailbox;
     return ERecipientCheck::Ok;
@@ -71,13 +71,13 @@ const char* RecipientCheckText(ERecipientCheck eCheck)
     case ERecipientCheck::RecipientMissing:
         return "Sorry, recipient name is required";
     case ERecipientCheck::FaxNumberTooLong:
-        static_assert(kMaxFaxNumberDigits == 63, "the text names the limit");
+        static_assert(MAX_FAX_NUMBER_DIGITS == 63, "the text names the limit");
         return "Sorry, the fax number may be at most 63 digits long";
     case ERecipientCheck::RecipientNotMailbox:
         return "Sorry, the recipient name may hold only letters, digits, blanks, dots and "
                "! # $ % & ' * + - / = ? ^ _ ` { | } ~";
     case ERecipientCheck::RecipientTooLong:
-        static_assert(kMaxRecipientNameBytes == 49, "the text names the limit");
+        static_assert(MAX_RECIPIENT_NAME_BYTES == 49, "the text names the limit");
         return "Sorry, the recipient name may be at most 49 characters long";
     case ERecipientCheck::Ok:
         break;
@@ -99,7 +99,7 @@ bool IsPlainAddress(const std::string& strAddress)
 
 std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber)
 {
-    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber + kGatewayMailDomainSuffix;
+    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber + GATEWAY_MAIL_DOMAIN_SUFFIX;
 }
 
 SSendResult RunSendJob(const SSendJob& job)

@@ -23,13 +23,13 @@ enum class ERecipientCheck
     Ok,
     FaxNumberBlank,
     FaxNumberNotDigits,
-    // More than kMaxFaxNumberDigits digits: the gateway address would not be valid.
+    // More than MAX_FAX_NUMBER_DIGITS digits: the gateway address would not be valid.
     FaxNumberTooLong,
     RecipientMissing,
     // After blanks and dots have become underscores, the name holds a character that a
     // mailbox name may not: it would add recipients, break the address or a command.
     RecipientNotMailbox,
-    // More than kMaxRecipientNameBytes characters: the gateway address would not be valid.
+    // More than MAX_RECIPIENT_NAME_BYTES characters: the gateway address would not be valid.
     RecipientTooLong,
 };
 

@@ -50,7 +50,7 @@ bool StageDamagedBook(const std::filesystem::path& book, const std::filesystem::
         strError = out.Error();
         return false;
     }
-    char chunk[platform::kFileBufferBytes];
+    char chunk[platform::FILE_BUFFER_BYTES];
     for (std::size_t nRead = sizeof chunk; nRead == sizeof chunk;)
     {
         nRead = in.Read(chunk, sizeof chunk);
@@ -197,10 +197,10 @@ bool CAddressBook::Save(std::string_view strName, std::string_view strNumber, st
 {
     // The send checks refuse these first; the book records no recipient that the gateway
     // could not be sent to. Entries already in the book stay as they are.
-    if (strName.size() > kMaxRecipientNameBytes || strNumber.size() > kMaxFaxNumberDigits)
+    if (strName.size() > MAX_RECIPIENT_NAME_BYTES || strNumber.size() > MAX_FAX_NUMBER_DIGITS)
     {
-        strError = "a recipient name may be at most " + std::to_string(kMaxRecipientNameBytes) +
-                   " characters and a fax number at most " + std::to_string(kMaxFaxNumberDigits) +
+        strError = "a recipient name may be at most " + std::to_string(MAX_RECIPIENT_NAME_BYTES) +
+                   " characters and a fax number at most " + std::to_string(MAX_FAX_NUMBER_DIGITS) +
                    " digits long; nothing was recorded in " + path.string();
         return false;
     }

@@ -58,7 +58,7 @@ public:
     std::optional<std::string> Encode(std::string_view strName, std::string_view strNumber) const;
 
     // Replaces the file atomically with Encode()'s bytes. A name longer than
-    // kMaxRecipientNameBytes or a number longer than kMaxFaxNumberDigits (Gateway.h) is
+    // MAX_RECIPIENT_NAME_BYTES or a number longer than MAX_FAX_NUMBER_DIGITS (Gateway.h) is
     // refused and nothing recorded. A book that was damaged when it was loaded is first
     // kept as the file name + DAMAGED_BOOK_SUFFIX, and the copies kept before move one
     // place on. The entries held in memory do not change. On failure strError names the

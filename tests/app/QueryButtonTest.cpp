@@ -34,7 +34,7 @@ using Server = CScriptedHttpServer;
 using Reply = CScriptedHttpServer::SReply;
 using namespace std::chrono_literals;
 
-constexpr int kWait = 20000;
+constexpr int WAIT = 20000;
 
 template <typename T> T* VisibleWindow()
 {
@@ -118,7 +118,7 @@ private slots:
         Server server({});
         Start(server.HostPort(), "");
         Start(server.HostPort(), " 8675512345");
-        Start(kGatewayWebHost, "8675512345123456");
+        Start(GATEWAY_WEB_HOST, "8675512345123456");
         QCOMPARE(QString::fromStdString(Log()),
                  QString::fromUtf8("Vellum Zeru 3.1\tSorry, the fax number could not be blank\n"
                                    "Vellum Zeru 3.1\tSorry, only number is adopted for fax number\n"
@@ -143,7 +143,7 @@ private slots:
         QVERIFY(Busy());
         QCOMPARE(m_pQuery->QueryNumber(), std::string("8675512345"));
         server.Release();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
         QVERIFY(Idle());
         QCOMPARE(m_pQuery->LastResult().m_eOutcome, EQueryOutcome::Covered);
         QCOMPARE(QString::fromStdString(Log()),
@@ -156,7 +156,7 @@ private slots:
         QSignalSpy finished(m_pQuery.get(), &CQueryButton::QueryFinished);
         Start("127.0.0.1:" + std::to_string(UnusedPort()));
         QVERIFY(Busy());
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
         QVERIFY(Idle());
         QCOMPARE(m_pQuery->LastResult().m_eOutcome, EQueryOutcome::TransferFailed);
         QVERIFY(Log().empty());
@@ -164,7 +164,7 @@ private slots:
         // And the button serves the next query.
         Server server({Server::Reply(302, "Location: https://{SELF}/\r\n", "")});
         Start(server.HostPort());
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, WAIT);
         QVERIFY(Idle());
         QCOMPARE(m_pQuery->LastResult().m_nTearCode, 2);
         QVERIFY(Log().empty());
@@ -177,7 +177,7 @@ private slots:
         QSignalSpy finished(m_pQuery.get(), &CQueryButton::QueryFinished);
         Start(server.HostPort());
         QMessageBox* pBox = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
         QCOMPARE(pBox->windowTitle(), QString("Vellum Zeru 3.1"));
         QCOMPARE(pBox->text(), QString("Sorry! 8675512345 is not covered at present"));
         QCOMPARE(pBox->icon(), QMessageBox::Warning);
@@ -188,7 +188,7 @@ private slots:
         QVERIFY(Busy());
         QCOMPARE(finished.count(), 0);
         QTest::mouseClick(pBox->button(QMessageBox::Ok), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
         QVERIFY(Idle());
         QCOMPARE(m_pQuery->LastResult().m_eOutcome, EQueryOutcome::NotCovered);
     }
@@ -201,7 +201,7 @@ private slots:
         QSignalSpy finished(m_pQuery.get(), &CQueryButton::QueryFinished);
         Start(server.HostPort());
         CCredentialsDialog* pAsk = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, WAIT);
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QTest::keyClicks(pAsk->findChild<QLineEdit*>("userName"), "fax");
         auto* pPassword = pAsk->findChild<QLineEdit*>("password");
@@ -209,11 +209,11 @@ private slots:
         QTest::keyClicks(pPassword, "secret");
         pAsk->accept();
         QMessageBox* pBox = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
         QCOMPARE(pBox->text(), QString("OK! 8675512345 is covered by the free fax service"));
         QCOMPARE(pBox->icon(), QMessageBox::NoIcon);
         pBox->button(QMessageBox::Ok)->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
         QVERIFY(Idle());
         const auto aRequests = server.Requests();
         QCOMPARE(aRequests.size(), std::size_t{2});
@@ -227,10 +227,10 @@ private slots:
         QSignalSpy finished(m_pQuery.get(), &CQueryButton::QueryFinished);
         Start(server.HostPort());
         CCredentialsDialog* pAsk = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, WAIT);
         LogMessages();
         pAsk->reject();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
         QVERIFY(Idle());
         QCOMPARE(QString::fromStdString(Log()),
                  QCoreApplication::applicationName() + QString::fromUtf8("\t拒绝访问，口令不对\n"));
@@ -270,7 +270,7 @@ private slots:
             pEdit->setText("1");
             QVERIFY(!pButton->isEnabled());
             server.Release();
-            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
             QVERIFY(pButton->isEnabled());
             QCOMPARE(pButton->text(), QString("Online Query"));
             QVERIFY(Log().ends_with("Vellum Zeru 3.1\tOK! 4930123456 is covered by the free fax service\n"));
@@ -307,7 +307,7 @@ private slots:
         Server server({Server::Reply(200, "", "Bingo"), Server::Reply(401, "", "")});
         Start(server.HostPort());
         QPointer<QMessageBox> pBox;
-        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
         m_pQuery.reset();
         QVERIFY(pBox.isNull());
 
@@ -315,7 +315,7 @@ private slots:
         m_pButton->setEnabled(true);
         Start(server.HostPort());
         QPointer<CCredentialsDialog> pAsk;
-        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, WAIT);
         m_pQuery.reset();
         QVERIFY(pAsk.isNull());
     }

@@ -3,6 +3,7 @@
 // after it, the button's state and the files left behind.
 
 #include "tests/support/UnusedPort.h"
+#include "platform/PageFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "sender/app/SendDialog.h"
@@ -32,13 +33,12 @@ namespace fs = std::filesystem;
 namespace
 {
 
-constexpr std::size_t kRasterBytes = 1700 * 2200;
-const std::string kCaption = "Vellum Zeru 3.1";
+const std::string CAPTION = "Vellum Zeru 3.1";
 
 std::string Raster(int nSeed)
 {
-    std::string strRaster(kRasterBytes, '\0');
-    for (std::size_t i = static_cast<std::size_t>(nSeed); i < kRasterBytes; i += 89 + static_cast<std::size_t>(nSeed))
+    std::string strRaster(platform::RASTER_BYTES, '\0');
+    for (std::size_t i = static_cast<std::size_t>(nSeed); i < platform::RASTER_BYTES; i += 89 + static_cast<std::size_t>(nSeed))
         strRaster[i] = 1;
     return strRaster;
 }
@@ -142,7 +142,7 @@ private slots:
         Print(1);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, strName, strNumber), QString()); // nothing ran
-        QCOMPARE(Messages(), kCaption + "\t" + strMessage.toStdString() + "\n");
+        QCOMPARE(Messages(), CAPTION + "\t" + strMessage.toStdString() + "\n");
         QCOMPARE(Book(), std::string("(none)"));
         QVERIFY(fs::exists(Drive("quill.1")) && fs::exists(Drive("Page.tmp")));
         ExpectIdle(dialog);
@@ -156,8 +156,8 @@ private slots:
         Configure("127.0.0.1:25", "Ann <ann@example.org>");
         Send(dialog, "Bob", "4930");
         QCOMPARE(Messages(),
-                 kCaption + "\tPlease push the Config button to config Name, Email Address and SMTP Server\n" +
-                     kCaption + "\t" + EMAIL_NOT_PLAIN_TEXT + "\n");
+                 CAPTION + "\tPlease push the Config button to config Name, Email Address and SMTP Server\n" +
+                     CAPTION + "\t" + EMAIL_NOT_PLAIN_TEXT + "\n");
         QCOMPARE(Book(), std::string("(none)"));
         ExpectIdle(dialog);
     }
@@ -168,7 +168,7 @@ private slots:
         Print(2);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, "X. Y", "0049301"), QStringLiteral("Wait... disabled"));
-        QCOMPARE(Messages(), kCaption +
+        QCOMPARE(Messages(), CAPTION +
                                  "\tThere some error when connecting internet, please check  the internet configure "
                                  "and connection\n");
         // Recorded with the underscores, before the send; the pages were made and stay.
@@ -193,7 +193,7 @@ private slots:
         Write(Drive("Page.tmp"), "\x04"); // raster 2 is missing
         CSendDialog dialog;
         Send(dialog, "Bob", "4930");
-        QCOMPARE(Messages(), kCaption + "\tSorry, the fax pages could not be made, so nothing was sent; please print "
+        QCOMPARE(Messages(), CAPTION + "\tSorry, the fax pages could not be made, so nothing was sent; please print "
                                         "the document again\n");
         QVERIFY(!fs::exists(Drive("quill2.tif")));
         QVERIFY(fs::exists(Drive("Page.tmp")));
@@ -227,7 +227,7 @@ private slots:
         Send(dialog, "Bob", "4930");
         QCOMPARE(server.Finish(), std::string());
         QCOMPARE(Messages(),
-                 kCaption + "\tThe are some error when sending fax, please check the internet configure\n");
+                 CAPTION + "\tThe are some error when sending fax, please check the internet configure\n");
         ExpectIdle(dialog);
     }
 
@@ -251,7 +251,7 @@ private slots:
         const std::string strReport = peer.ReadAll(60s);
         QCOMPARE(peer.Wait(30s), 0);
         QVERIFY2(strReport.find("DONE ok") != std::string::npos, strReport.c_str());
-        QCOMPARE(Messages(), kCaption + "\t" + SEND_SUCCESS_TEXT + "\n");
+        QCOMPARE(Messages(), CAPTION + "\t" + SEND_SUCCESS_TEXT + "\n");
         QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
         QVERIFY(!dialog.isVisible());
         QCOMPARE(SendButton(dialog)->text(), QStringLiteral("Send"));

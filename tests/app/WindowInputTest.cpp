@@ -39,7 +39,7 @@ using namespace std::chrono_literals;
 namespace
 {
 
-constexpr int kWait = 20000;
+constexpr int WAIT = 20000;
 
 template <typename T> T* VisibleWindow(const QWidget* pExcept = nullptr)
 {
@@ -92,7 +92,7 @@ void Type(QWidget* pField, const char* pszText)
 template <typename T> void WhenShown(std::function<void(T*)> act)
 {
     auto* pPoll = new QTimer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWait);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT);
     QObject::connect(pPoll, &QTimer::timeout, pPoll,
                      [pPoll, deadline, act]
                      {
@@ -190,37 +190,37 @@ private slots:
                       Type(pNumber, "8675512345");
                       Click(pQuery);
                       QMessageBox* pBox = nullptr;
-                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
                       QCOMPARE(pBox->text(), QString("OK! 8675512345 is covered by the free fax service"));
                       // The dialog takes typing while the box is open.
                       Type(pNumber, "9");
                       QCOMPARE(pNumber->text(), QString("86755123459"));
                       QCOMPARE(pQuery->text(), QString("Wait..."));
                       Click(pBox->button(QMessageBox::Ok));
-                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWait);
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, WAIT);
                       QVERIFY(pQuery->isEnabled());
                       QCOMPARE(pQuery->text(), QString("Online Query"));
 
                       // A second query, its box closed with the keyboard.
                       Click(pQuery);
-                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
                       QCOMPARE(pBox->text(), QString("Sorry! 86755123459 is not covered at present"));
                       Press(pBox, Qt::Key_Return);
-                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWait);
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, WAIT);
 
                       // The password window: typed into, then its OK clicked.
                       Click(pQuery);
                       CCredentialsDialog* pAsk = nullptr;
                       QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr,
-                                               kWait);
+                                               WAIT);
                       Type(pAsk->findChild<QLineEdit*>("userName"), "fax");
                       Type(pAsk->findChild<QLineEdit*>("password"), "secret");
                       auto* pOk = pAsk->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
                       Click(pOk);
-                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, kWait);
+                      QTRY_VERIFY_WITH_TIMEOUT((pBox = VisibleWindow<QMessageBox>()) != nullptr, WAIT);
                       QCOMPARE(pBox->text(), QString("OK! 86755123459 is covered by the free fax service"));
                       Press(pBox, Qt::Key_Space);
-                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWait);
+                      QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, WAIT);
                       QVERIFY(pQuery->isEnabled());
                   });
         const auto aRequests = server.Requests();

@@ -17,8 +17,8 @@
 namespace
 {
 
-const QColor kRed(255, 0, 0);
-constexpr const char* kLongTip =
+const QColor RED(255, 0, 0);
+constexpr const char* LONG_TIP =
     "Send the fax right now, and an email about the fax status will be returned soon";
 
 TEST(BalloonGeometryTest, TheStandardSizeGivesTheKnownBodyPointerAndTextRectangle)
@@ -94,11 +94,11 @@ TEST(BalloonTipStateTest, TheFirstRegistrationStaysAndColourZeroTakesTheCurrentC
     int control1 = 0;
     int control2 = 0;
     int control3 = 0;
-    state.AddTip(&control1, &control1, "first", kRed);
+    state.AddTip(&control1, &control1, "first", RED);
     state.AddTip(&control1, &control1, "second", QColor(0, 255, 0));
     ASSERT_NE(state.FindTip(&control1), nullptr);
     EXPECT_EQ(state.FindTip(&control1)->strText, "first");
-    EXPECT_EQ(state.FindTip(&control1)->colour, kRed);
+    EXPECT_EQ(state.FindTip(&control1)->colour, RED);
 
     state.AddTip(&control2, &control2, "black", QColor(0, 0, 0));
     EXPECT_EQ(state.FindTip(&control2)->colour, QColor(0, 0, 0));
@@ -106,7 +106,7 @@ TEST(BalloonTipStateTest, TheFirstRegistrationStaysAndColourZeroTakesTheCurrentC
     // After a red balloon has been shown, a colour of 0 means red.
     EXPECT_EQ(state.MouseMove(true, &control1, &control1), CBalloonTipState::EAction::Show);
     state.AddTip(&control3, &control3, "after", QColor(0, 0, 0));
-    EXPECT_EQ(state.FindTip(&control3)->colour, kRed);
+    EXPECT_EQ(state.FindTip(&control3)->colour, RED);
 }
 
 // A text drawn in the balloon's colours, laid out in lines of at most nWidth pixels from the
@@ -138,9 +138,9 @@ protected:
         m_pCombo->setEditable(true);
         m_pCombo->setGeometry(10, 160, 150, 30);
         ASSERT_TRUE(m_tip.CreateBalloon(m_pDialog.get()));
-        m_tip.AddControlTip(m_pFirst, "First tip", kRed);
-        m_tip.AddControlTip(m_pSecond, kLongTip, QColor(0, 0, 255));
-        m_tip.AddControlTip(m_pCombo, "Combo tip", kRed);
+        m_tip.AddControlTip(m_pFirst, "First tip", RED);
+        m_tip.AddControlTip(m_pSecond, LONG_TIP, QColor(0, 0, 255));
+        m_tip.AddControlTip(m_pCombo, "Combo tip", RED);
         ShowDialog();
     }
 
@@ -186,7 +186,7 @@ TEST_F(BalloonTipTest, AMoveOntoARegisteredControlShowsItsTipAtTheMouseUntilTheM
     EXPECT_EQ(m_tip.pos(), Global(m_pFirst, QPoint(20, 10)));
     EXPECT_EQ(m_tip.CurrentControl(), m_pFirst);
     EXPECT_EQ(m_tip.CurrentText(), "First tip");
-    EXPECT_EQ(m_tip.TextColour(), kRed);
+    EXPECT_EQ(m_tip.TextColour(), RED);
     EXPECT_TRUE(m_pDialog->isActiveWindow()); // the balloon took nothing from the dialog
 
     // It stays where it first appeared.
@@ -210,7 +210,7 @@ TEST_F(BalloonTipTest, FromOneControlStraightOntoAnotherTheFirstMoveHidesAndTheN
     MoveMouse(m_pSecond, QPoint(22, 7));
     ASSERT_TRUE(m_tip.isVisible());
     EXPECT_EQ(m_tip.pos(), Global(m_pSecond, QPoint(22, 7)));
-    EXPECT_EQ(m_tip.CurrentText(), kLongTip);
+    EXPECT_EQ(m_tip.CurrentText(), LONG_TIP);
     EXPECT_EQ(m_tip.TextColour(), QColor(0, 0, 255));
 }
 
@@ -275,7 +275,7 @@ TEST_F(BalloonTipTest, AShortTipIsOneCentredLineAndALongOneWrapsFromTheTop)
     EXPECT_EQ(image.pixelColor(12, 40), CBalloonTip::FillColour());
     EXPECT_EQ(image.pixelColor(95, 0), CBalloonTip::FrameColour());
     EXPECT_EQ(image.pixelColor(95, 1), CBalloonTip::FillColour());
-    QRect rcInk = PixelsOfColour(image, kRed, 100);
+    QRect rcInk = PixelsOfColour(image, RED, 100);
     ASSERT_FALSE(rcInk.isEmpty());
     EXPECT_TRUE(rcText.contains(rcInk));
     EXPECT_NEAR(rcInk.center().x(), 95, 3);
@@ -284,7 +284,7 @@ TEST_F(BalloonTipTest, AShortTipIsOneCentredLineAndALongOneWrapsFromTheTop)
 
     MoveMouse(m_pPlain, QPoint(5, 5));
     MoveMouse(m_pSecond, QPoint(20, 10));
-    ASSERT_EQ(m_tip.CurrentText(), kLongTip);
+    ASSERT_EQ(m_tip.CurrentText(), LONG_TIP);
     EXPECT_EQ(m_tip.TextLayout(), CBalloonTip::ETextLayout::Wrapped);
     image = m_tip.grab().toImage();
     rcInk = PixelsOfColour(image, QColor(0, 0, 255), 100);
@@ -305,7 +305,7 @@ TEST_F(BalloonTipTest, EveryTipOfTheMainDialogShowsWholeInsideItsBalloon)
         auto* pButton = new QPushButton(m_pDialog.get());
         pButton->setGeometry(200, 10 + 30 * static_cast<int>(aButtons.size()), 100, 25);
         pButton->show();
-        m_tip.AddControlTip(pButton, tip.pszText, kRed);
+        m_tip.AddControlTip(pButton, tip.pszText, RED);
         aButtons.push_back(pButton);
     }
     for (std::size_t i = 0; i < aButtons.size(); ++i)
@@ -318,20 +318,20 @@ TEST_F(BalloonTipTest, EveryTipOfTheMainDialogShowsWholeInsideItsBalloon)
         ASSERT_EQ(QString::fromStdString(m_tip.CurrentText()), strTip);
 
         // Never smaller than the balloon's own size, and shaped by the same rules at any size.
-        EXPECT_GE(m_tip.width(), CBalloonTip::kDefaultWidth);
-        EXPECT_GE(m_tip.height(), CBalloonTip::kDefaultHeight);
+        EXPECT_GE(m_tip.width(), CBalloonTip::DEFAULT_WIDTH);
+        EXPECT_GE(m_tip.height(), CBalloonTip::DEFAULT_HEIGHT);
         EXPECT_EQ(m_tip.mask(), CBalloonGeometry(m_tip.rect()).Region());
 
         // All the ink of the whole text is there, inside the text rectangle: a line cut at the
         // rectangle's edge, or left out, leaves less ink, over less height, than the whole text.
         const QRect rcText = m_tip.Geometry().TextRect().ToRect();
         const QImage shown = m_tip.grab().toImage();
-        const QImage whole = WholeText(m_tip.BalloonFont(), strTip, rcText.width(), kRed);
-        const QRect rcInk = PixelsOfColour(shown, kRed, 100);
+        const QImage whole = WholeText(m_tip.BalloonFont(), strTip, rcText.width(), RED);
+        const QRect rcInk = PixelsOfColour(shown, RED, 100);
         ASSERT_FALSE(rcInk.isEmpty());
         EXPECT_TRUE(rcText.contains(rcInk));
-        EXPECT_EQ(rcInk.size(), PixelsOfColour(whole, kRed, 100).size());
-        EXPECT_EQ(CountPixelsOfColour(shown, kRed, 100), CountPixelsOfColour(whole, kRed, 100));
+        EXPECT_EQ(rcInk.size(), PixelsOfColour(whole, RED, 100).size());
+        EXPECT_EQ(CountPixelsOfColour(shown, RED, 100), CountPixelsOfColour(whole, RED, 100));
     }
 }
 

@@ -11,7 +11,7 @@
 namespace
 {
 
-constexpr const char* kTarget = "https://www.example.com/more";
+constexpr const char* TARGET = "https://www.example.com/more";
 
 class HyperLink1Test : public testing::Test, public CControlsTestBase
 {
@@ -24,7 +24,7 @@ protected:
         pLink->setText(strText);
         pLink->setGeometry(20, 20, 300, 30);
         pLink->Attach();
-        pLink->SetTarget(kTarget);
+        pLink->SetTarget(TARGET);
         EXPECT_TRUE(pLink->AlterLinkStyle(0, uAddStyle, CHyperLink1::EApply::Now));
         m_pButton = new QPushButton("Other", m_pDialog.get());
         m_pButton->setGeometry(20, 200, 80, 30);
@@ -135,7 +135,7 @@ TEST_F(HyperLink1Test, OpenOnPressOpensAtOnceTakesTheFocusAndTheReleaseDoesNothi
     CHyperLink1* pLink = MakeLink("www.example.com", CHyperLink1::LinkOpenOnPress);
     PressMouse(pLink, QPoint(3, 3));
     ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].strTarget, kTarget);
+    EXPECT_EQ(m_opened[0].strTarget, TARGET);
     EXPECT_EQ(m_opened[0].eFallback, CLinkOpener::EFallback::Browser);
     EXPECT_TRUE(pLink->hasFocus());
     EXPECT_TRUE(pLink->IsVisited());

@@ -9,7 +9,7 @@
 namespace
 {
 
-constexpr const char* kMailTarget = "mailto: fax@example.com";
+constexpr const char* MAIL_TARGET = "mailto: fax@example.com";
 
 class LinkStaticTest : public testing::Test, public CControlsTestBase
 {
@@ -20,7 +20,7 @@ protected:
         pLink->setText("fax@example.com");
         pLink->setGeometry(30, 40, 250, 25);
         pLink->Attach();
-        pLink->SetTarget(kMailTarget);
+        pLink->SetTarget(MAIL_TARGET);
         m_pButton = new QPushButton("Other", m_pDialog.get());
         m_pButton->setGeometry(20, 200, 80, 30);
         ShowDialog();
@@ -37,7 +37,7 @@ TEST_F(LinkStaticTest, AttachingUnderlinesFitsAndShowsTheTargetAsTheToolTip)
     const QFontMetrics metrics(pLink->font());
     EXPECT_EQ(pLink->geometry(),
               QRect(30, 40, metrics.horizontalAdvance("fax@example.com"), metrics.height()));
-    EXPECT_EQ(pLink->toolTip(), kMailTarget);
+    EXPECT_EQ(pLink->toolTip(), MAIL_TARGET);
     EXPECT_EQ(pLink->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(pLink->CurrentColour(), QColor(0, 0, 238));
 
@@ -51,7 +51,7 @@ TEST_F(LinkStaticTest, AClickOpensAndTheVisitedStateFollowsTheLastAttempt)
     CLinkStatic* pLink = MakeLink();
     PressMouse(pLink, QPoint(2, 2));
     ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].strTarget, kMailTarget);
+    EXPECT_EQ(m_opened[0].strTarget, MAIL_TARGET);
     EXPECT_TRUE(pLink->IsVisited());
     ReleaseMouse(pLink, QPoint(2, 2));
     EXPECT_EQ(m_opened.size(), 1u);

@@ -27,7 +27,7 @@ Bytes FromHex(const std::string& strHex)
 }
 
 // The head of an all-white page, 1 of 1, typed from the file layout entry by entry.
-const Bytes kAllWhiteHead = FromHex(
+const Bytes ALL_WHITE_HEAD = FromHex(
     "49 49 2A 00 08 00 00 00  1100"
     "FE00 0300 01000000 02000000" // NewSubfileType SHORT 2
     "0001 0300 01000000 C0060000" // ImageWidth 1728
@@ -93,7 +93,7 @@ TEST_F(FaxPageFileTest, AnAllWhitePageIsTheKnownFileByteForByte)
     const Bytes file = WriteAndRead(Bytes(encoder.Data(), encoder.Data() + encoder.Count()), 0, 1);
 
     ASSERT_EQ(file.size(), 11236u);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 234), kAllWhiteHead);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 234), ALL_WHITE_HEAD);
     EXPECT_EQ(Bytes(file.begin() + 234, file.begin() + 241), (Bytes{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00, 0x80}));
     // The strip is the leading EOL and 2200 reversed white rows: 2201 EOLs in all.
     for (std::size_t i = 236; i < file.size(); i += 5)

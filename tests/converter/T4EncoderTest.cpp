@@ -13,7 +13,7 @@ namespace
 using converter::CT4Encoder;
 using converter::EColour;
 using Bytes = std::vector<std::uint8_t>;
-constexpr int kWidth = converter::FAX_ROW_PIXELS;
+constexpr int WIDTH = converter::FAX_ROW_PIXELS;
 
 Bytes Encoded(const CT4Encoder& encoder) { return {encoder.Data(), encoder.Data() + encoder.Count()}; }
 
@@ -39,7 +39,7 @@ Bytes EncodeRow(const Bytes& row) { return EncodePage(row, static_cast<int>(row.
 
 Bytes Row(int nBlackFrom, int nBlackTo) // black in [from, to), white elsewhere
 {
-    Bytes row(kWidth, 0);
+    Bytes row(WIDTH, 0);
     std::fill(row.begin() + nBlackFrom, row.begin() + nBlackTo, 1);
     return row;
 }
@@ -67,7 +67,7 @@ Bytes ReferenceEncode(const Bytes& page, int nWidth, int nRows)
         nFree = 16 - nRest;
     };
     auto emitRun = [&](int nRun, bool bBlack) {
-        const auto& codes = bBlack ? converter::kBlackCodes : converter::kWhiteCodes;
+        const auto& codes = bBlack ? converter::BLACK_CODES : converter::WHITE_CODES;
         if (nRun >= 64)
         {
             putCode(codes[63 + nRun / 64].nBits, codes[63 + nRun / 64].nLength);
@@ -139,7 +139,7 @@ TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 {
     const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS, 0);
     CT4Encoder encoder;
-    encoder.EncodePage(page.data(), kWidth, converter::FAX_PAGE_ROWS);
+    encoder.EncodePage(page.data(), WIDTH, converter::FAX_PAGE_ROWS);
     ASSERT_EQ(encoder.Count(), 11000u);
     for (std::size_t i = 0; i < encoder.Count(); i += 5)
         ASSERT_EQ(Bytes(encoder.Data() + i, encoder.Data() + i + 5), (Bytes{0x4D, 0x9A, 0x80, 0x00, 0x01}));
@@ -147,16 +147,16 @@ TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 
 TEST(T4EncoderTest, EncodingAgainStartsFromAnEmptyPage)
 {
-    const auto black = Packed(Row(0, kWidth), kWidth, 1);
+    const auto black = Packed(Row(0, WIDTH), WIDTH, 1);
     CT4Encoder encoder;
-    encoder.EncodePage(black.data(), kWidth, 1);
+    encoder.EncodePage(black.data(), WIDTH, 1);
     const Bytes first = Encoded(encoder);
-    encoder.EncodePage(black.data(), kWidth, 1);
+    encoder.EncodePage(black.data(), WIDTH, 1);
     EXPECT_EQ(Encoded(encoder), first);
     // Coding in bands gives the same bytes as coding the page at once.
     encoder.Reset();
-    encoder.EncodeRows(black.data(), kWidth, 1);
-    encoder.EncodeRows(black.data(), kWidth, 1);
+    encoder.EncodeRows(black.data(), WIDTH, 1);
+    encoder.EncodeRows(black.data(), WIDTH, 1);
     EXPECT_EQ(Encoded(encoder).size(), 2 * first.size());
 }
 
@@ -172,12 +172,12 @@ TEST(T4EncoderTest, AnyNonzeroPixelCodesAsBlack)
 TEST(T4EncoderTest, MatchesTheWordListCodingOnEveryKindOfRow)
 {
     std::mt19937 random(2026);
-    constexpr int kRows = 300;
+    constexpr int ROWS = 300;
     for (const int nBlackPercent : {0, 1, 10, 50, 90, 100})
     {
         for (const int nMeanRun : {1, 3, 64, 700})
         {
-            Bytes page(static_cast<std::size_t>(kWidth) * kRows, 0);
+            Bytes page(static_cast<std::size_t>(WIDTH) * ROWS, 0);
             std::uint8_t nColour = 0;
             for (std::size_t i = 0; i < page.size(); ++i)
             {
@@ -185,7 +185,7 @@ TEST(T4EncoderTest, MatchesTheWordListCodingOnEveryKindOfRow)
                     nColour = static_cast<int>(random() % 100) < nBlackPercent ? 1 : 0;
                 page[i] = nColour;
             }
-            ASSERT_EQ(EncodePage(page, kWidth, kRows), ReferenceEncode(page, kWidth, kRows))
+            ASSERT_EQ(EncodePage(page, WIDTH, ROWS), ReferenceEncode(page, WIDTH, ROWS))
                 << nBlackPercent << "% black, runs of about " << nMeanRun;
         }
     }
@@ -197,14 +197,14 @@ TEST(T4EncoderTest, EveryRunLengthOfBothColoursMatchesTheReference)
     // 1728 of each colour appears.
     Bytes page;
     int nRows = 0;
-    for (int nRun = 0; nRun <= kWidth; ++nRun, ++nRows)
+    for (int nRun = 0; nRun <= WIDTH; ++nRun, ++nRows)
     {
-        Bytes row(kWidth, 0);
-        const int nStart = (kWidth - nRun) / 3;
+        Bytes row(WIDTH, 0);
+        const int nStart = (WIDTH - nRun) / 3;
         std::fill(row.begin() + nStart, row.begin() + nStart + nRun, 1);
         page.insert(page.end(), row.begin(), row.end());
     }
-    EXPECT_EQ(EncodePage(page, kWidth, nRows), ReferenceEncode(page, kWidth, nRows));
+    EXPECT_EQ(EncodePage(page, WIDTH, nRows), ReferenceEncode(page, WIDTH, nRows));
 }
 
 TEST(T4EncoderTest, WidthsThatAreNotAMultipleOf64MatchTheReference)
@@ -243,11 +243,11 @@ TEST(T4EncoderTest, RunsLongerThan2560RepeatTheLongestMakeUpCode)
 
 TEST(T4EncoderTest, EachColourTableIsAPrefixFreeCodeAndNoCodeBeginsAnEol)
 {
-    for (const auto* pCodes : {&converter::kWhiteCodes, &converter::kBlackCodes})
+    for (const auto* pCodes : {&converter::WHITE_CODES, &converter::BLACK_CODES})
     {
         auto bit = [](const converter::SCodeWord& code, int i) { return (code.nBits >> (code.nLength - 1 - i)) & 1; };
         std::vector<converter::SCodeWord> all(pCodes->begin(), pCodes->end());
-        all.push_back(converter::kEndOfLine);
+        all.push_back(converter::END_OF_LINE);
         for (std::size_t a = 0; a < all.size(); ++a)
         {
             ASSERT_GE(all[a].nLength, 2);

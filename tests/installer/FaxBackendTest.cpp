@@ -158,8 +158,8 @@ TEST_F(FaxBackendTest, CountsPagesWhileRenderingWhenTheDocumentDoesNotSay)
 TEST_F(FaxBackendTest, RefusesDocumentsItCannotRender)
 {
     WriteEarlierJob();
-    static constexpr char kGarbage[] = "\x01\x02garbage that is no document\xff";
-    EXPECT_EQ(Print(Document("garbage.bin", std::string(kGarbage, sizeof kGarbage - 1))),
+    static constexpr char GARBAGE[] = "\x01\x02garbage that is no document\xff";
+    EXPECT_EQ(Print(Document("garbage.bin", std::string(GARBAGE, sizeof GARBAGE - 1))),
               EJobResult::Refused);
     EXPECT_NE(m_strReason.find("Ghostscript cannot render it"), std::string::npos) << m_strReason;
     ExpectEarlierJobUntouched();

@@ -25,10 +25,10 @@ protected:
         ASSERT_FALSE(m_base.empty());
         m_source = m_base / "dist";
         fs::create_directories(m_source);
-        for (const char* pszName : {installer::kBackendFile, installer::kPagemillFile, installer::kSendwellFile,
-                                    installer::kWatcherFile})
+        for (const char* pszName : {installer::BACKEND_FILE, installer::PAGEMILL_FILE, installer::SENDWELL_FILE,
+                                    installer::WATCHER_FILE})
             WriteSource(pszName, std::string("#!/bin/sh\n# ") + pszName + "\n", 0755);
-        for (const char* pszName : {installer::kPpdFile, installer::kMessageModuleFile, installer::kHelpFile})
+        for (const char* pszName : {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE})
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
 

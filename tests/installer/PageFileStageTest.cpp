@@ -100,13 +100,13 @@ TEST_F(PageFileStageTest, ReplacesAnEarlierJob)
 TEST_F(PageFileStageTest, RefusesAPagePastTheLimitAndLeavesTheEarlierJob)
 {
     // The real limit (254) is tried with whole jobs in FaxBackendTest; three pages show the rule.
-    constexpr int kLimit = 3;
+    constexpr int LIMIT = 3;
     WriteEarlierJob();
     {
-        CPageFileStage stage(m_drive, kLimit);
+        CPageFileStage stage(m_drive, LIMIT);
         ASSERT_TRUE(stage.Begin());
         const auto raster = Raster(1);
-        for (int nPage = 1; nPage <= kLimit; ++nPage)
+        for (int nPage = 1; nPage <= LIMIT; ++nPage)
             ASSERT_TRUE(stage.AddPage(raster)) << "page " << nPage << ": " << stage.Error();
         EXPECT_FALSE(stage.AddPage(raster));
         EXPECT_TRUE(stage.TooManyPages());

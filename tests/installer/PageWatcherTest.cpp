@@ -20,7 +20,7 @@ using watcher::CPageWatcher;
 using watcher::CWatchSettings;
 using watcher::EWatchEnd;
 
-constexpr auto kDeadline = std::chrono::seconds(10);
+constexpr auto DEADLINE = std::chrono::seconds(10);
 
 // Watchers run on threads of the test; each has a stand-in Sendwell, a script that notes in
 // a log when it starts and ends, and stays open until a "release" file exists.
@@ -92,7 +92,7 @@ protected:
 
     bool WaitForLog(const std::string& strExpected) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
         while (std::chrono::steady_clock::now() < deadline)
         {
             if (Log() == strExpected)
@@ -105,10 +105,10 @@ protected:
     // A watcher that holds the root's lock has its watch set up.
     bool WaitForLockHolder() const
     {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
         while (std::chrono::steady_clock::now() < deadline)
         {
-            const int fd = ::open((m_drive / CPageWatcher::kLockFileName).c_str(), O_RDWR | O_CLOEXEC);
+            const int fd = ::open((m_drive / CPageWatcher::LOCK_FILE_NAME).c_str(), O_RDWR | O_CLOEXEC);
             const bool bHeld = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
             if (fd >= 0)
                 ::close(fd);
@@ -188,7 +188,7 @@ TEST_F(PageWatcherTest, OnlyOneWatcherPerRootOpensSendwell)
     PrintJob();
     ASSERT_TRUE(WaitForLog("start A\nend A\n")) << Log();
     first.stop = 1;
-    ASSERT_EQ(first.end.wait_for(kDeadline), std::future_status::ready);
+    ASSERT_EQ(first.end.wait_for(DEADLINE), std::future_status::ready);
     // The second watcher takes over; had it acted all along, it would have opened B before.
     ASSERT_TRUE(WaitForLockHolder());
     PrintJob();
@@ -202,7 +202,7 @@ TEST_F(PageWatcherTest, EndsWithItsDesktopSession)
     auto& running = Start("A", session);
     WaitUntilWatching("A");
     fs::remove(session);
-    ASSERT_EQ(running.end.wait_for(kDeadline), std::future_status::ready);
+    ASSERT_EQ(running.end.wait_for(DEADLINE), std::future_status::ready);
     EXPECT_EQ(running.end.get(), EWatchEnd::SessionEnded);
 }
 

@@ -14,7 +14,7 @@ namespace testdocs
 namespace
 {
 
-constexpr std::uint64_t kMaxReferenceBytes = 64ull * 1024 * 1024;
+constexpr std::uint64_t MAX_REFERENCE_BYTES = 64ull * 1024 * 1024;
 
 } // namespace
 
@@ -70,7 +70,7 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
         strError = "gs: " + result.Describe() + " " + result.strOutput;
         return {};
     }
-    const auto data = platform::ReadWholeFile(output, kMaxReferenceBytes);
+    const auto data = platform::ReadWholeFile(output, MAX_REFERENCE_BYTES);
     if (!data)
     {
         strError = "cannot read " + output.string();

@@ -20,10 +20,10 @@ namespace
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kJobDeadline = 120s;
-constexpr const char* kQueue = "Vellum_Zeru_3.0";
+constexpr auto JOB_DEADLINE = 120s;
+constexpr const char* QUEUE = "Vellum_Zeru_3.0";
 
-const char* const kDistributionFiles[] = {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so",
+const char* const DISTRIBUTION_FILES[] = {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so",
                                           "Sendwell", "Pagewatch", "Sample.html"};
 
 class InstallerCupsTest : public ::testing::Test
@@ -45,7 +45,7 @@ protected:
         m_dist = m_base / "dist";
         fs::create_directories(m_dist);
         // The build's programs; Sendwell and Pagemill may not be built yet, and stand-ins do for copying.
-        for (const char* pszName : kDistributionFiles)
+        for (const char* pszName : DISTRIBUTION_FILES)
         {
             const fs::path built = fs::path(VELLUM_BIN_DIR) / pszName;
             if (fs::exists(built))
@@ -90,12 +90,12 @@ protected:
     // Prints a document with lp and returns the job's number.
     int Print(const fs::path& document, const std::vector<std::string>& options = {})
     {
-        std::vector<std::string> args = {"lp", "-d", kQueue};
+        std::vector<std::string> args = {"lp", "-d", QUEUE};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(document.string());
         const auto result = Run(args);
         std::smatch match;
-        const std::regex jobId(std::string("request id is ") + kQueue + "-([0-9]+)");
+        const std::regex jobId(std::string("request id is ") + QUEUE + "-([0-9]+)");
         if (!result.Succeeded() || !std::regex_search(result.strOutput, match, jobId))
         {
             ADD_FAILURE() << "lp: " << result.Describe() << " " << result.strOutput;
@@ -106,7 +106,7 @@ protected:
 
     CTestCups::CJobState Finish(int nJob)
     {
-        const auto state = m_cups.WaitForJob(nJob, kJobDeadline);
+        const auto state = m_cups.WaitForJob(nJob, JOB_DEADLINE);
         if (!state)
         {
             ADD_FAILURE() << "job " << nJob << " did not end in time\n" << m_cups.ErrorLog();
@@ -167,7 +167,7 @@ protected:
     CTestCups m_cups;
 };
 
-const std::string kSuccessLine = "Welcome to use Vellum Zeru 3.0\t"
+const std::string SUCCESS_LINE = "Welcome to use Vellum Zeru 3.0\t"
                                  "Vellum Zeru 3.0 has been installed successfully!\\n"
                                  "You may send free fax by printing on it now!\\n"
                                  "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\\n"
@@ -176,23 +176,23 @@ const std::string kSuccessLine = "Welcome to use Vellum Zeru 3.0\t"
 TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
 {
     Install();
-    EXPECT_EQ(Messages(), kSuccessLine);
-    for (const char* pszName : kDistributionFiles)
+    EXPECT_EQ(Messages(), SUCCESS_LINE);
+    for (const char* pszName : DISTRIBUTION_FILES)
         EXPECT_EQ(Read(m_root / "windows" / "system" / pszName), Read(m_dist / pszName)) << pszName;
 
-    const std::string strDetails = Lpstat({"-l", "-p", kQueue});
+    const std::string strDetails = Lpstat({"-l", "-p", QUEUE});
     EXPECT_NE(strDetails.find("printer Vellum_Zeru_3.0 is idle.  enabled"), std::string::npos) << strDetails;
     EXPECT_NE(strDetails.find("Description: Vellum Zeru 3.0\n"), std::string::npos) << strDetails;
     EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
-    EXPECT_NE(Lpstat({"-a", kQueue}).find("Vellum_Zeru_3.0 accepting requests"), std::string::npos);
-    EXPECT_EQ(Lpstat({"-v", kQueue}), "device for Vellum_Zeru_3.0: vellumfax:" + m_base.string() +
+    EXPECT_NE(Lpstat({"-a", QUEUE}).find("Vellum_Zeru_3.0 accepting requests"), std::string::npos);
+    EXPECT_EQ(Lpstat({"-v", QUEUE}), "device for Vellum_Zeru_3.0: vellumfax:" + m_base.string() +
                                           "/fax%20root?uid=" + std::to_string(::getuid()) + "\n");
 
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const int nJob = Print(pdf);
     const auto state = Finish(nJob);
-    ASSERT_EQ(state.nState, CTestCups::kJobCompleted) << state.strMessage << "\n" << m_cups.ErrorLog();
+    ASSERT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage << "\n" << m_cups.ErrorLog();
     ExpectPagesOf(pdf, 2);
     struct stat st = {};
     ASSERT_EQ(::stat((m_root / "c" / "quill.2").c_str(), &st), 0);
@@ -202,8 +202,8 @@ TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
     ASSERT_TRUE(platform::WriteWholeFile(m_dist / "Sample.html", "<p>a newer help document</p>"));
     Install();
     EXPECT_EQ(Read(m_root / "windows" / "system" / "Sample.html"), "<p>a newer help document</p>");
-    EXPECT_EQ(Messages(), kSuccessLine + kSuccessLine);
-    EXPECT_NE(Lpstat({"-a", kQueue}).find("accepting requests"), std::string::npos);
+    EXPECT_EQ(Messages(), SUCCESS_LINE + SUCCESS_LINE);
+    EXPECT_NE(Lpstat({"-a", QUEUE}).find("accepting requests"), std::string::npos);
     EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
 }
 
@@ -216,7 +216,7 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(255), longPdf), "");
     const int nLong = Print(longPdf);
     const auto longState = Finish(nLong);
-    EXPECT_EQ(longState.nState, CTestCups::kJobAborted) << longState.strMessage;
+    EXPECT_EQ(longState.nState, CTestCups::JOB_ABORTED) << longState.strMessage;
     const std::string strRefusal = "The job has 255 pages; the fax printer Vellum Zeru 3.0 takes at most 254.";
     EXPECT_NE(longState.strMessage.find(strRefusal), std::string::npos) << longState.strMessage;
     EXPECT_NE(m_cups.ErrorLog().find("[Job " + std::to_string(nLong) + "] " + strRefusal), std::string::npos);
@@ -224,11 +224,11 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
 
     // Sent as it is, past the filters, garbage reaches the printer's renderer.
     const auto garbage = m_base / "garbage.bin";
-    static constexpr char kGarbage[] = "\x01\x02 this is no document \xfe\xff";
-    ASSERT_TRUE(platform::WriteWholeFile(garbage, std::string(kGarbage, sizeof kGarbage - 1)));
+    static constexpr char GARBAGE[] = "\x01\x02 this is no document \xfe\xff";
+    ASSERT_TRUE(platform::WriteWholeFile(garbage, std::string(GARBAGE, sizeof GARBAGE - 1)));
     const int nGarbage = Print(garbage, {"-o", "raw"});
     const auto garbageState = Finish(nGarbage);
-    EXPECT_EQ(garbageState.nState, CTestCups::kJobAborted) << garbageState.strMessage;
+    EXPECT_EQ(garbageState.nState, CTestCups::JOB_ABORTED) << garbageState.strMessage;
     EXPECT_NE(garbageState.strMessage.find("cannot print this document: Ghostscript cannot render it"),
               std::string::npos)
         << garbageState.strMessage;
@@ -238,15 +238,15 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     const auto damaged = m_base / "damaged.pdf";
     ASSERT_TRUE(platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer\n%%EOF\n"));
     const auto damagedState = Finish(Print(damaged));
-    EXPECT_NE(damagedState.nState, CTestCups::kJobCompleted);
+    EXPECT_NE(damagedState.nState, CTestCups::JOB_COMPLETED);
     ExpectEarlierJobUntouched();
 
     // The refusals stopped the jobs, not the printer.
-    EXPECT_NE(Lpstat({"-p", kQueue}).find("enabled"), std::string::npos);
+    EXPECT_NE(Lpstat({"-p", QUEUE}).find("enabled"), std::string::npos);
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const auto state = Finish(Print(pdf));
-    EXPECT_EQ(state.nState, CTestCups::kJobCompleted) << state.strMessage;
+    EXPECT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage;
     ExpectPagesOf(pdf, 2);
 }
 
@@ -261,14 +261,14 @@ TEST_F(InstallerCupsTest, WritesThePagesAsTheUserTheQueueNames)
     fs::create_directories(m_root);
     ASSERT_EQ(::chown(m_root.c_str(), pNobody->pw_uid, pNobody->pw_gid), 0);
     ::chmod(m_root.c_str(), 0700);
-    const auto modify = Run({"lpadmin", "-p", kQueue, "-v",
+    const auto modify = Run({"lpadmin", "-p", QUEUE, "-v",
                              "vellumfax:" + m_root.string() + "?uid=" + std::to_string(pNobody->pw_uid)});
     ASSERT_TRUE(modify.Succeeded()) << modify.strOutput;
 
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const auto state = Finish(Print(pdf));
-    ASSERT_EQ(state.nState, CTestCups::kJobCompleted) << state.strMessage << "\n" << m_cups.ErrorLog();
+    ASSERT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage << "\n" << m_cups.ErrorLog();
     ExpectPagesOf(pdf, 2);
     for (const char* pszName : {"c", "c/Page.tmp", "c/quill.1", "c/quill.2"})
     {

@@ -22,14 +22,14 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kTimeoutProgram = "/usr/bin/timeout";
+constexpr const char* TIMEOUT_PROGRAM = "/usr/bin/timeout";
 // However the test ends, the scheduler is gone after this long.
-constexpr const char* kSchedulerLifetime = "900";
-constexpr auto kStartDeadline = std::chrono::seconds(30);
-constexpr auto kStopDeadline = std::chrono::seconds(10);
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
-constexpr int kStartAttempts = 3;
-constexpr int kExitCupsdMissing = 3; // scripts/temp-cups.sh
+constexpr const char* SCHEDULER_LIFETIME = "900";
+constexpr auto START_DEADLINE = std::chrono::seconds(30);
+constexpr auto STOP_DEADLINE = std::chrono::seconds(10);
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
+constexpr int START_ATTEMPTS = 3;
+constexpr int EXIT_CUPSD_MISSING = 3; // scripts/temp-cups.sh
 
 int FreeLoopbackPort()
 {
@@ -68,13 +68,13 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
 {
     m_dir = dir;
     std::filesystem::create_directories(dir);
-    for (int nAttempt = 0; nAttempt < kStartAttempts; ++nAttempt)
+    for (int nAttempt = 0; nAttempt < START_ATTEMPTS; ++nAttempt)
     {
         m_nPort = FreeLoopbackPort();
         const std::string strPort = std::to_string(m_nPort);
         const std::string strScript = VELLUM_TEMP_CUPS_SCRIPT;
         const std::string strDir = dir.string();
-        std::vector<char*> argv = {const_cast<char*>(kTimeoutProgram), const_cast<char*>(kSchedulerLifetime),
+        std::vector<char*> argv = {const_cast<char*>(TIMEOUT_PROGRAM), const_cast<char*>(SCHEDULER_LIFETIME),
                                    const_cast<char*>(strScript.c_str()), const_cast<char*>(strDir.c_str()),
                                    const_cast<char*>(strPort.c_str()), nullptr};
         const int nOut = ::open((dir / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -91,7 +91,7 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
                 ::dup2(nOut, STDOUT_FILENO);
                 ::dup2(nOut, STDERR_FILENO);
             }
-            ::execve(kTimeoutProgram, argv.data(), environ);
+            ::execve(TIMEOUT_PROGRAM, argv.data(), environ);
             ::_exit(127);
         }
         if (nOut >= 0)
@@ -102,7 +102,7 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
             return EStart::Unavailable;
         }
 
-        const auto deadline = Clock::now() + kStartDeadline;
+        const auto deadline = Clock::now() + START_DEADLINE;
         bool bEnded = false;
         int nStatus = 0;
         while (Clock::now() < deadline)
@@ -114,7 +114,7 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
             }
             if (Listening(m_nPort))
                 return EStart::Running;
-            std::this_thread::sleep_for(kPollInterval);
+            std::this_thread::sleep_for(POLL_INTERVAL);
         }
         if (!bEnded)
         {
@@ -125,7 +125,7 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
         m_pid = -1;
         const std::string strOutput = platform::ReadWholeFile(dir / "cupsd.out", 1 << 16).value_or("");
         const std::string strLog = ErrorLog();
-        if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kExitCupsdMissing)
+        if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == EXIT_CUPSD_MISSING)
         {
             strWhy = strOutput;
             return EStart::Unavailable;
@@ -144,7 +144,7 @@ void CTestCups::Stop()
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
-    const auto deadline = Clock::now() + kStopDeadline;
+    const auto deadline = Clock::now() + STOP_DEADLINE;
     while (Clock::now() < deadline)
     {
         if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
@@ -152,7 +152,7 @@ void CTestCups::Stop()
             m_pid = -1;
             return;
         }
-        std::this_thread::sleep_for(kPollInterval);
+        std::this_thread::sleep_for(POLL_INTERVAL);
     }
     // timeout(1) runs in a process group of its own: end all of it.
     ::kill(-m_pid, SIGKILL);
@@ -224,9 +224,9 @@ std::optional<CTestCups::CJobState> CTestCups::WaitForJob(int nJob, std::chrono:
     while (Clock::now() < deadline)
     {
         state = QueryJob(nJob);
-        if (state && state->nState >= kJobCanceled)
+        if (state && state->nState >= JOB_CANCELED)
             return state;
-        std::this_thread::sleep_for(kPollInterval * 5);
+        std::this_thread::sleep_for(POLL_INTERVAL * 5);
     }
     return std::nullopt;
 }

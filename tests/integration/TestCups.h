@@ -43,9 +43,9 @@ public:
     // Waits until the job has ended (completed, canceled or aborted), at most nTimeout.
     std::optional<CJobState> WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const;
 
-    static constexpr int kJobCanceled = 7;
-    static constexpr int kJobAborted = 8;
-    static constexpr int kJobCompleted = 9;
+    static constexpr int JOB_CANCELED = 7;
+    static constexpr int JOB_ABORTED = 8;
+    static constexpr int JOB_COMPLETED = 9;
 
 private:
     std::optional<CJobState> QueryJob(int nJob) const;

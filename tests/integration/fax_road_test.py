@@ -87,7 +87,7 @@ def read_address_book(path):
 
 def gateway_suffix():
     with open(ARGS.gateway_header, encoding="utf-8") as f:
-        match = re.search(r'kGatewayMailDomainSuffix\s*=\s*"([^"]+)"', f.read())
+        match = re.search(r'GATEWAY_MAIL_DOMAIN_SUFFIX\s*=\s*"([^"]+)"', f.read())
     return match.group(1)
 
 

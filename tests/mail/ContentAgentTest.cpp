@@ -12,8 +12,8 @@ namespace
 
 namespace fs = std::filesystem;
 
-const std::string kLine1 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1";
-const std::string kLine2 = "Njc4OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5fYGFiY2RlZmdoaWpr";
+const std::string LINE1 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1";
+const std::string LINE2 = "Njc4OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5fYGFiY2RlZmdoaWpr";
 
 class TiffAttachmentAgentTest : public ::testing::Test
 {
@@ -57,9 +57,9 @@ TEST_F(TiffAttachmentAgentTest, WritesFiftyFourBytesALineAndEndsWithAnEmptyLine)
         {2, "AAE=\r\n\r\n"},
         {3, "AAEC\r\n\r\n"},
         // A full last read is followed by a read of nothing, which gives an empty line of its own.
-        {54, kLine1 + "\r\n\r\n\r\n"},
-        {55, kLine1 + "\r\nNg==\r\n\r\n"},
-        {108, kLine1 + "\r\n" + kLine2 + "\r\n\r\n\r\n"},
+        {54, LINE1 + "\r\n\r\n\r\n"},
+        {55, LINE1 + "\r\nNg==\r\n\r\n"},
+        {108, LINE1 + "\r\n" + LINE2 + "\r\n\r\n\r\n"},
     };
     CTiffAttachmentAgent agent;
     for (const auto& test : cases)

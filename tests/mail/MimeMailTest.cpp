@@ -16,7 +16,7 @@ namespace
 
 namespace fs = std::filesystem;
 
-constexpr std::time_t kFixedTime = 1'800'000'000; // Fri, 15 Jan 2027 08:00:00 UTC
+constexpr std::time_t FIXED_TIME = 1'800'000'000; // Fri, 15 Jan 2027 08:00:00 UTC
 
 void SetZone(const char* pszZone)
 {
@@ -26,7 +26,7 @@ void SetZone(const char* pszZone)
 
 void FixClock(CPlainMail& mail)
 {
-    mail.SetTimeSource([] { return kFixedTime; });
+    mail.SetTimeSource([] { return FIXED_TIME; });
     mail.SetMessageIdSource([](const CPlainMail&) { return std::string("<fixed.1@example.com>"); });
 }
 
@@ -125,7 +125,7 @@ TEST(PlainMailTest, DateHasEnglishNamesAFourDigitYearAndANumericZone)
     for (const auto& test : cases)
     {
         SetZone(test.m_pszZone);
-        EXPECT_EQ(FormatMailDate(kFixedTime), test.m_pszDate) << test.m_pszZone;
+        EXPECT_EQ(FormatMailDate(FIXED_TIME), test.m_pszDate) << test.m_pszZone;
     }
     SetZone("UTC0");
     EXPECT_EQ(FormatMailDate(0), "Thu, 01 Jan 1970 00:00:00 +0000");
@@ -145,7 +145,7 @@ TEST(PlainMailTest, PlainBodyEndsWithALineBreak)
     EXPECT_EQ(mail.GetHeader(), "From: me@example.com\r\nTo: <a@x>\r\nDate: Fri, 15 Jan 2027 08:00:00 +0000\r\n"
                                 "Message-ID: <fixed.1@example.com>\r\nSubject: S\r\nX-Mailer: ZR Mail\r\n\r\n");
     EXPECT_EQ(mail.m_strBody, "text\r\n");
-    EXPECT_EQ(mail.GetDate(), kFixedTime);
+    EXPECT_EQ(mail.GetDate(), FIXED_TIME);
 }
 
 TEST(PlainMailTest, MessageIdIsUniqueAndNamesTheSendersDomain)

@@ -1,6 +1,7 @@
 // Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
 // stored message Python's email package must parse strictly, attachments byte for byte.
 #include "tests/support/ChildProcess.h"
+#include "platform/PageFiles.h"
 
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
@@ -17,11 +18,9 @@ namespace
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const char* const kFrom = "me@example.com";
-const char* const kGateway = "remote-printer.Bob_Smith@4930123456.fax.example";
+const char* const FROM = "me@example.com";
+const char* const GATEWAY = "remote-printer.Bob_Smith@4930123456.fax.example";
 
-constexpr int kRasterRowBytes = 1700;
-constexpr int kRasterRows = 2200;
 
 class SmtpDeliveryTest : public ::testing::Test
 {
@@ -36,7 +35,7 @@ protected:
     // Starts the peer and returns its port, or 0.
     int StartPeer(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", kFrom, "--to", kGateway});
+        args.insert(args.begin(), {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", FROM, "--to", GATEWAY});
         m_peer = std::make_unique<CChildProcess>(args);
         std::string strLine;
         if (!m_peer->ReadLine(strLine, 30s) || strLine.rfind("PORT ", 0) != 0)
@@ -68,11 +67,11 @@ protected:
 
 std::string Raster(const std::function<bool(int nX, int nY)>& fnBlack)
 {
-    std::string strRaster(std::size_t{kRasterRowBytes} * kRasterRows, '\0');
-    for (int y = 0; y < kRasterRows; ++y)
-        for (int x = 0; x < kRasterRowBytes; ++x)
+    std::string strRaster(std::size_t{platform::RASTER_ROW_BYTES} * platform::RASTER_ROWS, '\0');
+    for (int y = 0; y < platform::RASTER_ROWS; ++y)
+        for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
             if (fnBlack(x, y))
-                strRaster[std::size_t(y) * kRasterRowBytes + x] = 1;
+                strRaster[std::size_t(y) * platform::RASTER_ROW_BYTES + x] = 1;
     return strRaster;
 }
 
@@ -82,7 +81,7 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
     // stripes, and a white page. Pagemill turns them into c/quill1.tif to c/quill3.tif.
     const std::string pages[] = {
         Raster([](int x, int y) {
-            const bool bFrame = x < 20 || x >= kRasterRowBytes - 20 || y < 20 || y >= kRasterRows - 20;
+            const bool bFrame = x < 20 || x >= platform::RASTER_ROW_BYTES - 20 || y < 20 || y >= platform::RASTER_ROWS - 20;
             const bool bText = y > 200 && y < 1800 && (y / 30) % 2 == 0 && (x / 7) % 5 != 0 && x > 150 && x < 1500;
             return bFrame || bText;
         }),
@@ -104,8 +103,8 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
     const int nPort = StartPeer(files);
     ASSERT_NE(nPort, 0);
     CMimeMail mail;
-    mail.m_strFrom = kFrom;
-    mail.AddRecipients(kGateway);
+    mail.m_strFrom = FROM;
+    mail.AddRecipients(GATEWAY);
     mail.m_strSubject = "Hi! I am: Vellum Zeru 3.1";
     mail.m_strBody = "";
     for (const std::string& strFile : files)
@@ -117,8 +116,8 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
 TEST_F(SmtpDeliveryTest, LinesBeginningWithADotArriveUnchanged)
 {
     CPlainMail mail;
-    mail.m_strFrom = kFrom;
-    mail.AddRecipient(kGateway, "");
+    mail.m_strFrom = FROM;
+    mail.AddRecipient(GATEWAY, "");
     mail.m_strSubject = "dots";
     mail.m_strBody = ".\r\nline\r\n.hidden\r\n..two\r\n. \r\nend .\r\n.";
     // What the server keeps: the built body and the empty line in front of the end-of-data line.

@@ -25,8 +25,8 @@ namespace
 using namespace std::chrono_literals;
 using Script = std::vector<std::string>;
 
-const char* const kFrom = "me@example.com";
-const char* const kTo = "remote-printer.Bob@4930123.fax.example";
+const char* const FROM = "me@example.com";
+const char* const GATEWAY_RECIPIENT = "remote-printer.Bob@4930123.fax.example";
 
 // Limits short enough that a test never waits long, long enough for a loaded machine.
 CSmtpTimeouts TestTimeouts(std::chrono::milliseconds reply = 10s)
@@ -40,8 +40,8 @@ CSmtpTimeouts TestTimeouts(std::chrono::milliseconds reply = 10s)
 
 void FillPlain(CPlainMail& mail)
 {
-    mail.m_strFrom = kFrom;
-    mail.AddRecipient(kTo, "");
+    mail.m_strFrom = FROM;
+    mail.AddRecipient(GATEWAY_RECIPIENT, "");
     mail.m_strSubject = "Hi! I am: test";
     mail.m_strBody = "Hello\r\n";
     mail.SetTimeSource([] { return std::time_t{1'800'000'000}; });
@@ -56,11 +56,11 @@ Script Join(std::initializer_list<Script> pieces)
     return script;
 }
 
-const Script kOpen = {"S: 220 mx.example ESMTP", "C: HELO *", "S: 250 mx.example"};
-const Script kEnvelope = {"C: MAIL From: <me@example.com>", "S: 250 ok",
+const Script OPEN = {"S: 220 mx.example ESMTP", "C: HELO *", "S: 250 mx.example"};
+const Script ENVELOPE = {"C: MAIL From: <me@example.com>", "S: 250 ok",
                           "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 250 ok"};
-const Script kData = {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 250 queued"};
-const Script kQuit = {"C: QUIT", "S: 221 bye"};
+const Script DATA_STEP = {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 250 queued"};
+const Script QUIT_STEP = {"C: QUIT", "S: 221 bye"};
 
 struct CDialogueRow
 {
@@ -103,54 +103,54 @@ TEST_P(SmtpDialogueTest, FollowsTheTranscript)
 INSTANTIATE_TEST_SUITE_P(
     Rows, SmtpDialogueTest,
     ::testing::Values(
-        CDialogueRow{"Accepted", Join({kOpen, kEnvelope, kData, kQuit}), true, true, true, "OK"},
+        CDialogueRow{"Accepted", Join({OPEN, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true, "OK"},
         CDialogueRow{"GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
         CDialogueRow{"GreetingOnSeveralLines",
                      Join({{"S: 220-mx.example ESMTP\r\n220-no spam\r\n220 welcome", "C: HELO *", "S: 250 hi"},
-                           kEnvelope, kData, kQuit}),
+                           ENVELOPE, DATA_STEP, QUIT_STEP}),
                      true, true, true, "OK"},
         CDialogueRow{"GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
         CDialogueRow{"HeloRefused", {"S: 220 mx", "C: HELO *", "S: 501 bad name"}, false, false, true,
                      "501:SMTP server error"},
         CDialogueRow{"HeloAnsweredOnSeveralLines",
                      Join({{"S: 220 mx", "C: HELO *", "S: 250-mx.example\r\n250-SIZE 1000000\r\n250 HELP"},
-                           kEnvelope, kData, kQuit}),
+                           ENVELOPE, DATA_STEP, QUIT_STEP}),
                      true, true, true, "OK"},
         CDialogueRow{"GreetingAndHeloReplyInOnePiece",
-                     Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, kEnvelope, kData, kQuit}), true, true, true,
+                     Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true,
                      "OK"},
         CDialogueRow{"SenderRefusedThenQuit",
-                     Join({kOpen, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, kQuit}), true, false, true,
+                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, QUIT_STEP}), true, false, true,
                      "550:SMTP server error"},
         CDialogueRow{"RecipientRefused550GoesOn",
-                     Join({kOpen,
+                     Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 550 no such user"},
-                           kData, kQuit}),
+                           DATA_STEP, QUIT_STEP}),
                      true, true, true, "550:SMTP server error"},
         CDialogueRow{"RecipientForwarded251CountsAsRefused",
-                     Join({kOpen,
+                     Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 251 will forward"},
-                           kData, kQuit}),
+                           DATA_STEP, QUIT_STEP}),
                      true, true, true, "251:SMTP server error"},
         CDialogueRow{"DataRefusedThenQuit",
-                     Join({kOpen, kEnvelope, {"C: DATA", "S: 554 no valid recipients"}, kQuit}), true, false, true,
+                     Join({OPEN, ENVELOPE, {"C: DATA", "S: 554 no valid recipients"}, QUIT_STEP}), true, false, true,
                      "554:SMTP server not ready for data"},
         CDialogueRow{"MessageRefusedAfterDataThenQuit",
-                     Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, kQuit}), true,
+                     Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, QUIT_STEP}), true,
                      false, true, "552:SMTP server error"},
         CDialogueRow{"ReplyWithoutCodeCountsAsCodeZero",
-                     Join({kOpen, {"C: MAIL From: <me@example.com>", "S: okay"}, kQuit}), true, false, true,
+                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: okay"}, QUIT_STEP}), true, false, true,
                      "0:SMTP server error"},
-        CDialogueRow{"QuitAnsweredWithout221", Join({kOpen, kEnvelope, kData, {"C: QUIT", "S: 250 whatever"}}), true,
+        CDialogueRow{"QuitAnsweredWithout221", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "S: 250 whatever"}}), true,
                      true, false, "250:SMTP server didn't terminate session"},
         CDialogueRow{"ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true,
                      "Socket Error"},
         // The server went away: there is no one to say QUIT to, and nothing is said.
-        CDialogueRow{"ClosedInsteadOfMailReply", Join({kOpen, {"C: MAIL From: <me@example.com>", "X:"}}), true,
+        CDialogueRow{"ClosedInsteadOfMailReply", Join({OPEN, {"C: MAIL From: <me@example.com>", "X:"}}), true,
                      false, false, "Socket Error"},
-        CDialogueRow{"ClosedInsteadOfQuitReply", Join({kOpen, kEnvelope, kData, {"C: QUIT", "X:"}}), true, true,
+        CDialogueRow{"ClosedInsteadOfQuitReply", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "X:"}}), true, true,
                      false, "Socket Error"}),
     [](const ::testing::TestParamInfo<CDialogueRow>& info) { return std::string(info.param.m_pszName); });
 
@@ -159,7 +159,7 @@ TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
     CScriptedSmtpServer::COptions options;
     options.m_durDrip = 2ms;
     CScriptedSmtpServer server(
-        Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, kEnvelope, kData, kQuit}), options);
+        Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, ENVELOPE, DATA_STEP, QUIT_STEP}), options);
     CPlainMail mail;
     FillPlain(mail);
     CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
@@ -181,10 +181,10 @@ TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
     const CStage stages[] = {
         {{}, false, "Server didn't respond."},
         {{"S: 220 mx", "C: HELO *"}, false, "Socket Error"},
-        {Join({kOpen, {"C: MAIL From: <me@example.com>"}}), true, "Socket Error"},
-        {Join({kOpen, kEnvelope, {"C: DATA"}}), true, "Socket Error"},
+        {Join({OPEN, {"C: MAIL From: <me@example.com>"}}), true, "Socket Error"},
+        {Join({OPEN, ENVELOPE, {"C: DATA"}}), true, "Socket Error"},
         // No reply to the end of data: the client must not say QUIT into what may still be data.
-        {Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "C: <DATA>"}}), true, "Socket Error"},
+        {Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>"}}), true, "Socket Error"},
     };
     for (const CStage& stage : stages)
     {
@@ -237,7 +237,7 @@ std::filesystem::path WriteNoiseFile(std::size_t nBytes)
 TEST(SmtpLinkTest, ConnectionClosedInTheMiddleOfDataFailsWithoutSigpipe)
 {
     const auto path = WriteNoiseFile(8 << 20);
-    CScriptedSmtpServer server(Join({kOpen, kEnvelope, {"C: DATA", "S: 354 go", "R: 4000", "X:"}}));
+    CScriptedSmtpServer server(Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "R: 4000", "X:"}}));
     CMimeMail mail;
     FillPlain(mail);
     mail.m_strBody.clear();
@@ -275,7 +275,7 @@ TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
     };
     for (const CCase& test : cases)
     {
-        CScriptedSmtpServer server(Join({kOpen, kQuit}));
+        CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
         CPlainMail mail;
         FillPlain(mail);
         test.m_fnSpoil(mail);
@@ -291,9 +291,9 @@ TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
 
 TEST(SmtpLinkTest, MessageWithoutRecipientsIsRefusedUnbuilt)
 {
-    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
     CPlainMail mail;
-    mail.m_strFrom = kFrom;
+    mail.m_strFrom = FROM;
     mail.m_strBody = "x";
     CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
     ASSERT_TRUE(link.Connect());
@@ -307,7 +307,7 @@ TEST(SmtpLinkTest, MessageWithoutRecipientsIsRefusedUnbuilt)
 
 TEST(SmtpLinkTest, IdleAndConnectedLinksAnswerWithoutTraffic)
 {
-    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
     CPlainMail mail;
     FillPlain(mail);
     CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
@@ -323,7 +323,7 @@ TEST(SmtpLinkTest, IdleAndConnectedLinksAnswerWithoutTraffic)
 
 TEST(SmtpLinkTest, ServerTextMayCarryThePort)
 {
-    CScriptedSmtpServer server(Join({kOpen, kQuit}));
+    CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
     CSmtpLink link("", 25, TestTimeouts());
     link.SetServer(("localhost:" + std::to_string(server.Port())).c_str(), 25);
     EXPECT_EQ(link.GetPort(), 25);
@@ -363,7 +363,7 @@ TEST(SmtpLinkTest, NoDescriptorLeftForASocketFailsToCreateIt)
 
 TEST(SmtpLinkTest, EveryLineBeginningWithADotIsSentWithAnotherDot)
 {
-    CScriptedSmtpServer server(Join({kOpen, kEnvelope, kData, kQuit}));
+    CScriptedSmtpServer server(Join({OPEN, ENVELOPE, DATA_STEP, QUIT_STEP}));
     CPlainMail mail;
     FillPlain(mail);
     mail.m_strBody = ".\r\nline\r\n.hidden\r\n..two\r\nbare\nlf\n.after lf\r\n.";

@@ -44,17 +44,17 @@ TEST(SmtpReplyTest, FinalLineWithoutThreeDigitsHasCodeZero)
 
 TEST(SmtpReplyTest, OverlongLineOrReplyIsRefusedEvenBeforeItEnds)
 {
-    const std::string strLongLine = "250 " + std::string(kMaxReplyLineBytes, 'x');
+    const std::string strLongLine = "250 " + std::string(MAX_REPLY_LINE_BYTES, 'x');
     EXPECT_EQ(ParseSmtpReply(strLongLine).m_eStatus, EReplyStatus::TooLong);
     EXPECT_EQ(ParseSmtpReply(strLongLine + "\r\n").m_eStatus, EReplyStatus::TooLong);
-    const std::string strFitting = "250 " + std::string(kMaxReplyLineBytes - 6, 'x') + "\r\n";
+    const std::string strFitting = "250 " + std::string(MAX_REPLY_LINE_BYTES - 6, 'x') + "\r\n";
     EXPECT_EQ(ParseSmtpReply(strFitting).m_eStatus, EReplyStatus::Complete);
 
     std::string strEndless;
-    while (strEndless.size() <= kMaxReplyBytes)
+    while (strEndless.size() <= MAX_REPLY_BYTES)
         strEndless += "250-" + std::string(100, 'y') + "\r\n";
     EXPECT_EQ(ParseSmtpReply(strEndless).m_eStatus, EReplyStatus::TooLong);
-    EXPECT_EQ(ParseSmtpReply(strEndless.substr(0, kMaxReplyBytes - 200)).m_eStatus, EReplyStatus::Incomplete);
+    EXPECT_EQ(ParseSmtpReply(strEndless.substr(0, MAX_REPLY_BYTES - 200)).m_eStatus, EReplyStatus::Incomplete);
 }
 
 } // namespace

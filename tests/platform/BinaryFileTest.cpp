@@ -46,7 +46,7 @@ std::string Pattern(std::size_t nBytes)
 
 TEST_F(BinaryFileTest, ByteAndBulkReadsMixAcrossBufferBoundaries)
 {
-    const std::string strData = Pattern(3 * platform::kFileBufferBytes + 17);
+    const std::string strData = Pattern(3 * platform::FILE_BUFFER_BYTES + 17);
     ASSERT_TRUE(platform::WriteWholeFile(m_dir / "f", strData));
 
     platform::CFileReader reader;
@@ -59,7 +59,7 @@ TEST_F(BinaryFileTest, ByteAndBulkReadsMixAcrossBufferBoundaries)
         ASSERT_TRUE(reader.ReadByte(byte));
         strGot += static_cast<char>(byte);
     }
-    std::vector<char> chunk(2 * platform::kFileBufferBytes); // ...a large read drains it and bypasses it
+    std::vector<char> chunk(2 * platform::FILE_BUFFER_BYTES); // ...a large read drains it and bypasses it
     strGot.append(chunk.data(), reader.Read(chunk.data(), chunk.size()));
     while (reader.ReadByte(byte))
         strGot += static_cast<char>(byte);

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using platform::BuildOpenArguments;
 using Args = std::vector<std::string>;
 
-constexpr const char* kTarget = "https://www.example.com/a b?x=1&y=$HOME;`true`";
+constexpr const char* TARGET = "https://www.example.com/a b?x=1&y=$HOME;`true`";
 
 class ShellTest : public testing::Test
 {
@@ -72,13 +72,13 @@ protected:
 
 TEST(BuildOpenArgumentsTest, TheCommandIsCutAtItsPlaceholderAndTheTargetIsOneArgument)
 {
-    EXPECT_EQ(BuildOpenArguments("firefox-esr %u", kTarget), (Args{"firefox-esr", kTarget}));
+    EXPECT_EQ(BuildOpenArguments("firefox-esr %u", TARGET), (Args{"firefox-esr", TARGET}));
     // A placeholder in quotes is cut before the opening quote.
-    EXPECT_EQ(BuildOpenArguments("\"/opt/my browser/run\" --new-window \"%U\" --after", kTarget),
-              (Args{"/opt/my browser/run", "--new-window", kTarget}));
+    EXPECT_EQ(BuildOpenArguments("\"/opt/my browser/run\" --new-window \"%U\" --after", TARGET),
+              (Args{"/opt/my browser/run", "--new-window", TARGET}));
     // Without a placeholder the whole command stays, and the target comes after it.
-    EXPECT_EQ(BuildOpenArguments("chromium --incognito", kTarget),
-              (Args{"chromium", "--incognito", kTarget}));
+    EXPECT_EQ(BuildOpenArguments("chromium --incognito", TARGET),
+              (Args{"chromium", "--incognito", TARGET}));
     // "%%" is a percent sign, not a placeholder; other field codes are dropped.
     EXPECT_EQ(BuildOpenArguments("app --rate=100%% %i %c %f", "x"), (Args{"app", "--rate=100%", "x"}));
     EXPECT_EQ(BuildOpenArguments("\"app \\\"q\\\"\" %F", "x"), (Args{"app \"q\"", "x"}));
@@ -96,7 +96,7 @@ TEST_F(ShellTest, TheDefaultCommandComesFromTheFirstListThatNamesAnInstalledEntr
 {
     platform::SDesktopDirs dirs{{(m_dir / "config").string()}, {(m_dir / "data").string()}};
     std::string strCommand;
-    EXPECT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), platform::kShellNoAssociation);
+    EXPECT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), platform::SHELL_NO_ASSOCIATION);
 
     Write(m_dir / "data/applications/mimeapps.list", "[Default Applications]\ntext/html=data.desktop\n");
     Write(m_dir / "data/applications/data.desktop", "[Desktop Entry]\nExec=data-browser %u\n");
@@ -114,7 +114,7 @@ TEST_F(ShellTest, TheDefaultCommandComesFromTheFirstListThatNamesAnInstalledEntr
     EXPECT_EQ(strCommand, "data-browser %u");
     fs::remove(m_dir / "data/applications/mimeapps.list");
     EXPECT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand),
-              platform::kShellAssociationIncomplete);
+              platform::SHELL_ASSOCIATION_INCOMPLETE);
     Write(m_dir / "data/applications/user.desktop",
           "[Desktop Entry]\nName=User\nExec=user-browser --new %u\n[Desktop Action new]\nExec=wrong\n");
     ASSERT_EQ(platform::ReadDefaultCommand("text/html", dirs, strCommand), 0);
@@ -125,37 +125,37 @@ TEST_F(ShellTest, StartingReportsWhyAProgramCouldNotStart)
 {
     using std::chrono::milliseconds;
     EXPECT_EQ(platform::StartProgram({(m_dir / "missing").string()}, milliseconds(0)),
-              platform::kShellFileNotFound);
+              platform::SHELL_FILE_NOT_FOUND);
     EXPECT_EQ(platform::StartProgram({"vellum-no-such-program"}, milliseconds(0)),
-              platform::kShellFileNotFound);
+              platform::SHELL_FILE_NOT_FOUND);
     Write(m_dir / "plain.txt", "not a program\n");
     EXPECT_EQ(platform::StartProgram({(m_dir / "plain.txt").string()}, milliseconds(0)),
-              platform::kShellAccessDenied);
-    EXPECT_EQ(platform::StartProgram({}, milliseconds(0)), platform::kShellFileNotFound);
+              platform::SHELL_ACCESS_DENIED);
+    EXPECT_EQ(platform::StartProgram({}, milliseconds(0)), platform::SHELL_FILE_NOT_FOUND);
 
     const fs::path program = Recorder("prog", 7);
     EXPECT_EQ(platform::StartProgram({program.string(), "one arg", "$two"}, milliseconds(0)),
-              platform::kShellSuccess);
+              platform::SHELL_SUCCESS);
     EXPECT_EQ(RecordedArgs("prog"), (Args{"one arg", "$two"}));
 }
 
 TEST_F(ShellTest, TheDesktopOpenerGetsTheTargetAsOneArgumentAndItsExitStatusIsTranslated)
 {
     const auto wait = std::chrono::seconds(10);
-    EXPECT_EQ(platform::OpenWithDesktop(kTarget, Recorder("ok", 0).string(), wait), platform::kShellSuccess);
-    EXPECT_EQ(RecordedArgs("ok"), (Args{kTarget}));
+    EXPECT_EQ(platform::OpenWithDesktop(TARGET, Recorder("ok", 0).string(), wait), platform::SHELL_SUCCESS);
+    EXPECT_EQ(RecordedArgs("ok"), (Args{TARGET}));
     EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("missing", 2).string(), wait),
-              platform::kShellFileNotFound);
+              platform::SHELL_FILE_NOT_FOUND);
     EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("notool", 3).string(), wait),
-              platform::kShellNoAssociation);
+              platform::SHELL_NO_ASSOCIATION);
     EXPECT_EQ(platform::OpenWithDesktop("x", Recorder("failed", 4).string(), wait),
-              platform::kShellAssociationIncomplete);
+              platform::SHELL_ASSOCIATION_INCOMPLETE);
     EXPECT_EQ(platform::OpenWithDesktop("x", (m_dir / "absent").string(), wait),
-              platform::kShellFileNotFound);
+              platform::SHELL_FILE_NOT_FOUND);
 
     // A target that would read as an option is refused before anything starts.
     EXPECT_EQ(platform::OpenWithDesktop("--help", Recorder("option", 0).string(), wait),
-              platform::kShellFileNotFound);
+              platform::SHELL_FILE_NOT_FOUND);
     EXPECT_FALSE(fs::exists(m_dir / "option.args"));
 }
 
@@ -166,7 +166,7 @@ TEST_F(ShellTest, AnOpenerStillRunningAfterTheWaitCountsAsStarted)
     fs::permissions(program, fs::perms::owner_all);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::OpenWithDesktop("x", program.string(), std::chrono::milliseconds(50)),
-              platform::kShellSuccess);
+              platform::SHELL_SUCCESS);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
 
@@ -188,13 +188,13 @@ TEST_F(ShellTest, WhenTheDesktopCannotOpenTheRegisteredBrowserIsStarted)
     ::setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
     ::setenv("XDG_DATA_DIRS", (m_dir / "none").c_str(), 1);
 
-    EXPECT_EQ(platform::OpenUrl(kTarget), platform::kShellSuccess);
-    EXPECT_EQ(RecordedArgs("xdg-open"), (Args{kTarget}));
-    EXPECT_EQ(RecordedArgs("browser"), (Args{"--new-tab", kTarget}));
+    EXPECT_EQ(platform::OpenUrl(TARGET), platform::SHELL_SUCCESS);
+    EXPECT_EQ(RecordedArgs("xdg-open"), (Args{TARGET}));
+    EXPECT_EQ(RecordedArgs("browser"), (Args{"--new-tab", TARGET}));
 
     // Without a registered browser the desktop's own result stands.
     fs::remove(m_dir / "config/mimeapps.list");
-    EXPECT_EQ(platform::OpenUrl("https://other.example"), platform::kShellNoAssociation);
+    EXPECT_EQ(platform::OpenUrl("https://other.example"), platform::SHELL_NO_ASSOCIATION);
 
     ::setenv("PATH", strOldPath.c_str(), 1);
     for (const char* pszName : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})

@@ -26,12 +26,12 @@ using Reply = CScriptedHttpServer::SReply;
 using platform::EMessageIcon;
 using namespace std::chrono_literals;
 
-constexpr const char* kNumber = "8675512345";
-constexpr const char* kCaption = "Vellum Zeru 3.1";
-constexpr const char* kNoResult =
+constexpr const char* NUMBER = "8675512345";
+constexpr const char* CAPTION = "Vellum Zeru 3.1";
+constexpr const char* NO_RESULT =
     "Search result could not be reached, please contact with Quill Technology Co.";
-const std::string kCoveredText = std::string("OK! ") + kNumber + " is covered by the free fax service";
-const std::string kNotCoveredText = std::string("Sorry! ") + kNumber + " is not covered at present";
+const std::string COVERED_TEXT = std::string("OK! ") + NUMBER + " is covered by the free fax service";
+const std::string NOT_COVERED_TEXT = std::string("Sorry! ") + NUMBER + " is not covered at present";
 
 struct SMessage
 {
@@ -49,7 +49,7 @@ std::ostream& operator<<(std::ostream& os, const SMessage& message)
 
 std::string BasicOf(const std::string& strUserPassword)
 {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string strOut;
     std::size_t i = 0;
     for (; i + 2 < strUserPassword.size(); i += 3)
@@ -58,16 +58,16 @@ std::string BasicOf(const std::string& strUserPassword)
                            (static_cast<unsigned char>(strUserPassword[i + 1]) << 8) |
                            static_cast<unsigned char>(strUserPassword[i + 2]);
         for (int nShift : {18, 12, 6, 0})
-            strOut += kAlphabet[(n >> nShift) & 63];
+            strOut += ALPHABET[(n >> nShift) & 63];
     }
     if (const std::size_t nLeft = strUserPassword.size() - i; nLeft > 0)
     {
         unsigned n = static_cast<unsigned char>(strUserPassword[i]) << 16;
         if (nLeft == 2)
             n |= static_cast<unsigned char>(strUserPassword[i + 1]) << 8;
-        strOut += kAlphabet[(n >> 18) & 63];
-        strOut += kAlphabet[(n >> 12) & 63];
-        strOut += nLeft == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+        strOut += ALPHABET[(n >> 18) & 63];
+        strOut += ALPHABET[(n >> 12) & 63];
+        strOut += nLeft == 2 ? ALPHABET[(n >> 6) & 63] : '=';
         strOut += '=';
     }
     return "Basic " + strOut;
@@ -87,7 +87,7 @@ protected:
         m_options.m_limits.m_nMaxBodyBytes = 64 * 1024;
     }
 
-    SQueryResult Query(const std::string& strHost, const std::string& strNumber = kNumber)
+    SQueryResult Query(const std::string& strHost, const std::string& strNumber = NUMBER)
     {
         m_options.m_strHost = strHost;
         CCoverageQuery query(
@@ -127,13 +127,13 @@ TEST_F(CoverageQueryTest, BingoAnywhereEvenInMarkupIsCoveredAndTheRequestIsAsAgr
     const SQueryResult result = Query(server);
     EXPECT_EQ(result.m_eOutcome, EQueryOutcome::Covered);
     EXPECT_EQ(result.m_eBodyEnd, EBodyEnd::Decided);
-    ExpectOnly({kCaption, kCoveredText, EMessageIcon::None});
+    ExpectOnly({CAPTION, COVERED_TEXT, EMessageIcon::None});
 
     const auto aRequests = server.Requests();
     ASSERT_EQ(aRequests.size(), 1u);
     const std::string& strRequest = aRequests[0];
     EXPECT_EQ(RequestLine(strRequest),
-              std::string("GET /cgi-bin/tpcvrfy.pl?destnumber=") + kNumber + " HTTP/1.1");
+              std::string("GET /cgi-bin/tpcvrfy.pl?destnumber=") + NUMBER + " HTTP/1.1");
     EXPECT_EQ(HeaderValue(strRequest, "Host"), server.HostPort());
     EXPECT_EQ(HeaderCount(strRequest, "User-Agent"), 1u);
     EXPECT_EQ(HeaderValue(strRequest, "User-Agent"), "Quill科技-Vellum");
@@ -170,10 +170,10 @@ TEST_F(CoverageQueryTest, KeywordsAreCaseSensitiveSubstringsTestedInTheirOrder)
         CScriptedHttpServer server({Server::Reply(200, "", testCase.m_pszBody)});
         EXPECT_EQ(Query(server).m_eOutcome, testCase.m_eOutcome);
         const SMessage expected = testCase.m_eOutcome == EQueryOutcome::Covered
-                                      ? SMessage{kCaption, kCoveredText, EMessageIcon::None}
+                                      ? SMessage{CAPTION, COVERED_TEXT, EMessageIcon::None}
                                   : testCase.m_eOutcome == EQueryOutcome::NotCovered
-                                      ? SMessage{kCaption, kNotCoveredText, EMessageIcon::Warning}
-                                      : SMessage{kCaption, kNoResult, EMessageIcon::Warning};
+                                      ? SMessage{CAPTION, NOT_COVERED_TEXT, EMessageIcon::Warning}
+                                      : SMessage{CAPTION, NO_RESULT, EMessageIcon::Warning};
         ExpectOnly(expected);
     }
 }
@@ -184,7 +184,7 @@ TEST_F(CoverageQueryTest, AKeywordSplitAcrossTwoPiecesOfALongLineIsNotFound)
     const std::string strSplit = std::string(1020, 'x') + "Bingo" + std::string(3000, 'y') + "\r\n";
     CScriptedHttpServer server({Server::Reply(200, "", strSplit)});
     EXPECT_EQ(Query(server).m_eOutcome, EQueryOutcome::NoResult);
-    ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+    ExpectOnly({CAPTION, NO_RESULT, EMessageIcon::Warning});
 
     // Carriage returns take no room in a piece: the word still ends the first one.
     m_aMessages.clear();
@@ -202,12 +202,12 @@ TEST_F(CoverageQueryTest, AnyFirstStatusButDenialAndRedirectHasItsBodyRead)
 {
     CScriptedHttpServer notFound({Server::Reply(404, "", "<html><h1>Not Found</h1></html>\r\n")});
     EXPECT_EQ(Query(notFound).m_eOutcome, EQueryOutcome::NoResult);
-    ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+    ExpectOnly({CAPTION, NO_RESULT, EMessageIcon::Warning});
 
     m_aMessages.clear();
     CScriptedHttpServer serverError({Server::Reply(500, "", "Sorry, try later\r\n")});
     EXPECT_EQ(Query(serverError).m_eOutcome, EQueryOutcome::NotCovered);
-    ExpectOnly({kCaption, kNotCoveredText, EMessageIcon::Warning});
+    ExpectOnly({CAPTION, NOT_COVERED_TEXT, EMessageIcon::Warning});
 }
 
 // ---- Redirects ----
@@ -223,7 +223,7 @@ TEST_F(CoverageQueryTest, OneRedirectIsFollowedWithTheSameHeaders)
         CScriptedHttpServer first({Server::Reply(
             nStatus, "Location: http://" + target.HostPort() + "/where/it/is?n=1#part\r\n", "moved")});
         EXPECT_EQ(Query(first).m_eOutcome, EQueryOutcome::Covered);
-        ExpectOnly({kCaption, kCoveredText, EMessageIcon::None});
+        ExpectOnly({CAPTION, COVERED_TEXT, EMessageIcon::None});
         ASSERT_EQ(target.Requests().size(), 1u);
         const std::string strRequest = target.Requests()[0];
         EXPECT_EQ(RequestLine(strRequest), "GET /where/it/is?n=1 HTTP/1.1");
@@ -293,7 +293,7 @@ TEST_F(CoverageQueryTest, A401IsRetriedOnceWithBasicCredentials)
     CScriptedHttpServer server({Server::Reply(401, "WWW-Authenticate: Basic realm=\"Coverage\"\r\n", "Bingo"),
                                 Server::Reply(200, "", "Bingo\r\n")});
     EXPECT_EQ(Query(server).m_eOutcome, EQueryOutcome::Covered);
-    ExpectOnly({kCaption, kCoveredText, EMessageIcon::None});
+    ExpectOnly({CAPTION, COVERED_TEXT, EMessageIcon::None});
     ASSERT_EQ(m_aAsked.size(), 1u);
     EXPECT_EQ(m_aAsked[0], server.HostPort() + " Coverage");
     const auto aRequests = server.Requests();
@@ -309,14 +309,14 @@ TEST_F(CoverageQueryTest, ASecond401IsNotAskedAgainButHasItsBodyRead)
     m_answer = SCredentials{"user", "wrong"};
     CScriptedHttpServer sorry({Server::Reply(401, "", ""), Server::Reply(401, "", "<p>Sorry</p>\r\n")});
     EXPECT_EQ(Query(sorry).m_eOutcome, EQueryOutcome::NotCovered);
-    ExpectOnly({kCaption, kNotCoveredText, EMessageIcon::Warning});
+    ExpectOnly({CAPTION, NOT_COVERED_TEXT, EMessageIcon::Warning});
     EXPECT_EQ(sorry.Requests().size(), 2u);
     EXPECT_EQ(m_aAsked.size(), 1u);
 
     m_aMessages.clear();
     CScriptedHttpServer plain({Server::Reply(401, "", ""), Server::Reply(401, "", "<h1>Unauthorized</h1>")});
     EXPECT_EQ(Query(plain).m_eOutcome, EQueryOutcome::NoResult);
-    ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+    ExpectOnly({CAPTION, NO_RESULT, EMessageIcon::Warning});
     EXPECT_EQ(plain.Requests().size(), 2u);
     EXPECT_EQ(m_aAsked.size(), 2u);
 }
@@ -440,7 +440,7 @@ TEST_F(CoverageQueryTest, ABodyCutByTheByteCapIsReadAndOneCutByATimeLimitOrABrea
         EXPECT_EQ(result.m_eBodyEnd, testCase.m_eEnd);
         if (testCase.m_eOutcome == EQueryOutcome::NoResult)
         {
-            ExpectOnly({kCaption, kNoResult, EMessageIcon::Warning});
+            ExpectOnly({CAPTION, NO_RESULT, EMessageIcon::Warning});
         }
         else
         {
@@ -480,7 +480,7 @@ TEST_F(CoverageQueryTest, AStopRequestEndsARunningQueryWithoutAMessage)
                          {
                              m_aMessages.push_back({strCaption, strText, eIcon});
                          });
-    const SQueryResult result = query.Run(kNumber, stop.get_token());
+    const SQueryResult result = query.Run(NUMBER, stop.get_token());
     stopper.join();
     EXPECT_EQ(result.m_eOutcome, EQueryOutcome::TransferFailed);
     EXPECT_EQ(result.m_eBodyEnd, EBodyEnd::NotRead);
@@ -506,7 +506,7 @@ TEST_F(CoverageQueryTest, ANumberTheStartChecksRefuseIsNotQueriedEither)
 {
     CScriptedHttpServer server({});
     EXPECT_EQ(Query(server.HostPort(), "12 34").m_eOutcome, EQueryOutcome::RequestNotSetUp);
-    ExpectOnly({kCaption, "Sorry, only number is adopted for fax number", EMessageIcon::Warning});
+    ExpectOnly({CAPTION, "Sorry, only number is adopted for fax number", EMessageIcon::Warning});
     EXPECT_TRUE(server.Requests().empty());
 }
 
@@ -514,7 +514,7 @@ TEST_F(CoverageQueryTest, TheSingleDigitZeroIsQueriedAsItStands)
 {
     CScriptedHttpServer server({Server::Reply(200, "", "Bingo")});
     EXPECT_EQ(Query(server.HostPort(), "0").m_eOutcome, EQueryOutcome::Covered);
-    ExpectOnly({kCaption, "OK! 0 is covered by the free fax service", EMessageIcon::None});
+    ExpectOnly({CAPTION, "OK! 0 is covered by the free fax service", EMessageIcon::None});
     EXPECT_EQ(RequestLine(server.Requests().at(0)), "GET /cgi-bin/tpcvrfy.pl?destnumber=0 HTTP/1.1");
 }
 
@@ -522,7 +522,7 @@ TEST_F(CoverageQueryTest, TheGatewayIsAskedThroughTheProxyOfTheEnvironment)
 {
     CScriptedHttpServer proxy({Server::Reply(200, "", "Bingo")});
     ::setenv("http_proxy", ("http://" + proxy.HostPort()).c_str(), 1);
-    const SQueryResult result = Query(kGatewayWebHost, "861234567890123");
+    const SQueryResult result = Query(GATEWAY_WEB_HOST, "861234567890123");
     ::unsetenv("http_proxy");
     EXPECT_EQ(result.m_eOutcome, EQueryOutcome::Covered);
     ASSERT_EQ(proxy.Requests().size(), 1u);

@@ -12,28 +12,28 @@
 namespace
 {
 
-constexpr const char* kBlank = "Sorry, the fax number could not be blank";
-constexpr const char* kOnlyDigits = "Sorry, only number is adopted for fax number";
+constexpr const char* BLANK = "Sorry, the fax number could not be blank";
+constexpr const char* ONLY_DIGITS = "Sorry, only number is adopted for fax number";
 
 TEST(QueryNumber, StartChecksRefuseInTheirOrderAndStripNothing)
 {
-    EXPECT_EQ(CheckQueryNumber("", kGatewayWebHost), kBlank);
+    EXPECT_EQ(CheckQueryNumber("", GATEWAY_WEB_HOST), BLANK);
     for (const char* pszNumber :
          {" 8675512345", "86755 12345", "+8675512345", "86-755", "８６", "12a", "1\n"})
-        EXPECT_EQ(CheckQueryNumber(pszNumber, kGatewayWebHost), kOnlyDigits) << pszNumber;
-    EXPECT_EQ(CheckQueryNumber("0", kGatewayWebHost), std::nullopt);
+        EXPECT_EQ(CheckQueryNumber(pszNumber, GATEWAY_WEB_HOST), ONLY_DIGITS) << pszNumber;
+    EXPECT_EQ(CheckQueryNumber("0", GATEWAY_WEB_HOST), std::nullopt);
     // A non-digit is reported before the length.
-    EXPECT_EQ(CheckQueryNumber(std::string(100, '1') + "x", kGatewayWebHost), kOnlyDigits);
+    EXPECT_EQ(CheckQueryNumber(std::string(100, '1') + "x", GATEWAY_WEB_HOST), ONLY_DIGITS);
 }
 
 TEST(QueryNumber, TheUrlOfTheGatewayHoldsFifteenDigitsAtMost)
 {
     const std::string strLongest(15, '9');
-    EXPECT_EQ(MakeQueryUrl(kGatewayWebHost, strLongest),
+    EXPECT_EQ(MakeQueryUrl(GATEWAY_WEB_HOST, strLongest),
               "http://fax.vellum-gateway.example/cgi-bin/tpcvrfy.pl?destnumber=999999999999999");
-    EXPECT_EQ(MakeQueryUrl(kGatewayWebHost, strLongest).size(), kQueryUrlMax);
-    EXPECT_EQ(CheckQueryNumber(strLongest, kGatewayWebHost), std::nullopt);
-    EXPECT_EQ(CheckQueryNumber(strLongest + "9", kGatewayWebHost),
+    EXPECT_EQ(MakeQueryUrl(GATEWAY_WEB_HOST, strLongest).size(), QUERY_URL_MAX);
+    EXPECT_EQ(CheckQueryNumber(strLongest, GATEWAY_WEB_HOST), std::nullopt);
+    EXPECT_EQ(CheckQueryNumber(strLongest + "9", GATEWAY_WEB_HOST),
               "Sorry, the fax number could not be longer than 15 digits");
     // Another host leaves a different room.
     EXPECT_EQ(MaxQueryNumberLength("127.0.0.1:8080"), 79u - 7 - 14 - 31);

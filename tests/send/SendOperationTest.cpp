@@ -2,6 +2,7 @@
 // that runs while the dialog waits, against a scripted SMTP peer and a real one (aiosmtpd).
 
 #include "tests/support/UnusedPort.h"
+#include "platform/PageFiles.h"
 #include "sender/send/SendOperation.h"
 
 #include "tests/support/ChildProcess.h"
@@ -81,8 +82,8 @@ TEST(SendChecksTest, OnlyAPlainAddressMaySendAndTheGatewayAddressIsPlainConcaten
         EXPECT_FALSE(IsPlainAddress(pszBad)) << pszBad;
 
     EXPECT_EQ(GatewayAddress("Acme_Trading_Co_", "0012345678901"),
-              std::string("remote-printer.Acme_Trading_Co_@0012345678901") + kGatewayMailDomainSuffix);
-    EXPECT_EQ(kGatewayMailDomainSuffix[0], '.');
+              std::string("remote-printer.Acme_Trading_Co_@0012345678901") + GATEWAY_MAIL_DOMAIN_SUFFIX);
+    EXPECT_EQ(GATEWAY_MAIL_DOMAIN_SUFFIX[0], '.');
 }
 
 class SendJobTest : public ::testing::Test
@@ -240,12 +241,11 @@ TEST_F(SendJobTest, APageCountOfZeroSendsAMessageWithoutAttachments)
 
 TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
 {
-    constexpr std::size_t kRasterBytes = 1700 * 2200;
     std::vector<std::string> files;
     for (int nPage = 1; nPage <= 3; ++nPage)
     {
-        std::string strRaster(kRasterBytes, '\0');
-        for (std::size_t i = 0; i < kRasterBytes; i += static_cast<std::size_t>(nPage) * 97)
+        std::string strRaster(platform::RASTER_BYTES, '\0');
+        for (std::size_t i = 0; i < platform::RASTER_BYTES; i += static_cast<std::size_t>(nPage) * 97)
             strRaster[i] = 1; // a different pattern on every page
         Write("quill." + std::to_string(nPage), strRaster);
         files.push_back((m_root / "c" / ("quill" + std::to_string(nPage) + ".tif")).string());

@@ -313,7 +313,7 @@ TEST_F(AddressBookFile, AFullDiskLeavesTheOldBookWhole)
     const std::string strOld = Bytes(File());
     {
         CFileSizeLimit limit(40);
-        EXPECT_FALSE(book.Save(std::string(kMaxRecipientNameBytes, 'B'), "2", strError, File()));
+        EXPECT_FALSE(book.Save(std::string(MAX_RECIPIENT_NAME_BYTES, 'B'), "2", strError, File()));
     }
     EXPECT_NE(strError.find(File().string()), std::string::npos) << strError;
     EXPECT_EQ(Bytes(File()), strOld);

@@ -16,11 +16,11 @@
 namespace
 {
 
-constexpr auto kIdleLimit = std::chrono::minutes(1);
-constexpr auto kRequestPatience = std::chrono::seconds(20);
-constexpr std::size_t kMaxRequestBytes = 64 * 1024;
-constexpr int kSendLimitSeconds = 5;
-constexpr std::string_view kSelf = "{SELF}";
+constexpr auto IDLE_LIMIT = std::chrono::minutes(1);
+constexpr auto REQUEST_PATIENCE = std::chrono::seconds(20);
+constexpr std::size_t MAX_REQUEST_BYTES = 64 * 1024;
+constexpr int SEND_LIMIT_SECONDS = 5;
+constexpr std::string_view SELF_PLACEHOLDER = "{SELF}";
 
 const char* ReasonOf(int nStatus)
 {
@@ -176,13 +176,13 @@ void CScriptedHttpServer::Run()
     std::size_t nNext = 0;
     while (!Stopping())
     {
-        if (!WaitReadable(m_listenFd, std::chrono::duration_cast<std::chrono::milliseconds>(kIdleLimit)))
+        if (!WaitReadable(m_listenFd, std::chrono::duration_cast<std::chrono::milliseconds>(IDLE_LIMIT)))
             return;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         // A client that stops reading cannot keep the server from stopping.
-        const timeval sendLimit = {kSendLimitSeconds, 0};
+        const timeval sendLimit = {SEND_LIMIT_SECONDS, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof(sendLimit));
         std::string strRequest;
         if (ReadRequest(fd, strRequest))
@@ -207,8 +207,8 @@ bool CScriptedHttpServer::ReadRequest(int fd, std::string& strRequest)
     char chunk[4096];
     while (strRequest.find("\r\n\r\n") == std::string::npos)
     {
-        if (strRequest.size() > kMaxRequestBytes ||
-            !WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kRequestPatience)))
+        if (strRequest.size() > MAX_REQUEST_BYTES ||
+            !WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(REQUEST_PATIENCE)))
             return false;
         const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
         if (n <= 0)
@@ -231,8 +231,8 @@ void CScriptedHttpServer::Serve(int fd, const SReply* pReply)
         m_cvChanged.wait(lock, [this] { return m_bReleased || m_bStop; });
     }
     std::string strBytes = pReply->m_strBytes;
-    for (auto nAt = strBytes.find(kSelf); nAt != std::string::npos; nAt = strBytes.find(kSelf, nAt))
-        strBytes.replace(nAt, kSelf.size(), HostPort());
+    for (auto nAt = strBytes.find(SELF_PLACEHOLDER); nAt != std::string::npos; nAt = strBytes.find(SELF_PLACEHOLDER, nAt))
+        strBytes.replace(nAt, SELF_PLACEHOLDER.size(), HostPort());
     if (!SendAll(fd, strBytes))
         return;
     switch (pReply->m_eThen)
@@ -245,7 +245,7 @@ void CScriptedHttpServer::Serve(int fd, const SReply* pReply)
     {
         char chunk[4096];
         // The client goes when it closes; whatever else it sends is taken and ignored.
-        while (WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(kIdleLimit)) &&
+        while (WaitReadable(fd, std::chrono::duration_cast<std::chrono::milliseconds>(IDLE_LIMIT)) &&
                ::recv(fd, chunk, sizeof(chunk), 0) > 0)
         {
         }

@@ -15,7 +15,7 @@
 namespace
 {
 
-constexpr std::string_view kEndOfData = "\r\n.\r\n";
+constexpr std::string_view END_OF_DATA = "\r\n.\r\n";
 
 bool WaitReadable(int fd, std::chrono::milliseconds limit)
 {
@@ -134,10 +134,10 @@ bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
     }
     strData.clear();
     std::size_t nEnd = 0;
-    while ((nEnd = m_strBuffer.find(kEndOfData)) == std::string::npos)
+    while ((nEnd = m_strBuffer.find(END_OF_DATA)) == std::string::npos)
     {
         // Move all but a possible start of the end mark out of the buffer, so each byte is searched once.
-        const std::size_t nDone = m_strBuffer.size() < kEndOfData.size() ? 0 : m_strBuffer.size() - kEndOfData.size() + 1;
+        const std::size_t nDone = m_strBuffer.size() < END_OF_DATA.size() ? 0 : m_strBuffer.size() - END_OF_DATA.size() + 1;
         if (m_options.m_bKeepData)
             strData.append(m_strBuffer, 0, nDone);
         m_strBuffer.erase(0, nDone);
@@ -146,7 +146,7 @@ bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
     }
     if (m_options.m_bKeepData)
         strData.append(m_strBuffer, 0, nEnd + 2);
-    m_strBuffer.erase(0, nEnd + kEndOfData.size());
+    m_strBuffer.erase(0, nEnd + END_OF_DATA.size());
     return true;
 }
 
