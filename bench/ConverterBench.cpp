@@ -48,9 +48,9 @@ constexpr int DOCUMENT_PAGES = 17; // the sample manual
 
 struct SPages
 {
-    fs::path dir;                       // scratch folder
-    std::map<std::string, Bytes> rasters; // name -> raster bytes
-    std::vector<std::string> document;  // names of the document's pages, in order
+    fs::path m_dir;                       // scratch folder
+    std::map<std::string, Bytes> m_aRasters; // name -> raster bytes
+    std::vector<std::string> m_aDocument;  // names of the m_aDocument's pages, in order
 };
 
 Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)
@@ -129,8 +129,8 @@ SPages& Pages()
 {
     static SPages s_pages = [] {
         SPages pages;
-        pages.dir = fs::temp_directory_path() / ("converter-bench-" + std::to_string(getpid()));
-        fs::create_directories(pages.dir / "doc");
+        pages.m_dir = fs::temp_directory_path() / ("converter-bench-" + std::to_string(getpid()));
+        fs::create_directories(pages.m_dir / "doc");
         glob_t found = {};
         if (glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf", 0, nullptr, &found) != 0)
         {
@@ -140,7 +140,7 @@ SPages& Pages()
         const std::string strDocument = found.gl_pathv[0];
         globfree(&found);
         const int nRendered = Spawn({"/usr/bin/python3", VELLUM_SOURCE_DIR "/scripts/make-page-files.py", "--root",
-                                     (pages.dir / "doc").string(), "--document", strDocument, "--first", "1",
+                                     (pages.m_dir / "doc").string(), "--document", strDocument, "--first", "1",
                                      "--last", std::to_string(DOCUMENT_PAGES)},
                                     nullptr, "/dev/null");
         if (nRendered != 0)
@@ -148,18 +148,18 @@ SPages& Pages()
         for (int n = 1; n <= DOCUMENT_PAGES; ++n)
         {
             const std::string strName = "doc" + std::to_string(n);
-            pages.rasters[strName] = ReadFile(pages.dir / "doc/c" / ("quill." + std::to_string(n)));
-            pages.document.push_back(strName);
+            pages.m_aRasters[strName] = ReadFile(pages.m_dir / "doc/c" / ("quill." + std::to_string(n)));
+            pages.m_aDocument.push_back(strName);
         }
         std::mt19937 random(1);
-        pages.rasters["checkerboard"] = Pattern([](int x, int y) { return std::uint8_t((x + y) % 2); });
-        pages.rasters["noise"] = Pattern([&](int, int) { return std::uint8_t(random() % 2); });
-        pages.rasters["allblack"] = Pattern([](int, int) { return std::uint8_t(1); });
-        pages.rasters["allwhite"] = Pattern([](int, int) { return std::uint8_t(0); });
-        for (const auto& [strName, raster] : pages.rasters)
+        pages.m_aRasters["checkerboard"] = Pattern([](int x, int y) { return std::uint8_t((x + y) % 2); });
+        pages.m_aRasters["noise"] = Pattern([&](int, int) { return std::uint8_t(random() % 2); });
+        pages.m_aRasters["allblack"] = Pattern([](int, int) { return std::uint8_t(1); });
+        pages.m_aRasters["allwhite"] = Pattern([](int, int) { return std::uint8_t(0); });
+        for (const auto& [strName, raster] : pages.m_aRasters)
         {
-            WriteFile(pages.dir / (strName + ".raster"), raster.data(), raster.size());
-            WritePbm(pages.dir / (strName + ".pbm"), raster);
+            WriteFile(pages.m_dir / (strName + ".raster"), raster.data(), raster.size());
+            WritePbm(pages.m_dir / (strName + ".pbm"), raster);
         }
         return pages;
     }();
@@ -182,7 +182,7 @@ std::vector<std::uint64_t> PageBuffer(const Bytes& raster)
 // between the raster read and the file write.
 void BM_PackAndEncodePage(benchmark::State& state, const std::string& strPage)
 {
-    const Bytes& raster = Pages().rasters.at(strPage);
+    const Bytes& raster = Pages().m_aRasters.at(strPage);
     std::vector<std::uint64_t> band(std::size_t(converter::PAGE_ROW_WORDS) * 40);
     converter::CT4Encoder encoder;
     for (auto _ : state)
@@ -201,7 +201,7 @@ void BM_PackAndEncodePage(benchmark::State& state, const std::string& strPage)
 
 void BM_EncodePage(benchmark::State& state, const std::string& strPage)
 {
-    const auto page = PageBuffer(Pages().rasters.at(strPage));
+    const auto page = PageBuffer(Pages().m_aRasters.at(strPage));
     converter::CT4Encoder encoder;
     for (auto _ : state)
     {
@@ -214,33 +214,33 @@ void BM_EncodePage(benchmark::State& state, const std::string& strPage)
 // libtiff writing into memory.
 struct SMemoryTiff
 {
-    Bytes data;
-    toff_t nPos = 0;
+    Bytes m_aData;
+    toff_t m_nPos = 0;
 };
 
 tsize_t MemRead(thandle_t, tdata_t, tsize_t) { return 0; }
 tsize_t MemWrite(thandle_t h, tdata_t p, tsize_t n)
 {
     auto* pFile = static_cast<SMemoryTiff*>(h);
-    if (pFile->data.size() < pFile->nPos + n)
-        pFile->data.resize(pFile->nPos + n);
-    std::memcpy(pFile->data.data() + pFile->nPos, p, n);
-    pFile->nPos += n;
+    if (pFile->m_aData.size() < pFile->m_nPos + n)
+        pFile->m_aData.resize(pFile->m_nPos + n);
+    std::memcpy(pFile->m_aData.data() + pFile->m_nPos, p, n);
+    pFile->m_nPos += n;
     return n;
 }
 toff_t MemSeek(thandle_t h, toff_t nOffset, int nWhence)
 {
     auto* pFile = static_cast<SMemoryTiff*>(h);
-    pFile->nPos = nWhence == SEEK_SET ? nOffset : nWhence == SEEK_CUR ? pFile->nPos + nOffset : pFile->data.size() + nOffset;
-    return pFile->nPos;
+    pFile->m_nPos = nWhence == SEEK_SET ? nOffset : nWhence == SEEK_CUR ? pFile->m_nPos + nOffset : pFile->m_aData.size() + nOffset;
+    return pFile->m_nPos;
 }
 int MemClose(thandle_t) { return 0; }
-toff_t MemSize(thandle_t h) { return static_cast<SMemoryTiff*>(h)->data.size(); }
+toff_t MemSize(thandle_t h) { return static_cast<SMemoryTiff*>(h)->m_aData.size(); }
 
 void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 {
     // libtiff encodes from a packed bilevel buffer: 216 bytes a row, 1 black (min-is-white).
-    const Bytes& raster = Pages().rasters.at(strPage);
+    const Bytes& raster = Pages().m_aRasters.at(strPage);
     Bytes packed(std::size_t(FAX_ROW_PIXELS / 8) * FAX_PAGE_ROWS, 0);
     for (int y = 0; y < FAX_PAGE_ROWS; ++y)
         for (int x = 0; x < RASTER_ROW_BYTES; ++x)
@@ -251,7 +251,7 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
     for (auto _ : state)
     {
         SMemoryTiff file;
-        file.data.reserve(4 << 20);
+        file.m_aData.reserve(4 << 20);
         TIFF* pTiff = TIFFClientOpen("page", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, nullptr,
                                      nullptr);
         TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, FAX_ROW_PIXELS);
@@ -265,8 +265,8 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
         TIFFSetField(pTiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
         TIFFWriteEncodedStrip(pTiff, 0, packed.data(), tsize_t(packed.size()));
         TIFFClose(pTiff);
-        nBytes = file.data.size();
-        benchmark::DoNotOptimize(file.data.data());
+        nBytes = file.m_aData.size();
+        benchmark::DoNotOptimize(file.m_aData.data());
     }
     state.counters["bytes"] = double(nBytes);
 }
@@ -277,7 +277,7 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 // read and look at every byte once.
 void BM_FloorReadAndScan(benchmark::State& state)
 {
-    const fs::path path = Pages().dir / "doc1.raster";
+    const fs::path path = Pages().m_dir / "doc1.raster";
     Bytes buffer(RASTER_BYTES);
     for (auto _ : state)
     {
@@ -295,7 +295,7 @@ void BM_FloorReadAndScan(benchmark::State& state)
 // The same floor when the raster is mapped instead of copied, as Pagemill reads it.
 void BM_FloorMapAndScan(benchmark::State& state)
 {
-    const fs::path path = Pages().dir / "doc1.raster";
+    const fs::path path = Pages().m_dir / "doc1.raster";
     for (auto _ : state)
     {
         const int fd = open(path.c_str(), O_RDONLY);
@@ -317,18 +317,18 @@ void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
     fs::remove_all(root);
     fs::create_directories(root / "c");
     for (std::size_t n = 0; n < pages.size(); ++n)
-        fs::create_hard_link(Pages().dir / (pages[n] + ".raster"), root / "c" / ("quill." + std::to_string(n + 1)));
+        fs::create_hard_link(Pages().m_dir / (pages[n] + ".raster"), root / "c" / ("quill." + std::to_string(n + 1)));
     const std::uint8_t nCount = std::uint8_t(pages.size() + 1);
     WriteFile(root / "c/Page.tmp", &nCount, 1);
 }
 
 void BM_ConvertPagesPerPageOf20(benchmark::State& state)
 {
-    const fs::path root = Pages().dir / "run";
+    const fs::path root = Pages().m_dir / "run";
     setenv("VELLUM_ROOT", root.c_str(), 1);
     std::vector<std::string> pages;
     for (int n = 0; n < RUN_PAGES; ++n)
-        pages.push_back(Pages().document[std::size_t(n) % Pages().document.size()]);
+        pages.push_back(Pages().m_aDocument[std::size_t(n) % Pages().m_aDocument.size()]);
     for (auto _ : state)
     {
         state.PauseTiming();
@@ -347,7 +347,7 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
 
 void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>& pages)
 {
-    const fs::path root = Pages().dir / "process";
+    const fs::path root = Pages().m_dir / "process";
     setenv("VELLUM_ROOT", root.c_str(), 1);
     for (auto _ : state)
     {
@@ -361,23 +361,23 @@ void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>&
 
 void BM_ProcessPbmtog3(benchmark::State& state, const std::vector<std::string>& pages)
 {
-    const std::string strOut = (Pages().dir / "out.g3").string();
+    const std::string strOut = (Pages().m_dir / "out.g3").string();
     for (auto _ : state)
         for (const auto& strPage : pages)
-            if (Spawn({"pbmtog3"}, (Pages().dir / (strPage + ".pbm")).c_str(), strOut.c_str()) != 0)
+            if (Spawn({"pbmtog3"}, (Pages().m_dir / (strPage + ".pbm")).c_str(), strOut.c_str()) != 0)
                 state.SkipWithError("pbmtog3 failed");
 }
 
 void BM_PeakMemory(benchmark::State& state)
 {
-    const fs::path root = Pages().dir / "memory";
+    const fs::path root = Pages().m_dir / "memory";
     setenv("VELLUM_ROOT", root.c_str(), 1);
     std::vector<std::string> pages;
     for (int n = 0; n < state.range(0); ++n)
-        pages.push_back(Pages().document[std::size_t(n) % Pages().document.size()]);
+        pages.push_back(Pages().m_aDocument[std::size_t(n) % Pages().m_aDocument.size()]);
     // GNU time reports the peak of Pagemill alone; a child of this large process would
     // inherit its high-water mark through the spawn.
-    const fs::path report = Pages().dir / "time.txt";
+    const fs::path report = Pages().m_dir / "time.txt";
     long nMaxRssKb = 0;
     for (auto _ : state)
     {
@@ -418,9 +418,9 @@ void RegisterAll()
                                      std::vector<std::string>{strPage})
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill, Pages().document)
+    benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill, Pages().m_aDocument)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().document)
+    benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().m_aDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Memory/Pagemill_pages", BM_PeakMemory)
         ->Arg(1)->Arg(20)->Arg(254)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -434,6 +434,6 @@ int main(int argc, char** argv)
     RegisterAll();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    fs::remove_all(Pages().dir);
+    fs::remove_all(Pages().m_dir);
     return 0;
 }

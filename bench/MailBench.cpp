@@ -131,7 +131,7 @@ void SendFax(benchmark::State& state, const std::vector<std::string>& files)
     FillFax(mail, files, nPages);
     mail.Build();
     const std::int64_t nWireBytes = static_cast<std::int64_t>(mail.GetHeader().size() + mail.m_strBody.size());
-    CScriptedSmtpServer::COptions options;
+    CScriptedSmtpServer::SOptions options;
     options.m_bKeepData = false;
     for (auto _ : state)
     {

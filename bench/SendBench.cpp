@@ -110,7 +110,7 @@ std::vector<std::string> Transcript()
 void BM_SendTenTextPages(benchmark::State& state)
 {
     std::string strSuccess = std::string(SEND_CAPTION) + "\t" + SEND_SUCCESS_TEXT + "\n";
-    CScriptedSmtpServer::COptions options;
+    CScriptedSmtpServer::SOptions options;
     options.m_bKeepData = false;
     for (auto _ : state)
     {
@@ -161,9 +161,9 @@ void BM_ConvertTenTextPages(benchmark::State& state)
         Print();
         state.ResumeTiming();
         const SConverterRun run = RunInstalledConverter();
-        if (!run.bSucceeded)
+        if (!run.m_bSucceeded)
         {
-            state.SkipWithError(run.strWhy.c_str());
+            state.SkipWithError(run.m_strWhy.c_str());
             break;
         }
     }

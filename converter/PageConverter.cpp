@@ -53,16 +53,16 @@ std::optional<std::uint8_t> ReadPageCountByte()
 // small buffers again and again instead of a fresh 3.8 MB page for every page.
 struct SBuffers
 {
-    std::unique_ptr<std::uint8_t[]> pRaster; // a band of raster rows as read
-    std::unique_ptr<std::uint64_t[]> pBand;  // the same rows packed: the page buffer's band
+    std::unique_ptr<std::uint8_t[]> m_pRaster; // a band of raster rows as read
+    std::unique_ptr<std::uint64_t[]> m_pBand;  // the same rows packed: the page buffer's band
 
     bool Obtain()
     {
-        if (!pRaster)
-            pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
-        if (!pBand)
-            pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * ROWS_PER_READ]);
-        return pRaster && pBand;
+        if (!m_pRaster)
+            m_pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
+        if (!m_pBand)
+            m_pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * ROWS_PER_READ]);
+        return m_pRaster && m_pBand;
     }
 };
 
@@ -72,8 +72,8 @@ void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encode
 {
     for (int nRow = 0; nRow < ROWS_PER_READ; ++nRow)
         PackRow(pRows + std::size_t{platform::RASTER_ROW_BYTES} * nRow, platform::RASTER_ROW_BYTES,
-                buffers.pBand.get() + std::size_t{PAGE_ROW_WORDS} * nRow, PAGE_ROW_WORDS);
-    encoder.EncodeRows(buffers.pBand.get(), FAX_ROW_PIXELS, ROWS_PER_READ);
+                buffers.m_pBand.get() + std::size_t{PAGE_ROW_WORDS} * nRow, PAGE_ROW_WORDS);
+    encoder.EncodeRows(buffers.m_pBand.get(), FAX_ROW_PIXELS, ROWS_PER_READ);
 }
 
 // Codes the raster band by band. It is mapped where the system allows, which saves
@@ -91,9 +91,9 @@ bool ReadAndEncodeRaster(platform::CFileReader& raster, SBuffers& buffers, CT4En
             EncodeBand(mapped.Data() + std::size_t{platform::RASTER_ROW_BYTES} * nFirstRow, buffers, encoder);
             continue;
         }
-        if (raster.Read(buffers.pRaster.get(), BAND_BYTES) != BAND_BYTES)
+        if (raster.Read(buffers.m_pRaster.get(), BAND_BYTES) != BAND_BYTES)
             return false;
-        EncodeBand(buffers.pRaster.get(), buffers, encoder);
+        EncodeBand(buffers.m_pRaster.get(), buffers, encoder);
     }
     return true;
 }

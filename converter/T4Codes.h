@@ -12,8 +12,8 @@ namespace converter
 
 struct SCodeWord
 {
-    std::uint16_t nBits;   // right-aligned
-    std::uint8_t nLength;  // 2 to 13
+    std::uint16_t m_nBits;   // right-aligned
+    std::uint8_t m_nLength;  // 2 to 13
 };
 
 inline constexpr int TERMINATING_CODES = 64;

@@ -13,11 +13,11 @@ void CT4Encoder::EmitMakeUp(int& nRun, const std::array<SCodeWord, CODES_PER_COL
     while (nRun > LONGEST_RUN)
     {
         const SCodeWord& code = codes[MakeUpIndex(LONGEST_RUN)];
-        PutCode(code.nBits, code.nLength);
+        PutCode(code.m_nBits, code.m_nLength);
         nRun -= LONGEST_RUN;
     }
     const SCodeWord& code = codes[MakeUpIndex(nRun)];
-    PutCode(code.nBits, code.nLength);
+    PutCode(code.m_nBits, code.m_nLength);
     nRun %= 64;
 }
 
@@ -25,7 +25,7 @@ void CT4Encoder::EndRow()
 {
     m_bits.AlignToByte();
     // Four zero fill bits and the 12-bit EOL: 0000 0000 0000 0001.
-    PutCode(END_OF_LINE.nBits, 16);
+    PutCode(END_OF_LINE.m_nBits, 16);
     m_bits.AlignToByte();
 }
 

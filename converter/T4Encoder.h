@@ -39,7 +39,7 @@ public:
         if (nRun >= 64)
             EmitMakeUp(nRun, codes);
         const SCodeWord& code = codes[TerminatingIndex(nRun)];
-        PutCode(code.nBits, code.nLength);
+        PutCode(code.m_nBits, code.m_nLength);
     }
     // Appends one code word of nLength bits, right-aligned in nBits.
     void PutCode(std::uint16_t nBits, int nLength) { m_bits.Put(nBits, nLength); }

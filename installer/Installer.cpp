@@ -140,27 +140,27 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
 
 } // namespace
 
-CInstallSettings CInstallSettings::FromEnvironment()
+SInstallSettings SInstallSettings::FromEnvironment()
 {
-    CInstallSettings settings;
+    SInstallSettings settings;
     std::error_code error;
-    settings.sourceDirectory = std::filesystem::current_path(error);
-    settings.vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
-    settings.systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
-    settings.driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
-    settings.cupsServerBin = EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
-    settings.cupsDataDir = EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
-    settings.strCupsServer = EnvOr("CUPS_SERVER", "");
+    settings.m_sourceDirectory = std::filesystem::current_path(error);
+    settings.m_vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
+    settings.m_systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
+    settings.m_driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
+    settings.m_cupsServerBin = EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
+    settings.m_cupsDataDir = EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
+    settings.m_strCupsServer = EnvOr("CUPS_SERVER", "");
     const std::string strHome = EnvOr("HOME", "");
     const std::string strConfig = EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
     if (!strConfig.empty())
-        settings.autostartDirectory = std::filesystem::path(strConfig) / "autostart";
-    settings.uid = ::getuid();
-    settings.ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
+        settings.m_autostartDirectory = std::filesystem::path(strConfig) / "autostart";
+    settings.m_nUid = ::getuid();
+    settings.m_ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
     return settings;
 }
 
-CInstaller::CInstaller(CInstallSettings settings)
+CInstaller::CInstaller(SInstallSettings settings)
     : m_settings(std::move(settings))
 {
 }
@@ -190,33 +190,33 @@ void CInstaller::Run()
 
 bool CInstaller::Succeeded() const
 {
-    return std::all_of(m_steps.begin(), m_steps.end(), [](const CStepResult& step) { return step.bOk; });
+    return std::all_of(m_steps.begin(), m_steps.end(), [](const SStepResult& step) { return step.m_bOk; });
 }
 
 void CInstaller::MakeFolders()
 {
     std::error_code error;
-    std::filesystem::create_directories(m_settings.systemDirectory, error);
-    Record("creating the folder " + m_settings.systemDirectory.string(), !error, error.message());
+    std::filesystem::create_directories(m_settings.m_systemDirectory, error);
+    Record("creating the folder " + m_settings.m_systemDirectory.string(), !error, error.message());
     // The page files are the user's own: the printer writes them as that user, nobody else reads them.
-    const bool bExisted = std::filesystem::is_directory(m_settings.driveRoot, error);
-    std::filesystem::create_directories(m_settings.driveRoot, error);
+    const bool bExisted = std::filesystem::is_directory(m_settings.m_driveRoot, error);
+    std::filesystem::create_directories(m_settings.m_driveRoot, error);
     if (!error && !bExisted)
-        std::filesystem::permissions(m_settings.driveRoot, std::filesystem::perms::owner_all, error);
-    Record("creating the folder " + m_settings.driveRoot.string(), !error, error.message());
+        std::filesystem::permissions(m_settings.m_driveRoot, std::filesystem::perms::owner_all, error);
+    Record("creating the folder " + m_settings.m_driveRoot.string(), !error, error.message());
 }
 
 void CInstaller::CopyFromSource(const char* pszName)
 {
     std::string strError;
-    const auto from = m_settings.sourceDirectory / pszName;
+    const auto from = m_settings.m_sourceDirectory / pszName;
     std::error_code error;
     const auto status = std::filesystem::status(from, error);
     bool bOk = false;
     if (!std::filesystem::is_regular_file(status))
         strError = from.string() + " is missing";
     else
-        bOk = CopyAtomically(from, m_settings.systemDirectory / pszName, status.permissions(), strError);
+        bOk = CopyAtomically(from, m_settings.m_systemDirectory / pszName, status.permissions(), strError);
     Record(std::string("copying ") + pszName, bOk, strError);
 }
 
@@ -224,17 +224,17 @@ void CInstaller::FindGhostscript()
 {
     // The driver shares the system's renderer with other printers; it cannot be copied from
     // here, only found. Without it nothing printed to the fax printer can become pages.
-    const bool bFound = !platform::FindProgramOnPath(m_settings.strGhostscript).empty();
+    const bool bFound = !platform::FindProgramOnPath(m_settings.m_strGhostscript).empty();
     Record("finding Ghostscript", bFound,
-           bFound ? std::string() : "the program " + m_settings.strGhostscript + " is missing; install the package ghostscript");
+           bFound ? std::string() : "the program " + m_settings.m_strGhostscript + " is missing; install the package ghostscript");
 }
 
 void CInstaller::RegisterDriver()
 {
     std::string strError;
     std::error_code error;
-    const auto backendDir = m_settings.cupsServerBin / "backend";
-    const auto modelDir = m_settings.cupsDataDir / MODEL_FOLDER;
+    const auto backendDir = m_settings.m_cupsServerBin / "backend";
+    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
     bool bOk = true;
     for (const auto& folder : {backendDir, modelDir})
     {
@@ -246,27 +246,27 @@ void CInstaller::RegisterDriver()
         }
     }
     if (bOk)
-        bOk = CopyAtomically(m_settings.systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE, BACKEND_PERMS,
+        bOk = CopyAtomically(m_settings.m_systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE, BACKEND_PERMS,
                              strError);
     if (bOk)
-        bOk = CopyAtomically(m_settings.systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
+        bOk = CopyAtomically(m_settings.m_systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
     Record("registering the printer driver", bOk, strError);
 }
 
 std::string CInstaller::DeviceUri() const
 {
-    driver::CDeviceUri uri;
-    uri.root = m_settings.vellumRoot;
-    uri.uid = m_settings.uid;
+    driver::SDeviceUri uri;
+    uri.m_root = m_settings.m_vellumRoot;
+    uri.m_nUid = m_settings.m_nUid;
     return uri.Format();
 }
 
 std::vector<std::vector<std::string>> CInstaller::QueueCommands() const
 {
-    const std::string strLpadmin = m_settings.strLpadmin;
+    const std::string strLpadmin = m_settings.m_strLpadmin;
     return {
         {strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
-         (m_settings.systemDirectory / PPD_FILE).string(),
+         (m_settings.m_systemDirectory / PPD_FILE).string(),
          // A job the printer refuses (too many pages, unreadable) is dropped; the queue goes on.
          "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
          // After -p: enable the queue and let it accept jobs.
@@ -277,15 +277,15 @@ std::vector<std::vector<std::string>> CInstaller::QueueCommands() const
 
 void CInstaller::RegisterQueue()
 {
-    platform::CRunOptions options;
-    options.eOutput = platform::CRunOptions::EOutput::Capture;
-    options.nTimeout = m_settings.spoolerTimeout;
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
     for (const auto& command : QueueCommands())
     {
         const auto result = platform::RunProgram(command, options);
         if (!result.Succeeded())
         {
-            const std::string strSaid = FirstLine(result.strOutput);
+            const std::string strSaid = FirstLine(result.m_strOutput);
             std::string strDetail = command[0] + ": " + result.Describe();
             if (!strSaid.empty())
                 strDetail = strSaid + " (" + strDetail + ")";
@@ -302,8 +302,8 @@ std::string CInstaller::AutostartEntry() const
                            "Type=Application\n"
                            "Name=Vellum Zeru 3.0 pages\n"
                            "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
-    strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.vellumRoot.string()) + " " +
-                DesktopExecArgument((m_settings.systemDirectory / WATCHER_FILE).string()) + "\n";
+    strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.m_vellumRoot.string()) + " " +
+                DesktopExecArgument((m_settings.m_systemDirectory / WATCHER_FILE).string()) + "\n";
     strEntry += "Terminal=false\n"
                 "NoDisplay=true\n"
                 "X-GNOME-Autostart-enabled=true\n";
@@ -313,17 +313,17 @@ std::string CInstaller::AutostartEntry() const
 void CInstaller::InstallAutostart()
 {
     const std::string strStep = "arranging for Sendwell to open after printing";
-    if (m_settings.autostartDirectory.empty())
+    if (m_settings.m_autostartDirectory.empty())
     {
         Record(strStep, false, "neither XDG_CONFIG_HOME nor HOME is set");
         return;
     }
     std::error_code error;
-    std::filesystem::create_directories(m_settings.autostartDirectory, error);
-    const auto path = m_settings.autostartDirectory / AUTOSTART_FILE;
+    std::filesystem::create_directories(m_settings.m_autostartDirectory, error);
+    const auto path = m_settings.m_autostartDirectory / AUTOSTART_FILE;
     if (error)
     {
-        Record(strStep, false, m_settings.autostartDirectory.string() + ": " + error.message());
+        Record(strStep, false, m_settings.m_autostartDirectory.string() + ": " + error.message());
         return;
     }
     platform::CFileWriter writer;
@@ -336,26 +336,26 @@ void CInstaller::InstallAutostart()
 
 bool CInstaller::RegistrationFailed() const
 {
-    return std::any_of(m_steps.begin(), m_steps.end(), [](const CStepResult& step) {
-        return !step.bOk && step.strStep.rfind("registering", 0) == 0;
+    return std::any_of(m_steps.begin(), m_steps.end(), [](const SStepResult& step) {
+        return !step.m_bOk && step.m_strStep.rfind("registering", 0) == 0;
     });
 }
 
 std::vector<std::string> CInstaller::AdministratorCommands() const
 {
-    const auto backend = m_settings.cupsServerBin / "backend" / BACKEND_FILE;
-    const auto ppd = m_settings.cupsDataDir / MODEL_FOLDER / PPD_FILE;
+    const auto backend = m_settings.m_cupsServerBin / "backend" / BACKEND_FILE;
+    const auto ppd = m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE;
     std::vector<std::string> commands = {
-        "sudo install -D -m 0700 " + ShellQuote((m_settings.systemDirectory / BACKEND_FILE).string()) + " " +
+        "sudo install -D -m 0700 " + ShellQuote((m_settings.m_systemDirectory / BACKEND_FILE).string()) + " " +
             ShellQuote(backend.string()),
-        "sudo install -D -m 0644 " + ShellQuote((m_settings.systemDirectory / PPD_FILE).string()) + " " +
+        "sudo install -D -m 0644 " + ShellQuote((m_settings.m_systemDirectory / PPD_FILE).string()) + " " +
             ShellQuote(ppd.string()),
     };
     for (auto command : QueueCommands())
     {
         // sudo starts lpadmin with a clean environment: a chosen CUPS server has to be named.
-        if (!m_settings.strCupsServer.empty())
-            command.insert(command.begin() + 1, {"-h", m_settings.strCupsServer});
+        if (!m_settings.m_strCupsServer.empty())
+            command.insert(command.begin() + 1, {"-h", m_settings.m_strCupsServer});
         std::string strLine = "sudo";
         for (const auto& strArg : command)
             strLine += " " + ShellQuote(strArg);
@@ -377,10 +377,10 @@ std::string CInstaller::CompletionText() const
         strText = "Vellum Zeru 3.0 was not installed completely. These steps failed:\n";
         for (const auto& step : m_steps)
         {
-            if (!step.bOk)
-                strText += "- " + step.strStep + (step.strDetail.empty() ? "" : ": " + step.strDetail) + "\n";
+            if (!step.m_bOk)
+                strText += "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
         }
-        if (RegistrationFailed() && m_settings.ePrivilege == EPrivilege::User)
+        if (RegistrationFailed() && m_settings.m_ePrivilege == EPrivilege::User)
         {
             strText += "Registering a printer needs a CUPS administrator. To register the printer, run:\n";
             for (const auto& strCommand : AdministratorCommands())

@@ -39,45 +39,45 @@ enum class EPrivilege
     User,
 };
 
-struct CInstallSettings
+struct SInstallSettings
 {
-    std::filesystem::path sourceDirectory;
-    std::filesystem::path vellumRoot;
-    std::filesystem::path systemDirectory;
-    std::filesystem::path driveRoot;
+    std::filesystem::path m_sourceDirectory;
+    std::filesystem::path m_vellumRoot;
+    std::filesystem::path m_systemDirectory;
+    std::filesystem::path m_driveRoot;
     // CUPS's program folder (backends) and data folder (drivers); CUPS_SERVERBIN and
     // CUPS_DATADIR point them at a private scheduler, as they do for CUPS's own tools.
-    std::filesystem::path cupsServerBin;
-    std::filesystem::path cupsDataDir;
+    std::filesystem::path m_cupsServerBin;
+    std::filesystem::path m_cupsDataDir;
     // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
-    std::string strCupsServer;
-    std::filesystem::path autostartDirectory;
-    std::string strLpadmin = "lpadmin";
-    std::string strGhostscript = "gs";
-    uid_t uid = 0;
-    EPrivilege ePrivilege = EPrivilege::User;
-    std::chrono::milliseconds spoolerTimeout = std::chrono::seconds(60);
+    std::string m_strCupsServer;
+    std::filesystem::path m_autostartDirectory;
+    std::string m_strLpadmin = "lpadmin";
+    std::string m_strGhostscript = "gs";
+    uid_t m_nUid = 0;
+    EPrivilege m_ePrivilege = EPrivilege::User;
+    std::chrono::milliseconds m_durSpoolerTimeout = std::chrono::seconds(60);
 
     // The settings of this process: current directory, VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME.
-    static CInstallSettings FromEnvironment();
+    static SInstallSettings FromEnvironment();
 };
 
-struct CStepResult
+struct SStepResult
 {
-    std::string strStep;   // "copying Sendwell"
-    bool bOk = false;
-    std::string strDetail; // why it failed
+    std::string m_strStep;   // "copying Sendwell"
+    bool m_bOk = false;
+    std::string m_strDetail; // why it failed
 };
 
 class CInstaller
 {
 public:
-    explicit CInstaller(CInstallSettings settings);
+    explicit CInstaller(SInstallSettings settings);
 
     // Runs every step in order.
     void Run();
 
-    const std::vector<CStepResult>& Steps() const { return m_steps; }
+    const std::vector<SStepResult>& Steps() const { return m_steps; }
     bool Succeeded() const;
     // The text of the completion message (lines separated by '\n').
     std::string CompletionText() const;
@@ -101,8 +101,8 @@ private:
     void InstallAutostart();
     bool RegistrationFailed() const;
 
-    CInstallSettings m_settings;
-    std::vector<CStepResult> m_steps;
+    SInstallSettings m_settings;
+    std::vector<SStepResult> m_steps;
 };
 
 } // namespace installer

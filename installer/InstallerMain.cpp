@@ -5,7 +5,7 @@
 
 int main()
 {
-    installer::CInstaller installer(installer::CInstallSettings::FromEnvironment());
+    installer::CInstaller installer(installer::SInstallSettings::FromEnvironment());
     installer.Run();
     const bool bOk = installer.Succeeded();
     platform::ShowMessage(installer::COMPLETION_CAPTION, installer.CompletionText(),

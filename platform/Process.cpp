@@ -112,7 +112,7 @@ CProcess::~CProcess()
     CloseOutput();
 }
 
-bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& options)
+bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& options)
 {
     if (IsRunning())
         Kill();
@@ -129,7 +129,7 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
     }
 
     int pipeFds[2] = {-1, -1};
-    const bool bPipe = options.eOutput == EChildStream::Pipe || options.eErrors == EChildStream::Pipe;
+    const bool bPipe = options.m_eOutput == EChildStream::Pipe || options.m_eErrors == EChildStream::Pipe;
     if (bPipe && ::pipe2(pipeFds, O_CLOEXEC) != 0)
     {
         m_strError = ErrnoText("pipe", errno);
@@ -137,15 +137,15 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
     }
 
     CSpawnSetup setup;
-    bool bOk = AddStream(setup.m_actions, options.eInput, STDIN_FILENO, options.nInputFd, -1, m_strError) &&
-               AddStream(setup.m_actions, options.eOutput, STDOUT_FILENO, options.nOutputFd, pipeFds[1],
+    bool bOk = AddStream(setup.m_actions, options.m_eInput, STDIN_FILENO, options.m_nInputFd, -1, m_strError) &&
+               AddStream(setup.m_actions, options.m_eOutput, STDOUT_FILENO, options.m_nOutputFd, pipeFds[1],
                          m_strError) &&
-               AddStream(setup.m_actions, options.eErrors, STDERR_FILENO, options.nErrorsFd, pipeFds[1],
+               AddStream(setup.m_actions, options.m_eErrors, STDERR_FILENO, options.m_nErrorsFd, pipeFds[1],
                          m_strError);
-    if (bOk && !options.strWorkingDirectory.empty() &&
-        ::posix_spawn_file_actions_addchdir_np(&setup.m_actions, options.strWorkingDirectory.c_str()) != 0)
+    if (bOk && !options.m_strWorkingDirectory.empty() &&
+        ::posix_spawn_file_actions_addchdir_np(&setup.m_actions, options.m_strWorkingDirectory.c_str()) != 0)
     {
-        m_strError = "cannot change to the folder " + options.strWorkingDirectory;
+        m_strError = "cannot change to the folder " + options.m_strWorkingDirectory;
         bOk = false;
     }
     // The child starts with default signal handling and nothing blocked, whatever this process set up.
@@ -162,9 +162,9 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
         argv.push_back(const_cast<char*>(strArg.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
-    if (options.environment)
+    if (options.m_aEnvironment)
     {
-        for (const auto& strEntry : *options.environment)
+        for (const auto& strEntry : *options.m_aEnvironment)
             envp.push_back(const_cast<char*>(strEntry.c_str()));
         envp.push_back(nullptr);
     }
@@ -173,7 +173,7 @@ bool CProcess::Start(const std::vector<std::string>& args, const CSpawnOptions& 
     {
         pid_t pid = -1;
         const int nError = ::posix_spawnp(&pid, argv[0], &setup.m_actions, &setup.m_attr, argv.data(),
-                                          options.environment ? envp.data() : environ);
+                                          options.m_aEnvironment ? envp.data() : environ);
         if (nError == 0)
             m_pid = pid;
         else
@@ -301,52 +301,52 @@ std::string CProcess::Describe() const
     return "exit code " + std::to_string(m_nExitCode);
 }
 
-std::string CRunResult::Describe() const
+std::string SRunResult::Describe() const
 {
-    switch (eOutcome)
+    switch (m_eOutcome)
     {
     case EOutcome::NotStarted:
-        return strError.empty() ? std::string("could not be started") : strError;
+        return m_strError.empty() ? std::string("could not be started") : m_strError;
     case EOutcome::Exited:
-        return "exit code " + std::to_string(nExitCode);
+        return "exit code " + std::to_string(m_nExitCode);
     case EOutcome::Signalled:
-        return "killed by signal " + std::to_string(nSignal);
+        return "killed by signal " + std::to_string(m_nSignal);
     case EOutcome::TimedOut:
         return "did not end in time and was stopped";
     }
     return {};
 }
 
-CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& options)
+SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& options)
 {
-    CRunResult result;
-    CSpawnOptions spawn;
-    spawn.environment = options.environment;
-    spawn.strWorkingDirectory = options.strWorkingDirectory;
+    SRunResult result;
+    SSpawnOptions spawn;
+    spawn.m_aEnvironment = options.m_aEnvironment;
+    spawn.m_strWorkingDirectory = options.m_strWorkingDirectory;
     // A program whose output is taken away has no one to answer it either.
-    switch (options.eOutput)
+    switch (options.m_eOutput)
     {
-    case CRunOptions::EOutput::Inherit:
+    case SRunOptions::EOutput::Inherit:
         break;
-    case CRunOptions::EOutput::Capture:
-        spawn.eInput = EChildStream::Null;
-        spawn.eOutput = spawn.eErrors = EChildStream::Pipe;
+    case SRunOptions::EOutput::Capture:
+        spawn.m_eInput = EChildStream::Null;
+        spawn.m_eOutput = spawn.m_eErrors = EChildStream::Pipe;
         break;
-    case CRunOptions::EOutput::Discard:
-        spawn.eInput = EChildStream::Null;
-        spawn.eOutput = spawn.eErrors = EChildStream::Null;
+    case SRunOptions::EOutput::Discard:
+        spawn.m_eInput = EChildStream::Null;
+        spawn.m_eOutput = spawn.m_eErrors = EChildStream::Null;
         break;
     }
 
     CProcess process;
     if (!process.Start(args, spawn))
     {
-        result.strError = process.Error();
+        result.m_strError = process.Error();
         return result;
     }
 
-    const bool bLimited = options.nTimeout.count() >= 0;
-    const auto deadline = Clock::now() + (bLimited ? options.nTimeout : std::chrono::milliseconds(0));
+    const bool bLimited = options.m_durTimeout.count() >= 0;
+    const auto deadline = Clock::now() + (bLimited ? options.m_durTimeout : std::chrono::milliseconds(0));
     bool bTimedOut = false;
     if (process.OutputFd() >= 0)
     {
@@ -372,9 +372,9 @@ CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& o
                 continue;
             if (n <= 0)
                 break;
-            const std::size_t nRoom = options.nMaxOutputBytes - std::min(options.nMaxOutputBytes,
-                                                                         result.strOutput.size());
-            result.strOutput.append(chunk, std::min<std::size_t>(nRoom, static_cast<std::size_t>(n)));
+            const std::size_t nRoom = options.m_nMaxOutputBytes - std::min(options.m_nMaxOutputBytes,
+                                                                         result.m_strOutput.size());
+            result.m_strOutput.append(chunk, std::min<std::size_t>(nRoom, static_cast<std::size_t>(n)));
         }
         process.CloseOutput();
     }
@@ -389,12 +389,12 @@ CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& o
     if (bTimedOut)
     {
         process.Kill();
-        result.eOutcome = EOutcome::TimedOut;
+        result.m_eOutcome = EOutcome::TimedOut;
         return result;
     }
-    result.nExitCode = process.ExitCode();
-    result.nSignal = process.TermSignal();
-    result.eOutcome = result.nSignal != 0 ? EOutcome::Signalled : EOutcome::Exited;
+    result.m_nExitCode = process.ExitCode();
+    result.m_nSignal = process.TermSignal();
+    result.m_eOutcome = result.m_nSignal != 0 ? EOutcome::Signalled : EOutcome::Exited;
     return result;
 }
 

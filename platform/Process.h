@@ -18,21 +18,21 @@ enum class EChildStream
     Inherit,    // the same stream as this process
     Null,       // /dev/null
     Pipe,       // a pipe this process reads (standard output and error only)
-    Descriptor, // a descriptor this process has open (see CSpawnOptions)
+    Descriptor, // a descriptor this process has open (see SSpawnOptions)
 };
 
-struct CSpawnOptions
+struct SSpawnOptions
 {
-    // The child's whole environment as NAME=value entries; none: this process's environment.
-    std::optional<std::vector<std::string>> environment;
+    // The child's whole m_aEnvironment as NAME=value entries; none: this process's m_aEnvironment.
+    std::optional<std::vector<std::string>> m_aEnvironment;
     // The child's current directory; empty: this process's.
-    std::string strWorkingDirectory;
-    EChildStream eInput = EChildStream::Inherit;
-    EChildStream eOutput = EChildStream::Inherit;
-    EChildStream eErrors = EChildStream::Inherit; // Pipe: the same pipe as the output
-    int nInputFd = -1;  // for EChildStream::Descriptor
-    int nOutputFd = -1;
-    int nErrorsFd = -1;
+    std::string m_strWorkingDirectory;
+    EChildStream m_eInput = EChildStream::Inherit;
+    EChildStream m_eOutput = EChildStream::Inherit;
+    EChildStream m_eErrors = EChildStream::Inherit; // Pipe: the same pipe as the output
+    int m_nInputFd = -1;  // for EChildStream::Descriptor
+    int m_nOutputFd = -1;
+    int m_nErrorsFd = -1;
 };
 
 enum class EWaitResult
@@ -52,7 +52,7 @@ public:
     ~CProcess();
 
     // args[0] is the program. False, with Error() set, when it cannot be started.
-    [[nodiscard]] bool Start(const std::vector<std::string>& args, const CSpawnOptions& options = {});
+    [[nodiscard]] bool Start(const std::vector<std::string>& args, const SSpawnOptions& options = {});
     bool IsRunning() const { return m_pid > 0 && !m_bEnded; }
     pid_t Pid() const { return m_pid; }
 
@@ -102,38 +102,38 @@ enum class EOutcome
     TimedOut,
 };
 
-struct CRunResult
+struct SRunResult
 {
-    EOutcome eOutcome = EOutcome::NotStarted;
-    int nExitCode = -1;
-    int nSignal = 0;
-    // Standard output and error together, at most CRunOptions::nMaxOutputBytes of it.
-    std::string strOutput;
+    EOutcome m_eOutcome = EOutcome::NotStarted;
+    int m_nExitCode = -1;
+    int m_nSignal = 0;
+    // Standard output and error together, at most SRunOptions::nMaxOutputBytes of it.
+    std::string m_strOutput;
     // Why the program could not be started.
-    std::string strError;
+    std::string m_strError;
 
-    bool Succeeded() const { return eOutcome == EOutcome::Exited && nExitCode == 0; }
+    bool Succeeded() const { return m_eOutcome == EOutcome::Exited && m_nExitCode == 0; }
     // A short account for messages: "exit code 1", "did not end within 60 s", ...
     std::string Describe() const;
 };
 
-struct CRunOptions
+struct SRunOptions
 {
-    std::optional<std::vector<std::string>> environment;
-    std::string strWorkingDirectory;
+    std::optional<std::vector<std::string>> m_aEnvironment;
+    std::string m_strWorkingDirectory;
     // Killed after this long; negative: no limit.
-    std::chrono::milliseconds nTimeout{-1};
+    std::chrono::milliseconds m_durTimeout{-1};
     enum class EOutput
     {
         Inherit,
         Capture,
         Discard,
-    } eOutput = EOutput::Inherit;
-    std::size_t nMaxOutputBytes = 64 * 1024;
+    } m_eOutput = EOutput::Inherit;
+    std::size_t m_nMaxOutputBytes = 64 * 1024;
 };
 
 // Runs a program to its end (or its timeout) and reports how it ended.
-[[nodiscard]] CRunResult RunProgram(const std::vector<std::string>& args, const CRunOptions& options = {});
+[[nodiscard]] SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& options = {});
 
 // The full path of a program name as posix_spawnp would find it on PATH; empty if none.
 std::string FindProgramOnPath(const std::string& strName);

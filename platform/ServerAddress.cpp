@@ -37,10 +37,10 @@ std::string_view TrimBlanks(std::string_view str)
 
 } // namespace
 
-std::optional<CServerAddress> ParseServerAddress(std::string_view strText, int nDefaultPort)
+std::optional<SServerAddress> ParseServerAddress(std::string_view strText, int nDefaultPort)
 {
     strText = TrimBlanks(strText);
-    CServerAddress address;
+    SServerAddress address;
     address.m_nPort = nDefaultPort;
     std::string_view strHost = strText;
 

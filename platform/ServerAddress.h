@@ -13,7 +13,7 @@ namespace platform
 
 constexpr int SMTP_DEFAULT_PORT = 25;
 
-struct CServerAddress
+struct SServerAddress
 {
     std::string m_strHost;
     int m_nPort = SMTP_DEFAULT_PORT;
@@ -21,7 +21,7 @@ struct CServerAddress
 
 // Blanks around the text are ignored. Empty hosts, unclosed brackets and ports that are
 // not 1 to 65535 in decimal give no result.
-[[nodiscard]] std::optional<CServerAddress> ParseServerAddress(std::string_view strText,
+[[nodiscard]] std::optional<SServerAddress> ParseServerAddress(std::string_view strText,
                                                               int nDefaultPort = SMTP_DEFAULT_PORT);
 
 } // namespace platform

@@ -272,10 +272,10 @@ SDesktopDirs SDesktopDirs::FromEnvironment()
     const auto dataDirs = SplitPathList(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"));
 
     SDesktopDirs dirs;
-    dirs.configDirs.push_back(strConfigHome);
-    dirs.configDirs.insert(dirs.configDirs.end(), configDirs.begin(), configDirs.end());
-    dirs.dataDirs.push_back(strDataHome);
-    dirs.dataDirs.insert(dirs.dataDirs.end(), dataDirs.begin(), dataDirs.end());
+    dirs.m_aConfigDirs.push_back(strConfigHome);
+    dirs.m_aConfigDirs.insert(dirs.m_aConfigDirs.end(), configDirs.begin(), configDirs.end());
+    dirs.m_aDataDirs.push_back(strDataHome);
+    dirs.m_aDataDirs.insert(dirs.m_aDataDirs.end(), dataDirs.begin(), dataDirs.end());
     return dirs;
 }
 
@@ -284,9 +284,9 @@ int ReadDefaultCommand(const std::string& strMimeType, const SDesktopDirs& dirs,
     // XDG "Association between MIME types and applications": mimeapps.list in the config
     // folders, then in the applications folders of the data folders (with the older defaults.list).
     std::vector<std::string> lists;
-    for (const auto& strDir : dirs.configDirs)
+    for (const auto& strDir : dirs.m_aConfigDirs)
         lists.push_back(strDir + "/mimeapps.list");
-    for (const auto& strDir : dirs.dataDirs)
+    for (const auto& strDir : dirs.m_aDataDirs)
     {
         lists.push_back(strDir + "/applications/mimeapps.list");
         lists.push_back(strDir + "/applications/defaults.list");
@@ -300,7 +300,7 @@ int ReadDefaultCommand(const std::string& strMimeType, const SDesktopDirs& dirs,
             continue;
         for (const auto& strId : SplitIds(strIds))
         {
-            for (const auto& strDir : dirs.dataDirs)
+            for (const auto& strDir : dirs.m_aDataDirs)
             {
                 const std::string strEntry = strDir + "/applications/" + strId;
                 if (::access(strEntry.c_str(), R_OK) != 0)

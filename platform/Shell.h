@@ -46,8 +46,8 @@ using ExitMapper = int (*)(int nExitStatus);
 // Where the registered applications are looked up (the XDG base directories).
 struct SDesktopDirs
 {
-    std::vector<std::string> configDirs; // searched for mimeapps.list, most important first
-    std::vector<std::string> dataDirs;   // their applications/ folders hold the desktop entries
+    std::vector<std::string> m_aConfigDirs; // searched for mimeapps.list, most important first
+    std::vector<std::string> m_aDataDirs;   // their applications/ folders hold the desktop entries
 
     // From XDG_CONFIG_HOME, XDG_CONFIG_DIRS, XDG_DATA_HOME and XDG_DATA_DIRS and their defaults.
     [[nodiscard]] static SDesktopDirs FromEnvironment();

@@ -53,22 +53,22 @@ enum EDialogStyle : std::uint32_t
 
 struct SControlTemplate
 {
-    int nId;
-    EControlKind eKind;
-    const char* pszText;
-    int x, y, cx, cy;
-    std::uint32_t nStyle;
+    int m_nId;
+    EControlKind m_eKind;
+    const char* m_pszText;
+    int m_nX, m_nY, m_nWidth, m_nHeight;
+    std::uint32_t m_nStyle;
 };
 
 struct SDialogTemplate
 {
-    int nId;
-    const char* pszCaption;
-    int cx, cy;
-    const char* pszFontFace;
-    int nFontPoints;
-    std::uint32_t nStyle;
-    std::span<const SControlTemplate> controls;
+    int m_nId;
+    const char* m_pszCaption;
+    int m_nWidth, m_nHeight;
+    const char* m_pszFontFace;
+    int m_nFontPoints;
+    std::uint32_t m_nStyle;
+    std::span<const SControlTemplate> m_aControls;
 };
 
 // Control IDs. Statics that nobody addresses share ID_STATIC.
@@ -148,8 +148,8 @@ inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
 // A control's balloon tip: the control and the text the balloon shows for it.
 struct SControlTip
 {
-    int nId;
-    const char* pszText;
+    int m_nId;
+    const char* m_pszText;
 };
 
 // The balloon tips of the main dialog's controls, in the order they are registered.
@@ -240,16 +240,16 @@ constexpr const SControlTemplate* FindControl(const SDialogTemplate& dialog, int
 {
     if (nId == ID_STATIC)
         return nullptr;
-    for (const auto& control : dialog.controls)
-        if (control.nId == nId)
+    for (const auto& control : dialog.m_aControls)
+        if (control.m_nId == nId)
             return &control;
     return nullptr;
 }
 
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS, [](const SControlTip& tip)
-                                  { return FindControl(SEND_DIALOG, tip.nId) != nullptr; }));
+                                  { return FindControl(SEND_DIALOG, tip.m_nId) != nullptr; }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 12);
-static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->x == 150);
+static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);
 
 } // namespace resources

@@ -88,7 +88,7 @@ int main(int argc, char* argv[])
 
     const char* pszUri = std::getenv("DEVICE_URI");
     std::string strError;
-    const auto uri = driver::CDeviceUri::Parse(pszUri != nullptr ? pszUri : argv[0], strError);
+    const auto uri = driver::SDeviceUri::Parse(pszUri != nullptr ? pszUri : argv[0], strError);
     if (!uri)
     {
         std::cerr << "ERROR: The fax printer is not set up right: " << strError
@@ -108,16 +108,16 @@ int main(int argc, char* argv[])
         }
     }
 
-    if (!BecomeUser(uri->uid, strError))
+    if (!BecomeUser(uri->m_nUid, strError))
     {
         std::cerr << "ERROR: The fax printer is not set up right: " << strError << "." << std::endl;
         return BACKEND_STOP;
     }
     ::umask(077);
     // The page files' folder is worked out as every program of the system works it out.
-    ::setenv("VELLUM_ROOT", uri->root.c_str(), 1);
+    ::setenv("VELLUM_ROOT", uri->m_root.c_str(), 1);
 
-    driver::CBackendSettings settings;
+    driver::SBackendSettings settings;
     settings.driveRoot = platform::DriveRoot();
     settings.pStop = &g_stop;
     driver::CFaxBackend backend(settings, std::cerr);

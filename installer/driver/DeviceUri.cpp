@@ -31,12 +31,12 @@ int HexValue(char ch)
 
 } // namespace
 
-std::string CDeviceUri::Format() const
+std::string SDeviceUri::Format() const
 {
     static constexpr char HEX[] = "0123456789ABCDEF";
     std::string strUri(DEVICE_SCHEME);
     strUri += ':';
-    for (unsigned char ch : root.string())
+    for (unsigned char ch : m_root.string())
     {
         if (IsUnreserved(ch))
             strUri += static_cast<char>(ch);
@@ -49,11 +49,11 @@ std::string CDeviceUri::Format() const
     }
     strUri += '?';
     strUri += UID_FIELD;
-    strUri += std::to_string(uid);
+    strUri += std::to_string(m_nUid);
     return strUri;
 }
 
-std::optional<CDeviceUri> CDeviceUri::Parse(std::string_view strUri, std::string& strError)
+std::optional<SDeviceUri> SDeviceUri::Parse(std::string_view strUri, std::string& strError)
 {
     const std::string strPrefix = std::string(DEVICE_SCHEME) + ":";
     if (strUri.substr(0, strPrefix.size()) != strPrefix)
@@ -119,9 +119,9 @@ std::optional<CDeviceUri> CDeviceUri::Parse(std::string_view strUri, std::string
         return std::nullopt;
     }
 
-    CDeviceUri uri;
-    uri.root = strPath;
-    uri.uid = static_cast<uid_t>(nUid);
+    SDeviceUri uri;
+    uri.m_root = strPath;
+    uri.m_nUid = static_cast<uid_t>(nUid);
     return uri;
 }
 

@@ -15,14 +15,14 @@ namespace driver
 
 inline constexpr std::string_view DEVICE_SCHEME = "vellumfax";
 
-struct CDeviceUri
+struct SDeviceUri
 {
-    std::filesystem::path root;
-    uid_t uid = 0;
+    std::filesystem::path m_root;
+    uid_t m_nUid = 0;
 
     std::string Format() const;
     // None, with strError set, for anything that is not a complete URI of this form.
-    static std::optional<CDeviceUri> Parse(std::string_view strUri, std::string& strError);
+    static std::optional<SDeviceUri> Parse(std::string_view strUri, std::string& strError);
 };
 
 } // namespace driver

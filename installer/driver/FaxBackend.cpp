@@ -69,7 +69,7 @@ std::vector<std::string> RendererEnvironment(const std::filesystem::path& tempDi
 
 } // namespace
 
-CFaxBackend::CFaxBackend(CBackendSettings settings, std::ostream& log)
+CFaxBackend::CFaxBackend(SBackendSettings settings, std::ostream& log)
     : m_settings(std::move(settings)),
       m_log(log)
 {
@@ -163,22 +163,22 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
         return EJobResult::Done;
     reader.Close();
 
-    platform::CRunOptions options;
-    options.environment = RendererEnvironment(document.parent_path());
-    options.eOutput = platform::CRunOptions::EOutput::Capture;
-    options.nTimeout = m_settings.countTimeout;
+    platform::SRunOptions options;
+    options.m_aEnvironment = RendererEnvironment(document.parent_path());
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.countTimeout;
     const auto result = platform::RunProgram(
         {m_settings.strGhostscript, "-q", "-dNODISPLAY", "-dSAFER", "-dBATCH", "-dNOPAUSE",
          "--permit-file-read=" + document.string(), "-sVellumDocument=" + document.string(), "-c",
          "VellumDocument (r) file runpdfbegin pdfpagecount = quit"},
         options);
-    if (result.eOutcome == platform::EOutcome::NotStarted)
+    if (result.m_eOutcome == platform::EOutcome::NotStarted)
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + result.Describe() +
                                             "); is the ghostscript package installed?");
     // The count is the last line that is a number; a damaged document gives none, or 0,
     // and is left for the rendering to judge.
     long nPages = -1;
-    ForEachLine(result.strOutput, [&](const std::string& strLine) {
+    ForEachLine(result.m_strOutput, [&](const std::string& strLine) {
         if (strLine.size() < 10 &&
             std::all_of(strLine.begin(), strLine.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
             nPages = std::stol(strLine);
@@ -218,12 +218,12 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         return Stop(EJobResult::Failed,
                     std::string("Vellum Zeru 3.0 cannot store the job: ") + std::strerror(errno));
 
-    platform::CSpawnOptions spawn;
-    spawn.environment = RendererEnvironment(stage.StagingDirectory());
-    spawn.eInput = platform::EChildStream::Null;
-    spawn.eOutput = platform::EChildStream::Pipe;
-    spawn.eErrors = platform::EChildStream::Descriptor;
-    spawn.nErrorsFd = nErrorFd;
+    platform::SSpawnOptions spawn;
+    spawn.m_aEnvironment = RendererEnvironment(stage.StagingDirectory());
+    spawn.m_eInput = platform::EChildStream::Null;
+    spawn.m_eOutput = platform::EChildStream::Pipe;
+    spawn.m_eErrors = platform::EChildStream::Descriptor;
+    spawn.m_nErrorsFd = nErrorFd;
     platform::CProcess renderer;
     const bool bStarted = renderer.Start(RenderArguments(m_settings.strGhostscript, document.string()), spawn);
     ::close(nErrorFd);

@@ -25,7 +25,7 @@ enum class EJobResult
     Stopped,  // the spooler asked the backend to stop (the job was cancelled)
 };
 
-struct CBackendSettings
+struct SBackendSettings
 {
     // The drive root the page files go to.
     std::filesystem::path driveRoot;
@@ -44,7 +44,7 @@ struct CBackendSettings
 class CFaxBackend
 {
 public:
-    CFaxBackend(CBackendSettings settings, std::ostream& log);
+    CFaxBackend(SBackendSettings settings, std::ostream& log);
 
     // Reads the document from nInputFd to its end and makes the page files from it.
     [[nodiscard]] EJobResult Run(int nInputFd);
@@ -66,7 +66,7 @@ private:
     EJobResult Render(const std::filesystem::path& document, class CPageFileStage& stage);
     std::string RendererComplaint(const std::filesystem::path& errorLog) const;
 
-    CBackendSettings m_settings;
+    SBackendSettings m_settings;
     std::ostream& m_log;
     int m_nPages = 0;
     std::string m_strReason;

@@ -49,7 +49,7 @@ private:
 
 } // namespace
 
-CPageWatcher::CPageWatcher(CWatchSettings settings)
+CPageWatcher::CPageWatcher(SWatchSettings settings)
     : m_settings(std::move(settings))
 {
 }
@@ -67,20 +67,20 @@ EWatchEnd CPageWatcher::Run()
     int nWatch = -1;
     bool bPending = false;
     platform::CProcess sendwell;
-    const auto countFile = m_settings.driveRoot / platform::PAGE_COUNT_FILE_NAME;
+    const auto countFile = m_settings.m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
 
     auto launch = [&] {
-        platform::CSpawnOptions options;
-        options.eInput = platform::EChildStream::Null;
-        if (!sendwell.Start({m_settings.sendwell.string()}, options))
+        platform::SSpawnOptions options;
+        options.m_eInput = platform::EChildStream::Null;
+        if (!sendwell.Start({m_settings.m_sendwell.string()}, options))
             std::cerr << "Pagewatch: cannot start Sendwell: " << sendwell.Error() << std::endl;
     };
 
     for (;;)
     {
-        if (m_settings.pStop != nullptr && *m_settings.pStop != 0)
+        if (m_settings.m_pStop != nullptr && *m_settings.m_pStop != 0)
             break;
-        if (!m_settings.sessionFile.empty() && !std::filesystem::exists(m_settings.sessionFile))
+        if (!m_settings.m_sessionFile.empty() && !std::filesystem::exists(m_settings.m_sessionFile))
         {
             sendwell.Detach();
             return EWatchEnd::SessionEnded;
@@ -90,19 +90,19 @@ EWatchEnd CPageWatcher::Run()
         if (nWatch < 0)
         {
             // The drive root is the user's and private; the printer creates it the same way.
-            ::mkdir(m_settings.driveRoot.c_str(), 0700);
-            nWatch = ::inotify_add_watch(notify.Get(), m_settings.driveRoot.c_str(),
+            ::mkdir(m_settings.m_driveRoot.c_str(), 0700);
+            nWatch = ::inotify_add_watch(notify.Get(), m_settings.m_driveRoot.c_str(),
                                          ARRIVAL_EVENTS | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
         }
         if (!bLocked && nWatch >= 0)
         {
             if (lock.Get() < 0)
-                lock.Reset(::open((m_settings.driveRoot / LOCK_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+                lock.Reset(::open((m_settings.m_driveRoot / LOCK_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
         }
 
         pollfd pfd{notify.Get(), POLLIN, 0};
-        const int nReady = ::poll(&pfd, 1, static_cast<int>(m_settings.tick.count()));
+        const int nReady = ::poll(&pfd, 1, static_cast<int>(m_settings.m_durTick.count()));
         bool bArrived = false;
         if (nReady > 0)
         {

@@ -23,29 +23,29 @@ enum class EWatchEnd
     Failed,       // the drive root cannot be watched
 };
 
-struct CWatchSettings
+struct SWatchSettings
 {
-    std::filesystem::path driveRoot;
-    std::filesystem::path sendwell;
+    std::filesystem::path m_driveRoot;
+    std::filesystem::path m_sendwell;
     // A file that exists while the desktop session lives (logind's session file); empty: not checked.
-    std::filesystem::path sessionFile;
+    std::filesystem::path m_sessionFile;
     // How often the session, the lock and Sendwell are looked at when nothing happens.
-    std::chrono::milliseconds tick = std::chrono::seconds(2);
+    std::chrono::milliseconds m_durTick = std::chrono::seconds(2);
     // Set (by a signal handler or a test) to end Run().
-    const volatile std::sig_atomic_t* pStop = nullptr;
+    const volatile std::sig_atomic_t* m_pStop = nullptr;
 };
 
 class CPageWatcher
 {
 public:
-    explicit CPageWatcher(CWatchSettings settings);
+    explicit CPageWatcher(SWatchSettings settings);
 
     [[nodiscard]] EWatchEnd Run();
 
     static constexpr const char* LOCK_FILE_NAME = ".pagewatch.lock";
 
 private:
-    CWatchSettings m_settings;
+    SWatchSettings m_settings;
 };
 
 } // namespace watcher

@@ -31,15 +31,15 @@ int main()
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
 
-    watcher::CWatchSettings settings;
-    settings.driveRoot = platform::DriveRoot();
-    settings.sendwell = platform::SystemDirectory() / SENDWELL_FILE;
-    settings.pStop = &g_stop;
+    watcher::SWatchSettings settings;
+    settings.m_driveRoot = platform::DriveRoot();
+    settings.m_sendwell = platform::SystemDirectory() / SENDWELL_FILE;
+    settings.m_pStop = &g_stop;
     // A watcher outliving its session (when logind keeps user processes) must not open
     // Sendwell on a desktop that is gone, nor keep the next session's watcher waiting.
     const char* pszSession = std::getenv("XDG_SESSION_ID");
     if (pszSession != nullptr && *pszSession != '\0' && std::filesystem::is_directory(SESSION_FOLDER))
-        settings.sessionFile = std::filesystem::path(SESSION_FOLDER) / pszSession;
+        settings.m_sessionFile = std::filesystem::path(SESSION_FOLDER) / pszSession;
 
     watcher::CPageWatcher pageWatcher(settings);
     return pageWatcher.Run() == watcher::EWatchEnd::Failed ? 1 : 0;

@@ -16,12 +16,12 @@ namespace
 QWidget* CreateControl(const SControlTemplate& control, QWidget* pParent)
 {
     QLabel* pLink = nullptr;
-    if (control.nId == IDC_LINK_WEB)
+    if (control.m_nId == IDC_LINK_WEB)
         pLink = new CHyperLink1(pParent);
-    else if (control.nId == IDC_LINK_MAIL)
+    else if (control.m_nId == IDC_LINK_MAIL)
         pLink = new CLinkStatic(pParent);
     if (pLink != nullptr)
-        pLink->setText(QString::fromUtf8(control.pszText));
+        pLink->setText(QString::fromUtf8(control.m_pszText));
     return pLink;
 }
 

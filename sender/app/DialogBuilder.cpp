@@ -27,7 +27,7 @@ constexpr const char* CONTROL_ID_PROPERTY = "controlId";
 
 bool Has(const SControlTemplate& control, std::uint32_t nStyle)
 {
-    return (control.nStyle & nStyle) != 0;
+    return (control.m_nStyle & nStyle) != 0;
 }
 
 } // namespace
@@ -35,12 +35,12 @@ bool Has(const SControlTemplate& control, std::uint32_t nStyle)
 QFont CDialogBuilder::DialogFont(const SDialogTemplate& dialog)
 {
     QFont font;
-    QStringList families{QString::fromUtf8(dialog.pszFontFace)};
+    QStringList families{QString::fromUtf8(dialog.m_pszFontFace)};
     if (families.front() == QLatin1String(TIMES_FACE))
         families << QString::fromLatin1(TIMES_METRIC_FACE);
     families << QString::fromLatin1(CJK_FALLBACK_FACE);
     font.setFamilies(families);
-    font.setPointSize(dialog.nFontPoints);
+    font.setPointSize(dialog.m_nFontPoints);
     return font;
 }
 
@@ -63,14 +63,14 @@ QWidget* CDialogBuilder::Control(const QWidget& dialog, int nId)
 
 QWidget* CDialogBuilder::CreateStandardControl(const SControlTemplate& control, QWidget* pParent)
 {
-    const QString strText = QString::fromUtf8(control.pszText);
-    switch (control.eKind)
+    const QString strText = QString::fromUtf8(control.m_pszText);
+    switch (control.m_eKind)
     {
     case EControlKind::PushButton:
     case EControlKind::DefaultPushButton:
     {
         auto* pButton = new QPushButton(strText, pParent);
-        pButton->setDefault(control.eKind == EControlKind::DefaultPushButton);
+        pButton->setDefault(control.m_eKind == EControlKind::DefaultPushButton);
         return pButton;
     }
     case EControlKind::Static:
@@ -139,17 +139,17 @@ SDialogBaseUnits CDialogBuilder::Build(QDialog& dialog, const SDialogTemplate& t
     const SDialogBaseUnits units = BaseUnitsOf(font);
 
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
-    if (table.nStyle & DIALOG_CAPTION)
+    if (table.m_nStyle & DIALOG_CAPTION)
         flags |= Qt::WindowTitleHint;
-    if (table.nStyle & DIALOG_SYSMENU)
+    if (table.m_nStyle & DIALOG_SYSMENU)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (table.nStyle & DIALOG_MINIMIZE_BOX)
+    if (table.m_nStyle & DIALOG_MINIMIZE_BOX)
         flags |= Qt::WindowMinimizeButtonHint;
     dialog.setWindowFlags(flags);
-    dialog.setWindowTitle(QString::fromUtf8(table.pszCaption));
-    dialog.setFixedSize(DialogUnitsToPixelsX(units, table.cx), DialogUnitsToPixelsY(units, table.cy));
+    dialog.setWindowTitle(QString::fromUtf8(table.m_pszCaption));
+    dialog.setFixedSize(DialogUnitsToPixelsX(units, table.m_nWidth), DialogUnitsToPixelsY(units, table.m_nHeight));
 
-    for (const auto& control : table.controls)
+    for (const auto& control : table.m_aControls)
     {
         // A dialog's own widget brings its own text and focus behaviour.
         QWidget* pWidget = factory ? factory(control, &dialog) : nullptr;
@@ -158,21 +158,21 @@ SDialogBaseUnits CDialogBuilder::Build(QDialog& dialog, const SDialogTemplate& t
             pWidget = CreateStandardControl(control, &dialog);
             pWidget->setFocusPolicy(Has(control, STYLE_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
         }
-        pWidget->setObjectName(ControlName(control.nId));
-        pWidget->setProperty(CONTROL_ID_PROPERTY, control.nId);
+        pWidget->setObjectName(ControlName(control.m_nId));
+        pWidget->setProperty(CONTROL_ID_PROPERTY, control.m_nId);
 
-        const SPixelRect rect = DialogRectToPixels(units, control.x, control.y, control.cx, control.cy);
+        const SPixelRect rect = DialogRectToPixels(units, control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight);
         if (auto* pCombo = qobject_cast<QComboBox*>(pWidget))
         {
             // A combo box's height in the table includes its drop-down list; the box
             // itself is as high as its edit field.
             const int nBoxHeight = pCombo->sizeHint().height();
-            pCombo->setGeometry(rect.x, rect.y, rect.cx, nBoxHeight);
+            pCombo->setGeometry(rect.m_nX, rect.m_nY, rect.m_nWidth, nBoxHeight);
             const int nItemHeight = std::max(1, QFontMetrics(font).height());
-            pCombo->setMaxVisibleItems(std::max(1, (rect.cy - nBoxHeight) / nItemHeight));
+            pCombo->setMaxVisibleItems(std::max(1, (rect.m_nHeight - nBoxHeight) / nItemHeight));
         }
         else
-            pWidget->setGeometry(rect.x, rect.y, rect.cx, rect.cy);
+            pWidget->setGeometry(rect.m_nX, rect.m_nY, rect.m_nWidth, rect.m_nHeight);
         // Widgets are created in table order, which is the tab order as well.
         pWidget->show();
     }

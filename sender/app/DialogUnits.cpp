@@ -22,12 +22,12 @@ SDialogBaseUnits BaseUnitsFromFont(int nAlphabetWidth, int nFontHeight)
 
 int DialogUnitsToPixelsX(const SDialogBaseUnits& units, int nDialogUnits)
 {
-    return MulDivRound(nDialogUnits, units.nCharWidth, DIALOG_UNITS_PER_CHAR_WIDTH);
+    return MulDivRound(nDialogUnits, units.m_nCharWidth, DIALOG_UNITS_PER_CHAR_WIDTH);
 }
 
 int DialogUnitsToPixelsY(const SDialogBaseUnits& units, int nDialogUnits)
 {
-    return MulDivRound(nDialogUnits, units.nCharHeight, DIALOG_UNITS_PER_CHAR_HEIGHT);
+    return MulDivRound(nDialogUnits, units.m_nCharHeight, DIALOG_UNITS_PER_CHAR_HEIGHT);
 }
 
 SPixelRect DialogRectToPixels(const SDialogBaseUnits& units, int x, int y, int cx, int cy)

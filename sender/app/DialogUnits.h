@@ -11,13 +11,13 @@ inline constexpr int DIALOG_UNITS_PER_CHAR_HEIGHT = 8;
 
 struct SDialogBaseUnits
 {
-    int nCharWidth;  // pixels
-    int nCharHeight; // pixels
+    int m_nCharWidth;  // pixels
+    int m_nCharHeight; // pixels
 };
 
 struct SPixelRect
 {
-    int x, y, cx, cy;
+    int m_nX, m_nY, m_nWidth, m_nHeight;
     bool operator==(const SPixelRect&) const = default;
 };
 

@@ -91,8 +91,8 @@ int CSendDialog::exec()
 
 QWidget* CSendDialog::CreateControl(const SControlTemplate& control, QWidget* pParent)
 {
-    const QString strText = QString::fromUtf8(control.pszText);
-    switch (control.nId)
+    const QString strText = QString::fromUtf8(control.m_pszText);
+    switch (control.m_nId)
     {
     case IDC_PREVIEW_SURFACE:
     {
@@ -136,7 +136,7 @@ bool CSendDialog::OnInitDialog()
     {
         const QColor tipColour(255, 0, 0);
         for (const SControlTip& tip : SEND_DIALOG_TIPS)
-            m_tip.AddControlTip(CDialogBuilder::Control(*this, tip.nId), tip.pszText, tipColour);
+            m_tip.AddControlTip(CDialogBuilder::Control(*this, tip.m_nId), tip.m_pszText, tipColour);
     }
 
     m_linkMore->SetTarget(PUBLISHER_WEB_ADDRESS);
@@ -289,20 +289,20 @@ void CSendDialog::OnSend()
 
     SetSendButtonBusy(true);
     SSendJob job;
-    job.strSmtpServer = m_strSmtpServer;
-    job.strFrom = m_strEmail;
-    job.strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber);
-    job.strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
-    job.fnRunConverter = RunInstalledConverter;
+    job.m_strSmtpServer = m_strSmtpServer;
+    job.m_strFrom = m_strEmail;
+    job.m_strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber);
+    job.m_strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+    job.m_fnRunConverter = RunInstalledConverter;
     const SSendResult result = RunSendJobWhileWaiting(job);
 
     const std::string strText = SendOutcomeText(result);
-    if (result.eOutcome == ESendOutcome::NoPages)
+    if (result.m_eOutcome == ESendOutcome::NoPages)
         platform::ShowMessage(CLinkOpener::ApplicationTitle(), strText, platform::EMessageIcon::Warning);
     else if (!strText.empty())
         platform::ShowMessage(SEND_CAPTION, strText, platform::EMessageIcon::Warning);
     SetSendButtonBusy(false);
-    if (result.eOutcome == ESendOutcome::Sent)
+    if (result.m_eOutcome == ESendOutcome::Sent)
         accept();
 }
 

@@ -81,8 +81,8 @@ protected:
 private:
     struct SMoveStamp
     {
-        quint64 uTimestamp = 0;
-        QPoint ptGlobal;
+        quint64 m_nTimestamp = 0;
+        QPoint m_ptGlobal;
         bool operator==(const SMoveStamp&) const = default;
     };
 

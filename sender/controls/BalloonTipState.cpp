@@ -19,8 +19,8 @@ void CBalloonTipState::ForgetWindow(Handle hWindow)
 {
     for (auto& [hControl, tip] : m_tips)
     {
-        if (tip.hWindow == hWindow)
-            tip.hWindow = nullptr;
+        if (tip.m_hWindow == hWindow)
+            tip.m_hWindow = nullptr;
     }
     if (m_hCurrent == hWindow)
         m_hCurrent = nullptr;
@@ -46,12 +46,12 @@ CBalloonTipState::EAction CBalloonTipState::MouseMove(bool bFocused, Handle hRec
         return EAction::None;
     for (const auto& [hControl, tip] : m_tips)
     {
-        if (tip.hWindow != hReceiver)
+        if (tip.m_hWindow != hReceiver)
             continue;
         m_bShowing = true;
-        m_textColour = tip.colour;
-        m_strText = tip.strText;
-        m_hCurrent = tip.hWindow;
+        m_textColour = tip.m_colour;
+        m_strText = tip.m_strText;
+        m_hCurrent = tip.m_hWindow;
         return EAction::Show;
     }
     return EAction::None;

@@ -14,9 +14,9 @@ public:
 
     struct STip
     {
-        Handle hWindow = nullptr; // the control's window, taken when the tip is registered
-        std::string strText;
-        QColor colour;
+        Handle m_hWindow = nullptr; // the control's window, taken when the tip is registered
+        std::string m_strText;
+        QColor m_colour;
     };
 
     enum class EAction

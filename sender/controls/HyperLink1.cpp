@@ -214,9 +214,9 @@ void CHyperLink1::mousePressEvent(QMouseEvent* pEvent)
         return;
     }
     const auto actions = m_state.PressActions();
-    if (actions.bTakeFocus)
+    if (actions.m_bTakeFocus)
         setFocus(Qt::MouseFocusReason);
-    if (actions.bOpen)
+    if (actions.m_bOpen)
         OpenTarget();
     m_state.Pressed();
     pEvent->accept();

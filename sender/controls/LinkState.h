@@ -36,8 +36,8 @@ public:
 
     struct SPressActions
     {
-        bool bTakeFocus = false;
-        bool bOpen = false;
+        bool m_bTakeFocus = false;
+        bool m_bOpen = false;
     };
 
     [[nodiscard]] std::uint32_t Style() const { return m_uStyle; }

@@ -16,14 +16,14 @@ namespace
 constexpr std::size_t REPLY_BUFFER_BYTES = 1024;
 constexpr std::size_t HOST_NAME_BYTES = 80;
 
-struct CExpectedReply
+struct SExpectedReply
 {
     int m_nCode;
     const char* m_pszFailure;
 };
 
 // Indexed by SMTP_REPLY_OK, SMTP_REPLY_READY, SMTP_REPLY_DATA, SMTP_REPLY_QUIT.
-constexpr CExpectedReply EXPECTED_REPLIES[] = {
+constexpr SExpectedReply EXPECTED_REPLIES[] = {
     {250, "SMTP server error"},
     {220, "SMTP server not available"},
     {354, "SMTP server not ready for data"},
@@ -42,7 +42,7 @@ constexpr const char* NO_RECIPIENTS = "No Recipients";
 
 } // namespace
 
-CSmtpLink::CSmtpLink(const char* pszServer, int nPort, const CSmtpTimeouts& timeouts)
+CSmtpLink::CSmtpLink(const char* pszServer, int nPort, const SSmtpTimeouts& timeouts)
     : m_nPort(nPort)
     , m_strServer(pszServer != nullptr ? pszServer : "")
     , m_timeouts(timeouts)
@@ -251,7 +251,7 @@ bool CSmtpLink::ReadReply(int nExpected)
         return false;
     }
     const auto deadline = platform::CTcpSocket::Clock::now() + ReplyLimit();
-    CSmtpReply reply = ParseSmtpReply(m_strPending);
+    SSmtpReply reply = ParseSmtpReply(m_strPending);
     while (reply.m_eStatus == EReplyStatus::Incomplete)
     {
         std::size_t nReceived = 0;
@@ -278,7 +278,7 @@ bool CSmtpLink::ReadReply(int nExpected)
     // Whatever came after this reply belongs to the next one.
     m_strPending.erase(0, reply.m_nLength);
 
-    const CExpectedReply& expected = EXPECTED_REPLIES[nExpected];
+    const SExpectedReply& expected = EXPECTED_REPLIES[nExpected];
     if (reply.m_nCode == expected.m_nCode)
         return true;
     char text[128];

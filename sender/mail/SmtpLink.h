@@ -18,7 +18,7 @@ constexpr int SMTP_REPLY_QUIT = 3;  // 221
 // limit bounds the whole wait for that reply, not the gap between bytes, so a server that
 // drips its reply cannot stretch it. A send limit bounds each wait for the server to take
 // more data, so a large body goes through as long as it keeps moving.
-struct CSmtpTimeouts
+struct SSmtpTimeouts
 {
     std::chrono::milliseconds m_durConnect = std::chrono::minutes(1);
     std::chrono::milliseconds m_durGreeting = std::chrono::minutes(5);
@@ -53,7 +53,7 @@ class CSmtpLink
 {
 public:
     // The server text may carry a port ("host:587", "[::1]:2525"), which then wins over nPort.
-    CSmtpLink(const char* pszServer, int nPort, const CSmtpTimeouts& timeouts = {});
+    CSmtpLink(const char* pszServer, int nPort, const SSmtpTimeouts& timeouts = {});
     CSmtpLink(const CSmtpLink&) = delete;
     CSmtpLink& operator=(const CSmtpLink&) = delete;
     virtual ~CSmtpLink();
@@ -62,7 +62,7 @@ public:
     void SetServer(const char* pszServer, int nPort);
     std::string GetServer() const { return m_strServer; }
     int GetPort() const { return m_nPort; }
-    void SetTimeouts(const CSmtpTimeouts& timeouts) { m_timeouts = timeouts; }
+    void SetTimeouts(const SSmtpTimeouts& timeouts) { m_timeouts = timeouts; }
 
     bool Connect();
     bool SendMail(CPlainMail& message);
@@ -95,6 +95,6 @@ private:
     platform::CTcpSocket m_socket;
     std::unique_ptr<char[]> m_pReplyBuffer;
     std::string m_strPending; // received bytes that belong to the next reply
-    CSmtpTimeouts m_timeouts;
+    SSmtpTimeouts m_timeouts;
     ESmtpStage m_eStage = ESmtpStage::Idle;
 };

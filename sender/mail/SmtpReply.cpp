@@ -7,9 +7,9 @@ bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
 } // namespace
 
-CSmtpReply ParseSmtpReply(std::string_view bytes)
+SSmtpReply ParseSmtpReply(std::string_view bytes)
 {
-    CSmtpReply reply;
+    SSmtpReply reply;
     std::size_t nLineStart = 0;
     for (;;)
     {

@@ -19,7 +19,7 @@ enum class EReplyStatus
     TooLong, // a line or the whole reply is over its cap
 };
 
-struct CSmtpReply
+struct SSmtpReply
 {
     EReplyStatus m_eStatus = EReplyStatus::Incomplete;
     // The final line's code; 0 when its first three characters are not digits.
@@ -29,4 +29,4 @@ struct CSmtpReply
 };
 
 // Lines end with CR LF; a bare LF is taken as a line end too.
-CSmtpReply ParseSmtpReply(std::string_view bytes);
+SSmtpReply ParseSmtpReply(std::string_view bytes);

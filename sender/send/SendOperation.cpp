@@ -105,26 +105,26 @@ std::string GatewayAddress(const std::string& strRecipient, const std::string& s
 SSendResult RunSendJob(const SSendJob& job)
 {
     SSendResult result;
-    const SConverterRun converter = job.fnRunConverter ? job.fnRunConverter() : SConverterRun{};
-    if (!converter.bSucceeded)
+    const SConverterRun converter = job.m_fnRunConverter ? job.m_fnRunConverter() : SConverterRun{};
+    if (!converter.m_bSucceeded)
     {
         // Whatever page files are on disk now may be incomplete or belong to an older fax.
-        result.eOutcome = ESendOutcome::ConverterFailed;
-        result.strDetail = converter.strWhy;
+        result.m_eOutcome = ESendOutcome::ConverterFailed;
+        result.m_strDetail = converter.m_strWhy;
         return result;
     }
 
-    CSmtpLink link("", 25, job.timeouts);
+    CSmtpLink link("", 25, job.m_timeouts);
     CMimeMail mail;
-    link.SetServer(job.strSmtpServer.c_str(), 25);
-    mail.m_strFrom = job.strFrom;
-    mail.AddRecipients(job.strRecipientAddress.c_str());
-    mail.m_strSubject = job.strSubject;
+    link.SetServer(job.m_strSmtpServer.c_str(), 25);
+    mail.m_strFrom = job.m_strFrom;
+    mail.AddRecipients(job.m_strRecipientAddress.c_str());
+    mail.m_strSubject = job.m_strSubject;
     mail.m_strBody.clear();
-    if (job.fnTime)
-        mail.SetTimeSource(job.fnTime);
-    if (job.fnMessageId)
-        mail.SetMessageIdSource(job.fnMessageId);
+    if (job.m_fnTime)
+        mail.SetTimeSource(job.m_fnTime);
+    if (job.m_fnMessageId)
+        mail.SetMessageIdSource(job.m_fnMessageId);
 
     // The page count is read once more and the file deleted: the pages are now this fax's.
     const auto countPath = platform::DrivePath(platform::PAGE_COUNT_FILE_NAME);
@@ -132,7 +132,7 @@ SSendResult RunSendJob(const SSendJob& job)
     std::uint8_t nCount = 0;
     if (!countFile.Open(countPath))
     {
-        result.eOutcome = ESendOutcome::NoPageCountFile;
+        result.m_eOutcome = ESendOutcome::NoPageCountFile;
         return result;
     }
     const bool bHasByte = countFile.ReadByte(nCount);
@@ -142,12 +142,12 @@ SSendResult RunSendJob(const SSendJob& job)
     if (!bHasByte)
     {
         // An empty page-count file says nothing; the converter treated it as missing.
-        result.eOutcome = ESendOutcome::NoPageCountFile;
+        result.m_eOutcome = ESendOutcome::NoPageCountFile;
         return result;
     }
     if (nCount == platform::PageCountByte(0))
     {
-        result.eOutcome = ESendOutcome::NoPages;
+        result.m_eOutcome = ESendOutcome::NoPages;
         return result;
     }
     for (int nPage = 1; nPage <= platform::PagesOfCountByte(nCount); ++nPage)
@@ -157,8 +157,8 @@ SSendResult RunSendJob(const SSendJob& job)
         const auto nSize = std::filesystem::file_size(pagePath, error);
         if (error || nSize == 0)
         {
-            result.eOutcome = ESendOutcome::PageMissing;
-            result.nMissingPage = nPage;
+            result.m_eOutcome = ESendOutcome::PageMissing;
+            result.m_nMissingPage = nPage;
             return result;
         }
         mail.AddPart(pagePath.c_str(), AGENT_TIFF_ATTACHMENT, "");
@@ -166,34 +166,34 @@ SSendResult RunSendJob(const SSendJob& job)
 
     if (!link.Connect())
     {
-        result.eOutcome = ESendOutcome::ConnectFailed;
-        result.strDetail = link.m_strError;
+        result.m_eOutcome = ESendOutcome::ConnectFailed;
+        result.m_strDetail = link.m_strError;
         return result;
     }
     if (!link.SendMail(mail))
     {
-        result.eOutcome = ESendOutcome::SendFailed;
-        result.strDetail = link.m_strError;
+        result.m_eOutcome = ESendOutcome::SendFailed;
+        result.m_strDetail = link.m_strError;
         link.Disconnect();
         return result;
     }
     link.Disconnect();
-    result.eOutcome = ESendOutcome::Sent;
+    result.m_eOutcome = ESendOutcome::Sent;
     return result;
 }
 
 SConverterRun RunInstalledConverter()
 {
     // A page takes milliseconds; even the most pages a job may have end well within this limit.
-    platform::CRunOptions options;
-    options.nTimeout = std::chrono::minutes(5);
-    const platform::CRunResult run = platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
+    platform::SRunOptions options;
+    options.m_durTimeout = std::chrono::minutes(5);
+    const platform::SRunResult run = platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
     return SConverterRun{run.Succeeded(), run.Succeeded() ? "" : run.Describe()};
 }
 
 std::string SendOutcomeText(const SSendResult& result)
 {
-    switch (result.eOutcome)
+    switch (result.m_eOutcome)
     {
     case ESendOutcome::Sent:
         return SEND_SUCCESS_TEXT;
@@ -204,7 +204,7 @@ std::string SendOutcomeText(const SSendResult& result)
     case ESendOutcome::NoPages:
         return SEND_NO_PAGES_TEXT;
     case ESendOutcome::PageMissing:
-        return "Sorry, page " + std::to_string(result.nMissingPage) +
+        return "Sorry, page " + std::to_string(result.m_nMissingPage) +
                " of the fax is missing, so nothing was sent; please print the document again";
     case ESendOutcome::ConnectFailed:
         return "There some error when connecting internet, please check  the internet configure and connection";

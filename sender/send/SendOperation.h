@@ -51,23 +51,23 @@ std::string GatewayAddress(const std::string& strRecipient, const std::string& s
 // How the converter run went.
 struct SConverterRun
 {
-    bool bSucceeded = false;
-    std::string strWhy; // when it failed: "cannot be started", "exit code 1", ...
+    bool m_bSucceeded = false;
+    std::string m_strWhy; // when it failed: "cannot be started", "exit code 1", ...
 };
 
 // Everything the waiting part needs, copied, so that it can run on another thread.
 struct SSendJob
 {
-    std::string strSmtpServer;
-    std::string strFrom;
-    std::string strRecipientAddress;
-    std::string strSubject;
+    std::string m_strSmtpServer;
+    std::string m_strFrom;
+    std::string m_strRecipientAddress;
+    std::string m_strSubject;
     // Runs the converter and waits for it.
-    std::function<SConverterRun()> fnRunConverter;
-    CSmtpTimeouts timeouts;
+    std::function<SConverterRun()> m_fnRunConverter;
+    SSmtpTimeouts m_timeouts;
     // Fixes the time and Message-ID of the message, for tests; empty: the real ones.
-    CPlainMail::TimeSource fnTime;
-    CPlainMail::MessageIdSource fnMessageId;
+    CPlainMail::TimeSource m_fnTime;
+    CPlainMail::MessageIdSource m_fnMessageId;
 };
 
 enum class ESendOutcome
@@ -83,9 +83,9 @@ enum class ESendOutcome
 
 struct SSendResult
 {
-    ESendOutcome eOutcome = ESendOutcome::Sent;
-    int nMissingPage = 0;
-    std::string strDetail; // the converter's failure or the link's m_strError, for the log
+    ESendOutcome m_eOutcome = ESendOutcome::Sent;
+    int m_nMissingPage = 0;
+    std::string m_strDetail; // the converter's failure or the link's m_strError, for the log
 };
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and

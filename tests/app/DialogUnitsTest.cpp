@@ -19,23 +19,23 @@ TEST(DialogUnits, MulDivRoundsHalvesAwayFromZero)
 TEST(DialogUnits, BaseUnitsComeFromTheAlphabetAndTheHeight)
 {
     // 380 pixels for the 52 letters: 380 / 26 = 14, rounded half of it is 7.
-    EXPECT_EQ(BaseUnitsFromFont(380, 15).nCharWidth, 7);
-    EXPECT_EQ(BaseUnitsFromFont(380, 15).nCharHeight, 15);
-    EXPECT_EQ(BaseUnitsFromFont(363, 13).nCharWidth, 7); // 13.96 -> 13 -> 7
-    EXPECT_EQ(BaseUnitsFromFont(337, 13).nCharWidth, 6); // 12.96 -> 12 -> 6
+    EXPECT_EQ(BaseUnitsFromFont(380, 15).m_nCharWidth, 7);
+    EXPECT_EQ(BaseUnitsFromFont(380, 15).m_nCharHeight, 15);
+    EXPECT_EQ(BaseUnitsFromFont(363, 13).m_nCharWidth, 7); // 13.96 -> 13 -> 7
+    EXPECT_EQ(BaseUnitsFromFont(337, 13).m_nCharWidth, 6); // 12.96 -> 12 -> 6
 }
 
 TEST(DialogUnits, MainDialogAtSevenByFifteenHoldsTheWholeView)
 {
     const SDialogBaseUnits units{7, 15};
-    EXPECT_EQ(DialogRectToPixels(units, 0, 0, SEND_DIALOG.cx, SEND_DIALOG.cy), (SPixelRect{0, 0, 446, 304}));
+    EXPECT_EQ(DialogRectToPixels(units, 0, 0, SEND_DIALOG.m_nWidth, SEND_DIALOG.m_nHeight), (SPixelRect{0, 0, 446, 304}));
     const auto* pPreview = FindControl(SEND_DIALOG, IDC_PREVIEW_SURFACE);
     const SPixelRect preview =
-        DialogRectToPixels(units, pPreview->x, pPreview->y, pPreview->cx, pPreview->cy);
+        DialogRectToPixels(units, pPreview->m_nX, pPreview->m_nY, pPreview->m_nWidth, pPreview->m_nHeight);
     EXPECT_EQ(preview, (SPixelRect{16, 6, 179, 233}));
     // The 170 x 220 view starts 5 pixels in and fits.
-    EXPECT_GE(preview.cx, 5 + 170);
-    EXPECT_GE(preview.cy, 5 + 220);
+    EXPECT_GE(preview.m_nWidth, 5 + 170);
+    EXPECT_GE(preview.m_nHeight, 5 + 220);
 }
 
 TEST(DialogTables, ControlsLieInsideTheirDialogsWithUniqueIds)
@@ -43,15 +43,15 @@ TEST(DialogTables, ControlsLieInsideTheirDialogsWithUniqueIds)
     for (const SDialogTemplate* pDialog : {&SEND_DIALOG, &SETTINGS_DIALOG, &ABOUT_DIALOG})
     {
         std::set<int> ids;
-        for (const auto& control : pDialog->controls)
+        for (const auto& control : pDialog->m_aControls)
         {
-            EXPECT_GE(control.x, 0) << pDialog->nId << " " << control.pszText;
-            EXPECT_GE(control.y, 0);
-            EXPECT_LE(control.x + control.cx, pDialog->cx) << pDialog->nId << " " << control.pszText;
-            EXPECT_LE(control.y + control.cy, pDialog->cy) << pDialog->nId << " " << control.pszText;
-            if (control.nId != ID_STATIC)
+            EXPECT_GE(control.m_nX, 0) << pDialog->m_nId << " " << control.m_pszText;
+            EXPECT_GE(control.m_nY, 0);
+            EXPECT_LE(control.m_nX + control.m_nWidth, pDialog->m_nWidth) << pDialog->m_nId << " " << control.m_pszText;
+            EXPECT_LE(control.m_nY + control.m_nHeight, pDialog->m_nHeight) << pDialog->m_nId << " " << control.m_pszText;
+            if (control.m_nId != ID_STATIC)
             {
-                EXPECT_TRUE(ids.insert(control.nId).second) << control.nId;
+                EXPECT_TRUE(ids.insert(control.m_nId).second) << control.m_nId;
             }
         }
     }

@@ -280,16 +280,16 @@ private slots:
         {
             const auto* pTip = dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, nId));
             QVERIFY2(pTip != nullptr, qPrintable(QString::number(nId)));
-            QCOMPARE(pTip->colour, QColor(255, 0, 0));
+            QCOMPARE(pTip->m_colour, QColor(255, 0, 0));
             ++nTips;
         }
         QCOMPARE(nTips, 9);
-        QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_FAX_NUMBER))->strText,
+        QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_FAX_NUMBER))->m_strText,
                  std::string("Country number+City number+Fax number, such as: 86755#######"));
         // The texts are those of the table the balloon's tests check.
         for (const SControlTip& tip : SEND_DIALOG_TIPS)
-            QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, tip.nId))->strText,
-                     std::string(tip.pszText));
+            QCOMPARE(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, tip.m_nId))->m_strText,
+                     std::string(tip.m_pszText));
         QVERIFY(dialog.Tip().State().FindTip(CDialogBuilder::Control(dialog, IDC_PAGE_LIST)) == nullptr);
 
         auto* pLink = CDialogBuilder::Control<CHyperLink1>(dialog, IDC_LINK_MORE);

@@ -97,16 +97,16 @@ TEST(BalloonTipStateTest, TheFirstRegistrationStaysAndColourZeroTakesTheCurrentC
     state.AddTip(&control1, &control1, "first", RED);
     state.AddTip(&control1, &control1, "second", QColor(0, 255, 0));
     ASSERT_NE(state.FindTip(&control1), nullptr);
-    EXPECT_EQ(state.FindTip(&control1)->strText, "first");
-    EXPECT_EQ(state.FindTip(&control1)->colour, RED);
+    EXPECT_EQ(state.FindTip(&control1)->m_strText, "first");
+    EXPECT_EQ(state.FindTip(&control1)->m_colour, RED);
 
     state.AddTip(&control2, &control2, "black", QColor(0, 0, 0));
-    EXPECT_EQ(state.FindTip(&control2)->colour, QColor(0, 0, 0));
+    EXPECT_EQ(state.FindTip(&control2)->m_colour, QColor(0, 0, 0));
 
     // After a red balloon has been shown, a colour of 0 means red.
     EXPECT_EQ(state.MouseMove(true, &control1, &control1), CBalloonTipState::EAction::Show);
     state.AddTip(&control3, &control3, "after", QColor(0, 0, 0));
-    EXPECT_EQ(state.FindTip(&control3)->colour, RED);
+    EXPECT_EQ(state.FindTip(&control3)->m_colour, RED);
 }
 
 // A text drawn in the balloon's colours, laid out in lines of at most nWidth pixels from the
@@ -305,12 +305,12 @@ TEST_F(BalloonTipTest, EveryTipOfTheMainDialogShowsWholeInsideItsBalloon)
         auto* pButton = new QPushButton(m_pDialog.get());
         pButton->setGeometry(200, 10 + 30 * static_cast<int>(aButtons.size()), 100, 25);
         pButton->show();
-        m_tip.AddControlTip(pButton, tip.pszText, RED);
+        m_tip.AddControlTip(pButton, tip.m_pszText, RED);
         aButtons.push_back(pButton);
     }
     for (std::size_t i = 0; i < aButtons.size(); ++i)
     {
-        const QString strTip = QString::fromUtf8(resources::SEND_DIALOG_TIPS[i].pszText);
+        const QString strTip = QString::fromUtf8(resources::SEND_DIALOG_TIPS[i].m_pszText);
         SCOPED_TRACE(strTip.toStdString());
         MoveMouse(m_pPlain, QPoint(5, 5));
         MoveMouse(aButtons[i], QPoint(10, 10));

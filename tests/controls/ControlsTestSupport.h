@@ -19,8 +19,8 @@ class CControlsTestBase
 public:
     struct SOpenCall
     {
-        std::string strTarget;
-        CLinkOpener::EFallback eFallback;
+        std::string m_strTarget;
+        CLinkOpener::EFallback m_eFallback;
     };
 
     CControlsTestBase();

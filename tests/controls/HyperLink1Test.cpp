@@ -135,8 +135,8 @@ TEST_F(HyperLink1Test, OpenOnPressOpensAtOnceTakesTheFocusAndTheReleaseDoesNothi
     CHyperLink1* pLink = MakeLink("www.example.com", CHyperLink1::LinkOpenOnPress);
     PressMouse(pLink, QPoint(3, 3));
     ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].strTarget, TARGET);
-    EXPECT_EQ(m_opened[0].eFallback, CLinkOpener::EFallback::Browser);
+    EXPECT_EQ(m_opened[0].m_strTarget, TARGET);
+    EXPECT_EQ(m_opened[0].m_eFallback, CLinkOpener::EFallback::Browser);
     EXPECT_TRUE(pLink->hasFocus());
     EXPECT_TRUE(pLink->IsVisited());
     // The focus colour comes before the visited colour.

@@ -51,7 +51,7 @@ TEST_F(LinkStaticTest, AClickOpensAndTheVisitedStateFollowsTheLastAttempt)
     CLinkStatic* pLink = MakeLink();
     PressMouse(pLink, QPoint(2, 2));
     ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].strTarget, MAIL_TARGET);
+    EXPECT_EQ(m_opened[0].m_strTarget, MAIL_TARGET);
     EXPECT_TRUE(pLink->IsVisited());
     ReleaseMouse(pLink, QPoint(2, 2));
     EXPECT_EQ(m_opened.size(), 1u);

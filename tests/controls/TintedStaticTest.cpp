@@ -81,8 +81,8 @@ TEST_F(TintedStaticTest, AClickHandsTheTextToTheDesktopWithoutFallbackAndAnEmpty
     ClickMouse(pLabel, QPoint(3, 3));
     ClickMouse(pEmpty, QPoint(3, 3));
     ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].strTarget, "https://www.example.com");
-    EXPECT_EQ(m_opened[0].eFallback, CLinkOpener::EFallback::None);
+    EXPECT_EQ(m_opened[0].m_strTarget, "https://www.example.com");
+    EXPECT_EQ(m_opened[0].m_eFallback, CLinkOpener::EFallback::None);
     EXPECT_TRUE(MessageLines().empty());
 }
 

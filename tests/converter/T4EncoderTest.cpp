@@ -70,10 +70,10 @@ Bytes ReferenceEncode(const Bytes& page, int nWidth, int nRows)
         const auto& codes = bBlack ? converter::BLACK_CODES : converter::WHITE_CODES;
         if (nRun >= 64)
         {
-            putCode(codes[63 + nRun / 64].nBits, codes[63 + nRun / 64].nLength);
+            putCode(codes[63 + nRun / 64].m_nBits, codes[63 + nRun / 64].m_nLength);
             nRun %= 64;
         }
-        putCode(codes[nRun].nBits, codes[nRun].nLength);
+        putCode(codes[nRun].m_nBits, codes[nRun].m_nLength);
     };
     for (int nRow = 0; nRow < nRows; ++nRow)
     {
@@ -245,20 +245,20 @@ TEST(T4EncoderTest, EachColourTableIsAPrefixFreeCodeAndNoCodeBeginsAnEol)
 {
     for (const auto* pCodes : {&converter::WHITE_CODES, &converter::BLACK_CODES})
     {
-        auto bit = [](const converter::SCodeWord& code, int i) { return (code.nBits >> (code.nLength - 1 - i)) & 1; };
+        auto bit = [](const converter::SCodeWord& code, int i) { return (code.m_nBits >> (code.m_nLength - 1 - i)) & 1; };
         std::vector<converter::SCodeWord> all(pCodes->begin(), pCodes->end());
         all.push_back(converter::END_OF_LINE);
         for (std::size_t a = 0; a < all.size(); ++a)
         {
-            ASSERT_GE(all[a].nLength, 2);
-            ASSERT_LE(all[a].nLength, 13);
-            ASSERT_LT(all[a].nBits, 1u << all[a].nLength);
+            ASSERT_GE(all[a].m_nLength, 2);
+            ASSERT_LE(all[a].m_nLength, 13);
+            ASSERT_LT(all[a].m_nBits, 1u << all[a].m_nLength);
             for (std::size_t b = 0; b < all.size(); ++b)
             {
-                if (a == b || all[a].nLength > all[b].nLength)
+                if (a == b || all[a].m_nLength > all[b].m_nLength)
                     continue;
                 bool bPrefix = true;
-                for (int i = 0; i < all[a].nLength && bPrefix; ++i)
+                for (int i = 0; i < all[a].m_nLength && bPrefix; ++i)
                     bPrefix = bit(all[a], i) == bit(all[b], i);
                 EXPECT_FALSE(bPrefix) << "code " << a << " is a prefix of code " << b;
             }

@@ -5,43 +5,43 @@
 namespace
 {
 
-using driver::CDeviceUri;
+using driver::SDeviceUri;
 
 TEST(DeviceUriTest, RoundTripsFoldersWithAnyCharacters)
 {
     for (const char* pszRoot : {"/home/ada/.local/share/vellum", "/tmp/with space/and%percent", "/tmp/q?uery#hash",
                                 "/tmp/\xE4\xB8\xAD\xE6\x96\x87", "/"})
     {
-        CDeviceUri uri;
-        uri.root = pszRoot;
-        uri.uid = 1000;
+        SDeviceUri uri;
+        uri.m_root = pszRoot;
+        uri.m_nUid = 1000;
         const std::string strText = uri.Format();
         EXPECT_EQ(strText.find(' '), std::string::npos) << strText;
         std::string strError;
-        const auto parsed = CDeviceUri::Parse(strText, strError);
+        const auto parsed = SDeviceUri::Parse(strText, strError);
         ASSERT_TRUE(parsed) << strText << ": " << strError;
-        EXPECT_EQ(parsed->root, uri.root);
-        EXPECT_EQ(parsed->uid, 1000u);
+        EXPECT_EQ(parsed->m_root, uri.m_root);
+        EXPECT_EQ(parsed->m_nUid, 1000u);
     }
 }
 
 TEST(DeviceUriTest, FormatsPlainFoldersReadably)
 {
-    CDeviceUri uri;
-    uri.root = "/home/ada/.local/share/vellum";
-    uri.uid = 0;
+    SDeviceUri uri;
+    uri.m_root = "/home/ada/.local/share/vellum";
+    uri.m_nUid = 0;
     EXPECT_EQ(uri.Format(), "vellumfax:/home/ada/.local/share/vellum?uid=0");
-    uri.root = "/a b";
+    uri.m_root = "/a b";
     EXPECT_EQ(uri.Format(), "vellumfax:/a%20b?uid=0");
 }
 
 TEST(DeviceUriTest, AcceptsAnEmptyHost)
 {
     std::string strError;
-    const auto parsed = CDeviceUri::Parse("vellumfax:///srv/fax?uid=42", strError);
+    const auto parsed = SDeviceUri::Parse("vellumfax:///srv/fax?uid=42", strError);
     ASSERT_TRUE(parsed) << strError;
-    EXPECT_EQ(parsed->root, "/srv/fax");
-    EXPECT_EQ(parsed->uid, 42u);
+    EXPECT_EQ(parsed->m_root, "/srv/fax");
+    EXPECT_EQ(parsed->m_nUid, 42u);
 }
 
 TEST(DeviceUriTest, RefusesIncompleteOrForgedUris)
@@ -53,7 +53,7 @@ TEST(DeviceUriTest, RefusesIncompleteOrForgedUris)
           "vellumfax:/tmp%zz?uid=0", "vellumfax:/tmp%00/x?uid=0", "vellumfax:/tmp%?uid=0"})
     {
         std::string strError;
-        EXPECT_FALSE(CDeviceUri::Parse(pszUri, strError)) << pszUri;
+        EXPECT_FALSE(SDeviceUri::Parse(pszUri, strError)) << pszUri;
         EXPECT_FALSE(strError.empty()) << pszUri;
     }
 }

@@ -14,7 +14,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using driver::CBackendSettings;
+using driver::SBackendSettings;
 using driver::CFaxBackend;
 using driver::EJobResult;
 
@@ -82,7 +82,7 @@ protected:
     std::string Log() const { return m_log.str(); }
 
     fs::path m_base;
-    CBackendSettings m_settings;
+    SBackendSettings m_settings;
     std::ostringstream m_log;
     std::string m_strReason;
     int m_nPages = 0;

@@ -11,7 +11,7 @@ namespace
 
 namespace fs = std::filesystem;
 using installer::CInstaller;
-using installer::CInstallSettings;
+using installer::SInstallSettings;
 using installer::EPrivilege;
 
 // The Installer's steps against folders of a test and a stand-in lpadmin that records its
@@ -32,17 +32,17 @@ protected:
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
 
-        m_settings.sourceDirectory = m_source;
-        m_settings.vellumRoot = m_base / "root";
-        m_settings.systemDirectory = m_base / "root" / "windows" / "system";
-        m_settings.driveRoot = m_base / "root" / "c";
-        m_settings.cupsServerBin = m_base / "serverbin";
-        m_settings.cupsDataDir = m_base / "data";
-        m_settings.autostartDirectory = m_base / "config" / "autostart";
-        m_settings.strLpadmin = (m_base / "lpadmin").string();
-        m_settings.uid = 1000;
-        m_settings.ePrivilege = EPrivilege::Administrator;
-        fs::create_directories(m_settings.cupsServerBin / "backend");
+        m_settings.m_sourceDirectory = m_source;
+        m_settings.m_vellumRoot = m_base / "root";
+        m_settings.m_systemDirectory = m_base / "root" / "windows" / "system";
+        m_settings.m_driveRoot = m_base / "root" / "c";
+        m_settings.m_cupsServerBin = m_base / "serverbin";
+        m_settings.m_cupsDataDir = m_base / "data";
+        m_settings.m_autostartDirectory = m_base / "config" / "autostart";
+        m_settings.m_strLpadmin = (m_base / "lpadmin").string();
+        m_settings.m_nUid = 1000;
+        m_settings.m_ePrivilege = EPrivilege::Administrator;
+        fs::create_directories(m_settings.m_cupsServerBin / "backend");
     }
     void TearDown() override { fs::remove_all(m_base); }
 
@@ -77,7 +77,7 @@ protected:
 
     fs::path m_base;
     fs::path m_source;
-    CInstallSettings m_settings;
+    SInstallSettings m_settings;
     std::unique_ptr<CInstaller> m_installer;
 };
 
@@ -85,23 +85,23 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
 {
     const auto& run = Install();
     for (const auto& step : run.Steps())
-        EXPECT_TRUE(step.bOk) << step.strStep << ": " << step.strDetail;
+        EXPECT_TRUE(step.m_bOk) << step.m_strStep << ": " << step.m_strDetail;
     ASSERT_TRUE(run.Succeeded());
 
-    const auto system = m_settings.systemDirectory;
+    const auto system = m_settings.m_systemDirectory;
     for (const char* pszName : {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so", "Sendwell",
                                 "Pagewatch", "Sample.html"})
         EXPECT_EQ(Read(system / pszName), Read(m_source / pszName)) << pszName;
     EXPECT_EQ(Perms(system / "Sendwell") & fs::perms::owner_exec, fs::perms::owner_exec) << "programs stay runnable";
-    EXPECT_EQ(Perms(m_settings.driveRoot), fs::perms::owner_all) << "the page files' folder is private";
+    EXPECT_EQ(Perms(m_settings.m_driveRoot), fs::perms::owner_all) << "the page files' folder is private";
 
     // The backend is placed so that CUPS runs it as root (no group or other permissions).
-    const auto backend = m_settings.cupsServerBin / "backend" / "vellumfax";
+    const auto backend = m_settings.m_cupsServerBin / "backend" / "vellumfax";
     EXPECT_EQ(Read(backend), Read(m_source / "vellumfax"));
     EXPECT_EQ(Perms(backend), fs::perms::owner_all);
-    EXPECT_EQ(Read(m_settings.cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), Read(m_source / "VellumZeru.ppd"));
+    EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), Read(m_source / "VellumZeru.ppd"));
 
-    const std::string strUri = "vellumfax:" + m_settings.vellumRoot.string() + "?uid=1000";
+    const std::string strUri = "vellumfax:" + m_settings.m_vellumRoot.string() + "?uid=1000";
     EXPECT_EQ(Read(m_base / "lpadmin.log"),
               "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\n" + strUri + "\n-P\n" + (system / "VellumZeru.ppd").string() +
                   "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n"
@@ -116,13 +116,13 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
 TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
 {
     // A folder name that needs quoting in a desktop entry's Exec line.
-    m_settings.vellumRoot = m_base / "my \"fax\" $root 100%";
-    m_settings.systemDirectory = m_settings.vellumRoot / "windows" / "system";
-    m_settings.driveRoot = m_settings.vellumRoot / "c";
+    m_settings.m_vellumRoot = m_base / "my \"fax\" $root 100%";
+    m_settings.m_systemDirectory = m_settings.m_vellumRoot / "windows" / "system";
+    m_settings.m_driveRoot = m_settings.m_vellumRoot / "c";
     ASSERT_TRUE(Install().Succeeded());
-    const std::string strEntry = Read(m_settings.autostartDirectory / "vellum-pagewatch.desktop");
+    const std::string strEntry = Read(m_settings.m_autostartDirectory / "vellum-pagewatch.desktop");
     EXPECT_NE(strEntry.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << strEntry;
-    const std::string strRoot = m_settings.vellumRoot.string();
+    const std::string strRoot = m_settings.m_vellumRoot.string();
     const std::string strBase = m_base.string();
     // The freedesktop.org desktop entry rules: \" \$ inside quotes, %% for %, then every \ doubled as a string value.
     EXPECT_NE(strEntry.find("Exec=env \"VELLUM_ROOT=" + strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%\" \"" + strBase +
@@ -135,14 +135,14 @@ TEST_F(InstallerTest, RunsEveryStepAndNamesTheOnesThatFailed)
 {
     fs::remove(m_source / "Sendwell");
     fs::remove(m_source / "Sample.html");
-    m_settings.strGhostscript = "no-such-ghostscript-here";
+    m_settings.m_strGhostscript = "no-such-ghostscript-here";
     const auto& run = Install();
     EXPECT_FALSE(run.Succeeded());
 
     // The other files are still copied and both registrations still happen.
-    EXPECT_EQ(Read(m_settings.systemDirectory / "Pagewatch"), Read(m_source / "Pagewatch"));
-    EXPECT_FALSE(fs::exists(m_settings.systemDirectory / "Sendwell"));
-    EXPECT_TRUE(fs::exists(m_settings.cupsServerBin / "backend" / "vellumfax"));
+    EXPECT_EQ(Read(m_settings.m_systemDirectory / "Pagewatch"), Read(m_source / "Pagewatch"));
+    EXPECT_FALSE(fs::exists(m_settings.m_systemDirectory / "Sendwell"));
+    EXPECT_TRUE(fs::exists(m_settings.m_cupsServerBin / "backend" / "vellumfax"));
     EXPECT_NE(Read(m_base / "lpadmin.log").find("-d\nVellum_Zeru_3.0\n"), std::string::npos);
 
     const std::string strText = run.CompletionText();
@@ -162,15 +162,15 @@ TEST_F(InstallerTest, RunsEveryStepAndNamesTheOnesThatFailed)
 
 TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
 {
-    m_settings.ePrivilege = EPrivilege::User;
-    m_settings.strCupsServer = "localhost:8631";
-    ::chmod((m_settings.cupsServerBin / "backend").c_str(), 0555);
+    m_settings.m_ePrivilege = EPrivilege::User;
+    m_settings.m_strCupsServer = "localhost:8631";
+    ::chmod((m_settings.m_cupsServerBin / "backend").c_str(), 0555);
     SetLpadmin(1, "lpadmin: Forbidden");
     const auto& run = Install();
-    ::chmod((m_settings.cupsServerBin / "backend").c_str(), 0755);
+    ::chmod((m_settings.m_cupsServerBin / "backend").c_str(), 0755);
 
     EXPECT_FALSE(run.Succeeded());
-    EXPECT_EQ(Read(m_settings.systemDirectory / "Sendwell"), Read(m_source / "Sendwell")) << "files are copied";
+    EXPECT_EQ(Read(m_settings.m_systemDirectory / "Sendwell"), Read(m_source / "Sendwell")) << "files are copied";
     const std::string strText = run.CompletionText();
     // Root writes into read-only folders, so only an ordinary user sees the refused copy.
     if (::geteuid() != 0)
@@ -179,17 +179,17 @@ TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
     }
     EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Forbidden"), std::string::npos)
         << strText;
-    const auto system = m_settings.systemDirectory.string();
-    const auto serverbin = m_settings.cupsServerBin.string();
+    const auto system = m_settings.m_systemDirectory.string();
+    const auto serverbin = m_settings.m_cupsServerBin.string();
     EXPECT_NE(strText.find("sudo install -D -m 0700 " + system + "/vellumfax " + serverbin + "/backend/vellumfax\n"),
               std::string::npos)
         << strText;
-    EXPECT_NE(strText.find("sudo " + m_settings.strLpadmin + " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
-                           "3.0' -v 'vellumfax:" + m_settings.vellumRoot.string() + "?uid=1000' -P " + system +
+    EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin + " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
+                           "3.0' -v 'vellumfax:" + m_settings.m_vellumRoot.string() + "?uid=1000' -P " + system +
                            "/VellumZeru.ppd -o printer-error-policy=abort-job -o printer-is-shared=false -E\n"),
               std::string::npos)
         << strText;
-    EXPECT_NE(strText.find("sudo " + m_settings.strLpadmin + " -h localhost:8631 -d Vellum_Zeru_3.0\n"),
+    EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin + " -h localhost:8631 -d Vellum_Zeru_3.0\n"),
               std::string::npos)
         << strText;
 }
@@ -200,7 +200,7 @@ TEST_F(InstallerTest, AdministratorsAreToldTheFailureWithoutCommands)
     const auto& run = Install();
     const std::string strText = run.CompletionText();
     EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Unable to connect to server (" +
-                           m_settings.strLpadmin + ": exit code 1)"),
+                           m_settings.m_strLpadmin + ": exit code 1)"),
               std::string::npos)
         << strText;
     EXPECT_EQ(strText.find("sudo"), std::string::npos) << strText;
@@ -213,10 +213,10 @@ TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
     WriteSource("VellumZeru.ppd", "a newer driver\n", 0644);
     const auto& again = Install();
     EXPECT_TRUE(again.Succeeded());
-    EXPECT_EQ(Read(m_settings.systemDirectory / "Sendwell"), "#!/bin/sh\n# a newer Sendwell\n");
-    EXPECT_EQ(Read(m_settings.cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), "a newer driver\n");
+    EXPECT_EQ(Read(m_settings.m_systemDirectory / "Sendwell"), "#!/bin/sh\n# a newer Sendwell\n");
+    EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), "a newer driver\n");
     // No temporary copies are left beside the installed files.
-    for (const auto& entry : fs::directory_iterator(m_settings.systemDirectory))
+    for (const auto& entry : fs::directory_iterator(m_settings.m_systemDirectory))
         EXPECT_EQ(entry.path().filename().string().find(".installing"), std::string::npos) << entry.path();
 }
 

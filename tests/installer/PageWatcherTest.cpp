@@ -17,7 +17,7 @@ namespace
 
 namespace fs = std::filesystem;
 using watcher::CPageWatcher;
-using watcher::CWatchSettings;
+using watcher::SWatchSettings;
 using watcher::EWatchEnd;
 
 constexpr auto DEADLINE = std::chrono::seconds(10);
@@ -27,10 +27,10 @@ constexpr auto DEADLINE = std::chrono::seconds(10);
 class PageWatcherTest : public ::testing::Test
 {
 protected:
-    struct CRunning
+    struct SRunning
     {
-        volatile std::sig_atomic_t stop = 0;
-        std::future<EWatchEnd> end;
+        volatile std::sig_atomic_t m_nStop = 0;
+        std::future<EWatchEnd> m_end;
     };
 
     void SetUp() override
@@ -45,9 +45,9 @@ protected:
     {
         for (auto& running : m_running)
         {
-            running->stop = 1;
-            if (running->end.valid())
-                running->end.wait();
+            running->m_nStop = 1;
+            if (running->m_end.valid())
+                running->m_end.wait();
         }
         // Let stand-ins still waiting for their release end.
         (void)platform::WriteWholeFile(m_base / "release", "");
@@ -67,16 +67,16 @@ protected:
         return path;
     }
 
-    CRunning& Start(const std::string& strSendwell, const fs::path& sessionFile = {})
+    SRunning& Start(const std::string& strSendwell, const fs::path& sessionFile = {})
     {
-        auto running = std::make_unique<CRunning>();
-        CWatchSettings settings;
-        settings.driveRoot = m_drive;
-        settings.sendwell = FakeSendwell(strSendwell);
-        settings.sessionFile = sessionFile;
-        settings.tick = std::chrono::milliseconds(20);
-        settings.pStop = &running->stop;
-        running->end = std::async(std::launch::async, [settings] { return CPageWatcher(settings).Run(); });
+        auto running = std::make_unique<SRunning>();
+        SWatchSettings settings;
+        settings.m_driveRoot = m_drive;
+        settings.m_sendwell = FakeSendwell(strSendwell);
+        settings.m_sessionFile = sessionFile;
+        settings.m_durTick = std::chrono::milliseconds(20);
+        settings.m_pStop = &running->m_nStop;
+        running->m_end = std::async(std::launch::async, [settings] { return CPageWatcher(settings).Run(); });
         m_running.push_back(std::move(running));
         return *m_running.back();
     }
@@ -135,7 +135,7 @@ protected:
 
     fs::path m_base;
     fs::path m_drive;
-    std::vector<std::unique_ptr<CRunning>> m_running;
+    std::vector<std::unique_ptr<SRunning>> m_running;
 };
 
 TEST_F(PageWatcherTest, OpensSendwellForEachNewJobAndNothingElse)
@@ -187,8 +187,8 @@ TEST_F(PageWatcherTest, OnlyOneWatcherPerRootOpensSendwell)
     Release();
     PrintJob();
     ASSERT_TRUE(WaitForLog("start A\nend A\n")) << Log();
-    first.stop = 1;
-    ASSERT_EQ(first.end.wait_for(DEADLINE), std::future_status::ready);
+    first.m_nStop = 1;
+    ASSERT_EQ(first.m_end.wait_for(DEADLINE), std::future_status::ready);
     // The second watcher takes over; had it acted all along, it would have opened B before.
     ASSERT_TRUE(WaitForLockHolder());
     PrintJob();
@@ -202,8 +202,8 @@ TEST_F(PageWatcherTest, EndsWithItsDesktopSession)
     auto& running = Start("A", session);
     WaitUntilWatching("A");
     fs::remove(session);
-    ASSERT_EQ(running.end.wait_for(DEADLINE), std::future_status::ready);
-    EXPECT_EQ(running.end.get(), EWatchEnd::SessionEnded);
+    ASSERT_EQ(running.m_end.wait_for(DEADLINE), std::future_status::ready);
+    EXPECT_EQ(running.m_end.get(), EWatchEnd::SessionEnded);
 }
 
 } // namespace

@@ -55,11 +55,11 @@ std::vector<std::uint8_t> ExpectedRaster(const PixelRule& isBlack)
     return raster;
 }
 
-struct CCollector
+struct SCollector
 {
-    std::vector<std::vector<std::uint8_t>> pages;
-    CPnmPageReader reader{[this](const std::vector<std::uint8_t>& raster) {
-        pages.push_back(raster);
+    std::vector<std::vector<std::uint8_t>> m_aPages;
+    CPnmPageReader m_reader{[this](const std::vector<std::uint8_t>& raster) {
+        m_aPages.push_back(raster);
         return true;
     }};
 
@@ -67,7 +67,7 @@ struct CCollector
     {
         for (std::size_t i = 0; i < data.size(); i += nPiece)
         {
-            const auto eResult = reader.Feed(reinterpret_cast<const std::uint8_t*>(data.data()) + i,
+            const auto eResult = m_reader.Feed(reinterpret_cast<const std::uint8_t*>(data.data()) + i,
                                              std::min(nPiece, data.size() - i));
             if (eResult != EFeedResult::More)
                 return eResult;
@@ -90,13 +90,13 @@ TEST(PnmPageReaderTest, TurnsBitmapPagesIntoRastersWhateverThePiecesTheyArriveIn
     const auto expected2 = ExpectedRaster(leftBand);
     for (std::size_t nPiece : {std::size_t{5}, std::size_t{213}, std::size_t{65536}, stream.size()})
     {
-        CCollector collector;
-        ASSERT_EQ(collector.FeedInPieces(stream, nPiece), EFeedResult::More) << collector.reader.Error();
-        ASSERT_TRUE(collector.reader.Finish()) << collector.reader.Error();
-        ASSERT_EQ(collector.pages.size(), 2u) << "pieces of " << nPiece;
-        EXPECT_TRUE(collector.pages[0] == expected1);
-        EXPECT_TRUE(collector.pages[1] == expected2);
-        EXPECT_EQ(collector.reader.PagesRead(), 2);
+        SCollector collector;
+        ASSERT_EQ(collector.FeedInPieces(stream, nPiece), EFeedResult::More) << collector.m_reader.Error();
+        ASSERT_TRUE(collector.m_reader.Finish()) << collector.m_reader.Error();
+        ASSERT_EQ(collector.m_aPages.size(), 2u) << "pieces of " << nPiece;
+        EXPECT_TRUE(collector.m_aPages[0] == expected1);
+        EXPECT_TRUE(collector.m_aPages[1] == expected2);
+        EXPECT_EQ(collector.m_reader.PagesRead(), 2);
     }
 }
 
@@ -105,13 +105,13 @@ TEST(PnmPageReaderTest, ThresholdsGraymapsAtHalfTheScale)
     // 0..255 across the row: below 128 is black. A second page with a maximum of 1.
     auto ramp = [](std::size_t x, std::size_t) { return static_cast<std::uint8_t>(x % 256); };
     auto binary = [](std::size_t x, std::size_t y) { return static_cast<std::uint8_t>((x + y) % 2); };
-    CCollector collector;
+    SCollector collector;
     ASSERT_EQ(collector.FeedInPieces(GraymapPage(ramp, 255) + "\n" + GraymapPage(binary, 1), 4096), EFeedResult::More)
-        << collector.reader.Error();
-    ASSERT_TRUE(collector.reader.Finish());
-    ASSERT_EQ(collector.pages.size(), 2u);
-    EXPECT_EQ(collector.pages[0], ExpectedRaster([](std::size_t x, std::size_t) { return x % 256 < 128; }));
-    EXPECT_EQ(collector.pages[1], ExpectedRaster([](std::size_t x, std::size_t y) { return (x + y) % 2 == 0; }));
+        << collector.m_reader.Error();
+    ASSERT_TRUE(collector.m_reader.Finish());
+    ASSERT_EQ(collector.m_aPages.size(), 2u);
+    EXPECT_EQ(collector.m_aPages[0], ExpectedRaster([](std::size_t x, std::size_t) { return x % 256 < 128; }));
+    EXPECT_EQ(collector.m_aPages[1], ExpectedRaster([](std::size_t x, std::size_t y) { return (x + y) % 2 == 0; }));
 }
 
 TEST(PnmPageReaderTest, ReportsAStreamThatEndsInsideAPage)
@@ -120,15 +120,15 @@ TEST(PnmPageReaderTest, ReportsAStreamThatEndsInsideAPage)
     // Cut inside the magic, the header, the first row, the middle and just before the end.
     for (std::size_t nLength : {std::size_t{1}, std::size_t{5}, std::size_t{30}, page.size() / 2, page.size() - 1})
     {
-        CCollector collector;
+        SCollector collector;
         ASSERT_EQ(collector.FeedInPieces(page.substr(0, nLength), 1000), EFeedResult::More);
-        EXPECT_FALSE(collector.reader.Finish()) << "cut at " << nLength;
-        EXPECT_FALSE(collector.reader.Error().empty());
-        EXPECT_TRUE(collector.pages.empty());
+        EXPECT_FALSE(collector.m_reader.Finish()) << "cut at " << nLength;
+        EXPECT_FALSE(collector.m_reader.Error().empty());
+        EXPECT_TRUE(collector.m_aPages.empty());
     }
-    CCollector empty;
-    EXPECT_TRUE(empty.reader.Finish());
-    EXPECT_EQ(empty.reader.PagesRead(), 0);
+    SCollector empty;
+    EXPECT_TRUE(empty.m_reader.Finish());
+    EXPECT_EQ(empty.m_reader.PagesRead(), 0);
 }
 
 TEST(PnmPageReaderTest, RefusesWhatIsNotAPageOfTheFaxSize)
@@ -146,11 +146,11 @@ TEST(PnmPageReaderTest, RefusesWhatIsNotAPageOfTheFaxSize)
     };
     for (const auto& data : bad)
     {
-        CCollector collector;
+        SCollector collector;
         EXPECT_EQ(collector.FeedInPieces(data, data.size()), EFeedResult::BadStream) << data;
-        EXPECT_FALSE(collector.reader.Error().empty()) << data;
-        EXPECT_FALSE(collector.reader.Finish());
-        EXPECT_TRUE(collector.pages.empty());
+        EXPECT_FALSE(collector.m_reader.Error().empty()) << data;
+        EXPECT_FALSE(collector.m_reader.Finish());
+        EXPECT_TRUE(collector.m_aPages.empty());
     }
 }
 

@@ -43,13 +43,13 @@ std::string MakePdf(const std::string& strPostScript, const std::filesystem::pat
     const auto source = pdf.parent_path() / (pdf.stem().string() + ".ps");
     if (!platform::WriteWholeFile(source, strPostScript))
         return "cannot write " + source.string();
-    platform::CRunOptions options;
-    options.eOutput = platform::CRunOptions::EOutput::Capture;
-    options.nTimeout = std::chrono::seconds(60);
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = std::chrono::seconds(60);
     const auto result = platform::RunProgram({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
                                               "-sPAPERSIZE=letter", "-sOutputFile=" + pdf.string(), source.string()},
                                              options);
-    return result.Succeeded() ? std::string() : "gs: " + result.Describe() + " " + result.strOutput;
+    return result.Succeeded() ? std::string() : "gs: " + result.Describe() + " " + result.m_strOutput;
 }
 
 std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document, std::string& strError)
@@ -61,13 +61,13 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
         if (strArg == "-sOutputFile=-")
             strArg = "-sOutputFile=" + output.string();
     }
-    platform::CRunOptions options;
-    options.eOutput = platform::CRunOptions::EOutput::Capture;
-    options.nTimeout = std::chrono::seconds(120);
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = std::chrono::seconds(120);
     const auto result = platform::RunProgram(args, options);
     if (!result.Succeeded())
     {
-        strError = "gs: " + result.Describe() + " " + result.strOutput;
+        strError = "gs: " + result.Describe() + " " + result.m_strOutput;
         return {};
     }
     const auto data = platform::ReadWholeFile(output, MAX_REFERENCE_BYTES);

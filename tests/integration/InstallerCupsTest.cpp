@@ -64,22 +64,22 @@ protected:
             std::cerr << "Kept for a look: " << m_base << std::endl;
     }
 
-    platform::CRunResult Run(const std::vector<std::string>& args, const std::string& strFolder = {})
+    platform::SRunResult Run(const std::vector<std::string>& args, const std::string& strFolder = {})
     {
-        platform::CRunOptions options;
-        options.environment = m_cups.Environment({"VELLUM_ROOT=" + m_root.string(),
+        platform::SRunOptions options;
+        options.m_aEnvironment = m_cups.Environment({"VELLUM_ROOT=" + m_root.string(),
                                                   "VELLUM_MESSAGE_LOG=" + (m_base / "messages.log").string(),
                                                   "XDG_CONFIG_HOME=" + (m_base / "config").string()});
-        options.strWorkingDirectory = strFolder;
-        options.eOutput = platform::CRunOptions::EOutput::Capture;
-        options.nTimeout = 120s;
+        options.m_strWorkingDirectory = strFolder;
+        options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+        options.m_durTimeout = 120s;
         return platform::RunProgram(args, options);
     }
 
     void Install()
     {
         const auto result = Run({(fs::path(VELLUM_BIN_DIR) / "Installer").string()}, m_dist.string());
-        ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n" << result.strOutput << "\n" << Messages();
+        ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n" << result.m_strOutput << "\n" << Messages();
     }
 
     std::string Messages() const
@@ -96,15 +96,15 @@ protected:
         const auto result = Run(args);
         std::smatch match;
         const std::regex jobId(std::string("request id is ") + QUEUE + "-([0-9]+)");
-        if (!result.Succeeded() || !std::regex_search(result.strOutput, match, jobId))
+        if (!result.Succeeded() || !std::regex_search(result.m_strOutput, match, jobId))
         {
-            ADD_FAILURE() << "lp: " << result.Describe() << " " << result.strOutput;
+            ADD_FAILURE() << "lp: " << result.Describe() << " " << result.m_strOutput;
             return -1;
         }
         return std::stoi(match[1]);
     }
 
-    CTestCups::CJobState Finish(int nJob)
+    CTestCups::SJobState Finish(int nJob)
     {
         const auto state = m_cups.WaitForJob(nJob, JOB_DEADLINE);
         if (!state)
@@ -119,7 +119,7 @@ protected:
     {
         std::vector<std::string> args = {"lpstat"};
         args.insert(args.end(), options.begin(), options.end());
-        return Run(args).strOutput;
+        return Run(args).m_strOutput;
     }
 
     std::string Read(const fs::path& path) const { return platform::ReadWholeFile(path, 64 << 20).value_or("<missing>"); }
@@ -192,7 +192,7 @@ TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const int nJob = Print(pdf);
     const auto state = Finish(nJob);
-    ASSERT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage << "\n" << m_cups.ErrorLog();
+    ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
     ExpectPagesOf(pdf, 2);
     struct stat st = {};
     ASSERT_EQ(::stat((m_root / "c" / "quill.2").c_str(), &st), 0);
@@ -216,9 +216,9 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(255), longPdf), "");
     const int nLong = Print(longPdf);
     const auto longState = Finish(nLong);
-    EXPECT_EQ(longState.nState, CTestCups::JOB_ABORTED) << longState.strMessage;
+    EXPECT_EQ(longState.m_nState, CTestCups::JOB_ABORTED) << longState.m_strMessage;
     const std::string strRefusal = "The job has 255 pages; the fax printer Vellum Zeru 3.0 takes at most 254.";
-    EXPECT_NE(longState.strMessage.find(strRefusal), std::string::npos) << longState.strMessage;
+    EXPECT_NE(longState.m_strMessage.find(strRefusal), std::string::npos) << longState.m_strMessage;
     EXPECT_NE(m_cups.ErrorLog().find("[Job " + std::to_string(nLong) + "] " + strRefusal), std::string::npos);
     ExpectEarlierJobUntouched();
 
@@ -228,17 +228,17 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     ASSERT_TRUE(platform::WriteWholeFile(garbage, std::string(GARBAGE, sizeof GARBAGE - 1)));
     const int nGarbage = Print(garbage, {"-o", "raw"});
     const auto garbageState = Finish(nGarbage);
-    EXPECT_EQ(garbageState.nState, CTestCups::JOB_ABORTED) << garbageState.strMessage;
-    EXPECT_NE(garbageState.strMessage.find("cannot print this document: Ghostscript cannot render it"),
+    EXPECT_EQ(garbageState.m_nState, CTestCups::JOB_ABORTED) << garbageState.m_strMessage;
+    EXPECT_NE(garbageState.m_strMessage.find("cannot print this document: Ghostscript cannot render it"),
               std::string::npos)
-        << garbageState.strMessage;
+        << garbageState.m_strMessage;
     ExpectEarlierJobUntouched();
 
     // A damaged PDF fails on its way through the filters; nothing reaches the page files either.
     const auto damaged = m_base / "damaged.pdf";
     ASSERT_TRUE(platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer\n%%EOF\n"));
     const auto damagedState = Finish(Print(damaged));
-    EXPECT_NE(damagedState.nState, CTestCups::JOB_COMPLETED);
+    EXPECT_NE(damagedState.m_nState, CTestCups::JOB_COMPLETED);
     ExpectEarlierJobUntouched();
 
     // The refusals stopped the jobs, not the printer.
@@ -246,7 +246,7 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const auto state = Finish(Print(pdf));
-    EXPECT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage;
+    EXPECT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage;
     ExpectPagesOf(pdf, 2);
 }
 
@@ -263,12 +263,12 @@ TEST_F(InstallerCupsTest, WritesThePagesAsTheUserTheQueueNames)
     ::chmod(m_root.c_str(), 0700);
     const auto modify = Run({"lpadmin", "-p", QUEUE, "-v",
                              "vellumfax:" + m_root.string() + "?uid=" + std::to_string(pNobody->pw_uid)});
-    ASSERT_TRUE(modify.Succeeded()) << modify.strOutput;
+    ASSERT_TRUE(modify.Succeeded()) << modify.m_strOutput;
 
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const auto state = Finish(Print(pdf));
-    ASSERT_EQ(state.nState, CTestCups::JOB_COMPLETED) << state.strMessage << "\n" << m_cups.ErrorLog();
+    ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
     ExpectPagesOf(pdf, 2);
     for (const char* pszName : {"c", "c/Page.tmp", "c/quill.1", "c/quill.2"})
     {

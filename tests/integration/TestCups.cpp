@@ -191,7 +191,7 @@ std::string CTestCups::ErrorLog() const
     return platform::ReadWholeFile(m_dir / "log" / "error_log", 64 << 20).value_or("");
 }
 
-std::optional<CTestCups::CJobState> CTestCups::QueryJob(int nJob) const
+std::optional<CTestCups::SJobState> CTestCups::QueryJob(int nJob) const
 {
     http_t* pHttp = httpConnect2("127.0.0.1", m_nPort, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
     if (pHttp == nullptr)
@@ -201,15 +201,15 @@ std::optional<CTestCups::CJobState> CTestCups::QueryJob(int nJob) const
     ippAddString(pRequest, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, strUri.c_str());
     ippAddString(pRequest, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ipp_t* pResponse = cupsDoRequest(pHttp, pRequest, "/");
-    std::optional<CJobState> state;
+    std::optional<SJobState> state;
     if (pResponse != nullptr)
     {
         if (ipp_attribute_t* pState = ippFindAttribute(pResponse, "job-state", IPP_TAG_ENUM))
         {
-            state = CJobState{};
-            state->nState = ippGetInteger(pState, 0);
+            state = SJobState{};
+            state->m_nState = ippGetInteger(pState, 0);
             if (ipp_attribute_t* pMessage = ippFindAttribute(pResponse, "job-printer-state-message", IPP_TAG_TEXT))
-                state->strMessage = ippGetString(pMessage, 0, nullptr);
+                state->m_strMessage = ippGetString(pMessage, 0, nullptr);
         }
         ippDelete(pResponse);
     }
@@ -217,14 +217,14 @@ std::optional<CTestCups::CJobState> CTestCups::QueryJob(int nJob) const
     return state;
 }
 
-std::optional<CTestCups::CJobState> CTestCups::WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const
+std::optional<CTestCups::SJobState> CTestCups::WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const
 {
     const auto deadline = Clock::now() + nTimeout;
-    std::optional<CJobState> state;
+    std::optional<SJobState> state;
     while (Clock::now() < deadline)
     {
         state = QueryJob(nJob);
-        if (state && state->nState >= JOB_CANCELED)
+        if (state && state->m_nState >= JOB_CANCELED)
             return state;
         std::this_thread::sleep_for(POLL_INTERVAL * 5);
     }

@@ -35,20 +35,20 @@ public:
     std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
     std::string ErrorLog() const;
 
-    struct CJobState
+    struct SJobState
     {
-        int nState = 0; // IPP job-state: 3 pending ... 7 canceled, 8 aborted, 9 completed
-        std::string strMessage;
+        int m_nState = 0; // IPP job-state: 3 pending ... 7 canceled, 8 aborted, 9 completed
+        std::string m_strMessage;
     };
     // Waits until the job has ended (completed, canceled or aborted), at most nTimeout.
-    std::optional<CJobState> WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const;
+    std::optional<SJobState> WaitForJob(int nJob, std::chrono::milliseconds nTimeout) const;
 
     static constexpr int JOB_CANCELED = 7;
     static constexpr int JOB_ABORTED = 8;
     static constexpr int JOB_COMPLETED = 9;
 
 private:
-    std::optional<CJobState> QueryJob(int nJob) const;
+    std::optional<SJobState> QueryJob(int nJob) const;
 
     std::filesystem::path m_dir;
     pid_t m_pid = -1;

@@ -29,9 +29,9 @@ const char* const FROM = "me@example.com";
 const char* const GATEWAY_RECIPIENT = "remote-printer.Bob@4930123.fax.example";
 
 // Limits short enough that a test never waits long, long enough for a loaded machine.
-CSmtpTimeouts TestTimeouts(std::chrono::milliseconds reply = 10s)
+SSmtpTimeouts TestTimeouts(std::chrono::milliseconds reply = 10s)
 {
-    CSmtpTimeouts timeouts;
+    SSmtpTimeouts timeouts;
     timeouts.m_durConnect = 10s;
     timeouts.m_durGreeting = timeouts.m_durCommand = timeouts.m_durDataStart = timeouts.m_durDataEnd = reply;
     timeouts.m_durSend = 10s;
@@ -62,7 +62,7 @@ const Script ENVELOPE = {"C: MAIL From: <me@example.com>", "S: 250 ok",
 const Script DATA_STEP = {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 250 queued"};
 const Script QUIT_STEP = {"C: QUIT", "S: 221 bye"};
 
-struct CDialogueRow
+struct SDialogueRow
 {
     const char* m_pszName;
     Script m_script;
@@ -72,16 +72,16 @@ struct CDialogueRow
     const char* m_pszError;
 };
 
-void PrintTo(const CDialogueRow& row, std::ostream* pOut) { *pOut << row.m_pszName; }
+void PrintTo(const SDialogueRow& row, std::ostream* pOut) { *pOut << row.m_pszName; }
 
-class SmtpDialogueTest : public ::testing::TestWithParam<CDialogueRow>
+class SmtpDialogueTest : public ::testing::TestWithParam<SDialogueRow>
 {
 };
 
 // One connection, one message, one QUIT, as a send does; the server checks every line.
 TEST_P(SmtpDialogueTest, FollowsTheTranscript)
 {
-    const CDialogueRow& row = GetParam();
+    const SDialogueRow& row = GetParam();
     CScriptedSmtpServer server(row.m_script);
     CPlainMail mail;
     FillPlain(mail);
@@ -103,60 +103,60 @@ TEST_P(SmtpDialogueTest, FollowsTheTranscript)
 INSTANTIATE_TEST_SUITE_P(
     Rows, SmtpDialogueTest,
     ::testing::Values(
-        CDialogueRow{"Accepted", Join({OPEN, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true, "OK"},
-        CDialogueRow{"GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
-        CDialogueRow{"GreetingOnSeveralLines",
+        SDialogueRow{"Accepted", Join({OPEN, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true, "OK"},
+        SDialogueRow{"GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
+        SDialogueRow{"GreetingOnSeveralLines",
                      Join({{"S: 220-mx.example ESMTP\r\n220-no spam\r\n220 welcome", "C: HELO *", "S: 250 hi"},
                            ENVELOPE, DATA_STEP, QUIT_STEP}),
                      true, true, true, "OK"},
-        CDialogueRow{"GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
-        CDialogueRow{"HeloRefused", {"S: 220 mx", "C: HELO *", "S: 501 bad name"}, false, false, true,
+        SDialogueRow{"GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
+        SDialogueRow{"HeloRefused", {"S: 220 mx", "C: HELO *", "S: 501 bad name"}, false, false, true,
                      "501:SMTP server error"},
-        CDialogueRow{"HeloAnsweredOnSeveralLines",
+        SDialogueRow{"HeloAnsweredOnSeveralLines",
                      Join({{"S: 220 mx", "C: HELO *", "S: 250-mx.example\r\n250-SIZE 1000000\r\n250 HELP"},
                            ENVELOPE, DATA_STEP, QUIT_STEP}),
                      true, true, true, "OK"},
-        CDialogueRow{"GreetingAndHeloReplyInOnePiece",
+        SDialogueRow{"GreetingAndHeloReplyInOnePiece",
                      Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true,
                      "OK"},
-        CDialogueRow{"SenderRefusedThenQuit",
+        SDialogueRow{"SenderRefusedThenQuit",
                      Join({OPEN, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, QUIT_STEP}), true, false, true,
                      "550:SMTP server error"},
-        CDialogueRow{"RecipientRefused550GoesOn",
+        SDialogueRow{"RecipientRefused550GoesOn",
                      Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 550 no such user"},
                            DATA_STEP, QUIT_STEP}),
                      true, true, true, "550:SMTP server error"},
-        CDialogueRow{"RecipientForwarded251CountsAsRefused",
+        SDialogueRow{"RecipientForwarded251CountsAsRefused",
                      Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 251 will forward"},
                            DATA_STEP, QUIT_STEP}),
                      true, true, true, "251:SMTP server error"},
-        CDialogueRow{"DataRefusedThenQuit",
+        SDialogueRow{"DataRefusedThenQuit",
                      Join({OPEN, ENVELOPE, {"C: DATA", "S: 554 no valid recipients"}, QUIT_STEP}), true, false, true,
                      "554:SMTP server not ready for data"},
-        CDialogueRow{"MessageRefusedAfterDataThenQuit",
+        SDialogueRow{"MessageRefusedAfterDataThenQuit",
                      Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, QUIT_STEP}), true,
                      false, true, "552:SMTP server error"},
-        CDialogueRow{"ReplyWithoutCodeCountsAsCodeZero",
+        SDialogueRow{"ReplyWithoutCodeCountsAsCodeZero",
                      Join({OPEN, {"C: MAIL From: <me@example.com>", "S: okay"}, QUIT_STEP}), true, false, true,
                      "0:SMTP server error"},
-        CDialogueRow{"QuitAnsweredWithout221", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "S: 250 whatever"}}), true,
+        SDialogueRow{"QuitAnsweredWithout221", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "S: 250 whatever"}}), true,
                      true, false, "250:SMTP server didn't terminate session"},
-        CDialogueRow{"ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true,
+        SDialogueRow{"ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true,
                      "Socket Error"},
         // The server went away: there is no one to say QUIT to, and nothing is said.
-        CDialogueRow{"ClosedInsteadOfMailReply", Join({OPEN, {"C: MAIL From: <me@example.com>", "X:"}}), true,
+        SDialogueRow{"ClosedInsteadOfMailReply", Join({OPEN, {"C: MAIL From: <me@example.com>", "X:"}}), true,
                      false, false, "Socket Error"},
-        CDialogueRow{"ClosedInsteadOfQuitReply", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "X:"}}), true, true,
+        SDialogueRow{"ClosedInsteadOfQuitReply", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "X:"}}), true, true,
                      false, "Socket Error"}),
-    [](const ::testing::TestParamInfo<CDialogueRow>& info) { return std::string(info.param.m_pszName); });
+    [](const ::testing::TestParamInfo<SDialogueRow>& info) { return std::string(info.param.m_pszName); });
 
 TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
 {
-    CScriptedSmtpServer::COptions options;
+    CScriptedSmtpServer::SOptions options;
     options.m_durDrip = 2ms;
     CScriptedSmtpServer server(
         Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, ENVELOPE, DATA_STEP, QUIT_STEP}), options);
@@ -172,13 +172,13 @@ TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
 
 TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
 {
-    struct CStage
+    struct SStage
     {
         Script m_script;
         bool m_bConnects;
         const char* m_pszError;
     };
-    const CStage stages[] = {
+    const SStage stages[] = {
         {{}, false, "Server didn't respond."},
         {{"S: 220 mx", "C: HELO *"}, false, "Socket Error"},
         {Join({OPEN, {"C: MAIL From: <me@example.com>"}}), true, "Socket Error"},
@@ -186,7 +186,7 @@ TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
         // No reply to the end of data: the client must not say QUIT into what may still be data.
         {Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>"}}), true, "Socket Error"},
     };
-    for (const CStage& stage : stages)
+    for (const SStage& stage : stages)
     {
         SCOPED_TRACE(stage.m_script.empty() ? "greeting" : stage.m_script.back());
         CScriptedSmtpServer server(stage.m_script);
@@ -208,7 +208,7 @@ TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
 
 TEST(SmtpLinkTest, DrippedReplyCannotStretchTheReplyDeadline)
 {
-    CScriptedSmtpServer::COptions options;
+    CScriptedSmtpServer::SOptions options;
     options.m_durDrip = 100ms;
     // Forty bytes at 100 ms each would take four seconds; the greeting may take half of one.
     CScriptedSmtpServer server({"D: 220 a greeting that takes its time to arrive"}, options);
@@ -256,12 +256,12 @@ TEST(SmtpLinkTest, ConnectionClosedInTheMiddleOfDataFailsWithoutSigpipe)
 
 TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
 {
-    struct CCase
+    struct SCase
     {
         std::function<void(CPlainMail&)> m_fnSpoil;
         const char* m_pszError;
     };
-    const CCase cases[] = {
+    const SCase cases[] = {
         {[](CPlainMail& m) { m.m_strFrom = "me@example.com>\r\nRCPT TO: <victim@example.com"; },
          "Invalid sender address"},
         {[](CPlainMail& m) { m.m_strFrom = "me @example.com"; }, "Invalid sender address"},
@@ -273,7 +273,7 @@ TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
         {[](CPlainMail& m) { m.m_strSubject = "Hi\nX-Spam: no"; }, "Invalid subject"},
         {[](CPlainMail& m) { m.m_strSubject = std::string("Hi\0there", 8); }, "Invalid subject"},
     };
-    for (const CCase& test : cases)
+    for (const SCase& test : cases)
     {
         CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
         CPlainMail mail;

@@ -10,7 +10,7 @@ namespace
 TEST(SmtpReplyTest, OnlyTheFinalLineEndsAReplyAndGivesItsCode)
 {
     const std::string strReply = "220-mx.example ESMTP\r\n220-second\r\n221 last\r\n";
-    const CSmtpReply reply = ParseSmtpReply(strReply + "250 next reply\r\n");
+    const SSmtpReply reply = ParseSmtpReply(strReply + "250 next reply\r\n");
     EXPECT_EQ(reply.m_eStatus, EReplyStatus::Complete);
     EXPECT_EQ(reply.m_nCode, 221);
     EXPECT_EQ(reply.m_nLength, strReply.size());
@@ -24,10 +24,10 @@ TEST(SmtpReplyTest, ReplyIsIncompleteAtEverySplitBeforeItsFinalLineEnd)
     const std::string strReply = "250-mx.example\r\n250-SIZE 100\r\n250 HELP\r\n";
     for (std::size_t nCut = 0; nCut < strReply.size(); ++nCut)
     {
-        const CSmtpReply reply = ParseSmtpReply(std::string_view(strReply).substr(0, nCut));
+        const SSmtpReply reply = ParseSmtpReply(std::string_view(strReply).substr(0, nCut));
         EXPECT_EQ(reply.m_eStatus, EReplyStatus::Incomplete) << "cut at " << nCut;
     }
-    const CSmtpReply whole = ParseSmtpReply(strReply);
+    const SSmtpReply whole = ParseSmtpReply(strReply);
     EXPECT_EQ(whole.m_eStatus, EReplyStatus::Complete);
     EXPECT_EQ(whole.m_nCode, 250);
 }
@@ -36,7 +36,7 @@ TEST(SmtpReplyTest, FinalLineWithoutThreeDigitsHasCodeZero)
 {
     for (const char* pszReply : {"ok\r\n", "25\r\n", "2x0 ok\r\n", "\r\n", " 250 ok\r\n"})
     {
-        const CSmtpReply reply = ParseSmtpReply(pszReply);
+        const SSmtpReply reply = ParseSmtpReply(pszReply);
         EXPECT_EQ(reply.m_eStatus, EReplyStatus::Complete) << pszReply;
         EXPECT_EQ(reply.m_nCode, 0) << pszReply;
     }

@@ -11,15 +11,15 @@ namespace
 
 using namespace std::chrono_literals;
 using platform::CProcess;
-using platform::CRunOptions;
+using platform::SRunOptions;
 using platform::EOutcome;
 using platform::RunProgram;
 
-CRunOptions Capturing(std::chrono::milliseconds timeout = 10s)
+SRunOptions Capturing(std::chrono::milliseconds timeout = 10s)
 {
-    CRunOptions options;
-    options.eOutput = CRunOptions::EOutput::Capture;
-    options.nTimeout = timeout;
+    SRunOptions options;
+    options.m_eOutput = SRunOptions::EOutput::Capture;
+    options.m_durTimeout = timeout;
     return options;
 }
 
@@ -28,10 +28,10 @@ TEST(ProcessTest, ReportsExitCodesAndOutputWithoutAShell)
     // The argument reaches the program as it is: no shell expands it.
     const auto result = RunProgram({"/bin/sh", "-c", "echo out; echo err >&2; printf '%s' \"$0\"; exit 3", "$HOME *"},
                                    Capturing());
-    EXPECT_EQ(result.eOutcome, EOutcome::Exited);
-    EXPECT_EQ(result.nExitCode, 3);
+    EXPECT_EQ(result.m_eOutcome, EOutcome::Exited);
+    EXPECT_EQ(result.m_nExitCode, 3);
     EXPECT_FALSE(result.Succeeded());
-    EXPECT_EQ(result.strOutput, "out\nerr\n$HOME *");
+    EXPECT_EQ(result.m_strOutput, "out\nerr\n$HOME *");
     EXPECT_EQ(result.Describe(), "exit code 3");
 
     EXPECT_TRUE(RunProgram({"true"}, Capturing()).Succeeded()) << "names are looked up on PATH";
@@ -40,15 +40,15 @@ TEST(ProcessTest, ReportsExitCodesAndOutputWithoutAShell)
 TEST(ProcessTest, PassesTheGivenEnvironmentAndFolder)
 {
     auto options = Capturing();
-    options.environment = std::vector<std::string>{"ONLY=this"};
+    options.m_aEnvironment = std::vector<std::string>{"ONLY=this"};
     const auto result = RunProgram({"/usr/bin/env"}, options);
     ASSERT_TRUE(result.Succeeded()) << result.Describe();
-    EXPECT_EQ(result.strOutput, "ONLY=this\n");
+    EXPECT_EQ(result.m_strOutput, "ONLY=this\n");
 
     options = Capturing();
-    options.strWorkingDirectory = "/usr/share";
-    EXPECT_EQ(RunProgram({"/bin/pwd"}, options).strOutput, "/usr/share\n");
-    options.strWorkingDirectory = "/no/such/folder";
+    options.m_strWorkingDirectory = "/usr/share";
+    EXPECT_EQ(RunProgram({"/bin/pwd"}, options).m_strOutput, "/usr/share\n");
+    options.m_strWorkingDirectory = "/no/such/folder";
     EXPECT_FALSE(RunProgram({"/bin/pwd"}, options).Succeeded());
 }
 
@@ -56,29 +56,29 @@ TEST(ProcessTest, StopsAProgramThatOutlivesItsTimeout)
 {
     const auto start = std::chrono::steady_clock::now();
     const auto result = RunProgram({"sleep", "30"}, Capturing(200ms));
-    EXPECT_EQ(result.eOutcome, EOutcome::TimedOut);
+    EXPECT_EQ(result.m_eOutcome, EOutcome::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 
     // Also when it closed its output early and hangs on.
     const auto quiet = RunProgram({"/bin/sh", "-c", "exec >&- 2>&-; sleep 30"}, Capturing(200ms));
-    EXPECT_EQ(quiet.eOutcome, EOutcome::TimedOut);
+    EXPECT_EQ(quiet.m_eOutcome, EOutcome::TimedOut);
 }
 
 TEST(ProcessTest, BoundsTheOutputItKeeps)
 {
     auto options = Capturing();
-    options.nMaxOutputBytes = 10;
+    options.m_nMaxOutputBytes = 10;
     const auto result = RunProgram({"/bin/sh", "-c", "head -c 100000 /dev/zero"}, options);
     EXPECT_TRUE(result.Succeeded()) << "the rest is read and dropped, so the program is not blocked";
-    EXPECT_EQ(result.strOutput.size(), 10u);
+    EXPECT_EQ(result.m_strOutput.size(), 10u);
 }
 
 TEST(ProcessTest, SaysWhyAProgramCannotStart)
 {
     const auto result = RunProgram({"/no/such/program"}, Capturing());
-    EXPECT_EQ(result.eOutcome, EOutcome::NotStarted);
-    EXPECT_NE(result.strError.find("/no/such/program"), std::string::npos) << result.strError;
-    EXPECT_EQ(RunProgram({}, Capturing()).eOutcome, EOutcome::NotStarted);
+    EXPECT_EQ(result.m_eOutcome, EOutcome::NotStarted);
+    EXPECT_NE(result.m_strError.find("/no/such/program"), std::string::npos) << result.m_strError;
+    EXPECT_EQ(RunProgram({}, Capturing()).m_eOutcome, EOutcome::NotStarted);
 }
 
 TEST(ProcessTest, RedirectsStreamsAndReportsSignals)
@@ -87,10 +87,10 @@ TEST(ProcessTest, RedirectsStreamsAndReportsSignals)
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     ASSERT_EQ(::write(fds[1], "abc", 3), 3);
     ::close(fds[1]);
-    platform::CSpawnOptions options;
-    options.eInput = platform::EChildStream::Descriptor;
-    options.nInputFd = fds[0];
-    options.eOutput = platform::EChildStream::Pipe;
+    platform::SSpawnOptions options;
+    options.m_eInput = platform::EChildStream::Descriptor;
+    options.m_nInputFd = fds[0];
+    options.m_eOutput = platform::EChildStream::Pipe;
     CProcess process;
     ASSERT_TRUE(process.Start({"tr", "a-c", "x-z"}, options)) << process.Error();
     ::close(fds[0]);

@@ -27,10 +27,10 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
 {
     struct SCase
     {
-        std::string strName;
-        std::string strNumber;
-        ERecipientCheck eExpected;
-        std::string strMailbox; // the name afterwards
+        std::string m_strName;
+        std::string m_strNumber;
+        ERecipientCheck m_eExpected;
+        std::string m_strMailbox; // the name afterwards
     };
     const SCase cases[] = {
         {"Ann", "", ERecipientCheck::FaxNumberBlank, "Ann"},
@@ -59,9 +59,9 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
     };
     for (const SCase& c : cases)
     {
-        std::string strName = c.strName;
-        EXPECT_EQ(CheckRecipient(strName, c.strNumber), c.eExpected) << c.strName << " / " << c.strNumber;
-        EXPECT_EQ(strName, c.strMailbox);
+        std::string strName = c.m_strName;
+        EXPECT_EQ(CheckRecipient(strName, c.m_strNumber), c.m_eExpected) << c.m_strName << " / " << c.m_strNumber;
+        EXPECT_EQ(strName, c.m_strMailbox);
     }
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
@@ -111,15 +111,15 @@ protected:
     SSendJob Job(int nPort, bool bConverterSucceeds = true)
     {
         SSendJob job;
-        job.strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
-        job.strFrom = "ann@example.org";
-        job.strRecipientAddress = GatewayAddress("Bob", "4930123");
-        job.strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
-        job.fnRunConverter = [bConverterSucceeds] {
+        job.m_strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
+        job.m_strFrom = "ann@example.org";
+        job.m_strRecipientAddress = GatewayAddress("Bob", "4930123");
+        job.m_strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+        job.m_fnRunConverter = [bConverterSucceeds] {
             return SConverterRun{bConverterSucceeds, bConverterSucceeds ? "" : "exit code 1"};
         };
-        job.timeouts.m_durConnect = job.timeouts.m_durGreeting = job.timeouts.m_durCommand = 5s;
-        job.timeouts.m_durDataStart = job.timeouts.m_durSend = job.timeouts.m_durDataEnd = 5s;
+        job.m_timeouts.m_durConnect = job.m_timeouts.m_durGreeting = job.m_timeouts.m_durCommand = 5s;
+        job.m_timeouts.m_durDataStart = job.m_timeouts.m_durSend = job.m_timeouts.m_durDataEnd = 5s;
         return job;
     }
 
@@ -130,17 +130,17 @@ TEST_F(SendJobTest, TheInstalledConverterIsRunFromTheSystemDirectory)
 {
     // Not installed: a converter that cannot be started is a failed conversion.
     const SConverterRun missing = RunInstalledConverter();
-    EXPECT_FALSE(missing.bSucceeded);
-    EXPECT_FALSE(missing.strWhy.empty());
+    EXPECT_FALSE(missing.m_bSucceeded);
+    EXPECT_FALSE(missing.m_strWhy.empty());
 
     fs::create_directories(m_root / "windows/system");
     fs::copy_file(PAGEMILL_PROGRAM, m_root / "windows/system/Pagemill");
     Write("Page.tmp", "\x02"); // one page whose raster is missing: Pagemill fails
     const SConverterRun failed = RunInstalledConverter();
-    EXPECT_FALSE(failed.bSucceeded);
-    EXPECT_EQ(failed.strWhy, "exit code 1");
+    EXPECT_FALSE(failed.m_bSucceeded);
+    EXPECT_EQ(failed.m_strWhy, "exit code 1");
     fs::remove(m_root / "c/Page.tmp");
-    EXPECT_TRUE(RunInstalledConverter().bSucceeded); // nothing to do
+    EXPECT_TRUE(RunInstalledConverter().m_bSucceeded); // nothing to do
 }
 
 TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
@@ -148,8 +148,8 @@ TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
     Write("Page.tmp", "\x03");
     Write("quill1.tif", "an older fax's page");
     const SSendResult result = RunSendJob(Job(UnusedPort(), false));
-    EXPECT_EQ(result.eOutcome, ESendOutcome::ConverterFailed);
-    EXPECT_EQ(result.strDetail, "exit code 1");
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::ConverterFailed);
+    EXPECT_EQ(result.m_strDetail, "exit code 1");
     EXPECT_TRUE(Exists("Page.tmp"));
     EXPECT_NE(SendOutcomeText(result).find("nothing was sent"), std::string::npos);
 }
@@ -157,10 +157,10 @@ TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
 TEST_F(SendJobTest, WithoutAPageCountFileTheSendEndsSilently)
 {
     const SSendResult result = RunSendJob(Job(UnusedPort()));
-    EXPECT_EQ(result.eOutcome, ESendOutcome::NoPageCountFile);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::NoPageCountFile);
     EXPECT_EQ(SendOutcomeText(result), "");
     Write("Page.tmp", ""); // an empty one says no more
-    EXPECT_EQ(RunSendJob(Job(UnusedPort())).eOutcome, ESendOutcome::NoPageCountFile);
+    EXPECT_EQ(RunSendJob(Job(UnusedPort())).m_eOutcome, ESendOutcome::NoPageCountFile);
     EXPECT_FALSE(Exists("Page.tmp"));
 }
 
@@ -168,7 +168,7 @@ TEST_F(SendJobTest, APageCountOfOneIsReportedAndTheFileDeleted)
 {
     Write("Page.tmp", "\x01");
     const SSendResult result = RunSendJob(Job(UnusedPort()));
-    EXPECT_EQ(result.eOutcome, ESendOutcome::NoPages);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::NoPages);
     EXPECT_EQ(SendOutcomeText(result), "Vellum Star3.0 could not run, Please install it again");
     EXPECT_FALSE(Exists("Page.tmp"));
 }
@@ -185,8 +185,8 @@ TEST_F(SendJobTest, AMissingOrEmptyPageSendsNothing)
         Write("quill3.tif", "page three");
         // Nothing listens: a send attempt would fail differently.
         const SSendResult result = RunSendJob(Job(UnusedPort()));
-        EXPECT_EQ(result.eOutcome, ESendOutcome::PageMissing);
-        EXPECT_EQ(result.nMissingPage, 2);
+        EXPECT_EQ(result.m_eOutcome, ESendOutcome::PageMissing);
+        EXPECT_EQ(result.m_nMissingPage, 2);
         EXPECT_EQ(
             SendOutcomeText(result),
             "Sorry, page 2 of the fax is missing, so nothing was sent; please print the document again");
@@ -199,7 +199,7 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
     Write("Page.tmp", "\x02");
     Write("quill1.tif", "page one");
     const SSendResult result = RunSendJob(Job(UnusedPort()));
-    EXPECT_EQ(result.eOutcome, ESendOutcome::ConnectFailed);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::ConnectFailed);
     EXPECT_EQ(
         SendOutcomeText(result),
         "There some error when connecting internet, please check  the internet configure and connection");
@@ -217,7 +217,7 @@ TEST_F(SendJobTest, ARefusedRecipientIsASendFailureAndTheDialogueStillEnds)
                                 "S: 554 no valid recipients", "C: QUIT", "S: 221 bye"});
     const SSendResult result = RunSendJob(Job(server.Port()));
     EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(result.eOutcome, ESendOutcome::SendFailed);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::SendFailed);
     EXPECT_EQ(SendOutcomeText(result),
               "The are some error when sending fax, please check the internet configure");
 }
@@ -232,7 +232,7 @@ TEST_F(SendJobTest, APageCountOfZeroSendsAMessageWithoutAttachments)
                                 "C: <DATA>", "S: 250 queued", "C: QUIT", "S: 221 bye"});
     const SSendResult result = RunSendJob(Job(server.Port()));
     EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(result.eOutcome, ESendOutcome::Sent);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::Sent);
     ASSERT_EQ(server.Data().size(), 1u);
     EXPECT_NE(server.Data()[0].find("Subject: Hi! I am: Vellum Zeru 3.1\r\n"), std::string::npos);
     EXPECT_EQ(server.Data()[0].find("image/tiff"), std::string::npos);
@@ -261,7 +261,7 @@ TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
     ASSERT_TRUE(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0) << strLine;
 
     SSendJob job = Job(std::stoi(strLine.substr(5)));
-    job.fnRunConverter = [this]
+    job.m_fnRunConverter = [this]
     {
         CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string()});
         const int nExit = pagemill.Wait(120s);
@@ -269,7 +269,7 @@ TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
     };
     const SSendResult result = RunSendJob(job);
 
-    EXPECT_EQ(result.eOutcome, ESendOutcome::Sent) << result.strDetail;
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::Sent) << result.m_strDetail;
     const std::string strReport = peer.ReadAll(60s);
     EXPECT_EQ(peer.Wait(30s), 0) << strReport;
     EXPECT_NE(strReport.find("DONE ok"), std::string::npos) << strReport;

@@ -30,11 +30,11 @@ bool WaitReadable(int fd, std::chrono::milliseconds limit)
 } // namespace
 
 CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script)
-    : CScriptedSmtpServer(std::move(script), COptions{})
+    : CScriptedSmtpServer(std::move(script), SOptions{})
 {
 }
 
-CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script, const COptions& options)
+CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script, const SOptions& options)
     : m_aScript(std::move(script))
     , m_options(options)
 {

@@ -19,7 +19,7 @@
 class CScriptedSmtpServer
 {
 public:
-    struct COptions
+    struct SOptions
     {
         std::chrono::milliseconds m_durDrip{50};
         // How long the server waits for the client at each step before it gives up.
@@ -29,7 +29,7 @@ public:
     };
 
     explicit CScriptedSmtpServer(std::vector<std::string> script);
-    CScriptedSmtpServer(std::vector<std::string> script, const COptions& options);
+    CScriptedSmtpServer(std::vector<std::string> script, const SOptions& options);
     CScriptedSmtpServer(const CScriptedSmtpServer&) = delete;
     CScriptedSmtpServer& operator=(const CScriptedSmtpServer&) = delete;
     ~CScriptedSmtpServer();
@@ -58,7 +58,7 @@ private:
     void Fault(const std::string& strFault);
 
     std::vector<std::string> m_aScript;
-    COptions m_options;
+    SOptions m_options;
     int m_listenFd = -1;
     int m_nPort = 0;
     std::string m_strBuffer; // bytes received and not yet taken by a step
