@@ -5,8 +5,8 @@
 //   - Pagemill's peak memory for runs of 1, 20 and 254 pages.
 // Run: build/bin/converter_bench  (needs Ghostscript, netpbm and the sample manual).
 
-#include "converter/PageConverter.h"
 #include "converter/FaxRow.h"
+#include "converter/PageConverter.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Encoder.h"
 
@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <glob.h>
 #include <map>
 #include <random>
@@ -36,21 +36,21 @@ namespace
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using converter::FAX_PAGE_ROWS;
 using converter::FAX_ROW_PIXELS;
 using platform::RASTER_BYTES;
 using platform::RASTER_ROW_BYTES;
-using converter::FAX_PAGE_ROWS;
 
-constexpr int RUN_PAGES = 20;     // pages of the run whose per-page cost is measured
+constexpr int RUN_PAGES = 20;      // pages of the run whose per-page cost is measured
 constexpr int DOCUMENT_PAGES = 17; // the sample manual
 
 // ---- test pages ---------------------------------------------------------------------
 
 struct SPages
 {
-    fs::path m_dir;                       // scratch folder
+    fs::path m_dir;                          // scratch folder
     std::map<std::string, Bytes> m_aRasters; // name -> raster bytes
-    std::vector<std::string> m_aDocument;  // names of the m_aDocument's pages, in order
+    std::vector<std::string> m_aDocument;    // names of the m_aDocument's pages, in order
 };
 
 Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)
@@ -127,7 +127,8 @@ void WritePbm(const fs::path& path, const Bytes& raster)
 
 SPages& Pages()
 {
-    static SPages s_pages = [] {
+    static SPages s_pages = []
+    {
         SPages pages;
         pages.m_dir = fs::temp_directory_path() / ("converter-bench-" + std::to_string(getpid()));
         fs::create_directories(pages.m_dir / "doc");
@@ -139,9 +140,9 @@ SPages& Pages()
         }
         const std::string strDocument = found.gl_pathv[0];
         globfree(&found);
-        const int nRendered = Spawn({"/usr/bin/python3", VELLUM_SOURCE_DIR "/scripts/make-page-files.py", "--root",
-                                     (pages.m_dir / "doc").string(), "--document", strDocument, "--first", "1",
-                                     "--last", std::to_string(DOCUMENT_PAGES)},
+        const int nRendered = Spawn({"/usr/bin/python3", VELLUM_SOURCE_DIR "/scripts/make-page-files.py",
+                                     "--root", (pages.m_dir / "doc").string(), "--document", strDocument,
+                                     "--first", "1", "--last", std::to_string(DOCUMENT_PAGES)},
                                     nullptr, "/dev/null");
         if (nRendered != 0)
             std::exit(1);
@@ -172,7 +173,8 @@ std::vector<std::uint64_t> PageBuffer(const Bytes& raster)
     std::vector<std::uint64_t> page(std::size_t(converter::PAGE_ROW_WORDS) * FAX_PAGE_ROWS);
     for (int y = 0; y < FAX_PAGE_ROWS; ++y)
         converter::PackRow(raster.data() + std::size_t(y) * RASTER_ROW_BYTES, RASTER_ROW_BYTES,
-                           page.data() + std::size_t(y) * converter::PAGE_ROW_WORDS, converter::PAGE_ROW_WORDS);
+                           page.data() + std::size_t(y) * converter::PAGE_ROW_WORDS,
+                           converter::PAGE_ROW_WORDS);
     return page;
 }
 
@@ -192,7 +194,8 @@ void BM_PackAndEncodePage(benchmark::State& state, const std::string& strPage)
         {
             for (int r = 0; r < 40; ++r)
                 converter::PackRow(raster.data() + std::size_t(y + r) * RASTER_ROW_BYTES, RASTER_ROW_BYTES,
-                                   band.data() + std::size_t(r) * converter::PAGE_ROW_WORDS, converter::PAGE_ROW_WORDS);
+                                   band.data() + std::size_t(r) * converter::PAGE_ROW_WORDS,
+                                   converter::PAGE_ROW_WORDS);
             encoder.EncodeRows(band.data(), FAX_ROW_PIXELS, 40);
         }
         benchmark::DoNotOptimize(encoder.Count());
@@ -218,7 +221,10 @@ struct SMemoryTiff
     toff_t m_nPos = 0;
 };
 
-tsize_t MemRead(thandle_t, tdata_t, tsize_t) { return 0; }
+tsize_t MemRead(thandle_t, tdata_t, tsize_t)
+{
+    return 0;
+}
 tsize_t MemWrite(thandle_t h, tdata_t p, tsize_t n)
 {
     auto* pFile = static_cast<SMemoryTiff*>(h);
@@ -231,11 +237,19 @@ tsize_t MemWrite(thandle_t h, tdata_t p, tsize_t n)
 toff_t MemSeek(thandle_t h, toff_t nOffset, int nWhence)
 {
     auto* pFile = static_cast<SMemoryTiff*>(h);
-    pFile->m_nPos = nWhence == SEEK_SET ? nOffset : nWhence == SEEK_CUR ? pFile->m_nPos + nOffset : pFile->m_aData.size() + nOffset;
+    pFile->m_nPos = nWhence == SEEK_SET   ? nOffset
+                    : nWhence == SEEK_CUR ? pFile->m_nPos + nOffset
+                                          : pFile->m_aData.size() + nOffset;
     return pFile->m_nPos;
 }
-int MemClose(thandle_t) { return 0; }
-toff_t MemSize(thandle_t h) { return static_cast<SMemoryTiff*>(h)->m_aData.size(); }
+int MemClose(thandle_t)
+{
+    return 0;
+}
+toff_t MemSize(thandle_t h)
+{
+    return static_cast<SMemoryTiff*>(h)->m_aData.size();
+}
 
 void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 {
@@ -252,8 +266,8 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
     {
         SMemoryTiff file;
         file.m_aData.reserve(4 << 20);
-        TIFF* pTiff = TIFFClientOpen("page", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, nullptr,
-                                     nullptr);
+        TIFF* pTiff = TIFFClientOpen("page", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize,
+                                     nullptr, nullptr);
         TIFFSetField(pTiff, TIFFTAG_IMAGEWIDTH, FAX_ROW_PIXELS);
         TIFFSetField(pTiff, TIFFTAG_IMAGELENGTH, FAX_PAGE_ROWS);
         TIFFSetField(pTiff, TIFFTAG_BITSPERSAMPLE, 1);
@@ -317,7 +331,8 @@ void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
     fs::remove_all(root);
     fs::create_directories(root / "c");
     for (std::size_t n = 0; n < pages.size(); ++n)
-        fs::create_hard_link(Pages().m_dir / (pages[n] + ".raster"), root / "c" / ("quill." + std::to_string(n + 1)));
+        fs::create_hard_link(Pages().m_dir / (pages[n] + ".raster"),
+                             root / "c" / ("quill." + std::to_string(n + 1)));
     const std::uint8_t nCount = std::uint8_t(pages.size() + 1);
     WriteFile(root / "c/Page.tmp", &nCount, 1);
 }
@@ -401,12 +416,14 @@ void RegisterAll()
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("EncodePage/libtiff/" + strPage).c_str(), BM_LibtiffEncodePage, strPage)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("EncodePage/ours_with_packing/" + strPage).c_str(), BM_PackAndEncodePage,
-                                     strPage)
+        benchmark::RegisterBenchmark(("EncodePage/ours_with_packing/" + strPage).c_str(),
+                                     BM_PackAndEncodePage, strPage)
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("Page/floor_read_and_scan", BM_FloorReadAndScan)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Page/floor_map_and_scan", BM_FloorMapAndScan)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Page/floor_read_and_scan", BM_FloorReadAndScan)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Page/floor_map_and_scan", BM_FloorMapAndScan)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Page/ConvertPages_20_page_run", BM_ConvertPagesPerPageOf20)
         ->Unit(benchmark::kMillisecond);
     for (const auto& strPage : cases)
@@ -418,12 +435,17 @@ void RegisterAll()
                                      std::vector<std::string>{strPage})
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill, Pages().m_aDocument)
+    benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill,
+                                 Pages().m_aDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().m_aDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Memory/Pagemill_pages", BM_PeakMemory)
-        ->Arg(1)->Arg(20)->Arg(254)->Iterations(1)->Unit(benchmark::kMillisecond);
+        ->Arg(1)
+        ->Arg(20)
+        ->Arg(254)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
 }
 
 } // namespace

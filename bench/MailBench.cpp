@@ -2,16 +2,14 @@
 // loopback. The fax pages are real Pagemill output: an all-white page (the smallest a page
 // gets) and a one-pixel checkerboard (about the largest), copied as often as a run needs.
 //   mail_bench [--benchmark_filter=...]
-#include "tests/support/ChildProcess.h"
-#include "tests/support/ScriptedSmtpServer.h"
-
+#include "platform/PageFiles.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
-#include "platform/PageFiles.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -95,7 +93,9 @@ void BM_Base64Encode(benchmark::State& state)
     {
         std::size_t nChars = 0;
         for (std::size_t nAt = 0; nAt < strData.size(); nAt += 54)
-            nChars += codec.Encode(pData + nAt, static_cast<int>(std::min<std::size_t>(54, strData.size() - nAt))).size();
+            nChars +=
+                codec.Encode(pData + nAt, static_cast<int>(std::min<std::size_t>(54, strData.size() - nAt)))
+                    .size();
         benchmark::DoNotOptimize(nChars);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(strData.size()));
@@ -130,14 +130,15 @@ void SendFax(benchmark::State& state, const std::vector<std::string>& files)
     CMimeMail mail;
     FillFax(mail, files, nPages);
     mail.Build();
-    const std::int64_t nWireBytes = static_cast<std::int64_t>(mail.GetHeader().size() + mail.m_strBody.size());
+    const std::int64_t nWireBytes =
+        static_cast<std::int64_t>(mail.GetHeader().size() + mail.m_strBody.size());
     CScriptedSmtpServer::SOptions options;
     options.m_bKeepData = false;
     for (auto _ : state)
     {
-        CScriptedSmtpServer server({"S: 220 bench", "C: HELO *", "S: 250 hi", "C: MAIL *", "S: 250 ok", "C: RCPT *",
-                                    "S: 250 ok", "C: DATA", "S: 354 go", "C: <DATA>", "S: 250 ok", "C: QUIT",
-                                    "S: 221 bye"},
+        CScriptedSmtpServer server({"S: 220 bench", "C: HELO *", "S: 250 hi", "C: MAIL *", "S: 250 ok",
+                                    "C: RCPT *", "S: 250 ok", "C: DATA", "S: 354 go", "C: <DATA>",
+                                    "S: 250 ok", "C: QUIT", "S: 221 bye"},
                                    options);
         CBenchLink link("127.0.0.1", server.Port());
         if (!link.Connect() || !link.TransmitMessage(mail) || !link.Disconnect())
@@ -150,19 +151,51 @@ void SendFax(benchmark::State& state, const std::vector<std::string>& files)
     state.SetComplexityN(nWireBytes);
 }
 
-void BM_BuildWhitePages(benchmark::State& state) { BuildFax(state, g_whitePages); }
-void BM_SendWhitePages(benchmark::State& state) { SendFax(state, g_whitePages); }
-void BM_BuildCheckerPages(benchmark::State& state) { BuildFax(state, g_checkerPages); }
-void BM_SendCheckerPages(benchmark::State& state) { SendFax(state, g_checkerPages); }
+void BM_BuildWhitePages(benchmark::State& state)
+{
+    BuildFax(state, g_whitePages);
+}
+void BM_SendWhitePages(benchmark::State& state)
+{
+    SendFax(state, g_whitePages);
+}
+void BM_BuildCheckerPages(benchmark::State& state)
+{
+    BuildFax(state, g_checkerPages);
+}
+void BM_SendCheckerPages(benchmark::State& state)
+{
+    SendFax(state, g_checkerPages);
+}
 
-BENCHMARK(BM_BuildWhitePages)->Arg(32)->Arg(64)->Arg(128)->Arg(254)->Complexity(benchmark::oN)
+BENCHMARK(BM_BuildWhitePages)
+    ->Arg(32)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(254)
+    ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SendWhitePages)->Arg(32)->Arg(64)->Arg(128)->Arg(254)->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BuildCheckerPages)->Arg(5)->Arg(10)->Arg(20)->Complexity(benchmark::oN)
+BENCHMARK(BM_SendWhitePages)
+    ->Arg(32)
+    ->Arg(64)
+    ->Arg(128)
+    ->Arg(254)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_BuildCheckerPages)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SendCheckerPages)->Arg(5)->Arg(10)->Arg(20)->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SendCheckerPages)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -9,15 +9,14 @@
 // the rasters it has converted. Only the click is timed; preparing the page files, the
 // server and the dialog is not.
 //   send_bench [--benchmark_filter=...]
-#include "tests/support/ChildProcess.h"
-#include "tests/support/ScriptedSmtpServer.h"
-
+#include "platform/BinaryFile.h"
+#include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/SendDialog.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
-#include "platform/BinaryFile.h"
-#include "resources/DialogTables.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,7 +24,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,12 +40,15 @@ constexpr int PAGES = 10;
 const char* const RECIPIENT = "Acme Trading Co.";
 const char* const FAX_NUMBER = "12345678901";
 
-fs::path g_work;     // everything of this run
-fs::path g_rasters;  // the rendered pages, linked into each run's page files
-fs::path g_root;     // VELLUM_ROOT
-fs::path g_log;      // VELLUM_MESSAGE_LOG
+fs::path g_work;    // everything of this run
+fs::path g_rasters; // the rendered pages, linked into each run's page files
+fs::path g_root;    // VELLUM_ROOT
+fs::path g_log;     // VELLUM_MESSAGE_LOG
 
-fs::path Drive(const std::string& strName) { return g_root / "c" / strName; }
+fs::path Drive(const std::string& strName)
+{
+    return g_root / "c" / strName;
+}
 
 std::string FindManual()
 {
@@ -74,8 +75,8 @@ bool Prepare(std::string& strError)
         strError = std::string("no shared-mime-info manual in ") + MANUAL_FOLDER;
         return false;
     }
-    CChildProcess render({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document", strManual,
-                          "--first", "1", "--last", std::to_string(PAGES)});
+    CChildProcess render({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document",
+                          strManual, "--first", "1", "--last", std::to_string(PAGES)});
     std::string strPages;
     if (!render.ReadLine(strPages, 300s) || render.Wait(60s) != 0 || strPages != std::to_string(PAGES))
     {
@@ -97,14 +98,15 @@ void Print()
     for (const auto& entry : fs::directory_iterator(g_root / "c"))
         fs::remove(entry.path());
     for (int n = 1; n <= PAGES; ++n)
-        fs::create_hard_link(g_rasters / "c" / ("quill." + std::to_string(n)), Drive("quill." + std::to_string(n)));
+        fs::create_hard_link(g_rasters / "c" / ("quill." + std::to_string(n)),
+                             Drive("quill." + std::to_string(n)));
     fs::copy_file(g_rasters / "c" / "Page.tmp", Drive("Page.tmp"));
 }
 
 std::vector<std::string> Transcript()
 {
     return {"S: 220 bench", "C: HELO *", "S: 250 hi", "C: MAIL *", "S: 250 ok", "C: RCPT *", "S: 250 ok",
-            "C: DATA", "S: 354 go", "C: <DATA>", "S: 250 ok", "C: QUIT", "S: 221 bye"};
+            "C: DATA",      "S: 354 go", "C: <DATA>", "S: 250 ok", "C: QUIT",   "S: 221 bye"};
 }
 
 void BM_SendTenTextPages(benchmark::State& state)
@@ -149,7 +151,11 @@ void BM_SendTenTextPages(benchmark::State& state)
     }
     state.counters["pages"] = PAGES;
 }
-BENCHMARK(BM_SendTenTextPages)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(20)
+BENCHMARK(BM_SendTenTextPages)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(20)
     ->ReportAggregatesOnly(true);
 
 // The share of it that is Pagemill: the same 10 pages converted by the installed program.
@@ -168,7 +174,10 @@ void BM_ConvertTenTextPages(benchmark::State& state)
         }
     }
 }
-BENCHMARK(BM_ConvertTenTextPages)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(20)
+BENCHMARK(BM_ConvertTenTextPages)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(20)
     ->ReportAggregatesOnly(true);
 
 } // namespace

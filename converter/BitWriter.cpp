@@ -20,7 +20,10 @@ void CBitWriter::AlignToByte()
     }
 }
 
-CBitWriter::~CBitWriter() { std::free(m_pBytes); }
+CBitWriter::~CBitWriter()
+{
+    std::free(m_pBytes);
+}
 
 void CBitWriter::Grow(std::size_t nBytes)
 {

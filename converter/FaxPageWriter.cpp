@@ -75,22 +75,22 @@ std::array<std::uint8_t, FAX_HEAD_BYTES> FaxPageHead(std::size_t nCount, int nPa
 
     out.Put16(DIRECTORY_ENTRIES);
     // In ascending tag order, as TIFF requires.
-    out.Entry(254, SHORT, 1, 2);                  // NewSubfileType: one page of a multi-page document
-    out.Entry(256, SHORT, 1, FAX_ROW_PIXELS);      // ImageWidth
-    out.Entry(257, SHORT, 1, FAX_PAGE_ROWS);       // ImageLength
-    out.Entry(258, SHORT, 1, 1);                  // BitsPerSample
-    out.Entry(259, SHORT, 1, 3);                  // Compression: CCITT T.4
-    out.Entry(262, SHORT, 1, 0);                  // PhotometricInterpretation: white is zero
-    out.Entry(266, SHORT, 1, 2);                  // FillOrder: least significant bit first
-    out.Entry(273, LONG, 1, STRIP_OFFSET);        // StripOffsets
-    out.Entry(277, SHORT, 1, 1);                  // SamplesPerPixel
-    out.Entry(278, LONG, 1, FAX_PAGE_ROWS);        // RowsPerStrip
+    out.Entry(254, SHORT, 1, 2);              // NewSubfileType: one page of a multi-page document
+    out.Entry(256, SHORT, 1, FAX_ROW_PIXELS); // ImageWidth
+    out.Entry(257, SHORT, 1, FAX_PAGE_ROWS);  // ImageLength
+    out.Entry(258, SHORT, 1, 1);              // BitsPerSample
+    out.Entry(259, SHORT, 1, 3);              // Compression: CCITT T.4
+    out.Entry(262, SHORT, 1, 0);              // PhotometricInterpretation: white is zero
+    out.Entry(266, SHORT, 1, 2);              // FillOrder: least significant bit first
+    out.Entry(273, LONG, 1, STRIP_OFFSET);    // StripOffsets
+    out.Entry(277, SHORT, 1, 1);              // SamplesPerPixel
+    out.Entry(278, LONG, 1, FAX_PAGE_ROWS);   // RowsPerStrip
     out.Entry(279, LONG, 1, static_cast<std::uint32_t>(nCount + 2)); // StripByteCounts, with the leading EOL
     out.Entry(282, RATIONAL, 1, X_RESOLUTION_OFFSET);
     out.Entry(283, RATIONAL, 1, Y_RESOLUTION_OFFSET);
-    out.Entry(284, SHORT, 1, 1);                  // PlanarConfiguration
-    out.Entry(292, LONG, 1, 4);                   // T4Options: fill bits before EOLs, one-dimensional
-    out.Entry(296, SHORT, 1, 2);                  // ResolutionUnit: inch
+    out.Entry(284, SHORT, 1, 1); // PlanarConfiguration
+    out.Entry(292, LONG, 1, 4);  // T4Options: fill bits before EOLs, one-dimensional
+    out.Entry(296, SHORT, 1, 2); // ResolutionUnit: inch
     // PageNumber: two SHORTs, the 0-based page index and the page total.
     out.Entry(297, SHORT, 2,
               static_cast<std::uint32_t>(nPageIndex & 0xFFFF) | static_cast<std::uint32_t>(nPageTotal) << 16);
@@ -132,8 +132,8 @@ void ReverseBytes(const std::uint8_t* pIn, std::size_t nCount, std::uint8_t* pOu
 
 } // namespace
 
-bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount, int nPageIndex,
-                      int nPageTotal)
+bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount,
+                      int nPageIndex, int nPageTotal)
 {
     const auto head = FaxPageHead(nCount, nPageIndex, nPageTotal);
     // The strip starts with 00 01 reversed: four fill bits and an EOL before the first row.

@@ -31,7 +31,7 @@ std::array<std::uint8_t, FAX_HEAD_BYTES> FaxPageHead(std::size_t nCount, int nPa
 
 // Writes the complete file in file order: head, then the strip (00 80, the leading EOL,
 // then the nCount encoded bytes reversed). nPageIndex is 0-based. False when a write failed.
-[[nodiscard]] bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount,
-                                    int nPageIndex, int nPageTotal);
+[[nodiscard]] bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded,
+                                    std::size_t nCount, int nPageIndex, int nPageTotal);
 
 } // namespace converter

@@ -9,11 +9,11 @@
 #include "platform/Message.h"
 #include "platform/Roots.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
-#include <optional>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -59,7 +59,8 @@ struct SBuffers
     bool Obtain()
     {
         if (!m_pRaster)
-            m_pRaster.reset(new (std::nothrow) std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
+            m_pRaster.reset(new (std::nothrow)
+                                std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
         if (!m_pBand)
             m_pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * ROWS_PER_READ]);
         return m_pRaster && m_pBand;
@@ -130,7 +131,8 @@ EPageResult ConvertPage(int nPage, int nTotal, SBuffers& buffers, CT4Encoder& en
         return EPageResult::OutOfMemory;
     if (!ReadAndEncodeRaster(raster, buffers, encoder))
     {
-        Diagnose(nPage, rasterPath.string() + (raster.Failed() ? " cannot be read" : " is shorter than a page"));
+        Diagnose(nPage,
+                 rasterPath.string() + (raster.Failed() ? " cannot be read" : " is shorter than a page"));
         return EPageResult::Failed;
     }
     raster.Close();
@@ -186,6 +188,9 @@ EConvertResult ConvertPages()
     return EConvertResult::Done;
 }
 
-int ExitCode(EConvertResult eResult) { return eResult == EConvertResult::Stopped ? 1 : 0; }
+int ExitCode(EConvertResult eResult)
+{
+    return eResult == EConvertResult::Stopped ? 1 : 0;
+}
 
 } // namespace converter

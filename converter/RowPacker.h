@@ -8,7 +8,10 @@ namespace converter
 // Rows of the page buffer are packed one bit per pixel into 64-bit words: pixel x is
 // bit x % 64 of word x / 64, 1 for black. A fax row of 1728 pixels is 27 words (216
 // bytes), an eighth of a byte-per-pixel row, so a whole page stays in the caches.
-constexpr int WordsPerRow(int nWidth) { return (nWidth + 63) / 64; }
+constexpr int WordsPerRow(int nWidth)
+{
+    return (nWidth + 63) / 64;
+}
 
 // Packs nPixels raster bytes (0 white, anything else black) into nWords words; the bits
 // past nPixels are white.

@@ -12,21 +12,28 @@ namespace converter
 
 struct SCodeWord
 {
-    std::uint16_t m_nBits;   // right-aligned
-    std::uint8_t m_nLength;  // 2 to 13
+    std::uint16_t m_nBits;  // right-aligned
+    std::uint8_t m_nLength; // 2 to 13
 };
 
 inline constexpr int TERMINATING_CODES = 64;
-inline constexpr int MAKE_UP_CODES = 27;      // 64 .. 1728
-inline constexpr int EXTENDED_MAKE_UP_CODES = 13; // 1792 .. 2560
+inline constexpr int MAKE_UP_CODES = 27;                               // 64 .. 1728
+inline constexpr int EXTENDED_MAKE_UP_CODES = 13;                      // 1792 .. 2560
 inline constexpr int COLOUR_CODES = TERMINATING_CODES + MAKE_UP_CODES; // the codes that differ by colour
 inline constexpr int CODES_PER_COLOUR = COLOUR_CODES + EXTENDED_MAKE_UP_CODES;
 inline constexpr int LONGEST_RUN = 2560;
 
 // Index of a run length's code in a colour table: terminating codes first, then make-up codes.
-constexpr int TerminatingIndex(int nRun) { return nRun; }
-constexpr int MakeUpIndex(int nRun) { return TERMINATING_CODES + nRun / 64 - 1; }
+constexpr int TerminatingIndex(int nRun)
+{
+    return nRun;
+}
+constexpr int MakeUpIndex(int nRun)
+{
+    return TERMINATING_CODES + nRun / 64 - 1;
+}
 
+// clang-format off
 inline constexpr std::array<SCodeWord, COLOUR_CODES> WHITE_COLOUR_CODES = {{
     // terminating codes
     {0x0035,  8}, //    0: 00110101
@@ -122,7 +129,9 @@ inline constexpr std::array<SCodeWord, COLOUR_CODES> WHITE_COLOUR_CODES = {{
     {0x0018,  6}, // 1664: 011000
     {0x009B,  9}, // 1728: 010011011
 }};
+// clang-format on
 
+// clang-format off
 inline constexpr std::array<SCodeWord, COLOUR_CODES> BLACK_COLOUR_CODES = {{
     // terminating codes
     {0x0037, 10}, //    0: 0000110111
@@ -218,7 +227,9 @@ inline constexpr std::array<SCodeWord, COLOUR_CODES> BLACK_COLOUR_CODES = {{
     {0x0064, 13}, // 1664: 0000001100100
     {0x0065, 13}, // 1728: 0000001100101
 }};
+// clang-format on
 
+// clang-format off
 inline constexpr std::array<SCodeWord, EXTENDED_MAKE_UP_CODES> EXTENDED_CODES = {{
     // extended make-up codes, the same for both colours
     {0x0008, 11}, // 1792: 00000001000
@@ -235,9 +246,11 @@ inline constexpr std::array<SCodeWord, EXTENDED_MAKE_UP_CODES> EXTENDED_CODES = 
     {0x001E, 12}, // 2496: 000000011110
     {0x001F, 12}, // 2560: 000000011111
 }};
+// clang-format on
 
 // A colour's whole table: its own codes, then the shared extended make-up codes.
-constexpr std::array<SCodeWord, CODES_PER_COLOUR> WithExtendedCodes(const std::array<SCodeWord, COLOUR_CODES>& codes)
+constexpr std::array<SCodeWord, CODES_PER_COLOUR>
+WithExtendedCodes(const std::array<SCodeWord, COLOUR_CODES>& codes)
 {
     std::array<SCodeWord, CODES_PER_COLOUR> table = {};
     for (int i = 0; i < COLOUR_CODES; ++i)

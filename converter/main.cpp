@@ -3,4 +3,7 @@
 
 #include "converter/PageConverter.h"
 
-int main() { return converter::ExitCode(converter::ConvertPages()); }
+int main()
+{
+    return converter::ExitCode(converter::ConvertPages());
+}

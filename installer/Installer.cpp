@@ -25,12 +25,12 @@ constexpr const char* DEFAULT_DATA_DIR = "/usr/share/cups";
 // Without group and other permissions CUPS runs a backend as root, which it needs to
 // write the page files as the user the queue names.
 constexpr std::filesystem::perms BACKEND_PERMS = std::filesystem::perms::owner_all;
-constexpr std::filesystem::perms PPD_PERMS = std::filesystem::perms::owner_read |
-                                             std::filesystem::perms::owner_write |
-                                             std::filesystem::perms::group_read |
-                                             std::filesystem::perms::others_read;
+constexpr std::filesystem::perms PPD_PERMS =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+    std::filesystem::perms::group_read | std::filesystem::perms::others_read;
 
-constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A" "http://www.vellum-zeru.example/"; // full-width colon
+constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
+                                 "http://www.vellum-zeru.example/"; // full-width colon
 constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
 
 std::string EnvOr(const char* pszName, const std::string& strDefault)
@@ -64,9 +64,10 @@ std::string FirstLine(const std::string& strText)
 // Quotes one word for a POSIX shell, leaving plain words as they are.
 std::string ShellQuote(const std::string& strWord)
 {
-    const bool bPlain = !strWord.empty() && std::all_of(strWord.begin(), strWord.end(), [](unsigned char ch) {
-        return std::isalnum(ch) || std::strchr("_./:=@%+-,", ch) != nullptr;
-    });
+    const bool bPlain = !strWord.empty() &&
+                        std::all_of(strWord.begin(), strWord.end(),
+                                    [](unsigned char ch)
+                                    { return std::isalnum(ch) || std::strchr("_./:=@%+-,", ch) != nullptr; });
     if (bPlain)
         return strWord;
     std::string strQuoted = "'";
@@ -113,11 +114,13 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
                     std::filesystem::perms permissions, std::string& strError)
 {
     std::error_code error;
-    const auto temp = to.parent_path() / ("." + to.filename().string() + ".installing." + std::to_string(::getpid()));
+    const auto temp =
+        to.parent_path() / ("." + to.filename().string() + ".installing." + std::to_string(::getpid()));
     std::filesystem::remove(temp, error);
     if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, error))
     {
-        strError = "cannot copy " + from.string() + " into " + to.parent_path().string() + ": " + error.message();
+        strError =
+            "cannot copy " + from.string() + " into " + to.parent_path().string() + ": " + error.message();
         std::filesystem::remove(temp, error);
         return false;
     }
@@ -152,7 +155,8 @@ SInstallSettings SInstallSettings::FromEnvironment()
     settings.m_cupsDataDir = EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
     settings.m_strCupsServer = EnvOr("CUPS_SERVER", "");
     const std::string strHome = EnvOr("HOME", "");
-    const std::string strConfig = EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
+    const std::string strConfig =
+        EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
     if (!strConfig.empty())
         settings.m_autostartDirectory = std::filesystem::path(strConfig) / "autostart";
     settings.m_nUid = ::getuid();
@@ -160,10 +164,7 @@ SInstallSettings SInstallSettings::FromEnvironment()
     return settings;
 }
 
-CInstaller::CInstaller(SInstallSettings settings)
-    : m_settings(std::move(settings))
-{
-}
+CInstaller::CInstaller(SInstallSettings settings) : m_settings(std::move(settings)) {}
 
 void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
 {
@@ -226,7 +227,9 @@ void CInstaller::FindGhostscript()
     // here, only found. Without it nothing printed to the fax printer can become pages.
     const bool bFound = !platform::FindProgramOnPath(m_settings.m_strGhostscript).empty();
     Record("finding Ghostscript", bFound,
-           bFound ? std::string() : "the program " + m_settings.m_strGhostscript + " is missing; install the package ghostscript");
+           bFound ? std::string()
+                  : "the program " + m_settings.m_strGhostscript +
+                        " is missing; install the package ghostscript");
 }
 
 void CInstaller::RegisterDriver()
@@ -246,10 +249,11 @@ void CInstaller::RegisterDriver()
         }
     }
     if (bOk)
-        bOk = CopyAtomically(m_settings.m_systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE, BACKEND_PERMS,
-                             strError);
+        bOk = CopyAtomically(m_settings.m_systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE,
+                             BACKEND_PERMS, strError);
     if (bOk)
-        bOk = CopyAtomically(m_settings.m_systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
+        bOk =
+            CopyAtomically(m_settings.m_systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
     Record("registering the printer driver", bOk, strError);
 }
 
@@ -298,10 +302,11 @@ void CInstaller::RegisterQueue()
 
 std::string CInstaller::AutostartEntry() const
 {
-    std::string strEntry = "[Desktop Entry]\n"
-                           "Type=Application\n"
-                           "Name=Vellum Zeru 3.0 pages\n"
-                           "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
+    std::string strEntry =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Vellum Zeru 3.0 pages\n"
+        "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
     strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.m_vellumRoot.string()) + " " +
                 DesktopExecArgument((m_settings.m_systemDirectory / WATCHER_FILE).string()) + "\n";
     strEntry += "Terminal=false\n"
@@ -336,9 +341,9 @@ void CInstaller::InstallAutostart()
 
 bool CInstaller::RegistrationFailed() const
 {
-    return std::any_of(m_steps.begin(), m_steps.end(), [](const SStepResult& step) {
-        return !step.m_bOk && step.m_strStep.rfind("registering", 0) == 0;
-    });
+    return std::any_of(m_steps.begin(), m_steps.end(),
+                       [](const SStepResult& step)
+                       { return !step.m_bOk && step.m_strStep.rfind("registering", 0) == 0; });
 }
 
 std::vector<std::string> CInstaller::AdministratorCommands() const
@@ -346,8 +351,8 @@ std::vector<std::string> CInstaller::AdministratorCommands() const
     const auto backend = m_settings.m_cupsServerBin / "backend" / BACKEND_FILE;
     const auto ppd = m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE;
     std::vector<std::string> commands = {
-        "sudo install -D -m 0700 " + ShellQuote((m_settings.m_systemDirectory / BACKEND_FILE).string()) + " " +
-            ShellQuote(backend.string()),
+        "sudo install -D -m 0700 " + ShellQuote((m_settings.m_systemDirectory / BACKEND_FILE).string()) +
+            " " + ShellQuote(backend.string()),
         "sudo install -D -m 0644 " + ShellQuote((m_settings.m_systemDirectory / PPD_FILE).string()) + " " +
             ShellQuote(ppd.string()),
     };
@@ -378,7 +383,8 @@ std::string CInstaller::CompletionText() const
         for (const auto& step : m_steps)
         {
             if (!step.m_bOk)
-                strText += "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
+                strText +=
+                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
         }
         if (RegistrationFailed() && m_settings.m_ePrivilege == EPrivilege::User)
         {

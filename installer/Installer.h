@@ -64,7 +64,7 @@ struct SInstallSettings
 
 struct SStepResult
 {
-    std::string m_strStep;   // "copying Sendwell"
+    std::string m_strStep; // "copying Sendwell"
     bool m_bOk = false;
     std::string m_strDetail; // why it failed
 };

@@ -17,7 +17,8 @@ namespace
 // The permissions a newly created file would get; mkstemp() ignores the umask.
 mode_t NewFileMode()
 {
-    static const mode_t s_mode = [] {
+    static const mode_t s_mode = []
+    {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         return static_cast<mode_t>(0666 & ~mask);
@@ -27,7 +28,10 @@ mode_t NewFileMode()
 
 } // namespace
 
-CFileReader::~CFileReader() { Close(); }
+CFileReader::~CFileReader()
+{
+    Close();
+}
 
 bool CFileReader::Open(const std::filesystem::path& path)
 {

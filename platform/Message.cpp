@@ -25,7 +25,8 @@ bool AppendToLog(const char* pszLog, const std::string& strLine)
         return false;
     // One write() per line, so that lines of several processes never interleave.
     const std::string strRecord = strLine + "\n";
-    const bool bOk = ::write(fd, strRecord.data(), strRecord.size()) == static_cast<ssize_t>(strRecord.size());
+    const bool bOk =
+        ::write(fd, strRecord.data(), strRecord.size()) == static_cast<ssize_t>(strRecord.size());
     ::close(fd);
     return bOk;
 }

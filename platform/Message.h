@@ -27,8 +27,8 @@ void ShowMessage(std::string_view strCaption, std::string_view strText,
                  EMessageIcon eIcon = EMessageIcon::None);
 
 // Installed by a program that already runs a GUI; called on the thread that calls ShowMessage.
-using MessagePresenter = std::function<void(const std::string& strCaption, const std::string& strText,
-                                            EMessageIcon eIcon)>;
+using MessagePresenter =
+    std::function<void(const std::string& strCaption, const std::string& strText, EMessageIcon eIcon)>;
 void SetMessagePresenter(MessagePresenter presenter);
 
 // The log line for a message, as written to VELLUM_MESSAGE_LOG (without the final newline).

@@ -137,11 +137,12 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     }
 
     CSpawnSetup setup;
-    bool bOk = AddStream(setup.m_actions, options.m_eInput, STDIN_FILENO, options.m_nInputFd, -1, m_strError) &&
-               AddStream(setup.m_actions, options.m_eOutput, STDOUT_FILENO, options.m_nOutputFd, pipeFds[1],
-                         m_strError) &&
-               AddStream(setup.m_actions, options.m_eErrors, STDERR_FILENO, options.m_nErrorsFd, pipeFds[1],
-                         m_strError);
+    bool bOk =
+        AddStream(setup.m_actions, options.m_eInput, STDIN_FILENO, options.m_nInputFd, -1, m_strError) &&
+        AddStream(setup.m_actions, options.m_eOutput, STDOUT_FILENO, options.m_nOutputFd, pipeFds[1],
+                  m_strError) &&
+        AddStream(setup.m_actions, options.m_eErrors, STDERR_FILENO, options.m_nErrorsFd, pipeFds[1],
+                  m_strError);
     if (bOk && !options.m_strWorkingDirectory.empty() &&
         ::posix_spawn_file_actions_addchdir_np(&setup.m_actions, options.m_strWorkingDirectory.c_str()) != 0)
     {
@@ -261,8 +262,8 @@ EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
             ::poll(&pfd, 1, nLeft);
         }
         else
-            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(WAIT_SLICE,
-                                                                            std::chrono::milliseconds(nLeft)));
+            std::this_thread::sleep_for(
+                std::min<std::chrono::milliseconds>(WAIT_SLICE, std::chrono::milliseconds(nLeft)));
     }
     if (nPidFd >= 0)
         ::close(nPidFd);
@@ -372,18 +373,19 @@ SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& o
                 continue;
             if (n <= 0)
                 break;
-            const std::size_t nRoom = options.m_nMaxOutputBytes - std::min(options.m_nMaxOutputBytes,
-                                                                         result.m_strOutput.size());
+            const std::size_t nRoom =
+                options.m_nMaxOutputBytes - std::min(options.m_nMaxOutputBytes, result.m_strOutput.size());
             result.m_strOutput.append(chunk, std::min<std::size_t>(nRoom, static_cast<std::size_t>(n)));
         }
         process.CloseOutput();
     }
     if (!bTimedOut)
     {
-        const auto nLeft = bLimited ? std::max(std::chrono::milliseconds(0),
-                                               std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                   deadline - Clock::now()))
-                                    : std::chrono::milliseconds(-1);
+        const auto nLeft =
+            bLimited
+                ? std::max(std::chrono::milliseconds(0),
+                           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()))
+                : std::chrono::milliseconds(-1);
         bTimedOut = process.Wait(nLeft) == EWaitResult::TimedOut;
     }
     if (bTimedOut)
@@ -400,9 +402,11 @@ SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& o
 
 std::string FindProgramOnPath(const std::string& strName)
 {
-    auto isProgram = [](const std::string& strPath) {
+    auto isProgram = [](const std::string& strPath)
+    {
         struct stat st = {};
-        return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(strPath.c_str(), X_OK) == 0;
+        return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+               ::access(strPath.c_str(), X_OK) == 0;
     };
     if (strName.empty())
         return {};
@@ -414,7 +418,8 @@ std::string FindProgramOnPath(const std::string& strName)
     for (;;)
     {
         const std::size_t nEnd = strPath.find(':', nStart);
-        std::string strDir = strPath.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        std::string strDir =
+            strPath.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
         if (strDir.empty())
             strDir = ".";
         const std::string strCandidate = strDir + "/" + strName;

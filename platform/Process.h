@@ -30,7 +30,7 @@ struct SSpawnOptions
     EChildStream m_eInput = EChildStream::Inherit;
     EChildStream m_eOutput = EChildStream::Inherit;
     EChildStream m_eErrors = EChildStream::Inherit; // Pipe: the same pipe as the output
-    int m_nInputFd = -1;  // for EChildStream::Descriptor
+    int m_nInputFd = -1;                            // for EChildStream::Descriptor
     int m_nOutputFd = -1;
     int m_nErrorsFd = -1;
 };

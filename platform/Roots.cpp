@@ -28,12 +28,24 @@ std::filesystem::path VellumRoot()
     return std::filesystem::path("/tmp/vellum");
 }
 
-std::filesystem::path DriveRoot() { return VellumRoot() / "c"; }
+std::filesystem::path DriveRoot()
+{
+    return VellumRoot() / "c";
+}
 
-std::filesystem::path WindowsDirectory() { return VellumRoot() / "windows"; }
+std::filesystem::path WindowsDirectory()
+{
+    return VellumRoot() / "windows";
+}
 
-std::filesystem::path SystemDirectory() { return WindowsDirectory() / "system"; }
+std::filesystem::path SystemDirectory()
+{
+    return WindowsDirectory() / "system";
+}
 
-std::filesystem::path DrivePath(std::string_view strName) { return DriveRoot() / strName; }
+std::filesystem::path DrivePath(std::string_view strName)
+{
+    return DriveRoot() / strName;
+}
 
 } // namespace platform

@@ -22,6 +22,6 @@ struct SServerAddress
 // Blanks around the text are ignored. Empty hosts, unclosed brackets and ports that are
 // not 1 to 65535 in decimal give no result.
 [[nodiscard]] std::optional<SServerAddress> ParseServerAddress(std::string_view strText,
-                                                              int nDefaultPort = SMTP_DEFAULT_PORT);
+                                                               int nDefaultPort = SMTP_DEFAULT_PORT);
 
 } // namespace platform

@@ -1,17 +1,16 @@
 #include "platform/TcpSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <memory>
 
 namespace platform
 {
@@ -52,7 +51,10 @@ struct AddrInfoDeleter
 
 } // namespace
 
-CTcpSocket::~CTcpSocket() { Close(); }
+CTcpSocket::~CTcpSocket()
+{
+    Close();
+}
 
 void CTcpSocket::Close()
 {
@@ -84,8 +86,8 @@ EConnectStatus CTcpSocket::Connect(const std::string& strHost, int nPort, millis
     EConnectStatus eStatus = EConnectStatus::CannotCreate;
     for (const addrinfo* pAddr = list.get(); pAddr != nullptr; pAddr = pAddr->ai_next)
     {
-        const int fd = ::socket(pAddr->ai_family, pAddr->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                pAddr->ai_protocol);
+        const int fd =
+            ::socket(pAddr->ai_family, pAddr->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, pAddr->ai_protocol);
         if (fd < 0)
             continue;
         eStatus = EConnectStatus::CannotConnect;
@@ -184,12 +186,12 @@ std::string CTcpSocket::LocalAddressLiteral() const
     char text[INET6_ADDRSTRLEN] = {};
     if (m_fd >= 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &nLen) == 0)
     {
-        if (local.ss_family == AF_INET
-            && ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof(text)))
+        if (local.ss_family == AF_INET &&
+            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof(text)))
             return std::string("[") + text + "]";
         // RFC 5321 4.1.3: an IPv6 address literal carries the tag "IPv6:".
-        if (local.ss_family == AF_INET6
-            && ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof(text)))
+        if (local.ss_family == AF_INET6 &&
+            ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof(text)))
             return std::string("[IPv6:") + text + "]";
     }
     return "[127.0.0.1]";

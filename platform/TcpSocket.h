@@ -41,7 +41,8 @@ public:
 
     // Resolves the host (name, IPv4 or IPv6 address) and tries its addresses in order
     // until one accepts; the limit covers all of them together.
-    [[nodiscard]] EConnectStatus Connect(const std::string& strHost, int nPort, std::chrono::milliseconds limit);
+    [[nodiscard]] EConnectStatus Connect(const std::string& strHost, int nPort,
+                                         std::chrono::milliseconds limit);
 
     // Sends every byte or fails. The limit bounds each wait for room in the send buffer,
     // so a slow but moving peer is fine and a stalled one is not.

@@ -32,7 +32,10 @@ constexpr int BACKEND_STOP = 4;   // the queue is misconfigured: every job would
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnTerminate(int) { g_stop = 1; }
+void OnTerminate(int)
+{
+    g_stop = 1;
+}
 
 bool BecomeUser(uid_t uid, std::string& strError)
 {
@@ -51,7 +54,8 @@ bool BecomeUser(uid_t uid, std::string& strError)
         strError = "there is no user with id " + std::to_string(uid);
         return false;
     }
-    if (::initgroups(pEntry->pw_name, pEntry->pw_gid) != 0 || ::setgid(pEntry->pw_gid) != 0 || ::setuid(uid) != 0)
+    if (::initgroups(pEntry->pw_name, pEntry->pw_gid) != 0 || ::setgid(pEntry->pw_gid) != 0 ||
+        ::setuid(uid) != 0)
     {
         strError = std::string("cannot become user ") + pEntry->pw_name + ": " + std::strerror(errno);
         return false;

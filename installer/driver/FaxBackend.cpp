@@ -1,9 +1,9 @@
 #include "installer/driver/FaxBackend.h"
 
 #include "installer/driver/PageFileStage.h"
-#include "platform/PageFiles.h"
 #include "installer/driver/PnmPageReader.h"
 #include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -42,8 +42,7 @@ std::string Trim(std::string_view text)
 }
 
 // Calls onLine with each line of text that is not blank, trimmed.
-template <typename OnLine>
-void ForEachLine(std::string_view text, OnLine onLine)
+template <typename OnLine> void ForEachLine(std::string_view text, OnLine onLine)
 {
     std::size_t nStart = 0;
     while (nStart < text.size())
@@ -63,37 +62,28 @@ void ForEachLine(std::string_view text, OnLine onLine)
 std::vector<std::string> RendererEnvironment(const std::filesystem::path& tempDir)
 {
     const char* pszPath = std::getenv("PATH");
-    return {std::string("PATH=") + (pszPath != nullptr ? pszPath : "/usr/bin:/bin"), "TMPDIR=" + tempDir.string(),
-            "LC_ALL=C"};
+    return {std::string("PATH=") + (pszPath != nullptr ? pszPath : "/usr/bin:/bin"),
+            "TMPDIR=" + tempDir.string(), "LC_ALL=C"};
 }
 
 } // namespace
 
 CFaxBackend::CFaxBackend(SBackendSettings settings, std::ostream& log)
-    : m_settings(std::move(settings)),
-      m_log(log)
+    : m_settings(std::move(settings)), m_log(log)
 {
 }
 
-std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhostscript, const std::string& strInput)
+std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhostscript,
+                                                      const std::string& strInput)
 {
-    const std::string strSize = std::to_string(platform::RASTER_ROW_BYTES) + "x" + std::to_string(platform::RASTER_ROWS);
-    return {strGhostscript,
-            "-q",
-            "-dSAFER",
-            "-dBATCH",
-            "-dNOPAUSE",
-            "-sDEVICE=pbmraw",
-            "-r" + std::to_string(platform::RASTER_DPI),
-            "-g" + strSize,
+    const std::string strSize =
+        std::to_string(platform::RASTER_ROW_BYTES) + "x" + std::to_string(platform::RASTER_ROWS);
+    return {strGhostscript, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pbmraw",
+            "-r" + std::to_string(platform::RASTER_DPI), "-g" + strSize,
             // Every page becomes US letter; a PDF page of another size is scaled to fit.
-            "-dFIXEDMEDIA",
-            "-dPDFFitPage",
+            "-dFIXEDMEDIA", "-dPDFFitPage",
             // PostScript that prints to its standard output must not mix with the pages.
-            "-sstdout=%stderr",
-            "-sOutputFile=-",
-            "-f",
-            strInput};
+            "-sstdout=%stderr", "-sOutputFile=-", "-f", strInput};
 }
 
 EJobResult CFaxBackend::Stop(EJobResult eResult, std::string strReason)
@@ -123,7 +113,8 @@ EJobResult CFaxBackend::Run(int nInputFd)
     if (!stage.Commit())
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
     m_nPages = stage.Pages();
-    m_log << "INFO: " << m_nPages << (m_nPages == 1 ? " page" : " pages") << " ready to send as a fax" << std::endl;
+    m_log << "INFO: " << m_nPages << (m_nPages == 1 ? " page" : " pages") << " ready to send as a fax"
+          << std::endl;
     return EJobResult::Done;
 }
 
@@ -141,7 +132,8 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the job: ") + std::strerror(errno));
+            return Stop(EJobResult::Failed,
+                        std::string("Vellum Zeru 3.0 cannot read the job: ") + std::strerror(errno));
         if (n == 0)
             break;
         writer.Write(chunk.data(), static_cast<std::size_t>(n));
@@ -178,11 +170,13 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
     // The count is the last line that is a number; a damaged document gives none, or 0,
     // and is left for the rendering to judge.
     long nPages = -1;
-    ForEachLine(result.m_strOutput, [&](const std::string& strLine) {
-        if (strLine.size() < 10 &&
-            std::all_of(strLine.begin(), strLine.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
-            nPages = std::stol(strLine);
-    });
+    ForEachLine(result.m_strOutput,
+                [&](const std::string& strLine)
+                {
+                    if (strLine.size() < 10 && std::all_of(strLine.begin(), strLine.end(),
+                                                           [](char ch) { return ch >= '0' && ch <= '9'; }))
+                        nPages = std::stol(strLine);
+                });
     if (nPages > m_settings.nMaxPages)
         return Stop(EJobResult::Refused, "The job has " + std::to_string(nPages) +
                                              " pages; the fax printer Vellum Zeru 3.0 takes at most " +
@@ -197,13 +191,15 @@ std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog
     const auto text = platform::ReadWholeFile(errorLog, MAX_RENDERER_LOG_BYTES).value_or(std::string());
     std::string strFirst;
     std::string strLast;
-    ForEachLine(text, [&](const std::string& strLine) {
-        m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
-        // Ghostscript's own first complaint ("Error: /undefined in ...") says most.
-        if (strFirst.empty() && strLine.find("rror") != std::string::npos)
-            strFirst = strLine;
-        strLast = strLine;
-    });
+    ForEachLine(text,
+                [&](const std::string& strLine)
+                {
+                    m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
+                    // Ghostscript's own first complaint ("Error: /undefined in ...") says most.
+                    if (strFirst.empty() && strLine.find("rror") != std::string::npos)
+                        strFirst = strLine;
+                    strLast = strLine;
+                });
     std::string strComplaint = strFirst.empty() ? strLast : strFirst;
     if (strComplaint.size() > MAX_COMPLAINT_BYTES)
         strComplaint = strComplaint.substr(0, MAX_COMPLAINT_BYTES) + "...";
@@ -225,18 +221,21 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
     spawn.m_eErrors = platform::EChildStream::Descriptor;
     spawn.m_nErrorsFd = nErrorFd;
     platform::CProcess renderer;
-    const bool bStarted = renderer.Start(RenderArguments(m_settings.strGhostscript, document.string()), spawn);
+    const bool bStarted =
+        renderer.Start(RenderArguments(m_settings.strGhostscript, document.string()), spawn);
     ::close(nErrorFd);
     if (!bStarted)
         return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + renderer.Error() +
                                             "); is the ghostscript package installed?");
 
-    CPnmPageReader reader([&](const std::vector<std::uint8_t>& raster) {
-        if (!stage.AddPage(raster))
-            return false;
-        m_log << "INFO: Rendered page " << stage.Pages() << std::endl;
-        return true;
-    });
+    CPnmPageReader reader(
+        [&](const std::vector<std::uint8_t>& raster)
+        {
+            if (!stage.AddPage(raster))
+                return false;
+            m_log << "INFO: Rendered page " << stage.Pages() << std::endl;
+            return true;
+        });
 
     std::vector<std::uint8_t> chunk(READ_CHUNK);
     auto lastProgress = Clock::now();
@@ -252,7 +251,8 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         if (nReady <= 0)
         {
             if (Clock::now() - lastProgress > m_settings.renderStall)
-                return Stop(EJobResult::Refused, "Ghostscript stopped making progress on this job; it was given up.");
+                return Stop(EJobResult::Refused,
+                            "Ghostscript stopped making progress on this job; it was given up.");
             continue;
         }
         const ssize_t n = ::read(renderer.OutputFd(), chunk.data(), chunk.size());
@@ -269,12 +269,14 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         case EFeedResult::More:
             break;
         case EFeedResult::BadStream:
-            return Stop(EJobResult::Failed, "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+            return Stop(EJobResult::Failed,
+                        "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
         case EFeedResult::Stopped:
             if (stage.TooManyPages())
-                return Stop(EJobResult::Refused, "The job has more than " + std::to_string(m_settings.nMaxPages) +
-                                                     " pages; the fax printer Vellum Zeru 3.0 takes at most " +
-                                                     std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
+                return Stop(EJobResult::Refused,
+                            "The job has more than " + std::to_string(m_settings.nMaxPages) +
+                                " pages; the fax printer Vellum Zeru 3.0 takes at most " +
+                                std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
             return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
         }
     }
@@ -284,12 +286,14 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
     if (!renderer.Succeeded())
     {
         const std::string strComplaint = RendererComplaint(errorLog);
-        return Stop(EJobResult::Refused, "Vellum Zeru 3.0 cannot print this document: Ghostscript cannot render it (" +
-                                             renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
-                                             "). Nothing was written.");
+        return Stop(EJobResult::Refused,
+                    "Vellum Zeru 3.0 cannot print this document: Ghostscript cannot render it (" +
+                        renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
+                        "). Nothing was written.");
     }
     if (!reader.Finish())
-        return Stop(EJobResult::Failed, "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+        return Stop(EJobResult::Failed,
+                    "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
     if (stage.Pages() == 0)
         return Stop(EJobResult::Refused, "The job has no pages to fax. Nothing was written.");
     return EJobResult::Done;

@@ -20,9 +20,9 @@ namespace driver
 enum class EJobResult
 {
     Done,
-    Refused,  // the job itself cannot be faxed: unreadable, no pages, too many pages
-    Failed,   // the page files could not be written, or the renderer is missing or broke
-    Stopped,  // the spooler asked the backend to stop (the job was cancelled)
+    Refused, // the job itself cannot be faxed: unreadable, no pages, too many pages
+    Failed,  // the page files could not be written, or the renderer is missing or broke
+    Stopped, // the spooler asked the backend to stop (the job was cancelled)
 };
 
 struct SBackendSettings

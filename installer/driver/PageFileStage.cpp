@@ -1,14 +1,14 @@
 #include "installer/driver/PageFileStage.h"
 
-#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace driver
 {
@@ -27,12 +27,14 @@ std::string ErrnoText(const std::string& strWhat)
 } // namespace
 
 CPageFileStage::CPageFileStage(std::filesystem::path driveRoot, int nMaxPages)
-    : m_driveRoot(std::move(driveRoot)),
-      m_nMaxPages(nMaxPages)
+    : m_driveRoot(std::move(driveRoot)), m_nMaxPages(nMaxPages)
 {
 }
 
-CPageFileStage::~CPageFileStage() { Discard(); }
+CPageFileStage::~CPageFileStage()
+{
+    Discard();
+}
 
 bool CPageFileStage::Fail(std::string strError)
 {
@@ -69,8 +71,8 @@ bool CPageFileStage::AddPage(std::span<const std::uint8_t> raster)
     if (m_nPages >= m_nMaxPages)
     {
         m_bTooManyPages = true;
-        return Fail("the job has more than " + std::to_string(m_nMaxPages) + " pages; the fax printer takes at most " +
-                    std::to_string(m_nMaxPages));
+        return Fail("the job has more than " + std::to_string(m_nMaxPages) +
+                    " pages; the fax printer takes at most " + std::to_string(m_nMaxPages));
     }
     const int nPage = m_nPages + 1;
     platform::CFileWriter writer;

@@ -23,8 +23,7 @@ bool IsSpace(std::uint8_t byte)
 } // namespace
 
 CPnmPageReader::CPnmPageReader(PageSink sink)
-    : m_sink(std::move(sink)),
-      m_raster(platform::RASTER_BYTES, platform::RASTER_WHITE)
+    : m_sink(std::move(sink)), m_raster(platform::RASTER_BYTES, platform::RASTER_WHITE)
 {
 }
 
@@ -47,7 +46,8 @@ bool CPnmPageReader::EndToken()
     const unsigned nHeight = m_values[1];
     if (nWidth != platform::RASTER_ROW_BYTES || nHeight != platform::RASTER_ROWS)
         return Fail("the rendered page is " + std::to_string(nWidth) + " x " + std::to_string(nHeight) +
-                    " pixels, not " + std::to_string(platform::RASTER_ROW_BYTES) + " x " + std::to_string(platform::RASTER_ROWS));
+                    " pixels, not " + std::to_string(platform::RASTER_ROW_BYTES) + " x " +
+                    std::to_string(platform::RASTER_ROWS));
     if (m_chFormat == '5' && (m_values[2] == 0 || m_values[2] > MAX_GRAY))
         return Fail("unsupported gray depth " + std::to_string(m_values[2]));
     BeginPixels();
@@ -99,7 +99,8 @@ void CPnmPageReader::ConvertRow()
     {
         // P4: rows are padded to whole bytes, the first pixel in the most significant bit, 1 is black.
         for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
-            pOut[x] = ((m_row[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
+            pOut[x] =
+                ((m_row[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
     }
     else
     {

@@ -54,9 +54,9 @@ private:
 
     PageSink m_sink;
     EState m_eState = EState::Magic;
-    char m_chFormat = 0;          // '4' or '5'
+    char m_chFormat = 0; // '4' or '5'
     std::size_t m_nMagicBytes = 0;
-    unsigned m_values[3] = {};    // width, height, maximum gray
+    unsigned m_values[3] = {}; // width, height, maximum gray
     int m_nValues = 0;
     int m_nDigits = 0;
     unsigned m_nToken = 0;

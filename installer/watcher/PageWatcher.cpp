@@ -49,10 +49,7 @@ private:
 
 } // namespace
 
-CPageWatcher::CPageWatcher(SWatchSettings settings)
-    : m_settings(std::move(settings))
-{
-}
+CPageWatcher::CPageWatcher(SWatchSettings settings) : m_settings(std::move(settings)) {}
 
 EWatchEnd CPageWatcher::Run()
 {
@@ -69,7 +66,8 @@ EWatchEnd CPageWatcher::Run()
     platform::CProcess sendwell;
     const auto countFile = m_settings.m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
 
-    auto launch = [&] {
+    auto launch = [&]
+    {
         platform::SSpawnOptions options;
         options.m_eInput = platform::EChildStream::Null;
         if (!sendwell.Start({m_settings.m_sendwell.string()}, options))
@@ -97,7 +95,8 @@ EWatchEnd CPageWatcher::Run()
         if (!bLocked && nWatch >= 0)
         {
             if (lock.Get() < 0)
-                lock.Reset(::open((m_settings.m_driveRoot / LOCK_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+                lock.Reset(::open((m_settings.m_driveRoot / LOCK_FILE_NAME).c_str(),
+                                  O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
         }
 

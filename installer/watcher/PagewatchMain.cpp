@@ -18,7 +18,10 @@ constexpr const char* SESSION_FOLDER = "/run/systemd/sessions";
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnTerminate(int) { g_stop = 1; }
+void OnTerminate(int)
+{
+    g_stop = 1;
+}
 
 } // namespace
 

@@ -1,7 +1,7 @@
 #include "sender/app/AboutDialog.h"
 
-#include "sender/app/DialogBuilder.h"
 #include "resources/DialogTables.h"
+#include "sender/app/DialogBuilder.h"
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkStatic.h"
 

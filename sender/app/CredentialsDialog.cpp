@@ -42,6 +42,12 @@ CCredentialsDialog::CCredentialsDialog(const QString& strServer, const QString& 
     pLayout->addWidget(pButtons);
 }
 
-std::string CCredentialsDialog::UserName() const { return m_editUser->text().toStdString(); }
+std::string CCredentialsDialog::UserName() const
+{
+    return m_editUser->text().toStdString();
+}
 
-std::string CCredentialsDialog::Password() const { return m_editPassword->text().toStdString(); }
+std::string CCredentialsDialog::Password() const
+{
+    return m_editPassword->text().toStdString();
+}

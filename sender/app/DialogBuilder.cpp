@@ -147,7 +147,8 @@ SDialogBaseUnits CDialogBuilder::Build(QDialog& dialog, const SDialogTemplate& t
         flags |= Qt::WindowMinimizeButtonHint;
     dialog.setWindowFlags(flags);
     dialog.setWindowTitle(QString::fromUtf8(table.m_pszCaption));
-    dialog.setFixedSize(DialogUnitsToPixelsX(units, table.m_nWidth), DialogUnitsToPixelsY(units, table.m_nHeight));
+    dialog.setFixedSize(DialogUnitsToPixelsX(units, table.m_nWidth),
+                        DialogUnitsToPixelsY(units, table.m_nHeight));
 
     for (const auto& control : table.m_aControls)
     {
@@ -161,7 +162,8 @@ SDialogBaseUnits CDialogBuilder::Build(QDialog& dialog, const SDialogTemplate& t
         pWidget->setObjectName(ControlName(control.m_nId));
         pWidget->setProperty(CONTROL_ID_PROPERTY, control.m_nId);
 
-        const SPixelRect rect = DialogRectToPixels(units, control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight);
+        const SPixelRect rect =
+            DialogRectToPixels(units, control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight);
         if (auto* pCombo = qobject_cast<QComboBox*>(pWidget))
         {
             // A combo box's height in the table includes its drop-down list; the box

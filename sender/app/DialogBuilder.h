@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sender/app/DialogUnits.h"
 #include "resources/DialogTables.h"
+#include "sender/app/DialogUnits.h"
 
 #include <QFont>
 #include <functional>

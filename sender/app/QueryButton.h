@@ -48,8 +48,8 @@ private:
     void CoverageQueryProc(std::stop_token stopToken, const SCoverageQueryOptions& options,
                            const std::string& strNumber);
     void EndQuery(const SQueryResult& result);
-    void ShowMessageAndWait(std::stop_token stopToken, const std::string& strCaption, const std::string& strText,
-                            platform::EMessageIcon eIcon);
+    void ShowMessageAndWait(std::stop_token stopToken, const std::string& strCaption,
+                            const std::string& strText, platform::EMessageIcon eIcon);
     std::optional<SCredentials> AskCredentialsAndWait(std::stop_token stopToken, const std::string& strServer,
                                                       const std::string& strRealm);
     void KeepWindow(QWidget* pWindow);

@@ -1,22 +1,22 @@
 #include "sender/app/SendDialog.h"
 
-#include "sender/app/AboutDialog.h"
-#include "sender/app/DialogBuilder.h"
-#include "sender/app/QueryButton.h"
-#include "sender/app/PreviewPane.h"
-#include "sender/send/SendOperation.h"
-#include "sender/app/SendRunner.h"
-#include "sender/app/SettingsDialog.h"
-#include "sender/store/SettingsFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
+#include "sender/app/AboutDialog.h"
+#include "sender/app/DialogBuilder.h"
+#include "sender/app/PreviewPane.h"
+#include "sender/app/QueryButton.h"
+#include "sender/app/SendRunner.h"
+#include "sender/app/SettingsDialog.h"
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TintedStatic.h"
+#include "sender/send/SendOperation.h"
+#include "sender/store/SettingsFile.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -397,8 +397,7 @@ void CSendDialog::OnPreview()
     m_nCurrentPage = m_listPages->currentRow() + 1;
     if (m_nCurrentPage < 1)
         return;
-    const auto path =
-        platform::DrivePath(platform::RasterFileName(m_nCurrentPage));
+    const auto path = platform::DrivePath(platform::RasterFileName(m_nCurrentPage));
     if (!m_raster.LoadPage(path))
         return;
     m_bPreviewLoaded = true;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "sender/store/AddressBook.h"
-#include "sender/app/PageRaster.h"
 #include "resources/DialogTables.h"
+#include "sender/app/PageRaster.h"
 #include "sender/controls/BalloonTip.h"
+#include "sender/store/AddressBook.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,8 +1,8 @@
 #include "sender/app/SendwellApp.h"
 
+#include "resources/ProgramIcon.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/SendDialog.h"
-#include "resources/ProgramIcon.h"
 
 #include <QApplication>
 

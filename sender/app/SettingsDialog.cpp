@@ -1,8 +1,8 @@
 #include "sender/app/SettingsDialog.h"
 
+#include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/store/SettingsFile.h"
-#include "resources/DialogTables.h"
 
 #include <QLineEdit>
 #include <QPushButton>

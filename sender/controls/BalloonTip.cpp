@@ -1,7 +1,7 @@
 #include "sender/controls/BalloonTip.h"
 
-#include "sender/controls/LinkOpener.h"
 #include "platform/Message.h"
+#include "sender/controls/LinkOpener.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,8 +1,8 @@
 #include "sender/controls/HyperLink1.h"
 
+#include "platform/Shell.h"
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TextFit.h"
-#include "platform/Shell.h"
 
 #include <QFocusEvent>
 #include <QFontMetrics>

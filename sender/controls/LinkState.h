@@ -9,12 +9,12 @@ class CLinkState
 {
 public:
     // Style bits (the default is Underline | FitText | FocusOnPress).
-    static constexpr std::uint32_t UNDERLINE = 0x01;    // the link font is underlined
-    static constexpr std::uint32_t HOVER_TINT = 0x02;    // the hover colour shows while hovering
-    static constexpr std::uint32_t FIT_TEXT = 0x04;      // the control is resized to its text
+    static constexpr std::uint32_t UNDERLINE = 0x01;      // the link font is underlined
+    static constexpr std::uint32_t HOVER_TINT = 0x02;     // the hover colour shows while hovering
+    static constexpr std::uint32_t FIT_TEXT = 0x04;       // the control is resized to its text
     static constexpr std::uint32_t OPEN_ON_PRESS = 0x08;  // the target opens on the press, else the release
     static constexpr std::uint32_t FOCUS_ON_PRESS = 0x10; // a press takes the keyboard focus
-    static constexpr std::uint32_t KEEP_CURSOR = 0x20;   // the hand cursor is not loaded
+    static constexpr std::uint32_t KEEP_CURSOR = 0x20;    // the hand cursor is not loaded
     static constexpr std::uint32_t NO_FOCUS_TINT = 0x40;  // the focus colour is never used
     static constexpr std::uint32_t DEFAULT_STYLE = UNDERLINE | FIT_TEXT | FOCUS_ON_PRESS;
 

@@ -1,8 +1,8 @@
 #include "sender/controls/LinkStatic.h"
 
+#include "platform/Shell.h"
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TextFit.h"
-#include "platform/Shell.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

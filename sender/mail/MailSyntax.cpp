@@ -9,10 +9,12 @@ bool HoldsLineBreakOrNul(std::string_view strText)
 
 bool HoldsControlCharacter(std::string_view strText)
 {
-    return std::any_of(strText.begin(), strText.end(), [](char ch) {
-        const auto uch = static_cast<unsigned char>(ch);
-        return uch < 0x20 || uch == 0x7F;
-    });
+    return std::any_of(strText.begin(), strText.end(),
+                       [](char ch)
+                       {
+                           const auto uch = static_cast<unsigned char>(ch);
+                           return uch < 0x20 || uch == 0x7F;
+                       });
 }
 
 bool IsUnsafeAddress(std::string_view strAddress)
@@ -22,10 +24,12 @@ bool IsUnsafeAddress(std::string_view strAddress)
 
 bool IsPlainDomain(std::string_view strName)
 {
-    return !strName.empty() && strName.front() != '.' && strName.back() != '.'
-        && strName.find("..") == std::string_view::npos
-        && std::all_of(strName.begin(), strName.end(), [](char ch) {
-               return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-'
-                   || ch == '.';
-           });
+    return !strName.empty() && strName.front() != '.' && strName.back() != '.' &&
+           strName.find("..") == std::string_view::npos &&
+           std::all_of(strName.begin(), strName.end(),
+                       [](char ch)
+                       {
+                           return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
+                                  (ch >= '0' && ch <= '9') || ch == '-' || ch == '.';
+                       });
 }

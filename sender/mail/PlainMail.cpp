@@ -2,8 +2,6 @@
 
 #include "sender/mail/MailSyntax.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -11,21 +9,21 @@
 #include <cstdlib>
 #include <random>
 #include <string_view>
+#include <unistd.h>
 
 namespace
 {
 
 constexpr std::string_view CR_LF = "\r\n";
 
-bool EndsWithCrLf(const std::string& str) { return str.size() >= 2 && str.compare(str.size() - 2, 2, CR_LF) == 0; }
+bool EndsWithCrLf(const std::string& str)
+{
+    return str.size() >= 2 && str.compare(str.size() - 2, 2, CR_LF) == 0;
+}
 
 } // namespace
 
-CPlainMail::CPlainMail()
-    : m_fnTime([] { return std::time(nullptr); })
-    , m_fnMessageId(MakeMessageId)
-{
-}
+CPlainMail::CPlainMail() : m_fnTime([] { return std::time(nullptr); }), m_fnMessageId(MakeMessageId) {}
 
 bool CPlainMail::AddRecipient(const char* pszAddress, const char* pszName)
 {
@@ -77,7 +75,10 @@ void CPlainMail::Build()
     BuildBody();
 }
 
-void CPlainMail::ClearHeaders() { m_strHeader.clear(); }
+void CPlainMail::ClearHeaders()
+{
+    m_strHeader.clear();
+}
 
 void CPlainMail::AddHeaderLine(const std::string& strLine)
 {
@@ -85,7 +86,10 @@ void CPlainMail::AddHeaderLine(const std::string& strLine)
     m_strHeader += CR_LF;
 }
 
-void CPlainMail::EndHeaders() { m_strHeader += CR_LF; }
+void CPlainMail::EndHeaders()
+{
+    m_strHeader += CR_LF;
+}
 
 void CPlainMail::BuildHeaders()
 {
@@ -138,7 +142,7 @@ std::string FormatMailDate(std::time_t time)
     // Fixed English names: strftime's %a and %b follow the locale.
     static constexpr const char* DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm local = {};
     if (::localtime_r(&time, &local) == nullptr)
     {
@@ -172,7 +176,7 @@ std::string MakeMessageId(const CPlainMail& mail)
     std::random_device random;
     const unsigned long long nRandom = (static_cast<unsigned long long>(random()) << 32) | random();
     char text[96];
-    std::snprintf(text, sizeof(text), "<%llx.%x.%016llx@", static_cast<unsigned long long>(std::time(nullptr)),
-                  s_nCounter.fetch_add(1), nRandom);
+    std::snprintf(text, sizeof(text), "<%llx.%x.%016llx@",
+                  static_cast<unsigned long long>(std::time(nullptr)), s_nCounter.fetch_add(1), nRandom);
     return text + strDomain + ">";
 }

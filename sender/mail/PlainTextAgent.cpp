@@ -9,11 +9,15 @@ constexpr std::string_view WHITE_SPACE = " \t\r\n\v\f";
 
 } // namespace
 
-std::string CPlainTextAgent::GetContentType() { return "text/plain"; }
+std::string CPlainTextAgent::GetContentType()
+{
+    return "text/plain";
+}
 
 std::string CPlainTextAgent::BuildPartHeader(const char* /*pszText*/, const char* pszParams)
 {
-    std::string strHeader = "Content-Type: " + GetContentType() + (pszParams != nullptr ? pszParams : "") + "\r\n";
+    std::string strHeader =
+        "Content-Type: " + GetContentType() + (pszParams != nullptr ? pszParams : "") + "\r\n";
     strHeader += "Content-Transfer-Encoding: 7Bit\r\n";
     strHeader += "\r\n";
     return strHeader;
@@ -48,7 +52,8 @@ std::string CPlainTextAgent::WrapText(const char* pszText) const
             while (nHeadEnd > 0 && WHITE_SPACE.find(strText[nHeadEnd - 1]) != std::string_view::npos)
                 --nHeadEnd;
             std::size_t nTailStart = nBreak;
-            while (nTailStart < strText.size() && WHITE_SPACE.find(strText[nTailStart]) != std::string_view::npos)
+            while (nTailStart < strText.size() &&
+                   WHITE_SPACE.find(strText[nTailStart]) != std::string_view::npos)
                 ++nTailStart;
             strText.replace(nHeadEnd, nTailStart - nHeadEnd, "\r\n");
             nColumn = 0;

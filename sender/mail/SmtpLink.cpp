@@ -1,14 +1,13 @@
 #include "sender/mail/SmtpLink.h"
 
+#include "platform/ServerAddress.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/mail/SmtpReply.h"
-#include "platform/ServerAddress.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unistd.h>
 
 namespace
 {
@@ -43,13 +42,14 @@ constexpr const char* NO_RECIPIENTS = "No Recipients";
 } // namespace
 
 CSmtpLink::CSmtpLink(const char* pszServer, int nPort, const SSmtpTimeouts& timeouts)
-    : m_nPort(nPort)
-    , m_strServer(pszServer != nullptr ? pszServer : "")
-    , m_timeouts(timeouts)
+    : m_nPort(nPort), m_strServer(pszServer != nullptr ? pszServer : ""), m_timeouts(timeouts)
 {
 }
 
-CSmtpLink::~CSmtpLink() { Disconnect(); }
+CSmtpLink::~CSmtpLink()
+{
+    Disconnect();
+}
 
 void CSmtpLink::SetServer(const char* pszServer, int nPort)
 {
@@ -107,12 +107,13 @@ bool CSmtpLink::Connect()
     m_strPending.clear();
 
     const auto address = platform::ParseServerAddress(m_strServer, m_nPort);
-    const platform::EConnectStatus eConnect = address
-        ? m_socket.Connect(address->m_strHost, address->m_nPort, m_timeouts.m_durConnect)
-        : platform::EConnectStatus::CannotResolve;
+    const platform::EConnectStatus eConnect =
+        address ? m_socket.Connect(address->m_strHost, address->m_nPort, m_timeouts.m_durConnect)
+                : platform::EConnectStatus::CannotResolve;
     if (eConnect != platform::EConnectStatus::Connected)
     {
-        m_strError = eConnect == platform::EConnectStatus::CannotCreate ? CANNOT_CREATE_SOCKET : CANNOT_CONNECT;
+        m_strError =
+            eConnect == platform::EConnectStatus::CannotCreate ? CANNOT_CREATE_SOCKET : CANNOT_CONNECT;
         CloseConnection();
         return false;
     }
@@ -256,8 +257,8 @@ bool CSmtpLink::ReadReply(int nExpected)
     {
         std::size_t nReceived = 0;
         // A time-out or a closed connection fails the step like any receive error.
-        if (m_socket.Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline)
-            != platform::ESocketStatus::Ok)
+        if (m_socket.Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline) !=
+            platform::ESocketStatus::Ok)
         {
             m_strError = SOCKET_ERROR;
             m_eStage = ESmtpStage::Broken;

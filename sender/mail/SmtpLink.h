@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sender/mail/PlainMail.h"
 #include "platform/TcpSocket.h"
+#include "sender/mail/PlainMail.h"
 
 #include <chrono>
 #include <memory>

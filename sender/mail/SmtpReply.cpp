@@ -3,7 +3,10 @@
 namespace
 {
 
-bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+bool IsDigit(char ch)
+{
+    return ch >= '0' && ch <= '9';
+}
 
 } // namespace
 
@@ -16,7 +19,8 @@ SSmtpReply ParseSmtpReply(std::string_view bytes)
         const auto nLineFeed = bytes.find('\n', nLineStart);
         if (nLineFeed == std::string_view::npos)
         {
-            const bool bOverCap = bytes.size() - nLineStart > MAX_REPLY_LINE_BYTES || bytes.size() > MAX_REPLY_BYTES;
+            const bool bOverCap =
+                bytes.size() - nLineStart > MAX_REPLY_LINE_BYTES || bytes.size() > MAX_REPLY_BYTES;
             reply.m_eStatus = bOverCap ? EReplyStatus::TooLong : EReplyStatus::Incomplete;
             return reply;
         }

@@ -1,8 +1,8 @@
 #include "sender/mail/TiffAttachmentAgent.h"
 
+#include "platform/BinaryFile.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MailSyntax.h"
-#include "platform/BinaryFile.h"
 
 #include <memory>
 #include <new>
@@ -28,13 +28,17 @@ std::string FileNameOf(std::string_view strPath)
         strPath.remove_prefix(nSlash + 1);
     const auto nDot = strPath.find_last_of('.');
     const std::string_view strName = strPath.substr(0, nDot);
-    const std::string_view strExtension = nDot == std::string_view::npos ? std::string_view() : strPath.substr(nDot);
+    const std::string_view strExtension =
+        nDot == std::string_view::npos ? std::string_view() : strPath.substr(nDot);
     return std::string(strName.substr(0, MAX_NAME_PART)) + std::string(strExtension.substr(0, MAX_NAME_PART));
 }
 
 } // namespace
 
-std::string CTiffAttachmentAgent::GetContentType() { return "image/tiff"; }
+std::string CTiffAttachmentAgent::GetContentType()
+{
+    return "image/tiff";
+}
 
 std::string CTiffAttachmentAgent::BuildPartHeader(const char* pszText, const char* /*pszParams*/)
 {

@@ -11,7 +11,10 @@ constexpr std::string_view HTTP_SCHEME = "http";
 constexpr std::string_view SCHEME_SEPARATOR = "://";
 constexpr int MAX_PORT = 65535;
 
-bool IsBlankOrControl(unsigned char ch) { return ch <= 0x20 || ch == 0x7F; }
+bool IsBlankOrControl(unsigned char ch)
+{
+    return ch <= 0x20 || ch == 0x7F;
+}
 
 std::string_view Trim(std::string_view str)
 {
@@ -24,10 +27,11 @@ std::string_view Trim(std::string_view str)
 
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return std::tolower(static_cast<unsigned char>(x))
-                                               == std::tolower(static_cast<unsigned char>(y)); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) {
+                                                  return std::tolower(static_cast<unsigned char>(x)) ==
+                                                         std::tolower(static_cast<unsigned char>(y));
+                                              });
 }
 
 std::string Lower(std::string_view str)
@@ -42,18 +46,22 @@ std::string Lower(std::string_view str)
 // for any host this program talks to and are refused.
 bool IsHostNameChar(unsigned char ch)
 {
-    return std::isalnum(ch) || std::string_view("-._~!$&'()*+,;=").find(static_cast<char>(ch))
-                                   != std::string_view::npos;
+    return std::isalnum(ch) ||
+           std::string_view("-._~!$&'()*+,;=").find(static_cast<char>(ch)) != std::string_view::npos;
 }
 
-bool IsV6LiteralChar(unsigned char ch) { return std::isxdigit(ch) || ch == ':' || ch == '.'; }
+bool IsV6LiteralChar(unsigned char ch)
+{
+    return std::isxdigit(ch) || ch == ':' || ch == '.';
+}
 
 bool ParsePort(std::string_view str, int& nPort)
 {
     // RFC 3986 3.2.3: an empty port means the scheme's default.
     if (str.empty())
         return true;
-    if (str.size() > 5 || !std::all_of(str.begin(), str.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+    if (str.size() > 5 ||
+        !std::all_of(str.begin(), str.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
         return false;
     int nValue = 0;
     std::from_chars(str.data(), str.data() + str.size(), nValue);
@@ -93,9 +101,9 @@ bool ParseAuthority(std::string_view strAuthority, SHttpUrl& url)
         strHost = strAuthority.substr(0, nColon);
         if (nColon != std::string_view::npos)
             strPort = strAuthority.substr(nColon + 1);
-        if (strHost.empty()
-            || !std::all_of(strHost.begin(), strHost.end(),
-                            [](char ch) { return IsHostNameChar(static_cast<unsigned char>(ch)); }))
+        if (strHost.empty() ||
+            !std::all_of(strHost.begin(), strHost.end(),
+                         [](char ch) { return IsHostNameChar(static_cast<unsigned char>(ch)); }))
             return false;
     }
     url.m_strHost = Lower(strHost);
@@ -125,8 +133,8 @@ void AppendObject(std::string_view strObject, std::string& strOut)
 
 std::string SHttpUrl::ToString() const
 {
-    return std::string(HTTP_SCHEME) + std::string(SCHEME_SEPARATOR) + m_strHost + ":" + std::to_string(m_nPort)
-         + m_strObject;
+    return std::string(HTTP_SCHEME) + std::string(SCHEME_SEPARATOR) + m_strHost + ":" +
+           std::to_string(m_nPort) + m_strObject;
 }
 
 bool SHttpUrl::SameServer(const SHttpUrl& other) const
@@ -150,6 +158,7 @@ std::optional<SHttpUrl> ParseHttpUrl(std::string_view strUrl)
     SHttpUrl url;
     if (!ParseAuthority(strRest.substr(0, nObject), url))
         return std::nullopt;
-    AppendObject(nObject == std::string_view::npos ? std::string_view() : strRest.substr(nObject), url.m_strObject);
+    AppendObject(nObject == std::string_view::npos ? std::string_view() : strRest.substr(nObject),
+                 url.m_strObject);
     return url;
 }

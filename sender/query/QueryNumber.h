@@ -20,4 +20,5 @@ inline constexpr std::size_t QUERY_URL_MAX = 79;
 
 // The start checks of a query, in their order: the text of the message that refuses the
 // number, or nothing when it may be queried. Nothing is stripped or converted first.
-[[nodiscard]] std::optional<std::string> CheckQueryNumber(std::string_view strNumber, std::string_view strHost);
+[[nodiscard]] std::optional<std::string> CheckQueryNumber(std::string_view strNumber,
+                                                          std::string_view strHost);

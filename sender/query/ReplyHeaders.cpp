@@ -29,8 +29,8 @@ int StatusOfLine(std::string_view strLine)
         nStatus = nStatus * 10 + (ch - '0');
     }
     // Three digits and then the end, a blank or the line end.
-    if (strLine.size() > nBlank + 4 && strLine[nBlank + 4] != ' ' && strLine[nBlank + 4] != '\r'
-        && strLine[nBlank + 4] != '\n')
+    if (strLine.size() > nBlank + 4 && strLine[nBlank + 4] != ' ' && strLine[nBlank + 4] != '\r' &&
+        strLine[nBlank + 4] != '\n')
         return 0;
     return nStatus;
 }
@@ -49,13 +49,15 @@ std::optional<std::string> LocationFromHeaders(std::string_view strHeaders)
 
 std::string RealmFromHeaders(std::string_view strHeaders)
 {
-    const auto it = std::search(strHeaders.begin(), strHeaders.end(), REALM_PREFIX.begin(), REALM_PREFIX.end(),
-                                [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+    const auto it =
+        std::search(strHeaders.begin(), strHeaders.end(), REALM_PREFIX.begin(), REALM_PREFIX.end(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
     if (it == strHeaders.end())
         return {};
     std::string strRealm;
     for (auto pos = it + static_cast<std::ptrdiff_t>(REALM_PREFIX.size());
-         pos != strHeaders.end() && *pos != '"' && *pos != '\r' && *pos != '\n' && strRealm.size() < REALM_MAX;
+         pos != strHeaders.end() && *pos != '"' && *pos != '\r' && *pos != '\n' &&
+         strRealm.size() < REALM_MAX;
          ++pos)
     {
         if (static_cast<unsigned char>(*pos) >= 0x20 && *pos != 0x7F)

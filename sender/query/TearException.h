@@ -21,4 +21,7 @@ public:
     int m_nCode = 0;
 };
 
-[[noreturn]] inline void ThrowTearException(int nCode) { throw CTearException(nCode); }
+[[noreturn]] inline void ThrowTearException(int nCode)
+{
+    throw CTearException(nCode);
+}

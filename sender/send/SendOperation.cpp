@@ -1,12 +1,12 @@
 #include "sender/send/SendOperation.h"
 
-#include "sender/send/Gateway.h"
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
 #include "sender/mail/ContentAgent.h"
 #include "sender/mail/MimeMail.h"
+#include "sender/send/Gateway.h"
 
 #include <cstdio>
 #include <string_view>
@@ -99,7 +99,8 @@ bool IsPlainAddress(const std::string& strAddress)
 
 std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber)
 {
-    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber + GATEWAY_MAIL_DOMAIN_SUFFIX;
+    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber +
+           GATEWAY_MAIL_DOMAIN_SUFFIX;
 }
 
 SSendResult RunSendJob(const SSendJob& job)
@@ -187,7 +188,8 @@ SConverterRun RunInstalledConverter()
     // A page takes milliseconds; even the most pages a job may have end well within this limit.
     platform::SRunOptions options;
     options.m_durTimeout = std::chrono::minutes(5);
-    const platform::SRunResult run = platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
+    const platform::SRunResult run =
+        platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
     return SConverterRun{run.Succeeded(), run.Succeeded() ? "" : run.Describe()};
 }
 
@@ -207,7 +209,8 @@ std::string SendOutcomeText(const SSendResult& result)
         return "Sorry, page " + std::to_string(result.m_nMissingPage) +
                " of the fax is missing, so nothing was sent; please print the document again";
     case ESendOutcome::ConnectFailed:
-        return "There some error when connecting internet, please check  the internet configure and connection";
+        return "There some error when connecting internet, please check  the internet configure and "
+               "connection";
     case ESendOutcome::SendFailed:
         return "The are some error when sending fax, please check the internet configure";
     }

@@ -73,10 +73,10 @@ struct SSendJob
 enum class ESendOutcome
 {
     Sent,
-    ConverterFailed,  // nothing sent; the page files stay as the converter left them
-    NoPageCountFile,  // silent: a second Send after a failed one
-    NoPages,          // the page-count byte says 1
-    PageMissing,      // a fax page file is missing or empty: nothing sent
+    ConverterFailed, // nothing sent; the page files stay as the converter left them
+    NoPageCountFile, // silent: a second Send after a failed one
+    NoPages,         // the page-count byte says 1
+    PageMissing,     // a fax page file is missing or empty: nothing sent
     ConnectFailed,
     SendFailed,
 };
@@ -99,5 +99,5 @@ SConverterRun RunInstalledConverter();
 std::string SendOutcomeText(const SSendResult& result);
 // The page-count byte 1 is reported through the application's own message box.
 inline constexpr const char* SEND_NO_PAGES_TEXT = "Vellum Star3.0 could not run, Please install it again";
-inline constexpr const char* SEND_SUCCESS_TEXT =
-    "OK! The fax is sent successifully, please note your email box because their will soon be an email about it";
+inline constexpr const char* SEND_SUCCESS_TEXT = "OK! The fax is sent successifully, please note your email "
+                                                 "box because their will soon be an email about it";

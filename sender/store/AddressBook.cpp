@@ -1,9 +1,9 @@
 #include "sender/store/AddressBook.h"
 
-#include "sender/send/Gateway.h"
-#include "sender/store/ReplaceFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
+#include "sender/send/Gateway.h"
+#include "sender/store/ReplaceFile.h"
 
 #include <algorithm>
 #include <string>

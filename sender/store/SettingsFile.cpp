@@ -1,8 +1,8 @@
 #include "sender/store/SettingsFile.h"
 
-#include "sender/store/ReplaceFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
+#include "sender/store/ReplaceFile.h"
 
 #include <system_error>
 

@@ -28,7 +28,8 @@ TEST(DialogUnits, BaseUnitsComeFromTheAlphabetAndTheHeight)
 TEST(DialogUnits, MainDialogAtSevenByFifteenHoldsTheWholeView)
 {
     const SDialogBaseUnits units{7, 15};
-    EXPECT_EQ(DialogRectToPixels(units, 0, 0, SEND_DIALOG.m_nWidth, SEND_DIALOG.m_nHeight), (SPixelRect{0, 0, 446, 304}));
+    EXPECT_EQ(DialogRectToPixels(units, 0, 0, SEND_DIALOG.m_nWidth, SEND_DIALOG.m_nHeight),
+              (SPixelRect{0, 0, 446, 304}));
     const auto* pPreview = FindControl(SEND_DIALOG, IDC_PREVIEW_SURFACE);
     const SPixelRect preview =
         DialogRectToPixels(units, pPreview->m_nX, pPreview->m_nY, pPreview->m_nWidth, pPreview->m_nHeight);
@@ -47,8 +48,10 @@ TEST(DialogTables, ControlsLieInsideTheirDialogsWithUniqueIds)
         {
             EXPECT_GE(control.m_nX, 0) << pDialog->m_nId << " " << control.m_pszText;
             EXPECT_GE(control.m_nY, 0);
-            EXPECT_LE(control.m_nX + control.m_nWidth, pDialog->m_nWidth) << pDialog->m_nId << " " << control.m_pszText;
-            EXPECT_LE(control.m_nY + control.m_nHeight, pDialog->m_nHeight) << pDialog->m_nId << " " << control.m_pszText;
+            EXPECT_LE(control.m_nX + control.m_nWidth, pDialog->m_nWidth)
+                << pDialog->m_nId << " " << control.m_pszText;
+            EXPECT_LE(control.m_nY + control.m_nHeight, pDialog->m_nHeight)
+                << pDialog->m_nId << " " << control.m_pszText;
             if (control.m_nId != ID_STATIC)
             {
                 EXPECT_TRUE(ids.insert(control.m_nId).second) << control.m_nId;

@@ -1,7 +1,7 @@
 #include "sender/app/PageRaster.h"
 
-#include "tests/support/TestFiles.h"
 #include "platform/BinaryFile.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -2,13 +2,14 @@
 // query, the worker's windows that leave the dialog usable, the password question, and
 // destroying it while a query runs.
 
-#include "tests/support/UnusedPort.h"
+#include "sender/app/QueryButton.h"
+
+#include "resources/DialogTables.h"
 #include "sender/app/CredentialsDialog.h"
 #include "sender/app/DialogBuilder.h"
-#include "sender/app/QueryButton.h"
-#include "tests/support/ScriptedHttpServer.h"
 #include "sender/app/SendDialog.h"
-#include "resources/DialogTables.h"
+#include "tests/support/ScriptedHttpServer.h"
+#include "tests/support/UnusedPort.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -17,15 +18,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <memory>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -88,7 +87,8 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_strLog = m_dir.filePath("messages.log").toStdString();
-        for (const char* pszName : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        for (const char* pszName :
+             {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
             ::unsetenv(pszName);
     }
 
@@ -119,10 +119,11 @@ private slots:
         Start(server.HostPort(), "");
         Start(server.HostPort(), " 8675512345");
         Start(GATEWAY_WEB_HOST, "8675512345123456");
-        QCOMPARE(QString::fromStdString(Log()),
-                 QString::fromUtf8("Vellum Zeru 3.1\tSorry, the fax number could not be blank\n"
-                                   "Vellum Zeru 3.1\tSorry, only number is adopted for fax number\n"
-                                   "Vellum Zeru 3.1\tSorry, the fax number could not be longer than 15 digits\n"));
+        QCOMPARE(
+            QString::fromStdString(Log()),
+            QString::fromUtf8("Vellum Zeru 3.1\tSorry, the fax number could not be blank\n"
+                              "Vellum Zeru 3.1\tSorry, only number is adopted for fax number\n"
+                              "Vellum Zeru 3.1\tSorry, the fax number could not be longer than 15 digits\n"));
         QVERIFY(Idle());
         QVERIFY(server.Requests().empty());
     }

@@ -2,19 +2,19 @@
 
 #include "sender/app/SendDialog.h"
 
+#include "platform/ArchiveString.h"
+#include "platform/BinaryFile.h"
+#include "platform/Roots.h"
+#include "resources/DialogTables.h"
 #include "sender/app/AboutDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/PageRaster.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/SettingsDialog.h"
-#include "sender/store/SettingsFile.h"
-#include "platform/ArchiveString.h"
-#include "platform/BinaryFile.h"
-#include "platform/Roots.h"
-#include "resources/DialogTables.h"
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkStatic.h"
 #include "sender/controls/TintedStatic.h"
+#include "sender/store/SettingsFile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -511,7 +511,8 @@ private slots:
         // Page 2: a black pixel at row 0, column 1 and one at the last reachable row
         // and column; the corner beyond them is black too but never shown.
         std::string strRaster(platform::RASTER_BYTES, '\0');
-        auto set = [&](int r, int j) { strRaster[static_cast<std::size_t>(r) * platform::RASTER_ROW_BYTES + j] = 7; };
+        auto set = [&](int r, int j)
+        { strRaster[static_cast<std::size_t>(r) * platform::RASTER_ROW_BYTES + j] = 7; };
         set(0, 1);
         set(2197, 1697);
         for (int r = 2198; r < platform::RASTER_ROWS; ++r)

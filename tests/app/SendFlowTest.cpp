@@ -2,17 +2,16 @@
 // the system directory and real SMTP peers: every outcome's message, the address book
 // after it, the button's state and the files left behind.
 
-#include "tests/support/UnusedPort.h"
+#include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/ScriptedSmtpServer.h"
-#include "sender/app/SendDialog.h"
-
+#include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/SendDialog.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
-#include "platform/BinaryFile.h"
-#include "resources/DialogTables.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScriptedSmtpServer.h"
+#include "tests/support/UnusedPort.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -38,7 +37,8 @@ const std::string CAPTION = "Vellum Zeru 3.1";
 std::string Raster(int nSeed)
 {
     std::string strRaster(platform::RASTER_BYTES, '\0');
-    for (std::size_t i = static_cast<std::size_t>(nSeed); i < platform::RASTER_BYTES; i += 89 + static_cast<std::size_t>(nSeed))
+    for (std::size_t i = static_cast<std::size_t>(nSeed); i < platform::RASTER_BYTES;
+         i += 89 + static_cast<std::size_t>(nSeed))
         strRaster[i] = 1;
     return strRaster;
 }
@@ -62,7 +62,10 @@ private:
     {
         return platform::ReadWholeFile(m_root / "windows/system/flist.dll", 1 << 20).value_or("(none)");
     }
-    void Write(const fs::path& path, const std::string& strBytes) { QVERIFY(platform::WriteWholeFile(path, strBytes)); }
+    void Write(const fs::path& path, const std::string& strBytes)
+    {
+        QVERIFY(platform::WriteWholeFile(path, strBytes));
+    }
 
     // The page files of a fax of nPages pages as the printer leaves them.
     void Print(int nPages)
@@ -77,7 +80,10 @@ private:
         QVERIFY(WriteSettings(strServer, strEmail, "Ann", strError));
     }
 
-    static QPushButton* SendButton(CSendDialog& dialog) { return CDialogBuilder::Control<QPushButton>(dialog, IDOK); }
+    static QPushButton* SendButton(CSendDialog& dialog)
+    {
+        return CDialogBuilder::Control<QPushButton>(dialog, IDOK);
+    }
 
     // Types the recipient and number and presses Send; returns the button's text and state
     // as the dialog repainted while the send ran ("" when nothing ran in between).
@@ -88,11 +94,13 @@ private:
         QString strSeen;
         QTimer probe;
         probe.setInterval(0);
-        connect(&probe, &QTimer::timeout, [&] {
-            auto* pButton = SendButton(dialog);
-            if (strSeen.isEmpty())
-                strSeen = pButton->text() + (pButton->isEnabled() ? " enabled" : " disabled");
-        });
+        connect(&probe, &QTimer::timeout,
+                [&]
+                {
+                    auto* pButton = SendButton(dialog);
+                    if (strSeen.isEmpty())
+                        strSeen = pButton->text() + (pButton->isEnabled() ? " enabled" : " disabled");
+                });
         probe.start();
         QTest::mouseClick(SendButton(dialog), Qt::LeftButton);
         probe.stop();
@@ -124,13 +132,21 @@ private slots:
         QTest::addColumn<QString>("strName");
         QTest::addColumn<QString>("strNumber");
         QTest::addColumn<QString>("strMessage");
-        QTest::newRow("no number") << "Bob" << "" << "Sorry, fax number shoud not be blank";
-        QTest::newRow("plus sign") << "Bob" << "+4930" << "Sorry, only number is adopted for fax number";
-        QTest::newRow("no name") << "" << "4930" << "Sorry, recipient name is required";
-        QTest::newRow("a second recipient") << "Bob;eve@example.org" << "4930"
-                                            << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
-        QTest::newRow("a line break") << "Bob\r\nRCPT TO:<eve@example.org>" << "4930"
-                                      << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
+        QTest::newRow("no number") << "Bob"
+                                   << ""
+                                   << "Sorry, fax number shoud not be blank";
+        QTest::newRow("plus sign") << "Bob"
+                                   << "+4930"
+                                   << "Sorry, only number is adopted for fax number";
+        QTest::newRow("no name") << ""
+                                 << "4930"
+                                 << "Sorry, recipient name is required";
+        QTest::newRow("a second recipient")
+            << "Bob;eve@example.org"
+            << "4930" << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
+        QTest::newRow("a line break")
+            << "Bob\r\nRCPT TO:<eve@example.org>"
+            << "4930" << QString::fromUtf8(RecipientCheckText(ERecipientCheck::RecipientNotMailbox));
     }
 
     void checksRefuseBeforeAnythingIsRecorded()
@@ -168,9 +184,10 @@ private slots:
         Print(2);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, "X. Y", "0049301"), QStringLiteral("Wait... disabled"));
-        QCOMPARE(Messages(), CAPTION +
-                                 "\tThere some error when connecting internet, please check  the internet configure "
-                                 "and connection\n");
+        QCOMPARE(Messages(),
+                 CAPTION +
+                     "\tThere some error when connecting internet, please check  the internet configure "
+                     "and connection\n");
         // Recorded with the underscores, before the send; the pages were made and stay.
         QVERIFY(Book().find("X__Y") != std::string::npos);
         QVERIFY(Book().find("0049301") != std::string::npos);
@@ -193,8 +210,9 @@ private slots:
         Write(Drive("Page.tmp"), "\x04"); // raster 2 is missing
         CSendDialog dialog;
         Send(dialog, "Bob", "4930");
-        QCOMPARE(Messages(), CAPTION + "\tSorry, the fax pages could not be made, so nothing was sent; please print "
-                                        "the document again\n");
+        QCOMPARE(Messages(),
+                 CAPTION + "\tSorry, the fax pages could not be made, so nothing was sent; please print "
+                           "the document again\n");
         QVERIFY(!fs::exists(Drive("quill2.tif")));
         QVERIFY(fs::exists(Drive("Page.tmp")));
         ExpectIdle(dialog);
@@ -219,9 +237,10 @@ private slots:
     {
         Print(1);
         const std::string strGateway = GatewayAddress("Bob", "4930");
-        CScriptedSmtpServer server({"S: 220 ready", "C: HELO *", "S: 250 hi", "C: MAIL From: <ann@example.org>",
-                                    "S: 250 ok", "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA",
-                                    "S: 354 go", "C: <DATA>", "S: 554 refused", "C: QUIT", "S: 221 bye"});
+        CScriptedSmtpServer server({"S: 220 ready", "C: HELO *", "S: 250 hi",
+                                    "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                                    "C: RCPT TO: <" + strGateway + ">", "S: 250 ok", "C: DATA", "S: 354 go",
+                                    "C: <DATA>", "S: 554 refused", "C: QUIT", "S: 221 bye"});
         Configure("127.0.0.1:" + std::to_string(server.Port()));
         CSendDialog dialog;
         Send(dialog, "Bob", "4930");
@@ -235,8 +254,8 @@ private slots:
     {
         Print(3);
         const std::string strGateway = GatewayAddress("Bob_Smith", "4930123");
-        std::vector<std::string> args = {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", "ann@example.org", "--to",
-                                         strGateway};
+        std::vector<std::string> args = {VELLUM_PYTHON,     SMTP_PEER_SCRIPT, "--from",
+                                         "ann@example.org", "--to",           strGateway};
         for (int n = 1; n <= 3; ++n)
             args.push_back(Drive("quill" + std::to_string(n) + ".tif").string());
         CChildProcess peer(args);

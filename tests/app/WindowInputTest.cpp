@@ -4,18 +4,18 @@
 // blocks, so a window that only looks usable fails here. Messages are shown as real boxes:
 // no message log answers them.
 
+#include "platform/BinaryFile.h"
+#include "platform/Roots.h"
+#include "resources/DialogTables.h"
 #include "sender/app/AboutDialog.h"
 #include "sender/app/CredentialsDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/QueryButton.h"
-#include "tests/support/ScriptedHttpServer.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SettingsDialog.h"
 #include "sender/store/SettingsFile.h"
-#include "platform/BinaryFile.h"
-#include "platform/Roots.h"
-#include "resources/DialogTables.h"
+#include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/UnusedPort.h"
 
 #include <QApplication>
@@ -211,8 +211,7 @@ private slots:
                       // The password window: typed into, then its OK clicked.
                       Click(pQuery);
                       CCredentialsDialog* pAsk = nullptr;
-                      QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr,
-                                               WAIT);
+                      QTRY_VERIFY_WITH_TIMEOUT((pAsk = VisibleWindow<CCredentialsDialog>()) != nullptr, WAIT);
                       Type(pAsk->findChild<QLineEdit*>("userName"), "fax");
                       Type(pAsk->findChild<QLineEdit*>("password"), "secret");
                       auto* pOk = pAsk->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);

@@ -1,7 +1,7 @@
 #include "sender/controls/BalloonTip.h"
 
-#include "tests/controls/ControlsTestSupport.h"
 #include "resources/DialogTables.h"
+#include "tests/controls/ControlsTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>

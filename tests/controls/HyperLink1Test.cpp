@@ -1,7 +1,7 @@
 #include "sender/controls/HyperLink1.h"
 
-#include "tests/controls/ControlsTestSupport.h"
 #include "sender/controls/TextFit.h"
+#include "tests/controls/ControlsTestSupport.h"
 
 #include <QApplication>
 #include <QFontMetrics>

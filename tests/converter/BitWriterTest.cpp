@@ -38,7 +38,8 @@ TEST(BitWriterTest, MatchesABitByBitModelForRandomCodesAcrossGrowth)
         for (int i = 0; i < 100000; ++i)
         {
             const int nLength = 1 + static_cast<int>(random() % 32);
-            const std::uint32_t nCode = static_cast<std::uint32_t>(random()) & (nLength == 32 ? ~0u : (1u << nLength) - 1);
+            const std::uint32_t nCode =
+                static_cast<std::uint32_t>(random()) & (nLength == 32 ? ~0u : (1u << nLength) - 1);
             bits.Reserve(8);
             bits.Put(nCode, nLength);
             for (int b = nLength - 1; b >= 0; --b)

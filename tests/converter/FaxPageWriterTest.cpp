@@ -1,4 +1,5 @@
 #include "converter/FaxPageWriter.h"
+
 #include "converter/FaxRow.h"
 #include "converter/T4Encoder.h"
 #include "platform/BinaryFile.h"
@@ -27,27 +28,26 @@ Bytes FromHex(const std::string& strHex)
 }
 
 // The head of an all-white page, 1 of 1, typed from the file layout entry by entry.
-const Bytes ALL_WHITE_HEAD = FromHex(
-    "49 49 2A 00 08 00 00 00  1100"
-    "FE00 0300 01000000 02000000" // NewSubfileType SHORT 2
-    "0001 0300 01000000 C0060000" // ImageWidth 1728
-    "0101 0300 01000000 98080000" // ImageLength 2200
-    "0201 0300 01000000 01000000" // BitsPerSample 1
-    "0301 0300 01000000 03000000" // Compression 3
-    "0601 0300 01000000 00000000" // Photometric 0
-    "0A01 0300 01000000 02000000" // FillOrder 2
-    "1101 0400 01000000 EA000000" // StripOffsets 234
-    "1501 0300 01000000 01000000" // SamplesPerPixel 1
-    "1601 0400 01000000 98080000" // RowsPerStrip 2200
-    "1701 0400 01000000 FA2A0000" // StripByteCounts 11002
-    "1A01 0500 01000000 DA000000" // XResolution at 218
-    "1B01 0500 01000000 E2000000" // YResolution at 226
-    "1C01 0300 01000000 01000000" // PlanarConfiguration 1
-    "2401 0400 01000000 04000000" // T4Options 4
-    "2801 0300 01000000 02000000" // ResolutionUnit 2
-    "2901 0300 02000000 00000100" // PageNumber 0, 1
-    "00000000"                    // no next directory
-    "CC000000 01000000 C4000000 01000000"); // 204/1, 196/1
+const Bytes ALL_WHITE_HEAD = FromHex("49 49 2A 00 08 00 00 00  1100"
+                                     "FE00 0300 01000000 02000000"           // NewSubfileType SHORT 2
+                                     "0001 0300 01000000 C0060000"           // ImageWidth 1728
+                                     "0101 0300 01000000 98080000"           // ImageLength 2200
+                                     "0201 0300 01000000 01000000"           // BitsPerSample 1
+                                     "0301 0300 01000000 03000000"           // Compression 3
+                                     "0601 0300 01000000 00000000"           // Photometric 0
+                                     "0A01 0300 01000000 02000000"           // FillOrder 2
+                                     "1101 0400 01000000 EA000000"           // StripOffsets 234
+                                     "1501 0300 01000000 01000000"           // SamplesPerPixel 1
+                                     "1601 0400 01000000 98080000"           // RowsPerStrip 2200
+                                     "1701 0400 01000000 FA2A0000"           // StripByteCounts 11002
+                                     "1A01 0500 01000000 DA000000"           // XResolution at 218
+                                     "1B01 0500 01000000 E2000000"           // YResolution at 226
+                                     "1C01 0300 01000000 01000000"           // PlanarConfiguration 1
+                                     "2401 0400 01000000 04000000"           // T4Options 4
+                                     "2801 0300 01000000 02000000"           // ResolutionUnit 2
+                                     "2901 0300 02000000 00000100"           // PageNumber 0, 1
+                                     "00000000"                              // no next directory
+                                     "CC000000 01000000 C4000000 01000000"); // 204/1, 196/1
 
 class FaxPageFileTest : public ::testing::Test
 {
@@ -87,14 +87,16 @@ TEST(ReverseBitsTest, MirrorsEveryByte)
 
 TEST_F(FaxPageFileTest, AnAllWhitePageIsTheKnownFileByteForByte)
 {
-    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS,
+                                          0);
     converter::CT4Encoder encoder;
     encoder.EncodePage(page.data(), converter::FAX_ROW_PIXELS, converter::FAX_PAGE_ROWS);
     const Bytes file = WriteAndRead(Bytes(encoder.Data(), encoder.Data() + encoder.Count()), 0, 1);
 
     ASSERT_EQ(file.size(), 11236u);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 234), ALL_WHITE_HEAD);
-    EXPECT_EQ(Bytes(file.begin() + 234, file.begin() + 241), (Bytes{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00, 0x80}));
+    EXPECT_EQ(Bytes(file.begin() + 234, file.begin() + 241),
+              (Bytes{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00, 0x80}));
     // The strip is the leading EOL and 2200 reversed white rows: 2201 EOLs in all.
     for (std::size_t i = 236; i < file.size(); i += 5)
         ASSERT_EQ(Bytes(file.begin() + i, file.begin() + i + 5), (Bytes{0xB2, 0x59, 0x01, 0x00, 0x80}));
@@ -118,7 +120,7 @@ TEST_F(FaxPageFileTest, OnlyTheStripLengthAndPageNumberDifferBetweenFiles)
     EXPECT_EQ(Bytes(b.begin() + 210, b.begin() + 214), (Bytes{0x02, 0x00, 0x05, 0x00}));
     EXPECT_EQ(Bytes(a.begin() + 138, a.begin() + 142), (Bytes{0x03, 0x00, 0x00, 0x00}));
     EXPECT_EQ(Bytes(b.begin() + 138, b.begin() + 142), (Bytes{0x72, 0x11, 0x01, 0x00})); // 70002
-    EXPECT_EQ(a[236], 0x48); // 0x12 reversed
+    EXPECT_EQ(a[236], 0x48);                                                             // 0x12 reversed
     EXPECT_EQ(b.back(), 0x2C); // 0x34 reversed, past the 64 KiB chunks of the writer
 }
 

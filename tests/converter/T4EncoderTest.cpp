@@ -1,7 +1,8 @@
+#include "converter/T4Encoder.h"
+
 #include "converter/FaxRow.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Codes.h"
-#include "converter/T4Encoder.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -15,7 +16,10 @@ using converter::EColour;
 using Bytes = std::vector<std::uint8_t>;
 constexpr int WIDTH = converter::FAX_ROW_PIXELS;
 
-Bytes Encoded(const CT4Encoder& encoder) { return {encoder.Data(), encoder.Data() + encoder.Count()}; }
+Bytes Encoded(const CT4Encoder& encoder)
+{
+    return {encoder.Data(), encoder.Data() + encoder.Count()};
+}
 
 // A byte-per-pixel page packed into the encoder's page buffer.
 std::vector<std::uint64_t> Packed(const Bytes& page, int nWidth, int nRows)
@@ -35,7 +39,10 @@ Bytes EncodePage(const Bytes& page, int nWidth, int nRows)
     return Encoded(encoder);
 }
 
-Bytes EncodeRow(const Bytes& row) { return EncodePage(row, static_cast<int>(row.size()), 1); }
+Bytes EncodeRow(const Bytes& row)
+{
+    return EncodePage(row, static_cast<int>(row.size()), 1);
+}
 
 Bytes Row(int nBlackFrom, int nBlackTo) // black in [from, to), white elsewhere
 {
@@ -53,7 +60,8 @@ Bytes ReferenceEncode(const Bytes& page, int nWidth, int nRows)
     std::vector<bool> oneByte;
     std::uint16_t nAccumulator = 0;
     int nFree = 16;
-    auto putCode = [&](std::uint16_t nBits, int nLength) {
+    auto putCode = [&](std::uint16_t nBits, int nLength)
+    {
         if (nLength < nFree)
         {
             nAccumulator |= static_cast<std::uint16_t>(nBits << (nFree - nLength));
@@ -66,7 +74,8 @@ Bytes ReferenceEncode(const Bytes& page, int nWidth, int nRows)
         nAccumulator = nRest == 0 ? 0 : static_cast<std::uint16_t>(nBits << (16 - nRest));
         nFree = 16 - nRest;
     };
-    auto emitRun = [&](int nRun, bool bBlack) {
+    auto emitRun = [&](int nRun, bool bBlack)
+    {
         const auto& codes = bBlack ? converter::BLACK_CODES : converter::WHITE_CODES;
         if (nRun >= 64)
         {
@@ -137,7 +146,8 @@ TEST(T4EncoderTest, ARunOfExactly64IsAMakeUpCodeAndATerminatingZero)
 
 TEST(T4EncoderTest, AnAllWhitePageIs2200CopiesOfTheWhiteRow)
 {
-    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS, 0);
+    const std::vector<std::uint64_t> page(std::size_t{converter::PAGE_ROW_WORDS} * converter::FAX_PAGE_ROWS,
+                                          0);
     CT4Encoder encoder;
     encoder.EncodePage(page.data(), WIDTH, converter::FAX_PAGE_ROWS);
     ASSERT_EQ(encoder.Count(), 11000u);
@@ -235,17 +245,22 @@ Bytes RowFromBits(const std::string& strBits)
 TEST(T4EncoderTest, RunsLongerThan2560RepeatTheLongestMakeUpCode)
 {
     // 0 white, 2560 + 2560 black (extended make-up), 832 black make-up, 48 black.
-    EXPECT_EQ(EncodeRow(Bytes(6000, 1)),
-              RowFromBits("00110101" "000000011111" "000000011111" "0000001001101" "000001100100"));
+    EXPECT_EQ(EncodeRow(Bytes(6000, 1)), RowFromBits("00110101"
+                                                     "000000011111"
+                                                     "000000011111"
+                                                     "0000001001101"
+                                                     "000001100100"));
     // 1792 white: the first extended code, then the terminating 0 of white.
-    EXPECT_EQ(EncodeRow(Bytes(1792, 0)), RowFromBits("00000001000" "00110101"));
+    EXPECT_EQ(EncodeRow(Bytes(1792, 0)), RowFromBits("00000001000"
+                                                     "00110101"));
 }
 
 TEST(T4EncoderTest, EachColourTableIsAPrefixFreeCodeAndNoCodeBeginsAnEol)
 {
     for (const auto* pCodes : {&converter::WHITE_CODES, &converter::BLACK_CODES})
     {
-        auto bit = [](const converter::SCodeWord& code, int i) { return (code.m_nBits >> (code.m_nLength - 1 - i)) & 1; };
+        auto bit = [](const converter::SCodeWord& code, int i)
+        { return (code.m_nBits >> (code.m_nLength - 1 - i)) & 1; };
         std::vector<converter::SCodeWord> all(pCodes->begin(), pCodes->end());
         all.push_back(converter::END_OF_LINE);
         for (std::size_t a = 0; a < all.size(); ++a)

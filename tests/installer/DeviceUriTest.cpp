@@ -9,8 +9,8 @@ using driver::SDeviceUri;
 
 TEST(DeviceUriTest, RoundTripsFoldersWithAnyCharacters)
 {
-    for (const char* pszRoot : {"/home/ada/.local/share/vellum", "/tmp/with space/and%percent", "/tmp/q?uery#hash",
-                                "/tmp/\xE4\xB8\xAD\xE6\x96\x87", "/"})
+    for (const char* pszRoot : {"/home/ada/.local/share/vellum", "/tmp/with space/and%percent",
+                                "/tmp/q?uery#hash", "/tmp/\xE4\xB8\xAD\xE6\x96\x87", "/"})
     {
         SDeviceUri uri;
         uri.m_root = pszRoot;
@@ -47,10 +47,11 @@ TEST(DeviceUriTest, AcceptsAnEmptyHost)
 TEST(DeviceUriTest, RefusesIncompleteOrForgedUris)
 {
     for (const char* pszUri :
-         {"", "file:/tmp?uid=0", "vellumfax:", "vellumfax:/tmp", "vellumfax:relative?uid=0", "vellumfax:?uid=0",
-          "vellumfax:/tmp?uid=", "vellumfax:/tmp?uid=abc", "vellumfax:/tmp?uid=12x", "vellumfax:/tmp?user=0",
-          "vellumfax:/tmp?uid=-1", "vellumfax:/tmp?uid=99999999999999999999", "vellumfax:/tmp%2?uid=0",
-          "vellumfax:/tmp%zz?uid=0", "vellumfax:/tmp%00/x?uid=0", "vellumfax:/tmp%?uid=0"})
+         {"", "file:/tmp?uid=0", "vellumfax:", "vellumfax:/tmp", "vellumfax:relative?uid=0",
+          "vellumfax:?uid=0", "vellumfax:/tmp?uid=", "vellumfax:/tmp?uid=abc", "vellumfax:/tmp?uid=12x",
+          "vellumfax:/tmp?user=0", "vellumfax:/tmp?uid=-1", "vellumfax:/tmp?uid=99999999999999999999",
+          "vellumfax:/tmp%2?uid=0", "vellumfax:/tmp%zz?uid=0", "vellumfax:/tmp%00/x?uid=0",
+          "vellumfax:/tmp%?uid=0"})
     {
         std::string strError;
         EXPECT_FALSE(SDeviceUri::Parse(pszUri, strError)) << pszUri;

@@ -1,12 +1,12 @@
-#include "tests/installer/TestDocuments.h"
 #include "installer/driver/FaxBackend.h"
-#include "platform/PageFiles.h"
-#include "platform/BinaryFile.h"
 
-#include <gtest/gtest.h>
+#include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
+#include "tests/installer/TestDocuments.h"
 
 #include <algorithm>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -14,9 +14,9 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using driver::SBackendSettings;
 using driver::CFaxBackend;
 using driver::EJobResult;
+using driver::SBackendSettings;
 
 // The backend at work on real documents with the real Ghostscript, without a spooler.
 class FaxBackendTest : public ::testing::Test
@@ -104,13 +104,15 @@ TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
     {
         const auto raster = testdocs::ReadRasterFile(drive / platform::RasterFileName(nPage));
         ASSERT_EQ(raster.size(), platform::RASTER_BYTES) << "page " << nPage;
-        EXPECT_TRUE(raster == reference[nPage - 1]) << "page " << nPage << " differs from Ghostscript's rendering";
+        EXPECT_TRUE(raster == reference[nPage - 1])
+            << "page " << nPage << " differs from Ghostscript's rendering";
         // Not a blank page either: the shapes are there.
         EXPECT_GT(std::count(raster.begin(), raster.end(), 1), 10000) << "page " << nPage;
     }
     // The rectangle 100,100 200x300 pt of page 1: 200 dpi, origin at the bottom left.
     const auto page1 = testdocs::ReadRasterFile(drive / "quill.1");
-    auto pixel = [&](double xPt, double yPt) {
+    auto pixel = [&](double xPt, double yPt)
+    {
         const auto x = static_cast<std::size_t>(xPt * 200 / 72);
         const auto y = platform::RASTER_ROWS - 1 - static_cast<std::size_t>(yPt * 200 / 72);
         return page1[y * platform::RASTER_ROW_BYTES + x];
@@ -152,15 +154,15 @@ TEST_F(FaxBackendTest, CountsPagesWhileRenderingWhenTheDocumentDoesNotSay)
     // Three pages are fine.
     const auto three = Document("three.ps", testdocs::NumberedPagesPostScript(3));
     EXPECT_EQ(Print(three), EJobResult::Done) << m_strReason;
-    EXPECT_EQ(platform::ReadWholeFile(m_settings.driveRoot / "Page.tmp", 16).value_or(""), std::string(1, '\x04'));
+    EXPECT_EQ(platform::ReadWholeFile(m_settings.driveRoot / "Page.tmp", 16).value_or(""),
+              std::string(1, '\x04'));
 }
 
 TEST_F(FaxBackendTest, RefusesDocumentsItCannotRender)
 {
     WriteEarlierJob();
     static constexpr char GARBAGE[] = "\x01\x02garbage that is no document\xff";
-    EXPECT_EQ(Print(Document("garbage.bin", std::string(GARBAGE, sizeof GARBAGE - 1))),
-              EJobResult::Refused);
+    EXPECT_EQ(Print(Document("garbage.bin", std::string(GARBAGE, sizeof GARBAGE - 1))), EJobResult::Refused);
     EXPECT_NE(m_strReason.find("Ghostscript cannot render it"), std::string::npos) << m_strReason;
     ExpectEarlierJobUntouched();
 

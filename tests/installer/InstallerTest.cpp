@@ -1,9 +1,9 @@
 #include "installer/Installer.h"
-#include "tests/installer/TestDocuments.h"
+
 #include "platform/BinaryFile.h"
+#include "tests/installer/TestDocuments.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 namespace
@@ -11,8 +11,8 @@ namespace
 
 namespace fs = std::filesystem;
 using installer::CInstaller;
-using installer::SInstallSettings;
 using installer::EPrivilege;
+using installer::SInstallSettings;
 
 // The Installer's steps against folders of a test and a stand-in lpadmin that records its
 // arguments; the real CUPS is exercised in tests/integration.
@@ -25,10 +25,11 @@ protected:
         ASSERT_FALSE(m_base.empty());
         m_source = m_base / "dist";
         fs::create_directories(m_source);
-        for (const char* pszName : {installer::BACKEND_FILE, installer::PAGEMILL_FILE, installer::SENDWELL_FILE,
-                                    installer::WATCHER_FILE})
+        for (const char* pszName : {installer::BACKEND_FILE, installer::PAGEMILL_FILE,
+                                    installer::SENDWELL_FILE, installer::WATCHER_FILE})
             WriteSource(pszName, std::string("#!/bin/sh\n# ") + pszName + "\n", 0755);
-        for (const char* pszName : {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE})
+        for (const char* pszName :
+             {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE})
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
 
@@ -64,7 +65,10 @@ protected:
         ::chmod((m_base / "lpadmin").c_str(), 0755);
     }
 
-    std::string Read(const fs::path& path) const { return platform::ReadWholeFile(path, 1 << 20).value_or("<missing>"); }
+    std::string Read(const fs::path& path) const
+    {
+        return platform::ReadWholeFile(path, 1 << 20).value_or("<missing>");
+    }
 
     static fs::perms Perms(const fs::path& path) { return fs::status(path).permissions(); }
 
@@ -92,18 +96,21 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
     for (const char* pszName : {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so", "Sendwell",
                                 "Pagewatch", "Sample.html"})
         EXPECT_EQ(Read(system / pszName), Read(m_source / pszName)) << pszName;
-    EXPECT_EQ(Perms(system / "Sendwell") & fs::perms::owner_exec, fs::perms::owner_exec) << "programs stay runnable";
+    EXPECT_EQ(Perms(system / "Sendwell") & fs::perms::owner_exec, fs::perms::owner_exec)
+        << "programs stay runnable";
     EXPECT_EQ(Perms(m_settings.m_driveRoot), fs::perms::owner_all) << "the page files' folder is private";
 
     // The backend is placed so that CUPS runs it as root (no group or other permissions).
     const auto backend = m_settings.m_cupsServerBin / "backend" / "vellumfax";
     EXPECT_EQ(Read(backend), Read(m_source / "vellumfax"));
     EXPECT_EQ(Perms(backend), fs::perms::owner_all);
-    EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), Read(m_source / "VellumZeru.ppd"));
+    EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"),
+              Read(m_source / "VellumZeru.ppd"));
 
     const std::string strUri = "vellumfax:" + m_settings.m_vellumRoot.string() + "?uid=1000";
     EXPECT_EQ(Read(m_base / "lpadmin.log"),
-              "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\n" + strUri + "\n-P\n" + (system / "VellumZeru.ppd").string() +
+              "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\n" + strUri + "\n-P\n" +
+                  (system / "VellumZeru.ppd").string() +
                   "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n"
                   "-d\nVellum_Zeru_3.0\n---\n");
 
@@ -124,9 +131,10 @@ TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
     EXPECT_NE(strEntry.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << strEntry;
     const std::string strRoot = m_settings.m_vellumRoot.string();
     const std::string strBase = m_base.string();
-    // The freedesktop.org desktop entry rules: \" \$ inside quotes, %% for %, then every \ doubled as a string value.
-    EXPECT_NE(strEntry.find("Exec=env \"VELLUM_ROOT=" + strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%\" \"" + strBase +
-                            "/my \\\\\"fax\\\\\" \\\\$root 100%%/windows/system/Pagewatch\"\n"),
+    // The freedesktop.org desktop entry rules: \" \$ inside quotes, %% for %, then every \ doubled as a
+    // string value.
+    EXPECT_NE(strEntry.find("Exec=env \"VELLUM_ROOT=" + strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%\" \"" +
+                            strBase + "/my \\\\\"fax\\\\\" \\\\$root 100%%/windows/system/Pagewatch\"\n"),
               std::string::npos)
         << strEntry;
 }
@@ -152,9 +160,10 @@ TEST_F(InstallerTest, RunsEveryStepAndNamesTheOnesThatFailed)
               std::string::npos)
         << strText;
     EXPECT_NE(strText.find("- copying Sample.html: "), std::string::npos) << strText;
-    EXPECT_NE(strText.find("- finding Ghostscript: the program no-such-ghostscript-here is missing; install the "
-                           "package ghostscript\n"),
-              std::string::npos)
+    EXPECT_NE(
+        strText.find("- finding Ghostscript: the program no-such-ghostscript-here is missing; install the "
+                     "package ghostscript\n"),
+        std::string::npos)
         << strText;
     EXPECT_EQ(strText.find("copying Pagemill"), std::string::npos) << "only failed steps are named";
     EXPECT_NE(strText.find("Developer: Quill Technology"), std::string::npos);
@@ -170,24 +179,30 @@ TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
     ::chmod((m_settings.m_cupsServerBin / "backend").c_str(), 0755);
 
     EXPECT_FALSE(run.Succeeded());
-    EXPECT_EQ(Read(m_settings.m_systemDirectory / "Sendwell"), Read(m_source / "Sendwell")) << "files are copied";
+    EXPECT_EQ(Read(m_settings.m_systemDirectory / "Sendwell"), Read(m_source / "Sendwell"))
+        << "files are copied";
     const std::string strText = run.CompletionText();
     // Root writes into read-only folders, so only an ordinary user sees the refused copy.
     if (::geteuid() != 0)
     {
         EXPECT_NE(strText.find("- registering the printer driver: "), std::string::npos) << strText;
     }
-    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Forbidden"), std::string::npos)
+    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Forbidden"),
+              std::string::npos)
         << strText;
     const auto system = m_settings.m_systemDirectory.string();
     const auto serverbin = m_settings.m_cupsServerBin.string();
-    EXPECT_NE(strText.find("sudo install -D -m 0700 " + system + "/vellumfax " + serverbin + "/backend/vellumfax\n"),
+    EXPECT_NE(strText.find("sudo install -D -m 0700 " + system + "/vellumfax " + serverbin +
+                           "/backend/vellumfax\n"),
               std::string::npos)
         << strText;
-    EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin + " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
-                           "3.0' -v 'vellumfax:" + m_settings.m_vellumRoot.string() + "?uid=1000' -P " + system +
-                           "/VellumZeru.ppd -o printer-error-policy=abort-job -o printer-is-shared=false -E\n"),
-              std::string::npos)
+    EXPECT_NE(
+        strText.find("sudo " + m_settings.m_strLpadmin +
+                     " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
+                     "3.0' -v 'vellumfax:" +
+                     m_settings.m_vellumRoot.string() + "?uid=1000' -P " + system +
+                     "/VellumZeru.ppd -o printer-error-policy=abort-job -o printer-is-shared=false -E\n"),
+        std::string::npos)
         << strText;
     EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin + " -h localhost:8631 -d Vellum_Zeru_3.0\n"),
               std::string::npos)
@@ -199,9 +214,10 @@ TEST_F(InstallerTest, AdministratorsAreToldTheFailureWithoutCommands)
     SetLpadmin(1, "lpadmin: Unable to connect to server");
     const auto& run = Install();
     const std::string strText = run.CompletionText();
-    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Unable to connect to server (" +
-                           m_settings.m_strLpadmin + ": exit code 1)"),
-              std::string::npos)
+    EXPECT_NE(
+        strText.find("- registering the printer Vellum Zeru 3.0: lpadmin: Unable to connect to server (" +
+                     m_settings.m_strLpadmin + ": exit code 1)"),
+        std::string::npos)
         << strText;
     EXPECT_EQ(strText.find("sudo"), std::string::npos) << strText;
 }

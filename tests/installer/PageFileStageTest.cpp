@@ -1,11 +1,11 @@
 #include "installer/driver/PageFileStage.h"
-#include "platform/PageFiles.h"
-#include "platform/BinaryFile.h"
 
-#include <gtest/gtest.h>
+#include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 

@@ -1,24 +1,24 @@
-#include "tests/installer/TestDocuments.h"
-#include "platform/BinaryFile.h"
 #include "installer/watcher/PageWatcher.h"
 
-#include <gtest/gtest.h>
+#include "platform/BinaryFile.h"
+#include "tests/installer/TestDocuments.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <future>
+#include <gtest/gtest.h>
 #include <sys/file.h>
-#include <unistd.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
 
 namespace fs = std::filesystem;
 using watcher::CPageWatcher;
-using watcher::SWatchSettings;
 using watcher::EWatchEnd;
+using watcher::SWatchSettings;
 
 constexpr auto DEADLINE = std::chrono::seconds(10);
 
@@ -59,9 +59,9 @@ protected:
         const auto path = m_base / strName;
         const std::string strLog = (m_base / "sendwell.log").string();
         const std::string strRelease = (m_base / "release").string();
-        const std::string strScript = "#!/bin/sh\necho 'start " + strName + "' >> '" + strLog +
-                                      "'\nwhile [ ! -e '" + strRelease + "' ]; do sleep 0.02; done\necho 'end " +
-                                      strName + "' >> '" + strLog + "'\n";
+        const std::string strScript =
+            "#!/bin/sh\necho 'start " + strName + "' >> '" + strLog + "'\nwhile [ ! -e '" + strRelease +
+            "' ]; do sleep 0.02; done\necho 'end " + strName + "' >> '" + strLog + "'\n";
         EXPECT_TRUE(platform::WriteWholeFile(path, strScript));
         ::chmod(path.c_str(), 0755);
         return path;

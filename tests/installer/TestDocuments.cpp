@@ -1,8 +1,8 @@
 #include "tests/installer/TestDocuments.h"
 
 #include "installer/driver/FaxBackend.h"
-#include "platform/PageFiles.h"
 #include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 #include "platform/Process.h"
 
 #include <cctype>
@@ -46,13 +46,15 @@ std::string MakePdf(const std::string& strPostScript, const std::filesystem::pat
     platform::SRunOptions options;
     options.m_eOutput = platform::SRunOptions::EOutput::Capture;
     options.m_durTimeout = std::chrono::seconds(60);
-    const auto result = platform::RunProgram({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
-                                              "-sPAPERSIZE=letter", "-sOutputFile=" + pdf.string(), source.string()},
-                                             options);
+    const auto result =
+        platform::RunProgram({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                              "-sPAPERSIZE=letter", "-sOutputFile=" + pdf.string(), source.string()},
+                             options);
     return result.Succeeded() ? std::string() : "gs: " + result.Describe() + " " + result.m_strOutput;
 }
 
-std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document, std::string& strError)
+std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document,
+                                                       std::string& strError)
 {
     const auto output = document.parent_path() / (document.filename().string() + ".reference.pbm");
     auto args = driver::CFaxBackend::RenderArguments("gs", document.string());
@@ -80,7 +82,8 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
     // Netpbm P4: "P4", blanks or comments, width, height, one blank, rows padded to bytes.
     std::vector<std::vector<std::uint8_t>> pages;
     std::size_t nPos = 0;
-    auto skipBlanks = [&] {
+    auto skipBlanks = [&]
+    {
         while (nPos < data->size())
         {
             if ((*data)[nPos] == '#')
@@ -91,7 +94,8 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
                 break;
         }
     };
-    auto number = [&] {
+    auto number = [&]
+    {
         skipBlanks();
         std::size_t nValue = 0;
         while (nPos < data->size() && std::isdigit(static_cast<unsigned char>((*data)[nPos])))
@@ -122,7 +126,8 @@ std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::pa
         std::vector<std::uint8_t> raster(nWidth * nHeight);
         for (std::size_t y = 0; y < nHeight; ++y)
             for (std::size_t x = 0; x < nWidth; ++x)
-                raster[y * nWidth + x] = (static_cast<std::uint8_t>((*data)[nPos + y * nRowBytes + x / 8]) >> (7 - x % 8)) & 1;
+                raster[y * nWidth + x] =
+                    (static_cast<std::uint8_t>((*data)[nPos + y * nRowBytes + x / 8]) >> (7 - x % 8)) & 1;
         nPos += nRowBytes * nHeight;
         pages.push_back(std::move(raster));
     }

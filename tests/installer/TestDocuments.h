@@ -19,7 +19,8 @@ std::string MakePdf(const std::string& strPostScript, const std::filesystem::pat
 
 // Renders a document exactly as the fax printer does and returns one raster a page
 // (1700 x 2200 bytes, 1 black, 0 white); the bitmaps are read here, not by the printer's reader.
-std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document, std::string& strError);
+std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document,
+                                                       std::string& strError);
 
 // A page raster file's pixels, normalised to 0 (white) and 1 (anything else: black).
 std::vector<std::uint8_t> ReadRasterFile(const std::filesystem::path& path);

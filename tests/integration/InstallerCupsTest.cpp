@@ -2,13 +2,12 @@
 // distribution folder, real print jobs through lp, and the page files checked against
 // Ghostscript's own rendering of the printed document.
 
-#include "tests/integration/TestCups.h"
-#include "tests/installer/TestDocuments.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
+#include "tests/installer/TestDocuments.h"
+#include "tests/integration/TestCups.h"
 
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <regex>
 #include <sys/stat.h>
@@ -23,8 +22,8 @@ using namespace std::chrono_literals;
 constexpr auto JOB_DEADLINE = 120s;
 constexpr const char* QUEUE = "Vellum_Zeru_3.0";
 
-const char* const DISTRIBUTION_FILES[] = {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so",
-                                          "Sendwell", "Pagewatch", "Sample.html"};
+const char* const DISTRIBUTION_FILES[] = {"vellumfax", "VellumZeru.ppd", "Pagemill",   "libvellum_msgbox.so",
+                                          "Sendwell",  "Pagewatch",      "Sample.html"};
 
 class InstallerCupsTest : public ::testing::Test
 {
@@ -51,7 +50,8 @@ protected:
             if (fs::exists(built))
                 fs::copy_file(built, m_dist / pszName);
             else
-                ASSERT_TRUE(platform::WriteWholeFile(m_dist / pszName, std::string("stand-in for ") + pszName));
+                ASSERT_TRUE(
+                    platform::WriteWholeFile(m_dist / pszName, std::string("stand-in for ") + pszName));
         }
     }
 
@@ -67,9 +67,9 @@ protected:
     platform::SRunResult Run(const std::vector<std::string>& args, const std::string& strFolder = {})
     {
         platform::SRunOptions options;
-        options.m_aEnvironment = m_cups.Environment({"VELLUM_ROOT=" + m_root.string(),
-                                                  "VELLUM_MESSAGE_LOG=" + (m_base / "messages.log").string(),
-                                                  "XDG_CONFIG_HOME=" + (m_base / "config").string()});
+        options.m_aEnvironment = m_cups.Environment(
+            {"VELLUM_ROOT=" + m_root.string(), "VELLUM_MESSAGE_LOG=" + (m_base / "messages.log").string(),
+             "XDG_CONFIG_HOME=" + (m_base / "config").string()});
         options.m_strWorkingDirectory = strFolder;
         options.m_eOutput = platform::SRunOptions::EOutput::Capture;
         options.m_durTimeout = 120s;
@@ -79,7 +79,9 @@ protected:
     void Install()
     {
         const auto result = Run({(fs::path(VELLUM_BIN_DIR) / "Installer").string()}, m_dist.string());
-        ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n" << result.m_strOutput << "\n" << Messages();
+        ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n"
+                                        << result.m_strOutput << "\n"
+                                        << Messages();
     }
 
     std::string Messages() const
@@ -122,7 +124,10 @@ protected:
         return Run(args).m_strOutput;
     }
 
-    std::string Read(const fs::path& path) const { return platform::ReadWholeFile(path, 64 << 20).value_or("<missing>"); }
+    std::string Read(const fs::path& path) const
+    {
+        return platform::ReadWholeFile(path, 64 << 20).value_or("<missing>");
+    }
 
     // Checks the page files against Ghostscript's rendering of the document.
     void ExpectPagesOf(const fs::path& document, std::size_t nPages)
@@ -186,7 +191,7 @@ TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
     EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
     EXPECT_NE(Lpstat({"-a", QUEUE}).find("Vellum_Zeru_3.0 accepting requests"), std::string::npos);
     EXPECT_EQ(Lpstat({"-v", QUEUE}), "device for Vellum_Zeru_3.0: vellumfax:" + m_base.string() +
-                                          "/fax%20root?uid=" + std::to_string(::getuid()) + "\n");
+                                         "/fax%20root?uid=" + std::to_string(::getuid()) + "\n");
 
     const auto pdf = m_base / "two.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
@@ -217,7 +222,8 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     const int nLong = Print(longPdf);
     const auto longState = Finish(nLong);
     EXPECT_EQ(longState.m_nState, CTestCups::JOB_ABORTED) << longState.m_strMessage;
-    const std::string strRefusal = "The job has 255 pages; the fax printer Vellum Zeru 3.0 takes at most 254.";
+    const std::string strRefusal =
+        "The job has 255 pages; the fax printer Vellum Zeru 3.0 takes at most 254.";
     EXPECT_NE(longState.m_strMessage.find(strRefusal), std::string::npos) << longState.m_strMessage;
     EXPECT_NE(m_cups.ErrorLog().find("[Job " + std::to_string(nLong) + "] " + strRefusal), std::string::npos);
     ExpectEarlierJobUntouched();
@@ -236,7 +242,8 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
 
     // A damaged PDF fails on its way through the filters; nothing reaches the page files either.
     const auto damaged = m_base / "damaged.pdf";
-    ASSERT_TRUE(platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer\n%%EOF\n"));
+    ASSERT_TRUE(
+        platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer\n%%EOF\n"));
     const auto damagedState = Finish(Print(damaged));
     EXPECT_NE(damagedState.m_nState, CTestCups::JOB_COMPLETED);
     ExpectEarlierJobUntouched();

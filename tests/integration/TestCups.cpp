@@ -62,7 +62,10 @@ bool Listening(int nPort)
 
 } // namespace
 
-CTestCups::~CTestCups() { Stop(); }
+CTestCups::~CTestCups()
+{
+    Stop();
+}
 
 CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string& strWhy)
 {
@@ -74,9 +77,10 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
         const std::string strPort = std::to_string(m_nPort);
         const std::string strScript = VELLUM_TEMP_CUPS_SCRIPT;
         const std::string strDir = dir.string();
-        std::vector<char*> argv = {const_cast<char*>(TIMEOUT_PROGRAM), const_cast<char*>(SCHEDULER_LIFETIME),
-                                   const_cast<char*>(strScript.c_str()), const_cast<char*>(strDir.c_str()),
-                                   const_cast<char*>(strPort.c_str()), nullptr};
+        std::vector<char*> argv = {
+            const_cast<char*>(TIMEOUT_PROGRAM),   const_cast<char*>(SCHEDULER_LIFETIME),
+            const_cast<char*>(strScript.c_str()), const_cast<char*>(strDir.c_str()),
+            const_cast<char*>(strPort.c_str()),   nullptr};
         const int nOut = ::open((dir / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const pid_t parent = ::getpid();
         m_pid = ::fork();
@@ -163,8 +167,8 @@ void CTestCups::Stop()
 
 std::vector<std::string> CTestCups::Variables() const
 {
-    return {"CUPS_SERVER=127.0.0.1:" + std::to_string(m_nPort), "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(),
-            "CUPS_DATADIR=" + (m_dir / "data").string()};
+    return {"CUPS_SERVER=127.0.0.1:" + std::to_string(m_nPort),
+            "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(), "CUPS_DATADIR=" + (m_dir / "data").string()};
 }
 
 std::vector<std::string> CTestCups::Environment(const std::vector<std::string>& extra) const
@@ -193,7 +197,8 @@ std::string CTestCups::ErrorLog() const
 
 std::optional<CTestCups::SJobState> CTestCups::QueryJob(int nJob) const
 {
-    http_t* pHttp = httpConnect2("127.0.0.1", m_nPort, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
+    http_t* pHttp =
+        httpConnect2("127.0.0.1", m_nPort, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
     if (pHttp == nullptr)
         return std::nullopt;
     ipp_t* pRequest = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
@@ -208,7 +213,8 @@ std::optional<CTestCups::SJobState> CTestCups::QueryJob(int nJob) const
         {
             state = SJobState{};
             state->m_nState = ippGetInteger(pState, 0);
-            if (ipp_attribute_t* pMessage = ippFindAttribute(pResponse, "job-printer-state-message", IPP_TAG_TEXT))
+            if (ipp_attribute_t* pMessage =
+                    ippFindAttribute(pResponse, "job-printer-state-message", IPP_TAG_TEXT))
                 state->m_strMessage = ippGetString(pMessage, 0, nullptr);
         }
         ippDelete(pResponse);

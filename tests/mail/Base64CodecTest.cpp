@@ -1,7 +1,6 @@
 #include "sender/mail/Base64Codec.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -11,7 +10,8 @@ namespace
 std::string Encode(const std::string& strData)
 {
     CBase64Codec codec;
-    return codec.Encode(reinterpret_cast<const std::uint8_t*>(strData.data()), static_cast<int>(strData.size()));
+    return codec.Encode(reinterpret_cast<const std::uint8_t*>(strData.data()),
+                        static_cast<int>(strData.size()));
 }
 
 std::string Decode(const std::string& strText)

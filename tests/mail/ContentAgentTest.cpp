@@ -1,10 +1,9 @@
 #include "sender/mail/PlainTextAgent.h"
 #include "sender/mail/TiffAttachmentAgent.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace
@@ -41,8 +40,8 @@ protected:
 
 std::string HeaderFor(const std::string& strName)
 {
-    return "Content-Type: image/tiff; file=" + strName + "\r\nContent-Transfer-Encoding: base64\r\n"
-        + "Content-Disposition: attachment; filename=" + strName + "\r\n\r\n";
+    return "Content-Type: image/tiff; file=" + strName + "\r\nContent-Transfer-Encoding: base64\r\n" +
+           "Content-Disposition: attachment; filename=" + strName + "\r\n\r\n";
 }
 
 TEST_F(TiffAttachmentAgentTest, WritesFiftyFourBytesALineAndEndsWithAnEmptyLine)
@@ -67,8 +66,8 @@ TEST_F(TiffAttachmentAgentTest, WritesFiftyFourBytesALineAndEndsWithAnEmptyLine)
         const std::string strPath = CountingFile(test.m_nBytes);
         std::string strBody = "before\r\n";
         EXPECT_TRUE(agent.AppendPart(strPath.c_str(), "", strBody));
-        EXPECT_EQ(strBody, "before\r\n" + HeaderFor("quill" + std::to_string(test.m_nBytes) + ".tif")
-                               + test.m_strContent)
+        EXPECT_EQ(strBody, "before\r\n" + HeaderFor("quill" + std::to_string(test.m_nBytes) + ".tif") +
+                               test.m_strContent)
             << test.m_nBytes << " bytes";
     }
 }
@@ -132,7 +131,8 @@ TEST(PlainTextAgentTest, WrapTextBreaksAtTheLastSpaceBeforeTheLimit)
     // A line of exactly 77 characters stays whole; one more character breaks it.
     const std::string str77 = std::string(40, 'x') + " " + std::string(36, 'y');
     EXPECT_EQ(agent.WrapText(str77.c_str()), str77);
-    EXPECT_EQ(agent.WrapText((str77 + "z").c_str()), std::string(40, 'x') + "\r\n" + std::string(36, 'y') + "z");
+    EXPECT_EQ(agent.WrapText((str77 + "z").c_str()),
+              std::string(40, 'x') + "\r\n" + std::string(36, 'y') + "z");
 
     // No space among the first 78 characters: a line break goes in front and the run stays whole.
     const std::string strRun(100, 'r');

@@ -1,13 +1,13 @@
-#include "sender/mail/ContentAgentRegistry.h"
 #include "sender/mail/MimeMail.h"
+
+#include "sender/mail/ContentAgentRegistry.h"
 #include "sender/mail/PlainTextAgent.h"
 #include "sender/mail/TiffAttachmentAgent.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <regex>
 #include <unistd.h>
 
@@ -116,10 +116,8 @@ TEST(PlainMailTest, DateHasEnglishNamesAFourDigitYearAndANumericZone)
         const char* m_pszZone;
         const char* m_pszDate;
     } cases[] = {
-        {"UTC0", "Fri, 15 Jan 2027 08:00:00 +0000"},
-        {"IST-5:30", "Fri, 15 Jan 2027 13:30:00 +0530"},
-        {"NST3:30", "Fri, 15 Jan 2027 04:30:00 -0330"},
-        {"XYZ-14", "Fri, 15 Jan 2027 22:00:00 +1400"},
+        {"UTC0", "Fri, 15 Jan 2027 08:00:00 +0000"},    {"IST-5:30", "Fri, 15 Jan 2027 13:30:00 +0530"},
+        {"NST3:30", "Fri, 15 Jan 2027 04:30:00 -0330"}, {"XYZ-14", "Fri, 15 Jan 2027 22:00:00 +1400"},
         {"ABC12", "Thu, 14 Jan 2027 20:00:00 -1200"},
     };
     for (const auto& test : cases)
@@ -142,8 +140,9 @@ TEST(PlainMailTest, PlainBodyEndsWithALineBreak)
     mail.m_strSubject = "S";
     mail.m_strBody = "text";
     mail.Build();
-    EXPECT_EQ(mail.GetHeader(), "From: me@example.com\r\nTo: <a@x>\r\nDate: Fri, 15 Jan 2027 08:00:00 +0000\r\n"
-                                "Message-ID: <fixed.1@example.com>\r\nSubject: S\r\nX-Mailer: ZR Mail\r\n\r\n");
+    EXPECT_EQ(mail.GetHeader(),
+              "From: me@example.com\r\nTo: <a@x>\r\nDate: Fri, 15 Jan 2027 08:00:00 +0000\r\n"
+              "Message-ID: <fixed.1@example.com>\r\nSubject: S\r\nX-Mailer: ZR Mail\r\n\r\n");
     EXPECT_EQ(mail.m_strBody, "text\r\n");
     EXPECT_EQ(mail.GetDate(), FIXED_TIME);
 }
@@ -167,7 +166,8 @@ TEST(PlainMailTest, MessageIdIsUniqueAndNamesTheSendersDomain)
 
     mail.AddRecipient("a@x", "");
     mail.Build();
-    EXPECT_TRUE(std::regex_search(mail.GetHeader(), std::regex("\r\nDate: [^\r]+\r\nMessage-ID: <[^>]+>\r\n")))
+    EXPECT_TRUE(
+        std::regex_search(mail.GetHeader(), std::regex("\r\nDate: [^\r]+\r\nMessage-ID: <[^>]+>\r\n")))
         << mail.GetHeader();
 }
 
@@ -212,35 +212,33 @@ TEST_F(MimeMailTest, BuildsTheWholeFaxMessage)
     mail.AddPart(("  " + File("quill2.tif", CountingBytes(55)) + "\r\n").c_str(), AGENT_TIFF_ATTACHMENT, "");
     mail.Build();
 
-    EXPECT_EQ(mail.GetHeader(),
-              "From: me@example.com\r\n"
-              "To: <remote-printer.Bob@4930123.fax.example>\r\n"
-              "Date: Fri, 15 Jan 2027 13:30:00 +0530\r\n"
-              "Message-ID: <fixed.1@example.com>\r\n"
-              "Subject: Hi! I am: test\r\n"
-              "X-Mailer: ZR Mail\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: multipart/mixed; boundary=ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
-              "\r\n");
-    EXPECT_EQ(mail.m_strBody,
-              "This is a multi-part message in MIME format.\r\n"
-              "\r\n"
-              "--ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
-              "Content-Type: image/tiff; file=quill1.tif\r\n"
-              "Content-Transfer-Encoding: base64\r\n"
-              "Content-Disposition: attachment; filename=quill1.tif\r\n"
-              "\r\n"
-              "YWJj\r\n"
-              "\r\n"
-              "--ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
-              "Content-Type: image/tiff; file=quill2.tif\r\n"
-              "Content-Transfer-Encoding: base64\r\n"
-              "Content-Disposition: attachment; filename=quill2.tif\r\n"
-              "\r\n"
-              "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1\r\n"
-              "Ng==\r\n"
-              "\r\n"
-              "--ZR_MAIL_PaRt_BoUnDaRy_05151998--\r\n");
+    EXPECT_EQ(mail.GetHeader(), "From: me@example.com\r\n"
+                                "To: <remote-printer.Bob@4930123.fax.example>\r\n"
+                                "Date: Fri, 15 Jan 2027 13:30:00 +0530\r\n"
+                                "Message-ID: <fixed.1@example.com>\r\n"
+                                "Subject: Hi! I am: test\r\n"
+                                "X-Mailer: ZR Mail\r\n"
+                                "MIME-Version: 1.0\r\n"
+                                "Content-Type: multipart/mixed; boundary=ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
+                                "\r\n");
+    EXPECT_EQ(mail.m_strBody, "This is a multi-part message in MIME format.\r\n"
+                              "\r\n"
+                              "--ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
+                              "Content-Type: image/tiff; file=quill1.tif\r\n"
+                              "Content-Transfer-Encoding: base64\r\n"
+                              "Content-Disposition: attachment; filename=quill1.tif\r\n"
+                              "\r\n"
+                              "YWJj\r\n"
+                              "\r\n"
+                              "--ZR_MAIL_PaRt_BoUnDaRy_05151998\r\n"
+                              "Content-Type: image/tiff; file=quill2.tif\r\n"
+                              "Content-Transfer-Encoding: base64\r\n"
+                              "Content-Disposition: attachment; filename=quill2.tif\r\n"
+                              "\r\n"
+                              "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1\r\n"
+                              "Ng==\r\n"
+                              "\r\n"
+                              "--ZR_MAIL_PaRt_BoUnDaRy_05151998--\r\n");
 }
 
 TEST_F(MimeMailTest, TextPartComesFirstAndEveryBoundaryStartsALine)
@@ -255,7 +253,8 @@ TEST_F(MimeMailTest, TextPartComesFirstAndEveryBoundaryStartsALine)
     mail.AddPart(File("two.tif", "ab").c_str(), AGENT_TIFF_ATTACHMENT, "");
     mail.m_strBody = "\t Hello\r\n";
     mail.Build();
-    EXPECT_NE(mail.GetHeader().find("\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"), std::string::npos);
+    EXPECT_NE(mail.GetHeader().find("\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n"),
+              std::string::npos);
     EXPECT_EQ(mail.m_strBody,
               "This is a multi-part message in MIME format.\r\n\r\n"
               "--B\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7Bit\r\n\r\nHello\r\n"
@@ -272,7 +271,8 @@ TEST_F(MimeMailTest, MessageWithoutPartsHasPreambleAndClosingBoundary)
     CMimeMail mail;
     FixClock(mail);
     mail.Build();
-    EXPECT_EQ(mail.m_strBody, "This is a multi-part message in MIME format.\r\n\r\n--ZR_MAIL_PaRt_BoUnDaRy_05151998--\r\n");
+    EXPECT_EQ(mail.m_strBody,
+              "This is a multi-part message in MIME format.\r\n\r\n--ZR_MAIL_PaRt_BoUnDaRy_05151998--\r\n");
     EXPECT_NE(mail.GetHeader().find("\r\nTo: \r\n"), std::string::npos);
 }
 

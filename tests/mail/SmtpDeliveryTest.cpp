@@ -1,15 +1,13 @@
 // Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
 // stored message Python's email package must parse strictly, attachments byte for byte.
-#include "tests/support/ChildProcess.h"
 #include "platform/PageFiles.h"
-
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/ChildProcess.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace
@@ -20,7 +18,6 @@ using namespace std::chrono_literals;
 
 const char* const FROM = "me@example.com";
 const char* const GATEWAY = "remote-printer.Bob_Smith@4930123456.fax.example";
-
 
 class SmtpDeliveryTest : public ::testing::Test
 {
@@ -80,11 +77,15 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
     // Three pages as the printer leaves them: a framed page with blocks of "text", one-pixel
     // stripes, and a white page. Pagemill turns them into c/quill1.tif to c/quill3.tif.
     const std::string pages[] = {
-        Raster([](int x, int y) {
-            const bool bFrame = x < 20 || x >= platform::RASTER_ROW_BYTES - 20 || y < 20 || y >= platform::RASTER_ROWS - 20;
-            const bool bText = y > 200 && y < 1800 && (y / 30) % 2 == 0 && (x / 7) % 5 != 0 && x > 150 && x < 1500;
-            return bFrame || bText;
-        }),
+        Raster(
+            [](int x, int y)
+            {
+                const bool bFrame = x < 20 || x >= platform::RASTER_ROW_BYTES - 20 || y < 20 ||
+                                    y >= platform::RASTER_ROWS - 20;
+                const bool bText =
+                    y > 200 && y < 1800 && (y / 30) % 2 == 0 && (x / 7) % 5 != 0 && x > 150 && x < 1500;
+                return bFrame || bText;
+            }),
         Raster([](int x, int) { return x % 2 == 0; }),
         Raster([](int, int) { return false; }),
     };
@@ -95,7 +96,8 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
         files.push_back((m_root / "c" / ("quill" + std::to_string(i + 1) + ".tif")).string());
     }
     std::ofstream(m_root / "c" / "Page.tmp", std::ios::binary) << static_cast<char>(std::size(pages) + 1);
-    CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string(), "VELLUM_MESSAGE_LOG=" + (m_root / "log").string()});
+    CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string(),
+                                                "VELLUM_MESSAGE_LOG=" + (m_root / "log").string()});
     ASSERT_EQ(pagemill.Wait(120s), 0);
     for (const std::string& strFile : files)
         ASSERT_TRUE(fs::exists(strFile)) << strFile;

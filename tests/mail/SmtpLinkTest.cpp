@@ -1,23 +1,21 @@
-#include "tests/support/UnusedPort.h"
-#include "tests/support/ScriptedSmtpServer.h"
+#include "sender/mail/SmtpLink.h"
 
 #include "sender/mail/ContentAgent.h"
 #include "sender/mail/MimeMail.h"
-#include "sender/mail/SmtpLink.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/ScriptedSmtpServer.h"
+#include "tests/support/UnusedPort.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <random>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -58,7 +56,7 @@ Script Join(std::initializer_list<Script> pieces)
 
 const Script OPEN = {"S: 220 mx.example ESMTP", "C: HELO *", "S: 250 mx.example"};
 const Script ENVELOPE = {"C: MAIL From: <me@example.com>", "S: 250 ok",
-                          "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 250 ok"};
+                         "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 250 ok"};
 const Script DATA_STEP = {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 250 queued"};
 const Script QUIT_STEP = {"C: QUIT", "S: 221 bye"};
 
@@ -72,7 +70,10 @@ struct SDialogueRow
     const char* m_pszError;
 };
 
-void PrintTo(const SDialogueRow& row, std::ostream* pOut) { *pOut << row.m_pszName; }
+void PrintTo(const SDialogueRow& row, std::ostream* pOut)
+{
+    *pOut << row.m_pszName;
+}
 
 class SmtpDialogueTest : public ::testing::TestWithParam<SDialogueRow>
 {
@@ -104,54 +105,69 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SmtpDialogueTest,
     ::testing::Values(
         SDialogueRow{"Accepted", Join({OPEN, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true, "OK"},
-        SDialogueRow{"GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
-        SDialogueRow{"GreetingOnSeveralLines",
-                     Join({{"S: 220-mx.example ESMTP\r\n220-no spam\r\n220 welcome", "C: HELO *", "S: 250 hi"},
-                           ENVELOPE, DATA_STEP, QUIT_STEP}),
-                     true, true, true, "OK"},
-        SDialogueRow{"GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
-        SDialogueRow{"HeloRefused", {"S: 220 mx", "C: HELO *", "S: 501 bad name"}, false, false, true,
+        SDialogueRow{
+            "GreetingRefused", {"S: 554 no service here"}, false, false, true, "Server didn't respond."},
+        SDialogueRow{
+            "GreetingOnSeveralLines",
+            Join({{"S: 220-mx.example ESMTP\r\n220-no spam\r\n220 welcome", "C: HELO *", "S: 250 hi"},
+                  ENVELOPE,
+                  DATA_STEP,
+                  QUIT_STEP}),
+            true, true, true, "OK"},
+        SDialogueRow{
+            "GreetingWithoutCode", {"S: ready when you are"}, false, false, true, "Server didn't respond."},
+        SDialogueRow{"HeloRefused",
+                     {"S: 220 mx", "C: HELO *", "S: 501 bad name"},
+                     false,
+                     false,
+                     true,
                      "501:SMTP server error"},
         SDialogueRow{"HeloAnsweredOnSeveralLines",
                      Join({{"S: 220 mx", "C: HELO *", "S: 250-mx.example\r\n250-SIZE 1000000\r\n250 HELP"},
-                           ENVELOPE, DATA_STEP, QUIT_STEP}),
+                           ENVELOPE,
+                           DATA_STEP,
+                           QUIT_STEP}),
                      true, true, true, "OK"},
         SDialogueRow{"GreetingAndHeloReplyInOnePiece",
-                     Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, ENVELOPE, DATA_STEP, QUIT_STEP}), true, true, true,
-                     "OK"},
+                     Join({{"S: 220 mx\r\n250 hello", "C: HELO *"}, ENVELOPE, DATA_STEP, QUIT_STEP}), true,
+                     true, true, "OK"},
         SDialogueRow{"SenderRefusedThenQuit",
-                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, QUIT_STEP}), true, false, true,
-                     "550:SMTP server error"},
+                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: 550 not you"}, QUIT_STEP}), true,
+                     false, true, "550:SMTP server error"},
         SDialogueRow{"RecipientRefused550GoesOn",
                      Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 550 no such user"},
-                           DATA_STEP, QUIT_STEP}),
+                           DATA_STEP,
+                           QUIT_STEP}),
                      true, true, true, "550:SMTP server error"},
         SDialogueRow{"RecipientForwarded251CountsAsRefused",
                      Join({OPEN,
                            {"C: MAIL From: <me@example.com>", "S: 250 ok",
                             "C: RCPT TO: <remote-printer.Bob@4930123.fax.example>", "S: 251 will forward"},
-                           DATA_STEP, QUIT_STEP}),
+                           DATA_STEP,
+                           QUIT_STEP}),
                      true, true, true, "251:SMTP server error"},
         SDialogueRow{"DataRefusedThenQuit",
-                     Join({OPEN, ENVELOPE, {"C: DATA", "S: 554 no valid recipients"}, QUIT_STEP}), true, false, true,
-                     "554:SMTP server not ready for data"},
-        SDialogueRow{"MessageRefusedAfterDataThenQuit",
-                     Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, QUIT_STEP}), true,
-                     false, true, "552:SMTP server error"},
+                     Join({OPEN, ENVELOPE, {"C: DATA", "S: 554 no valid recipients"}, QUIT_STEP}), true,
+                     false, true, "554:SMTP server not ready for data"},
+        SDialogueRow{
+            "MessageRefusedAfterDataThenQuit",
+            Join({OPEN, ENVELOPE, {"C: DATA", "S: 354 go", "C: <DATA>", "S: 552 too big"}, QUIT_STEP}), true,
+            false, true, "552:SMTP server error"},
         SDialogueRow{"ReplyWithoutCodeCountsAsCodeZero",
-                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: okay"}, QUIT_STEP}), true, false, true,
-                     "0:SMTP server error"},
-        SDialogueRow{"QuitAnsweredWithout221", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "S: 250 whatever"}}), true,
-                     true, false, "250:SMTP server didn't terminate session"},
-        SDialogueRow{"ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true,
-                     "Socket Error"},
+                     Join({OPEN, {"C: MAIL From: <me@example.com>", "S: okay"}, QUIT_STEP}), true, false,
+                     true, "0:SMTP server error"},
+        SDialogueRow{"QuitAnsweredWithout221",
+                     Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "S: 250 whatever"}}), true, true, false,
+                     "250:SMTP server didn't terminate session"},
+        SDialogueRow{
+            "ClosedInsteadOfHeloReply", {"S: 220 mx", "C: HELO *", "X:"}, false, false, true, "Socket Error"},
         // The server went away: there is no one to say QUIT to, and nothing is said.
         SDialogueRow{"ClosedInsteadOfMailReply", Join({OPEN, {"C: MAIL From: <me@example.com>", "X:"}}), true,
                      false, false, "Socket Error"},
-        SDialogueRow{"ClosedInsteadOfQuitReply", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "X:"}}), true, true,
-                     false, "Socket Error"}),
+        SDialogueRow{"ClosedInsteadOfQuitReply", Join({OPEN, ENVELOPE, DATA_STEP, {"C: QUIT", "X:"}}), true,
+                     true, false, "Socket Error"}),
     [](const ::testing::TestParamInfo<SDialogueRow>& info) { return std::string(info.param.m_pszName); });
 
 TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
@@ -159,7 +175,8 @@ TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
     CScriptedSmtpServer::SOptions options;
     options.m_durDrip = 2ms;
     CScriptedSmtpServer server(
-        Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, ENVELOPE, DATA_STEP, QUIT_STEP}), options);
+        Join({{"D: 220-mx.example\r\n220 ready", "C: HELO *", "D: 250 hi"}, ENVELOPE, DATA_STEP, QUIT_STEP}),
+        options);
     CPlainMail mail;
     FillPlain(mail);
     CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
@@ -225,7 +242,8 @@ TEST(SmtpLinkTest, DrippedReplyCannotStretchTheReplyDeadline)
 // Many 54-byte lines of noise make a body far larger than the socket buffers.
 std::filesystem::path WriteNoiseFile(std::size_t nBytes)
 {
-    const auto path = std::filesystem::temp_directory_path() / ("smtp-noise-" + std::to_string(::getpid()) + ".tif");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("smtp-noise-" + std::to_string(::getpid()) + ".tif");
     std::mt19937 random(7);
     std::string strData(nBytes, '\0');
     for (char& ch : strData)
@@ -337,8 +355,8 @@ TEST(SmtpLinkTest, ServerTextMayCarryThePort)
 
 TEST(SmtpLinkTest, UnreachableOrMalformedServerFailsToConnect)
 {
-    for (const std::string& strServer :
-         {"127.0.0.1:" + std::to_string(UnusedPort()), std::string("[::1"), std::string("host:0"), std::string()})
+    for (const std::string& strServer : {"127.0.0.1:" + std::to_string(UnusedPort()), std::string("[::1"),
+                                         std::string("host:0"), std::string()})
     {
         CSmtpLink link(strServer.c_str(), 25, TestTimeouts());
         EXPECT_FALSE(link.Connect()) << strServer;
@@ -374,7 +392,8 @@ TEST(SmtpLinkTest, EveryLineBeginningWithADotIsSentWithAnotherDot)
     ASSERT_EQ(server.Finish(), "");
     ASSERT_EQ(server.Data().size(), 1u);
     EXPECT_EQ(server.Data()[0],
-              mail.GetHeader() + "..\r\nline\r\n..hidden\r\n...two\r\nbare\r\nlf\r\n..after lf\r\n..\r\n\r\n");
+              mail.GetHeader() +
+                  "..\r\nline\r\n..hidden\r\n...two\r\nbare\r\nlf\r\n..after lf\r\n..\r\n\r\n");
 }
 
 TEST(SmtpLinkTest, FirstLineOfADotIsDoubledAndOtherLinesStay)

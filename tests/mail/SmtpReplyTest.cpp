@@ -1,7 +1,6 @@
 #include "sender/mail/SmtpReply.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace
@@ -15,7 +14,7 @@ TEST(SmtpReplyTest, OnlyTheFinalLineEndsAReplyAndGivesItsCode)
     EXPECT_EQ(reply.m_nCode, 221);
     EXPECT_EQ(reply.m_nLength, strReply.size());
 
-    EXPECT_EQ(ParseSmtpReply("250\r\n").m_nCode, 250); // a code alone is a final line
+    EXPECT_EQ(ParseSmtpReply("250\r\n").m_nCode, 250);   // a code alone is a final line
     EXPECT_EQ(ParseSmtpReply("354 go\n").m_nLength, 7u); // bare LF ends a line too
 }
 
@@ -54,7 +53,8 @@ TEST(SmtpReplyTest, OverlongLineOrReplyIsRefusedEvenBeforeItEnds)
     while (strEndless.size() <= MAX_REPLY_BYTES)
         strEndless += "250-" + std::string(100, 'y') + "\r\n";
     EXPECT_EQ(ParseSmtpReply(strEndless).m_eStatus, EReplyStatus::TooLong);
-    EXPECT_EQ(ParseSmtpReply(strEndless.substr(0, MAX_REPLY_BYTES - 200)).m_eStatus, EReplyStatus::Incomplete);
+    EXPECT_EQ(ParseSmtpReply(strEndless.substr(0, MAX_REPLY_BYTES - 200)).m_eStatus,
+              EReplyStatus::Incomplete);
 }
 
 } // namespace

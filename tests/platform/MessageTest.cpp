@@ -30,9 +30,8 @@ TEST(MessageTest, LogSeamAppendsOneLinePerMessageAndBypassesThePresenter)
     std::filesystem::remove(log);
     ::setenv("VELLUM_MESSAGE_LOG", log.c_str(), 1);
     int nPresented = 0;
-    platform::SetMessagePresenter([&](const std::string&, const std::string&, platform::EMessageIcon) {
-        ++nPresented;
-    });
+    platform::SetMessagePresenter([&](const std::string&, const std::string&, platform::EMessageIcon)
+                                  { ++nPresented; });
 
     platform::ShowMessage("Caption", "first\nsecond");
     platform::ShowMessage("Other", "x", platform::EMessageIcon::Warning);

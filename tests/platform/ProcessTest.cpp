@@ -1,9 +1,8 @@
 #include "platform/Process.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace
@@ -11,9 +10,9 @@ namespace
 
 using namespace std::chrono_literals;
 using platform::CProcess;
-using platform::SRunOptions;
 using platform::EOutcome;
 using platform::RunProgram;
+using platform::SRunOptions;
 
 SRunOptions Capturing(std::chrono::milliseconds timeout = 10s)
 {
@@ -26,8 +25,8 @@ SRunOptions Capturing(std::chrono::milliseconds timeout = 10s)
 TEST(ProcessTest, ReportsExitCodesAndOutputWithoutAShell)
 {
     // The argument reaches the program as it is: no shell expands it.
-    const auto result = RunProgram({"/bin/sh", "-c", "echo out; echo err >&2; printf '%s' \"$0\"; exit 3", "$HOME *"},
-                                   Capturing());
+    const auto result = RunProgram(
+        {"/bin/sh", "-c", "echo out; echo err >&2; printf '%s' \"$0\"; exit 3", "$HOME *"}, Capturing());
     EXPECT_EQ(result.m_eOutcome, EOutcome::Exited);
     EXPECT_EQ(result.m_nExitCode, 3);
     EXPECT_FALSE(result.Succeeded());

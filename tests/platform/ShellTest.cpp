@@ -77,8 +77,7 @@ TEST(BuildOpenArgumentsTest, TheCommandIsCutAtItsPlaceholderAndTheTargetIsOneArg
     EXPECT_EQ(BuildOpenArguments("\"/opt/my browser/run\" --new-window \"%U\" --after", TARGET),
               (Args{"/opt/my browser/run", "--new-window", TARGET}));
     // Without a placeholder the whole command stays, and the target comes after it.
-    EXPECT_EQ(BuildOpenArguments("chromium --incognito", TARGET),
-              (Args{"chromium", "--incognito", TARGET}));
+    EXPECT_EQ(BuildOpenArguments("chromium --incognito", TARGET), (Args{"chromium", "--incognito", TARGET}));
     // "%%" is a percent sign, not a placeholder; other field codes are dropped.
     EXPECT_EQ(BuildOpenArguments("app --rate=100%% %i %c %f", "x"), (Args{"app", "--rate=100%", "x"}));
     EXPECT_EQ(BuildOpenArguments("\"app \\\"q\\\"\" %F", "x"), (Args{"app \"q\"", "x"}));

@@ -1,8 +1,7 @@
 #include "platform/TcpSocket.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,8 +37,8 @@ public:
             pV4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             nLen = sizeof(sockaddr_in);
         }
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), nLen) != 0 || ::listen(m_fd, 4) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), nLen) != 0 ||
+            ::listen(m_fd, 4) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
             return;
         m_nPort = ntohs(nFamily == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
                                             : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
@@ -95,7 +94,8 @@ TEST(TcpSocketTest, ReceiveTellsDataFromSilenceFromAClosedPeer)
     EXPECT_EQ(nReceived, 0u);
 
     ASSERT_EQ(::send(peer, "220 hi\r\n", 8, 0), 8);
-    ASSERT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now() + 10s), ESocketStatus::Ok);
+    ASSERT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now() + 10s),
+              ESocketStatus::Ok);
     EXPECT_EQ(std::string(buffer, nReceived), "220 hi\r\n");
 
     listener.ClosePeer();
@@ -140,7 +140,8 @@ TEST(TcpSocketTest, RefusedPortDoesNotConnectAndAClosedSocketDoesNothing)
     EXPECT_FALSE(socket.IsOpen());
     char buffer[4];
     std::size_t nReceived = 0;
-    EXPECT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now()), ESocketStatus::Failed);
+    EXPECT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now()),
+              ESocketStatus::Failed);
     EXPECT_EQ(socket.SendAll("x", 1s), ESocketStatus::Failed);
 }
 

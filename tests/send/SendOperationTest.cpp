@@ -1,13 +1,13 @@
 // The send operation without its window: the checks of what the user typed, and the part
 // that runs while the dialog waits, against a scripted SMTP peer and a real one (aiosmtpd).
 
-#include "tests/support/UnusedPort.h"
-#include "platform/PageFiles.h"
 #include "sender/send/SendOperation.h"
 
+#include "platform/PageFiles.h"
+#include "sender/send/Gateway.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
-#include "sender/send/Gateway.h"
+#include "tests/support/UnusedPort.h"
 
 #include <arpa/inet.h>
 #include <filesystem>
@@ -60,7 +60,8 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
     for (const SCase& c : cases)
     {
         std::string strName = c.m_strName;
-        EXPECT_EQ(CheckRecipient(strName, c.m_strNumber), c.m_eExpected) << c.m_strName << " / " << c.m_strNumber;
+        EXPECT_EQ(CheckRecipient(strName, c.m_strNumber), c.m_eExpected)
+            << c.m_strName << " / " << c.m_strNumber;
         EXPECT_EQ(strName, c.m_strMailbox);
     }
     EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");

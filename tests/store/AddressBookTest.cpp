@@ -1,9 +1,9 @@
 #include "sender/store/AddressBook.h"
 
-#include "sender/send/Gateway.h"
-#include "tests/support/TestFiles.h"
 #include "platform/BinaryFile.h"
+#include "sender/send/Gateway.h"
 #include "tests/support/FifoWatchdog.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <map>

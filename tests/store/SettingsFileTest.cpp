@@ -1,7 +1,7 @@
 #include "sender/store/SettingsFile.h"
 
-#include "tests/support/TestFiles.h"
 #include "platform/BinaryFile.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

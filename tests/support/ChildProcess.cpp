@@ -11,7 +11,8 @@
 
 extern char** environ;
 
-CChildProcess::CChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnvironment)
+CChildProcess::CChildProcess(const std::vector<std::string>& args,
+                             const std::vector<std::string>& extraEnvironment)
 {
     std::vector<std::string> environment;
     for (char** p = environ; *p != nullptr; ++p)
@@ -71,7 +72,8 @@ bool CChildProcess::ReadLine(std::string& strLine, std::chrono::milliseconds lim
             m_strBuffer.erase(0, nNewline + 1);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd pfd = {m_outFd, POLLIN, 0};
         if (m_outFd < 0 || left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
             return false;

@@ -12,7 +12,8 @@ class CChildProcess
 {
 public:
     // Environment entries "NAME=value" are added to (or replace those of) the test's own.
-    CChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnvironment = {});
+    CChildProcess(const std::vector<std::string>& args,
+                  const std::vector<std::string>& extraEnvironment = {});
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
     ~CChildProcess();

@@ -231,7 +231,8 @@ void CScriptedHttpServer::Serve(int fd, const SReply* pReply)
         m_cvChanged.wait(lock, [this] { return m_bReleased || m_bStop; });
     }
     std::string strBytes = pReply->m_strBytes;
-    for (auto nAt = strBytes.find(SELF_PLACEHOLDER); nAt != std::string::npos; nAt = strBytes.find(SELF_PLACEHOLDER, nAt))
+    for (auto nAt = strBytes.find(SELF_PLACEHOLDER); nAt != std::string::npos;
+         nAt = strBytes.find(SELF_PLACEHOLDER, nAt))
         strBytes.replace(nAt, SELF_PLACEHOLDER.size(), HostPort());
     if (!SendAll(fd, strBytes))
         return;

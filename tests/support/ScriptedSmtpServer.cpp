@@ -4,13 +4,12 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cstring>
 
 namespace
 {
@@ -35,17 +34,16 @@ CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script)
 }
 
 CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script, const SOptions& options)
-    : m_aScript(std::move(script))
-    , m_options(options)
+    : m_aScript(std::move(script)), m_options(options)
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t nLen = sizeof(address);
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
-        || ::listen(m_listenFd, 1) != 0
-        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_listenFd, 1) != 0 ||
+        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
     {
         Fault(std::string("cannot listen: ") + std::strerror(errno));
         return;
@@ -110,7 +108,10 @@ CScriptedSmtpServer::EFill CScriptedSmtpServer::Receive(int fd)
     return EFill::Data;
 }
 
-bool CScriptedSmtpServer::FillBuffer(int fd) { return Receive(fd) == EFill::Data; }
+bool CScriptedSmtpServer::FillBuffer(int fd)
+{
+    return Receive(fd) == EFill::Data;
+}
 
 bool CScriptedSmtpServer::ReadLine(int fd, std::string& strLine)
 {
@@ -137,7 +138,8 @@ bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
     while ((nEnd = m_strBuffer.find(END_OF_DATA)) == std::string::npos)
     {
         // Move all but a possible start of the end mark out of the buffer, so each byte is searched once.
-        const std::size_t nDone = m_strBuffer.size() < END_OF_DATA.size() ? 0 : m_strBuffer.size() - END_OF_DATA.size() + 1;
+        const std::size_t nDone =
+            m_strBuffer.size() < END_OF_DATA.size() ? 0 : m_strBuffer.size() - END_OF_DATA.size() + 1;
         if (m_options.m_bKeepData)
             strData.append(m_strBuffer, 0, nDone);
         m_strBuffer.erase(0, nDone);
@@ -187,8 +189,9 @@ void CScriptedSmtpServer::Play(int fd)
                 return Fault(strWhere + "the client sent no line");
             m_aClientLines.push_back(strLine);
             const bool bPrefix = !strArg.empty() && strArg.back() == '*';
-            const bool bMatch = bPrefix ? strLine.compare(0, strArg.size() - 1, strArg, 0, strArg.size() - 1) == 0
-                                        : strLine == strArg;
+            const bool bMatch = bPrefix
+                                    ? strLine.compare(0, strArg.size() - 1, strArg, 0, strArg.size() - 1) == 0
+                                    : strLine == strArg;
             if (!bMatch)
                 return Fault(strWhere + "the client sent \"" + strLine + "\"");
         }
