@@ -246,9 +246,17 @@ constexpr const SControlTemplate* FindControl(const SDialogTemplate& dialog, int
     return nullptr;
 }
 
+// Whether a dialog has a control of this ID. Compares IDs only, so that a static_assert can
+// use it in every build (the sanitizers make a comparison of table pointers non-constant).
+constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
+{
+    return nId != ID_STATIC && std::ranges::any_of(dialog.m_aControls, [nId](const SControlTemplate& control)
+                                                   { return control.m_nId == nId; });
+}
+
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
-static_assert(std::ranges::all_of(SEND_DIALOG_TIPS, [](const SControlTip& tip)
-                                  { return FindControl(SEND_DIALOG, tip.m_nId) != nullptr; }));
+static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
+                                  [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 12);
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);
 
