@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform
 {
@@ -50,6 +51,18 @@ struct AddrInfoDeleter
 };
 
 } // namespace
+
+CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
+{
+    if (this != &other)
+    {
+        Close();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
 
 CTcpSocket::~CTcpSocket()
 {

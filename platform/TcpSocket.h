@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ByteStream.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -21,23 +23,14 @@ enum class EConnectStatus
     TimedOut,
 };
 
-enum class ESocketStatus
-{
-    Ok,
-    Closed, // the peer ended the connection
-    TimedOut,
-    Failed,
-};
-
-class CTcpSocket
+class CTcpSocket : public CByteStream
 {
 public:
-    using Clock = std::chrono::steady_clock;
-
     CTcpSocket() = default;
-    CTcpSocket(const CTcpSocket&) = delete;
-    CTcpSocket& operator=(const CTcpSocket&) = delete;
-    ~CTcpSocket();
+    // Moving hands the connection over (to a TLS session, say); the source is left closed.
+    CTcpSocket(CTcpSocket&& other) noexcept;
+    CTcpSocket& operator=(CTcpSocket&& other) noexcept;
+    ~CTcpSocket() override;
 
     // Resolves the host (name, IPv4 or IPv6 address) and tries its addresses in order
     // until one accepts; the limit covers all of them together.
@@ -46,17 +39,20 @@ public:
 
     // Sends every byte or fails. The limit bounds each wait for room in the send buffer,
     // so a slow but moving peer is fine and a stalled one is not.
-    [[nodiscard]] ESocketStatus SendAll(std::string_view data, std::chrono::milliseconds idleLimit);
+    [[nodiscard]] ESocketStatus SendAll(std::string_view data, std::chrono::milliseconds idleLimit) override;
 
     // Receives at least one byte (up to nCapacity) unless the deadline passes first.
     [[nodiscard]] ESocketStatus Receive(char* pBuffer, std::size_t nCapacity, std::size_t& nReceived,
-                                        Clock::time_point deadline);
+                                        Clock::time_point deadline) override;
 
     // The local end as an address literal for a mail greeting: "[192.0.2.1]" or "[IPv6:::1]".
     std::string LocalAddressLiteral() const;
 
-    bool IsOpen() const { return m_fd >= 0; }
-    void Close();
+    bool IsOpen() const override { return m_fd >= 0; }
+    void Close() override;
+
+    // The connected descriptor (non-blocking), or -1; it stays owned by this object.
+    int Descriptor() const { return m_fd; }
 
 private:
     int m_fd = -1;
