@@ -5,9 +5,9 @@
 #   other.pem / other.key        mail.another.example only, issued by the CA; the name goes on with
 #                                an escape sequence and 150 more characters, as a hostile server's
 #                                might, for the tests of how a refusal describes the certificate
-#   self.pem / self.key          localhost and 127.0.0.1, signed by itself
-#   expired.pem / expired.key    localhost and 127.0.0.1, issued by the CA, valid 2020 to 2021
-#   future.pem / future.key      localhost and 127.0.0.1, issued by the CA, valid from 2090
+#   self.pem / self.key          localhost, 127.0.0.1 and ::1, signed by itself
+#   expired.pem / expired.key    localhost, 127.0.0.1 and ::1, issued by the CA, valid 2020 to 2021
+#   future.pem / future.key      localhost, 127.0.0.1 and ::1, issued by the CA, valid 2090 to 2091
 # Keys are P-256 (quick to make) and unencrypted; they are for tests on loopback only.
 set -euo pipefail
 
