@@ -107,11 +107,11 @@ public:
                                           "-naccept", "1",
                                           "-quiet",   "-no_ign_eof"};
         aArgs.insert(aArgs.end(), aOptions.begin(), aOptions.end());
-        platform::CSpawnOptions options;
-        options.eInput = platform::EChildStream::Descriptor;
-        options.nInputFd = aFds[0];
-        options.eOutput = platform::EChildStream::Pipe;
-        options.eErrors = platform::EChildStream::Inherit; // its complaints land in the test's log
+        platform::SSpawnOptions options;
+        options.m_eInput = platform::EChildStream::Descriptor;
+        options.m_nInputFd = aFds[0];
+        options.m_eOutput = platform::EChildStream::Pipe;
+        options.m_eErrors = platform::EChildStream::Inherit; // its complaints land in the test's log
         m_bStarted = m_process.Start(aArgs, options);
         ::close(aFds[0]);
     }
@@ -161,11 +161,11 @@ protected:
     {
         CTempFolderTest::SetUp();
         m_certs = m_dir / "certs";
-        platform::CRunOptions options;
-        options.nTimeout = 60s;
-        options.eOutput = platform::CRunOptions::EOutput::Capture;
+        platform::SRunOptions options;
+        options.m_durTimeout = 60s;
+        options.m_eOutput = platform::SRunOptions::EOutput::Capture;
         const auto made = platform::RunProgram({VELLUM_TEST_CA_SCRIPT, m_certs.string()}, options);
-        ASSERT_TRUE(made.Succeeded()) << made.Describe() << "\n" << made.strOutput;
+        ASSERT_TRUE(made.Succeeded()) << made.Describe() << "\n" << made.m_strOutput;
         std::filesystem::create_directories(m_dir / "no-certs");
         Remember("SSL_CERT_FILE", (m_certs / "ca.pem").string());
         Remember("SSL_CERT_DIR", (m_dir / "no-certs").string());
