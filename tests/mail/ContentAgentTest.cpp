@@ -1,5 +1,6 @@
 #include "sender/mail/PlainTextAgent.h"
 #include "sender/mail/TiffAttachmentAgent.h"
+#include "tests/support/TestFiles.h"
 
 #include <filesystem>
 #include <fstream>
@@ -14,16 +15,9 @@ namespace fs = std::filesystem;
 const std::string LINE1 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1";
 const std::string LINE2 = "Njc4OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5fYGFiY2RlZmdoaWpr";
 
-class TiffAttachmentAgentTest : public ::testing::Test
+class TiffAttachmentAgentTest : public CTempFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("agent-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // A file of the bytes 0, 1, 2, ... and its path.
     std::string CountingFile(std::size_t nBytes)
     {
@@ -34,8 +28,6 @@ protected:
         std::ofstream(path, std::ios::binary) << strData;
         return path.string();
     }
-
-    fs::path m_dir;
 };
 
 std::string HeaderFor(const std::string& strName)

@@ -3,6 +3,7 @@
 #include "sender/mail/ContentAgentRegistry.h"
 #include "sender/mail/PlainTextAgent.h"
 #include "sender/mail/TiffAttachmentAgent.h"
+#include "tests/support/TestFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -171,16 +172,14 @@ TEST(PlainMailTest, MessageIdIsUniqueAndNamesTheSendersDomain)
         << mail.GetHeader();
 }
 
-class MimeMailTest : public ::testing::Test
+class MimeMailTest : public CTempFolderTest
 {
 protected:
     void SetUp() override
     {
+        CTempFolderTest::SetUp();
         SetZone("IST-5:30");
-        m_dir = fs::temp_directory_path() / ("mime-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     std::string File(const std::string& strName, const std::string& strData)
     {
@@ -188,8 +187,6 @@ protected:
         std::ofstream(path, std::ios::binary) << strData;
         return path.string();
     }
-
-    fs::path m_dir;
 };
 
 std::string CountingBytes(std::size_t nBytes)

@@ -1,6 +1,7 @@
 #include "platform/BinaryFile.h"
 
 #include "tests/support/FifoWatchdog.h"
+#include "tests/support/TestFiles.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,16 +15,9 @@ namespace
 
 namespace fs = std::filesystem;
 
-class BinaryFileTest : public ::testing::Test
+class BinaryFileTest : public CTempFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("binfile-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::vector<std::string> Entries() const
     {
         std::vector<std::string> names;
@@ -32,8 +26,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    fs::path m_dir;
 };
 
 std::string Pattern(std::size_t nBytes)

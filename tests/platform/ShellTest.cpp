@@ -1,5 +1,7 @@
 #include "platform/Shell.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,18 +20,9 @@ using Args = std::vector<std::string>;
 
 constexpr const char* TARGET = "https://www.example.com/a b?x=1&y=$HOME;`true`";
 
-class ShellTest : public testing::Test
+class ShellTest : public CTempFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("shell-" + std::to_string(::getpid()) + "-" +
-                                             testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // A small program that records its arguments, one per line, and ends with nExit.
     fs::path Recorder(const std::string& strName, int nExit) const
     {
@@ -66,8 +59,6 @@ protected:
         fs::create_directories(file.parent_path());
         std::ofstream(file) << strText;
     }
-
-    fs::path m_dir;
 };
 
 TEST(BuildOpenArgumentsTest, TheCommandIsCutAtItsPlaceholderAndTheTargetIsOneArgument)

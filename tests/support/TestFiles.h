@@ -5,18 +5,22 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
-// A fresh folder of its own for each test, removed afterwards.
+// A fresh folder of its own for each test, named after the test and unique to the run (two
+// runs of one test at once do not meet), removed afterwards.
 class CTempFolderTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         const auto* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::path(::testing::TempDir()) /
-                (std::string("vellum-") + pInfo->test_suite_name() + "-" + pInfo->name());
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
+        std::string strTemplate =
+            (std::filesystem::path(::testing::TempDir()) /
+             (std::string("vellum-") + pInfo->test_suite_name() + "-" + pInfo->name() + "-XXXXXX"))
+                .string();
+        ASSERT_NE(::mkdtemp(strTemplate.data()), nullptr) << "cannot make a folder for the test";
+        m_dir = strTemplate;
     }
     void TearDown() override
     {
