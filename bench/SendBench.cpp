@@ -11,6 +11,7 @@
 //   send_bench [--benchmark_filter=...]
 #include "platform/BinaryFile.h"
 #include "resources/DialogTables.h"
+#include "sender/Branding.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/SendDialog.h"
 #include "sender/send/SendOperation.h"
@@ -111,7 +112,7 @@ std::vector<std::string> Transcript()
 
 void BM_SendTenTextPages(benchmark::State& state)
 {
-    std::string strSuccess = std::string(SEND_CAPTION) + "\t" + SEND_SUCCESS_TEXT + "\n";
+    std::string strSuccess = std::string(PRODUCT_NAME) + "\t" + SEND_SUCCESS_TEXT + "\n";
     CScriptedSmtpServer::SOptions options;
     options.m_bKeepData = false;
     for (auto _ : state)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sender/Branding.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -105,7 +107,6 @@ inline constexpr int IDC_LINK_MAIL = 1028;
 inline constexpr int IDS_ABOUT_ITEM = 101;
 inline constexpr int IDI_PROGRAM = 128;
 
-inline constexpr const char* DIALOG_CAPTION_TEXT = "Vellum Zeru 3.1";
 inline constexpr const char* DIALOG_FONT_FACE = "Times New Roman";
 inline constexpr int DIALOG_FONT_POINTS = 10;
 
@@ -167,7 +168,7 @@ inline constexpr SControlTip SEND_DIALOG_TIPS[] = {
 
 inline constexpr SDialogTemplate SEND_DIALOG = {
     IDD_SEND,
-    DIALOG_CAPTION_TEXT,
+    PRODUCT_NAME,
     255,
     162,
     DIALOG_FONT_FACE,
@@ -200,7 +201,7 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
 
 inline constexpr SDialogTemplate SETTINGS_DIALOG = {
     IDD_SETTINGS,
-    DIALOG_CAPTION_TEXT,
+    PRODUCT_NAME,
     207,
     118,
     DIALOG_FONT_FACE,
@@ -226,7 +227,7 @@ inline constexpr SControlTemplate ABOUT_DIALOG_CONTROLS[] = {
 
 inline constexpr SDialogTemplate ABOUT_DIALOG = {
     IDD_ABOUT,
-    DIALOG_CAPTION_TEXT,
+    PRODUCT_NAME,
     202,
     100,
     DIALOG_FONT_FACE,

@@ -1,22 +1,17 @@
 #include "sender/app/CredentialsDialog.h"
 
+#include "sender/Branding.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-namespace
-{
-
-constexpr const char* DIALOG_CAPTION = "Vellum Zeru 3.1";
-
-} // namespace
-
 CCredentialsDialog::CCredentialsDialog(const QString& strServer, const QString& strRealm, QWidget* pParent)
     : QDialog(pParent)
 {
-    setWindowTitle(QString::fromUtf8(DIALOG_CAPTION));
+    setWindowTitle(QString::fromUtf8(PRODUCT_NAME));
     auto* pLayout = new QVBoxLayout(this);
     QString strQuestion = tr("The web server %1 asks for a user name and password.").arg(strServer);
     if (!strRealm.isEmpty())

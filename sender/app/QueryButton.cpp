@@ -1,5 +1,6 @@
 #include "sender/app/QueryButton.h"
 
+#include "sender/Branding.h"
 #include "sender/app/CredentialsDialog.h"
 #include "sender/query/QueryNumber.h"
 
@@ -14,7 +15,6 @@
 namespace
 {
 
-constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
 constexpr const char* BUTTON_TEXT_IDLE = "Online Query";
 constexpr const char* BUTTON_TEXT_BUSY = "Wait...";
 
@@ -100,7 +100,7 @@ void CQueryButton::OnOnlineQuery(const std::string& strFaxNumber)
         return;
     if (const auto strRefusal = CheckQueryNumber(strFaxNumber, m_options.m_strHost))
     {
-        platform::ShowMessage(MESSAGE_CAPTION, *strRefusal, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, *strRefusal, platform::EMessageIcon::Warning);
         return;
     }
     m_bQuerying = true;

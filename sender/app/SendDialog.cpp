@@ -6,6 +6,7 @@
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
+#include "sender/Branding.h"
 #include "sender/app/AboutDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/PreviewPane.h"
@@ -36,7 +37,6 @@ using namespace resources;
 namespace
 {
 
-constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
 constexpr const char* WARNING_CAPTION = "警告";
 constexpr const char* TEXT_REINSTALL = "程序不能运行，请重新安装Vellum之星3.0";
 constexpr const char* TEXT_OUT_OF_MEMORY = "内存不够，请关闭其它应用程序";
@@ -267,19 +267,19 @@ void CSendDialog::OnSend()
     const ERecipientCheck eCheck = CheckRecipient(m_strRecipient, m_strFaxNumber);
     if (eCheck != ERecipientCheck::Ok)
     {
-        platform::ShowMessage(SEND_CAPTION, RecipientCheckText(eCheck), platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, RecipientCheckText(eCheck), platform::EMessageIcon::Warning);
         return;
     }
     if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
     {
-        platform::ShowMessage(SEND_CAPTION, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
         return;
     }
     // The address becomes the sender of the mail: anything but a plain address would
     // break the MAIL command or the From line.
     if (!IsPlainAddress(m_strEmail))
     {
-        platform::ShowMessage(SEND_CAPTION, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
         return;
     }
 
@@ -292,7 +292,7 @@ void CSendDialog::OnSend()
     job.m_strSmtpServer = m_strSmtpServer;
     job.m_strFrom = m_strEmail;
     job.m_strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber);
-    job.m_strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+    job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
     job.m_fnRunConverter = RunInstalledConverter;
     const SSendResult result = RunSendJobWhileWaiting(job);
 
@@ -300,7 +300,7 @@ void CSendDialog::OnSend()
     if (result.m_eOutcome == ESendOutcome::NoPages)
         platform::ShowMessage(CLinkOpener::ApplicationTitle(), strText, platform::EMessageIcon::Warning);
     else if (!strText.empty())
-        platform::ShowMessage(SEND_CAPTION, strText, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Warning);
     SetSendButtonBusy(false);
     if (result.m_eOutcome == ESendOutcome::Sent)
         accept();
@@ -337,7 +337,7 @@ bool CSendDialog::SaveAddressBook(const std::string& strRecipient, const std::st
     std::string strError;
     if (m_book.Save(strRecipient, strFaxNumber, strError))
         return true;
-    platform::ShowMessage(MESSAGE_CAPTION, "Sorry, the address book could not be saved (" + strError + ")",
+    platform::ShowMessage(PRODUCT_NAME, "Sorry, the address book could not be saved (" + strError + ")",
                           platform::EMessageIcon::Warning);
     return false;
 }
@@ -352,7 +352,7 @@ void CSendDialog::OnConfig()
     m_strUserName = dialog.m_strUserName;
     std::string strError;
     if (!WriteSettings(m_strSmtpServer, m_strEmail, m_strUserName, strError))
-        platform::ShowMessage(MESSAGE_CAPTION, "Sorry, the settings could not be saved (" + strError + ")",
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the settings could not be saved (" + strError + ")",
                               platform::EMessageIcon::Warning);
 }
 

@@ -1,5 +1,6 @@
 #include "sender/query/CoverageQuery.h"
 
+#include "sender/Branding.h"
 #include "sender/query/InternetException.h"
 #include "sender/query/QueryNumber.h"
 #include "sender/query/ReplyHeaders.h"
@@ -13,7 +14,6 @@
 namespace
 {
 
-constexpr const char* MESSAGE_CAPTION = "Vellum Zeru 3.1";
 constexpr const char* TEXT_NOT_HTTP = "只能使用http://开头的URL地址";
 constexpr const char* TEXT_ACCESS_DENIED = "拒绝访问，口令不对";
 constexpr const char* TEXT_NO_RESULT =
@@ -289,7 +289,7 @@ SQueryResult CCoverageQuery::Run(const std::string& strNumber, std::stop_token s
         // learns the same.
         if (const auto strRefusal = CheckQueryNumber(strNumber, m_options.m_strHost))
         {
-            Show(MESSAGE_CAPTION, *strRefusal, platform::EMessageIcon::Warning);
+            Show(PRODUCT_NAME, *strRefusal, platform::EMessageIcon::Warning);
             ThrowTearException(CTearException::TEAR_REQUEST_NOT_SET_UP);
         }
         const auto target = ParseHttpUrl(MakeQueryUrl(m_options.m_strHost, strNumber));
@@ -346,17 +346,17 @@ SQueryResult CCoverageQuery::Run(const std::string& strNumber, std::stop_token s
         {
         case EReplyVerdict::Covered:
             result.m_eOutcome = EQueryOutcome::Covered;
-            Show(MESSAGE_CAPTION, "OK! " + strNumber + " is covered by the free fax service",
+            Show(PRODUCT_NAME, "OK! " + strNumber + " is covered by the free fax service",
                  platform::EMessageIcon::None);
             break;
         case EReplyVerdict::NotCovered:
             result.m_eOutcome = EQueryOutcome::NotCovered;
-            Show(MESSAGE_CAPTION, "Sorry! " + strNumber + " is not covered at present",
+            Show(PRODUCT_NAME, "Sorry! " + strNumber + " is not covered at present",
                  platform::EMessageIcon::Warning);
             break;
         case EReplyVerdict::Undecided:
             result.m_eOutcome = EQueryOutcome::NoResult;
-            Show(MESSAGE_CAPTION, TEXT_NO_RESULT, platform::EMessageIcon::Warning);
+            Show(PRODUCT_NAME, TEXT_NO_RESULT, platform::EMessageIcon::Warning);
             break;
         }
     }

@@ -12,11 +12,9 @@
 // message with one attachment per page, the SMTP delivery). The dialog shows the
 // messages and keeps the button's state.
 
-inline constexpr const char* SEND_CAPTION = "Vellum Zeru 3.1";
 inline constexpr const char* GATEWAY_MAILBOX_PREFIX = "remote-printer";
+// What the subject says before PRODUCT_NAME (sender/Branding.h), the program that sent the fax.
 inline constexpr const char* SUBJECT_PREFIX = "Hi! I am: ";
-// What follows the subject prefix: the program that sent the fax.
-inline constexpr const char* SEND_SIGNATURE = "Vellum Zeru 3.1";
 
 enum class ERecipientCheck
 {

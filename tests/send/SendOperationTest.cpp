@@ -4,6 +4,7 @@
 #include "sender/send/SendOperation.h"
 
 #include "platform/PageFiles.h"
+#include "sender/Branding.h"
 #include "sender/send/Gateway.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
@@ -115,7 +116,7 @@ protected:
         job.m_strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
         job.m_strFrom = "ann@example.org";
         job.m_strRecipientAddress = GatewayAddress("Bob", "4930123");
-        job.m_strSubject = std::string(SUBJECT_PREFIX) + SEND_SIGNATURE;
+        job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
         job.m_fnRunConverter = [bConverterSucceeds] {
             return SConverterRun{bConverterSucceeds, bConverterSucceeds ? "" : "exit code 1"};
         };
