@@ -2,13 +2,13 @@
 
 #include "installer/driver/DeviceUri.h"
 #include "platform/BinaryFile.h"
+#include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <system_error>
@@ -32,12 +32,6 @@ constexpr std::filesystem::perms PPD_PERMS =
 constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
                                  "http://www.vellum-zeru.example/"; // full-width colon
 constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
-
-std::string EnvOr(const char* pszName, const std::string& strDefault)
-{
-    const char* pszValue = std::getenv(pszName);
-    return pszValue != nullptr && *pszValue != '\0' ? std::string(pszValue) : strDefault;
-}
 
 std::string FirstLine(const std::string& strText)
 {
@@ -151,12 +145,12 @@ SInstallSettings SInstallSettings::FromEnvironment()
     settings.m_vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
     settings.m_systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
     settings.m_driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
-    settings.m_cupsServerBin = EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
-    settings.m_cupsDataDir = EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
-    settings.m_strCupsServer = EnvOr("CUPS_SERVER", "");
-    const std::string strHome = EnvOr("HOME", "");
+    settings.m_cupsServerBin = platform::EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
+    settings.m_cupsDataDir = platform::EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
+    settings.m_strCupsServer = platform::EnvOr("CUPS_SERVER", "");
+    const std::string strHome = platform::EnvOr("HOME", "");
     const std::string strConfig =
-        EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
+        platform::EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
     if (!strConfig.empty())
         settings.m_autostartDirectory = std::filesystem::path(strConfig) / "autostart";
     settings.m_nUid = ::getuid();

@@ -1,5 +1,7 @@
 #include "platform/BinaryFile.h"
 
+#include "platform/Text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -172,7 +174,7 @@ bool CFileWriter::Create(const std::filesystem::path& path, EWriteMode eMode)
 void CFileWriter::Fail(const char* pszWhat)
 {
     if (m_strError.empty())
-        m_strError = std::string(pszWhat) + " " + m_target.string() + ": " + std::strerror(errno);
+        m_strError = ErrnoText(std::string(pszWhat) + " " + m_target.string());
 }
 
 bool CFileWriter::WriteToDescriptor(const std::uint8_t* pData, std::size_t nBytes)

@@ -1,10 +1,11 @@
 #include "platform/Process.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -26,11 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // Without a pidfd, a wait for a child with a deadline looks at it this often.
 constexpr std::chrono::milliseconds WAIT_SLICE{5};
-
-std::string ErrnoText(const char* pszWhat, int nError)
-{
-    return std::string(pszWhat) + ": " + std::strerror(nError);
-}
 
 // A descriptor that becomes readable when the child ends (Linux 5.3 and later); -1 if the
 // kernel or a sandbox refuses, in which case waits fall back to looking every few ms.

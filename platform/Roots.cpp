@@ -1,29 +1,18 @@
 #include "platform/Roots.h"
 
-#include <cstdlib>
+#include "platform/Environment.h"
 
 namespace platform
 {
 
-namespace
-{
-
-const char* NonEmptyEnv(const char* pszName)
-{
-    const char* pszValue = std::getenv(pszName);
-    return pszValue != nullptr && *pszValue != '\0' ? pszValue : nullptr;
-}
-
-} // namespace
-
 std::filesystem::path VellumRoot()
 {
-    if (const char* pszRoot = NonEmptyEnv("VELLUM_ROOT"))
-        return pszRoot;
-    if (const char* pszData = NonEmptyEnv("XDG_DATA_HOME"))
-        return std::filesystem::path(pszData) / "vellum";
-    if (const char* pszHome = NonEmptyEnv("HOME"))
-        return std::filesystem::path(pszHome) / ".local/share/vellum";
+    if (const std::string strRoot = EnvOr("VELLUM_ROOT"); !strRoot.empty())
+        return strRoot;
+    if (const std::string strData = EnvOr("XDG_DATA_HOME"); !strData.empty())
+        return std::filesystem::path(strData) / "vellum";
+    if (const std::string strHome = EnvOr("HOME"); !strHome.empty())
+        return std::filesystem::path(strHome) / ".local/share/vellum";
     // No home at all (a daemon's environment): stay in a place that is certainly ours.
     return std::filesystem::path("/tmp/vellum");
 }

@@ -1,5 +1,7 @@
 #include "platform/ServerAddress.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 
 namespace platform
@@ -26,20 +28,11 @@ std::optional<int> ParsePort(std::string_view strPort)
     return nPort;
 }
 
-std::string_view TrimBlanks(std::string_view str)
-{
-    constexpr std::string_view BLANKS = " \t\r\n\v\f";
-    const auto nFirst = str.find_first_not_of(BLANKS);
-    if (nFirst == std::string_view::npos)
-        return {};
-    return str.substr(nFirst, str.find_last_not_of(BLANKS) - nFirst + 1);
-}
-
 } // namespace
 
 std::optional<SServerAddress> ParseServerAddress(std::string_view strText, int nDefaultPort)
 {
-    strText = TrimBlanks(strText);
+    strText = Trim(strText);
     SServerAddress address;
     address.m_nPort = nDefaultPort;
     std::string_view strHost = strText;

@@ -1,10 +1,11 @@
 #include "platform/Shell.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/Environment.h"
 #include "platform/Process.h"
+#include "platform/Text.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +25,8 @@ constexpr int OPENER_ACTION_FAILED = 4;
 
 // mimeapps.list files and desktop entries hold a few KiB; a larger file is not one of them.
 constexpr std::uint64_t MAX_KEY_FILE_BYTES = 1 << 20;
+// What is trimmed around a line, a key, a value or a list entry of those files.
+constexpr std::string_view KEY_FILE_BLANKS = " \t\r";
 
 int CodeForSpawnError(int nError)
 {
@@ -75,12 +78,6 @@ void ReapLater(pid_t pid)
         .detach();
 }
 
-std::string EnvOr(const char* pszName, const std::string& strDefault)
-{
-    const char* pszValue = std::getenv(pszName);
-    return pszValue != nullptr && *pszValue != '\0' ? std::string(pszValue) : strDefault;
-}
-
 std::vector<std::string> SplitPathList(const std::string& strList)
 {
     std::vector<std::string> parts;
@@ -99,15 +96,6 @@ std::vector<std::string> SplitPathList(const std::string& strList)
     return parts;
 }
 
-std::string Trim(const std::string& str)
-{
-    const auto nFirst = str.find_first_not_of(" \t\r");
-    if (nFirst == std::string::npos)
-        return {};
-    const auto nLast = str.find_last_not_of(" \t\r");
-    return str.substr(nFirst, nLast - nFirst + 1);
-}
-
 // Reads the value of `strKey` in group `strGroup` of a desktop-entry style file; false when absent.
 bool ReadKeyFileValue(const std::string& strPath, const std::string& strGroup, const std::string& strKey,
                       std::string& strValue)
@@ -122,20 +110,20 @@ bool ReadKeyFileValue(const std::string& strPath, const std::string& strGroup, c
     bool bInGroup = false;
     while (std::getline(in, strLine))
     {
-        strLine = Trim(strLine);
-        if (strLine.empty() || strLine[0] == '#')
+        const std::string_view line = Trim(strLine, KEY_FILE_BLANKS);
+        if (line.empty() || line[0] == '#')
             continue;
-        if (strLine.front() == '[')
+        if (line.front() == '[')
         {
-            bInGroup = strLine == "[" + strGroup + "]";
+            bInGroup = line == "[" + strGroup + "]";
             continue;
         }
         if (!bInGroup)
             continue;
-        const auto nEquals = strLine.find('=');
-        if (nEquals == std::string::npos || Trim(strLine.substr(0, nEquals)) != strKey)
+        const auto nEquals = line.find('=');
+        if (nEquals == std::string_view::npos || Trim(line.substr(0, nEquals), KEY_FILE_BLANKS) != strKey)
             continue;
-        strValue = Trim(strLine.substr(nEquals + 1));
+        strValue = Trim(line.substr(nEquals + 1), KEY_FILE_BLANKS);
         return true;
     }
     return false;
@@ -150,7 +138,8 @@ std::vector<std::string> SplitIds(const std::string& strList)
         auto nEnd = strList.find(';', nStart);
         if (nEnd == std::string::npos)
             nEnd = strList.size();
-        const std::string strId = Trim(strList.substr(nStart, nEnd - nStart));
+        const std::string strId(
+            Trim(std::string_view(strList).substr(nStart, nEnd - nStart), KEY_FILE_BLANKS));
         if (!strId.empty())
             ids.push_back(strId);
         nStart = nEnd + 1;

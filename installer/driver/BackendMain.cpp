@@ -9,6 +9,7 @@
 #include "installer/driver/DeviceUri.h"
 #include "installer/driver/FaxBackend.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -57,7 +58,7 @@ bool BecomeUser(uid_t uid, std::string& strError)
     if (::initgroups(pEntry->pw_name, pEntry->pw_gid) != 0 || ::setgid(pEntry->pw_gid) != 0 ||
         ::setuid(uid) != 0)
     {
-        strError = std::string("cannot become user ") + pEntry->pw_name + ": " + std::strerror(errno);
+        strError = platform::ErrnoText(std::string("cannot become user ") + pEntry->pw_name);
         return false;
     }
     // The change must be for good: a process that can get root back has not given it up.

@@ -5,11 +5,11 @@
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -31,15 +31,10 @@ constexpr std::size_t MAX_COMPLAINT_BYTES = 200;
 constexpr std::uint64_t MAX_RENDERER_LOG_BYTES = 64 * 1024;
 // After its last page the renderer has this long to end.
 constexpr std::chrono::seconds RENDERER_EXIT_TIMEOUT{30};
-
-std::string Trim(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n*");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
+// What is trimmed around a line of the renderer's output; at its start also the stars that
+// Ghostscript puts before its errors and warnings.
+constexpr std::string_view LINE_BLANKS = " \t\r\n";
+constexpr std::string_view LINE_LEAD = " \t\r\n*";
 
 // Calls onLine with each line of text that is not blank, trimmed.
 template <typename OnLine> void ForEachLine(std::string_view text, OnLine onLine)
@@ -50,7 +45,8 @@ template <typename OnLine> void ForEachLine(std::string_view text, OnLine onLine
         std::size_t nEnd = text.find('\n', nStart);
         if (nEnd == std::string_view::npos)
             nEnd = text.size();
-        const std::string strLine = Trim(text.substr(nStart, nEnd - nStart));
+        const std::string strLine(platform::TrimEnd(
+            platform::TrimStart(text.substr(nStart, nEnd - nStart), LINE_LEAD), LINE_BLANKS));
         if (!strLine.empty())
             onLine(strLine);
         nStart = nEnd + 1;
@@ -132,8 +128,7 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed,
-                        std::string("Vellum Zeru 3.0 cannot read the job: ") + std::strerror(errno));
+            return Stop(EJobResult::Failed, platform::ErrnoText("Vellum Zeru 3.0 cannot read the job"));
         if (n == 0)
             break;
         writer.Write(chunk.data(), static_cast<std::size_t>(n));
@@ -211,8 +206,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
     const auto errorLog = stage.StagingDirectory() / RENDERER_LOG_NAME;
     const int nErrorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (nErrorFd < 0)
-        return Stop(EJobResult::Failed,
-                    std::string("Vellum Zeru 3.0 cannot store the job: ") + std::strerror(errno));
+        return Stop(EJobResult::Failed, platform::ErrnoText("Vellum Zeru 3.0 cannot store the job"));
 
     platform::SSpawnOptions spawn;
     spawn.m_aEnvironment = RendererEnvironment(stage.StagingDirectory());
@@ -246,8 +240,8 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         pollfd pfd{renderer.OutputFd(), POLLIN, 0};
         const int nReady = ::poll(&pfd, 1, POLL_SLICE_MS);
         if (nReady < 0 && errno != EINTR)
-            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the rendered pages: ") +
-                                                std::strerror(errno));
+            return Stop(EJobResult::Failed,
+                        platform::ErrnoText("Vellum Zeru 3.0 cannot read the rendered pages"));
         if (nReady <= 0)
         {
             if (Clock::now() - lastProgress > m_settings.renderStall)
@@ -259,8 +253,8 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed, std::string("Vellum Zeru 3.0 cannot read the rendered pages: ") +
-                                                std::strerror(errno));
+            return Stop(EJobResult::Failed,
+                        platform::ErrnoText("Vellum Zeru 3.0 cannot read the rendered pages"));
         if (n == 0)
             break;
         lastProgress = Clock::now();

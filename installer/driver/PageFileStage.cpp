@@ -2,10 +2,10 @@
 
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -18,11 +18,6 @@ namespace
 
 // Starts with a dot, so that nobody looking for page files mistakes it for one.
 constexpr const char* STAGING_TEMPLATE = ".quill-job.XXXXXX";
-
-std::string ErrnoText(const std::string& strWhat)
-{
-    return strWhat + ": " + std::strerror(errno);
-}
 
 } // namespace
 
@@ -53,10 +48,10 @@ bool CPageFileStage::Begin()
     std::error_code error;
     std::filesystem::create_directories(m_driveRoot.parent_path(), error);
     if (::mkdir(m_driveRoot.c_str(), 0700) != 0 && errno != EEXIST)
-        return Fail(ErrnoText("cannot create the folder " + m_driveRoot.string()));
+        return Fail(platform::ErrnoText("cannot create the folder " + m_driveRoot.string()));
     std::string strTemplate = (m_driveRoot / STAGING_TEMPLATE).string();
     if (::mkdtemp(strTemplate.data()) == nullptr)
-        return Fail(ErrnoText("cannot write into the folder " + m_driveRoot.string()));
+        return Fail(platform::ErrnoText("cannot write into the folder " + m_driveRoot.string()));
     m_staging = strTemplate;
     return true;
 }
@@ -95,13 +90,14 @@ bool CPageFileStage::Commit()
     // Without the old count no reader pairs it with the new rasters while they move in.
     const auto countPath = m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
     if (::unlink(countPath.c_str()) != 0 && errno != ENOENT)
-        return Fail(ErrnoText("cannot replace " + countPath.string()));
+        return Fail(platform::ErrnoText("cannot replace " + countPath.string()));
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
     {
         const auto from = m_staging / platform::RasterFileName(nPage);
         const auto to = m_driveRoot / platform::RasterFileName(nPage);
         if (::rename(from.c_str(), to.c_str()) != 0)
-            return Fail(ErrnoText("cannot move page " + std::to_string(nPage) + " to " + to.string()));
+            return Fail(
+                platform::ErrnoText("cannot move page " + std::to_string(nPage) + " to " + to.string()));
     }
     platform::CFileWriter writer;
     if (!writer.Create(countPath, platform::EWriteMode::Atomic))

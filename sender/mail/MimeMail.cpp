@@ -1,5 +1,6 @@
 #include "sender/mail/MimeMail.h"
 
+#include "platform/Text.h"
 #include "sender/mail/ContentAgentRegistry.h"
 #include "sender/mail/PlainTextAgent.h"
 #include "sender/mail/TiffAttachmentAgent.h"
@@ -11,15 +12,6 @@ namespace
 {
 
 constexpr std::string_view CR_LF = "\r\n";
-constexpr std::string_view WHITE_SPACE = " \t\r\n\v\f";
-
-std::string Trimmed(std::string_view str)
-{
-    const auto nFirst = str.find_first_not_of(WHITE_SPACE);
-    if (nFirst == std::string_view::npos)
-        return {};
-    return std::string(str.substr(nFirst, str.find_last_not_of(WHITE_SPACE) - nFirst + 1));
-}
 
 void EndOpenLine(std::string& strBody)
 {
@@ -42,7 +34,7 @@ bool CMimeMail::AddPart(const char* pszText, int nType, const char* pszParams)
     CMimePartInfo part;
     part.m_nType = nType;
     part.m_strParams = pszParams != nullptr ? pszParams : "";
-    part.m_strText = Trimmed(pszText != nullptr ? pszText : "");
+    part.m_strText = platform::Trim(pszText != nullptr ? pszText : "");
     if (nType == AGENT_PLAIN_TEXT)
         m_lstParts.push_front(std::move(part));
     else

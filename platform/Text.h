@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+// Small text helpers that several layers need alike.
+namespace platform
+{
+
+// What isspace() takes for a blank in the C locale: space, tab, the line ends, vertical tab
+// and form feed.
+inline constexpr std::string_view WHITE_SPACE = " \t\r\n\v\f";
+
+// The text without the characters of strSet at its start, at its end, or at both. The result
+// points into strText, so it lives no longer than the text it was cut from.
+std::string_view TrimStart(std::string_view strText, std::string_view strSet = WHITE_SPACE);
+std::string_view TrimEnd(std::string_view strText, std::string_view strSet = WHITE_SPACE);
+std::string_view Trim(std::string_view strText, std::string_view strSet = WHITE_SPACE);
+
+// "what: the system's text for the error", for a failed system call. The error is errno at
+// the call unless the caller kept it before doing anything else.
+std::string ErrnoText(std::string_view strWhat, int nError = errno);
+
+} // namespace platform
