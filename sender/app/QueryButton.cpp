@@ -1,5 +1,6 @@
 #include "sender/app/QueryButton.h"
 
+#include "platform/qt/MessageIcon.h"
 #include "sender/Branding.h"
 #include "sender/app/CredentialsDialog.h"
 #include "sender/query/QueryNumber.h"
@@ -48,22 +49,6 @@ bool MessagesGoToLog()
 {
     const char* pszLog = std::getenv("VELLUM_MESSAGE_LOG");
     return pszLog != nullptr && *pszLog != '\0';
-}
-
-QMessageBox::Icon ToQtIcon(platform::EMessageIcon eIcon)
-{
-    switch (eIcon)
-    {
-    case platform::EMessageIcon::Warning:
-        return QMessageBox::Warning;
-    case platform::EMessageIcon::Information:
-        return QMessageBox::Information;
-    case platform::EMessageIcon::Critical:
-        return QMessageBox::Critical;
-    case platform::EMessageIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
 }
 
 // Shows a window of the worker with the keyboard, as any message box has it: Return or
@@ -172,7 +157,7 @@ void CQueryButton::ShowMessageAndWait(std::stop_token stopToken, const std::stri
         this,
         [this, answer, strCaption, strText, eIcon]
         {
-            auto* pBox = new QMessageBox(ToQtIcon(eIcon), QString::fromStdString(strCaption),
+            auto* pBox = new QMessageBox(platform::ToQtMessageIcon(eIcon), QString::fromStdString(strCaption),
                                          QString::fromStdString(strText), QMessageBox::Ok);
             pBox->setAttribute(Qt::WA_DeleteOnClose);
             // No owner and no modality: the main dialog stays usable while the box is open.
