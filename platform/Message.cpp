@@ -1,9 +1,9 @@
 #include "platform/Message.h"
 
+#include "platform/Environment.h"
 #include "platform/ProgramPath.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -14,6 +14,8 @@ namespace platform
 
 namespace
 {
+
+constexpr const char* MESSAGE_LOG_VARIABLE = "VELLUM_MESSAGE_LOG";
 
 std::mutex g_presenterMutex;
 MessagePresenter g_presenter;
@@ -33,13 +35,7 @@ bool AppendToLog(const char* pszLog, const std::string& strLine)
 
 bool HasDesktopSession()
 {
-    for (const char* pszName : {"DISPLAY", "WAYLAND_DISPLAY"})
-    {
-        const char* pszValue = std::getenv(pszName);
-        if (pszValue != nullptr && *pszValue != '\0')
-            return true;
-    }
-    return false;
+    return !EnvOr("DISPLAY").empty() || !EnvOr("WAYLAND_DISPLAY").empty();
 }
 
 // Loads the message box module that sits beside the program and lets it show the box.
@@ -79,15 +75,19 @@ void SetMessagePresenter(MessagePresenter presenter)
     g_presenter = std::move(presenter);
 }
 
+bool MessagesGoToLog()
+{
+    return !EnvOr(MESSAGE_LOG_VARIABLE).empty();
+}
+
 void ShowMessage(std::string_view strCaption, std::string_view strText, EMessageIcon eIcon)
 {
     const std::string strCaptionCopy(strCaption);
     const std::string strTextCopy(strText);
 
-    const char* pszLog = std::getenv("VELLUM_MESSAGE_LOG");
-    if (pszLog != nullptr && *pszLog != '\0')
+    if (const std::string strLog = EnvOr(MESSAGE_LOG_VARIABLE); !strLog.empty())
     {
-        if (AppendToLog(pszLog, FormatMessageLogLine(strCaption, strText)))
+        if (AppendToLog(strLog.c_str(), FormatMessageLogLine(strCaption, strText)))
             return;
     }
     else

@@ -26,6 +26,10 @@ enum class EMessageIcon
 void ShowMessage(std::string_view strCaption, std::string_view strText,
                  EMessageIcon eIcon = EMessageIcon::None);
 
+// True when VELLUM_MESSAGE_LOG names a log: ShowMessage then only appends to it, at once and
+// from any thread, so a program that shows boxes of its own leaves them to ShowMessage.
+bool MessagesGoToLog();
+
 // Installed by a program that already runs a GUI; called on the thread that calls ShowMessage.
 using MessagePresenter =
     std::function<void(const std::string& strCaption, const std::string& strText, EMessageIcon eIcon)>;

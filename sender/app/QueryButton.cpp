@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <condition_variable>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -44,12 +43,6 @@ struct SAnswer
         return m_cvDone.wait(lock, stopToken, [this] { return m_bDone; });
     }
 };
-
-bool MessagesGoToLog()
-{
-    const char* pszLog = std::getenv("VELLUM_MESSAGE_LOG");
-    return pszLog != nullptr && *pszLog != '\0';
-}
 
 // Shows a window of the worker with the keyboard, as any message box has it: Return or
 // Escape closes an answer, and a question takes typing at once.
@@ -147,7 +140,7 @@ void CQueryButton::ShowMessageAndWait(std::stop_token stopToken, const std::stri
     if (stopToken.stop_requested())
         return;
     // The message log answers at once, from any thread.
-    if (MessagesGoToLog())
+    if (platform::MessagesGoToLog())
     {
         platform::ShowMessage(strCaption, strText, eIcon);
         return;

@@ -29,6 +29,7 @@ TEST(MessageTest, LogSeamAppendsOneLinePerMessageAndBypassesThePresenter)
     const auto log = std::filesystem::temp_directory_path() / ("msg-" + std::to_string(::getpid()) + ".log");
     std::filesystem::remove(log);
     ::setenv("VELLUM_MESSAGE_LOG", log.c_str(), 1);
+    EXPECT_TRUE(platform::MessagesGoToLog());
     int nPresented = 0;
     platform::SetMessagePresenter([&](const std::string&, const std::string&, platform::EMessageIcon)
                                   { ++nPresented; });
@@ -39,9 +40,12 @@ TEST(MessageTest, LogSeamAppendsOneLinePerMessageAndBypassesThePresenter)
     EXPECT_EQ(ReadText(log), "Caption\tfirst\\nsecond\nOther\tx\n");
     EXPECT_EQ(nPresented, 0);
 
-    ::unsetenv("VELLUM_MESSAGE_LOG");
+    ::setenv("VELLUM_MESSAGE_LOG", "", 1); // empty counts as unset
+    EXPECT_FALSE(platform::MessagesGoToLog());
     platform::ShowMessage("Shown", "by the presenter", platform::EMessageIcon::Warning);
     EXPECT_EQ(nPresented, 1);
+    ::unsetenv("VELLUM_MESSAGE_LOG");
+    EXPECT_FALSE(platform::MessagesGoToLog());
     platform::SetMessagePresenter(nullptr);
     std::filesystem::remove(log);
 }
