@@ -16,6 +16,7 @@
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TintedStatic.h"
+#include "sender/mail/MailSyntax.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 

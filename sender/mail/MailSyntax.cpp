@@ -22,6 +22,13 @@ bool IsUnsafeAddress(std::string_view strAddress)
     return HoldsControlCharacter(strAddress) || strAddress.find_first_of(" <>") != std::string_view::npos;
 }
 
+bool IsPlainAddress(std::string_view strAddress)
+{
+    const auto nAt = strAddress.find('@');
+    return nAt != std::string_view::npos && nAt != 0 && nAt + 1 != strAddress.size() &&
+           strAddress.find('@', nAt + 1) == std::string_view::npos && !IsUnsafeAddress(strAddress);
+}
+
 bool IsPlainDomain(std::string_view strName)
 {
     return !strName.empty() && strName.front() != '.' && strName.back() != '.' &&

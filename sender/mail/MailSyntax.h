@@ -14,6 +14,10 @@ bool HoldsControlCharacter(std::string_view strText);
 // control character.
 bool IsUnsafeAddress(std::string_view strAddress);
 
+// One "@" with text on both sides, and nothing IsUnsafeAddress refuses: an address that can
+// stand as the sender of a mail, in the MAIL command and the From line alike.
+bool IsPlainAddress(std::string_view strAddress);
+
 // Letters, digits, "-" and "." in non-empty labels: a name that can stand as a domain in a
 // greeting or a Message-ID.
 bool IsPlainDomain(std::string_view strName);

@@ -85,18 +85,6 @@ const char* RecipientCheckText(ERecipientCheck eCheck)
     return "";
 }
 
-bool IsPlainAddress(const std::string& strAddress)
-{
-    const auto nAt = strAddress.find('@');
-    if (nAt == std::string::npos || nAt == 0 || nAt + 1 == strAddress.size() ||
-        strAddress.find('@', nAt + 1) != std::string::npos)
-        return false;
-    for (unsigned char ch : strAddress)
-        if (ch <= ' ' || ch == 0x7F || ch == '<' || ch == '>')
-            return false;
-    return true;
-}
-
 std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber)
 {
     return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber +

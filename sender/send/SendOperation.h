@@ -37,9 +37,8 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
 // The text the user sees for a failed check.
 const char* RecipientCheckText(ERecipientCheck eCheck);
 
-// True for a plain address: one "@" with text on both sides, no blanks, no "<" or ">",
-// no control characters.
-bool IsPlainAddress(const std::string& strAddress);
+// What the user sees when the settings' e-mail address is not a plain address (IsPlainAddress
+// in sender/mail/MailSyntax.h).
 inline constexpr const char* EMAIL_NOT_PLAIN_TEXT =
     "Sorry, your Email Address is not a plain address, please push the Config button to correct it";
 
