@@ -5,6 +5,7 @@
 #include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace installer
 {
@@ -32,6 +34,8 @@ constexpr std::filesystem::perms PPD_PERMS =
 constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
                                  "http://www.vellum-zeru.example/"; // full-width colon
 constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
+// The programs are a few MiB: they are copied in pieces of this size.
+constexpr std::size_t COPY_CHUNK_BYTES = 64 * 1024;
 
 std::string FirstLine(const std::string& strText)
 {
@@ -107,29 +111,33 @@ std::string DesktopExecArgument(const std::string& strArg)
 bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
                     std::filesystem::perms permissions, std::string& strError)
 {
-    std::error_code error;
-    const auto temp =
-        to.parent_path() / ("." + to.filename().string() + ".installing." + std::to_string(::getpid()));
-    std::filesystem::remove(temp, error);
-    if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, error))
+    platform::CFileReader reader;
+    if (!reader.Open(from))
     {
-        strError =
-            "cannot copy " + from.string() + " into " + to.parent_path().string() + ": " + error.message();
-        std::filesystem::remove(temp, error);
+        strError = platform::ErrnoText("cannot copy " + from.string());
         return false;
     }
-    std::filesystem::permissions(temp, permissions, error);
-    if (error)
+    platform::CFileWriter writer;
+    if (writer.Create(to, platform::EWriteMode::Atomic) && writer.SetPermissions(permissions))
     {
-        strError = temp.string() + ": " + error.message();
-        std::filesystem::remove(temp, error);
-        return false;
+        std::vector<char> chunk(COPY_CHUNK_BYTES);
+        for (;;)
+        {
+            const std::size_t n = reader.Read(chunk.data(), chunk.size());
+            if (reader.Failed())
+            {
+                strError = platform::ErrnoText("cannot read " + from.string());
+                // What was written goes with the temporary file: the target keeps the old copy.
+                writer.Discard();
+                return false;
+            }
+            if (!writer.Write(chunk.data(), n) || n < chunk.size())
+                break;
+        }
     }
-    std::filesystem::rename(temp, to, error);
-    if (error)
+    if (!writer.Close())
     {
-        strError = to.string() + ": " + error.message();
-        std::filesystem::remove(temp, error);
+        strError = "cannot copy " + from.string() + ": " + writer.Error();
         return false;
     }
     return true;

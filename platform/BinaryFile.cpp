@@ -177,6 +177,15 @@ void CFileWriter::Fail(const char* pszWhat)
         m_strError = ErrnoText(std::string(pszWhat) + " " + m_target.string());
 }
 
+bool CFileWriter::SetPermissions(std::filesystem::perms permissions)
+{
+    if (m_fd < 0)
+        return false;
+    if (::fchmod(m_fd, static_cast<mode_t>(permissions & std::filesystem::perms::mask)) != 0)
+        Fail("chmod");
+    return m_strError.empty();
+}
+
 bool CFileWriter::WriteToDescriptor(const std::uint8_t* pData, std::size_t nBytes)
 {
     while (nBytes > 0 && m_strError.empty())

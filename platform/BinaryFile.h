@@ -74,6 +74,10 @@ public:
     [[nodiscard]] bool Create(const std::filesystem::path& path, EWriteMode eMode = EWriteMode::Truncate);
     bool IsOpen() const { return m_fd >= 0; }
 
+    // Gives the file being written these permissions, whatever the umask. In the atomic modes
+    // the target thus has them from the moment it appears. A failure is reported as a write's.
+    bool SetPermissions(std::filesystem::perms permissions);
+
     bool Write(const void* pSource, std::size_t nBytes);
     bool WriteByte(std::uint8_t byte);
 

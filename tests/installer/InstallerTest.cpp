@@ -120,6 +120,23 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
                                     "Developer: Quill Technology");
 }
 
+TEST_F(InstallerTest, EachCopyHasItsModeWhateverTheUmask)
+{
+    const mode_t oldMask = ::umask(077);
+    const bool bOk = Install().Succeeded();
+    ::umask(oldMask);
+    ASSERT_TRUE(bOk);
+    const auto rwxr_xr_x = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec;
+    const auto rw_r__r__ =
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+    // The system folder's copies keep the distribution's modes; the registered driver gets its own.
+    EXPECT_EQ(Perms(m_settings.m_systemDirectory / "Sendwell"), rwxr_xr_x);
+    EXPECT_EQ(Perms(m_settings.m_systemDirectory / "Sample.html"), rw_r__r__);
+    EXPECT_EQ(Perms(m_settings.m_cupsServerBin / "backend" / "vellumfax"), fs::perms::owner_all);
+    EXPECT_EQ(Perms(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), rw_r__r__);
+}
+
 TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
 {
     // A folder name that needs quoting in a desktop entry's Exec line.
@@ -231,9 +248,11 @@ TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
     EXPECT_TRUE(again.Succeeded());
     EXPECT_EQ(Read(m_settings.m_systemDirectory / "Sendwell"), "#!/bin/sh\n# a newer Sendwell\n");
     EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), "a newer driver\n");
-    // No temporary copies are left beside the installed files.
-    for (const auto& entry : fs::directory_iterator(m_settings.m_systemDirectory))
-        EXPECT_EQ(entry.path().filename().string().find(".installing"), std::string::npos) << entry.path();
+    // No temporary copies (hidden files beside their targets) are left beside the installed files.
+    for (const auto& folder : {m_settings.m_systemDirectory, m_settings.m_cupsServerBin / "backend",
+                               m_settings.m_cupsDataDir / "model" / "vellum"})
+        for (const auto& entry : fs::directory_iterator(folder))
+            EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
 }
 
 } // namespace

@@ -112,6 +112,23 @@ TEST_F(BinaryFileTest, AtomicWriteReplacesOnlyWhenClosedAndLeavesNoTemporary)
     EXPECT_EQ(Entries(), std::vector<std::string>{"book"});
 }
 
+TEST_F(BinaryFileTest, AnAtomicTargetAppearsWithThePermissionsItWasGiven)
+{
+    ASSERT_TRUE(platform::WriteWholeFile(m_dir / "program", "old"));
+    fs::permissions(m_dir / "program", fs::perms::owner_read | fs::perms::owner_write);
+    // Beyond what the usual umask lets a new file have.
+    const fs::perms wanted = fs::perms::owner_all | fs::perms::group_write | fs::perms::others_exec;
+    platform::CFileWriter writer;
+    ASSERT_TRUE(writer.Create(m_dir / "program", platform::EWriteMode::Atomic));
+    EXPECT_TRUE(writer.SetPermissions(wanted));
+    writer.Write("new", 3);
+    EXPECT_EQ(fs::status(m_dir / "program").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(writer.Close());
+    EXPECT_EQ(fs::status(m_dir / "program").permissions(), wanted);
+    EXPECT_EQ(platform::ReadWholeFile(m_dir / "program", 10), "new");
+    EXPECT_FALSE(writer.SetPermissions(wanted)) << "closed";
+}
+
 TEST_F(BinaryFileTest, AWriteThatDoesNotReachTheDiskIsReportedAtClose)
 {
     platform::CFileWriter writer;
