@@ -9,6 +9,7 @@
 #include "converter/PageConverter.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Encoder.h"
+#include "platform/Process.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -20,16 +21,11 @@
 #include <glob.h>
 #include <map>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -62,29 +58,32 @@ Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)
     return raster;
 }
 
-int Spawn(const std::vector<std::string>& args, const char* pszIn = nullptr, const char* pszOut = nullptr,
-          struct rusage* pUsage = nullptr)
+// Runs a program to its end, its standard input and output from and to the files named; its
+// exit code, or -1 when it could not run or a signal ended it.
+int Spawn(const std::vector<std::string>& args, const char* pszIn = nullptr, const char* pszOut = nullptr)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (pszIn)
-        posix_spawn_file_actions_addopen(&actions, 0, pszIn, O_RDONLY, 0);
-    if (pszOut)
-        posix_spawn_file_actions_addopen(&actions, 1, pszOut, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv;
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    platform::SSpawnOptions options;
+    const int nIn = pszIn ? open(pszIn, O_RDONLY | O_CLOEXEC) : -1;
+    const int nOut = pszOut ? open(pszOut, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    if (nIn >= 0)
+    {
+        options.m_eInput = platform::EChildStream::Descriptor;
+        options.m_nInputFd = nIn;
+    }
+    if (nOut >= 0)
+    {
+        options.m_eOutput = platform::EChildStream::Descriptor;
+        options.m_nOutputFd = nOut;
+    }
+    platform::CProcess process;
+    const bool bStarted =
+        (pszIn == nullptr || nIn >= 0) && (pszOut == nullptr || nOut >= 0) && process.Start(args, options);
+    for (const int fd : {nIn, nOut})
+        if (fd >= 0)
+            close(fd);
+    if (!bStarted || process.Wait(std::chrono::milliseconds(-1)) != platform::EWaitResult::Ended)
         return -1;
-    posix_spawn_file_actions_destroy(&actions);
-    int nStatus = 0;
-    struct rusage usage = {};
-    wait4(pid, &nStatus, 0, &usage);
-    if (pUsage)
-        *pUsage = usage;
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return process.ExitCode();
 }
 
 Bytes ReadFile(const fs::path& path)

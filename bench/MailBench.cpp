@@ -2,11 +2,12 @@
 // loopback. The fax pages are real Pagemill output: an all-white page (the smallest a page
 // gets) and a one-pixel checkerboard (about the largest), copied as often as a run needs.
 //   mail_bench [--benchmark_filter=...]
+#include "platform/Environment.h"
 #include "platform/PageFiles.h"
+#include "platform/Process.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 #include <benchmark/benchmark.h>
@@ -42,9 +43,12 @@ bool MakePageFiles()
     std::ofstream(g_dir / "c" / "quill.1", std::ios::binary) << strWhite;
     std::ofstream(g_dir / "c" / "quill.2", std::ios::binary) << strChecker;
     std::ofstream(g_dir / "c" / "Page.tmp", std::ios::binary) << '\3';
-    CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + g_dir.string(),
-                                                "VELLUM_MESSAGE_LOG=" + (g_dir / "messages").string()});
-    if (pagemill.Wait(300s) != 0 || !fs::exists(g_dir / "c" / "quill2.tif"))
+    platform::SRunOptions pagemill;
+    pagemill.m_aEnvironment = platform::EnvironmentWith(
+        {"VELLUM_ROOT=" + g_dir.string(), "VELLUM_MESSAGE_LOG=" + (g_dir / "messages").string()});
+    pagemill.m_durTimeout = 300s;
+    if (!platform::RunProgram({PAGEMILL_PROGRAM}, pagemill).Succeeded() ||
+        !fs::exists(g_dir / "c" / "quill2.tif"))
         return false;
     for (int i = 1; i <= MAX_WHITE_PAGES; ++i)
     {

@@ -10,13 +10,13 @@
 // server and the dialog is not.
 //   send_bench [--benchmark_filter=...]
 #include "platform/BinaryFile.h"
+#include "platform/Process.h"
 #include "resources/DialogTables.h"
 #include "sender/Branding.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/SendDialog.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
 
 #include <QApplication>
@@ -76,10 +76,16 @@ bool Prepare(std::string& strError)
         strError = std::string("no shared-mime-info manual in ") + MANUAL_FOLDER;
         return false;
     }
-    CChildProcess render({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document",
-                          strManual, "--first", "1", "--last", std::to_string(PAGES)});
+    platform::SSpawnOptions options;
+    options.m_eOutput = platform::EChildStream::Pipe;
+    platform::CProcess render;
     std::string strPages;
-    if (!render.ReadLine(strPages, 300s) || render.Wait(60s) != 0 || strPages != std::to_string(PAGES))
+    // The script says how many pages it made, once it has made them.
+    if (!render.Start({VELLUM_PYTHON, MAKE_PAGE_FILES, "--root", g_rasters.string(), "--document", strManual,
+                       "--first", "1", "--last", std::to_string(PAGES)},
+                      options) ||
+        !render.ReadOutputLine(strPages, 300s) || render.Wait(60s) != platform::EWaitResult::Ended ||
+        !render.Succeeded() || strPages != std::to_string(PAGES))
     {
         strError = "rendering the manual failed";
         return false;

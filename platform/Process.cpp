@@ -118,6 +118,7 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     m_nExitCode = -1;
     m_nSignal = 0;
     m_strError.clear();
+    m_strOutputBuffer.clear();
     if (args.empty() || args[0].empty())
     {
         m_strError = "no program given";
@@ -197,6 +198,69 @@ void CProcess::CloseOutput()
     if (m_nOutputFd >= 0)
         ::close(m_nOutputFd);
     m_nOutputFd = -1;
+}
+
+long CProcess::ReadMoreOutput(Clock::time_point deadline, bool bLimited)
+{
+    if (m_nOutputFd < 0)
+        return 0;
+    for (;;)
+    {
+        pollfd pfd{m_nOutputFd, POLLIN, 0};
+        const int nReady = ::poll(&pfd, 1, bLimited ? RemainingMs(deadline) : -1);
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady == 0)
+        {
+            if (Clock::now() >= deadline)
+                return -1;
+            continue;
+        }
+        char chunk[4096];
+        const ssize_t n = ::read(m_nOutputFd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        m_strOutputBuffer.append(chunk, static_cast<std::size_t>(n));
+        return n;
+    }
+}
+
+bool CProcess::ReadOutputLine(std::string& strLine, std::chrono::milliseconds durTimeout)
+{
+    const bool bLimited = durTimeout.count() >= 0;
+    const auto deadline = Clock::now() + std::max(durTimeout, std::chrono::milliseconds(0));
+    for (;;)
+    {
+        const auto nNewline = m_strOutputBuffer.find('\n');
+        if (nNewline != std::string::npos)
+        {
+            strLine.assign(m_strOutputBuffer, 0, nNewline);
+            m_strOutputBuffer.erase(0, nNewline + 1);
+            return true;
+        }
+        if (m_strOutputBuffer.size() > MAX_OUTPUT_LINE_BYTES || ReadMoreOutput(deadline, bLimited) <= 0)
+            return false;
+    }
+}
+
+EWaitResult CProcess::ReadOutput(std::string& strOutput, std::chrono::milliseconds durTimeout,
+                                 std::size_t nMaxBytes)
+{
+    const bool bLimited = durTimeout.count() >= 0;
+    const auto deadline = Clock::now() + std::max(durTimeout, std::chrono::milliseconds(0));
+    for (;;)
+    {
+        const std::size_t nRoom = nMaxBytes - std::min(nMaxBytes, strOutput.size());
+        strOutput.append(m_strOutputBuffer, 0, std::min(nRoom, m_strOutputBuffer.size()));
+        m_strOutputBuffer.clear();
+        const long n = ReadMoreOutput(deadline, bLimited);
+        if (n == 0)
+            return EWaitResult::Ended;
+        if (n < 0)
+            return EWaitResult::TimedOut;
+    }
 }
 
 void CProcess::Reaped(int nStatus)
@@ -348,31 +412,8 @@ SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& o
     if (process.OutputFd() >= 0)
     {
         // Read until the child closes its end; bounded by the deadline, whatever the child does.
-        char chunk[4096];
-        for (;;)
-        {
-            pollfd pfd{process.OutputFd(), POLLIN, 0};
-            const int nReady = ::poll(&pfd, 1, bLimited ? RemainingMs(deadline) : -1);
-            if (nReady < 0 && errno == EINTR)
-                continue;
-            if (nReady == 0)
-            {
-                if (Clock::now() >= deadline)
-                {
-                    bTimedOut = true;
-                    break;
-                }
-                continue;
-            }
-            const ssize_t n = ::read(process.OutputFd(), chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            const std::size_t nRoom =
-                options.m_nMaxOutputBytes - std::min(options.m_nMaxOutputBytes, result.m_strOutput.size());
-            result.m_strOutput.append(chunk, std::min<std::size_t>(nRoom, static_cast<std::size_t>(n)));
-        }
+        bTimedOut = process.ReadOutput(result.m_strOutput, options.m_durTimeout, options.m_nMaxOutputBytes) ==
+                    EWaitResult::TimedOut;
         process.CloseOutput();
     }
     if (!bTimedOut)

@@ -59,6 +59,15 @@ public:
     // Read end of the output pipe (EChildStream::Pipe), or -1.
     int OutputFd() const { return m_nOutputFd; }
     void CloseOutput();
+    // The next line of the output pipe, without its newline, read while the child runs. False
+    // at the end of the output, when no whole line came within durTimeout (negative: no limit),
+    // or when a line grows past MAX_OUTPUT_LINE_BYTES; what was read stays for the next call.
+    [[nodiscard]] bool ReadOutputLine(std::string& strLine, std::chrono::milliseconds durTimeout);
+    // Reads the output pipe until the child closes it (Ended) or durTimeout has passed (TimedOut;
+    // negative: no limit), after what ReadOutputLine left. At most nMaxBytes are appended to
+    // strOutput; the rest is read and dropped, so that the child is never blocked on a full pipe.
+    EWaitResult ReadOutput(std::string& strOutput, std::chrono::milliseconds durTimeout,
+                           std::size_t nMaxBytes);
 
     // Waits at most nTimeout for the child to end; a negative timeout waits without limit.
     [[nodiscard]] EWaitResult Wait(std::chrono::milliseconds nTimeout);
@@ -82,8 +91,13 @@ public:
     // The error number of a failed start (ENOENT, EACCES, ...), or 0.
     int StartErrno() const { return m_nStartError; }
 
+    static constexpr std::size_t MAX_OUTPUT_LINE_BYTES = 64 * 1024;
+
 private:
     void Reaped(int nStatus);
+    // Reads the next piece of the output pipe into m_strOutputBuffer: its size, 0 at the end of
+    // the output, -1 when nothing came before the deadline.
+    long ReadMoreOutput(std::chrono::steady_clock::time_point deadline, bool bLimited);
 
     pid_t m_pid = -1;
     bool m_bEnded = false;
@@ -92,6 +106,7 @@ private:
     int m_nOutputFd = -1;
     int m_nStartError = 0;
     std::string m_strError;
+    std::string m_strOutputBuffer; // read from the pipe, not yet handed out
 };
 
 enum class EOutcome

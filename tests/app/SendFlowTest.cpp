@@ -9,8 +9,8 @@
 #include "sender/app/SendDialog.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
+#include "tests/support/SmtpPeer.h"
 #include "tests/support/UnusedPort.h"
 
 #include <QComboBox>
@@ -254,22 +254,20 @@ private slots:
     {
         Print(3);
         const std::string strGateway = GatewayAddress("Bob_Smith", "4930123");
-        std::vector<std::string> args = {VELLUM_PYTHON,     SMTP_PEER_SCRIPT, "--from",
-                                         "ann@example.org", "--to",           strGateway};
+        std::vector<std::string> args = {"--from", "ann@example.org", "--to", strGateway};
         for (int n = 1; n <= 3; ++n)
             args.push_back(Drive("quill" + std::to_string(n) + ".tif").string());
-        CChildProcess peer(args);
-        std::string strLine;
-        QVERIFY(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0);
-        Configure("127.0.0.1:" + strLine.substr(5));
+        CSmtpPeer peer;
+        const int nPort = peer.Start(args);
+        QVERIFY(nPort != 0);
+        Configure("127.0.0.1:" + std::to_string(nPort));
 
         CSendDialog dialog;
         dialog.show();
         QCOMPARE(Send(dialog, "Bob Smith", "4930123"), QStringLiteral("Wait... disabled"));
 
-        const std::string strReport = peer.ReadAll(60s);
-        QCOMPARE(peer.Wait(30s), 0);
-        QVERIFY2(strReport.find("DONE ok") != std::string::npos, strReport.c_str());
+        std::string strReport;
+        QVERIFY2(peer.Finish(strReport), strReport.c_str());
         QCOMPARE(Messages(), CAPTION + "\t" + SEND_SUCCESS_TEXT + "\n");
         QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
         QVERIFY(!dialog.isVisible());

@@ -1,27 +1,25 @@
 #include "tests/integration/TestCups.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/Environment.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace
 {
 
 using Clock = std::chrono::steady_clock;
 
+// setpriv(1) gives the scheduler's chain a parent-death signal, so that it ends with the test
+// process even when the test dies without cleaning up; timeout(1) ends it in any case.
+constexpr const char* SETPRIV_PROGRAM = "/usr/bin/setpriv";
 constexpr const char* TIMEOUT_PROGRAM = "/usr/bin/timeout";
 // However the test ends, the scheduler is gone after this long.
 constexpr const char* SCHEDULER_LIFETIME = "900";
@@ -75,43 +73,30 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
     {
         m_nPort = FreeLoopbackPort();
         const std::string strPort = std::to_string(m_nPort);
-        const std::string strScript = VELLUM_TEMP_CUPS_SCRIPT;
-        const std::string strDir = dir.string();
-        std::vector<char*> argv = {
-            const_cast<char*>(TIMEOUT_PROGRAM),   const_cast<char*>(SCHEDULER_LIFETIME),
-            const_cast<char*>(strScript.c_str()), const_cast<char*>(strDir.c_str()),
-            const_cast<char*>(strPort.c_str()),   nullptr};
         const int nOut = ::open((dir / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const pid_t parent = ::getpid();
-        m_pid = ::fork();
-        if (m_pid == 0)
+        platform::SSpawnOptions options;
+        if (nOut >= 0)
         {
-            // The scheduler ends with the test process, even if the test dies without cleaning up.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(1);
-            if (nOut >= 0)
-            {
-                ::dup2(nOut, STDOUT_FILENO);
-                ::dup2(nOut, STDERR_FILENO);
-            }
-            ::execve(TIMEOUT_PROGRAM, argv.data(), environ);
-            ::_exit(127);
+            options.m_eOutput = options.m_eErrors = platform::EChildStream::Descriptor;
+            options.m_nOutputFd = options.m_nErrorsFd = nOut;
         }
+        const bool bStarted =
+            m_process.Start({SETPRIV_PROGRAM, "--pdeathsig", "TERM", "--", TIMEOUT_PROGRAM,
+                             SCHEDULER_LIFETIME, VELLUM_TEMP_CUPS_SCRIPT, dir.string(), strPort},
+                            options);
         if (nOut >= 0)
             ::close(nOut);
-        if (m_pid < 0)
+        if (!bStarted)
         {
-            strWhy = std::string("fork: ") + std::strerror(errno);
+            strWhy = m_process.Describe();
             return EStart::Unavailable;
         }
 
         const auto deadline = Clock::now() + START_DEADLINE;
         bool bEnded = false;
-        int nStatus = 0;
         while (Clock::now() < deadline)
         {
-            if (::waitpid(m_pid, &nStatus, WNOHANG) == m_pid)
+            if (m_process.Poll())
             {
                 bEnded = true;
                 break;
@@ -126,15 +111,14 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
             strWhy = "cupsd did not listen on port " + strPort + " within 30 s";
             return EStart::Unavailable;
         }
-        m_pid = -1;
         const std::string strOutput = platform::ReadWholeFile(dir / "cupsd.out", 1 << 16).value_or("");
         const std::string strLog = ErrorLog();
-        if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == EXIT_CUPSD_MISSING)
+        if (m_process.ExitCode() == EXIT_CUPSD_MISSING)
         {
             strWhy = strOutput;
             return EStart::Unavailable;
         }
-        strWhy = "cupsd ended at once (status " + std::to_string(nStatus) + "): " + strOutput +
+        strWhy = "cupsd ended at once (" + m_process.Describe() + "): " + strOutput +
                  strLog.substr(strLog.size() > 2000 ? strLog.size() - 2000 : 0);
         // Another program took the port between our look and cupsd's bind: try another.
         if (strLog.find("Address already in use") == std::string::npos)
@@ -145,24 +129,14 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
 
 void CTestCups::Stop()
 {
-    if (m_pid <= 0)
+    if (!m_process.IsRunning())
         return;
-    ::kill(m_pid, SIGTERM);
-    const auto deadline = Clock::now() + STOP_DEADLINE;
-    while (Clock::now() < deadline)
-    {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-        {
-            m_pid = -1;
-            return;
-        }
-        std::this_thread::sleep_for(POLL_INTERVAL);
-    }
+    m_process.Signal(SIGTERM);
+    if (m_process.Wait(STOP_DEADLINE) == platform::EWaitResult::Ended)
+        return;
     // timeout(1) runs in a process group of its own: end all of it.
-    ::kill(-m_pid, SIGKILL);
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
+    ::kill(-m_process.Pid(), SIGKILL);
+    m_process.Kill();
 }
 
 std::vector<std::string> CTestCups::Variables() const
@@ -175,19 +149,7 @@ std::vector<std::string> CTestCups::Environment(const std::vector<std::string>& 
 {
     std::vector<std::string> entries = Variables();
     entries.insert(entries.end(), extra.begin(), extra.end());
-    std::vector<std::string> environment;
-    for (char** pp = environ; *pp != nullptr; ++pp)
-    {
-        const std::string strEntry = *pp;
-        const std::string strName = strEntry.substr(0, strEntry.find('=') + 1);
-        bool bReplaced = false;
-        for (const auto& strOwn : entries)
-            bReplaced = bReplaced || strOwn.rfind(strName, 0) == 0;
-        if (!bReplaced)
-            environment.push_back(strEntry);
-    }
-    environment.insert(environment.end(), entries.begin(), entries.end());
-    return environment;
+    return platform::EnvironmentWith(entries);
 }
 
 std::string CTestCups::ErrorLog() const

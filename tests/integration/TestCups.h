@@ -1,10 +1,11 @@
 #pragma once
 
+#include "platform/Process.h"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // A private CUPS scheduler for a whole-program test: started by scripts/temp-cups.sh in a
@@ -51,6 +52,6 @@ private:
     std::optional<SJobState> QueryJob(int nJob) const;
 
     std::filesystem::path m_dir;
-    pid_t m_pid = -1;
+    platform::CProcess m_process;
     int m_nPort = 0;
 };

@@ -1,9 +1,11 @@
 // Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
 // stored message Python's email package must parse strictly, attachments byte for byte.
+#include "platform/Environment.h"
 #include "platform/PageFiles.h"
+#include "platform/Process.h"
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/SmtpPeer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -32,12 +34,8 @@ protected:
     // Starts the peer and returns its port, or 0.
     int StartPeer(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {VELLUM_PYTHON, SMTP_PEER_SCRIPT, "--from", FROM, "--to", GATEWAY});
-        m_peer = std::make_unique<CChildProcess>(args);
-        std::string strLine;
-        if (!m_peer->ReadLine(strLine, 30s) || strLine.rfind("PORT ", 0) != 0)
-            return 0;
-        return std::stoi(strLine.substr(5));
+        args.insert(args.begin(), {"--from", FROM, "--to", GATEWAY});
+        return m_peer.Start(args);
     }
 
     // Sends the message as the send operation does: connect, send, and QUIT whatever happened.
@@ -53,13 +51,12 @@ protected:
 
     void ExpectPeerSatisfied()
     {
-        const std::string strReport = m_peer->ReadAll(60s);
-        EXPECT_EQ(m_peer->Wait(30s), 0) << strReport;
-        EXPECT_NE(strReport.find("DONE ok"), std::string::npos) << strReport;
+        std::string strReport;
+        EXPECT_TRUE(m_peer.Finish(strReport)) << strReport;
     }
 
     fs::path m_root;
-    std::unique_ptr<CChildProcess> m_peer;
+    CSmtpPeer m_peer;
 };
 
 std::string Raster(const std::function<bool(int nX, int nY)>& fnBlack)
@@ -96,9 +93,12 @@ TEST_F(SmtpDeliveryTest, FaxPagesFromPagemillArriveByteForByteInPageOrder)
         files.push_back((m_root / "c" / ("quill" + std::to_string(i + 1) + ".tif")).string());
     }
     std::ofstream(m_root / "c" / "Page.tmp", std::ios::binary) << static_cast<char>(std::size(pages) + 1);
-    CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string(),
-                                                "VELLUM_MESSAGE_LOG=" + (m_root / "log").string()});
-    ASSERT_EQ(pagemill.Wait(120s), 0);
+    platform::SRunOptions pagemill;
+    pagemill.m_aEnvironment = platform::EnvironmentWith(
+        {"VELLUM_ROOT=" + m_root.string(), "VELLUM_MESSAGE_LOG=" + (m_root / "log").string()});
+    pagemill.m_durTimeout = 120s;
+    const auto converted = platform::RunProgram({PAGEMILL_PROGRAM}, pagemill);
+    ASSERT_TRUE(converted.Succeeded()) << converted.Describe();
     for (const std::string& strFile : files)
         ASSERT_TRUE(fs::exists(strFile)) << strFile;
 

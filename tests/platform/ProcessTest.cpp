@@ -108,6 +108,58 @@ TEST(ProcessTest, RedirectsStreamsAndReportsSignals)
     EXPECT_EQ(sleeper.Describe(), "killed by signal 15");
 }
 
+TEST(ProcessTest, ReadsTheOutputLineByLineWhileTheChildRuns)
+{
+    // The child waits for a line on its input after its first two lines, so they can only be
+    // read while it runs.
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    platform::SSpawnOptions options;
+    options.m_eInput = platform::EChildStream::Descriptor;
+    options.m_nInputFd = fds[0];
+    options.m_eOutput = platform::EChildStream::Pipe;
+    CProcess process;
+    ASSERT_TRUE(
+        process.Start({"/bin/sh", "-c", "printf 'one\\n\\ntwo\\nth'; read x; printf 'ree\\nrest'"}, options))
+        << process.Error();
+    ::close(fds[0]);
+    std::string strLine;
+    ASSERT_TRUE(process.ReadOutputLine(strLine, 10s));
+    EXPECT_EQ(strLine, "one");
+    ASSERT_TRUE(process.ReadOutputLine(strLine, 10s));
+    EXPECT_EQ(strLine, "");
+    ASSERT_TRUE(process.ReadOutputLine(strLine, 10s));
+    EXPECT_EQ(strLine, "two");
+    // Half a line is not a line: the wait ends at its limit and keeps what came.
+    EXPECT_FALSE(process.ReadOutputLine(strLine, 50ms));
+
+    ASSERT_EQ(::write(fds[1], "go\n", 3), 3);
+    ::close(fds[1]);
+    ASSERT_TRUE(process.ReadOutputLine(strLine, 10s));
+    EXPECT_EQ(strLine, "three");
+    std::string strRest;
+    EXPECT_EQ(process.ReadOutput(strRest, 10s, 100), platform::EWaitResult::Ended);
+    EXPECT_EQ(strRest, "rest");
+    EXPECT_FALSE(process.ReadOutputLine(strLine, 10s)) << "the end of the output";
+    EXPECT_EQ(process.Wait(10s), platform::EWaitResult::Ended);
+    EXPECT_TRUE(process.Succeeded());
+}
+
+TEST(ProcessTest, ALineWithoutEndIsNotWaitedForPastItsBound)
+{
+    platform::SSpawnOptions options;
+    options.m_eOutput = platform::EChildStream::Pipe;
+    CProcess process;
+    ASSERT_TRUE(process.Start({"/bin/sh", "-c", "head -c 200000 /dev/zero; exec sleep 30"}, options));
+    // Without a limit of its own the read ends at the line's bound, long before the output does.
+    std::string strLine;
+    EXPECT_FALSE(process.ReadOutputLine(strLine, -1ms));
+    EXPECT_FALSE(process.Poll()) << "the read waited for the end of the output";
+    std::string strOutput;
+    EXPECT_EQ(process.ReadOutput(strOutput, 50ms, 10), platform::EWaitResult::TimedOut);
+    EXPECT_EQ(strOutput, std::string(10, '\0'));
+}
+
 TEST(ProcessTest, FindsProgramsOnThePath)
 {
     EXPECT_EQ(platform::FindProgramOnPath("sh").empty(), false);

@@ -3,11 +3,13 @@
 
 #include "sender/send/SendOperation.h"
 
+#include "platform/Environment.h"
 #include "platform/PageFiles.h"
+#include "platform/Process.h"
 #include "sender/Branding.h"
 #include "sender/send/Gateway.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/ScriptedSmtpServer.h"
+#include "tests/support/SmtpPeer.h"
 #include "tests/support/UnusedPort.h"
 
 #include <arpa/inet.h>
@@ -249,26 +251,26 @@ TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
     Write("Page.tmp", "\x04");
 
     const std::string strGateway = GatewayAddress("Bob", "4930123");
-    std::vector<std::string> args = {VELLUM_PYTHON,     SMTP_PEER_SCRIPT, "--from",
-                                     "ann@example.org", "--to",           strGateway};
+    std::vector<std::string> args = {"--from", "ann@example.org", "--to", strGateway};
     args.insert(args.end(), files.begin(), files.end());
-    CChildProcess peer(args);
-    std::string strLine;
-    ASSERT_TRUE(peer.ReadLine(strLine, 30s) && strLine.rfind("PORT ", 0) == 0) << strLine;
+    CSmtpPeer peer;
+    const int nPort = peer.Start(args);
+    ASSERT_NE(nPort, 0);
 
-    SSendJob job = Job(std::stoi(strLine.substr(5)));
+    SSendJob job = Job(nPort);
     job.m_fnRunConverter = [this]
     {
-        CChildProcess pagemill({PAGEMILL_PROGRAM}, {"VELLUM_ROOT=" + m_root.string()});
-        const int nExit = pagemill.Wait(120s);
-        return SConverterRun{nExit == 0, "exit code " + std::to_string(nExit)};
+        platform::SRunOptions pagemill;
+        pagemill.m_aEnvironment = platform::EnvironmentWith({"VELLUM_ROOT=" + m_root.string()});
+        pagemill.m_durTimeout = 120s;
+        const auto result = platform::RunProgram({PAGEMILL_PROGRAM}, pagemill);
+        return SConverterRun{result.Succeeded(), result.Describe()};
     };
     const SSendResult result = RunSendJob(job);
 
     EXPECT_EQ(result.m_eOutcome, ESendOutcome::Sent) << result.m_strDetail;
-    const std::string strReport = peer.ReadAll(60s);
-    EXPECT_EQ(peer.Wait(30s), 0) << strReport;
-    EXPECT_NE(strReport.find("DONE ok"), std::string::npos) << strReport;
+    std::string strReport;
+    EXPECT_TRUE(peer.Finish(strReport)) << strReport;
     EXPECT_FALSE(Exists("Page.tmp"));
     EXPECT_FALSE(Exists("quill.1"));
 }
