@@ -27,7 +27,9 @@ import unittest
 from PIL import Image, ImageChops
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import desktop  # noqa: E402
+import vellum_files  # noqa: E402
 
 WIDTH, HEIGHT, FAX_WIDTH = 1700, 2200, 1728
 PAGES = 3
@@ -55,34 +57,6 @@ FAX_NUMBER_POINT = (150, 76)
 TIMEOUT = 120
 ARGS = None
 DISPLAY = None
-
-
-def archive_string(text):
-    """The archive form of a short text: one length byte, then the bytes."""
-    data = text.encode("utf-8")
-    assert len(data) < 0xFF
-    return bytes([len(data)]) + data
-
-
-def read_archive_strings(data, pos, count):
-    texts = []
-    for _ in range(count):
-        length = data[pos]
-        if length == 0xFF:
-            raise AssertionError("a long archive string where a short one was written")
-        texts.append(data[pos + 1:pos + 1 + length].decode("utf-8"))
-        pos += 1 + length
-    return texts, pos
-
-
-def read_address_book(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    count = int.from_bytes(data[:4], "little", signed=True)
-    texts, end = read_archive_strings(data, 4, 2 * count)
-    if end != len(data):
-        raise AssertionError(f"{len(data) - end} bytes after the last entry")
-    return list(zip(texts[0::2], texts[1::2]))
 
 
 def gateway_suffix():
@@ -166,10 +140,8 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         return rasters
 
     def configure(self, server):
-        with open(os.path.join(self.system, "quill.cfg"), "wb") as f:
-            f.write(archive_string(server) + archive_string(SENDER) + archive_string("Ann Example"))
-        with open(os.path.join(self.system, "flist.dll"), "wb") as f:
-            f.write((1).to_bytes(4, "little") + archive_string(EARLIER_ENTRY[0]) + archive_string(EARLIER_ENTRY[1]))
+        vellum_files.write_settings(self.system, server, SENDER, "Ann Example")
+        vellum_files.write_address_book(self.system, [EARLIER_ENTRY])
 
     def start_mail_server(self):
         server = self.start([sys.executable, ARGS.mail_drop, "--folder", self.mail, "--messages", "1",
@@ -232,9 +204,13 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
 
         # The page files: rasters and page count used up, the fax pages left.
         self.assertEqual(sorted(os.listdir(self.drive)), [f"quill{n}.tif" for n in range(1, PAGES + 1)])
-        # The recipient, as it went into the address, first in the book.
-        self.assertEqual(read_address_book(os.path.join(self.system, "flist.dll")),
-                         [(RECIPIENT_MAILBOX, FAX_NUMBER), EARLIER_ENTRY])
+        # The recipient, as it went into the address, first in the book, which holds
+        # exactly the bytes of its format (the short prefix for each short text).
+        book = os.path.join(self.system, vellum_files.ADDRESS_BOOK_FILE)
+        entries = [(RECIPIENT_MAILBOX, FAX_NUMBER), EARLIER_ENTRY]
+        self.assertEqual(vellum_files.read_address_book(book), entries)
+        with open(book, "rb") as f:
+            self.assertEqual(f.read(), vellum_files.address_book_bytes(entries))
 
         gateway = f"remote-printer.{RECIPIENT_MAILBOX}@{FAX_NUMBER}{gateway_suffix()}"
         self.assertEqual(sorted(os.listdir(self.mail)), ["message-1.eml", "message-1.json"])
