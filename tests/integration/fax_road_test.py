@@ -21,21 +21,16 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 from PIL import Image, ImageChops
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import desktop  # noqa: E402
 import vellum_files  # noqa: E402
 
 WIDTH, HEIGHT, FAX_WIDTH = 1700, 2200, 1728
 PAGES = 3
-CAPTION = "Vellum Zeru 3.1"
-SUCCESS = ("OK! The fax is sent successifully, please note your email box because their will soon be an email "
-           "about it")
 SUBJECT = "Hi! I am: Vellum Zeru 3.1"
 # A manual that a Debian package ships; its first pages are text, headings and lists.
 DOCUMENT = sorted(glob.glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf"))[0]
@@ -45,14 +40,6 @@ RECIPIENT_TYPED = "Dr. Ann Smith"
 RECIPIENT_MAILBOX = "Dr__Ann_Smith"
 FAX_NUMBER = "0049301234567"
 EARLIER_ENTRY = ("Bob", "4930555")
-
-# Where to click in the main dialog, in dialog units of its 255 x 162 layout
-# (resources/DialogTables.h): inside the recipient box and the fax number field. Without
-# a window manager the window is exactly the dialog's client area, so dialog units scale
-# linearly to its pixels.
-DIALOG_UNITS = (255, 162)
-RECIPIENT_POINT = (150, 28)
-FAX_NUMBER_POINT = (150, 76)
 
 TIMEOUT = 120
 ARGS = None
@@ -151,34 +138,14 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         return server, int(line.split()[1])
 
     def send_through_the_dialog(self, sendwell):
-        [window] = self.hands.wait_for_windows(sendwell.pid, CAPTION, 1, "Sendwell's dialog")
-        self.hands.click_in_units(window, DIALOG_UNITS, RECIPIENT_POINT)
-        self.hands.type(RECIPIENT_TYPED)
-        self.hands.click_in_units(window, DIALOG_UNITS, FAX_NUMBER_POINT)
-        self.hands.type(FAX_NUMBER)
-        # Enter presses the default button, Send.
-        self.hands.key("Return")
-
-    def read_messages(self):
-        try:
-            with open(self.messages, encoding="utf-8") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        [window] = self.hands.wait_for_windows(sendwell.pid, desktop.SENDWELL_CAPTION, 1, "Sendwell's dialog")
+        self.hands.send_fax(window, RECIPIENT_TYPED, FAX_NUMBER)
 
     def wait_for_the_end(self, sendwell):
-        """Waits for Sendwell to end after Send; a message other than the success ends the
-        wait at once, since the dialog then stays open."""
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
-            try:
-                sendwell.wait(timeout=0.1)
-                return
-            except subprocess.TimeoutExpired:
-                said = self.read_messages()
-                if said and SUCCESS not in said:
-                    self.fail(f"Sendwell said {said!r}{self.hands.screenshot_note()}")
-        self.fail(f"Sendwell did not end after Send{self.hands.screenshot_note()}")
+        if not desktop.wait_after_send(sendwell, self.messages, TIMEOUT):
+            said = desktop.read_messages(self.messages)
+            self.fail((f"Sendwell said {said!r}" if said else "Sendwell did not end after Send") +
+                      self.hands.screenshot_note())
 
     def test_a_printed_document_reaches_the_gateway_as_fax_pages(self):
         self.run_installer()
@@ -199,7 +166,8 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         self.wait_for_the_end(sendwell)
         with open(output, encoding="utf-8", errors="replace") as f:
             self.assertEqual(sendwell.returncode, 0, f.read())
-        self.assertEqual(self.read_messages(), f"{CAPTION}\t{SUCCESS}\n")
+        self.assertEqual(desktop.read_messages(self.messages),
+                         f"{desktop.SENDWELL_CAPTION}\t{desktop.SEND_SUCCESS}\n")
         self.assertEqual(mail_server.wait(timeout=TIMEOUT), 0)
 
         # The page files: rasters and page count used up, the fax pages left.

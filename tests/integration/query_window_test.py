@@ -17,16 +17,12 @@ import tempfile
 import threading
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import desktop  # noqa: E402
 
-CAPTION = "Vellum Zeru 3.1"
+CAPTION = desktop.SENDWELL_CAPTION
+DIALOG_UNITS = desktop.MAIN_DIALOG_UNITS
 NUMBER = "8675512345"
-# The main dialog's layout in dialog units (resources/DialogTables.h): 255 x 162, the fax
-# number field at (122, 70, 72, 13) and Online Query at (201, 70, 48, 13).
-DIALOG_UNITS = (255, 162)
-FAX_NUMBER_POINT = (150, 76)
-ONLINE_QUERY_POINT = (225, 76)
 # A message box with one button keeps it at its bottom right, inside the layout's margins.
 OK_FROM_BOTTOM_RIGHT = (50, 24)
 
@@ -100,15 +96,15 @@ class TheAnswerBoxClosesAndTheNextQueryRuns(unittest.TestCase):
 
     def test_two_queries_one_after_the_other(self):
         [dialog] = self.hands.wait_for_windows(self.sendwell.pid, CAPTION, 1, "the main dialog")
-        self.hands.click_in_units(dialog, DIALOG_UNITS, FAX_NUMBER_POINT)
+        self.hands.click_in_units(dialog, DIALOG_UNITS, desktop.FAX_NUMBER_POINT)
         self.hands.type(NUMBER)
-        self.hands.click_in_units(dialog, DIALOG_UNITS, ONLINE_QUERY_POINT)
+        self.hands.click_in_units(dialog, DIALOG_UNITS, desktop.ONLINE_QUERY_POINT)
         box = self.answer_box(dialog, "the answer to the first query")
         self.close_with_a_click(box)
         self.hands.wait_for_windows(self.sendwell.pid, CAPTION, 1, "the first answer box, clicked on its OK")
 
         # The button is back: a second query goes out and is answered.
-        self.hands.click_in_units(dialog, DIALOG_UNITS, ONLINE_QUERY_POINT)
+        self.hands.click_in_units(dialog, DIALOG_UNITS, desktop.ONLINE_QUERY_POINT)
         box = self.answer_box(dialog, "the answer to the second query")
         self.hands.key("Return")
         self.hands.wait_for_windows(self.sendwell.pid, CAPTION, 1, "the second answer box, after Return")

@@ -1,7 +1,8 @@
-"""A virtual X display for whole-program tests, and the user's hands on it: Xvfb on a
-display number of its own choosing, windows found by program and caption, clicks in
-dialog units, typing and keys through xdotool, and a picture of the screen for a failure
-report."""
+"""A virtual X display for ./run and the whole-program tests, and the user's hands on it:
+Xvfb on a display number of its own choosing, windows found by program and caption, clicks
+in dialog units, typing and keys through xdotool, and a picture of the screen for a failure
+report. Sendwell's main dialog is known by its caption and layout, so that the recipient
+and the fax number can be typed into it and Send pressed."""
 
 import os
 import re
@@ -14,6 +15,18 @@ import unittest
 TIMEOUT = 60
 # The exit code that tells CTest a test was skipped.
 SKIP_CODE = 77
+
+# Sendwell's main dialog: its caption, its layout of 255 x 162 dialog units
+# (resources/DialogTables.h), and points inside the recipient box, the fax number field
+# (122, 70, 72, 13) and the Online Query button (201, 70, 48, 13).
+SENDWELL_CAPTION = "Vellum Zeru 3.1"
+MAIN_DIALOG_UNITS = (255, 162)
+RECIPIENT_POINT = (150, 28)
+FAX_NUMBER_POINT = (150, 76)
+ONLINE_QUERY_POINT = (225, 76)
+# What Sendwell says after a fax went out; it closes its dialog then.
+SEND_SUCCESS = ("OK! The fax is sent successifully, please note your email box because their will soon be an "
+                "email about it")
 
 
 def start_xvfb(log):
@@ -120,6 +133,17 @@ class Hands:
     def key(self, name):
         self.xdotool("key", name)
 
+    def send_fax(self, dialog, recipient, number):
+        """Types the recipient and the fax number into Sendwell's main dialog and presses Send."""
+        self.click_in_units(dialog, MAIN_DIALOG_UNITS, RECIPIENT_POINT)
+        self.type(recipient)
+        # Leaving a name of the address book fills in its number: type over it.
+        self.click_in_units(dialog, MAIN_DIALOG_UNITS, FAX_NUMBER_POINT)
+        self.key("ctrl+a")
+        self.type(number)
+        # Enter presses the default button, Send.
+        self.key("Return")
+
     def screenshot_note(self, name="screen-at-failure.png"):
         """Keeps a picture of the screen in the working folder, for whoever reads the failure."""
         picture = os.path.abspath(name)
@@ -129,6 +153,31 @@ class Hands:
         except Exception as error:  # a failure report must not fail for want of a picture
             return f" (no picture of the screen: {error})"
         return f" (screen: {picture})"
+
+
+def read_messages(path):
+    """What a program said through the message log (VELLUM_MESSAGE_LOG); "" before it said anything."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def wait_after_send(sendwell, messages, timeout):
+    """Waits for Sendwell to end after Send; True when it did. Its dialog stays open after any
+    message but the success, with nobody to close it, so such a message ends the wait at once
+    and Sendwell is left running."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            sendwell.wait(timeout=0.1)
+            return True
+        except subprocess.TimeoutExpired:
+            said = read_messages(messages)
+            if said and SEND_SUCCESS not in said:
+                return False
+    return False
 
 
 def run_tests_on_a_display(unittest_args, on_display):
