@@ -21,7 +21,7 @@ import os
 import signal
 import sys
 
-from aiosmtpd.smtp import SMTP
+import loopback_mail
 
 
 def store(folder, number, envelope):
@@ -49,31 +49,19 @@ class Handler:
         return "250 Message accepted for delivery"
 
 
-class DropSMTP(SMTP):
-    """Counts closed connections, so that the server stops only after the client's QUIT."""
-
-    def __init__(self, handler, on_closed):
-        super().__init__(handler, data_size_limit=None)
-        self.on_closed = on_closed
-
-    def connection_lost(self, error):
-        super().connection_lost(error)
-        self.on_closed()
-
-
 async def serve(args):
     loop = asyncio.get_running_loop()
     finished = asyncio.Event()
     handler = Handler(args.folder)
 
+    # Only once the client has closed its connection after the last message, its QUIT included.
     def on_closed():
         if args.messages and handler.stored >= args.messages:
             finished.set()
 
     for signum in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(signum, finished.set)
-    server = await loop.create_server(lambda: DropSMTP(handler, on_closed), "127.0.0.1", args.port)
-    print("PORT", server.sockets[0].getsockname()[1], flush=True)
+    server = await loopback_mail.start_server(loop, handler, on_closed, args.port)
     try:
         await asyncio.wait_for(finished.wait(), args.timeout)
     except asyncio.TimeoutError:

@@ -13,33 +13,17 @@ itself after one message, or after the time-out."""
 
 import argparse
 import asyncio
-import email.parser
-import email.policy
 import os
 import sys
 
-from aiosmtpd.smtp import SMTP
-
-
-def header_problems(part, where):
-    problems = []
-    for name, value in part.items():
-        str(value)  # parses the value; the strict policy raises on a defect
-        problems += [f"{where} header {name}: {defect!r}" for defect in getattr(value, "defects", ())]
-    problems += [f"{where}: {defect!r}" for defect in part.defects]
-    return problems
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import loopback_mail  # noqa: E402
 
 
 def check(content, args):
-    problems = []
-    try:
-        message = email.parser.BytesParser(policy=email.policy.strict).parsebytes(content)
-        problems += header_problems(message, "message")
-        for index, part in enumerate(message.walk()):
-            if index:
-                problems += header_problems(part, f"part {index}")
-    except Exception as error:  # the strict policy reports a defect by raising
-        return [f"does not parse strictly: {error!r}"]
+    message, problems = loopback_mail.parse_strictly(content)
+    if message is None:
+        return problems
 
     if message["Date"] is None or message["Date"].datetime is None:
         problems.append("no valid Date")
@@ -89,26 +73,18 @@ class Handler:
         return "250 Message accepted for delivery"
 
 
-class PeerSMTP(SMTP):
-    """Tells when the client has gone, so that the server stops only after the QUIT."""
-
-    def __init__(self, handler, closed):
-        super().__init__(handler, data_size_limit=None)
-        self.closed = closed
-
-    def connection_lost(self, error):
-        super().connection_lost(error)
-        if not self.closed.done():
-            self.closed.set_result(True)
-
-
 async def serve(args):
     loop = asyncio.get_running_loop()
     done = loop.create_future()
     closed = loop.create_future()
     handler = Handler(args, done)
-    server = await loop.create_server(lambda: PeerSMTP(handler, closed), "127.0.0.1", 0)
-    print("PORT", server.sockets[0].getsockname()[1], flush=True)
+
+    # The server stops only once the client has gone, after its QUIT.
+    def on_closed():
+        if not closed.done():
+            closed.set_result(True)
+
+    server = await loopback_mail.start_server(loop, handler, on_closed)
     try:
         problems = await asyncio.wait_for(done, args.timeout)
     except asyncio.TimeoutError:
