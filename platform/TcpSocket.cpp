@@ -1,5 +1,7 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/CancelSignal.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -29,21 +31,8 @@ int MillisecondsUntil(CTcpSocket::Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, MAX_POLL_MS));
 }
 
-// Waits until the descriptor is ready for the events or the deadline passes.
-// Returns the poll result: > 0 ready (or in error, which the next call reports), 0 timed out, < 0 failed.
-int WaitFor(int fd, short nEvents, CTcpSocket::Clock::time_point deadline)
-{
-    for (;;)
-    {
-        pollfd pfd = {fd, nEvents, 0};
-        const int nReady = ::poll(&pfd, 1, MillisecondsUntil(deadline));
-        if (nReady < 0 && errno == EINTR)
-            continue;
-        if (nReady == 0 && CTcpSocket::Clock::now() < deadline)
-            continue; // poll() rounds down to whole milliseconds
-        return nReady;
-    }
-}
+// With a cancel signal that has no descriptor, how often a wait looks at it.
+constexpr int CANCEL_CHECK_MS = 50;
 
 struct AddrInfoDeleter
 {
@@ -52,7 +41,10 @@ struct AddrInfoDeleter
 
 } // namespace
 
-CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_pCancel(other.m_pCancel)
+{
+}
 
 CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
 {
@@ -60,6 +52,7 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
     {
         Close();
         m_fd = std::exchange(other.m_fd, -1);
+        m_pCancel = other.m_pCancel;
     }
     return *this;
 }
@@ -67,6 +60,37 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
 CTcpSocket::~CTcpSocket()
 {
     Close();
+}
+
+bool CTcpSocket::IsCancelled() const
+{
+    return m_pCancel != nullptr && m_pCancel->IsRaised();
+}
+
+ESocketStatus CTcpSocket::WaitFor(int fd, short nEvents, Clock::time_point deadline) const
+{
+    const int nCancelFd = m_pCancel != nullptr ? m_pCancel->Descriptor() : -1;
+    for (;;)
+    {
+        // A signal raised before the call finds its descriptor readable at once.
+        int nTimeout = MillisecondsUntil(deadline);
+        if (m_pCancel != nullptr && nCancelFd < 0)
+            nTimeout = std::min(nTimeout, CANCEL_CHECK_MS);
+        // poll() passes over an entry with a negative descriptor, so one list serves both cases.
+        pollfd aFds[2] = {{fd, nEvents, 0}, {nCancelFd, POLLIN, 0}};
+        const int nReady = ::poll(aFds, 2, nTimeout);
+        if (nReady < 0 && errno == EINTR)
+            continue;
+        if (nReady < 0)
+            return ESocketStatus::Failed;
+        if (aFds[1].revents != 0 || IsCancelled())
+            return ESocketStatus::Cancelled;
+        if (aFds[0].revents != 0)
+            return ESocketStatus::Ok; // an error or hang-up shows in the next call
+        // poll() rounds down to whole milliseconds, so the clock decides.
+        if (Clock::now() >= deadline)
+            return ESocketStatus::TimedOut;
+    }
 }
 
 void CTcpSocket::Close()
@@ -110,11 +134,17 @@ EConnectStatus CTcpSocket::Connect(const std::string& strHost, int nPort, millis
             nError = errno;
             if (nError == EINPROGRESS || nError == EINTR)
             {
-                const int nReady = WaitFor(fd, POLLOUT, deadline);
+                const ESocketStatus eReady = WaitFor(fd, POLLOUT, deadline);
                 socklen_t nLen = sizeof(nError);
-                if (nReady == 0)
+                if (eReady == ESocketStatus::Cancelled)
+                {
+                    ::close(fd);
+                    return EConnectStatus::Cancelled;
+                }
+                if (eReady == ESocketStatus::TimedOut)
                     nError = ETIMEDOUT;
-                else if (nReady < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nLen) != 0)
+                else if (eReady != ESocketStatus::Ok ||
+                         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nLen) != 0)
                     nError = errno;
             }
         }
@@ -137,6 +167,8 @@ ESocketStatus CTcpSocket::SendAll(std::string_view data, milliseconds idleLimit)
 {
     if (m_fd < 0)
         return ESocketStatus::Failed;
+    if (IsCancelled())
+        return ESocketStatus::Cancelled;
     while (!data.empty())
     {
         // MSG_NOSIGNAL: a peer that has closed gives EPIPE here instead of killing the process.
@@ -150,11 +182,9 @@ ESocketStatus CTcpSocket::SendAll(std::string_view data, milliseconds idleLimit)
             continue;
         if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
-            const int nReady = WaitFor(m_fd, POLLOUT, Clock::now() + idleLimit);
-            if (nReady == 0)
-                return ESocketStatus::TimedOut;
-            if (nReady < 0)
-                return ESocketStatus::Failed;
+            const ESocketStatus eReady = WaitFor(m_fd, POLLOUT, Clock::now() + idleLimit);
+            if (eReady != ESocketStatus::Ok)
+                return eReady;
             continue; // POLLERR / POLLHUP show up as an error of the next send()
         }
         return (errno == EPIPE || errno == ECONNRESET) ? ESocketStatus::Closed : ESocketStatus::Failed;
@@ -168,6 +198,8 @@ ESocketStatus CTcpSocket::Receive(char* pBuffer, std::size_t nCapacity, std::siz
     nReceived = 0;
     if (m_fd < 0 || nCapacity == 0)
         return ESocketStatus::Failed;
+    if (IsCancelled())
+        return ESocketStatus::Cancelled;
     for (;;)
     {
         const ssize_t nGot = ::recv(m_fd, pBuffer, nCapacity, 0);
@@ -184,11 +216,9 @@ ESocketStatus CTcpSocket::Receive(char* pBuffer, std::size_t nCapacity, std::siz
             return ESocketStatus::Closed;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return ESocketStatus::Failed;
-        const int nReady = WaitFor(m_fd, POLLIN, deadline);
-        if (nReady == 0)
-            return ESocketStatus::TimedOut;
-        if (nReady < 0)
-            return ESocketStatus::Failed;
+        const ESocketStatus eReady = WaitFor(m_fd, POLLIN, deadline);
+        if (eReady != ESocketStatus::Ok)
+            return eReady;
     }
 }
 

@@ -14,6 +14,8 @@
 namespace platform
 {
 
+class CCancelSignal;
+
 enum class EConnectStatus
 {
     Connected,
@@ -21,6 +23,7 @@ enum class EConnectStatus
     CannotCreate,  // no socket could be made (out of descriptors, no IP stack)
     CannotConnect, // every address refused or was unreachable
     TimedOut,
+    Cancelled, // the socket's cancel signal was raised
 };
 
 class CTcpSocket : public CByteStream
@@ -51,11 +54,22 @@ public:
     bool IsOpen() const override { return m_fd >= 0; }
     void Close() override;
 
+    // With a cancel signal (it must outlive the socket, or be taken away first), every wait ends
+    // as soon as it is raised: a send or receive with Cancelled, a connect with Cancelled too.
+    void SetCancelSignal(const CCancelSignal* pCancel) { m_pCancel = pCancel; }
+    const CCancelSignal* GetCancelSignal() const { return m_pCancel; }
+
     // The connected descriptor (non-blocking), or -1; it stays owned by this object.
     int Descriptor() const { return m_fd; }
 
 private:
+    // Waits until the descriptor is ready for the events, the deadline passes or the cancel
+    // signal is raised.
+    ESocketStatus WaitFor(int fd, short nEvents, Clock::time_point deadline) const;
+    bool IsCancelled() const;
+
     int m_fd = -1;
+    const CCancelSignal* m_pCancel = nullptr;
 };
 
 } // namespace platform

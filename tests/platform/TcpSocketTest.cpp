@@ -1,15 +1,19 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/CancelSignal.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
 {
 
 using namespace std::chrono_literals;
+using platform::CCancelSignal;
 using platform::CTcpSocket;
 using platform::EConnectStatus;
 using platform::ESocketStatus;
@@ -143,6 +147,50 @@ TEST(TcpSocketTest, RefusedPortDoesNotConnectAndAClosedSocketDoesNothing)
     EXPECT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now()),
               ESocketStatus::Failed);
     EXPECT_EQ(socket.SendAll("x", 1s), ESocketStatus::Failed);
+}
+
+// A raise from another thread ends a wait in progress (the limits are long enough that only the
+// signal can end them in time), and a raised signal ends every later wait before it begins.
+TEST(TcpSocketTest, CancelSignalEndsReceiveAndSendWaits)
+{
+    CListener listener(AF_INET);
+    CCancelSignal cancel;
+    CTcpSocket socket;
+    socket.SetCancelSignal(&cancel);
+    ASSERT_EQ(socket.Connect("127.0.0.1", listener.Port(), 10s), EConnectStatus::Connected);
+    ASSERT_GE(listener.Accept(), 0); // accepted, silent and never reading
+
+    char buffer[16];
+    std::size_t nReceived = 0;
+    {
+        std::thread raiser(
+            [&cancel]
+            {
+                std::this_thread::sleep_for(100ms);
+                cancel.Raise();
+            });
+        EXPECT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now() + 60s),
+                  ESocketStatus::Cancelled);
+        raiser.join();
+    }
+    cancel.Clear();
+    {
+        std::thread raiser(
+            [&cancel]
+            {
+                std::this_thread::sleep_for(100ms);
+                cancel.Raise();
+            });
+        EXPECT_EQ(socket.SendAll(std::string(64 << 20, 'x'), 60s), ESocketStatus::Cancelled);
+        raiser.join();
+    }
+    EXPECT_EQ(socket.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now() + 60s),
+              ESocketStatus::Cancelled);
+    EXPECT_EQ(socket.SendAll("x", 60s), ESocketStatus::Cancelled);
+    // The signal goes along when the connection is handed over.
+    CTcpSocket taken(std::move(socket));
+    EXPECT_EQ(taken.Receive(buffer, sizeof(buffer), nReceived, CTcpSocket::Clock::now() + 60s),
+              ESocketStatus::Cancelled);
 }
 
 } // namespace
