@@ -1,5 +1,7 @@
 #include "sender/mail/SmtpReply.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -44,4 +46,29 @@ SSmtpReply ParseSmtpReply(std::string_view bytes)
         }
         nLineStart = nNext;
     }
+}
+
+std::string PrintableReplyText(std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
+        reply.remove_suffix(1);
+    std::string strText;
+    strText.reserve(std::min(reply.size(), MAX_SHOWN_REPLY_BYTES));
+    for (std::size_t i = 0; i < reply.size(); ++i)
+    {
+        if (strText.size() >= MAX_SHOWN_REPLY_BYTES)
+        {
+            strText.resize(MAX_SHOWN_REPLY_BYTES - 3);
+            strText += "...";
+            break;
+        }
+        const char ch = reply[i];
+        if (ch == '\r' && i + 1 < reply.size() && reply[i + 1] == '\n')
+            continue;
+        if (ch == '\n')
+            strText += ' ';
+        else
+            strText += ch >= 0x20 && ch < 0x7F ? ch : '?';
+    }
+    return strText;
 }

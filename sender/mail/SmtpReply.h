@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Reading one SMTP reply (RFC 5321 4.2) out of the bytes received so far. A reply is one or
@@ -30,3 +31,10 @@ struct SSmtpReply
 
 // Lines end with CR LF; a bare LF is taken as a line end too.
 SSmtpReply ParseSmtpReply(std::string_view bytes);
+
+// How much of a server's reply an error may show.
+constexpr std::size_t MAX_SHOWN_REPLY_BYTES = 300;
+
+// A reply made fit for a message box or a log: its lines joined by blanks, every byte outside
+// printable ASCII shown as "?", and cut to MAX_SHOWN_REPLY_BYTES (ending in "...") when longer.
+std::string PrintableReplyText(std::string_view reply);

@@ -57,4 +57,18 @@ TEST(SmtpReplyTest, OverlongLineOrReplyIsRefusedEvenBeforeItEnds)
               EReplyStatus::Incomplete);
 }
 
+TEST(SmtpReplyTest, ShownReplyIsPrintableOneLineAndBounded)
+{
+    EXPECT_EQ(PrintableReplyText("535-5.7.8 no\r\n535 5.7.8 go away\r\n"), "535-5.7.8 no 535 5.7.8 go away");
+    EXPECT_EQ(PrintableReplyText("550 \x1b[31mred\x7f\xc3\xa9\tx\rY\n"), "550 ?[31mred????x?Y");
+    EXPECT_EQ(PrintableReplyText(""), "");
+    const std::string strLong = "554 " + std::string(1000, 'a') + "\r\n";
+    const std::string strShown = PrintableReplyText(strLong);
+    EXPECT_EQ(strShown.size(), MAX_SHOWN_REPLY_BYTES);
+    EXPECT_EQ(strShown, strLong.substr(0, MAX_SHOWN_REPLY_BYTES - 3) + "...");
+    // Exactly at the limit nothing is cut.
+    const std::string strFits = "554 " + std::string(MAX_SHOWN_REPLY_BYTES - 4, 'b');
+    EXPECT_EQ(PrintableReplyText(strFits + "\r\n"), strFits);
+}
+
 } // namespace
