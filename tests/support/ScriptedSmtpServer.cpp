@@ -7,6 +7,8 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +29,21 @@ bool WaitReadable(int fd, std::chrono::milliseconds limit)
 }
 
 } // namespace
+
+struct CScriptedSmtpServer::STls
+{
+    ~STls()
+    {
+        if (m_pSsl != nullptr)
+        {
+            ::SSL_shutdown(m_pSsl);
+            ::SSL_free(m_pSsl);
+        }
+        ::SSL_CTX_free(m_pContext);
+    }
+    SSL_CTX* m_pContext = nullptr;
+    SSL* m_pSsl = nullptr;
+};
 
 CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script)
     : CScriptedSmtpServer(std::move(script), SOptions{})
@@ -89,19 +106,66 @@ void CScriptedSmtpServer::Run()
     }
     const int nOn = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof(nOn));
+    // Reads through TLS block; this bounds them as poll() bounds the plain ones.
+    timeval patience = {};
+    patience.tv_sec = static_cast<time_t>(m_options.m_durPatience.count() / 1000);
+    patience.tv_usec = static_cast<suseconds_t>(m_options.m_durPatience.count() % 1000 * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
     Play(fd);
+    m_pTls.reset();
     ::close(fd);
+}
+
+bool CScriptedSmtpServer::StartTls(int fd)
+{
+    m_pTls = std::make_unique<STls>();
+    m_pTls->m_pContext = ::SSL_CTX_new(::TLS_server_method());
+    if (m_pTls->m_pContext == nullptr ||
+        ::SSL_CTX_use_certificate_chain_file(m_pTls->m_pContext, m_options.m_strCertificate.c_str()) != 1 ||
+        ::SSL_CTX_use_PrivateKey_file(m_pTls->m_pContext, m_options.m_strKey.c_str(), SSL_FILETYPE_PEM) != 1)
+        return false;
+    m_pTls->m_pSsl = ::SSL_new(m_pTls->m_pContext);
+    if (m_pTls->m_pSsl == nullptr || ::SSL_set_fd(m_pTls->m_pSsl, fd) != 1)
+        return false;
+    // Bytes the client sent before the handshake would be taken as a broken hello, as they should.
+    if (!m_strBuffer.empty())
+        return false;
+    if (::SSL_accept(m_pTls->m_pSsl) != 1)
+    {
+        // The client refused the session (it did not trust the certificate, say): no session to close.
+        ::SSL_free(m_pTls->m_pSsl);
+        m_pTls->m_pSsl = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool CScriptedSmtpServer::Write(int fd, std::string_view bytes)
+{
+    if (!m_pTls)
+        return SendAll(fd, bytes);
+    std::size_t nWritten = 0;
+    return bytes.empty() || (::SSL_write_ex(m_pTls->m_pSsl, bytes.data(), bytes.size(), &nWritten) == 1 &&
+                             nWritten == bytes.size());
 }
 
 CScriptedSmtpServer::EFill CScriptedSmtpServer::Receive(int fd)
 {
-    if (!WaitReadable(fd, m_options.m_durPatience))
+    const bool bBuffered = m_pTls && ::SSL_pending(m_pTls->m_pSsl) > 0;
+    if (!bBuffered && !WaitReadable(fd, m_options.m_durPatience))
         return EFill::TimedOut;
     char chunk[65536];
     ssize_t n = 0;
-    do
-        n = ::recv(fd, chunk, sizeof(chunk), 0);
-    while (n < 0 && errno == EINTR);
+    if (m_pTls)
+    {
+        std::size_t nRead = 0;
+        n = ::SSL_read_ex(m_pTls->m_pSsl, chunk, sizeof(chunk), &nRead) == 1 ? static_cast<ssize_t>(nRead)
+                                                                             : 0;
+    }
+    else
+        do
+            n = ::recv(fd, chunk, sizeof(chunk), 0);
+        while (n < 0 && errno == EINTR);
     if (n <= 0)
         return EFill::Closed;
     m_strBuffer.append(chunk, static_cast<std::size_t>(n));
@@ -163,14 +227,14 @@ void CScriptedSmtpServer::Play(int fd)
         if (chKind == 'S')
         {
             // A client that has gone away is noticed by the next step that expects something of it.
-            SendAll(fd, strArg + "\r\n");
+            Write(fd, strArg + "\r\n");
         }
         else if (chKind == 'D')
         {
             const std::string strBytes = strArg + "\r\n";
             for (const char ch : strBytes)
             {
-                if (!SendAll(fd, std::string_view(&ch, 1)))
+                if (!Write(fd, std::string_view(&ch, 1)))
                     break;
                 std::this_thread::sleep_for(m_options.m_durDrip);
             }
@@ -202,6 +266,11 @@ void CScriptedSmtpServer::Play(int fd)
                 if (!FillBuffer(fd))
                     return Fault(strWhere + "fewer bytes came");
             m_strBuffer.erase(0, nWanted);
+        }
+        else if (chKind == 'T')
+        {
+            if (!StartTls(fd))
+                return Fault(strWhere + "no TLS session came about");
         }
         else if (chKind == 'X')
         {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,8 @@
 //   "C: <DATA>" the client sends message data up to and including the end-of-data line
 //   "R: n"      the server reads n bytes of anything
 //   "X:"        the server closes the connection at once
+//   "T:"        the server runs a TLS handshake as the server (with the options' certificate);
+//               every later step goes through TLS
 // After the last line the server waits for the client to close and takes any further byte
 // as a fault. Finish() returns every fault found, or the empty text when the transcript was
 // used up exactly.
@@ -26,6 +29,9 @@ public:
         std::chrono::milliseconds m_durPatience{std::chrono::seconds(20)};
         // False for large messages that only need to be taken, not looked at.
         bool m_bKeepData = true;
+        // PEM files of the certificate (with its chain) and key for "T:".
+        std::string m_strCertificate;
+        std::string m_strKey;
     };
 
     explicit CScriptedSmtpServer(std::vector<std::string> script);
@@ -43,7 +49,11 @@ public:
     const std::vector<std::string>& ClientLines() const { return m_aClientLines; }
 
 private:
+    struct STls;
+
     void Run();
+    bool StartTls(int fd);
+    bool Write(int fd, std::string_view bytes);
     void Play(int fd);
     bool ReadLine(int fd, std::string& strLine);
     bool ReadData(int fd, std::string& strData);
@@ -65,6 +75,7 @@ private:
     std::vector<std::string> m_aData;
     std::vector<std::string> m_aClientLines;
     std::string m_strFaults;
+    std::unique_ptr<STls> m_pTls; // the session after "T:"
     std::thread m_thread;
     bool m_bFinished = false;
 };
