@@ -1,11 +1,17 @@
 #include "sender/mail/SmtpLink.h"
 
+#include "platform/CancelSignal.h"
 #include "platform/ServerAddress.h"
+#include "platform/TlsConnection.h"
+#include "sender/mail/Base64Codec.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/mail/SmtpReply.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <netdb.h>
 #include <new>
 #include <unistd.h>
 
@@ -13,7 +19,23 @@ namespace
 {
 
 constexpr std::size_t REPLY_BUFFER_BYTES = 1024;
-constexpr std::size_t HOST_NAME_BYTES = 80;
+constexpr std::size_t HOST_NAME_BYTES = HOST_NAME_MAX + 1;
+// The data goes out in slices of this size, with a progress report after each.
+constexpr std::size_t PROGRESS_STEP_BYTES = 64 * 1024;
+constexpr std::string_view END_OF_DATA = "\r\n.\r\n";
+
+// Reply codes of the extended dialogue.
+constexpr int CODE_READY = 220;             // STARTTLS: go ahead with the handshake
+constexpr int CODE_OK = 250;                // EHLO
+constexpr int CODE_AUTH_OK = 235;           // RFC 4954: signed in
+constexpr int CODE_AUTH_CONTINUE = 334;     // RFC 4954: the server wants the next piece
+constexpr int CODE_UNKNOWN_COMMAND = 500;   // EHLO not understood
+constexpr int CODE_NOT_IMPLEMENTED = 502;   // EHLO not implemented
+constexpr int CODE_AUTH_REQUIRED = 530;     // RFC 4954: sign in (or encrypt) first
+constexpr int CODE_AUTH_TOO_WEAK = 534;     // RFC 4954: mechanism too weak
+constexpr int CODE_BAD_CREDENTIALS = 535;   // RFC 4954: user name or password refused
+constexpr int CODE_ENCRYPTION_NEEDED = 538; // RFC 4954: encryption required for this mechanism
+constexpr int CODE_AUTH_TEMPORARY = 454;    // RFC 4954: temporary authentication failure
 
 struct SExpectedReply
 {
@@ -38,6 +60,45 @@ constexpr const char* SOCKET_ERROR = "Socket Error";
 constexpr const char* REPLY_TOO_LONG = "SMTP reply too long";
 constexpr const char* MUST_BE_CONNECTED = "Must be connected";
 constexpr const char* NO_RECIPIENTS = "No Recipients";
+constexpr const char* CANCELLED_BEFORE = "Cancelled before the message was sent";
+constexpr const char* CANCELLED_AFTER =
+    "Cancelled after the message was sent: the server may have accepted it";
+constexpr const char* CREDENTIALS_NEED_TLS =
+    "A user name and password are only sent over a secure connection: choose STARTTLS or TLS";
+constexpr const char* NO_STARTTLS =
+    "The SMTP server does not offer STARTTLS: nothing was sent over the unprotected connection";
+constexpr const char* NO_EHLO = "SMTP server does not understand EHLO, which a secure connection needs";
+constexpr const char* EHLO_REFUSED = "SMTP server refused EHLO";
+constexpr const char* STARTTLS_REFUSED = "SMTP server refused STARTTLS";
+constexpr const char* TLS_FAILED = "Cannot make a secure connection to the SMTP server: ";
+constexpr const char* NO_AUTH = "The SMTP server offers no sign-in (AUTH) on this connection";
+constexpr const char* NO_MECHANISM = "The SMTP server offers neither PLAIN nor LOGIN for signing in";
+constexpr const char* AUTH_REFUSED = "The SMTP server refused the user name or password";
+constexpr const char* AUTH_NEEDS_ENCRYPTION =
+    "The SMTP server wants encryption or another kind of authentication first";
+constexpr const char* AUTH_TOO_WEAK = "The SMTP server finds this kind of sign-in too weak";
+constexpr const char* AUTH_TEMPORARY = "The SMTP server cannot sign you in just now; try again later";
+constexpr const char* AUTH_FAILED = "Signing in to the SMTP server failed";
+
+// Overwrites a secret before it is freed, in a way the compiler may not leave out.
+void Wipe(std::string& strSecret)
+{
+    volatile char* p = strSecret.data();
+    for (std::size_t i = 0; i < strSecret.size(); ++i)
+        p[i] = 0;
+    strSecret.clear();
+}
+
+std::string Base64(std::string_view text)
+{
+    CBase64Codec codec;
+    return codec.Encode(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+bool IsQualifiedDomain(const char* pszName)
+{
+    return pszName != nullptr && std::strchr(pszName, '.') != nullptr && IsPlainDomain(pszName);
+}
 
 } // namespace
 
@@ -49,6 +110,34 @@ CSmtpLink::CSmtpLink(const char* pszServer, int nPort, const SSmtpTimeouts& time
 CSmtpLink::~CSmtpLink()
 {
     Disconnect();
+    WipeCredentials();
+}
+
+void CSmtpLink::SetCredentials(std::string strUser, std::string strPassword)
+{
+    WipeCredentials();
+    m_strUser = std::move(strUser);
+    m_strPassword = std::move(strPassword);
+    Wipe(strPassword);
+}
+
+void CSmtpLink::WipeCredentials()
+{
+    Wipe(m_strUser);
+    Wipe(m_strPassword);
+}
+
+void CSmtpLink::SetCancelSignal(const platform::CCancelSignal* pCancel)
+{
+    m_pCancel = pCancel;
+    m_socket.SetCancelSignal(pCancel);
+}
+
+platform::CByteStream& CSmtpLink::Stream()
+{
+    if (m_pTls)
+        return *m_pTls;
+    return m_socket;
 }
 
 void CSmtpLink::SetServer(const char* pszServer, int nPort)
@@ -61,6 +150,9 @@ void CSmtpLink::SetServer(const char* pszServer, int nPort)
 
 void CSmtpLink::CloseConnection()
 {
+    if (m_pTls)
+        m_pTls->Close();
+    m_pTls.reset();
     m_socket.Close();
     m_pReplyBuffer.reset();
     m_strPending.clear();
@@ -83,20 +175,45 @@ std::chrono::milliseconds CSmtpLink::ReplyLimit() const
     }
 }
 
-std::string CSmtpLink::HeloName() const
+std::string CSmtpLink::GreetingName() const
 {
-    // A name that is not a plain domain (or none at all) would make a malformed, or worse a
-    // second, command line; the address literal always fits (RFC 5321 4.1.3).
+    // RFC 5321 4.1.1.1: the client's fully qualified domain name, else its address literal. A
+    // name that is not a plain domain would make a malformed, or worse a second, command line.
     char host[HOST_NAME_BYTES] = {};
-    if (::gethostname(host, sizeof(host) - 1) == 0 && IsPlainDomain(host))
-        return host;
-    return m_socket.LocalAddressLiteral();
+    if (::gethostname(host, sizeof(host) - 1) == 0 && host[0] != '\0')
+    {
+        if (IsQualifiedDomain(host))
+            return host;
+        addrinfo hints = {};
+        hints.ai_flags = AI_CANONNAME;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* pList = nullptr;
+        if (IsPlainDomain(host) && ::getaddrinfo(host, nullptr, &hints, &pList) == 0 && pList != nullptr)
+        {
+            const std::string strCanonical =
+                IsQualifiedDomain(pList->ai_canonname) ? pList->ai_canonname : "";
+            ::freeaddrinfo(pList);
+            if (!strCanonical.empty())
+                return strCanonical;
+        }
+    }
+    return m_pTls ? m_pTls->Socket().LocalAddressLiteral() : m_socket.LocalAddressLiteral();
 }
 
 bool CSmtpLink::Connect()
 {
     if (m_bConnected)
         return true;
+    m_eCancel = ESmtpCancel::NotCancelled;
+    m_strServerReply.clear();
+    m_extensions = {};
+
+    const bool bSignIn = !m_strUser.empty() || !m_strPassword.empty();
+    if (bSignIn && m_eSecurity == ESmtpSecurity::None)
+    {
+        m_strError = CREDENTIALS_NEED_TLS;
+        return false;
+    }
 
     m_pReplyBuffer.reset(new (std::nothrow) char[REPLY_BUFFER_BYTES]);
     if (!m_pReplyBuffer)
@@ -112,8 +229,21 @@ bool CSmtpLink::Connect()
                 : platform::EConnectStatus::CannotResolve;
     if (eConnect != platform::EConnectStatus::Connected)
     {
-        m_strError =
-            eConnect == platform::EConnectStatus::CannotCreate ? CANNOT_CREATE_SOCKET : CANNOT_CONNECT;
+        if (eConnect == platform::EConnectStatus::Cancelled)
+        {
+            m_eCancel = ESmtpCancel::BeforeEndOfData;
+            m_strError = CANCELLED_BEFORE;
+        }
+        else
+            m_strError =
+                eConnect == platform::EConnectStatus::CannotCreate ? CANNOT_CREATE_SOCKET : CANNOT_CONNECT;
+        CloseConnection();
+        return false;
+    }
+    const std::string strName = GreetingName();
+
+    if (m_eSecurity == ESmtpSecurity::Tls && !StartTls(address->m_strHost))
+    {
         CloseConnection();
         return false;
     }
@@ -121,13 +251,47 @@ bool CSmtpLink::Connect()
     m_eStage = ESmtpStage::Greeting;
     if (!ReadReply(SMTP_REPLY_READY))
     {
-        m_strError = NO_GREETING;
+        if (m_eCancel == ESmtpCancel::NotCancelled)
+            m_strError = NO_GREETING;
         CloseConnection();
         return false;
     }
 
-    m_eStage = ESmtpStage::Helo;
-    if (!Send("HELO " + HeloName() + "\r\n") || !ReadReply(SMTP_REPLY_OK))
+    bool bGreeted = false;
+    if (m_eSecurity == ESmtpSecurity::None)
+    {
+        m_eStage = ESmtpStage::Helo;
+        bGreeted = Send("HELO " + strName + "\r\n") && ReadReply(SMTP_REPLY_OK);
+    }
+    else if (m_eSecurity == ESmtpSecurity::Tls)
+        bGreeted = Ehlo(strName);
+    else if (Ehlo(strName))
+    {
+        // RFC 3207: without the offer there is no protected way on; nothing more is said.
+        if (!m_extensions.m_bStartTls)
+            m_strError = NO_STARTTLS;
+        else
+        {
+            m_eStage = ESmtpStage::StartTls;
+            if (Send("STARTTLS\r\n") && ReceiveReply() >= 0)
+            {
+                if (m_nLastCode != CODE_READY)
+                    SetReplyError(m_nLastCode, STARTTLS_REFUSED);
+                else
+                {
+                    // RFC 3207 4.2 and 5: what was learnt before TLS, the offers included, is
+                    // forgotten, and bytes that came after the reply were not protected: an
+                    // attacker may have put them there, so they are dropped unread.
+                    m_strPending.clear();
+                    m_extensions = {};
+                    bGreeted = StartTls(address->m_strHost) && Ehlo(strName);
+                }
+            }
+        }
+    }
+    if (bGreeted && bSignIn)
+        bGreeted = Authenticate();
+    if (!bGreeted)
     {
         CloseConnection();
         return false;
@@ -135,6 +299,107 @@ bool CSmtpLink::Connect()
     m_bConnected = true;
     m_eStage = ESmtpStage::Ready;
     return true;
+}
+
+bool CSmtpLink::StartTls(const std::string& strHost)
+{
+    m_eStage = ESmtpStage::StartTls;
+    m_pTls = std::make_unique<platform::CTlsConnection>(std::move(m_socket), m_pCancel);
+    const platform::STlsResult result = m_pTls->Handshake(strHost, m_timeouts.m_durTlsHandshake);
+    if (result.m_eStatus == platform::ETlsStatus::Established)
+        return true;
+    if (result.m_eStatus == platform::ETlsStatus::Cancelled)
+    {
+        m_eCancel = ESmtpCancel::BeforeEndOfData;
+        m_strError = CANCELLED_BEFORE;
+    }
+    else
+        m_strError = TLS_FAILED + result.m_strDetail;
+    m_eStage = ESmtpStage::Broken;
+    return false;
+}
+
+bool CSmtpLink::Ehlo(const std::string& strName)
+{
+    m_eStage = ESmtpStage::Helo;
+    if (!Send("EHLO " + strName + "\r\n") || ReceiveReply() < 0)
+        return false;
+    const int nCode = m_nLastCode;
+    if (nCode != CODE_OK)
+    {
+        // A server that knows only HELO could go on in plain text, which is not wanted here.
+        SetReplyError(nCode, nCode == CODE_UNKNOWN_COMMAND || nCode == CODE_NOT_IMPLEMENTED ? NO_EHLO
+                                                                                            : EHLO_REFUSED);
+        return false;
+    }
+    m_extensions = ParseEhloReply(m_strLastReply);
+    return true;
+}
+
+bool CSmtpLink::Authenticate()
+{
+    m_eStage = ESmtpStage::Auth;
+    bool bResult = false;
+    if (!m_extensions.m_bAuth)
+        m_strError = NO_AUTH;
+    else if (m_extensions.OffersMechanism("PLAIN"))
+    {
+        // RFC 4616: authorisation identity (empty), user name and password, NUL between them.
+        std::string strToken = '\0' + m_strUser + '\0' + m_strPassword;
+        std::string strLine = "AUTH PLAIN " + Base64(strToken) + "\r\n";
+        Wipe(strToken);
+        bResult = Send(strLine) && ReceiveReply() >= 0;
+        Wipe(strLine);
+    }
+    else if (m_extensions.OffersMechanism("LOGIN"))
+    {
+        // The server asks for the user name and then the password (334), each sent in Base64;
+        // a reply other than 334 on the way is judged below like the last one.
+        std::string aSteps[] = {"AUTH LOGIN\r\n", Base64(m_strUser) + "\r\n", Base64(m_strPassword) + "\r\n"};
+        bResult = true;
+        for (const std::string& strStep : aSteps)
+        {
+            if (!Send(strStep) || ReceiveReply() < 0)
+            {
+                bResult = false;
+                break;
+            }
+            if (m_nLastCode != CODE_AUTH_CONTINUE)
+                break;
+        }
+        for (std::string& strStep : aSteps)
+            Wipe(strStep);
+    }
+    else
+        m_strError = NO_MECHANISM;
+    // The password is needed once per connection; it does not stay in memory after.
+    WipeCredentials();
+    if (!bResult)
+        return false;
+
+    const int nCode = m_nLastCode;
+    switch (nCode)
+    {
+    case CODE_AUTH_OK:
+        return true;
+    case CODE_BAD_CREDENTIALS:
+        SetReplyError(nCode, AUTH_REFUSED);
+        break;
+    case CODE_AUTH_REQUIRED:
+    case CODE_ENCRYPTION_NEEDED:
+        SetReplyError(nCode, AUTH_NEEDS_ENCRYPTION);
+        break;
+    case CODE_AUTH_TOO_WEAK:
+        SetReplyError(nCode, AUTH_TOO_WEAK);
+        break;
+    case CODE_AUTH_TEMPORARY:
+        SetReplyError(nCode, AUTH_TEMPORARY);
+        break;
+    default:
+        SetReplyError(nCode, AUTH_FAILED);
+        break;
+    }
+    return false;
 }
 
 bool CSmtpLink::SendMail(CPlainMail& message)
@@ -188,8 +453,26 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
         return false;
     }
 
+    // RFC 1870: a server that names a limit would refuse a larger message only after taking all
+    // of it, so it is checked first. The size counted is that of the data as sent, doubled dots
+    // included: at worst a few bytes more than the server will count, never fewer.
+    const std::string strBody = StuffDots(message);
+    const std::uint64_t nSize = message.GetHeader().size() + strBody.size() + 2;
+    if (m_extensions.m_bSize && m_extensions.m_nSizeLimit != 0 && nSize > m_extensions.m_nSizeLimit)
+    {
+        char text[160];
+        std::snprintf(text, sizeof(text), "The message is %llu bytes; the SMTP server takes at most %llu",
+                      static_cast<unsigned long long>(nSize),
+                      static_cast<unsigned long long>(m_extensions.m_nSizeLimit));
+        m_strError = text;
+        return false;
+    }
+    std::string strMail = "MAIL From: <" + message.m_strFrom + ">";
+    if (m_extensions.m_bSize)
+        strMail += " SIZE=" + std::to_string(nSize);
+
     m_eStage = ESmtpStage::MailFrom;
-    if (!Send("MAIL From: <" + message.m_strFrom + ">\r\n") || !ReadReply(SMTP_REPLY_OK))
+    if (!Send(strMail + "\r\n") || !ReadReply(SMTP_REPLY_OK))
         return false;
 
     for (int i = 0; i < message.GetRecipientCount(); ++i)
@@ -210,7 +493,7 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
         return false;
 
     m_eStage = ESmtpStage::Content;
-    if (!Send(message.GetHeader()) || !Send(StuffDots(message)) || !Send("\r\n.\r\n"))
+    if (!SendContent(message.GetHeader(), strBody))
         return false;
 
     m_eStage = ESmtpStage::EndOfData;
@@ -235,21 +518,72 @@ bool CSmtpLink::Disconnect()
 
 bool CSmtpLink::Send(std::string_view text)
 {
-    if (m_socket.SendAll(text, m_timeouts.m_durSend) != platform::ESocketStatus::Ok)
+    const platform::ESocketStatus eStatus = Stream().SendAll(text, m_timeouts.m_durSend);
+    if (eStatus != platform::ESocketStatus::Ok)
     {
-        m_strError = SOCKET_ERROR;
-        m_eStage = ESmtpStage::Broken;
+        StreamFailed(eStatus);
         return false;
     }
     return true;
 }
 
-bool CSmtpLink::ReadReply(int nExpected)
+bool CSmtpLink::SendContent(std::string_view header, std::string_view body)
 {
-    if (!m_pReplyBuffer || !m_socket.IsOpen() || nExpected < 0 || nExpected > SMTP_REPLY_QUIT)
+    const std::string_view aPieces[] = {header, body, END_OF_DATA};
+    const std::uint64_t nTotal = header.size() + body.size() + END_OF_DATA.size();
+    std::uint64_t nSent = 0;
+    for (std::string_view piece : aPieces)
+    {
+        while (!piece.empty())
+        {
+            const std::string_view slice = piece.substr(0, PROGRESS_STEP_BYTES);
+            if (!Send(slice))
+                return false;
+            piece.remove_prefix(slice.size());
+            nSent += slice.size();
+            // A short header and a short last slice are reported with the slice after them.
+            if (m_fnProgress && (slice.size() == PROGRESS_STEP_BYTES || nSent == nTotal))
+                m_fnProgress(nSent, nTotal);
+        }
+    }
+    return true;
+}
+
+void CSmtpLink::StreamFailed(platform::ESocketStatus eStatus)
+{
+    if (eStatus == platform::ESocketStatus::Cancelled)
+    {
+        // Once the end of the data has gone, the message may be delivered whatever happens now.
+        const bool bAfter = m_eStage == ESmtpStage::EndOfData;
+        m_eCancel = bAfter ? ESmtpCancel::AfterEndOfData : ESmtpCancel::BeforeEndOfData;
+        m_strError = bAfter ? CANCELLED_AFTER : CANCELLED_BEFORE;
+        // Cancel ends the connection now, not at Disconnect.
+        if (m_pTls)
+            m_pTls->Close();
+        m_socket.Close();
+    }
+    else
+        m_strError = SOCKET_ERROR;
+    m_eStage = ESmtpStage::Broken;
+}
+
+void CSmtpLink::SetReplyError(int nCode, const char* pszText)
+{
+    char text[256];
+    std::snprintf(text, sizeof(text), "%d:%s", nCode, pszText);
+    m_strError = text;
+    m_strServerReply = PrintableReplyText(m_strLastReply);
+}
+
+int CSmtpLink::ReceiveReply()
+{
+    m_strLastReply.clear();
+    m_nLastCode = -1;
+    if (!m_pReplyBuffer || !Stream().IsOpen())
     {
         m_strError = SOCKET_ERROR;
-        return false;
+        m_eStage = ESmtpStage::Broken;
+        return -1;
     }
     const auto deadline = platform::CTcpSocket::Clock::now() + ReplyLimit();
     SSmtpReply reply = ParseSmtpReply(m_strPending);
@@ -257,12 +591,12 @@ bool CSmtpLink::ReadReply(int nExpected)
     {
         std::size_t nReceived = 0;
         // A time-out or a closed connection fails the step like any receive error.
-        if (m_socket.Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline) !=
-            platform::ESocketStatus::Ok)
+        const platform::ESocketStatus eStatus =
+            Stream().Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline);
+        if (eStatus != platform::ESocketStatus::Ok)
         {
-            m_strError = SOCKET_ERROR;
-            m_eStage = ESmtpStage::Broken;
-            return false;
+            StreamFailed(eStatus);
+            return -1;
         }
         const std::string_view chunk(m_pReplyBuffer.get(), nReceived);
         m_strPending += chunk;
@@ -274,17 +608,28 @@ bool CSmtpLink::ReadReply(int nExpected)
     {
         m_strError = REPLY_TOO_LONG;
         m_eStage = ESmtpStage::Broken;
-        return false;
+        return -1;
     }
     // Whatever came after this reply belongs to the next one.
+    m_strLastReply = m_strPending.substr(0, reply.m_nLength);
     m_strPending.erase(0, reply.m_nLength);
+    m_nLastCode = reply.m_nCode;
+    return m_nLastCode;
+}
 
+bool CSmtpLink::ReadReply(int nExpected)
+{
+    if (nExpected < 0 || nExpected > SMTP_REPLY_QUIT)
+    {
+        m_strError = SOCKET_ERROR;
+        return false;
+    }
+    if (ReceiveReply() < 0)
+        return false;
     const SExpectedReply& expected = EXPECTED_REPLIES[nExpected];
-    if (reply.m_nCode == expected.m_nCode)
+    if (m_nLastCode == expected.m_nCode)
         return true;
-    char text[128];
-    std::snprintf(text, sizeof(text), "%d:%s", reply.m_nCode, expected.m_pszFailure);
-    m_strError = text;
+    SetReplyError(m_nLastCode, expected.m_pszFailure);
     return false;
 }
 

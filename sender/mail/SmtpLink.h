@@ -1,11 +1,20 @@
 #pragma once
 
 #include "platform/TcpSocket.h"
+#include "sender/mail/EhloReply.h"
 #include "sender/mail/PlainMail.h"
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+namespace platform
+{
+class CCancelSignal;
+class CTlsConnection;
+} // namespace platform
 
 // Indexes of the expected-reply table: each reply check names the one code that passes.
 constexpr int SMTP_REPLY_OK = 0;    // 250
@@ -26,7 +35,30 @@ struct SSmtpTimeouts
     std::chrono::milliseconds m_durDataStart = std::chrono::minutes(2);
     std::chrono::milliseconds m_durSend = std::chrono::minutes(3);
     std::chrono::milliseconds m_durDataEnd = std::chrono::minutes(10);
+    std::chrono::milliseconds m_durTlsHandshake = std::chrono::minutes(1);
 };
+
+// How the connection to the server is protected. None is the plain dialogue with HELO, for
+// open relays; StartTls turns a plain connection into TLS with STARTTLS (RFC 3207, port 587
+// as a rule); Tls speaks TLS from the first byte (port 465). Only the last two send a password.
+enum class ESmtpSecurity
+{
+    None,
+    StartTls,
+    Tls,
+};
+
+// Whether a dialogue was ended by the cancel signal, and when: once the end of the data has
+// gone, the server may have taken the message whatever the client does.
+enum class ESmtpCancel
+{
+    NotCancelled,
+    BeforeEndOfData,
+    AfterEndOfData,
+};
+
+// Bytes of the message data sent so far and in all; called at most once per 64 KiB and at the end.
+using SmtpProgress = std::function<void(std::uint64_t nSent, std::uint64_t nTotal)>;
 
 // Where the dialogue with the server stands. Broken means the connection can no longer be
 // trusted to be in step (a receive or send failed, or timed out): nothing more is said on it.
@@ -34,7 +66,9 @@ enum class ESmtpStage
 {
     Idle,
     Greeting,
-    Helo,
+    Helo, // HELO or EHLO
+    StartTls,
+    Auth,
     MailFrom,
     RcptTo,
     Data,
@@ -45,10 +79,12 @@ enum class ESmtpStage
     Broken,
 };
 
-// Delivers built messages to an SMTP server over one TCP connection (RFC 5321, no
-// extensions): Connect greets with HELO, SendMail runs MAIL, RCPT and DATA, Disconnect
-// sends QUIT. Nothing is thrown: every operation returns true or false, and m_strError
-// keeps the text of the last failure (successes never reset it).
+// Delivers built messages to an SMTP server over one TCP connection (RFC 5321): Connect greets
+// (HELO on a plain connection; EHLO, STARTTLS and AUTH on a secure one), SendMail runs MAIL,
+// RCPT and DATA, Disconnect sends QUIT. Nothing is thrown: every operation returns true or
+// false, and m_strError keeps the text of the last failure (successes never reset it): our
+// own words, after the server's reply code when a reply failed the step. The server's own
+// reply text is kept apart (GetServerReply), made printable and bounded.
 class CSmtpLink
 {
 public:
@@ -63,6 +99,14 @@ public:
     std::string GetServer() const { return m_strServer; }
     int GetPort() const { return m_nPort; }
     void SetTimeouts(const SSmtpTimeouts& timeouts) { m_timeouts = timeouts; }
+    void SetSecurity(ESmtpSecurity eSecurity) { m_eSecurity = eSecurity; }
+    ESmtpSecurity GetSecurity() const { return m_eSecurity; }
+    // Signs in with these after TLS is up (AUTH PLAIN, else LOGIN). The password is wiped from
+    // memory once it has been used, and when the link goes. Refused on a plain connection.
+    void SetCredentials(std::string strUser, std::string strPassword);
+    // Raised from another thread, ends the dialogue at once; it must outlive the link.
+    void SetCancelSignal(const platform::CCancelSignal* pCancel);
+    void SetProgress(SmtpProgress fnProgress) { m_fnProgress = std::move(fnProgress); }
 
     bool Connect();
     bool SendMail(CPlainMail& message);
@@ -76,6 +120,12 @@ public:
     std::string StuffDots(const CPlainMail& message) const;
 
     ESmtpStage GetStage() const { return m_eStage; }
+    ESmtpCancel GetCancel() const { return m_eCancel; }
+    // What the server offered in its last EHLO reply (nothing after HELO).
+    const SSmtpExtensions& GetExtensions() const { return m_extensions; }
+    // The server's reply behind the last failed step, printable and bounded; empty when the
+    // failure was not a reply.
+    const std::string& GetServerReply() const { return m_strServerReply; }
 
     std::string m_strError = "OK";
 
@@ -84,15 +134,39 @@ protected:
     virtual bool TransmitMessage(CPlainMail& message);
 
 private:
+    platform::CByteStream& Stream();
     bool Send(std::string_view text);
+    // Sends the message data in slices, reporting progress after each.
+    bool SendContent(std::string_view header, std::string_view body);
+    // Reads one whole reply into m_strLastReply; its code, or -1 when the connection failed.
+    int ReceiveReply();
+    // A failed send or receive: the connection is out of step (or cancelled and closed).
+    void StreamFailed(platform::ESocketStatus eStatus);
+    void SetReplyError(int nCode, const char* pszText);
     void CloseConnection();
     std::chrono::milliseconds ReplyLimit() const;
-    std::string HeloName() const;
+    std::string GreetingName() const;
+    bool StartTls(const std::string& strHost);
+    bool Ehlo(const std::string& strName);
+    bool Authenticate();
+    void WipeCredentials();
 
     bool m_bConnected = false;
     int m_nPort;
     std::string m_strServer;
+    ESmtpSecurity m_eSecurity = ESmtpSecurity::None;
+    std::string m_strUser;
+    std::string m_strPassword;
+    const platform::CCancelSignal* m_pCancel = nullptr;
+    SmtpProgress m_fnProgress;
     platform::CTcpSocket m_socket;
+    // The TLS session once it is up; it then owns the connection and m_socket is empty.
+    std::unique_ptr<platform::CTlsConnection> m_pTls;
+    SSmtpExtensions m_extensions;
+    ESmtpCancel m_eCancel = ESmtpCancel::NotCancelled;
+    std::string m_strLastReply; // the last reply read, as received
+    int m_nLastCode = -1;
+    std::string m_strServerReply;
     std::unique_ptr<char[]> m_pReplyBuffer;
     std::string m_strPending; // received bytes that belong to the next reply
     SSmtpTimeouts m_timeouts;
