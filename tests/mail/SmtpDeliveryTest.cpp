@@ -1,15 +1,18 @@
 // Delivery to a real SMTP server (aiosmtpd, run by the system Python) on loopback, whose
 // stored message Python's email package must parse strictly, attachments byte for byte.
+#include "platform/CancelSignal.h"
 #include "platform/Environment.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "sender/mail/MimeMail.h"
 #include "sender/mail/SmtpLink.h"
 #include "tests/support/SmtpPeer.h"
+#include "tests/support/TrustedTestCa.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -32,10 +35,10 @@ protected:
     void TearDown() override { fs::remove_all(m_root); }
 
     // Starts the peer and returns its port, or 0.
-    int StartPeer(std::vector<std::string> args)
+    int StartPeer(std::vector<std::string> args, const std::vector<std::string>& environment = {})
     {
         args.insert(args.begin(), {"--from", FROM, "--to", GATEWAY});
-        return m_peer.Start(args);
+        return m_peer.Start(args, environment);
     }
 
     // Sends the message as the send operation does: connect, send, and QUIT whatever happened.
@@ -130,6 +133,128 @@ TEST_F(SmtpDeliveryTest, LinesBeginningWithADotArriveUnchanged)
     ASSERT_NE(nPort, 0);
     Deliver(mail, nPort);
     ExpectPeerSatisfied();
+}
+
+// The same server behind STARTTLS or TLS from the first byte, with a test-CA certificate for
+// 127.0.0.1, requiring sign-in as USER with the password it finds in its environment.
+class SmtpSecureDeliveryTest : public SmtpDeliveryTest
+{
+protected:
+    static constexpr const char* USER = "fax.user@example.org";
+    static constexpr const char* PASSWORD = "pa55 w0rd:\xc3\xa9";
+
+    static void SetUpTestSuite()
+    {
+        s_pCa = new CTrustedTestCa(VELLUM_TEST_CA_SCRIPT, "smtp-secure-delivery");
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_pCa;
+        s_pCa = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(s_pCa->Failure(), "");
+        SmtpDeliveryTest::SetUp();
+    }
+
+    int StartSecurePeer(const char* pszSecurity, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--security", pszSecurity, "--cert", s_pCa->Certificate("good"), "--key",
+                                   s_pCa->Key("good"), "--user", USER});
+        return StartPeer(args, {std::string("SMTP_PEER_PASSWORD=") + PASSWORD});
+    }
+
+    static CTrustedTestCa* s_pCa;
+};
+
+CTrustedTestCa* SmtpSecureDeliveryTest::s_pCa = nullptr;
+
+void FillDottedMail(CPlainMail& mail, const fs::path& expected)
+{
+    mail.m_strFrom = FROM;
+    mail.AddRecipient(GATEWAY, "");
+    mail.m_strSubject = "secure";
+    mail.m_strBody = ".first\r\nmiddle\r\n..second\r\n.";
+    std::ofstream(expected, std::ios::binary) << mail.m_strBody << "\r\n\r\n";
+}
+
+TEST_F(SmtpSecureDeliveryTest, StartTlsWithSignInAndSizeDeliversByteForByte)
+{
+    CPlainMail mail;
+    FillDottedMail(mail, m_root / "expected");
+    const int nPort =
+        StartSecurePeer("starttls", {"--size-limit", "10000000", "--body", (m_root / "expected").string()});
+    ASSERT_NE(nPort, 0);
+    CSmtpLink link(("127.0.0.1:" + std::to_string(nPort)).c_str(), 25);
+    link.SetSecurity(ESmtpSecurity::StartTls);
+    link.SetCredentials(USER, PASSWORD);
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_EQ(link.GetExtensions().m_nSizeLimit, 10000000u);
+    EXPECT_TRUE(link.SendMail(mail)) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect()) << link.m_strError;
+    ExpectPeerSatisfied();
+}
+
+TEST_F(SmtpSecureDeliveryTest, TlsFromTheFirstByteDeliversByteForByte)
+{
+    CPlainMail mail;
+    FillDottedMail(mail, m_root / "expected");
+    const int nPort = StartSecurePeer("tls", {"--body", (m_root / "expected").string()});
+    ASSERT_NE(nPort, 0);
+    CSmtpLink link(("127.0.0.1:" + std::to_string(nPort)).c_str(), 25);
+    link.SetSecurity(ESmtpSecurity::Tls);
+    link.SetCredentials(USER, PASSWORD);
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_TRUE(link.SendMail(mail)) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect()) << link.m_strError;
+    ExpectPeerSatisfied();
+}
+
+TEST_F(SmtpSecureDeliveryTest, WrongPasswordIsRefusedAsSuch)
+{
+    const int nPort = StartSecurePeer("starttls", {"--timeout", "30"});
+    ASSERT_NE(nPort, 0);
+    CSmtpLink link(("127.0.0.1:" + std::to_string(nPort)).c_str(), 25);
+    link.SetSecurity(ESmtpSecurity::StartTls);
+    link.SetCredentials(USER, "not the password");
+    EXPECT_FALSE(link.Connect());
+    EXPECT_EQ(link.m_strError, "535:The SMTP server refused the user name or password");
+    EXPECT_EQ(link.GetServerReply().rfind("535 ", 0), 0u) << link.GetServerReply();
+}
+
+// The server takes the data and never answers; the cancel from another thread ends the wait
+// (whose limit is ten minutes) and says that the message may have gone through.
+TEST_F(SmtpSecureDeliveryTest, CancelWhileTheServerIsSilentAfterTheData)
+{
+    CPlainMail mail;
+    FillDottedMail(mail, m_root / "expected");
+    const int nPort = StartSecurePeer("starttls", {"--stall", "--timeout", "30"});
+    ASSERT_NE(nPort, 0);
+    platform::CCancelSignal cancel;
+    std::thread raiser;
+    CSmtpLink link(("127.0.0.1:" + std::to_string(nPort)).c_str(), 25);
+    link.SetSecurity(ESmtpSecurity::StartTls);
+    link.SetCredentials(USER, PASSWORD);
+    link.SetCancelSignal(&cancel);
+    link.SetProgress(
+        [&](std::uint64_t nSent, std::uint64_t nTotal)
+        {
+            if (nSent == nTotal)
+                raiser = std::thread(
+                    [&cancel]
+                    {
+                        std::this_thread::sleep_for(300ms);
+                        cancel.Raise();
+                    });
+        });
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_FALSE(link.SendMail(mail));
+    if (raiser.joinable())
+        raiser.join();
+    EXPECT_EQ(link.GetCancel(), ESmtpCancel::AfterEndOfData);
+    EXPECT_EQ(link.m_strError, "Cancelled after the message was sent: the server may have accepted it");
+    EXPECT_FALSE(link.Disconnect());
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/SmtpPeer.h"
 
+#include "platform/Environment.h"
+
 namespace
 {
 
@@ -11,12 +13,14 @@ constexpr std::size_t MAX_REPORT_BYTES = 1 << 20;
 
 } // namespace
 
-int CSmtpPeer::Start(const std::vector<std::string>& aArgs)
+int CSmtpPeer::Start(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnvironment)
 {
     std::vector<std::string> aCommand = {VELLUM_PYTHON, SMTP_PEER_SCRIPT};
     aCommand.insert(aCommand.end(), aArgs.begin(), aArgs.end());
     platform::SSpawnOptions options;
     options.m_eOutput = platform::EChildStream::Pipe;
+    if (!aEnvironment.empty())
+        options.m_aEnvironment = platform::EnvironmentWith(aEnvironment);
     std::string strLine;
     if (!m_process.Start(aCommand, options) || !m_process.ReadOutputLine(strLine, 30s) ||
         !strLine.starts_with(PORT_PREFIX))
