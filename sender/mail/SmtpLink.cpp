@@ -80,9 +80,11 @@ constexpr const char* AUTH_TOO_WEAK = "The SMTP server finds this kind of sign-i
 constexpr const char* AUTH_TEMPORARY = "The SMTP server cannot sign you in just now; try again later";
 constexpr const char* AUTH_FAILED = "Signing in to the SMTP server failed";
 
-// Overwrites a secret before it is freed, in a way the compiler may not leave out.
+// Overwrites a secret before it is freed, in a way the compiler may not leave out. The whole
+// buffer is overwritten: a string that was moved from or shortened keeps bytes beyond its end.
 void Wipe(std::string& strSecret)
 {
+    strSecret.resize(strSecret.capacity());
     volatile char* p = strSecret.data();
     for (std::size_t i = 0; i < strSecret.size(); ++i)
         p[i] = 0;
