@@ -408,4 +408,20 @@ TEST(SmtpLinkTest, FirstLineOfADotIsDoubledAndOtherLinesStay)
     EXPECT_EQ(link.StuffDots(mail), "\r\n\r\n..");
 }
 
+// RFC 5321 4.1.1.1: a fully qualified domain name (a dotted plain name) or the address
+// literal of the local end; a bare host name such as "vm" is neither.
+TEST(SmtpLinkTest, HeloNamesAQualifiedDomainOrTheLocalAddress)
+{
+    CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect());
+    ASSERT_EQ(server.Finish(), "");
+    const std::string strName = server.ClientLines().at(0).substr(5);
+    if (strName.front() == '[')
+        EXPECT_EQ(strName, "[127.0.0.1]");
+    else
+        EXPECT_NE(strName.find('.'), std::string::npos) << strName;
+}
+
 } // namespace
