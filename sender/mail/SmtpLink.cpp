@@ -65,6 +65,8 @@ constexpr const char* CANCELLED_AFTER =
     "Cancelled after the message was sent: the server may have accepted it";
 constexpr const char* CREDENTIALS_NEED_TLS =
     "A user name and password are only sent over a secure connection: choose STARTTLS or TLS";
+constexpr const char* CREDENTIALS_SPENT =
+    "The password was used for the last connection and is no longer kept: give it again";
 constexpr const char* NO_STARTTLS =
     "The SMTP server does not offer STARTTLS: nothing was sent over the unprotected connection";
 constexpr const char* NO_EHLO = "SMTP server does not understand EHLO, which a secure connection needs";
@@ -121,6 +123,8 @@ void CSmtpLink::SetCredentials(std::string strUser, std::string strPassword)
     m_strUser = std::move(strUser);
     m_strPassword = std::move(strPassword);
     Wipe(strPassword);
+    m_bSignIn = !m_strUser.empty() || !m_strPassword.empty();
+    m_bCredentialsSpent = false;
 }
 
 void CSmtpLink::WipeCredentials()
@@ -210,10 +214,16 @@ bool CSmtpLink::Connect()
     m_strServerReply.clear();
     m_extensions = {};
 
-    const bool bSignIn = !m_strUser.empty() || !m_strPassword.empty();
+    const bool bSignIn = m_bSignIn;
     if (bSignIn && m_eSecurity == ESmtpSecurity::None)
     {
         m_strError = CREDENTIALS_NEED_TLS;
+        return false;
+    }
+    // Without this a second connection would go on unsigned, and fail later for a reason less clear.
+    if (bSignIn && m_bCredentialsSpent)
+    {
+        m_strError = CREDENTIALS_SPENT;
         return false;
     }
 
@@ -376,6 +386,7 @@ bool CSmtpLink::Authenticate()
         m_strError = NO_MECHANISM;
     // The password is needed once per connection; it does not stay in memory after.
     WipeCredentials();
+    m_bCredentialsSpent = true;
     if (!bResult)
         return false;
 
@@ -581,10 +592,10 @@ int CSmtpLink::ReceiveReply()
 {
     m_strLastReply.clear();
     m_nLastCode = -1;
+    // Not connected: nothing is out of step.
     if (!m_pReplyBuffer || !Stream().IsOpen())
     {
         m_strError = SOCKET_ERROR;
-        m_eStage = ESmtpStage::Broken;
         return -1;
     }
     const auto deadline = platform::CTcpSocket::Clock::now() + ReplyLimit();

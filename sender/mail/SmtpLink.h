@@ -102,7 +102,8 @@ public:
     void SetSecurity(ESmtpSecurity eSecurity) { m_eSecurity = eSecurity; }
     ESmtpSecurity GetSecurity() const { return m_eSecurity; }
     // Signs in with these after TLS is up (AUTH PLAIN, else LOGIN). The password is wiped from
-    // memory once it has been used, and when the link goes. Refused on a plain connection.
+    // memory once it has been used (a later Connect then needs them again), and when the link
+    // goes. Refused on a plain connection.
     void SetCredentials(std::string strUser, std::string strPassword);
     // Raised from another thread, ends the dialogue at once; it must outlive the link.
     void SetCancelSignal(const platform::CCancelSignal* pCancel);
@@ -157,6 +158,8 @@ private:
     ESmtpSecurity m_eSecurity = ESmtpSecurity::None;
     std::string m_strUser;
     std::string m_strPassword;
+    bool m_bSignIn = false;           // credentials were given
+    bool m_bCredentialsSpent = false; // and used up by a sign-in since
     const platform::CCancelSignal* m_pCancel = nullptr;
     SmtpProgress m_fnProgress;
     platform::CTcpSocket m_socket;

@@ -298,6 +298,23 @@ TEST_F(SmtpSecureLinkTest, CertificateForAnotherHostEndsTheDialogueNamingIt)
     EXPECT_NE(server.Finish().find("no TLS session came about"), std::string::npos);
 }
 
+// The password is wiped once used: a second connection asks for it again instead of going on
+// without signing in.
+TEST_F(SmtpSecureLinkTest, UsedPasswordIsNotKeptForTheNextConnection)
+{
+    CScriptedSmtpServer server(Join({PLAIN_EHLO, STARTTLS, TLS_EHLO, AUTH_PLAIN, QUIT_STEP}),
+                               ServerOptions());
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    link.SetSecurity(ESmtpSecurity::StartTls);
+    link.SetCredentials(USER, PASSWORD);
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_FALSE(link.Connect());
+    EXPECT_EQ(link.m_strError,
+              "The password was used for the last connection and is no longer kept: give it again");
+}
+
 TEST_F(SmtpSecureLinkTest, CredentialsAreNeverSentWithoutTls)
 {
     CSmtpLink link("127.0.0.1", UnusedPort(), TestTimeouts());
