@@ -2,9 +2,9 @@
 // submission port and TLS from the first byte on a second one, each with AUTH through Cyrus
 // SASL, and the SIZE limit it announces. The stored message must parse strictly and carry the
 // body sent. Skips, saying why, when not root or when Postfix is not installed.
+#include "platform/Environment.h"
 #include "platform/Process.h"
 #include "sender/mail/SmtpLink.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/TrustedTestCa.h"
 #include "tests/support/UnusedPort.h"
 
@@ -46,14 +46,20 @@ protected:
         s_dir = fs::temp_directory_path() / ("private-postfix-" + std::to_string(::getpid()));
         s_nSubmission = UnusedPort();
         s_nTls = UnusedPort();
-        CChildProcess start({PRIVATE_POSTFIX_SCRIPT, "start", s_dir.string(), std::to_string(s_nSubmission),
-                             std::to_string(s_nTls), s_pCa->Certificate("good"), s_pCa->Key("good"), USER,
-                             DOMAIN, std::to_string(SIZE_LIMIT)},
-                            {std::string("PRIVATE_POSTFIX_PASSWORD=") + PASSWORD});
+        platform::CProcess start;
+        platform::SSpawnOptions options;
+        options.m_eOutput = platform::EChildStream::Pipe;
+        options.m_aEnvironment =
+            platform::EnvironmentWith({std::string("PRIVATE_POSTFIX_PASSWORD=") + PASSWORD});
         std::string strLine;
-        const bool bReady = start.ReadLine(strLine, 60s) && strLine == "READY";
-        const int nExit = start.Wait(30s);
-        if (!bReady || nExit != 0)
+        const bool bReady =
+            start.Start({PRIVATE_POSTFIX_SCRIPT, "start", s_dir.string(), std::to_string(s_nSubmission),
+                         std::to_string(s_nTls), s_pCa->Certificate("good"), s_pCa->Key("good"), USER, DOMAIN,
+                         std::to_string(SIZE_LIMIT)},
+                        options) &&
+            start.ReadOutputLine(strLine, 60s) && strLine == "READY";
+        const bool bEnded = start.Wait(30s) == platform::EWaitResult::Ended && start.Succeeded();
+        if (!bReady || !bEnded)
             s_strFailure = "private-postfix.sh start did not get ready: " + strLine;
     }
     static void TearDownTestSuite()
