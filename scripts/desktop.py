@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -180,15 +181,15 @@ def wait_after_send(sendwell, messages, timeout):
     return False
 
 
-def run_tests_on_a_display(unittest_args, on_display):
-    """Runs the calling script's unittest cases with an Xvfb of their own; on_display(display)
-    is called first with its name. Returns the exit code: 0, 1, or SKIP_CODE (saying why)
+def run_tests_on_a_display(unittest_args):
+    """Runs the calling script's unittest cases with an Xvfb of their own, whose name they find
+    in the script's global DISPLAY. Returns the exit code: 0, 1, or SKIP_CODE (saying why)
     when no virtual display can start."""
     with VirtualDisplay() as display:
         if display.server is None:
             print(f"SKIP: no virtual X display: {display.why_not}")
             return SKIP_CODE
-        on_display(display.display)
+        sys.modules["__main__"].DISPLAY = display.display
         program = unittest.main(module="__main__", argv=[os.path.basename(unittest_args[0])] + unittest_args[1:],
                                 verbosity=2, exit=False)
     return 0 if program.result.wasSuccessful() else 1

@@ -223,11 +223,7 @@ def main():
     for name in ("bin", "render", "mail_drop", "gateway_header"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
 
-    def use(display):
-        global DISPLAY
-        DISPLAY = display
-
-    return desktop.run_tests_on_a_display([sys.argv[0]] + rest, use)
+    return desktop.run_tests_on_a_display([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

@@ -122,11 +122,7 @@ def main():
     parser.add_argument("--sendwell", required=True, help="the Sendwell program")
     ARGS, rest = parser.parse_known_args()
     ARGS.sendwell = os.path.abspath(ARGS.sendwell)
-    def use(display):
-        global DISPLAY
-        DISPLAY = display
-
-    return desktop.run_tests_on_a_display([sys.argv[0]] + rest, use)
+    return desktop.run_tests_on_a_display([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":
