@@ -41,6 +41,7 @@ enum EControlStyle : std::uint32_t
     STYLE_NOTIFY = 1u << 10,
     STYLE_NO_INTEGRAL_HEIGHT = 1u << 11,
     STYLE_HYPERLINK = 1u << 12,
+    STYLE_PASSWORD = 1u << 13, // edit field that shows no characters
 };
 
 // Styles of a dialog window.
@@ -98,6 +99,12 @@ inline constexpr int IDD_SETTINGS = 129;
 inline constexpr int IDC_SMTP_SERVER = 1005;
 inline constexpr int IDC_EMAIL = 1006;
 inline constexpr int IDC_USER_NAME = 1009;
+inline constexpr int IDC_SECURITY = 1010;
+inline constexpr int IDC_LOGIN = 1011;
+inline constexpr int IDC_PASSWORD = 1012;
+inline constexpr int IDC_GATEWAY_ADDRESS = 1013;
+inline constexpr int IDC_QUERY_HOST = 1014;
+inline constexpr int IDC_TEST = 1015;
 
 inline constexpr int IDD_ABOUT = 139;
 inline constexpr int IDC_ABOUT_OK = 1007;
@@ -179,8 +186,8 @@ inline constexpr SDialogTemplate SEND_DIALOG = {
 
 // Dialog 129: the settings dialog.
 inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
-    {IDOK, EControlKind::DefaultPushButton, "OK", 90, 100, 51, 14, STYLE_TABSTOP},
-    {IDCANCEL, EControlKind::PushButton, "Cancel", 144, 100, 51, 14, STYLE_TABSTOP},
+    {IDOK, EControlKind::DefaultPushButton, "OK", 90, 203, 51, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 144, 203, 51, 14, STYLE_TABSTOP},
     {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 81, 46, 8, STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "Email Address:", 18, 65, 48, 10, STYLE_NONE},
     {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 80, 126, 12,
@@ -197,13 +204,40 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
      193, 8, STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "SMTP Server\xEF\xBC\x9APlease ask your ISP", 9, 34, 125, 8,
      STYLE_NONE},
+    // How the mail server is reached, and the gateway: beyond the three settings above.
+    {ID_STATIC, EControlKind::Static, "Security:", 18, 97, 46, 8, STYLE_NONE},
+    {IDC_SECURITY, EControlKind::ComboBox, "", 69, 96, 60, 48, STYLE_TABSTOP | STYLE_VSCROLL},
+    {IDC_TEST, EControlKind::PushButton, "Test", 144, 95, 51, 14, STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::Static, "Login:", 18, 114, 46, 8, STYLE_NONE},
+    {IDC_LOGIN, EControlKind::Edit, "", 69, 112, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Password:", 18, 130, 46, 8, STYLE_NONE},
+    {IDC_PASSWORD, EControlKind::Edit, "", 69, 128, 126, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL | STYLE_PASSWORD},
+    {ID_STATIC, EControlKind::GroupBox, "Advanced: the fax gateway", 9, 147, 193, 50, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Fax address:", 18, 163, 48, 8, STYLE_NONE},
+    {IDC_GATEWAY_ADDRESS, EControlKind::Edit, "", 69, 161, 126, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Query host:", 18, 179, 48, 8, STYLE_NONE},
+    {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 177, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+};
+
+// The tool tips of the settings dialog's fields beyond the three.
+inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
+    {IDC_SECURITY, "STARTTLS (port 587) or TLS (port 465) protect the password and the fax; None is plain "
+                   "SMTP on port 25, for a server that asks for no password. A port in SMTP Server wins"},
+    {IDC_TEST, "Connect to the SMTP server, secure the connection and sign in, without sending anything"},
+    {IDC_LOGIN, "The user name your mail provider gave you, often your e-mail address; empty: no sign-in"},
+    {IDC_PASSWORD, "Kept in the desktop's keyring, never in a file. Leave it empty to keep the one stored. "
+                   "Providers with two-step sign-in want an app password here"},
+    {IDC_GATEWAY_ADDRESS, "Where the fax mails go: <name> is the recipient's name, <number> the fax number"},
+    {IDC_QUERY_HOST, "The gateway's web server that Online Query asks, with :port if not 80"},
 };
 
 inline constexpr SDialogTemplate SETTINGS_DIALOG = {
     IDD_SETTINGS,
     PRODUCT_NAME,
     207,
-    118,
+    224,
     DIALOG_FONT_FACE,
     DIALOG_FONT_POINTS,
     DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
@@ -258,7 +292,9 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
-static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 12);
+static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 24);
+static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS,
+                                  [](const SControlTip& tip) { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);
 
 } // namespace resources

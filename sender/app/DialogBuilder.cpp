@@ -92,6 +92,8 @@ QWidget* CDialogBuilder::CreateStandardControl(const SControlTemplate& control, 
     {
         auto* pEdit = new QLineEdit(strText, pParent);
         pEdit->setFrame(Has(control, STYLE_BORDER));
+        if (Has(control, STYLE_PASSWORD))
+            pEdit->setEchoMode(QLineEdit::Password);
         return pEdit;
     }
     case EControlKind::ComboBox:

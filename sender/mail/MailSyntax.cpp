@@ -40,3 +40,18 @@ bool IsPlainDomain(std::string_view strName)
                                   (ch >= '0' && ch <= '9') || ch == '-' || ch == '.';
                        });
 }
+
+bool IsAtomCharacter(unsigned char ch)
+{
+    if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9'))
+        return true;
+    return std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(ch)) != std::string_view::npos;
+}
+
+bool IsDotAtom(std::string_view strText)
+{
+    return !strText.empty() && strText.front() != '.' && strText.back() != '.' &&
+           strText.find("..") == std::string_view::npos &&
+           std::all_of(strText.begin(), strText.end(),
+                       [](char ch) { return ch == '.' || IsAtomCharacter(static_cast<unsigned char>(ch)); });
+}

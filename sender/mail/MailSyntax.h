@@ -21,3 +21,10 @@ bool IsPlainAddress(std::string_view strAddress);
 // Letters, digits, "-" and "." in non-empty labels: a name that can stand as a domain in a
 // greeting or a Message-ID.
 bool IsPlainDomain(std::string_view strName);
+
+// RFC 5322 3.2.3 atext: letters, digits and !#$%&'*+-/=?^_`{|}~, the characters of a mailbox
+// name other than the dot.
+bool IsAtomCharacter(unsigned char ch);
+
+// Atoms joined by single dots (RFC 5322 dot-atom): a local part that needs no quoting.
+bool IsDotAtom(std::string_view strText);

@@ -3,6 +3,7 @@
 #include "platform/TcpSocket.h"
 #include "sender/mail/EhloReply.h"
 #include "sender/mail/PlainMail.h"
+#include "sender/mail/SmtpSecurity.h"
 
 #include <chrono>
 #include <cstdint>
@@ -36,16 +37,6 @@ struct SSmtpTimeouts
     std::chrono::milliseconds m_durSend = std::chrono::minutes(3);
     std::chrono::milliseconds m_durDataEnd = std::chrono::minutes(10);
     std::chrono::milliseconds m_durTlsHandshake = std::chrono::minutes(1);
-};
-
-// How the connection to the server is protected. None is the plain dialogue with HELO, for
-// open relays; StartTls turns a plain connection into TLS with STARTTLS (RFC 3207, port 587
-// as a rule); Tls speaks TLS from the first byte (port 465). Only the last two send a password.
-enum class ESmtpSecurity
-{
-    None,
-    StartTls,
-    Tls,
 };
 
 // Whether a dialogue was ended by the cancel signal, and when: once the end of the data has

@@ -1,10 +1,12 @@
 #include "sender/send/SendOperation.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/CancelSignal.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
 #include "sender/mail/ContentAgent.h"
+#include "sender/mail/MailSyntax.h"
 #include "sender/mail/MimeMail.h"
 #include "sender/send/Gateway.h"
 
@@ -23,26 +25,26 @@ bool IsDigits(const std::string& strText)
     return true;
 }
 
-// The characters of an RFC 5322 dot-atom other than the dot, which has become "_" already.
-bool IsMailboxCharacter(unsigned char ch)
+// A secure send says what failed (a certificate, the sign-in, a size limit) in the link's words,
+// which hold only printable text, and the server's reply when there was one.
+std::string SecureFailureText(const SSendResult& result)
 {
-    if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9'))
-        return true;
-    return std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(ch)) != std::string_view::npos;
+    std::string strText = "Sorry, the fax was not sent: " + result.m_strDetail;
+    if (!result.m_strServerReply.empty())
+        strText += "\nThe server said: " + result.m_strServerReply;
+    return strText;
 }
-
-// The name follows the prefix and a dot in the local part of the gateway address.
-static_assert(std::char_traits<char>::length(GATEWAY_MAILBOX_PREFIX) + 1 + MAX_RECIPIENT_NAME_BYTES == 64);
 
 } // namespace
 
-ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber)
+ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber,
+                               const CGatewayTemplate& gateway)
 {
     if (strFaxNumber.empty())
         return ERecipientCheck::FaxNumberBlank;
     if (!IsDigits(strFaxNumber))
         return ERecipientCheck::FaxNumberNotDigits;
-    if (strFaxNumber.size() > MAX_FAX_NUMBER_DIGITS)
+    if (strFaxNumber.size() > gateway.MaxNumberDigits())
         return ERecipientCheck::FaxNumberTooLong;
     if (strRecipient.empty())
         return ERecipientCheck::RecipientMissing;
@@ -51,16 +53,16 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
         if (ch == ' ' || ch == '.')
             ch = '_';
     for (unsigned char ch : strMailbox)
-        if (!IsMailboxCharacter(ch))
+        if (!IsAtomCharacter(ch))
             return ERecipientCheck::RecipientNotMailbox;
     // Only ASCII is left, so bytes and characters are the same count.
-    if (strMailbox.size() > MAX_RECIPIENT_NAME_BYTES)
+    if (strMailbox.size() > gateway.MaxNameBytes(strFaxNumber.size()))
         return ERecipientCheck::RecipientTooLong;
     strRecipient = strMailbox;
     return ERecipientCheck::Ok;
 }
 
-const char* RecipientCheckText(ERecipientCheck eCheck)
+std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& gateway, std::size_t nNumberDigits)
 {
     switch (eCheck)
     {
@@ -71,24 +73,24 @@ const char* RecipientCheckText(ERecipientCheck eCheck)
     case ERecipientCheck::RecipientMissing:
         return "Sorry, recipient name is required";
     case ERecipientCheck::FaxNumberTooLong:
-        static_assert(MAX_FAX_NUMBER_DIGITS == 63, "the text names the limit");
-        return "Sorry, the fax number may be at most 63 digits long";
+        return "Sorry, the fax number may be at most " + std::to_string(gateway.MaxNumberDigits()) +
+               " digits long";
     case ERecipientCheck::RecipientNotMailbox:
         return "Sorry, the recipient name may hold only letters, digits, blanks, dots and "
                "! # $ % & ' * + - / = ? ^ _ ` { | } ~";
     case ERecipientCheck::RecipientTooLong:
-        static_assert(MAX_RECIPIENT_NAME_BYTES == 49, "the text names the limit");
-        return "Sorry, the recipient name may be at most 49 characters long";
+        return "Sorry, the recipient name may be at most " +
+               std::to_string(gateway.MaxNameBytes(nNumberDigits)) + " characters long";
     case ERecipientCheck::Ok:
         break;
     }
     return "";
 }
 
-std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber)
+std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber,
+                           const CGatewayTemplate& gateway)
 {
-    return std::string(GATEWAY_MAILBOX_PREFIX) + "." + strRecipient + "@" + strFaxNumber +
-           GATEWAY_MAIL_DOMAIN_SUFFIX;
+    return gateway.Address(strRecipient, strFaxNumber);
 }
 
 SSendResult RunSendJob(const SSendJob& job)
@@ -103,9 +105,16 @@ SSendResult RunSendJob(const SSendJob& job)
         return result;
     }
 
-    CSmtpLink link("", 25, job.m_timeouts);
+    // The server setting's own port wins over the one that goes with the security.
+    CSmtpLink link("", DefaultSmtpPort(job.m_eSecurity), job.m_timeouts);
     CMimeMail mail;
-    link.SetServer(job.m_strSmtpServer.c_str(), 25);
+    link.SetServer(job.m_strSmtpServer.c_str(), DefaultSmtpPort(job.m_eSecurity));
+    link.SetSecurity(job.m_eSecurity);
+    if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty())
+        link.SetCredentials(job.m_strLogin, job.m_strPassword);
+    link.SetCancelSignal(job.m_pCancel);
+    link.SetProgress(job.m_fnProgress);
+    result.m_bSecure = job.m_eSecurity != ESmtpSecurity::None;
     mail.m_strFrom = job.m_strFrom;
     mail.AddRecipients(job.m_strRecipientAddress.c_str());
     mail.m_strSubject = job.m_strSubject;
@@ -153,16 +162,23 @@ SSendResult RunSendJob(const SSendJob& job)
         mail.AddPart(pagePath.c_str(), AGENT_TIFF_ATTACHMENT, "");
     }
 
-    if (!link.Connect())
+    const auto failed = [&link, &result](ESendOutcome eOutcome)
     {
-        result.m_eOutcome = ESendOutcome::ConnectFailed;
         result.m_strDetail = link.m_strError;
+        result.m_strServerReply = link.GetServerReply();
+        result.m_eOutcome = eOutcome;
+        if (link.GetCancel() != ESmtpCancel::NotCancelled)
+        {
+            result.m_eOutcome = ESendOutcome::Cancelled;
+            result.m_bMayHaveArrived = link.GetCancel() == ESmtpCancel::AfterEndOfData;
+        }
         return result;
-    }
+    };
+    if (!link.Connect())
+        return failed(ESendOutcome::ConnectFailed);
     if (!link.SendMail(mail))
     {
-        result.m_eOutcome = ESendOutcome::SendFailed;
-        result.m_strDetail = link.m_strError;
+        failed(ESendOutcome::SendFailed);
         link.Disconnect();
         return result;
     }
@@ -196,10 +212,19 @@ std::string SendOutcomeText(const SSendResult& result)
     case ESendOutcome::PageMissing:
         return "Sorry, page " + std::to_string(result.m_nMissingPage) +
                " of the fax is missing, so nothing was sent; please print the document again";
+    case ESendOutcome::Cancelled:
+        return result.m_bMayHaveArrived
+                   ? "The send was cancelled after the whole fax had gone out: the server may have accepted it, "
+                     "so look for the gateway's e-mail before sending it again"
+                   : "The send was cancelled: nothing was sent";
     case ESendOutcome::ConnectFailed:
+        if (result.m_bSecure)
+            return SecureFailureText(result);
         return "There some error when connecting internet, please check  the internet configure and "
                "connection";
     case ESendOutcome::SendFailed:
+        if (result.m_bSecure)
+            return SecureFailureText(result);
         return "The are some error when sending fax, please check the internet configure";
     }
     return "";

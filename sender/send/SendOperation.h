@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sender/mail/SmtpLink.h"
+#include "sender/send/GatewayTemplate.h"
 
 #include <filesystem>
 #include <functional>
@@ -12,7 +13,6 @@
 // message with one attachment per page, the SMTP delivery). The dialog shows the
 // messages and keeps the button's state.
 
-inline constexpr const char* GATEWAY_MAILBOX_PREFIX = "remote-printer";
 // What the subject says before PRODUCT_NAME (sender/Branding.h), the program that sent the fax.
 inline constexpr const char* SUBJECT_PREFIX = "Hi! I am: ";
 
@@ -21,29 +21,34 @@ enum class ERecipientCheck
     Ok,
     FaxNumberBlank,
     FaxNumberNotDigits,
-    // More than MAX_FAX_NUMBER_DIGITS digits: the gateway address would not be valid.
+    // More digits than the gateway address can hold (CGatewayTemplate::MaxNumberDigits).
     FaxNumberTooLong,
     RecipientMissing,
     // After blanks and dots have become underscores, the name holds a character that a
     // mailbox name may not: it would add recipients, break the address or a command.
     RecipientNotMailbox,
-    // More than MAX_RECIPIENT_NAME_BYTES characters: the gateway address would not be valid.
+    // More characters than the gateway address can hold beside the number.
     RecipientTooLong,
 };
 
 // Checks the fax number and the recipient name in this order; on success the blanks and
 // dots of the name have become underscores. Nothing is recorded or sent for a failed check.
-ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber);
-// The text the user sees for a failed check.
-const char* RecipientCheckText(ERecipientCheck eCheck);
+ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber,
+                               const CGatewayTemplate& gateway = CGatewayTemplate());
+// The text the user sees for a failed check; the limits it names are those of the gateway
+// address beside a number of this many digits.
+std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& gateway = CGatewayTemplate(),
+                               std::size_t nNumberDigits = 0);
 
 // What the user sees when the settings' e-mail address is not a plain address (IsPlainAddress
 // in sender/mail/MailSyntax.h).
 inline constexpr const char* EMAIL_NOT_PLAIN_TEXT =
     "Sorry, your Email Address is not a plain address, please push the Config button to correct it";
 
+// The gateway template with the checked name and number in its fields; by default
 // "remote-printer." + name + "@" + fax number + the gateway's mail domain suffix.
-std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber);
+std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber,
+                           const CGatewayTemplate& gateway = CGatewayTemplate());
 
 // How the converter run went.
 struct SConverterRun
@@ -56,12 +61,20 @@ struct SConverterRun
 struct SSendJob
 {
     std::string m_strSmtpServer;
+    // None keeps the plain dialogue; with the others a login name, when given, signs in.
+    ESmtpSecurity m_eSecurity = ESmtpSecurity::None;
+    std::string m_strLogin;
+    std::string m_strPassword;
     std::string m_strFrom;
     std::string m_strRecipientAddress;
     std::string m_strSubject;
     // Runs the converter and waits for it.
     std::function<SConverterRun()> m_fnRunConverter;
     SSmtpTimeouts m_timeouts;
+    // Raised by the user's Cancel; it must outlive the job. Null: no cancel.
+    const platform::CCancelSignal* m_pCancel = nullptr;
+    // Bytes of the message sent so far, called on the worker thread.
+    SmtpProgress m_fnProgress;
     // Fixes the time and Message-ID of the message, for tests; empty: the real ones.
     CPlainMail::TimeSource m_fnTime;
     CPlainMail::MessageIdSource m_fnMessageId;
@@ -76,6 +89,7 @@ enum class ESendOutcome
     PageMissing,     // a fax page file is missing or empty: nothing sent
     ConnectFailed,
     SendFailed,
+    Cancelled, // by the user; m_bMayHaveArrived once the end of the data had gone
 };
 
 struct SSendResult
@@ -83,6 +97,11 @@ struct SSendResult
     ESendOutcome m_eOutcome = ESendOutcome::Sent;
     int m_nMissingPage = 0;
     std::string m_strDetail; // the converter's failure or the link's m_strError, for the log
+    // The server's reply behind a failure, printable and bounded; empty when there was none.
+    std::string m_strServerReply;
+    // The plain dialogue keeps its own messages; a secure send says what went wrong.
+    bool m_bSecure = false;
+    bool m_bMayHaveArrived = false;
 };
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and

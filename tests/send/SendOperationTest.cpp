@@ -67,13 +67,13 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
             << c.m_strName << " / " << c.m_strNumber;
         EXPECT_EQ(strName, c.m_strMailbox);
     }
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
                  "Sorry, only number is adopted for fax number");
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong),
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong),
                  "Sorry, the fax number may be at most 63 digits long");
-    EXPECT_STREQ(RecipientCheckText(ERecipientCheck::RecipientTooLong),
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::RecipientTooLong),
                  "Sorry, the recipient name may be at most 49 characters long");
 }
 
@@ -82,6 +82,67 @@ TEST(SendChecksTest, TheGatewayAddressIsPlainConcatenation)
     EXPECT_EQ(GatewayAddress("Acme_Trading_Co_", "0012345678901"),
               std::string("remote-printer.Acme_Trading_Co_@0012345678901") + GATEWAY_MAIL_DOMAIN_SUFFIX);
     EXPECT_EQ(GATEWAY_MAIL_DOMAIN_SUFFIX[0], '.');
+}
+
+TEST(GatewayTemplateTest, TemplatesThatCannotGiveAnAddressAreRefused)
+{
+    using enum EGatewayTemplateCheck;
+    const std::pair<std::string, EGatewayTemplateCheck> cases[] = {
+        {DEFAULT_GATEWAY_TEMPLATE, Ok},
+        {"<number>@fax.provider.example", Ok},
+        {"fax+<number>.<name>@Provider-1.example", Ok},
+        {"<number>@<number>.example", Ok},
+        {"", NotOneAt},
+        {"<number>.fax.example", NotOneAt},
+        {"<number>@a@b.example", NotOneAt},
+        {"<name>@fax.example", NoNumberField},
+        {"<Number>@fax.example", UnknownField},
+        {"<number>>@fax.example", UnknownField},
+        {"<num<number>@fax.example", UnknownField},
+        {"fax <number>@fax.example", BadLocalPart},
+        {".<number>@fax.example", BadLocalPart},
+        {"a..<number>@fax.example", BadLocalPart},
+        {"<number>\r\nRCPT@fax.example", BadLocalPart},
+        {"<number>@fax..example", BadDomain},
+        {"<number>@-fax.example", BadDomain},
+        {"<number>@fax_1.example", BadDomain},
+        {"<number>@[127.0.0.1]", BadDomain},
+        {"<number>@" + std::string(64, 'a') + ".example", BadDomain},
+        {"<number>@<name>.example", NameInDomain},
+        {std::string(63, 'x') + "<number><name>@fax.example", TooLong},
+        {"<number>@" + std::string(63, 'a') + "<number>.example", BadDomain},
+    };
+    for (const auto& [strTemplate, eExpected] : cases)
+        EXPECT_EQ(CGatewayTemplate::Check(strTemplate), eExpected) << strTemplate;
+    // A template that would be refused gives the default: a damaged setting does not stop a send.
+    EXPECT_EQ(CGatewayTemplate("no-at-sign").Text(), DEFAULT_GATEWAY_TEMPLATE);
+}
+
+TEST(GatewayTemplateTest, TheLimitsOfNameAndNumberFollowTheTemplate)
+{
+    const CGatewayTemplate defaults;
+    EXPECT_EQ(defaults.MaxNumberDigits(), MAX_FAX_NUMBER_DIGITS);
+    EXPECT_EQ(defaults.MaxNameBytes(MAX_FAX_NUMBER_DIGITS), MAX_RECIPIENT_NAME_BYTES);
+
+    // Name and number share the 64 octets of the local part: "fax." takes 4 and the dot 1.
+    const CGatewayTemplate shared("fax.<name>.<number>@gw.example");
+    EXPECT_EQ(shared.MaxNumberDigits(), 58u); // beside a one-character name
+    EXPECT_EQ(shared.MaxNameBytes(20), 39u);
+    std::string strName = std::string(39, 'n');
+    EXPECT_EQ(CheckRecipient(strName, std::string(20, '1'), shared), ERecipientCheck::Ok);
+    EXPECT_EQ(shared.Address(strName, std::string(20, '1')).find('@'), 64u);
+    strName += 'n';
+    EXPECT_EQ(CheckRecipient(strName, std::string(20, '1'), shared), ERecipientCheck::RecipientTooLong);
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::RecipientTooLong, shared, 20),
+              "Sorry, the recipient name may be at most 39 characters long");
+    std::string strAnn = "Ann";
+    EXPECT_EQ(CheckRecipient(strAnn, std::string(59, '1'), shared), ERecipientCheck::FaxNumberTooLong);
+    EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong, shared),
+              "Sorry, the fax number may be at most 58 digits long");
+
+    // A label holding the number twice, beside fixed text, and the domain's 255 in all.
+    EXPECT_EQ(CGatewayTemplate("x@a<number>b<number>.example").MaxNumberDigits(), 30u);
+    EXPECT_EQ(CGatewayTemplate("<number>@fax.example").MaxNameBytes(40), MAX_RECIPIENT_NAME_BYTES);
 }
 
 class SendJobTest : public ::testing::Test

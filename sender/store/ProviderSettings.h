@@ -1,0 +1,52 @@
+#pragma once
+
+#include "sender/mail/SmtpSecurity.h"
+#include "sender/send/Gateway.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// The settings beyond the three of quill.cfg, kept in a file of their own beside it so that
+// quill.cfg stays byte for byte what older versions read: how the mail server is reached and
+// which gateway the faxes go to. A small INI text:
+//
+//   [Mail]
+//   Security=STARTTLS
+//   Login=ann@example.org
+//   [Gateway]
+//   MailAddress=remote-printer.<name>@<number>.fax.vellum-gateway.example
+//   QueryHost=fax.vellum-gateway.example
+//
+// The password is never here: it lives in the desktop's keyring.
+
+inline constexpr const char* PROVIDER_SETTINGS_FILE_NAME = "sendwell.ini";
+
+std::filesystem::path ProviderSettingsPath();
+
+struct SProviderSettings
+{
+    ESmtpSecurity m_eSecurity = ESmtpSecurity::StartTls;
+    // The account's name at the mail provider; empty: no sign-in.
+    std::string m_strLogin;
+    // The gateway address template (sender/send/GatewayTemplate.h).
+    std::string m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;
+    // The coverage query's web server: a host, with ":port" if not 80.
+    std::string m_strQueryHost = GATEWAY_WEB_HOST;
+};
+
+// Reads leniently: a missing or unreadable file gives the defaults, and so does each line that
+// cannot be understood. Settings made before this file existed (quill.cfg there, this file not)
+// keep the plain dialogue they worked with: security None. Values are not checked here beyond
+// their form; the users of each (the gateway template above all) check them.
+SProviderSettings ReadProviderSettings(const std::filesystem::path& path = ProviderSettingsPath(),
+                                       const std::filesystem::path& settingsPath = {});
+
+// The file's text; parsing it back gives the same settings.
+std::string EncodeProviderSettings(const SProviderSettings& settings);
+SProviderSettings DecodeProviderSettings(std::string_view strText);
+
+// Replaces the file atomically. Refuses values with line breaks or other control characters,
+// which the file cannot hold. On failure strError says what went wrong, naming the file.
+[[nodiscard]] bool WriteProviderSettings(const SProviderSettings& settings, std::string& strError,
+                                         const std::filesystem::path& path = ProviderSettingsPath());
