@@ -27,4 +27,13 @@ std::string ErrnoText(std::string_view strWhat, int nError)
     return std::string(strWhat) + ": " + std::strerror(nError);
 }
 
+void WipeSecret(std::string& strSecret)
+{
+    strSecret.resize(strSecret.capacity());
+    volatile char* p = strSecret.data();
+    for (std::size_t i = 0; i < strSecret.size(); ++i)
+        p[i] = 0;
+    strSecret.clear();
+}
+
 } // namespace platform

@@ -22,4 +22,8 @@ std::string_view Trim(std::string_view strText, std::string_view strSet = WHITE_
 // the call unless the caller kept it before doing anything else.
 std::string ErrnoText(std::string_view strWhat, int nError = errno);
 
+// Overwrites a secret before it is freed, in a way the compiler may not leave out. The whole
+// buffer is overwritten: a string that was moved from or shortened keeps bytes beyond its end.
+void WipeSecret(std::string& strSecret);
+
 } // namespace platform

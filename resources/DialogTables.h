@@ -218,7 +218,8 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
     {IDC_GATEWAY_ADDRESS, EControlKind::Edit, "", 69, 161, 126, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
     {ID_STATIC, EControlKind::Static, "Query host:", 18, 179, 48, 8, STYLE_NONE},
-    {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 177, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 177, 126, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
 };
 
 // The tool tips of the settings dialog's fields beyond the three.
@@ -293,8 +294,8 @@ static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 24);
-static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS,
-                                  [](const SControlTip& tip) { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
+static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS, [](const SControlTip& tip)
+                                  { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);
 
 } // namespace resources

@@ -147,6 +147,8 @@ bool CSendDialog::OnInitDialog()
     m_boxMore->SetTextTint(blue);
 
     LoadAddressBook();
+    m_provider = ReadProviderSettings();
+    m_pQueryButton->m_options.m_strHost = m_provider.m_strQueryHost;
 
     if (!FillPageList())
         return false;
@@ -263,12 +265,15 @@ bool CSendDialog::FillPageList()
 // and the mail on a worker while the dialog waits, and the outcome in a message box.
 void CSendDialog::OnSend()
 {
+    m_provider = ReadProviderSettings();
+    const CGatewayTemplate gateway(m_provider.m_strGatewayAddress);
     m_strRecipient = m_comboRecipient->currentText().toStdString();
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
-    const ERecipientCheck eCheck = CheckRecipient(m_strRecipient, m_strFaxNumber);
+    const ERecipientCheck eCheck = CheckRecipient(m_strRecipient, m_strFaxNumber, gateway);
     if (eCheck != ERecipientCheck::Ok)
     {
-        platform::ShowMessage(PRODUCT_NAME, RecipientCheckText(eCheck), platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, RecipientCheckText(eCheck, gateway, m_strFaxNumber.size()),
+                              platform::EMessageIcon::Warning);
         return;
     }
     if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
@@ -291,11 +296,18 @@ void CSendDialog::OnSend()
     SetSendButtonBusy(true);
     SSendJob job;
     job.m_strSmtpServer = m_strSmtpServer;
+    job.m_eSecurity = m_provider.m_eSecurity;
+    job.m_strLogin = m_provider.m_strLogin;
     job.m_strFrom = m_strEmail;
-    job.m_strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber);
+    job.m_strRecipientAddress = GatewayAddress(m_strRecipient, m_strFaxNumber, gateway);
     job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
     job.m_fnRunConverter = RunInstalledConverter;
-    const SSendResult result = RunSendJobWhileWaiting(job);
+    m_cancel.Clear();
+    job.m_pCancel = &m_cancel;
+    job.m_fnProgress = [this](std::uint64_t nSent, std::uint64_t nTotal)
+    { QMetaObject::invokeMethod(this, [this, nSent, nTotal] { ShowSendProgress(nSent, nTotal); }); };
+    const SSendResult result = RunSendJobWhileWaiting(
+        job, this, CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
 
     const std::string strText = SendOutcomeText(result);
     if (result.m_eOutcome == ESendOutcome::NoPages)
@@ -307,6 +319,14 @@ void CSendDialog::OnSend()
         accept();
 }
 
+void CSendDialog::reject()
+{
+    if (m_bSending)
+        m_cancel.Raise();
+    else
+        QDialog::reject();
+}
+
 void CSendDialog::SetSendButtonBusy(bool bBusy)
 {
     m_bSending = bBusy;
@@ -314,6 +334,14 @@ void CSendDialog::SetSendButtonBusy(bool bBusy)
     pButton->setEnabled(!bBusy);
     pButton->setText(bBusy ? TEXT_BUTTON_WAIT : TEXT_BUTTON_SEND);
     pButton->update();
+}
+
+void CSendDialog::ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal)
+{
+    if (!m_bSending || nTotal == 0)
+        return;
+    auto* pButton = CDialogBuilder::Control<QPushButton>(*this, IDOK);
+    pButton->setText(QStringLiteral("%1 %2%").arg(TEXT_BUTTON_WAIT).arg(nSent * 100 / nTotal));
 }
 
 void CSendDialog::closeEvent(QCloseEvent* pEvent)
@@ -351,8 +379,13 @@ void CSendDialog::OnConfig()
     m_strSmtpServer = dialog.m_strSmtpServer;
     m_strEmail = dialog.m_strEmail;
     m_strUserName = dialog.m_strUserName;
+    m_provider = dialog.m_provider;
+    m_pQueryButton->m_options.m_strHost = m_provider.m_strQueryHost;
     std::string strError;
-    if (!WriteSettings(m_strSmtpServer, m_strEmail, m_strUserName, strError))
+    // The file beside quill.cfg first: a quill.cfg without it would be read as settings made
+    // before it existed, with no security.
+    if (!WriteProviderSettings(m_provider, strError) ||
+        !WriteSettings(m_strSmtpServer, m_strEmail, m_strUserName, strError))
         platform::ShowMessage(PRODUCT_NAME, "Sorry, the settings could not be saved (" + strError + ")",
                               platform::EMessageIcon::Warning);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/CancelSignal.h"
 #include "resources/DialogTables.h"
 #include "sender/app/PageRaster.h"
 #include "sender/controls/BalloonTip.h"
 #include "sender/store/AddressBook.h"
+#include "sender/store/ProviderSettings.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -33,6 +35,8 @@ public:
     std::string m_strSmtpServer;
     std::string m_strEmail;
     std::string m_strUserName;
+    // The settings beyond those three: security, login, gateway.
+    SProviderSettings m_provider;
     // Recipient and fax number as last read from their controls.
     std::string m_strRecipient;
     std::string m_strFaxNumber;
@@ -61,6 +65,8 @@ public:
 public slots:
     // Send (the default button): the send operation.
     void OnSend();
+    // Cancel and Escape close the dialog, or during a send end the send instead.
+    void reject() override;
     void OnConfig();
     // Online Query: the coverage query of the typed fax number.
     void OnOnlineQuery();
@@ -85,13 +91,17 @@ private:
     void AddRecipientName(const QString& strName);
     bool FillPageList();
     void DrawPreview();
-    // The Send button's state while a send runs: disabled, reading "Wait...".
+    // The Send button's state while a send runs: disabled, reading "Wait...", and once the
+    // mail goes out how much of it has gone.
     void SetSendButtonBusy(bool bBusy);
+    void ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal);
 
     CAddressBook m_book;
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
     bool m_bSending = false;
+    // Raised by Cancel during a send; the send's network waits end at once.
+    platform::CCancelSignal m_cancel;
     // Set while the recipient box finishes an edit, when its activation is no choice.
     bool m_bTypingEnds = false;
 

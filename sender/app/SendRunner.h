@@ -2,7 +2,19 @@
 
 #include "sender/send/SendOperation.h"
 
-// Runs the waiting part of a send (converter, message, SMTP dialogue) on a worker thread
-// while this thread keeps its window painted: events go on being processed, except the
-// user's input, until the worker has finished. Called on the GUI thread.
-SSendResult RunSendJobWhileWaiting(const SSendJob& job);
+#include <functional>
+
+class QAbstractButton;
+class QWidget;
+
+// Runs work on a worker thread while this thread keeps the windows painted: events go on
+// being processed until the worker has finished. The user's input to pWindow is turned away
+// meanwhile, except a click on pCancel and the Escape key, which call fnCancel (on this
+// thread; the work should then end soon). Other windows take input as usual. Called on the
+// GUI thread.
+void RunWhileWaiting(const std::function<void()>& fnWork, QWidget* pWindow,
+                     QAbstractButton* pCancel = nullptr, const std::function<void()>& fnCancel = {});
+
+// The waiting part of a send (converter, message, SMTP dialogue) run as above.
+SSendResult RunSendJobWhileWaiting(const SSendJob& job, QWidget* pWindow, QAbstractButton* pCancel = nullptr,
+                                   const std::function<void()>& fnCancel = {});

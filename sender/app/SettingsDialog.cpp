@@ -1,13 +1,42 @@
 #include "sender/app/SettingsDialog.h"
 
+#include "platform/Message.h"
+#include "platform/ServerAddress.h"
+#include "platform/Text.h"
 #include "resources/DialogTables.h"
+#include "sender/Branding.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/SendRunner.h"
+#include "sender/mail/MailSyntax.h"
+#include "sender/send/GatewayTemplate.h"
+#include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 using namespace resources;
+
+namespace
+{
+
+constexpr const char* TEXT_BAD_QUERY_HOST =
+    "Sorry, the query host must be a host name or address, with :port if not 80";
+constexpr const char* TEXT_BAD_LOGIN =
+    "Sorry, the login may not hold line breaks or other control characters";
+
+// Config's Test gives up on a silent server sooner than a send does.
+SSmtpTimeouts TestTimeouts()
+{
+    using namespace std::chrono_literals;
+    SSmtpTimeouts timeouts;
+    timeouts.m_durConnect = timeouts.m_durGreeting = timeouts.m_durCommand = 30s;
+    timeouts.m_durTlsHandshake = 30s;
+    return timeouts;
+}
+
+} // namespace
 
 CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
 {
@@ -15,15 +44,38 @@ CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
     m_editEmail = CDialogBuilder::Control<QLineEdit>(*this, IDC_EMAIL);
     m_editSmtpServer = CDialogBuilder::Control<QLineEdit>(*this, IDC_SMTP_SERVER);
     m_editUserName = CDialogBuilder::Control<QLineEdit>(*this, IDC_USER_NAME);
+    m_comboSecurity = CDialogBuilder::Control<QComboBox>(*this, IDC_SECURITY);
+    m_editLogin = CDialogBuilder::Control<QLineEdit>(*this, IDC_LOGIN);
+    m_editPassword = CDialogBuilder::Control<QLineEdit>(*this, IDC_PASSWORD);
+    m_editGatewayAddress = CDialogBuilder::Control<QLineEdit>(*this, IDC_GATEWAY_ADDRESS);
+    m_editQueryHost = CDialogBuilder::Control<QLineEdit>(*this, IDC_QUERY_HOST);
+    for (ESmtpSecurity eSecurity : {ESmtpSecurity::StartTls, ESmtpSecurity::Tls, ESmtpSecurity::None})
+        m_comboSecurity->addItem(SmtpSecurityName(eSecurity), static_cast<int>(eSecurity));
+    for (const SControlTip& tip : SETTINGS_DIALOG_TIPS)
+        CDialogBuilder::Control(*this, tip.m_nId)->setToolTip(QString::fromUtf8(tip.m_pszText));
     connect(CDialogBuilder::Control<QPushButton>(*this, IDOK), &QPushButton::clicked, this,
             &CSettingsDialog::accept);
     connect(CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this,
             &CSettingsDialog::reject);
+    connect(CDialogBuilder::Control<QPushButton>(*this, IDC_TEST), &QPushButton::clicked, this,
+            &CSettingsDialog::OnTest);
     m_bInitCompleted = OnInitDialog();
+}
+
+CSettingsDialog::~CSettingsDialog()
+{
+    platform::WipeSecret(m_strPassword);
 }
 
 bool CSettingsDialog::OnInitDialog()
 {
+    // The settings beyond the three are shown even when quill.cfg is missing: they have defaults.
+    m_provider = ReadProviderSettings();
+    m_comboSecurity->setCurrentIndex(m_comboSecurity->findData(static_cast<int>(m_provider.m_eSecurity)));
+    m_editLogin->setText(QString::fromStdString(m_provider.m_strLogin));
+    m_editGatewayAddress->setText(QString::fromStdString(m_provider.m_strGatewayAddress));
+    m_editQueryHost->setText(QString::fromStdString(m_provider.m_strQueryHost));
+
     m_strEmail.clear();
     m_strSmtpServer.clear();
     m_strUserName.clear();
@@ -35,11 +87,80 @@ bool CSettingsDialog::OnInitDialog()
     return true;
 }
 
+bool CSettingsDialog::TakeProviderFields()
+{
+    const auto refuse = [this](QLineEdit* pField, const std::string& strText)
+    {
+        platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Warning);
+        pField->setFocus();
+        pField->selectAll();
+        return false;
+    };
+    SProviderSettings provider;
+    provider.m_eSecurity = static_cast<ESmtpSecurity>(m_comboSecurity->currentData().toInt());
+    provider.m_strLogin = platform::Trim(m_editLogin->text().toStdString());
+    provider.m_strGatewayAddress = platform::Trim(m_editGatewayAddress->text().toStdString());
+    provider.m_strQueryHost = platform::Trim(m_editQueryHost->text().toStdString());
+    if (HoldsControlCharacter(provider.m_strLogin))
+        return refuse(m_editLogin, TEXT_BAD_LOGIN);
+    if (provider.m_strGatewayAddress.empty())
+        provider.m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;
+    if (const auto eCheck = CGatewayTemplate::Check(provider.m_strGatewayAddress);
+        eCheck != EGatewayTemplateCheck::Ok)
+        return refuse(m_editGatewayAddress, GatewayTemplateCheckText(eCheck));
+    if (provider.m_strQueryHost.empty())
+        provider.m_strQueryHost = GATEWAY_WEB_HOST;
+    const auto queryHost = platform::ParseServerAddress(provider.m_strQueryHost, 80);
+    if (!queryHost || !IsPlainDomain(queryHost->m_strHost) ||
+        provider.m_strQueryHost.find_first_of(" \t") != std::string::npos)
+        return refuse(m_editQueryHost, TEXT_BAD_QUERY_HOST);
+    m_provider = std::move(provider);
+    platform::WipeSecret(m_strPassword);
+    m_strPassword = m_editPassword->text().toStdString();
+    return true;
+}
+
 void CSettingsDialog::accept()
 {
+    if (!TakeProviderFields())
+        return;
     // The texts are taken as typed, empty ones included.
     m_strEmail = m_editEmail->text().toStdString();
     m_strSmtpServer = m_editSmtpServer->text().toStdString();
     m_strUserName = m_editUserName->text().toStdString();
     QDialog::accept();
+}
+
+void CSettingsDialog::reject()
+{
+    if (m_bTesting)
+        m_cancel.Raise();
+    else
+        QDialog::reject();
+}
+
+void CSettingsDialog::OnTest()
+{
+    if (!TakeProviderFields())
+        return;
+    SSendJob job;
+    job.m_strSmtpServer = m_editSmtpServer->text().toStdString();
+    job.m_eSecurity = m_provider.m_eSecurity;
+    job.m_strLogin = m_provider.m_strLogin;
+    job.m_strPassword = m_strPassword;
+    job.m_timeouts = TestTimeouts();
+    m_cancel.Clear();
+    job.m_pCancel = &m_cancel;
+    auto* pTest = CDialogBuilder::Control<QPushButton>(*this, IDC_TEST);
+    pTest->setEnabled(false);
+    m_bTesting = true;
+    SServerTestResult result;
+    RunWhileWaiting([&job, &result] { result = TestMailServer(job); }, this,
+                    CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
+    m_bTesting = false;
+    platform::WipeSecret(job.m_strPassword);
+    pTest->setEnabled(true);
+    platform::ShowMessage(PRODUCT_NAME, result.m_strText,
+                          result.m_bWorked ? platform::EMessageIcon::Information
+                                           : platform::EMessageIcon::Warning);
 }

@@ -1,35 +1,59 @@
 #pragma once
 
+#include "platform/CancelSignal.h"
+#include "sender/store/ProviderSettings.h"
+
 #include <QDialog>
 #include <string>
 
+class QComboBox;
 class QLineEdit;
 
-// The settings dialog (dialog 129): SMTP server, e-mail address and user name. It
-// shows the settings file's values; on OK its strings hold the texts as typed.
+// The settings dialog (dialog 129): SMTP server, e-mail address and user name, and beside
+// them how the mail server is reached (security, login, password) and the gateway (its
+// address template and query host). It shows the settings files' values; on OK its strings
+// hold the texts as typed, after the gateway fields have passed their checks.
 class CSettingsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit CSettingsDialog(QWidget* pParent = nullptr);
+    ~CSettingsDialog() override;
 
     std::string m_strEmail;
     std::string m_strSmtpServer;
     std::string m_strUserName;
+    SProviderSettings m_provider;
+    // The password as typed; empty: keep the one the keyring holds. Wiped with the dialog.
+    std::string m_strPassword;
 
     // What the initialisation returned: false when the settings file was missing or
-    // damaged, so that the boxes stay empty.
+    // damaged, so that its three boxes stay empty.
     bool InitCompleted() const { return m_bInitCompleted; }
 
 public slots:
     void accept() override;
+    // Cancel and Escape close the dialog, or while Test runs end the test instead.
+    void reject() override;
+    // Test: connects, secures, signs in and quits with the values as typed, and says how it went.
+    void OnTest();
 
 private:
     bool OnInitDialog();
+    // The fields beyond the three into m_provider and m_strPassword; false, with the user
+    // told why and the field focused, when a gateway field cannot be used.
+    bool TakeProviderFields();
 
     QLineEdit* m_editEmail = nullptr;
     QLineEdit* m_editSmtpServer = nullptr;
     QLineEdit* m_editUserName = nullptr;
+    QComboBox* m_comboSecurity = nullptr;
+    QLineEdit* m_editLogin = nullptr;
+    QLineEdit* m_editPassword = nullptr;
+    QLineEdit* m_editGatewayAddress = nullptr;
+    QLineEdit* m_editQueryHost = nullptr;
     bool m_bInitCompleted = false;
+    bool m_bTesting = false;
+    platform::CCancelSignal m_cancel;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/CancelSignal.h"
 #include "platform/ServerAddress.h"
+#include "platform/Text.h"
 #include "platform/TlsConnection.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MailSyntax.h"
@@ -82,17 +83,6 @@ constexpr const char* AUTH_TOO_WEAK = "The SMTP server finds this kind of sign-i
 constexpr const char* AUTH_TEMPORARY = "The SMTP server cannot sign you in just now; try again later";
 constexpr const char* AUTH_FAILED = "Signing in to the SMTP server failed";
 
-// Overwrites a secret before it is freed, in a way the compiler may not leave out. The whole
-// buffer is overwritten: a string that was moved from or shortened keeps bytes beyond its end.
-void Wipe(std::string& strSecret)
-{
-    strSecret.resize(strSecret.capacity());
-    volatile char* p = strSecret.data();
-    for (std::size_t i = 0; i < strSecret.size(); ++i)
-        p[i] = 0;
-    strSecret.clear();
-}
-
 std::string Base64(std::string_view text)
 {
     CBase64Codec codec;
@@ -122,15 +112,15 @@ void CSmtpLink::SetCredentials(std::string strUser, std::string strPassword)
     WipeCredentials();
     m_strUser = std::move(strUser);
     m_strPassword = std::move(strPassword);
-    Wipe(strPassword);
+    platform::WipeSecret(strPassword);
     m_bSignIn = !m_strUser.empty() || !m_strPassword.empty();
     m_bCredentialsSpent = false;
 }
 
 void CSmtpLink::WipeCredentials()
 {
-    Wipe(m_strUser);
-    Wipe(m_strPassword);
+    platform::WipeSecret(m_strUser);
+    platform::WipeSecret(m_strPassword);
 }
 
 void CSmtpLink::SetCancelSignal(const platform::CCancelSignal* pCancel)
@@ -359,9 +349,9 @@ bool CSmtpLink::Authenticate()
         // RFC 4616: authorisation identity (empty), user name and password, NUL between them.
         std::string strToken = '\0' + m_strUser + '\0' + m_strPassword;
         std::string strLine = "AUTH PLAIN " + Base64(strToken) + "\r\n";
-        Wipe(strToken);
+        platform::WipeSecret(strToken);
         bResult = Send(strLine) && ReceiveReply() >= 0;
-        Wipe(strLine);
+        platform::WipeSecret(strLine);
     }
     else if (m_extensions.OffersMechanism("LOGIN"))
     {
@@ -380,7 +370,7 @@ bool CSmtpLink::Authenticate()
                 break;
         }
         for (std::string& strStep : aSteps)
-            Wipe(strStep);
+            platform::WipeSecret(strStep);
     }
     else
         m_strError = NO_MECHANISM;

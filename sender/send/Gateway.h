@@ -13,7 +13,8 @@ inline constexpr const char* GATEWAY_WEB_HOST = "fax.vellum-gateway.example";
 // the address above; a user whose gateway wants another form writes theirs in Config.
 inline constexpr const char* GATEWAY_NAME_FIELD = "<name>";
 inline constexpr const char* GATEWAY_NUMBER_FIELD = "<number>";
-inline constexpr const char* DEFAULT_GATEWAY_TEMPLATE = "remote-printer.<name>@<number>.fax.vellum-gateway.example";
+inline constexpr const char* DEFAULT_GATEWAY_TEMPLATE =
+    "remote-printer.<name>@<number>.fax.vellum-gateway.example";
 
 // The longest name and number kept in the address book and put in a gateway address. With
 // the default template these are exactly what the mail system takes: RFC 5321 4.5.3.1.1, a

@@ -42,7 +42,8 @@ std::string Expand(std::string_view strTemplate, std::string_view strName, std::
 std::size_t Count(std::string_view strText, std::string_view strField)
 {
     std::size_t nCount = 0;
-    for (auto nPos = strText.find(strField); nPos != std::string_view::npos; nPos = strText.find(strField, nPos + 1))
+    for (auto nPos = strText.find(strField); nPos != std::string_view::npos;
+         nPos = strText.find(strField, nPos + 1))
         ++nCount;
     return nCount;
 }
@@ -56,7 +57,8 @@ bool FieldsAreKnown(std::string_view strTemplate)
 
 bool IsPlainLabel(std::string_view strLabel)
 {
-    return !strLabel.empty() && strLabel.size() <= MAX_LABEL && strLabel.front() != '-' && strLabel.back() != '-';
+    return !strLabel.empty() && strLabel.size() <= MAX_LABEL && strLabel.front() != '-' &&
+           strLabel.back() != '-';
 }
 
 // Letters, digits and hyphens in labels of 1 to 63 that neither start nor end with a hyphen.
@@ -136,11 +138,13 @@ EGatewayTemplateCheck CGatewayTemplate::Check(std::string_view strTemplate)
 }
 
 CGatewayTemplate::CGatewayTemplate(std::string_view strTemplate)
-    : CGatewayTemplate(Check(strTemplate) == EGatewayTemplateCheck::Ok ? strTemplate : DEFAULT_GATEWAY_TEMPLATE, 0)
+    : CGatewayTemplate(
+          Check(strTemplate) == EGatewayTemplateCheck::Ok ? strTemplate : DEFAULT_GATEWAY_TEMPLATE, 0)
 {
 }
 
-CGatewayTemplate::CGatewayTemplate(std::string_view strTemplate, int /*nUnchecked*/) : m_strTemplate(strTemplate)
+CGatewayTemplate::CGatewayTemplate(std::string_view strTemplate, int /*nUnchecked*/)
+    : m_strTemplate(strTemplate)
 {
     Measure();
 }
@@ -152,7 +156,8 @@ void CGatewayTemplate::Measure()
         SPart part;
         part.m_nNames = Count(strPart, NAME_FIELD);
         part.m_nNumbers = Count(strPart, NUMBER_FIELD);
-        part.m_nFixed = strPart.size() - part.m_nNames * NAME_FIELD.size() - part.m_nNumbers * NUMBER_FIELD.size();
+        part.m_nFixed =
+            strPart.size() - part.m_nNames * NAME_FIELD.size() - part.m_nNumbers * NUMBER_FIELD.size();
         return part;
     };
     const std::string_view text = m_strTemplate;

@@ -12,12 +12,12 @@ enum class EGatewayTemplateCheck
 {
     Ok,
     NoNumberField,
-    NotOneAt,        // no "@", or more than one
-    UnknownField,    // a "<" or ">" that is not part of <name> or <number>
-    BadLocalPart,    // a character a mailbox cannot hold, or dots at the ends or doubled
-    BadDomain,       // not letters, digits, hyphens and dots in labels of 1 to 63
-    NameInDomain,    // a name may hold characters that no domain may
-    TooLong,         // even a one-character name and a one-digit number do not fit
+    NotOneAt,     // no "@", or more than one
+    UnknownField, // a "<" or ">" that is not part of <name> or <number>
+    BadLocalPart, // a character a mailbox cannot hold, or dots at the ends or doubled
+    BadDomain,    // not letters, digits, hyphens and dots in labels of 1 to 63
+    NameInDomain, // a name may hold characters that no domain may
+    TooLong,      // even a one-character name and a one-digit number do not fit
 };
 
 // The text the user sees in Config for a refused template.

@@ -62,7 +62,8 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
     return ERecipientCheck::Ok;
 }
 
-std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& gateway, std::size_t nNumberDigits)
+std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& gateway,
+                               std::size_t nNumberDigits)
 {
     switch (eCheck)
     {
@@ -93,6 +94,46 @@ std::string GatewayAddress(const std::string& strRecipient, const std::string& s
     return gateway.Address(strRecipient, strFaxNumber);
 }
 
+namespace
+{
+
+// A link for the job's server with its security, sign-in, cancel and progress.
+void PrepareLink(CSmtpLink& link, const SSendJob& job)
+{
+    // The server setting's own port wins over the one that goes with the security.
+    link.SetServer(job.m_strSmtpServer.c_str(), DefaultSmtpPort(job.m_eSecurity));
+    link.SetSecurity(job.m_eSecurity);
+    if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty())
+        link.SetCredentials(job.m_strLogin, job.m_strPassword);
+    link.SetCancelSignal(job.m_pCancel);
+    link.SetProgress(job.m_fnProgress);
+}
+
+} // namespace
+
+SServerTestResult TestMailServer(const SSendJob& job)
+{
+    CSmtpLink link("", DefaultSmtpPort(job.m_eSecurity), job.m_timeouts);
+    PrepareLink(link, job);
+    SServerTestResult result;
+    if (!link.Connect())
+    {
+        result.m_strText = "Sorry, the test failed: " + link.m_strError;
+        if (!link.GetServerReply().empty())
+            result.m_strText += "\nThe server said: " + link.GetServerReply();
+        return result;
+    }
+    link.Disconnect();
+    result.m_bWorked = true;
+    result.m_strText = "The SMTP server took the connection";
+    if (job.m_eSecurity != ESmtpSecurity::None)
+        result.m_strText += ", protected by TLS with a trusted certificate";
+    if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty())
+        result.m_strText += ", and the sign-in";
+    result.m_strText += ". Nothing was sent.";
+    return result;
+}
+
 SSendResult RunSendJob(const SSendJob& job)
 {
     SSendResult result;
@@ -105,15 +146,9 @@ SSendResult RunSendJob(const SSendJob& job)
         return result;
     }
 
-    // The server setting's own port wins over the one that goes with the security.
     CSmtpLink link("", DefaultSmtpPort(job.m_eSecurity), job.m_timeouts);
     CMimeMail mail;
-    link.SetServer(job.m_strSmtpServer.c_str(), DefaultSmtpPort(job.m_eSecurity));
-    link.SetSecurity(job.m_eSecurity);
-    if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty())
-        link.SetCredentials(job.m_strLogin, job.m_strPassword);
-    link.SetCancelSignal(job.m_pCancel);
-    link.SetProgress(job.m_fnProgress);
+    PrepareLink(link, job);
     result.m_bSecure = job.m_eSecurity != ESmtpSecurity::None;
     mail.m_strFrom = job.m_strFrom;
     mail.AddRecipients(job.m_strRecipientAddress.c_str());
@@ -213,10 +248,10 @@ std::string SendOutcomeText(const SSendResult& result)
         return "Sorry, page " + std::to_string(result.m_nMissingPage) +
                " of the fax is missing, so nothing was sent; please print the document again";
     case ESendOutcome::Cancelled:
-        return result.m_bMayHaveArrived
-                   ? "The send was cancelled after the whole fax had gone out: the server may have accepted it, "
-                     "so look for the gateway's e-mail before sending it again"
-                   : "The send was cancelled: nothing was sent";
+        return result.m_bMayHaveArrived ? "The send was cancelled after the whole fax had gone out: the "
+                                          "server may have accepted it, "
+                                          "so look for the gateway's e-mail before sending it again"
+                                        : "The send was cancelled: nothing was sent";
     case ESendOutcome::ConnectFailed:
         if (result.m_bSecure)
             return SecureFailureText(result);

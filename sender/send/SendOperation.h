@@ -108,6 +108,18 @@ struct SSendResult
 // touches no window, so it may run on a worker thread.
 SSendResult RunSendJob(const SSendJob& job);
 
+// What Config's Test found: whether the server took the connection, its protection and the
+// sign-in, and a text for the user that says so or says what failed.
+struct SServerTestResult
+{
+    bool m_bWorked = false;
+    std::string m_strText;
+};
+
+// Connects, secures and signs in as the send of this job would, then quits; sends no mail
+// and runs no converter. Touches no window, so it may run on a worker thread.
+SServerTestResult TestMailServer(const SSendJob& job);
+
 // The converter of this installation, run as a process with a time limit.
 SConverterRun RunInstalledConverter();
 

@@ -68,7 +68,8 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
     return settings;
 }
 
-SProviderSettings ReadProviderSettings(const std::filesystem::path& path, const std::filesystem::path& settingsPath)
+SProviderSettings ReadProviderSettings(const std::filesystem::path& path,
+                                       const std::filesystem::path& settingsPath)
 {
     if (const auto strText = platform::ReadWholeFile(path, MAX_FILE_BYTES))
         return DecodeProviderSettings(*strText);
@@ -94,7 +95,8 @@ std::string EncodeProviderSettings(const SProviderSettings& settings)
 bool WriteProviderSettings(const SProviderSettings& settings, std::string& strError,
                            const std::filesystem::path& path)
 {
-    for (const std::string* pValue : {&settings.m_strLogin, &settings.m_strGatewayAddress, &settings.m_strQueryHost})
+    for (const std::string* pValue :
+         {&settings.m_strLogin, &settings.m_strGatewayAddress, &settings.m_strQueryHost})
         if (HoldsControlCharacter(*pValue))
         {
             strError = "a setting holds a line break or a control character, which " + path.string() +

@@ -69,12 +69,12 @@ TEST(SendChecksTest, TheFaxNumberThenTheNameAreCheckedAndTheNameBecomesAMailbox)
     }
     EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberBlank), "Sorry, fax number shoud not be blank");
     EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberNotDigits),
-                 "Sorry, only number is adopted for fax number");
+              "Sorry, only number is adopted for fax number");
     EXPECT_EQ(RecipientCheckText(ERecipientCheck::RecipientMissing), "Sorry, recipient name is required");
     EXPECT_EQ(RecipientCheckText(ERecipientCheck::FaxNumberTooLong),
-                 "Sorry, the fax number may be at most 63 digits long");
+              "Sorry, the fax number may be at most 63 digits long");
     EXPECT_EQ(RecipientCheckText(ERecipientCheck::RecipientTooLong),
-                 "Sorry, the recipient name may be at most 49 characters long");
+              "Sorry, the recipient name may be at most 49 characters long");
 }
 
 TEST(SendChecksTest, TheGatewayAddressIsPlainConcatenation)
