@@ -74,6 +74,7 @@ bool CSettingsDialog::OnInitDialog()
     m_comboSecurity->setCurrentIndex(m_comboSecurity->findData(static_cast<int>(m_provider.m_eSecurity)));
     m_editLogin->setText(QString::fromStdString(m_provider.m_strLogin));
     m_editGatewayAddress->setText(QString::fromStdString(m_provider.m_strGatewayAddress));
+    m_editGatewayAddress->setCursorPosition(0);
     m_editQueryHost->setText(QString::fromStdString(m_provider.m_strQueryHost));
 
     m_strEmail.clear();

@@ -1,6 +1,7 @@
 #include "sender/store/SettingsFile.h"
 
 #include "platform/BinaryFile.h"
+#include "sender/store/ProviderSettings.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -91,4 +92,49 @@ TEST_F(SettingsFile, AFolderInTheWayIsReported)
     std::string strError;
     EXPECT_FALSE(WriteSettings("s", "e", "n", strError, File()));
     EXPECT_NE(strError.find(File().string()), std::string::npos) << strError;
+}
+
+TEST_F(SettingsFile, SettingsBesideTheFileRoundTripAndStartSecureOnlyForNewUsers)
+{
+    const fs::path ini = m_dir / "sendwell.ini";
+    // A new user gets STARTTLS; settings made before the file beside them existed keep the
+    // plain dialogue they worked with.
+    EXPECT_EQ(ReadProviderSettings(ini, File()).m_eSecurity, ESmtpSecurity::StartTls);
+    std::string strError;
+    ASSERT_TRUE(WriteSettings("mail.example.net", "ann@example.net", "Ann", strError, File()));
+    EXPECT_EQ(ReadProviderSettings(ini, File()).m_eSecurity, ESmtpSecurity::None);
+    const std::string strOldBytes = Bytes();
+
+    SProviderSettings settings;
+    settings.m_eSecurity = ESmtpSecurity::Tls;
+    settings.m_strLogin = "ann@example.net";
+    settings.m_strGatewayAddress = "<number>@fax.provider.example";
+    settings.m_strQueryHost = "127.0.0.1:8080";
+    ASSERT_TRUE(WriteProviderSettings(settings, strError, ini)) << strError;
+    const SProviderSettings read = ReadProviderSettings(ini, File());
+    EXPECT_EQ(read.m_eSecurity, ESmtpSecurity::Tls);
+    EXPECT_EQ(read.m_strLogin, settings.m_strLogin);
+    EXPECT_EQ(read.m_strGatewayAddress, settings.m_strGatewayAddress);
+    EXPECT_EQ(read.m_strQueryHost, settings.m_strQueryHost);
+    EXPECT_EQ(Bytes(), strOldBytes) << "quill.cfg keeps its bytes";
+
+    // A value the file cannot hold is refused and the file stays as it was.
+    settings.m_strLogin = "ann\nSecurity=None";
+    EXPECT_FALSE(WriteProviderSettings(settings, strError, ini));
+    EXPECT_EQ(ReadProviderSettings(ini, File()).m_strLogin, "ann@example.net");
+}
+
+TEST_F(SettingsFile, SettingsBesideTheFileAreReadLeniently)
+{
+    // Lines that cannot be understood count as missing, each on its own; a damaged file does
+    // not turn security off.
+    const SProviderSettings read = DecodeProviderSettings("garbage\n[Mail]\r\nSecurity=Plaintext\n"
+                                                          "Login = bob \n[Gateway]\nMailAddress=\n"
+                                                          "QueryHost=q.example\x01\n\xFF\xFE=\n");
+    EXPECT_EQ(read.m_eSecurity, ESmtpSecurity::StartTls);
+    EXPECT_EQ(read.m_strLogin, "bob");
+    EXPECT_EQ(read.m_strGatewayAddress, DEFAULT_GATEWAY_TEMPLATE);
+    EXPECT_EQ(read.m_strQueryHost, GATEWAY_WEB_HOST);
+    platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '['));
+    EXPECT_EQ(ReadProviderSettings(m_dir / "sendwell.ini", File()).m_eSecurity, ESmtpSecurity::StartTls);
 }
