@@ -61,10 +61,11 @@ bool IsPlainLabel(std::string_view strLabel)
            strLabel.back() != '-';
 }
 
-// Letters, digits and hyphens in labels of 1 to 63 that neither start nor end with a hyphen.
+// Letters, digits and hyphens in two or more labels of 1 to 63 that neither start nor end with
+// a hyphen: a domain on the Internet, where the gateway is.
 bool IsHostDomain(std::string_view strDomain)
 {
-    if (!IsPlainDomain(strDomain))
+    if (!IsPlainDomain(strDomain) || strDomain.find('.') == std::string_view::npos)
         return false;
     for (std::size_t nStart = 0; nStart <= strDomain.size();)
     {
@@ -101,7 +102,7 @@ const char* GatewayTemplateCheckText(EGatewayTemplateCheck eCheck)
                "inside and ! # $ % & ' * + - / = ? ^ _ ` { | } ~";
     case EGatewayTemplateCheck::BadDomain:
         return "Sorry, after the \"@\" the gateway address must be a domain: letters, digits and hyphens "
-               "in parts of at most 63 characters joined by dots";
+               "in two or more parts of at most 63 characters joined by dots";
     case EGatewayTemplateCheck::NameInDomain:
         return "Sorry, <name> may stand only before the \"@\" of the gateway address";
     case EGatewayTemplateCheck::TooLong:

@@ -5,6 +5,7 @@
 // no message log answers them.
 
 #include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "sender/app/AboutDialog.h"
@@ -14,10 +15,13 @@
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SettingsDialog.h"
+#include "sender/send/GatewayTemplate.h"
+#include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/UnusedPort.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -29,8 +33,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <arpa/inet.h>
 #include <functional>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace resources;
 using Server = CScriptedHttpServer;
@@ -78,13 +86,19 @@ void FailIfStillOpen(QWidget* pWindow)
                        });
 }
 
-// Clicks into a field and types at its end, key by key, into its window.
+// Types key by key into the window of the field, where the focus is.
+void Keys(QWidget* pField, const char* pszText)
+{
+    for (const char* p = pszText; *p != '\0'; ++p)
+        QTest::keyClick(WindowOf(pField), *p);
+}
+
+// Clicks into a field and types at its end.
 void Type(QWidget* pField, const char* pszText)
 {
     Click(pField);
     QTest::keyClick(WindowOf(pField), Qt::Key_End);
-    for (const char* p = pszText; *p != '\0'; ++p)
-        QTest::keyClick(WindowOf(pField), *p);
+    Keys(pField, pszText);
 }
 
 // Acts on the first visible window of type T as soon as one is shown, without blocking the
@@ -294,6 +308,122 @@ private slots:
         std::string strServer, strEmail, strName;
         QVERIFY(ReadSettings(strServer, strEmail, strName));
         QCOMPARE(strServer + strEmail + strName, std::string("xxx"));
+    }
+
+    // Config's fields beyond the three: the security chosen with the keyboard, a gateway
+    // address that cannot work refused with the dialog left open, then the settings kept.
+    void ConfigsGatewayAndSecurityFieldsTakeInput()
+    {
+        std::filesystem::remove(ProviderSettingsPath());
+        std::filesystem::remove(SettingsPath());
+        CSendDialog dialog;
+        QStringList aSeen;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      WhenShown<CSettingsDialog>(
+                          [&](CSettingsDialog* pConfig)
+                          {
+                              auto* pSecurity = Control<QComboBox>(*pConfig, IDC_SECURITY);
+                              QCOMPARE(pSecurity->currentText(), QString("STARTTLS"));
+                              Click(pSecurity);
+                              QTRY_VERIFY(pSecurity->view()->isVisible());
+                              QTest::keyClick(pSecurity->view()->window()->windowHandle(), Qt::Key_Down);
+                              QTest::keyClick(pSecurity->view()->window()->windowHandle(), Qt::Key_Return);
+                              QTRY_COMPARE(pSecurity->currentText(), QString("TLS"));
+                              Type(Control<QLineEdit>(*pConfig, IDC_LOGIN), "ann@example.org");
+                              auto* pGateway = Control<QLineEdit>(*pConfig, IDC_GATEWAY_ADDRESS);
+                              Click(pGateway);
+                              QTest::keyClick(WindowOf(pGateway), Qt::Key_A, Qt::ControlModifier);
+                              Keys(pGateway, "fax@<number>");
+                              WhenShown<QMessageBox>(
+                                  [&](QMessageBox* pBox)
+                                  {
+                                      aSeen << pBox->text();
+                                      Press(pBox, Qt::Key_Return);
+                                  });
+                              Press(pConfig, Qt::Key_Return);
+                              QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
+                              QVERIFY(pConfig->isVisible());
+                              // The refused field has the focus with its text selected.
+                              Keys(pGateway, "<number>@fax.provider.example");
+                              Press(pConfig, Qt::Key_Return);
+                          });
+                      Click(Control<QPushButton>(dialog, IDC_CONFIG));
+                  });
+        QCOMPARE(aSeen, QStringList(1, GatewayTemplateCheckText(EGatewayTemplateCheck::BadDomain)));
+        const SProviderSettings settings = ReadProviderSettings();
+        QCOMPARE(settings.m_eSecurity, ESmtpSecurity::Tls);
+        QCOMPARE(settings.m_strLogin, std::string("ann@example.org"));
+        QCOMPARE(settings.m_strGatewayAddress, std::string("<number>@fax.provider.example"));
+        QCOMPARE(dialog.m_provider.m_strGatewayAddress, settings.m_strGatewayAddress);
+    }
+
+    // While the mail goes out the dialog takes no input but Cancel and Escape, which end the
+    // send to a server that never answers at once, say that nothing was sent, and leave the
+    // dialog open.
+    void CancelAndEscapeEndASendToASilentServer()
+    {
+        const int nListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof address;
+        QVERIFY(::bind(nListener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(::listen(nListener, 4) == 0);
+        QVERIFY(::getsockname(nListener, reinterpret_cast<sockaddr*>(&address), &nLength) == 0);
+        std::string strError;
+        QVERIFY(WriteSettings("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "ann@example.org",
+                              "Ann", strError));
+        SProviderSettings plain;
+        plain.m_eSecurity = ESmtpSecurity::None;
+        QVERIFY(WriteProviderSettings(plain, strError));
+        // A converter that leaves the pages as they are, and one fax page.
+        const auto converter = platform::SystemDirectory() / "Pagemill";
+        QVERIFY(platform::WriteWholeFile(converter, "#!/bin/sh\nexit 0\n"));
+        std::filesystem::permissions(converter, std::filesystem::perms::owner_all);
+        QVERIFY(platform::WriteWholeFile(platform::DrivePath(platform::FaxPageFileName(1)), "II*\0page"));
+
+        CSendDialog dialog;
+        auto* pSend = Control<QPushButton>(dialog, IDOK);
+        auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+        QStringList aSeen;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      Type(pNumber, "8675512345");
+                      Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
+                      for (const bool bByKey : {false, true})
+                      {
+                          WritePageCount(platform::PageCountByte(1));
+                          auto* pPoll = new QTimer(&dialog);
+                          QObject::connect(pPoll, &QTimer::timeout, &dialog,
+                                           [&, pPoll, bByKey]
+                                           {
+                                               if (!pSend->text().startsWith("Wait..."))
+                                                   return;
+                                               pPoll->deleteLater();
+                                               Type(pNumber, "9"); // turned away
+                                               if (bByKey)
+                                                   Press(&dialog, Qt::Key_Escape);
+                                               else
+                                                   Click(Control<QPushButton>(dialog, IDCANCEL));
+                                           });
+                          pPoll->start(20);
+                          WhenShown<QMessageBox>(
+                              [&](QMessageBox* pBox)
+                              {
+                                  aSeen << pBox->text();
+                                  Press(pBox, Qt::Key_Return);
+                              });
+                          Click(pSend);
+                          QVERIFY(dialog.isVisible());
+                          QCOMPARE(pSend->text(), QString("Send"));
+                      }
+                  });
+        ::close(nListener);
+        QCOMPARE(aSeen, QStringList(2, "The send was cancelled: nothing was sent"));
+        QCOMPARE(pNumber->text(), QString("8675512345"));
     }
 
     // The start-up message of a printer that left nothing, shown before the dialog runs.

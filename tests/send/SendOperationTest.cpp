@@ -104,6 +104,7 @@ TEST(GatewayTemplateTest, TemplatesThatCannotGiveAnAddressAreRefused)
         {"a..<number>@fax.example", BadLocalPart},
         {"<number>\r\nRCPT@fax.example", BadLocalPart},
         {"<number>@fax..example", BadDomain},
+        {"<number>@localhost", BadDomain},
         {"<number>@-fax.example", BadDomain},
         {"<number>@fax_1.example", BadDomain},
         {"<number>@[127.0.0.1]", BadDomain},
