@@ -27,6 +27,24 @@ std::string ErrnoText(std::string_view strWhat, int nError)
     return std::string(strWhat) + ": " + std::strerror(nError);
 }
 
+std::string PrintableText(std::string_view strText, std::size_t nMax)
+{
+    std::string strOut;
+    for (const char ch : strText)
+    {
+        const auto nByte = static_cast<unsigned char>(ch);
+        if (nByte >= 0x80 && nByte < 0xC0)
+            continue;
+        if (strOut.size() == nMax)
+        {
+            strOut += "...";
+            break;
+        }
+        strOut += (nByte >= 0x20 && nByte < 0x7F) ? ch : '?';
+    }
+    return strOut;
+}
+
 void WipeSecret(std::string& strSecret)
 {
     strSecret.resize(strSecret.capacity());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,15 @@ std::string_view Trim(std::string_view strText, std::string_view strSet = WHITE_
 // the call unless the caller kept it before doing anything else.
 std::string ErrnoText(std::string_view strWhat, int nError = errno);
 
-// Overwrites a secret before it is freed, in a way the compiler may not leave out. The whole
-// buffer is overwritten: a string that was moved from or shortened keeps bytes beyond its end.
+// Printable ASCII only, at most nMax characters (then "..."): for text from outside (a
+// certificate, a keyring's error) that can hold anything, control characters and escape
+// sequences included. A character outside ASCII becomes one '?' (the bytes that continue it in
+// UTF-8 are dropped).
+std::string PrintableText(std::string_view strText, std::size_t nMax);
+
+// Overwrites a secret before it is freed, in a way the compiler may not leave out, and empties
+// it. The whole buffer is overwritten: a string that was moved from or shortened keeps bytes
+// beyond its end.
 void WipeSecret(std::string& strSecret);
 
 } // namespace platform

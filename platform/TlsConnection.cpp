@@ -1,6 +1,7 @@
 #include "platform/TlsConnection.h"
 
 #include "platform/CancelSignal.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,27 +29,6 @@ using std::chrono::milliseconds;
 constexpr std::size_t CERTIFICATE_TEXT_MAX = 64;
 // How often a wait looks at a cancel signal that has no descriptor to poll.
 constexpr int CANCEL_CHECK_MS = 100;
-
-// Printable ASCII only, at most nMax characters (then "..."): text from a certificate can hold
-// anything, control characters and escape sequences included. A character outside ASCII
-// becomes one '?' (the bytes that continue it in UTF-8 are dropped).
-std::string PrintableText(std::string_view text, std::size_t nMax)
-{
-    std::string strOut;
-    for (const char ch : text)
-    {
-        const auto nByte = static_cast<unsigned char>(ch);
-        if (nByte >= 0x80 && nByte < 0xC0)
-            continue;
-        if (strOut.size() == nMax)
-        {
-            strOut += "...";
-            break;
-        }
-        strOut += (nByte >= 0x20 && nByte < 0x7F) ? ch : '?';
-    }
-    return strOut;
-}
 
 std::string Asn1Text(const ASN1_STRING* pText)
 {

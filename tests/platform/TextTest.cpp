@@ -39,4 +39,13 @@ TEST(TextTest, ErrnoTextNamesWhatFailedAndTheSystemsReason)
     EXPECT_EQ(platform::ErrnoText("pipe"), std::string("pipe: ") + std::strerror(EACCES));
 }
 
+TEST(TextTest, PrintableTextKeepsPrintableAsciiAndCutsAtItsBound)
+{
+    // Control characters and an escape sequence become '?'; "é" (two bytes in UTF-8) is one '?'.
+    EXPECT_EQ(platform::PrintableText("a\tb\x1b[31mc\r\nd\xc3\xa9!", 100), "a?b?[31mc??d?!");
+    EXPECT_EQ(platform::PrintableText("abcdef", 6), "abcdef");
+    EXPECT_EQ(platform::PrintableText("abcdefg", 6), "abcdef...");
+    EXPECT_EQ(platform::PrintableText("", 6), "");
+}
+
 } // namespace
