@@ -1,0 +1,100 @@
+#include "sender/app/MailPassword.h"
+
+#include "platform/Text.h"
+#include "sender/app/CredentialsDialog.h"
+#include "sender/store/MailPasswordKeyring.h"
+
+#include <QtGlobal>
+
+namespace
+{
+
+// Who is asked about what, and what becomes of the answer. The user name and server come from
+// the settings and are shown as plain text.
+SCredentialsQuestion PasswordQuestion(const std::string& strServer, const std::string& strUser,
+                                      const SKeyringResult& keyring)
+{
+    SCredentialsQuestion question;
+    question.m_eFields = ECredentialsFields::PasswordOnly;
+    question.m_strQuestion = CCredentialsDialog::tr("Password for %1 at %2:")
+                                 .arg(QString::fromStdString(strUser), QString::fromStdString(strServer));
+    switch (keyring.m_eStatus)
+    {
+    case EKeyringStatus::NotFound:
+        question.m_strNote = CCredentialsDialog::tr("The password will be kept in the desktop's keyring.");
+        break;
+    case EKeyringStatus::NoKeyring:
+        question.m_strNote =
+            CCredentialsDialog::tr("No keyring is available; the password will be asked again next time.");
+        break;
+    default:
+        question.m_strNote = CCredentialsDialog::tr("The keyring cannot be used (%1); the password will be "
+                                                    "asked again next time.")
+                                 .arg(QString::fromStdString(keyring.m_strError));
+        break;
+    }
+    return question;
+}
+
+std::string KeyringProblem(const SKeyringResult& result, const char* pszWhat)
+{
+    if (result.m_eStatus == EKeyringStatus::NoKeyring)
+        return NO_KEYRING_TEXT;
+    return std::string(pszWhat) + ": " + result.m_strError;
+}
+
+} // namespace
+
+std::optional<std::string> ObtainMailPassword(QWidget* pParent, const std::string& strServer,
+                                              const std::string& strUser)
+{
+    const CMailPasswordKeyring keyring;
+    std::string strPassword;
+    const SKeyringResult read = keyring.Read(strServer, strUser, strPassword);
+    if (read.m_eStatus == EKeyringStatus::Ok)
+        return strPassword;
+
+    CCredentialsDialog dialog(PasswordQuestion(strServer, strUser, read), pParent);
+    const bool bGiven = dialog.exec() == QDialog::Accepted;
+    strPassword = dialog.Password();
+    dialog.ClearPassword();
+    if (!bGiven)
+    {
+        platform::WipeSecret(strPassword);
+        return std::nullopt;
+    }
+    // Only a keyring that answered "no entry" is trusted with a new one; an empty password is
+    // not worth keeping.
+    if (read.m_eStatus == EKeyringStatus::NotFound && !strPassword.empty())
+    {
+        const SKeyringResult written = keyring.Write(strServer, strUser, strPassword);
+        // The Send goes on with the password given; the next one asks again.
+        if (written.m_eStatus != EKeyringStatus::Ok)
+            qWarning("The mail password was not kept in the keyring: %s", written.m_strError.c_str());
+    }
+    return strPassword;
+}
+
+bool StoreMailPassword(const std::string& strServer, const std::string& strUser, std::string strPassword,
+                       std::string& strMessage)
+{
+    strMessage.clear();
+    if (strPassword.empty())
+        return true;
+    const SKeyringResult result = CMailPasswordKeyring().Write(strServer, strUser, strPassword);
+    platform::WipeSecret(strPassword);
+    if (result.m_eStatus == EKeyringStatus::Ok)
+        return true;
+    strMessage = KeyringProblem(result, "The password could not be kept in the keyring");
+    return false;
+}
+
+bool ForgetMailPassword(const std::string& strServer, const std::string& strUser, std::string& strMessage)
+{
+    strMessage.clear();
+    const SKeyringResult result = CMailPasswordKeyring().Erase(strServer, strUser);
+    if (result.m_eStatus == EKeyringStatus::Ok)
+        return true;
+    strMessage = KeyringProblem(result, "The password could not be removed from the keyring");
+    return false;
+}
