@@ -4,11 +4,13 @@
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
 #include "sender/Branding.h"
 #include "sender/app/AboutDialog.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/MailPassword.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendRunner.h"
@@ -289,12 +291,23 @@ void CSendDialog::OnSend()
         return;
     }
 
+    // A secure send with a login signs in: the password comes from the keyring or the user.
+    // A user who cancels the question sends nothing.
+    SSendJob job;
+    const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
+    if (bSignIn)
+    {
+        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin);
+        if (!strPassword)
+            return;
+        job.m_strPassword = std::move(*strPassword);
+    }
+
     // The recipient is recorded before anything is sent, whatever the outcome; a book that
     // cannot be written is reported and does not stop the fax.
     SaveAddressBook(m_strRecipient, m_strFaxNumber);
 
     SetSendButtonBusy(true);
-    SSendJob job;
     job.m_strSmtpServer = m_strSmtpServer;
     job.m_eSecurity = m_provider.m_eSecurity;
     job.m_strLogin = m_provider.m_strLogin;
@@ -376,10 +389,20 @@ void CSendDialog::OnConfig()
     CSettingsDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // The password is kept under the server and login: when either changes, the old one goes.
+    std::string strOldServer, strOldEmail, strOldName;
+    (void)ReadSettings(strOldServer, strOldEmail, strOldName);
+    const std::string strOldLogin = ReadProviderSettings().m_strLogin;
     m_strSmtpServer = dialog.m_strSmtpServer;
     m_strEmail = dialog.m_strEmail;
     m_strUserName = dialog.m_strUserName;
     m_provider = dialog.m_provider;
+    std::string strMessage;
+    if (!strOldLogin.empty() && (strOldServer != m_strSmtpServer || strOldLogin != m_provider.m_strLogin))
+        (void)ForgetMailPassword(strOldServer, strOldLogin, strMessage);
+    if (!dialog.m_strPassword.empty() && !m_provider.m_strLogin.empty() &&
+        !StoreMailPassword(m_strSmtpServer, m_provider.m_strLogin, dialog.m_strPassword, strMessage))
+        platform::ShowMessage(PRODUCT_NAME, strMessage, platform::EMessageIcon::Information);
     m_pQueryButton->m_options.m_strHost = m_provider.m_strQueryHost;
     std::string strError;
     // The file beside quill.cfg first: a quill.cfg without it would be read as settings made

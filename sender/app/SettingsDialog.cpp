@@ -6,6 +6,7 @@
 #include "resources/DialogTables.h"
 #include "sender/Branding.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/MailPassword.h"
 #include "sender/app/SendRunner.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/send/GatewayTemplate.h"
@@ -149,6 +150,14 @@ void CSettingsDialog::OnTest()
     job.m_eSecurity = m_provider.m_eSecurity;
     job.m_strLogin = m_provider.m_strLogin;
     job.m_strPassword = m_strPassword;
+    // Without a typed password the test signs in as a send would: keyring, else the question.
+    if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty() && job.m_strPassword.empty())
+    {
+        auto strPassword = ObtainMailPassword(this, job.m_strSmtpServer, job.m_strLogin);
+        if (!strPassword)
+            return;
+        job.m_strPassword = std::move(*strPassword);
+    }
     job.m_timeouts = TestTimeouts();
     m_cancel.Clear();
     job.m_pCancel = &m_cancel;

@@ -201,6 +201,7 @@ bool CSmtpLink::Connect()
     if (m_bConnected)
         return true;
     m_eCancel = ESmtpCancel::NotCancelled;
+    m_bCredentialsRefused = false;
     m_strServerReply.clear();
     m_extensions = {};
 
@@ -387,6 +388,7 @@ bool CSmtpLink::Authenticate()
         return true;
     case CODE_BAD_CREDENTIALS:
         SetReplyError(nCode, AUTH_REFUSED);
+        m_bCredentialsRefused = true;
         break;
     case CODE_AUTH_REQUIRED:
     case CODE_ENCRYPTION_NEEDED:

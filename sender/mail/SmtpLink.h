@@ -113,6 +113,8 @@ public:
 
     ESmtpStage GetStage() const { return m_eStage; }
     ESmtpCancel GetCancel() const { return m_eCancel; }
+    // Whether the last Connect's sign-in was refused as a wrong user name or password (535).
+    bool CredentialsRefused() const { return m_bCredentialsRefused; }
     // What the server offered in its last EHLO reply (nothing after HELO).
     const SSmtpExtensions& GetExtensions() const { return m_extensions; }
     // The server's reply behind the last failed step, printable and bounded; empty when the
@@ -158,6 +160,7 @@ private:
     std::unique_ptr<platform::CTlsConnection> m_pTls;
     SSmtpExtensions m_extensions;
     ESmtpCancel m_eCancel = ESmtpCancel::NotCancelled;
+    bool m_bCredentialsRefused = false;
     std::string m_strLastReply; // the last reply read, as received
     int m_nLastCode = -1;
     std::string m_strServerReply;

@@ -118,6 +118,7 @@ SServerTestResult TestMailServer(const SSendJob& job)
     SServerTestResult result;
     if (!link.Connect())
     {
+        result.m_bCredentialsRefused = link.CredentialsRefused();
         result.m_strText = "Sorry, the test failed: " + link.m_strError;
         if (!link.GetServerReply().empty())
             result.m_strText += "\nThe server said: " + link.GetServerReply();
@@ -201,6 +202,7 @@ SSendResult RunSendJob(const SSendJob& job)
     {
         result.m_strDetail = link.m_strError;
         result.m_strServerReply = link.GetServerReply();
+        result.m_bCredentialsRefused = link.CredentialsRefused();
         result.m_eOutcome = eOutcome;
         if (link.GetCancel() != ESmtpCancel::NotCancelled)
         {

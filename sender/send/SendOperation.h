@@ -102,6 +102,8 @@ struct SSendResult
     // The plain dialogue keeps its own messages; a secure send says what went wrong.
     bool m_bSecure = false;
     bool m_bMayHaveArrived = false;
+    // The server refused the login and password (535): a stored password is wrong.
+    bool m_bCredentialsRefused = false;
 };
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and
@@ -113,6 +115,7 @@ SSendResult RunSendJob(const SSendJob& job);
 struct SServerTestResult
 {
     bool m_bWorked = false;
+    bool m_bCredentialsRefused = false;
     std::string m_strText;
 };
 

@@ -167,6 +167,8 @@ private slots:
         QVERIFY(m_root.isValid());
         ::setenv("VELLUM_ROOT", m_root.path().toUtf8().constData(), 1);
         ::unsetenv("VELLUM_MESSAGE_LOG");
+        // No keyring: nothing here may reach the user's own, and its absence is what is tested.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         for (const char* pszName :
              {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
             ::unsetenv(pszName);
@@ -291,8 +293,8 @@ private slots:
                       WhenShown<CSettingsDialog>(
                           [](CSettingsDialog* pConfig)
                           {
-                              for (QLineEdit* pField : pConfig->findChildren<QLineEdit*>())
-                                  Type(pField, "x");
+                              for (int nId : {IDC_USER_NAME, IDC_EMAIL, IDC_SMTP_SERVER})
+                                  Type(Control<QLineEdit>(*pConfig, nId), "x");
                               Press(pConfig, Qt::Key_Return);
                           });
                       Click(Control<QPushButton>(dialog, IDC_CONFIG));
