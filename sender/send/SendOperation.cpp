@@ -29,7 +29,11 @@ bool IsDigits(const std::string& strText)
 // which hold only printable text, and the server's reply when there was one.
 std::string SecureFailureText(const SSendResult& result)
 {
-    std::string strText = "Sorry, the fax was not sent: " + result.m_strDetail;
+    // The link's text starts with the reply code ("535:..."), which the server's reply shows.
+    std::string_view detail = result.m_strDetail;
+    if (detail.size() > 4 && detail[3] == ':' && IsDigits(std::string(detail.substr(0, 3))))
+        detail.remove_prefix(4);
+    std::string strText = "Sorry, the fax was not sent: " + std::string(detail);
     if (!result.m_strServerReply.empty())
         strText += "\nThe server said: " + result.m_strServerReply;
     return strText;

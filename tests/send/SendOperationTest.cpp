@@ -10,6 +10,7 @@
 #include "sender/send/Gateway.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/SmtpPeer.h"
+#include "tests/support/TrustedTestCa.h"
 #include "tests/support/UnusedPort.h"
 
 #include <arpa/inet.h>
@@ -338,3 +339,58 @@ TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
 }
 
 } // namespace
+
+// A secure job carries its security, login and password to the link; a refused password is
+// reported in the link's words with the server's reply and marked so that the caller can
+// forget it; Config's test signs in and quits without sending anything.
+TEST_F(SendJobTest, SecureJobsSignInAndSayWhatTheServerRefused)
+{
+    const CTrustedTestCa ca(VELLUM_TEST_CA_SCRIPT, "send-secure");
+    ASSERT_EQ(ca.Failure(), "");
+    CScriptedSmtpServer::SOptions options;
+    options.m_strCertificate = ca.Certificate("good");
+    options.m_strKey = ca.Key("good");
+    const auto script = [](const std::string& strAuthReply, bool bQuit)
+    {
+        std::vector<std::string> lines = {
+            "S: 220 mx.example ESMTP", "C: EHLO *", "S: 250-mx.example\r\n250 STARTTLS", "C: STARTTLS",
+            "S: 220 go ahead", "T:", "C: EHLO *", "S: 250-mx.example\r\n250 AUTH PLAIN",
+            // "ann@example.org", "s3cret" in the PLAIN token
+            "C: AUTH PLAIN AGFubkBleGFtcGxlLm9yZwBzM2NyZXQ=", "S: " + strAuthReply};
+        if (bQuit)
+            lines.insert(lines.end(), {"C: QUIT", "S: 221 bye"});
+        return lines;
+    };
+    const auto secureJob = [this](int nPort)
+    {
+        SSendJob job = Job(nPort);
+        job.m_strSmtpServer = "localhost:" + std::to_string(nPort);
+        job.m_eSecurity = ESmtpSecurity::StartTls;
+        job.m_strLogin = "ann@example.org";
+        job.m_strPassword = "s3cret";
+        return job;
+    };
+
+    Write("Page.tmp", "\x02");
+    Write("quill1.tif", "page one");
+    {
+        CScriptedSmtpServer server(script("535 5.7.8 bad credentials\x1b[2J", false), options);
+        const SSendResult result = RunSendJob(secureJob(server.Port()));
+        EXPECT_EQ(server.Finish(), "");
+        EXPECT_EQ(result.m_eOutcome, ESendOutcome::ConnectFailed);
+        EXPECT_TRUE(result.m_bCredentialsRefused);
+        EXPECT_EQ(SendOutcomeText(result),
+                  "Sorry, the fax was not sent: The SMTP server refused the user name "
+                  "or password\nThe server said: 535 5.7.8 bad credentials?[2J");
+        EXPECT_TRUE(Exists("quill1.tif"));
+    }
+    {
+        CScriptedSmtpServer server(script("235 2.7.0 accepted", true), options);
+        const SServerTestResult result = TestMailServer(secureJob(server.Port()));
+        EXPECT_EQ(server.Finish(), "");
+        EXPECT_TRUE(result.m_bWorked);
+        EXPECT_EQ(result.m_strText, "The SMTP server took the connection, protected by TLS with a trusted "
+                                    "certificate, and the sign-in. Nothing was sent.");
+        EXPECT_TRUE(server.Data().empty());
+    }
+}
