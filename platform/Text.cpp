@@ -22,6 +22,66 @@ std::string_view Trim(std::string_view strText, std::string_view strSet)
     return TrimEnd(TrimStart(strText, strSet), strSet);
 }
 
+std::string PrintableUtf8(std::string_view strText)
+{
+    static constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD"; // U+FFFD
+    std::string strOut;
+    strOut.reserve(strText.size());
+    std::size_t i = 0;
+    while (i < strText.size())
+    {
+        const auto nLead = static_cast<unsigned char>(strText[i]);
+        if (nLead < 0x80)
+        {
+            // C0 controls and DEL.
+            if (nLead < 0x20 || nLead == 0x7F)
+                strOut += REPLACEMENT;
+            else
+                strOut += static_cast<char>(nLead);
+            ++i;
+            continue;
+        }
+        // RFC 3629 4: the length and the smallest code point of each sequence length.
+        std::size_t nLength = 0;
+        char32_t nCode = 0;
+        if (nLead >= 0xC2 && nLead <= 0xDF)
+        {
+            nLength = 2;
+            nCode = nLead & 0x1F;
+        }
+        else if (nLead >= 0xE0 && nLead <= 0xEF)
+        {
+            nLength = 3;
+            nCode = nLead & 0x0F;
+        }
+        else if (nLead >= 0xF0 && nLead <= 0xF4)
+        {
+            nLength = 4;
+            nCode = nLead & 0x07;
+        }
+        bool bValid = nLength != 0 && i + nLength <= strText.size();
+        for (std::size_t k = 1; bValid && k < nLength; ++k)
+        {
+            const auto nNext = static_cast<unsigned char>(strText[i + k]);
+            bValid = (nNext & 0xC0) == 0x80;
+            nCode = (nCode << 6) | (nNext & 0x3F);
+        }
+        const bool bOverlong = (nLength == 3 && nCode < 0x800) || (nLength == 4 && nCode < 0x10000);
+        const bool bSurrogate = nCode >= 0xD800 && nCode <= 0xDFFF;
+        const bool bC1Control = nCode >= 0x80 && nCode <= 0x9F;
+        if (!bValid || bOverlong || bSurrogate || bC1Control || nCode > 0x10FFFF)
+        {
+            // One replacement for the lead byte; what follows is looked at afresh.
+            strOut += REPLACEMENT;
+            ++i;
+            continue;
+        }
+        strOut.append(strText.substr(i, nLength));
+        i += nLength;
+    }
+    return strOut;
+}
+
 std::string ErrnoText(std::string_view strWhat, int nError)
 {
     return std::string(strWhat) + ": " + std::strerror(nError);

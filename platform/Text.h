@@ -19,6 +19,11 @@ std::string_view TrimStart(std::string_view strText, std::string_view strSet = W
 std::string_view TrimEnd(std::string_view strText, std::string_view strSet = WHITE_SPACE);
 std::string_view Trim(std::string_view strText, std::string_view strSet = WHITE_SPACE);
 
+// The text with every byte that is not part of a printable UTF-8 character (control characters,
+// C1 controls, broken or overlong sequences, surrogates) replaced by U+FFFD, so that it may go
+// into a log line or a protocol text value whatever a document or a peer put into it.
+std::string PrintableUtf8(std::string_view strText);
+
 // "what: the system's text for the error", for a failed system call. The error is errno at
 // the call unless the caller kept it before doing anything else.
 std::string ErrnoText(std::string_view strWhat, int nError = errno);

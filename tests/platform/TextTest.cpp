@@ -31,6 +31,27 @@ TEST(TextTest, TrimTakesOffOnlyTheCharactersOfItsSetAndOnlyAtItsSide)
     EXPECT_EQ(TrimEnd("***", "*"), "");
 }
 
+TEST(TextTest, PrintableUtf8KeepsPrintableCharactersAndReplacesEverythingElse)
+{
+    const std::string strFffd = "\xEF\xBF\xBD";
+    // Plain text, two-, three- and four-byte characters stay as they are.
+    EXPECT_EQ(platform::PrintableUtf8("Error: /undefined in foo"), "Error: /undefined in foo");
+    EXPECT_EQ(platform::PrintableUtf8("\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x93\xA0"),
+              "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x93\xA0");
+    // Control characters (a line feed would end the log line), DEL and C1 controls.
+    EXPECT_EQ(platform::PrintableUtf8(std::string("a\x01\nb\x7F\0c", 7)),
+              "a" + strFffd + strFffd + "b" + strFffd + strFffd + "c");
+    EXPECT_EQ(platform::PrintableUtf8("\xC2\x85x"), strFffd + strFffd + "x");
+    // Broken, cut off, overlong and surrogate sequences, and bytes that never start one.
+    EXPECT_EQ(platform::PrintableUtf8("\xFE\xFF"), strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xE4\xB8"), strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xC0\xAF"), strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xE0\x80\xAF"), strFffd + strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xED\xA0\x80"), strFffd + strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xF4\x90\x80\x80"), strFffd + strFffd + strFffd + strFffd);
+    EXPECT_EQ(platform::PrintableUtf8("\xE4x"), strFffd + "x");
+}
+
 TEST(TextTest, ErrnoTextNamesWhatFailedAndTheSystemsReason)
 {
     EXPECT_EQ(platform::ErrnoText("cannot open /x", ENOENT),
