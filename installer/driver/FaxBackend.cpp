@@ -1,5 +1,6 @@
 #include "installer/driver/FaxBackend.h"
 
+#include "installer/driver/FaxPrinter.h"
 #include "installer/driver/PageFileStage.h"
 #include "installer/driver/PnmPageReader.h"
 #include "platform/BinaryFile.h"
@@ -21,6 +22,9 @@ namespace
 {
 
 using Clock = std::chrono::steady_clock;
+
+// The printer's name, which begins most messages.
+const std::string PRINTER(PRINTER_NAME);
 
 constexpr const char* DOCUMENT_NAME = "document";
 constexpr const char* RENDERER_LOG_NAME = "render.log";
@@ -84,7 +88,9 @@ std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhos
 
 EJobResult CFaxBackend::Stop(EJobResult eResult, std::string strReason)
 {
-    m_strReason = std::move(strReason);
+    // The reason may quote the document (Ghostscript's complaint does), and it becomes the job's
+    // state message: the spooler's clients refuse text values with control characters in them.
+    m_strReason = platform::PrintableUtf8(strReason);
     m_log << "ERROR: " << m_strReason << std::endl;
     return eResult;
 }
@@ -95,7 +101,7 @@ EJobResult CFaxBackend::Run(int nInputFd)
     m_strReason.clear();
     CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages);
     if (!stage.Begin())
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+        return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
 
     const auto document = stage.StagingDirectory() / DOCUMENT_NAME;
     EJobResult eResult = CopyInput(nInputFd, document);
@@ -107,7 +113,7 @@ EJobResult CFaxBackend::Run(int nInputFd)
         return eResult; // the stage discards itself: the earlier page files stay as they were
 
     if (!stage.Commit())
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+        return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
     m_nPages = stage.Pages();
     m_log << "INFO: " << m_nPages << (m_nPages == 1 ? " page" : " pages") << " ready to send as a fax"
           << std::endl;
@@ -118,7 +124,7 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
 {
     platform::CFileWriter writer;
     if (!writer.Create(target))
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the job: " + writer.Error());
+        return Stop(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
     std::vector<char> chunk(READ_CHUNK);
     for (;;)
     {
@@ -128,13 +134,13 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed, platform::ErrnoText("Vellum Zeru 3.0 cannot read the job"));
+            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the job"));
         if (n == 0)
             break;
         writer.Write(chunk.data(), static_cast<std::size_t>(n));
     }
     if (!writer.Close())
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the job: " + writer.Error());
+        return Stop(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
     return EJobResult::Done;
 }
 
@@ -160,7 +166,7 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
          "VellumDocument (r) file runpdfbegin pdfpagecount = quit"},
         options);
     if (result.m_eOutcome == platform::EOutcome::NotStarted)
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + result.Describe() +
+        return Stop(EJobResult::Failed, PRINTER + " cannot start Ghostscript (" + result.Describe() +
                                             "); is the ghostscript package installed?");
     // The count is the last line that is a number; a damaged document gives none, or 0,
     // and is left for the rendering to judge.
@@ -174,7 +180,7 @@ EJobResult CFaxBackend::CheckPageCount(const std::filesystem::path& document)
                 });
     if (nPages > m_settings.nMaxPages)
         return Stop(EJobResult::Refused, "The job has " + std::to_string(nPages) +
-                                             " pages; the fax printer Vellum Zeru 3.0 takes at most " +
+                                             " pages; the fax printer " + PRINTER + " takes at most " +
                                              std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
     if (nPages > 0)
         m_log << "DEBUG: the document has " << nPages << " pages" << std::endl;
@@ -189,7 +195,7 @@ std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog
     ForEachLine(text,
                 [&](const std::string& strLine)
                 {
-                    m_log << "DEBUG: Ghostscript: " << strLine << std::endl;
+                    m_log << "DEBUG: Ghostscript: " << platform::PrintableUtf8(strLine) << std::endl;
                     // Ghostscript's own first complaint ("Error: /undefined in ...") says most.
                     if (strFirst.empty() && strLine.find("rror") != std::string::npos)
                         strFirst = strLine;
@@ -206,7 +212,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
     const auto errorLog = stage.StagingDirectory() / RENDERER_LOG_NAME;
     const int nErrorFd = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (nErrorFd < 0)
-        return Stop(EJobResult::Failed, platform::ErrnoText("Vellum Zeru 3.0 cannot store the job"));
+        return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot store the job"));
 
     platform::SSpawnOptions spawn;
     spawn.m_aEnvironment = RendererEnvironment(stage.StagingDirectory());
@@ -219,7 +225,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         renderer.Start(RenderArguments(m_settings.strGhostscript, document.string()), spawn);
     ::close(nErrorFd);
     if (!bStarted)
-        return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot start Ghostscript (" + renderer.Error() +
+        return Stop(EJobResult::Failed, PRINTER + " cannot start Ghostscript (" + renderer.Error() +
                                             "); is the ghostscript package installed?");
 
     CPnmPageReader reader(
@@ -240,8 +246,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         pollfd pfd{renderer.OutputFd(), POLLIN, 0};
         const int nReady = ::poll(&pfd, 1, POLL_SLICE_MS);
         if (nReady < 0 && errno != EINTR)
-            return Stop(EJobResult::Failed,
-                        platform::ErrnoText("Vellum Zeru 3.0 cannot read the rendered pages"));
+            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
         if (nReady <= 0)
         {
             if (Clock::now() - lastProgress > m_settings.renderStall)
@@ -253,8 +258,7 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed,
-                        platform::ErrnoText("Vellum Zeru 3.0 cannot read the rendered pages"));
+            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
         if (n == 0)
             break;
         lastProgress = Clock::now();
@@ -264,14 +268,14 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
             break;
         case EFeedResult::BadStream:
             return Stop(EJobResult::Failed,
-                        "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+                        "Ghostscript produced pages " + PRINTER + " cannot read: " + reader.Error());
         case EFeedResult::Stopped:
             if (stage.TooManyPages())
                 return Stop(EJobResult::Refused,
                             "The job has more than " + std::to_string(m_settings.nMaxPages) +
-                                " pages; the fax printer Vellum Zeru 3.0 takes at most " +
+                                " pages; the fax printer " + PRINTER + " takes at most " +
                                 std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
-            return Stop(EJobResult::Failed, "Vellum Zeru 3.0 cannot store the pages: " + stage.Error());
+            return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
         }
     }
     renderer.CloseOutput();
@@ -281,13 +285,13 @@ EJobResult CFaxBackend::Render(const std::filesystem::path& document, CPageFileS
     {
         const std::string strComplaint = RendererComplaint(errorLog);
         return Stop(EJobResult::Refused,
-                    "Vellum Zeru 3.0 cannot print this document: Ghostscript cannot render it (" +
+                    PRINTER + " cannot print this document: Ghostscript cannot render it (" +
                         renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
                         "). Nothing was written.");
     }
     if (!reader.Finish())
         return Stop(EJobResult::Failed,
-                    "Ghostscript produced pages Vellum Zeru 3.0 cannot read: " + reader.Error());
+                    "Ghostscript produced pages " + PRINTER + " cannot read: " + reader.Error());
     if (stage.Pages() == 0)
         return Stop(EJobResult::Refused, "The job has no pages to fax. Nothing was written.");
     return EJobResult::Done;

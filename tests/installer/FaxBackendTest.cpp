@@ -2,6 +2,7 @@
 
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
+#include "platform/Text.h"
 #include "tests/installer/TestDocuments.h"
 
 #include <algorithm>
@@ -174,6 +175,19 @@ TEST_F(FaxBackendTest, RefusesDocumentsItCannotRender)
     EXPECT_EQ(Print(Document("empty.ps", "")), EJobResult::Refused);
     EXPECT_NE(m_strReason.find("no pages"), std::string::npos) << m_strReason;
     ExpectEarlierJobUntouched();
+}
+
+TEST_F(FaxBackendTest, QuotesTheRenderersComplaintInPrintableTextOnly)
+{
+    // Ghostscript quotes the token it choked on, control bytes and all.
+    static constexpr char DOCUMENT[] = "hello\x1b\x07world [31m \xfe\xff";
+    EXPECT_EQ(Print(Document("control.ps", std::string(DOCUMENT, sizeof DOCUMENT - 1))), EJobResult::Refused);
+    EXPECT_NE(m_strReason.find("hello\xEF\xBF\xBD"), std::string::npos) << m_strReason;
+    std::istringstream log(Log());
+    int nLines = 0;
+    for (std::string strLine; std::getline(log, strLine); ++nLines)
+        EXPECT_EQ(platform::PrintableUtf8(strLine), strLine) << "line " << nLines << " is not printable";
+    EXPECT_GT(nLines, 0);
 }
 
 TEST_F(FaxBackendTest, SaysWhenTheRendererIsMissing)

@@ -1,0 +1,11 @@
+#pragma once
+
+// The fax printer's names, as the backend, the Installer and the messages of both give them.
+namespace driver
+{
+
+inline constexpr const char* PRINTER_NAME = "Vellum Zeru 3.0";
+// CUPS queue names allow no blanks.
+inline constexpr const char* QUEUE_NAME = "Vellum_Zeru_3.0";
+
+} // namespace driver
