@@ -99,6 +99,13 @@ bool CPageFileStage::Commit()
             return Fail(
                 platform::ErrnoText("cannot move page " + std::to_string(nPage) + " to " + to.string()));
     }
+    // An older, longer job's last rasters would otherwise stay beside this one's pages.
+    for (int nPage = m_nPages + 1; nPage <= platform::MAX_PAGES; ++nPage)
+    {
+        const auto stale = m_driveRoot / platform::RasterFileName(nPage);
+        if (::unlink(stale.c_str()) != 0 && errno != ENOENT)
+            return Fail(platform::ErrnoText("cannot remove the older page " + stale.string()));
+    }
     platform::CFileWriter writer;
     if (!writer.Create(countPath, platform::EWriteMode::Atomic))
         return Fail("cannot write the page count: " + writer.Error());

@@ -11,8 +11,9 @@
 // count whose rasters are not all there, and a job that fails leaves the earlier page
 // files as they were:
 //   1. every page raster is written into a private staging folder beside the page files;
-//   2. Commit() removes the old page-count file, moves the rasters into place, and writes
-//      the new page-count file last (temporary file + rename);
+//   2. Commit() removes the old page-count file, moves the rasters into place, removes the
+//      rasters of an older job numbered above this one's pages, and writes the new page-count
+//      file last (temporary file + rename);
 //   3. a job that is refused or fails is discarded: the staging folder goes, nothing else changes.
 namespace driver
 {

@@ -97,6 +97,25 @@ TEST_F(PageFileStageTest, ReplacesAnEarlierJob)
     EXPECT_EQ(Read("quill.1").size(), platform::RASTER_BYTES);
 }
 
+TEST_F(PageFileStageTest, AShorterJobRemovesTheRastersOfTheLongerOneBeforeIt)
+{
+    fs::create_directories(m_drive);
+    for (int nPage : {1, 2, 3, 4, 254})
+        ASSERT_TRUE(platform::WriteWholeFile(m_drive / platform::RasterFileName(nPage), "older page"));
+    ASSERT_TRUE(platform::WriteWholeFile(m_drive / "quill4.tif", "an older fax page"));
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin());
+    for (int nPage = 1; nPage <= 3; ++nPage)
+        ASSERT_TRUE(stage.AddPage(Raster(1)));
+    ASSERT_TRUE(stage.Commit()) << stage.Error();
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x04'));
+    EXPECT_EQ(Read("quill.3").size(), platform::RASTER_BYTES);
+    EXPECT_FALSE(fs::exists(m_drive / "quill.4"));
+    EXPECT_FALSE(fs::exists(m_drive / "quill.254"));
+    // Fax pages are Pagemill's and Sendwell's business, not the printer's.
+    EXPECT_EQ(Read("quill4.tif"), "an older fax page");
+}
+
 TEST_F(PageFileStageTest, RefusesAPagePastTheLimitAndLeavesTheEarlierJob)
 {
     // The real limit (254) is tried with whole jobs in FaxBackendTest; three pages show the rule.
