@@ -468,4 +468,19 @@ std::string FindProgramOnPath(const std::string& strName)
     }
 }
 
+std::string FindSystemProgram(const std::string& strName)
+{
+    if (std::string strFound = FindProgramOnPath(strName); !strFound.empty())
+        return strFound;
+    if (strName.empty() || strName.find('/') != std::string::npos)
+        return strName;
+    for (const char* pszFolder : SYSTEM_PROGRAM_FOLDERS)
+    {
+        const std::string strCandidate = std::string(pszFolder) + "/" + strName;
+        if (::access(strCandidate.c_str(), X_OK) == 0)
+            return strCandidate;
+    }
+    return strName;
+}
+
 } // namespace platform

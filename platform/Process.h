@@ -153,4 +153,12 @@ struct SRunOptions
 // The full path of a program name as posix_spawnp would find it on PATH; empty if none.
 std::string FindProgramOnPath(const std::string& strName);
 
+// The folders of the administrator's programs, which an ordinary user's PATH often lacks
+// (Debian gives it no /usr/sbin) although those programs serve them too (lpadmin, say).
+inline constexpr const char* SYSTEM_PROGRAM_FOLDERS[] = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
+
+// The full path of a program found on PATH or, failing that, in SYSTEM_PROGRAM_FOLDERS; the
+// name itself when it is nowhere, so that a start still fails with its name.
+std::string FindSystemProgram(const std::string& strName);
+
 } // namespace platform

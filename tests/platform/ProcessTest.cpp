@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -166,6 +167,22 @@ TEST(ProcessTest, FindsProgramsOnThePath)
     EXPECT_EQ(platform::FindProgramOnPath("/bin/sh"), "/bin/sh");
     EXPECT_EQ(platform::FindProgramOnPath("no-such-program-anywhere"), "");
     EXPECT_EQ(platform::FindProgramOnPath(""), "");
+}
+
+TEST(ProcessTest, FindsAdministratorsProgramsOffThePath)
+{
+    // An ordinary Debian user's PATH has no /usr/sbin.
+    const std::string strOldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ::setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+    const std::string strOffPath = platform::FindProgramOnPath("ldconfig");
+    const std::string strFound = platform::FindSystemProgram("ldconfig");
+    const std::string strMissing = platform::FindSystemProgram("no-such-program-anywhere");
+    const std::string strOnPath = platform::FindSystemProgram("sh");
+    ::setenv("PATH", strOldPath.c_str(), 1);
+    EXPECT_EQ(strOffPath, "");
+    EXPECT_TRUE(strFound == "/usr/sbin/ldconfig" || strFound == "/sbin/ldconfig") << strFound;
+    EXPECT_EQ(strMissing, "no-such-program-anywhere");
+    EXPECT_EQ(strOnPath, "/usr/bin/sh");
 }
 
 } // namespace
