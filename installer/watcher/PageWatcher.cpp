@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
@@ -63,6 +64,9 @@ EWatchEnd CPageWatcher::Run()
     bool bLocked = false;
     int nWatch = -1;
     bool bPending = false;
+    // Only the first look, when the watcher starts: a watcher that takes the lock over later
+    // finds the jobs the one before it already opened.
+    bool bFirstLook = true;
     platform::CProcess sendwell;
     const auto countFile = m_settings.m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
 
@@ -98,6 +102,20 @@ EWatchEnd CPageWatcher::Run()
                 lock.Reset(::open((m_settings.m_driveRoot / LOCK_FILE_NAME).c_str(),
                                   O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
+            if (bLocked)
+            {
+                // Who holds the lock, for the Installer (which stops the watcher on uninstalling).
+                const std::string strPid = std::to_string(::getpid()) + "\n";
+                if (::ftruncate(lock.Get(), 0) != 0 || ::pwrite(lock.Get(), strPid.data(), strPid.size(),
+                                                                0) != static_cast<ssize_t>(strPid.size()))
+                    std::cerr << "Pagewatch: cannot note its process id in the lock file" << std::endl;
+            }
+        }
+        if (bFirstLook && nWatch >= 0)
+        {
+            bFirstLook = false;
+            if (bLocked && std::filesystem::exists(countFile))
+                launch();
         }
 
         pollfd pfd{notify.Get(), POLLIN, 0};
@@ -145,6 +163,22 @@ EWatchEnd CPageWatcher::Run()
     }
     sendwell.Detach();
     return EWatchEnd::Stopped;
+}
+
+std::optional<pid_t> CPageWatcher::LockHolder(const std::filesystem::path& driveRoot)
+{
+    CDescriptor lock(
+        ::open((driveRoot / LOCK_FILE_NAME).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (lock.Get() < 0)
+        return std::nullopt;
+    if (::flock(lock.Get(), LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return std::nullopt; // nobody holds it (and our shared lock goes with the descriptor)
+    char text[32] = {};
+    const ssize_t n = ::pread(lock.Get(), text, sizeof text - 1, 0);
+    const long nPid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    if (nPid <= 0)
+        return std::nullopt;
+    return static_cast<pid_t>(nPid);
 }
 
 } // namespace watcher

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <optional>
+#include <sys/types.h>
 
 // Opens Sendwell when the fax printer has left a new job: it watches the drive root for a
 // page-count file moved or written into place (the printer writes it last, once every page
@@ -12,7 +14,8 @@
 // Sendwell appears on that desktop. One watcher per drive root does the work (a lock file
 // decides which); another waits until the first one ends. While a Sendwell it started is
 // still open, a new job waits for it to close, and Sendwell opens again if the job's pages
-// are still there.
+// are still there. A watcher that finds a job waiting when it starts (printed while no
+// watcher ran: before the first login after installing, say) opens Sendwell for it at once.
 namespace watcher
 {
 
@@ -43,6 +46,10 @@ public:
     [[nodiscard]] EWatchEnd Run();
 
     static constexpr const char* LOCK_FILE_NAME = ".pagewatch.lock";
+
+    // The process id of the watcher that holds the drive root's lock (it writes its id into
+    // the lock file), or none when no watcher works on that root.
+    static std::optional<pid_t> LockHolder(const std::filesystem::path& driveRoot);
 
 private:
     SWatchSettings m_settings;

@@ -179,6 +179,25 @@ TEST_F(PageWatcherTest, AJobSentMeanwhileDoesNotReopenSendwell)
     EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
 }
 
+TEST_F(PageWatcherTest, OpensSendwellAtOnceForAJobPrintedBeforeItStarted)
+{
+    EXPECT_FALSE(CPageWatcher::LockHolder(m_drive)) << "no watcher runs yet";
+    PrintJob();
+    Start("A");
+    EXPECT_TRUE(WaitForLog("start A\n")) << Log();
+    // The watcher that works on the root names itself in the lock file.
+    ASSERT_TRUE(WaitForLockHolder());
+    const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+    while (!CPageWatcher::LockHolder(m_drive) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(CPageWatcher::LockHolder(m_drive), std::optional<pid_t>(::getpid()));
+    Release();
+    ASSERT_TRUE(WaitForLog("start A\nend A\n")) << Log();
+    // The job is still there (not sent), but it was opened once: no second Sendwell by itself.
+    PrintJob();
+    EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
 TEST_F(PageWatcherTest, OnlyOneWatcherPerRootOpensSendwell)
 {
     auto& first = Start("A");
