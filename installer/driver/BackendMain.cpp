@@ -2,13 +2,19 @@
 //
 // The spooler runs it as "vellumfax job user title copies options [file]" with the queue's
 // device URI in DEVICE_URI (see DeviceUri.h); the document arrives as PDF on standard input
-// or in the named file. Installed without permissions for group and others, the backend
-// is started as root; it then becomes the user the URI names before it touches anything,
-// so the page files are that user's and nothing is written with more rights than theirs.
+// or in the named file. The queue is shared by everyone on the computer: the pages go to
+// the job's user, into the root that user registered when they ran the Installer (see
+// UserRegistration.h). Installed without permissions for group and others, the backend is
+// started as root; it becomes the job's user before it touches anything of theirs, so the
+// page files are that user's and nothing is written with more rights than theirs. A job of
+// root, of a name the computer does not know, or of a user who has not set the printer up is
+// refused, and nothing is written anywhere.
 
 #include "installer/driver/DeviceUri.h"
 #include "installer/driver/FaxBackend.h"
-#include "platform/Roots.h"
+#include "installer/driver/FaxPrinter.h"
+#include "installer/driver/UserAccount.h"
+#include "installer/driver/UserRegistration.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -16,12 +22,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
 #include <iostream>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace
 {
@@ -38,36 +41,17 @@ void OnTerminate(int)
     g_stop = 1;
 }
 
-bool BecomeUser(uid_t uid, std::string& strError)
+// One line for the spooler: the job's state message and the error log. Names and reasons may
+// hold anything a client sent, so only printable text goes out.
+void Report(const char* pszLevel, const std::string& strText)
 {
-    if (::geteuid() != 0)
-    {
-        // A scheduler run by an ordinary user runs its backends as that user: nothing to change.
-        return true;
-    }
-    if (uid == 0)
-        return true;
-    std::vector<char> buffer(16384);
-    passwd entry = {};
-    passwd* pEntry = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &pEntry) != 0 || pEntry == nullptr)
-    {
-        strError = "there is no user with id " + std::to_string(uid);
-        return false;
-    }
-    if (::initgroups(pEntry->pw_name, pEntry->pw_gid) != 0 || ::setgid(pEntry->pw_gid) != 0 ||
-        ::setuid(uid) != 0)
-    {
-        strError = platform::ErrnoText(std::string("cannot become user ") + pEntry->pw_name);
-        return false;
-    }
-    // The change must be for good: a process that can get root back has not given it up.
-    if (::getuid() != uid || ::geteuid() != uid || ::setuid(0) == 0)
-    {
-        strError = std::string("cannot give up root for user ") + pEntry->pw_name;
-        return false;
-    }
-    return true;
+    std::cerr << pszLevel << ": " << platform::PrintableUtf8(strText) << std::endl;
+}
+
+int Refuse(const std::string& strReason)
+{
+    Report("ERROR", strReason + " Nothing was written.");
+    return BACKEND_FAILED;
 }
 
 } // namespace
@@ -76,7 +60,7 @@ int main(int argc, char* argv[])
 {
     if (argc == 1)
     {
-        // Asked to list the devices it can find: this backend finds none; queues name their folder.
+        // Asked to list the devices it can find: this backend finds none; the Installer sets its queue up.
         return BACKEND_OK;
     }
     if (argc < 6 || argc > 7)
@@ -91,15 +75,29 @@ int main(int argc, char* argv[])
     ::sigaction(SIGTERM, &action, nullptr); // no SA_RESTART: a blocked read ends with EINTR
     std::signal(SIGPIPE, SIG_IGN);
 
+    const std::string strPrinter = driver::PRINTER_NAME;
     const char* pszUri = std::getenv("DEVICE_URI");
     std::string strError;
     const auto uri = driver::SDeviceUri::Parse(pszUri != nullptr ? pszUri : argv[0], strError);
     if (!uri)
     {
-        std::cerr << "ERROR: The fax printer is not set up right: " << strError
-                  << ". Run the Installer of Vellum Zeru 3.0 again." << std::endl;
+        Report("ERROR", "The fax printer is not set up right: " + strError + ". Run the Installer of " +
+                            strPrinter + " again as administrator.");
         return BACKEND_STOP;
     }
+
+    // The job's user as the spooler names them: the pages are theirs, and go nowhere else.
+    const std::string strUser = argv[2];
+    const auto account = driver::SUserAccount::ByName(strUser);
+    if (!account)
+        return Refuse("The job's user \"" + strUser + "\" has no account on this computer, so " + strPrinter +
+                      " has nowhere to put the pages.");
+    if (account->m_nUid == 0)
+        return Refuse(strPrinter + " takes no jobs from root: print as the user who sends the fax.");
+    if (!uri->IsShared() && *uri->m_nUid != account->m_nUid)
+        return Refuse("This queue of " + strPrinter +
+                      " was set up for another user only. Run the Installer of " + strPrinter +
+                      " again as administrator to share it.");
 
     // The document is opened while the spooler's rights still apply: its spool file is not the user's.
     int nInputFd = STDIN_FILENO;
@@ -108,22 +106,31 @@ int main(int argc, char* argv[])
         nInputFd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
         if (nInputFd < 0)
         {
-            std::cerr << "ERROR: Cannot open the job's document: " << std::strerror(errno) << std::endl;
+            Report("ERROR", platform::ErrnoText("Cannot open the job's document"));
             return BACKEND_FAILED;
         }
     }
 
-    if (!BecomeUser(uri->m_nUid, strError))
-    {
-        std::cerr << "ERROR: The fax printer is not set up right: " << strError << "." << std::endl;
-        return BACKEND_STOP;
-    }
+    // Nothing in the user's home is looked at before the backend is the user: their own
+    // rights decide what it may read and write there, whatever links they put in its way.
+    if (!account->Become(strError))
+        return Refuse(strPrinter + " cannot act as " + strUser + ": " + strError + ".");
     ::umask(077);
-    // The page files' folder is worked out as every program of the system works it out.
-    ::setenv("VELLUM_ROOT", uri->m_root.c_str(), 1);
 
+    const driver::CUserRegistration registration(*account);
     driver::SBackendSettings settings;
-    settings.driveRoot = platform::DriveRoot();
+    switch (registration.PrepareDriveRoot(settings.driveRoot, strError))
+    {
+    case driver::ELookup::Found:
+        break;
+    case driver::ELookup::NotSetUp:
+        return Refuse(strUser + " has not set up the fax printer " + strPrinter + ": run its Installer as " +
+                      strUser + " first.");
+    case driver::ELookup::Refused:
+        return Refuse(strPrinter + " does not put " + strUser + "'s pages there: " + strError + ".");
+    }
+    Report("DEBUG", "the pages of " + strUser + " go to " + settings.driveRoot.string());
+
     settings.pStop = &g_stop;
     driver::CFaxBackend backend(settings, std::cerr);
     const auto eResult = backend.Run(nInputFd);

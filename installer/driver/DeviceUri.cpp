@@ -33,6 +33,8 @@ int HexValue(char ch)
 
 std::string SDeviceUri::Format() const
 {
+    if (IsShared())
+        return std::string(SHARED_DEVICE_URI);
     static constexpr char HEX[] = "0123456789ABCDEF";
     std::string strUri(DEVICE_SCHEME);
     strUri += ':';
@@ -49,12 +51,14 @@ std::string SDeviceUri::Format() const
     }
     strUri += '?';
     strUri += UID_FIELD;
-    strUri += std::to_string(m_nUid);
+    strUri += std::to_string(*m_nUid);
     return strUri;
 }
 
 std::optional<SDeviceUri> SDeviceUri::Parse(std::string_view strUri, std::string& strError)
 {
+    if (strUri == SHARED_DEVICE_URI)
+        return SDeviceUri{};
     const std::string strPrefix = std::string(DEVICE_SCHEME) + ":";
     if (strUri.substr(0, strPrefix.size()) != strPrefix)
     {

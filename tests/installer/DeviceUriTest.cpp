@@ -35,6 +35,18 @@ TEST(DeviceUriTest, FormatsPlainFoldersReadably)
     EXPECT_EQ(uri.Format(), "vellumfax:/a%20b?uid=0");
 }
 
+TEST(DeviceUriTest, TheSharedQueuesUriNamesNobody)
+{
+    EXPECT_EQ(SDeviceUri{}.Format(), "vellumfax:/");
+    std::string strError;
+    const auto parsed = SDeviceUri::Parse("vellumfax:/", strError);
+    ASSERT_TRUE(parsed) << strError;
+    EXPECT_TRUE(parsed->IsShared());
+    const auto older = SDeviceUri::Parse("vellumfax:/home/ada?uid=1000", strError);
+    ASSERT_TRUE(older) << strError;
+    EXPECT_FALSE(older->IsShared());
+}
+
 TEST(DeviceUriTest, AcceptsAnEmptyHost)
 {
     std::string strError;
