@@ -1,6 +1,8 @@
 #include "installer/Installer.h"
 
 #include "installer/driver/DeviceUri.h"
+#include "installer/driver/UserRegistration.h"
+#include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
@@ -10,9 +12,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -57,6 +65,14 @@ std::string FirstLine(const std::string& strText)
         nStart = nEnd + 1;
     }
     return strChosen;
+}
+
+// Why a CUPS tool failed: what it said, and how it ended.
+std::string ToolFailure(const std::string& strProgram, const platform::SRunResult& result)
+{
+    const std::string strSaid = FirstLine(result.m_strOutput);
+    const std::string strHow = strProgram + ": " + result.Describe();
+    return strSaid.empty() ? strHow : strSaid + " (" + strHow + ")";
 }
 
 // Quotes one word for a POSIX shell, leaving plain words as they are.
@@ -143,26 +159,152 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
     return true;
 }
 
+// A desktop entry's Exec value that runs program with VELLUM_ROOT set to root.
+std::string ExecWithRoot(const std::filesystem::path& root, const std::filesystem::path& program)
+{
+    return "env " + DesktopExecArgument("VELLUM_ROOT=" + root.string()) + " " +
+           DesktopExecArgument(program.string());
+}
+
+// A step's text across the pipe from a child process: each field as its length, a colon and its bytes.
+void AppendField(std::string& strOut, const std::string& strField)
+{
+    strOut += std::to_string(strField.size()) + ":" + strField;
+}
+
+bool TakeField(std::string_view& text, std::string& strField)
+{
+    const auto nColon = text.find(':');
+    std::size_t nLength = 0;
+    if (nColon == std::string_view::npos ||
+        std::from_chars(text.data(), text.data() + nColon, nLength).ptr != text.data() + nColon ||
+        text.size() - nColon - 1 < nLength)
+        return false;
+    strField = std::string(text.substr(nColon + 1, nLength));
+    text.remove_prefix(nColon + 1 + nLength);
+    return true;
+}
+
+std::optional<uid_t> UidFromEnvironment(const char* pszName)
+{
+    const std::string strValue = platform::EnvOr(pszName);
+    unsigned long nUid = 0;
+    const auto [pEnd, ec] = std::from_chars(strValue.data(), strValue.data() + strValue.size(), nUid);
+    if (strValue.empty() || ec != std::errc() || pEnd != strValue.data() + strValue.size())
+        return std::nullopt;
+    return static_cast<uid_t>(nUid);
+}
+
+// Removes the empty folders from folder (or its nearest ancestor that is left) up to, not
+// including, stop: what installing made and uninstalling emptied. Nothing above stop is touched.
+void RemoveEmptyFolders(std::filesystem::path folder, const std::filesystem::path& stop)
+{
+    std::error_code error;
+    auto isInside = [&](const std::filesystem::path& path)
+    {
+        const auto relative = path.lexically_relative(stop);
+        return !stop.empty() && !relative.empty() && *relative.begin() != "..";
+    };
+    while (isInside(folder) && !std::filesystem::exists(std::filesystem::symlink_status(folder, error)))
+        folder = folder.parent_path();
+    while (isInside(folder) && folder != stop &&
+           std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)) &&
+           std::filesystem::is_empty(folder, error) && !error)
+    {
+        if (!std::filesystem::remove(folder, error))
+            break;
+        folder = folder.parent_path();
+    }
+}
+
 } // namespace
 
-SInstallSettings SInstallSettings::FromEnvironment()
+bool SInstallSettings::ParseArguments(const std::vector<std::string>& args, SInstallSettings& settings,
+                                      std::string& strError)
+{
+    for (const auto& strArg : args)
+    {
+        if (strArg == "--uninstall")
+            settings.m_eAction = EAction::Uninstall;
+        else if (strArg == "--purge")
+            settings.m_bPurge = true;
+        else
+        {
+            strError = "unknown option " + platform::PrintableUtf8(strArg);
+            return false;
+        }
+    }
+    if (settings.m_bPurge && settings.m_eAction != EAction::Uninstall)
+    {
+        strError = "--purge goes with --uninstall";
+        return false;
+    }
+    return true;
+}
+
+SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string>& args)
 {
     SInstallSettings settings;
+    std::string strIgnored;
+    (void)ParseArguments(args, settings, strIgnored);
     std::error_code error;
     settings.m_sourceDirectory = std::filesystem::current_path(error);
-    settings.m_vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
-    settings.m_systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
-    settings.m_driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
     settings.m_cupsServerBin = platform::EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
     settings.m_cupsDataDir = platform::EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
     settings.m_strCupsServer = platform::EnvOr("CUPS_SERVER", "");
+    // Debian gives ordinary users no /usr/sbin on PATH, where lpadmin lives.
+    settings.m_strLpadmin = platform::FindSystemProgram("lpadmin");
+    settings.m_strLpstat = platform::FindSystemProgram("lpstat");
+    settings.m_strLpoptions = platform::FindSystemProgram("lpoptions");
+    settings.m_strSetsid = platform::FindSystemProgram("setsid");
+    settings.m_ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
+
+    if (::geteuid() == 0)
+    {
+        // sudo and pkexec say who started them; the environment they pass is root's (HOME is
+        // /root), so that user's folders come from the user database.
+        std::optional<uid_t> invoker = UidFromEnvironment("PKEXEC_UID");
+        if (!invoker)
+            invoker = UidFromEnvironment("SUDO_UID");
+        if (invoker && *invoker != 0)
+            settings.m_account = driver::SUserAccount::ById(*invoker);
+        if (!settings.m_account)
+        {
+            settings.m_eFor = EInstallFor::MachineOnly;
+            return settings;
+        }
+        settings.m_eFor = EInstallFor::InvokingUser;
+        const driver::CUserRegistration registration(*settings.m_account);
+        // A user who registered a root of their own keeps it.
+        std::filesystem::path root = registration.DefaultRoot();
+        std::string strError;
+        if (registration.ReadRoot(root, strError) != driver::ELookup::Found)
+            root = registration.DefaultRoot();
+        const auto home = settings.m_account->m_home;
+        settings.m_vellumRoot = root;
+        settings.m_systemDirectory = root / "windows" / "system";
+        settings.m_driveRoot = root / "c";
+        settings.m_autostartDirectory = home / ".config" / "autostart";
+        settings.m_applicationsDirectory = home / ".local" / "share" / "applications";
+        return settings;
+    }
+
+    settings.m_eFor = EInstallFor::Self;
+    settings.m_account = driver::SUserAccount::ById(::getuid());
+    settings.m_vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
+    settings.m_systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
+    settings.m_driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
     const std::string strHome = platform::EnvOr("HOME", "");
     const std::string strConfig =
         platform::EnvOr("XDG_CONFIG_HOME", strHome.empty() ? std::string() : strHome + "/.config");
     if (!strConfig.empty())
         settings.m_autostartDirectory = std::filesystem::path(strConfig) / "autostart";
-    settings.m_nUid = ::getuid();
-    settings.m_ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
+    const std::string strData =
+        platform::EnvOr("XDG_DATA_HOME", strHome.empty() ? std::string() : strHome + "/.local/share");
+    if (!strData.empty())
+        settings.m_applicationsDirectory = std::filesystem::path(strData) / "applications";
+    settings.m_bInSession =
+        !platform::EnvOr("DISPLAY").empty() || !platform::EnvOr("WAYLAND_DISPLAY").empty();
     return settings;
 }
 
@@ -173,9 +315,123 @@ void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
     m_steps.push_back({std::move(strStep), bOk, std::move(strDetail)});
 }
 
+void CInstaller::AsUser(void (CInstaller::*pPart)())
+{
+    if (m_settings.m_eFor != EInstallFor::InvokingUser)
+    {
+        (this->*pPart)();
+        return;
+    }
+    // Everything in the user's home is done with the user's rights only: their files are theirs,
+    // and no link they put there leads root anywhere.
+    const std::string strStep = "acting as the user " + m_settings.m_account->m_strName;
+    int aFds[2] = {-1, -1};
+    if (::pipe2(aFds, O_CLOEXEC) != 0)
+    {
+        Record(strStep, false, platform::ErrnoText("pipe"));
+        return;
+    }
+    const std::size_t nBefore = m_steps.size();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+    {
+        Record(strStep, false, platform::ErrnoText("fork"));
+        ::close(aFds[0]);
+        ::close(aFds[1]);
+        return;
+    }
+    if (pid == 0)
+    {
+        ::close(aFds[0]);
+        std::string strError;
+        const auto& account = *m_settings.m_account;
+        if (account.Become(strError))
+        {
+            ::setenv("HOME", account.m_home.c_str(), 1);
+            ::setenv("USER", account.m_strName.c_str(), 1);
+            ::setenv("LOGNAME", account.m_strName.c_str(), 1);
+            ::umask(022);
+            (this->*pPart)();
+        }
+        else
+            Record(strStep, false, strError);
+        std::string strOut;
+        for (std::size_t i = nBefore; i < m_steps.size(); ++i)
+        {
+            AppendField(strOut, m_steps[i].m_strStep);
+            AppendField(strOut, m_steps[i].m_bOk ? "1" : "0");
+            AppendField(strOut, m_steps[i].m_strDetail);
+        }
+        std::size_t nDone = 0;
+        while (nDone < strOut.size())
+        {
+            const ssize_t n = ::write(aFds[1], strOut.data() + nDone, strOut.size() - nDone);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            nDone += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(aFds[1]);
+    std::string strIn;
+    char buffer[4096];
+    for (;;)
+    {
+        const ssize_t n = ::read(aFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        strIn.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(aFds[0]);
+    int nStatus = 0;
+    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
+    {
+    }
+    std::string_view text = strIn;
+    SStepResult step;
+    std::string strOk;
+    while (!text.empty() && TakeField(text, step.m_strStep) && TakeField(text, strOk) &&
+           TakeField(text, step.m_strDetail))
+    {
+        step.m_bOk = strOk == "1";
+        m_steps.push_back(step);
+    }
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0 || !text.empty())
+        Record(strStep, false, "the part done as that user ended early");
+}
+
 void CInstaller::Run()
 {
     m_steps.clear();
+    m_aOtherUsers.clear();
+    m_bWatcherRunning = false;
+    if (m_settings.m_eAction == EAction::Uninstall)
+    {
+        if (m_settings.m_eFor != EInstallFor::MachineOnly)
+            AsUser(&CInstaller::UninstallUserFiles);
+        if (m_settings.m_ePrivilege == EPrivilege::Administrator)
+            UninstallMachinePart();
+        return;
+    }
+    if (m_settings.m_eFor == EInstallFor::MachineOnly)
+    {
+        FindGhostscript();
+        RegisterDriver();
+        RegisterQueue();
+        return;
+    }
+    AsUser(&CInstaller::InstallUserFiles);
+    RegisterDriver();
+    RegisterQueue();
+    AsUser(&CInstaller::InstallUserPrinter);
+}
+
+void CInstaller::InstallUserFiles()
+{
     MakeFolders();
     // The order of the original distribution: driver, converter, sender, the shared renderer, help.
     CopyFromSource(BACKEND_FILE);
@@ -186,9 +442,17 @@ void CInstaller::Run()
     CopyFromSource(WATCHER_FILE);
     FindGhostscript();
     CopyFromSource(HELP_FILE);
-    RegisterDriver();
-    RegisterQueue();
+    CopyFromSource(ICON_FILE);
+    RegisterUser();
     InstallAutostart();
+    InstallMenuEntry();
+}
+
+void CInstaller::InstallUserPrinter()
+{
+    MakeDefaultPrinter();
+    if (m_settings.m_bInSession)
+        StartWatcher();
 }
 
 bool CInstaller::Succeeded() const
@@ -234,8 +498,38 @@ void CInstaller::FindGhostscript()
                         " is missing; install the package ghostscript");
 }
 
+void CInstaller::RegisterUser()
+{
+    const auto& account = *m_settings.m_account;
+    std::string strError;
+    const bool bOk = driver::CUserRegistration(account).Write(m_settings.m_vellumRoot, strError);
+    Record("registering " + m_settings.m_vellumRoot.string() + " as the folder of " + account.m_strName +
+               "'s printed pages",
+           bOk, strError);
+}
+
+bool CInstaller::DriverInPlace() const
+{
+    // The backend is readable by root only: an ordinary user can compare its size, and the PPD whole.
+    std::error_code error;
+    const auto backend = m_settings.m_cupsServerBin / "backend" / BACKEND_FILE;
+    const auto ourBackend = m_settings.m_sourceDirectory / BACKEND_FILE;
+    const auto nSize = std::filesystem::file_size(backend, error);
+    if (error || nSize != std::filesystem::file_size(ourBackend, error) || error)
+        return false;
+    const auto ppd = platform::ReadWholeFile(m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE, 1 << 20);
+    return ppd && ppd == platform::ReadWholeFile(m_settings.m_sourceDirectory / PPD_FILE, 1 << 20);
+}
+
 void CInstaller::RegisterDriver()
 {
+    const std::string strStep = "registering the printer driver";
+    if (m_settings.m_ePrivilege == EPrivilege::User && DriverInPlace())
+    {
+        // An administrator placed this driver already: nothing for this user to do.
+        Record(strStep, true);
+        return;
+    }
     std::string strError;
     std::error_code error;
     const auto backendDir = m_settings.m_cupsServerBin / "backend";
@@ -250,56 +544,74 @@ void CInstaller::RegisterDriver()
             bOk = false;
         }
     }
+    // From the distribution itself: the system directory is the user's to change.
     if (bOk)
-        bOk = CopyAtomically(m_settings.m_systemDirectory / BACKEND_FILE, backendDir / BACKEND_FILE,
+        bOk = CopyAtomically(m_settings.m_sourceDirectory / BACKEND_FILE, backendDir / BACKEND_FILE,
                              BACKEND_PERMS, strError);
     if (bOk)
         bOk =
-            CopyAtomically(m_settings.m_systemDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
-    Record("registering the printer driver", bOk, strError);
+            CopyAtomically(m_settings.m_sourceDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
+    Record(strStep, bOk, strError);
 }
 
 std::string CInstaller::DeviceUri() const
 {
-    driver::SDeviceUri uri;
-    uri.m_root = m_settings.m_vellumRoot;
-    uri.m_nUid = m_settings.m_nUid;
-    return uri.Format();
+    return driver::SDeviceUri{}.Format();
 }
 
-std::vector<std::vector<std::string>> CInstaller::QueueCommands() const
+std::vector<std::string> CInstaller::QueueCommand() const
 {
-    const std::string strLpadmin = m_settings.m_strLpadmin;
     return {
-        {strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
-         (m_settings.m_systemDirectory / PPD_FILE).string(),
-         // A job the printer refuses (too many pages, unreadable) is dropped; the queue goes on.
-         "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
-         // After -p: enable the queue and let it accept jobs.
-         "-E"},
-        {strLpadmin, "-d", QUEUE_NAME},
-    };
+        m_settings.m_strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
+        (m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE).string(),
+        // A job the printer refuses (too many pages, unreadable, not set up) is dropped; the queue goes on.
+        "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
+        // After -p: enable the queue and let it accept jobs.
+        "-E"};
 }
 
-void CInstaller::RegisterQueue()
+bool CInstaller::QueueInPlace() const
 {
     platform::SRunOptions options;
     options.m_eOutput = platform::SRunOptions::EOutput::Capture;
     options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    for (const auto& command : QueueCommands())
+    const auto result = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
+    return result.Succeeded() &&
+           result.m_strOutput.find(std::string(QUEUE_NAME) + ": " + DeviceUri() + "\n") != std::string::npos;
+}
+
+void CInstaller::RegisterQueue()
+{
+    const std::string strStep = std::string("registering the printer ") + PRINTER_DESCRIPTION;
+    if (m_settings.m_ePrivilege == EPrivilege::User && QueueInPlace())
     {
-        const auto result = platform::RunProgram(command, options);
-        if (!result.Succeeded())
-        {
-            const std::string strSaid = FirstLine(result.m_strOutput);
-            std::string strDetail = command[0] + ": " + result.Describe();
-            if (!strSaid.empty())
-                strDetail = strSaid + " (" + strDetail + ")";
-            Record(std::string("registering the printer ") + PRINTER_DESCRIPTION, false, strDetail);
-            return;
-        }
+        Record(strStep, true);
+        return;
     }
-    Record(std::string("registering the printer ") + PRINTER_DESCRIPTION, true);
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto command = QueueCommand();
+    const auto result = platform::RunProgram(command, options);
+    Record(strStep, result.Succeeded(), result.Succeeded() ? std::string() : ToolFailure(command[0], result));
+}
+
+void CInstaller::MakeDefaultPrinter()
+{
+    // lpoptions run as the user changes that user's default only (~/.cups/lpoptions), not the
+    // computer's: the printer is the default of those who installed it.
+    if (RegistrationFailed())
+        return; // there is no queue to choose; the commands shown say how, once there is
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-d", QUEUE_NAME}, options);
+    std::string strDetail;
+    if (!result.Succeeded())
+        strDetail = ToolFailure(m_settings.m_strLpoptions, result);
+    Record(std::string("making ") + PRINTER_DESCRIPTION + " the default printer of " +
+               m_settings.m_account->m_strName,
+           result.Succeeded(), strDetail);
 }
 
 std::string CInstaller::AutostartEntry() const
@@ -309,11 +621,29 @@ std::string CInstaller::AutostartEntry() const
         "Type=Application\n"
         "Name=Vellum Zeru 3.0 pages\n"
         "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
-    strEntry += "Exec=env " + DesktopExecArgument("VELLUM_ROOT=" + m_settings.m_vellumRoot.string()) + " " +
-                DesktopExecArgument((m_settings.m_systemDirectory / WATCHER_FILE).string()) + "\n";
+    strEntry +=
+        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / WATCHER_FILE) + "\n";
     strEntry += "Terminal=false\n"
                 "NoDisplay=true\n"
                 "X-GNOME-Autostart-enabled=true\n";
+    return strEntry;
+}
+
+std::string CInstaller::MenuEntry() const
+{
+    // Sendwell shows the pages waiting to be sent, or an empty page list for Config and the address book.
+    std::string strEntry =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Vellum Zeru 3.0 Fax\n"
+        "GenericName=Fax Sender\n"
+        "Comment=Send the pages printed to Vellum Zeru 3.0 as a fax; edit the settings and "
+        "the address book\n";
+    strEntry +=
+        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) + "\n";
+    strEntry += "Icon=" + (m_settings.m_systemDirectory / ICON_FILE).string() + "\n";
+    strEntry += "Terminal=false\n"
+                "Categories=Office;\n";
     return strEntry;
 }
 
@@ -327,25 +657,90 @@ void CInstaller::InstallAutostart()
     }
     std::error_code error;
     std::filesystem::create_directories(m_settings.m_autostartDirectory, error);
-    const auto path = m_settings.m_autostartDirectory / AUTOSTART_FILE;
     if (error)
     {
         Record(strStep, false, m_settings.m_autostartDirectory.string() + ": " + error.message());
         return;
     }
-    platform::CFileWriter writer;
-    const std::string strEntry = AutostartEntry();
-    if (writer.Create(path, platform::EWriteMode::Atomic))
-        writer.Write(strEntry.data(), strEntry.size());
-    const bool bOk = writer.Close();
-    Record(strStep, bOk, writer.Error());
+    const bool bOk =
+        platform::WriteWholeFile(m_settings.m_autostartDirectory / AUTOSTART_FILE, AutostartEntry());
+    Record(strStep, bOk,
+           bOk ? "" : platform::ErrnoText("cannot write " + m_settings.m_autostartDirectory.string()));
+}
+
+void CInstaller::InstallMenuEntry()
+{
+    const std::string strStep = "adding Sendwell to the applications menu";
+    if (m_settings.m_applicationsDirectory.empty())
+    {
+        Record(strStep, false, "neither XDG_DATA_HOME nor HOME is set");
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(m_settings.m_applicationsDirectory, error);
+    if (error)
+    {
+        Record(strStep, false, m_settings.m_applicationsDirectory.string() + ": " + error.message());
+        return;
+    }
+    const bool bOk = platform::WriteWholeFile(m_settings.m_applicationsDirectory / MENU_FILE, MenuEntry());
+    Record(strStep, bOk,
+           bOk ? "" : platform::ErrnoText("cannot write " + m_settings.m_applicationsDirectory.string()));
+}
+
+std::string CInstaller::WatcherCommand() const
+{
+    return "setsid -f env " + ShellQuote("VELLUM_ROOT=" + m_settings.m_vellumRoot.string()) + " " +
+           ShellQuote((m_settings.m_systemDirectory / WATCHER_FILE).string());
+}
+
+void CInstaller::StartWatcher()
+{
+    const std::string strStep = "starting Pagewatch, which opens Sendwell after printing";
+    if (const auto running = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot))
+    {
+        // A watcher of an earlier installation works already; it starts the new Sendwell.
+        m_bWatcherRunning = true;
+        return;
+    }
+    // In a session of its own, so that it outlives the terminal the Installer ran in.
+    platform::SSpawnOptions options;
+    options.m_aEnvironment = platform::EnvironmentWith({"VELLUM_ROOT=" + m_settings.m_vellumRoot.string()});
+    options.m_eInput = options.m_eOutput = options.m_eErrors = platform::EChildStream::Null;
+    platform::CProcess pagewatch;
+    if (!pagewatch.Start({m_settings.m_strSetsid, (m_settings.m_systemDirectory / WATCHER_FILE).string()},
+                         options))
+    {
+        Record(strStep, false, pagewatch.Error());
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        if (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot))
+        {
+            pagewatch.Detach();
+            m_bWatcherRunning = true;
+            return;
+        }
+        if (pagewatch.Poll())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (pagewatch.IsRunning())
+    {
+        pagewatch.Detach();
+        Record(strStep, false, "it did not begin to watch " + m_settings.m_driveRoot.string());
+        return;
+    }
+    Record(strStep, false, "it ended at once (" + pagewatch.Describe() + ")");
 }
 
 bool CInstaller::RegistrationFailed() const
 {
     return std::any_of(m_steps.begin(), m_steps.end(),
                        [](const SStepResult& step)
-                       { return !step.m_bOk && step.m_strStep.rfind("registering", 0) == 0; });
+                       { return !step.m_bOk && step.m_strStep.rfind("registering the printer", 0) == 0; });
 }
 
 std::vector<std::string> CInstaller::AdministratorCommands() const
@@ -358,23 +753,38 @@ std::vector<std::string> CInstaller::AdministratorCommands() const
         "sudo install -D -m 0644 " + ShellQuote((m_settings.m_systemDirectory / PPD_FILE).string()) + " " +
             ShellQuote(ppd.string()),
     };
-    for (auto command : QueueCommands())
-    {
-        // sudo starts lpadmin with a clean environment: a chosen CUPS server has to be named.
-        if (!m_settings.m_strCupsServer.empty())
-            command.insert(command.begin() + 1, {"-h", m_settings.m_strCupsServer});
-        std::string strLine = "sudo";
-        for (const auto& strArg : command)
-            strLine += " " + ShellQuote(strArg);
-        commands.push_back(strLine);
-    }
+    auto command = QueueCommand();
+    // sudo starts lpadmin with a clean environment: a chosen CUPS server has to be named.
+    if (!m_settings.m_strCupsServer.empty())
+        command.insert(command.begin() + 1, {"-h", m_settings.m_strCupsServer});
+    std::string strLine = "sudo";
+    for (const auto& strArg : command)
+        strLine += " " + ShellQuote(strArg);
+    commands.push_back(strLine);
+    // The default printer is the user's own choice, made without sudo.
+    commands.push_back(ShellQuote(m_settings.m_strLpoptions) + " -d " + QUEUE_NAME);
     return commands;
+}
+
+std::string CInstaller::CompletionCaption() const
+{
+    return m_settings.m_eAction == EAction::Uninstall ? UNINSTALL_CAPTION : COMPLETION_CAPTION;
 }
 
 std::string CInstaller::CompletionText() const
 {
+    if (m_settings.m_eAction == EAction::Uninstall)
+        return UninstallText();
     std::string strText;
-    if (Succeeded())
+    if (Succeeded() && m_settings.m_eFor == EInstallFor::MachineOnly)
+    {
+        strText = "Vellum Zeru 3.0 has been installed on this computer.\n"
+                  "Each user who sends faxes sets it up for themselves once, by running the Installer "
+                  "as themselves (or with sudo):\n"
+                  "cd " +
+                  ShellQuote(m_settings.m_sourceDirectory.string()) + " && ./Installer\n";
+    }
+    else if (Succeeded())
     {
         strText = "Vellum Zeru 3.0 has been installed successfully!\n"
                   "You may send free fax by printing on it now!\n";
@@ -395,6 +805,201 @@ std::string CInstaller::CompletionText() const
                 strText += strCommand + "\n";
         }
     }
+    if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_bWatcherRunning)
+        strText +=
+            "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
+            WatcherCommand() + "\n";
+    strText += WEB_LINE;
+    strText += "\n";
+    strText += DEVELOPER_LINE;
+    return strText;
+}
+
+// Uninstalling.
+
+void CInstaller::Remove(const std::string& strWhat, const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status))
+        return; // not there: nothing to report
+    if (std::filesystem::is_directory(status))
+        std::filesystem::remove_all(path, error);
+    else
+        std::filesystem::remove(path, error);
+    Record("removing " + strWhat, !error, error ? path.string() + ": " + error.message() : std::string());
+}
+
+void CInstaller::StopWatcher()
+{
+    const auto pid = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot);
+    if (!pid)
+        return;
+    const std::string strStep = "stopping Pagewatch (process " + std::to_string(*pid) + ")";
+    if (::kill(*pid, SIGTERM) != 0)
+    {
+        Record(strStep, false, platform::ErrnoText("kill"));
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
+    while (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot) == pid)
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            Record(strStep, false, "it is still running");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Record(strStep, true);
+}
+
+void CInstaller::ForgetDefaultPrinter()
+{
+    // lpoptions keeps a user's default and options in ~/.cups/lpoptions; -x takes our printer out.
+    if (!m_settings.m_account)
+        return;
+    const auto lpoptions = m_settings.m_account->m_home / ".cups" / "lpoptions";
+    const auto text = platform::ReadWholeFile(lpoptions, 1 << 20);
+    if (!text || text->find(QUEUE_NAME) == std::string::npos)
+        return;
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-x", QUEUE_NAME}, options);
+    std::string strDetail;
+    if (!result.Succeeded())
+        strDetail = ToolFailure(m_settings.m_strLpoptions, result);
+    Record(std::string("removing ") + PRINTER_DESCRIPTION + " as the default printer of " +
+               m_settings.m_account->m_strName,
+           result.Succeeded(), strDetail);
+    // lpoptions leaves an empty file, and its folder, behind.
+    std::error_code error;
+    if (std::filesystem::file_size(lpoptions, error) == 0 && !error)
+        std::filesystem::remove(lpoptions, error);
+    RemoveEmptyFolders(lpoptions.parent_path(), m_settings.m_account->m_home);
+}
+
+void CInstaller::UninstallUserFiles()
+{
+    StopWatcher();
+    const auto& system = m_settings.m_systemDirectory;
+    for (const char* pszName : INSTALLED_FILES)
+        Remove(pszName + (" in " + system.string()), system / pszName);
+    if (m_settings.m_bPurge)
+        Remove("the settings, the address book and everything else in " + m_settings.m_vellumRoot.string() +
+                   "/windows",
+               m_settings.m_vellumRoot / "windows");
+    Remove("the page files in " + m_settings.m_driveRoot.string(), m_settings.m_driveRoot);
+    const auto home = m_settings.m_account ? m_settings.m_account->m_home : std::filesystem::path();
+    RemoveEmptyFolders(system, m_settings.m_vellumRoot.parent_path());
+    if (!m_settings.m_autostartDirectory.empty())
+    {
+        Remove("the autostart entry of Pagewatch", m_settings.m_autostartDirectory / AUTOSTART_FILE);
+        RemoveEmptyFolders(m_settings.m_autostartDirectory, home);
+    }
+    if (!m_settings.m_applicationsDirectory.empty())
+    {
+        Remove("the menu entry of Sendwell", m_settings.m_applicationsDirectory / MENU_FILE);
+        RemoveEmptyFolders(m_settings.m_applicationsDirectory, home);
+    }
+    ForgetDefaultPrinter();
+    if (m_settings.m_account)
+    {
+        const driver::CUserRegistration registration(*m_settings.m_account);
+        Remove("the registration of " + m_settings.m_account->m_strName + " with the printer",
+               registration.File());
+        RemoveEmptyFolders(registration.File().parent_path(), home);
+    }
+}
+
+std::vector<std::string> CInstaller::OtherRegisteredUsers() const
+{
+    // Whoever still has a registration still prints to the queue.
+    std::vector<std::string> aUsers;
+    ::setpwent();
+    while (const passwd* pEntry = ::getpwent())
+    {
+        if (pEntry->pw_dir == nullptr ||
+            (m_settings.m_account && pEntry->pw_uid == m_settings.m_account->m_nUid))
+            continue;
+        driver::SUserAccount account;
+        account.m_strName = pEntry->pw_name;
+        account.m_nUid = pEntry->pw_uid;
+        account.m_home = pEntry->pw_dir;
+        if (driver::CUserRegistration(account).Exists())
+            aUsers.push_back(account.m_strName);
+    }
+    ::endpwent();
+    return aUsers;
+}
+
+void CInstaller::UninstallMachinePart()
+{
+    m_aOtherUsers = OtherRegisteredUsers();
+    if (!m_aOtherUsers.empty())
+        return;
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto check = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
+    if (check.Succeeded() && check.m_strOutput.find(QUEUE_NAME) != std::string::npos)
+    {
+        const auto result = platform::RunProgram({m_settings.m_strLpadmin, "-x", QUEUE_NAME}, options);
+        std::string strDetail;
+        if (!result.Succeeded())
+            strDetail = ToolFailure(m_settings.m_strLpadmin, result);
+        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", result.Succeeded(),
+               strDetail);
+    }
+    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
+    Remove("the printer's backend " + (m_settings.m_cupsServerBin / "backend" / BACKEND_FILE).string(),
+           m_settings.m_cupsServerBin / "backend" / BACKEND_FILE);
+    Remove("the printer's driver " + (modelDir / PPD_FILE).string(), modelDir / PPD_FILE);
+    std::error_code error;
+    if (std::filesystem::is_empty(modelDir, error) && !error)
+        std::filesystem::remove(modelDir, error);
+}
+
+std::string CInstaller::UninstallText() const
+{
+    std::string strText;
+    const std::string strKept = m_aOtherUsers.empty() ? std::string()
+                                                      : [&]
+    {
+        std::string strNames;
+        for (const auto& strName : m_aOtherUsers)
+            strNames += (strNames.empty() ? "" : ", ") + strName;
+        return "The printer stays on this computer for " + strNames + ", who still use it.\n";
+    }();
+    if (m_steps.empty())
+        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" + strKept;
+    else
+    {
+        strText = Succeeded() ? "Vellum Zeru 3.0 has been removed.\n"
+                              : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
+        for (const auto& step : m_steps)
+        {
+            if (!step.m_bOk)
+                strText +=
+                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
+        }
+        strText += "Done:\n";
+        for (const auto& step : m_steps)
+        {
+            if (step.m_bOk)
+                strText += "- " + step.m_strStep + "\n";
+        }
+        strText += strKept;
+        std::error_code error;
+        if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_settings.m_bPurge &&
+            std::filesystem::exists(m_settings.m_systemDirectory, error))
+            strText += "Your settings and address book stay in " + m_settings.m_systemDirectory.string() +
+                       " (Installer --uninstall --purge removes them too).\n";
+    }
+    if (m_settings.m_ePrivilege == EPrivilege::User && m_aOtherUsers.empty())
+        strText += "The printer itself stays on this computer for its other users; an administrator removes "
+                   "it with: sudo ./Installer --uninstall\n";
     strText += WEB_LINE;
     strText += "\n";
     strText += DEVELOPER_LINE;

@@ -1,15 +1,28 @@
 #pragma once
 
+#include "installer/driver/FaxPrinter.h"
+#include "installer/driver/UserAccount.h"
+
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-// Installs Vellum Zeru 3.0 from a distribution folder (the current directory): copies the
-// programs, the fax printer driver and the help document into the system directory,
-// registers the driver and the fax printer with CUPS, arranges for Sendwell to open after
-// printing, and says how it went.
+// Installs Vellum Zeru 3.0 from a distribution folder (the current directory), or removes it.
+//
+// The fax printer is one CUPS queue that every user of the computer shares; each job's pages
+// go to the user who printed it. Installing therefore has two parts:
+//   - the machine's: the backend and the PPD placed for CUPS, and the queue (an administrator's);
+//   - a user's: the programs and the help document in their system directory, their
+//     registration with the printer (which root their pages go to), the autostart entry of
+//     the page watcher, the menu entry of Sendwell, the printer as their default printer, and
+//     the watcher started in their session.
+// Run by a user, it does their part, and the machine's part when they may (or finds it in
+// place). Run by root through sudo or pkexec, it does the invoking user's part as that user
+// and the machine's part itself. Run by root alone, it does the machine's part and says how
+// each user sets themselves up.
 //
 // Every step runs even when an earlier one failed; the completion message then names each
 // step that failed instead of announcing success, and a user who may not administer CUPS
@@ -17,9 +30,10 @@
 namespace installer
 {
 
-inline constexpr const char* QUEUE_NAME = "Vellum_Zeru_3.0"; // CUPS queue names allow no blanks
-inline constexpr const char* PRINTER_DESCRIPTION = "Vellum Zeru 3.0";
+inline constexpr const char* QUEUE_NAME = driver::QUEUE_NAME;
+inline constexpr const char* PRINTER_DESCRIPTION = driver::PRINTER_NAME;
 inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
+inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
 
 // The distribution's files, by the names they have in the source and the system directory.
 inline constexpr const char* BACKEND_FILE = "vellumfax"; // also the device URI's scheme
@@ -29,7 +43,13 @@ inline constexpr const char* MESSAGE_MODULE_FILE = "libvellum_msgbox.so";
 inline constexpr const char* SENDWELL_FILE = "Sendwell";
 inline constexpr const char* WATCHER_FILE = "Pagewatch";
 inline constexpr const char* HELP_FILE = "Sample.html";
+inline constexpr const char* ICON_FILE = "vellum-sendwell.png";
+inline constexpr const char* INSTALLED_FILES[] = {BACKEND_FILE,        PPD_FILE,      PAGEMILL_FILE,
+                                                  MESSAGE_MODULE_FILE, SENDWELL_FILE, WATCHER_FILE,
+                                                  HELP_FILE,           ICON_FILE};
+// The desktop entries: the watcher's in the autostart folder, Sendwell's in the applications menu.
 inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
+inline constexpr const char* MENU_FILE = "vellum-sendwell.desktop";
 // Where under CUPS's data folder the PPD is listed among the drivers.
 inline constexpr const char* MODEL_FOLDER = "model/vellum";
 
@@ -39,27 +59,60 @@ enum class EPrivilege
     User,
 };
 
+// Whom the Installer sets up.
+enum class EInstallFor
+{
+    Self,         // the user who runs it
+    InvokingUser, // root started by sudo or pkexec: the user who started it
+    MachineOnly,  // root on its own: nobody; each user sets themselves up
+};
+
+enum class EAction
+{
+    Install,
+    Uninstall,
+};
+
 struct SInstallSettings
 {
+    EAction m_eAction = EAction::Install;
+    // With Uninstall: the settings and the address book go too.
+    bool m_bPurge = false;
+
     std::filesystem::path m_sourceDirectory;
+    EInstallFor m_eFor = EInstallFor::Self;
+    EPrivilege m_ePrivilege = EPrivilege::User;
+    // The user set up; none with MachineOnly.
+    std::optional<driver::SUserAccount> m_account;
     std::filesystem::path m_vellumRoot;
     std::filesystem::path m_systemDirectory;
     std::filesystem::path m_driveRoot;
+    std::filesystem::path m_autostartDirectory;
+    std::filesystem::path m_applicationsDirectory;
     // CUPS's program folder (backends) and data folder (drivers); CUPS_SERVERBIN and
     // CUPS_DATADIR point them at a private scheduler, as they do for CUPS's own tools.
     std::filesystem::path m_cupsServerBin;
     std::filesystem::path m_cupsDataDir;
     // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
     std::string m_strCupsServer;
-    std::filesystem::path m_autostartDirectory;
     std::string m_strLpadmin = "lpadmin";
+    std::string m_strLpstat = "lpstat";
+    std::string m_strLpoptions = "lpoptions";
+    std::string m_strSetsid = "setsid";
     std::string m_strGhostscript = "gs";
-    uid_t m_nUid = 0;
-    EPrivilege m_ePrivilege = EPrivilege::User;
+    // True when the Installer runs in the user's desktop session: the watcher is started there.
+    bool m_bInSession = false;
     std::chrono::milliseconds m_durSpoolerTimeout = std::chrono::seconds(60);
+    // How long a watcher just started, or asked to stop, has to show it.
+    std::chrono::milliseconds m_durWatcherTimeout = std::chrono::seconds(10);
 
-    // The settings of this process: current directory, VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME.
-    static SInstallSettings FromEnvironment();
+    // The settings of this process: its user and SUDO_UID or PKEXEC_UID, the current directory,
+    // VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME, XDG_DATA_HOME, DISPLAY and WAYLAND_DISPLAY, and args
+    // (the command line after the program's name: --uninstall, --purge).
+    static SInstallSettings FromEnvironment(const std::vector<std::string>& args = {});
+    // The command-line options this Installer understands, for its usage message.
+    static bool ParseArguments(const std::vector<std::string>& args, SInstallSettings& settings,
+                               std::string& strError);
 };
 
 struct SStepResult
@@ -74,35 +127,65 @@ class CInstaller
 public:
     explicit CInstaller(SInstallSettings settings);
 
-    // Runs every step in order.
+    // Runs every step of the chosen action in order.
     void Run();
 
     const std::vector<SStepResult>& Steps() const { return m_steps; }
     bool Succeeded() const;
-    // The text of the completion message (lines separated by '\n').
+    // The caption and text of the completion message (lines separated by '\n').
+    std::string CompletionCaption() const;
     std::string CompletionText() const;
 
-    // The queue's device URI: the page files' root and the user they belong to.
+    // The queue's device URI: it names nobody, each job's pages go to the user who printed it.
     std::string DeviceUri() const;
-    // The lpadmin argument vectors that create the queue and make it the default.
-    std::vector<std::vector<std::string>> QueueCommands() const;
+    // The lpadmin argument vector that creates the queue.
+    std::vector<std::string> QueueCommand() const;
     // Shell commands a CUPS administrator runs to do what the registration steps do.
     std::vector<std::string> AdministratorCommands() const;
-    // The text of the autostart entry that starts the page watcher with the desktop session.
+    // The command that starts the watcher by hand, for a shell.
+    std::string WatcherCommand() const;
+    // The desktop entries: the watcher's autostart entry, and Sendwell's in the applications menu.
     std::string AutostartEntry() const;
+    std::string MenuEntry() const;
 
 private:
     void Record(std::string strStep, bool bOk, std::string strDetail = {});
+    // Runs a part as the user set up: in this process when that is who runs it, else in a
+    // child process that has become the user, whose steps are added to these.
+    void AsUser(void (CInstaller::*pPart)());
+
+    // Installing.
+    void InstallUserFiles();
+    void InstallUserPrinter();
     void MakeFolders();
     void CopyFromSource(const char* pszName);
     void FindGhostscript();
+    void RegisterUser();
     void RegisterDriver();
     void RegisterQueue();
+    bool DriverInPlace() const;
+    bool QueueInPlace() const;
+    void MakeDefaultPrinter();
     void InstallAutostart();
+    void InstallMenuEntry();
+    void StartWatcher();
     bool RegistrationFailed() const;
+
+    // Removing.
+    void UninstallUserFiles();
+    void UninstallMachinePart();
+    void Remove(const std::string& strWhat, const std::filesystem::path& path);
+    void StopWatcher();
+    void ForgetDefaultPrinter();
+    std::vector<std::string> OtherRegisteredUsers() const;
+    std::string UninstallText() const;
 
     SInstallSettings m_settings;
     std::vector<SStepResult> m_steps;
+    // Whether the page watcher runs for the user once installing is done.
+    bool m_bWatcherRunning = false;
+    // Uninstalling: the users who still use the printer, so its machine part stays.
+    std::vector<std::string> m_aOtherUsers;
 };
 
 } // namespace installer

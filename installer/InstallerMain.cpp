@@ -1,14 +1,28 @@
-// Installer: run once from the folder that holds the distribution's files.
+// Installer: run from the folder that holds the distribution's files. With --uninstall it
+// removes what it installed (--purge: the settings and the address book too).
 
 #include "installer/Installer.h"
 #include "platform/Message.h"
 
-int main()
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[])
 {
-    installer::CInstaller installer(installer::SInstallSettings::FromEnvironment());
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    installer::SInstallSettings settings;
+    std::string strError;
+    if (!installer::SInstallSettings::ParseArguments(args, settings, strError))
+    {
+        platform::ShowMessage(installer::COMPLETION_CAPTION,
+                              "Installer: " + strError + "\nUsage: Installer [--uninstall [--purge]]",
+                              platform::EMessageIcon::Warning);
+        return 2;
+    }
+    installer::CInstaller installer(installer::SInstallSettings::FromEnvironment(args));
     installer.Run();
     const bool bOk = installer.Succeeded();
-    platform::ShowMessage(installer::COMPLETION_CAPTION, installer.CompletionText(),
+    platform::ShowMessage(installer.CompletionCaption(), installer.CompletionText(),
                           bOk ? platform::EMessageIcon::None : platform::EMessageIcon::Warning);
     // Scripts that install learn the outcome too, not only the person reading the message.
     return bOk ? 0 : 1;

@@ -1,8 +1,10 @@
 #include "installer/Installer.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/Process.h"
 #include "tests/installer/TestDocuments.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -28,10 +30,13 @@ protected:
         for (const char* pszName : {installer::BACKEND_FILE, installer::PAGEMILL_FILE,
                                     installer::SENDWELL_FILE, installer::WATCHER_FILE})
             WriteSource(pszName, std::string("#!/bin/sh\n# ") + pszName + "\n", 0755);
-        for (const char* pszName :
-             {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE})
+        for (const char* pszName : {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE,
+                                    installer::ICON_FILE})
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
+        SetTool("lpoptions", 0, "");
+        // No queue is there yet.
+        SetTool("lpstat", 1, "lpstat: Invalid destination name in list \"Vellum_Zeru_3.0\".");
 
         m_settings.m_sourceDirectory = m_source;
         m_settings.m_vellumRoot = m_base / "root";
@@ -40,9 +45,17 @@ protected:
         m_settings.m_cupsServerBin = m_base / "serverbin";
         m_settings.m_cupsDataDir = m_base / "data";
         m_settings.m_autostartDirectory = m_base / "config" / "autostart";
+        m_settings.m_applicationsDirectory = m_base / "data" / "applications";
         m_settings.m_strLpadmin = (m_base / "lpadmin").string();
-        m_settings.m_nUid = 1000;
+        m_settings.m_strLpstat = (m_base / "lpstat").string();
+        m_settings.m_strLpoptions = (m_base / "lpoptions").string();
         m_settings.m_ePrivilege = EPrivilege::Administrator;
+        driver::SUserAccount account;
+        account.m_strName = "ada";
+        account.m_nUid = ::getuid();
+        account.m_nGid = ::getgid();
+        account.m_home = m_base / "home";
+        m_settings.m_account = account;
         fs::create_directories(m_settings.m_cupsServerBin / "backend");
     }
     void TearDown() override { fs::remove_all(m_base); }
@@ -53,16 +66,18 @@ protected:
         ::chmod((m_source / pszName).c_str(), mode);
     }
 
-    // A stand-in lpadmin: appends its arguments, one a line, and a separator to a log.
-    void SetLpadmin(int nExitCode, const std::string& strSays)
+    void SetLpadmin(int nExitCode, const std::string& strSays) { SetTool("lpadmin", nExitCode, strSays); }
+
+    // A stand-in CUPS tool: appends its arguments, one a line, and a separator to NAME.log.
+    void SetTool(const std::string& strName, int nExitCode, const std::string& strSays)
     {
-        const auto log = m_base / "lpadmin.log";
+        const auto log = m_base / (strName + ".log");
         const std::string strScript = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
                                       log.string() + "'\necho --- >> '" + log.string() + "'\n" +
                                       (strSays.empty() ? "" : "echo '" + strSays + "' >&2\n") + "exit " +
                                       std::to_string(nExitCode) + "\n";
-        ASSERT_TRUE(platform::WriteWholeFile(m_base / "lpadmin", strScript));
-        ::chmod((m_base / "lpadmin").c_str(), 0755);
+        ASSERT_TRUE(platform::WriteWholeFile(m_base / strName, strScript));
+        ::chmod((m_base / strName).c_str(), 0755);
     }
 
     std::string Read(const fs::path& path) const
@@ -107,17 +122,28 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
     EXPECT_EQ(Read(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"),
               Read(m_source / "VellumZeru.ppd"));
 
-    const std::string strUri = "vellumfax:" + m_settings.m_vellumRoot.string() + "?uid=1000";
+    // One queue for everybody, naming nobody; the printer becomes the default of this user only.
     EXPECT_EQ(Read(m_base / "lpadmin.log"),
-              "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\n" + strUri + "\n-P\n" +
-                  (system / "VellumZeru.ppd").string() +
-                  "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n"
-                  "-d\nVellum_Zeru_3.0\n---\n");
+              "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\nvellumfax:/\n-P\n" +
+                  (m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd").string() +
+                  "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n");
+    EXPECT_EQ(Read(m_base / "lpoptions.log"), "-d\nVellum_Zeru_3.0\n---\n");
+    EXPECT_EQ(Read(m_base / "home" / ".config" / "vellum" / "fax-printer"),
+              "# Where the fax printer Vellum Zeru 3.0 leaves this user's pages.\nroot=" +
+                  m_settings.m_vellumRoot.string() + "\n");
+    EXPECT_EQ(Perms(m_base / "home" / ".config" / "vellum" / "fax-printer"),
+              fs::perms::owner_read | fs::perms::owner_write);
 
+    // Without a desktop session to start the watcher in, the message says how to start it.
     EXPECT_EQ(run.CompletionText(), "Vellum Zeru 3.0 has been installed successfully!\n"
                                     "You may send free fax by printing on it now!\n"
-                                    "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\n"
-                                    "Developer: Quill Technology");
+                                    "Sendwell opens after printing from your next login on. To have it open "
+                                    "before that, run:\n"
+                                    "setsid -f env VELLUM_ROOT=" +
+                                        m_settings.m_vellumRoot.string() + " " + system.string() +
+                                        "/Pagewatch\n"
+                                        "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\n"
+                                        "Developer: Quill Technology");
 }
 
 TEST_F(InstallerTest, EachCopyHasItsModeWhateverTheUmask)
@@ -168,7 +194,7 @@ TEST_F(InstallerTest, RunsEveryStepAndNamesTheOnesThatFailed)
     EXPECT_EQ(Read(m_settings.m_systemDirectory / "Pagewatch"), Read(m_source / "Pagewatch"));
     EXPECT_FALSE(fs::exists(m_settings.m_systemDirectory / "Sendwell"));
     EXPECT_TRUE(fs::exists(m_settings.m_cupsServerBin / "backend" / "vellumfax"));
-    EXPECT_NE(Read(m_base / "lpadmin.log").find("-d\nVellum_Zeru_3.0\n"), std::string::npos);
+    EXPECT_NE(Read(m_base / "lpadmin.log").find("-p\nVellum_Zeru_3.0\n"), std::string::npos);
 
     const std::string strText = run.CompletionText();
     EXPECT_EQ(strText.find("successfully"), std::string::npos) << strText;
@@ -213,17 +239,15 @@ TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
                            "/backend/vellumfax\n"),
               std::string::npos)
         << strText;
-    EXPECT_NE(
-        strText.find("sudo " + m_settings.m_strLpadmin +
-                     " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru "
-                     "3.0' -v 'vellumfax:" +
-                     m_settings.m_vellumRoot.string() + "?uid=1000' -P " + system +
-                     "/VellumZeru.ppd -o printer-error-policy=abort-job -o printer-is-shared=false -E\n"),
-        std::string::npos)
-        << strText;
-    EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin + " -h localhost:8631 -d Vellum_Zeru_3.0\n"),
+    EXPECT_NE(strText.find("sudo " + m_settings.m_strLpadmin +
+                           " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru 3.0' -v vellumfax:/ -P " +
+                           m_settings.m_cupsDataDir.string() +
+                           "/model/vellum/VellumZeru.ppd -o printer-error-policy=abort-job -o "
+                           "printer-is-shared=false -E\n" +
+                           m_settings.m_strLpoptions + " -d Vellum_Zeru_3.0\n"),
               std::string::npos)
         << strText;
+    EXPECT_FALSE(fs::exists(m_base / "lpoptions.log")) << "no default is chosen before the queue is there";
 }
 
 TEST_F(InstallerTest, AdministratorsAreToldTheFailureWithoutCommands)
@@ -253,6 +277,160 @@ TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
                                m_settings.m_cupsDataDir / "model" / "vellum"})
         for (const auto& entry : fs::directory_iterator(folder))
             EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
+TEST_F(InstallerTest, BothDesktopEntriesAreValid)
+{
+    const std::string strValidator = platform::FindProgramOnPath("desktop-file-validate");
+    if (strValidator.empty())
+        GTEST_SKIP() << "desktop-file-validate is not installed (Debian desktop-file-utils)";
+    m_settings.m_vellumRoot = m_base / "my \"fax\" $root 100%";
+    m_settings.m_systemDirectory = m_settings.m_vellumRoot / "windows" / "system";
+    m_settings.m_driveRoot = m_settings.m_vellumRoot / "c";
+    ASSERT_TRUE(Install().Succeeded());
+    const auto menuEntry = m_settings.m_applicationsDirectory / "vellum-sendwell.desktop";
+    const std::string strMenu = Read(menuEntry);
+    EXPECT_NE(strMenu.find("Icon=" + (m_settings.m_systemDirectory / "vellum-sendwell.png").string() + "\n"),
+              std::string::npos)
+        << strMenu;
+    EXPECT_NE(strMenu.find("/windows/system/Sendwell\"\n"), std::string::npos) << strMenu;
+    EXPECT_EQ(Read(m_settings.m_systemDirectory / "vellum-sendwell.png"),
+              Read(m_source / "vellum-sendwell.png"));
+    for (const auto& entry : {m_settings.m_autostartDirectory / "vellum-pagewatch.desktop", menuEntry})
+    {
+        platform::SRunOptions options;
+        options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+        options.m_durTimeout = std::chrono::seconds(60);
+        const auto result = platform::RunProgram({strValidator, entry.string()}, options);
+        EXPECT_TRUE(result.Succeeded()) << entry << ": " << result.m_strOutput;
+        EXPECT_EQ(result.m_strOutput, "") << entry;
+    }
+}
+
+TEST_F(InstallerTest, AUserFindsThePrinterInPlaceAndCountsItDone)
+{
+    // An administrator registered the driver and the queue; the user may not change CUPS.
+    m_settings.m_ePrivilege = EPrivilege::User;
+    fs::create_directories(m_settings.m_cupsDataDir / "model" / "vellum");
+    fs::copy_file(m_source / "vellumfax", m_settings.m_cupsServerBin / "backend" / "vellumfax");
+    fs::copy_file(m_source / "VellumZeru.ppd",
+                  m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd");
+    SetTool("lpstat", 0, "");
+    const auto lpstat = m_base / "lpstat";
+    ASSERT_TRUE(
+        platform::WriteWholeFile(lpstat, "#!/bin/sh\necho 'device for Vellum_Zeru_3.0: vellumfax:/'\n"));
+    ::chmod(lpstat.c_str(), 0755);
+    SetLpadmin(1, "lpadmin: Forbidden");
+
+    const auto& run = Install();
+    for (const auto& step : run.Steps())
+        EXPECT_TRUE(step.m_bOk) << step.m_strStep << ": " << step.m_strDetail;
+    EXPECT_TRUE(run.Succeeded());
+    EXPECT_FALSE(fs::exists(m_base / "lpadmin.log")) << "nothing to register again";
+    EXPECT_EQ(Read(m_base / "lpoptions.log"), "-d\nVellum_Zeru_3.0\n---\n");
+
+    // A queue of an older installation (naming one user's folder) is not the shared one.
+    ASSERT_TRUE(platform::WriteWholeFile(
+        lpstat,
+        "#!/bin/sh\necho 'device for Vellum_Zeru_3.0: vellumfax:/home/bob/.local/share/vellum?uid=1001'\n"));
+    EXPECT_FALSE(Install().Succeeded());
+    EXPECT_NE(Read(m_base / "lpadmin.log").find("-v\nvellumfax:/\n"), std::string::npos);
+}
+
+TEST_F(InstallerTest, RootAloneSetsUpTheMachineAndSaysHowUsersSetThemselvesUp)
+{
+    m_settings.m_eFor = installer::EInstallFor::MachineOnly;
+    m_settings.m_account.reset();
+    const auto& run = Install();
+    EXPECT_TRUE(run.Succeeded());
+    EXPECT_TRUE(fs::exists(m_settings.m_cupsServerBin / "backend" / "vellumfax"));
+    EXPECT_NE(Read(m_base / "lpadmin.log").find("-p\nVellum_Zeru_3.0\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(m_settings.m_vellumRoot)) << "no user's files";
+    EXPECT_FALSE(fs::exists(m_base / "lpoptions.log")) << "nobody's default printer";
+    EXPECT_FALSE(fs::exists(m_base / "home" / ".config"));
+    EXPECT_NE(
+        run.CompletionText().find("Vellum Zeru 3.0 has been installed on this computer.\n"
+                                  "Each user who sends faxes sets it up for themselves once, by running the "
+                                  "Installer as themselves (or with sudo):\ncd " +
+                                  m_source.string() + " && ./Installer\n"),
+        std::string::npos)
+        << run.CompletionText();
+}
+
+TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
+{
+    m_settings.m_ePrivilege = EPrivilege::User;
+    (void)Install();
+    const auto system = m_settings.m_systemDirectory;
+    ASSERT_TRUE(platform::WriteWholeFile(system / "quill.cfg", "settings"));
+    ASSERT_TRUE(platform::WriteWholeFile(system / "flist.dll", "address book"));
+    ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "Page.tmp", std::string(1, '\x02')));
+    ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "quill.1", "page"));
+    // What lpoptions -d writes, and a stand-in that empties it on -x as the real one does.
+    const auto lpoptions = m_base / "home" / ".cups" / "lpoptions";
+    fs::create_directories(lpoptions.parent_path());
+    ASSERT_TRUE(platform::WriteWholeFile(lpoptions, "Default Vellum_Zeru_3.0\n"));
+    ASSERT_TRUE(platform::WriteWholeFile(m_base / "lpoptions",
+                                         "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done >> '" +
+                                             (m_base / "lpoptions.log").string() + "'\necho --- >> '" +
+                                             (m_base / "lpoptions.log").string() + "'\n: > '" +
+                                             lpoptions.string() + "'\n"));
+    ::chmod((m_base / "lpoptions").c_str(), 0755);
+
+    m_settings.m_eAction = installer::EAction::Uninstall;
+    const auto& removal = Install();
+    for (const auto& step : removal.Steps())
+        EXPECT_TRUE(step.m_bOk) << step.m_strStep << ": " << step.m_strDetail;
+    std::vector<std::string> aLeft;
+    for (const auto& entry : fs::recursive_directory_iterator(m_base / "root"))
+        aLeft.push_back(entry.path().lexically_relative(m_base / "root").string());
+    std::sort(aLeft.begin(), aLeft.end());
+    EXPECT_EQ(aLeft, (std::vector<std::string>{"windows", "windows/system", "windows/system/flist.dll",
+                                               "windows/system/quill.cfg"}));
+    EXPECT_FALSE(fs::exists(m_base / "home" / ".config")) << "registration and its empty folders are gone";
+    EXPECT_FALSE(fs::exists(m_base / "home" / ".cups")) << "an emptied lpoptions goes with its folder";
+    EXPECT_FALSE(fs::exists(m_settings.m_autostartDirectory / "vellum-pagewatch.desktop"));
+    EXPECT_FALSE(fs::exists(m_settings.m_applicationsDirectory / "vellum-sendwell.desktop"));
+    EXPECT_EQ(Read(m_base / "lpoptions.log"), "-d\nVellum_Zeru_3.0\n---\n-x\nVellum_Zeru_3.0\n---\n");
+    const std::string strText = removal.CompletionText();
+    EXPECT_NE(
+        strText.find("Vellum Zeru 3.0 has been removed.\nDone:\n- removing vellumfax in " + system.string()),
+        std::string::npos)
+        << strText;
+    EXPECT_NE(strText.find("- removing the registration of ada with the printer\n"), std::string::npos)
+        << strText;
+    EXPECT_NE(strText.find("Your settings and address book stay in " + system.string()), std::string::npos)
+        << strText;
+    EXPECT_EQ(removal.CompletionCaption(), "Removing Vellum Zeru 3.0");
+
+    // Once more: nothing left to remove, and it says so.
+    const auto& again = Install();
+    EXPECT_TRUE(again.Steps().empty());
+    EXPECT_EQ(again.CompletionText().rfind(
+                  "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n", 0),
+              0u)
+        << again.CompletionText();
+
+    // Purging takes the settings and the address book too.
+    m_settings.m_bPurge = true;
+    const auto& purge = Install();
+    EXPECT_TRUE(purge.Succeeded());
+    EXPECT_FALSE(fs::exists(m_base / "root"));
+}
+
+TEST_F(InstallerTest, ReadsItsCommandLine)
+{
+    SInstallSettings settings;
+    std::string strError;
+    EXPECT_TRUE(SInstallSettings::ParseArguments({}, settings, strError));
+    EXPECT_EQ(settings.m_eAction, installer::EAction::Install);
+    EXPECT_TRUE(SInstallSettings::ParseArguments({"--uninstall", "--purge"}, settings, strError));
+    EXPECT_EQ(settings.m_eAction, installer::EAction::Uninstall);
+    EXPECT_TRUE(settings.m_bPurge);
+    SInstallSettings other;
+    EXPECT_FALSE(SInstallSettings::ParseArguments({"--purge"}, other, strError));
+    EXPECT_FALSE(SInstallSettings::ParseArguments({"--frobnicate"}, other, strError));
+    EXPECT_NE(strError.find("--frobnicate"), std::string::npos);
 }
 
 } // namespace
