@@ -32,6 +32,7 @@ namespace
 
 constexpr const char* DEFAULT_SERVER_BIN = "/usr/lib/cups";
 constexpr const char* DEFAULT_DATA_DIR = "/usr/share/cups";
+constexpr const char* DEFAULT_CACHE_DIR = "/var/cache/cups";
 // Without group and other permissions CUPS runs a backend as root, which it needs to
 // write the page files as the user the queue names.
 constexpr std::filesystem::perms BACKEND_PERMS = std::filesystem::perms::owner_all;
@@ -251,6 +252,7 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
     settings.m_sourceDirectory = std::filesystem::current_path(error);
     settings.m_cupsServerBin = platform::EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
     settings.m_cupsDataDir = platform::EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
+    settings.m_cupsCacheDir = platform::EnvOr("CUPS_CACHEDIR", DEFAULT_CACHE_DIR);
     settings.m_strCupsServer = platform::EnvOr("CUPS_SERVER", "");
     // Debian gives ordinary users no /usr/sbin on PATH, where lpadmin lives.
     settings.m_strLpadmin = platform::FindSystemProgram("lpadmin");
@@ -856,28 +858,50 @@ void CInstaller::StopWatcher()
 
 void CInstaller::ForgetDefaultPrinter()
 {
-    // lpoptions keeps a user's default and options in ~/.cups/lpoptions; -x takes our printer out.
+    // lpoptions keeps a user's default printer and options in ~/.cups/lpoptions, a line a
+    // printer ("Default NAME[/INSTANCE] options" or "Dest ..."). Its -x option leaves a default
+    // line in place, so the lines of our printer are taken out here.
     if (!m_settings.m_account)
         return;
     const auto lpoptions = m_settings.m_account->m_home / ".cups" / "lpoptions";
     const auto text = platform::ReadWholeFile(lpoptions, 1 << 20);
-    if (!text || text->find(QUEUE_NAME) == std::string::npos)
+    if (!text)
         return;
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-x", QUEUE_NAME}, options);
-    std::string strDetail;
-    if (!result.Succeeded())
-        strDetail = ToolFailure(m_settings.m_strLpoptions, result);
-    Record(std::string("removing ") + PRINTER_DESCRIPTION + " as the default printer of " +
-               m_settings.m_account->m_strName,
-           result.Succeeded(), strDetail);
-    // lpoptions leaves an empty file, and its folder, behind.
+    std::string strKept;
+    bool bFound = false;
+    std::size_t nStart = 0;
+    while (nStart < text->size())
+    {
+        std::size_t nEnd = text->find('\n', nStart);
+        nEnd = nEnd == std::string::npos ? text->size() : nEnd + 1;
+        const std::string_view line = std::string_view(*text).substr(nStart, nEnd - nStart);
+        nStart = nEnd;
+        const auto nBlank = line.find(' ');
+        const std::string_view name =
+            nBlank == std::string_view::npos ? std::string_view() : line.substr(nBlank + 1);
+        const bool bOurs = (line.starts_with("Dest ") || line.starts_with("Default ")) &&
+                           name.starts_with(QUEUE_NAME) &&
+                           (name.size() == std::strlen(QUEUE_NAME) ||
+                            std::strchr(" /\t\r\n", name[std::strlen(QUEUE_NAME)]) != nullptr);
+        if (bOurs)
+            bFound = true;
+        else
+            strKept += line;
+    }
+    if (!bFound)
+        return;
+    const std::string strStep = std::string("removing ") + PRINTER_DESCRIPTION +
+                                " as the default printer of " + m_settings.m_account->m_strName;
     std::error_code error;
-    if (std::filesystem::file_size(lpoptions, error) == 0 && !error)
-        std::filesystem::remove(lpoptions, error);
-    RemoveEmptyFolders(lpoptions.parent_path(), m_settings.m_account->m_home);
+    bool bOk = true;
+    if (platform::Trim(strKept).empty())
+    {
+        bOk = std::filesystem::remove(lpoptions, error);
+        RemoveEmptyFolders(lpoptions.parent_path(), m_settings.m_account->m_home);
+    }
+    else
+        bOk = platform::WriteWholeFile(lpoptions, strKept);
+    Record(strStep, bOk, bOk ? std::string() : "cannot change " + lpoptions.string());
 }
 
 void CInstaller::UninstallUserFiles()
@@ -951,6 +975,14 @@ void CInstaller::UninstallMachinePart()
             strDetail = ToolFailure(m_settings.m_strLpadmin, result);
         Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", result.Succeeded(),
                strDetail);
+        // The scheduler keeps what it read from the queue's PPD in its cache after the queue is gone.
+        std::error_code error;
+        const std::string strPrefix = std::string(QUEUE_NAME) + ".";
+        for (const auto& entry : std::filesystem::directory_iterator(m_settings.m_cupsCacheDir, error))
+        {
+            if (entry.path().filename().string().starts_with(strPrefix))
+                Remove("the scheduler's cache " + entry.path().string(), entry.path());
+        }
     }
     const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
     Remove("the printer's backend " + (m_settings.m_cupsServerBin / "backend" / BACKEND_FILE).string(),

@@ -93,6 +93,8 @@ struct SInstallSettings
     // CUPS_DATADIR point them at a private scheduler, as they do for CUPS's own tools.
     std::filesystem::path m_cupsServerBin;
     std::filesystem::path m_cupsDataDir;
+    // CUPS's cache folder (CUPS_CACHEDIR), where the scheduler keeps what it learned of a queue.
+    std::filesystem::path m_cupsCacheDir;
     // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
     std::string m_strCupsServer;
     std::string m_strLpadmin = "lpadmin";

@@ -83,6 +83,7 @@ cat >"$dir/env" <<CONF
 export CUPS_SERVER=127.0.0.1:$port
 export CUPS_SERVERBIN=$dir/serverbin
 export CUPS_DATADIR=$dir/data
+export CUPS_CACHEDIR=$dir/cache
 CONF
 
 exec "$cupsd" -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf"

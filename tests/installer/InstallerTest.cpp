@@ -366,16 +366,12 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
     ASSERT_TRUE(platform::WriteWholeFile(system / "flist.dll", "address book"));
     ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "Page.tmp", std::string(1, '\x02')));
     ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "quill.1", "page"));
-    // What lpoptions -d writes, and a stand-in that empties it on -x as the real one does.
+    // What lpoptions writes: our printer as the default, an instance of it, and another printer.
     const auto lpoptions = m_base / "home" / ".cups" / "lpoptions";
     fs::create_directories(lpoptions.parent_path());
-    ASSERT_TRUE(platform::WriteWholeFile(lpoptions, "Default Vellum_Zeru_3.0\n"));
-    ASSERT_TRUE(platform::WriteWholeFile(m_base / "lpoptions",
-                                         "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done >> '" +
-                                             (m_base / "lpoptions.log").string() + "'\necho --- >> '" +
-                                             (m_base / "lpoptions.log").string() + "'\n: > '" +
-                                             lpoptions.string() + "'\n"));
-    ::chmod((m_base / "lpoptions").c_str(), 0755);
+    ASSERT_TRUE(platform::WriteWholeFile(lpoptions,
+                                         "Default Vellum_Zeru_3.0\nDest Vellum_Zeru_3.0/draft copies=2\n"
+                                         "Dest Vellum_Zeru_3.0x sides=two-sided-long-edge\n"));
 
     m_settings.m_eAction = installer::EAction::Uninstall;
     const auto& removal = Install();
@@ -388,10 +384,9 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
     EXPECT_EQ(aLeft, (std::vector<std::string>{"windows", "windows/system", "windows/system/flist.dll",
                                                "windows/system/quill.cfg"}));
     EXPECT_FALSE(fs::exists(m_base / "home" / ".config")) << "registration and its empty folders are gone";
-    EXPECT_FALSE(fs::exists(m_base / "home" / ".cups")) << "an emptied lpoptions goes with its folder";
+    EXPECT_EQ(Read(lpoptions), "Dest Vellum_Zeru_3.0x sides=two-sided-long-edge\n") << "other printers stay";
     EXPECT_FALSE(fs::exists(m_settings.m_autostartDirectory / "vellum-pagewatch.desktop"));
     EXPECT_FALSE(fs::exists(m_settings.m_applicationsDirectory / "vellum-sendwell.desktop"));
-    EXPECT_EQ(Read(m_base / "lpoptions.log"), "-d\nVellum_Zeru_3.0\n---\n-x\nVellum_Zeru_3.0\n---\n");
     const std::string strText = removal.CompletionText();
     EXPECT_NE(
         strText.find("Vellum Zeru 3.0 has been removed.\nDone:\n- removing vellumfax in " + system.string()),

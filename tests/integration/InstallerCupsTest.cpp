@@ -1,15 +1,21 @@
 // The Installer and the fax printer end to end: a private cupsd, the real Installer run from a
-// distribution folder, real print jobs through lp, and the page files checked against
-// Ghostscript's own rendering of the printed document.
+// distribution folder by root and by users made for the test (also through sudo), real print
+// jobs through lp, and the page files checked against Ghostscript's own rendering of the
+// printed document. Everything here needs root (users, a backend that CUPS runs as root).
 
+#include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 #include "tests/installer/TestDocuments.h"
 #include "tests/integration/TestCups.h"
+#include "tests/integration/TestUser.h"
 
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,28 +28,34 @@ using namespace std::chrono_literals;
 constexpr auto JOB_DEADLINE = 120s;
 constexpr const char* QUEUE = "Vellum_Zeru_3.0";
 
-const char* const DISTRIBUTION_FILES[] = {"vellumfax", "VellumZeru.ppd", "Pagemill",   "libvellum_msgbox.so",
-                                          "Sendwell",  "Pagewatch",      "Sample.html"};
+const char* const DISTRIBUTION_FILES[] = {"vellumfax",           "VellumZeru.ppd", "Pagemill",
+                                          "libvellum_msgbox.so", "Sendwell",       "Pagewatch",
+                                          "Sample.html",         "Installer",      "vellum-sendwell.png"};
+
+const std::string WEB_AND_DEVELOPER = "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\\n"
+                                      "Developer: Quill Technology\n";
 
 class InstallerCupsTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
+        if (::geteuid() != 0)
+            GTEST_SKIP()
+                << "needs root: users are made for the test, and CUPS runs the backend as root only then";
         m_base = testdocs::MakeTempFolder("installer-cups");
         ASSERT_FALSE(m_base.empty());
-        // The scheduler's filters run as its unprivileged user, who must reach the folders here.
+        // The scheduler's filters run as its unprivileged user, and the test users run the
+        // Installer from here: both must reach the folders.
         fs::permissions(m_base, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
         std::string strWhy;
         if (m_cups.Start(m_base / "cups", strWhy) != CTestCups::EStart::Running)
             GTEST_SKIP() << "cupsd cannot start here, so nothing can be printed: " << strWhy;
 
-        // A blank in the root's name travels percent-encoded in the device URI.
-        m_root = m_base / "fax root";
         m_dist = m_base / "dist";
         fs::create_directories(m_dist);
-        // The build's programs; Sendwell and Pagemill may not be built yet, and stand-ins do for copying.
+        // The build's programs; Sendwell may not be built yet, and a stand-in does for copying.
         for (const char* pszName : DISTRIBUTION_FILES)
         {
             const fs::path built = fs::path(VELLUM_BIN_DIR) / pszName;
@@ -53,6 +65,11 @@ protected:
                 ASSERT_TRUE(
                     platform::WriteWholeFile(m_dist / pszName, std::string("stand-in for ") + pszName));
         }
+        m_logs = m_base / "logs";
+        fs::create_directories(m_logs);
+        ::chmod(m_logs.c_str(), 01777); // each user appends to a message log of their own
+        m_pdf = m_base / "two.pdf";
+        ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), m_pdf), "");
     }
 
     void TearDown() override
@@ -64,38 +81,66 @@ protected:
             std::cerr << "Kept for a look: " << m_base << std::endl;
     }
 
-    platform::SRunResult Run(const std::vector<std::string>& args, const std::string& strFolder = {})
+    CTestUser& MakeUser(const std::string& strRole)
+    {
+        auto pUser = std::make_unique<CTestUser>();
+        std::string strWhy;
+        EXPECT_TRUE(pUser->Create(strRole, strWhy)) << strWhy;
+        m_users.push_back(std::move(pUser));
+        return *m_users.back();
+    }
+
+    fs::path LogOf(const std::string& strWho) const { return m_logs / (strWho + ".log"); }
+
+    std::vector<std::string> Environment(const std::string& strWho,
+                                         const std::vector<std::string>& extra = {}) const
+    {
+        std::vector<std::string> entries = m_cups.Variables();
+        entries.push_back("VELLUM_MESSAGE_LOG=" + LogOf(strWho).string());
+        entries.insert(entries.end(), extra.begin(), extra.end());
+        return entries;
+    }
+
+    // As root, with root's own environment.
+    platform::SRunResult RunAsRoot(const std::vector<std::string>& args, const std::string& strFolder = {})
     {
         platform::SRunOptions options;
-        options.m_aEnvironment = m_cups.Environment(
-            {"VELLUM_ROOT=" + m_root.string(), "VELLUM_MESSAGE_LOG=" + (m_base / "messages.log").string(),
-             "XDG_CONFIG_HOME=" + (m_base / "config").string()});
+        options.m_aEnvironment = m_cups.Environment({"VELLUM_MESSAGE_LOG=" + LogOf("root").string()});
         options.m_strWorkingDirectory = strFolder;
         options.m_eOutput = platform::SRunOptions::EOutput::Capture;
         options.m_durTimeout = 120s;
         return platform::RunProgram(args, options);
     }
 
-    void Install()
+    void InstallMachine()
     {
-        const auto result = Run({(fs::path(VELLUM_BIN_DIR) / "Installer").string()}, m_dist.string());
+        const auto result = RunAsRoot({(m_dist / "Installer").string()}, m_dist.string());
         ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n"
                                         << result.m_strOutput << "\n"
-                                        << Messages();
+                                        << Messages("root");
     }
 
-    std::string Messages() const
+    void InstallFor(const CTestUser& user, const std::vector<std::string>& extra = {})
     {
-        return platform::ReadWholeFile(m_base / "messages.log", 1 << 20).value_or("");
+        const auto result =
+            user.Run({(m_dist / "Installer").string()}, Environment(user.Name(), extra), m_dist.string());
+        ASSERT_TRUE(result.Succeeded()) << result.Describe() << "\n"
+                                        << result.m_strOutput << "\n"
+                                        << Messages(user.Name());
     }
 
-    // Prints a document with lp and returns the job's number.
-    int Print(const fs::path& document, const std::vector<std::string>& options = {})
+    std::string Messages(const std::string& strWho) const
+    {
+        return platform::ReadWholeFile(LogOf(strWho), 1 << 20).value_or("");
+    }
+
+    // Prints a document with lp, as a test user or (none) as root; returns the job's number.
+    int Print(const CTestUser* pUser, const fs::path& document, const std::vector<std::string>& options = {})
     {
         std::vector<std::string> args = {"lp", "-d", QUEUE};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(document.string());
-        const auto result = Run(args);
+        const auto result = pUser != nullptr ? pUser->Run(args, m_cups.Variables()) : RunAsRoot(args);
         std::smatch match;
         const std::regex jobId(std::string("request id is ") + QUEUE + "-([0-9]+)");
         if (!result.Succeeded() || !std::regex_search(result.m_strOutput, match, jobId))
@@ -117,22 +162,23 @@ protected:
         return *state;
     }
 
-    std::string Lpstat(const std::vector<std::string>& options)
+    std::string Lpstat(const std::vector<std::string>& options, const CTestUser* pUser = nullptr)
     {
         std::vector<std::string> args = {"lpstat"};
         args.insert(args.end(), options.begin(), options.end());
-        return Run(args).m_strOutput;
+        return (pUser != nullptr ? pUser->Run(args, m_cups.Variables()) : RunAsRoot(args)).m_strOutput;
     }
 
-    std::string Read(const fs::path& path) const
+    static std::string Read(const fs::path& path)
     {
         return platform::ReadWholeFile(path, 64 << 20).value_or("<missing>");
     }
 
-    // Checks the page files against Ghostscript's rendering of the document.
-    void ExpectPagesOf(const fs::path& document, std::size_t nPages)
+    static fs::path DefaultRoot(const CTestUser& user) { return user.Home() / ".local/share/vellum"; }
+
+    // Checks the page files in drive against Ghostscript's rendering of the document.
+    void ExpectPagesOf(const fs::path& drive, const fs::path& document, std::size_t nPages)
     {
-        const auto drive = m_root / "c";
         EXPECT_EQ(Read(drive / "Page.tmp"), std::string(1, static_cast<char>(nPages + 1)));
         std::string strError;
         const auto reference = testdocs::RenderReference(document, strError);
@@ -148,142 +194,388 @@ protected:
         }
     }
 
-    void WriteEarlierJob()
+    // Every page file is the user's and private to them.
+    static void ExpectOwnedBy(const fs::path& drive, const CTestUser& user)
     {
-        fs::create_directories(m_root / "c");
-        ASSERT_TRUE(platform::WriteWholeFile(m_root / "c" / "Page.tmp", std::string(1, '\x02')));
-        ASSERT_TRUE(platform::WriteWholeFile(m_root / "c" / "quill.1", "earlier page"));
-    }
-
-    void ExpectEarlierJobUntouched()
-    {
-        EXPECT_EQ(Read(m_root / "c" / "Page.tmp"), std::string(1, '\x02'));
-        EXPECT_EQ(Read(m_root / "c" / "quill.1"), "earlier page");
-        for (const auto& entry : fs::directory_iterator(m_root / "c"))
+        for (const char* pszName : {"", "Page.tmp", "quill.1", "quill.2"})
         {
-            const auto strName = entry.path().filename().string();
-            EXPECT_TRUE(strName == "Page.tmp" || strName == "quill.1") << "left behind: " << strName;
+            struct stat st = {};
+            ASSERT_EQ(::stat((drive / pszName).c_str(), &st), 0) << drive / pszName;
+            EXPECT_EQ(st.st_uid, user.Uid()) << drive / pszName;
+            EXPECT_EQ(st.st_mode & 077, 0u) << drive / pszName << " is private to its user";
         }
     }
 
-    fs::path m_base;
-    fs::path m_root;
-    fs::path m_dist;
-    CTestCups m_cups;
-};
+    // Names, sizes and times of everything under the folders: a refused job changes nothing.
+    static std::string Snapshot(const std::vector<fs::path>& folders)
+    {
+        std::string strList;
+        for (const auto& folder : folders)
+        {
+            std::error_code error;
+            if (!fs::exists(folder, error))
+            {
+                strList += folder.string() + " (missing)\n";
+                continue;
+            }
+            std::vector<std::string> aEntries;
+            for (const auto& entry : fs::recursive_directory_iterator(folder, error))
+            {
+                struct stat st = {};
+                ::lstat(entry.path().c_str(), &st);
+                aEntries.push_back(entry.path().string() + " " + std::to_string(st.st_size) + " " +
+                                   std::to_string(st.st_mtim.tv_sec) + "." +
+                                   std::to_string(st.st_mtim.tv_nsec));
+            }
+            std::sort(aEntries.begin(), aEntries.end());
+            for (const auto& strEntry : aEntries)
+                strList += strEntry + "\n";
+        }
+        return strList;
+    }
 
-const std::string SUCCESS_LINE = "Welcome to use Vellum Zeru 3.0\t"
-                                 "Vellum Zeru 3.0 has been installed successfully!\\n"
-                                 "You may send free fax by printing on it now!\\n"
-                                 "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\\n"
-                                 "Developer: Quill Technology\n";
+    fs::path m_base;
+    fs::path m_dist;
+    fs::path m_logs;
+    fs::path m_pdf;
+    CTestCups m_cups;
+    std::vector<std::unique_ptr<CTestUser>> m_users;
+};
 
 TEST_F(InstallerCupsTest, InstallsTheFaxPrinterAndPrintsATwoPageDocument)
 {
-    Install();
-    EXPECT_EQ(Messages(), SUCCESS_LINE);
-    for (const char* pszName : DISTRIBUTION_FILES)
-        EXPECT_EQ(Read(m_root / "windows" / "system" / pszName), Read(m_dist / pszName)) << pszName;
-
+    InstallMachine();
+    EXPECT_EQ(Messages("root"),
+              "Welcome to use Vellum Zeru 3.0\tVellum Zeru 3.0 has been installed on this computer.\\n"
+              "Each user who sends faxes sets it up for themselves once, by running the Installer "
+              "as themselves (or with sudo):\\ncd " +
+                  m_dist.string() + " && ./Installer\\n" + WEB_AND_DEVELOPER);
     const std::string strDetails = Lpstat({"-l", "-p", QUEUE});
     EXPECT_NE(strDetails.find("printer Vellum_Zeru_3.0 is idle.  enabled"), std::string::npos) << strDetails;
     EXPECT_NE(strDetails.find("Description: Vellum Zeru 3.0\n"), std::string::npos) << strDetails;
-    EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
     EXPECT_NE(Lpstat({"-a", QUEUE}).find("Vellum_Zeru_3.0 accepting requests"), std::string::npos);
-    EXPECT_EQ(Lpstat({"-v", QUEUE}), "device for Vellum_Zeru_3.0: vellumfax:" + m_base.string() +
-                                         "/fax%20root?uid=" + std::to_string(::getuid()) + "\n");
+    EXPECT_EQ(Lpstat({"-v", QUEUE}), "device for Vellum_Zeru_3.0: vellumfax:/\n");
+    // Not everybody's default: only the users who install it choose it.
+    EXPECT_EQ(Lpstat({"-d"}), "no system default destination\n");
 
-    const auto pdf = m_base / "two.pdf";
-    ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
-    const int nJob = Print(pdf);
-    const auto state = Finish(nJob);
+    // A user sets themselves up without administering CUPS: the machine's part is in place.
+    auto& ada = MakeUser("ada");
+    ASSERT_FALSE(ada.Name().empty());
+    InstallFor(ada);
+    const auto root = DefaultRoot(ada);
+    const std::string strSuccess =
+        "Welcome to use Vellum Zeru 3.0\tVellum Zeru 3.0 has been installed successfully!\\n"
+        "You may send free fax by printing on it now!\\n"
+        "Sendwell opens after printing from your next login on. To have it open before "
+        "that, run:\\nsetsid -f env VELLUM_ROOT=" +
+        root.string() + " " + root.string() + "/windows/system/Pagewatch\\n" + WEB_AND_DEVELOPER;
+    EXPECT_EQ(Messages(ada.Name()), strSuccess);
+    for (const char* pszName : DISTRIBUTION_FILES)
+    {
+        if (std::string_view(pszName) == "Installer")
+            continue;
+        EXPECT_EQ(Read(root / "windows/system" / pszName), Read(m_dist / pszName)) << pszName;
+    }
+    EXPECT_EQ(Lpstat({"-d"}, &ada), "system default destination: Vellum_Zeru_3.0\n");
+    EXPECT_EQ(Lpstat({"-d"}), "no system default destination\n");
+
+    const auto state = Finish(Print(&ada, m_pdf));
     ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
-    ExpectPagesOf(pdf, 2);
-    struct stat st = {};
-    ASSERT_EQ(::stat((m_root / "c" / "quill.2").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, ::getuid()) << "the page files belong to the installing user";
+    ExpectPagesOf(root / "c", m_pdf, 2);
+    ExpectOwnedBy(root / "c", ada);
 
-    // Installing again replaces the files, keeps the queue and says so again.
+    // Installing again replaces the files and finds the printer in place again.
     ASSERT_TRUE(platform::WriteWholeFile(m_dist / "Sample.html", "<p>a newer help document</p>"));
-    Install();
-    EXPECT_EQ(Read(m_root / "windows" / "system" / "Sample.html"), "<p>a newer help document</p>");
-    EXPECT_EQ(Messages(), SUCCESS_LINE + SUCCESS_LINE);
-    EXPECT_NE(Lpstat({"-a", QUEUE}).find("accepting requests"), std::string::npos);
-    EXPECT_EQ(Lpstat({"-d"}), "system default destination: Vellum_Zeru_3.0\n");
+    InstallFor(ada);
+    EXPECT_EQ(Read(root / "windows/system/Sample.html"), "<p>a newer help document</p>");
+    EXPECT_EQ(Messages(ada.Name()), strSuccess + strSuccess);
 }
 
 TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
 {
-    Install();
-    WriteEarlierJob();
+    InstallMachine();
+    auto& ada = MakeUser("ada");
+    InstallFor(ada);
+    const auto drive = DefaultRoot(ada) / "c";
+    ASSERT_EQ(Finish(Print(&ada, m_pdf)).m_nState, CTestCups::JOB_COMPLETED) << m_cups.ErrorLog();
+    const std::string strEarlier = Snapshot({drive});
 
     const auto longPdf = m_base / "long.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(255), longPdf), "");
-    const int nLong = Print(longPdf);
+    const int nLong = Print(&ada, longPdf);
     const auto longState = Finish(nLong);
     EXPECT_EQ(longState.m_nState, CTestCups::JOB_ABORTED) << longState.m_strMessage;
     const std::string strRefusal =
         "The job has 255 pages; the fax printer Vellum Zeru 3.0 takes at most 254.";
     EXPECT_NE(longState.m_strMessage.find(strRefusal), std::string::npos) << longState.m_strMessage;
     EXPECT_NE(m_cups.ErrorLog().find("[Job " + std::to_string(nLong) + "] " + strRefusal), std::string::npos);
-    ExpectEarlierJobUntouched();
+    EXPECT_EQ(Snapshot({drive}), strEarlier);
 
-    // Sent as it is, past the filters, garbage reaches the printer's renderer.
+    // Sent as it is, past the filters, garbage reaches the printer's renderer, which quotes its
+    // control bytes in its complaint.
     const auto garbage = m_base / "garbage.bin";
-    static constexpr char GARBAGE[] = "\x01\x02 this is no document \xfe\xff";
+    static constexpr char GARBAGE[] = "hello\x1b\x07world [31m this is no document \xfe\xff";
     ASSERT_TRUE(platform::WriteWholeFile(garbage, std::string(GARBAGE, sizeof GARBAGE - 1)));
-    const int nGarbage = Print(garbage, {"-o", "raw"});
+    ::chmod(garbage.c_str(), 0644);
+    const int nGarbage = Print(&ada, garbage, {"-o", "raw"});
     const auto garbageState = Finish(nGarbage);
     EXPECT_EQ(garbageState.m_nState, CTestCups::JOB_ABORTED) << garbageState.m_strMessage;
     EXPECT_NE(garbageState.m_strMessage.find("cannot print this document: Ghostscript cannot render it"),
               std::string::npos)
         << garbageState.m_strMessage;
-    ExpectEarlierJobUntouched();
+    EXPECT_NE(garbageState.m_strMessage.find("hello\xEF\xBF\xBD"), std::string::npos)
+        << garbageState.m_strMessage;
+    EXPECT_EQ(Snapshot({drive}), strEarlier);
+    // A strict IPP client reads the job's attributes, its state message included, without a complaint.
+    const auto ipptool =
+        RunAsRoot({"ipptool", "-t",
+                   "ipp://127.0.0.1:" + std::to_string(m_cups.Port()) + "/jobs/" + std::to_string(nGarbage),
+                   "/usr/share/cups/ipptool/get-job-attributes.test"});
+    EXPECT_TRUE(ipptool.Succeeded()) << ipptool.m_strOutput;
+    const std::string strLog = m_cups.ErrorLog();
+    EXPECT_EQ(std::count_if(strLog.begin(), strLog.end(),
+                            [](char ch)
+                            { return static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\t'; }),
+              0)
+        << "control bytes reached the error log";
 
     // A damaged PDF fails on its way through the filters; nothing reaches the page files either.
     const auto damaged = m_base / "damaged.pdf";
     ASSERT_TRUE(
         platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer\n%%EOF\n"));
-    const auto damagedState = Finish(Print(damaged));
-    EXPECT_NE(damagedState.m_nState, CTestCups::JOB_COMPLETED);
-    ExpectEarlierJobUntouched();
+    ::chmod(damaged.c_str(), 0644);
+    EXPECT_NE(Finish(Print(&ada, damaged)).m_nState, CTestCups::JOB_COMPLETED);
+    EXPECT_EQ(Snapshot({drive}), strEarlier);
 
     // The refusals stopped the jobs, not the printer.
     EXPECT_NE(Lpstat({"-p", QUEUE}).find("enabled"), std::string::npos);
-    const auto pdf = m_base / "two.pdf";
-    ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
-    const auto state = Finish(Print(pdf));
+    const auto state = Finish(Print(&ada, m_pdf));
     EXPECT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage;
-    ExpectPagesOf(pdf, 2);
+    ExpectPagesOf(drive, m_pdf, 2);
 }
 
-TEST_F(InstallerCupsTest, WritesThePagesAsTheUserTheQueueNames)
+TEST_F(InstallerCupsTest, WritesThePagesAsTheUserWhoPrintedThem)
 {
-    const passwd* pNobody = ::getpwnam("nobody");
-    if (::geteuid() != 0 || pNobody == nullptr)
-        GTEST_SKIP() << "needs root (cupsd runs the backend as root only then) and the user nobody";
-    Install();
-    // Another user's root, as when that user ran the Installer.
-    m_root = m_base / "nobody-root";
-    fs::create_directories(m_root);
-    ASSERT_EQ(::chown(m_root.c_str(), pNobody->pw_uid, pNobody->pw_gid), 0);
-    ::chmod(m_root.c_str(), 0700);
-    const auto modify = Run({"lpadmin", "-p", QUEUE, "-v",
-                             "vellumfax:" + m_root.string() + "?uid=" + std::to_string(pNobody->pw_uid)});
-    ASSERT_TRUE(modify.Succeeded()) << modify.m_strOutput;
+    InstallMachine();
+    auto& ada = MakeUser("ada");
+    auto& bob = MakeUser("bob");
+    auto& cyd = MakeUser("cyd"); // never sets the printer up
+    ASSERT_FALSE(cyd.Name().empty());
+    InstallFor(ada);
+    // Bob registers a root of his own, outside his home.
+    const auto bobRoot = m_base / "bob root";
+    fs::create_directories(bobRoot);
+    ASSERT_EQ(::chown(bobRoot.c_str(), bob.Uid(), bob.Gid()), 0);
+    InstallFor(bob, {"VELLUM_ROOT=" + bobRoot.string()});
+    // A second user's installation leaves the queue as it was.
+    EXPECT_EQ(Lpstat({"-v", QUEUE}), "device for Vellum_Zeru_3.0: vellumfax:/\n");
 
-    const auto pdf = m_base / "two.pdf";
-    ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
-    const auto state = Finish(Print(pdf));
-    ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
-    ExpectPagesOf(pdf, 2);
-    for (const char* pszName : {"c", "c/Page.tmp", "c/quill.1", "c/quill.2"})
+    ASSERT_EQ(Finish(Print(&ada, m_pdf)).m_nState, CTestCups::JOB_COMPLETED) << m_cups.ErrorLog();
+    const auto adaDrive = DefaultRoot(ada) / "c";
+    ExpectPagesOf(adaDrive, m_pdf, 2);
+    ExpectOwnedBy(adaDrive, ada);
+    const std::string strAda = Snapshot({adaDrive});
+
+    const auto three = m_base / "three.pdf";
+    ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(3), three), "");
+    ASSERT_EQ(Finish(Print(&bob, three)).m_nState, CTestCups::JOB_COMPLETED) << m_cups.ErrorLog();
+    ExpectPagesOf(bobRoot / "c", three, 3);
+    ExpectOwnedBy(bobRoot / "c", bob);
+    EXPECT_FALSE(fs::exists(DefaultRoot(bob))) << "bob's pages go only to the root he registered";
+    EXPECT_EQ(Snapshot({adaDrive}), strAda) << "bob's job touched ada's pages";
+
+    // Root, a user who has not set the printer up, and a name nobody has: refused, nothing written.
+    const std::vector<fs::path> everyRoot = {DefaultRoot(ada), bobRoot, DefaultRoot(bob), DefaultRoot(cyd),
+                                             "/root/.local/share/vellum"};
+    const std::string strBefore = Snapshot(everyRoot);
+    const auto rootState = Finish(Print(nullptr, m_pdf));
+    EXPECT_EQ(rootState.m_nState, CTestCups::JOB_ABORTED);
+    EXPECT_NE(rootState.m_strMessage.find("takes no jobs from root"), std::string::npos)
+        << rootState.m_strMessage;
+    const auto cydState = Finish(Print(&cyd, m_pdf));
+    EXPECT_EQ(cydState.m_nState, CTestCups::JOB_ABORTED);
+    EXPECT_NE(cydState.m_strMessage.find(cyd.Name() + " has not set up the fax printer"), std::string::npos)
+        << cydState.m_strMessage;
+    const std::string strStranger = CTestUser::NameFor("nobodyhere");
+    const auto strangerState = Finish(Print(&ada, m_pdf, {"-U", strStranger}));
+    EXPECT_EQ(strangerState.m_nState, CTestCups::JOB_ABORTED);
+    EXPECT_NE(strangerState.m_strMessage.find("has no account on this computer"), std::string::npos)
+        << strangerState.m_strMessage;
+    EXPECT_EQ(Snapshot(everyRoot), strBefore);
+    // The refusals are the jobs' own: the queue goes on for everybody.
+    EXPECT_NE(Lpstat({"-p", QUEUE}).find("enabled"), std::string::npos);
+    ASSERT_EQ(Finish(Print(&ada, three)).m_nState, CTestCups::JOB_COMPLETED);
+    ExpectPagesOf(adaDrive, three, 3);
+}
+
+TEST_F(InstallerCupsTest, StartsTheWatcherInTheInstallingUsersSession)
+{
+    InstallMachine();
+    auto& ada = MakeUser("ada");
+    // A session's display (none is there, and none is needed to watch).
+    InstallFor(ada, {"DISPLAY=:97"});
+    const auto drive = DefaultRoot(ada) / "c";
+    const auto pid = watcher::CPageWatcher::LockHolder(drive);
+    ASSERT_TRUE(pid) << "no watcher holds the lock of " << drive << "\n" << Messages(ada.Name());
+    ada.Adopt(*pid);
+    struct stat st = {};
+    ASSERT_EQ(::stat(("/proc/" + std::to_string(*pid)).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, ada.Uid()) << "the watcher runs as the user";
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(*pid) + "/exe"),
+              DefaultRoot(ada) / "windows/system/Pagewatch");
+    EXPECT_EQ(Messages(ada.Name()).find("from your next login on"), std::string::npos)
+        << Messages(ada.Name());
+
+    // Uninstalling stops it.
+    const auto removal =
+        ada.Run({(m_dist / "Installer").string(), "--uninstall"}, Environment(ada.Name()), m_dist.string());
+    EXPECT_TRUE(removal.Succeeded()) << Messages(ada.Name());
+    EXPECT_TRUE(CTestUser::WaitUntilEnded(*pid)) << "the watcher still runs";
+}
+
+TEST_F(InstallerCupsTest, SudoInstallsForTheInvokingUserAndUninstallRemovesEverything)
+{
+    auto& dee = MakeUser("dee");
+    ASSERT_FALSE(dee.Name().empty());
+    // Dee may use sudo with her password, as the first user of a Debian desktop may.
+    static constexpr char PASSWORD[] = "fax-test-password";
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = 60s;
+    ASSERT_TRUE(platform::RunProgram({"/usr/sbin/usermod", "-aG", "sudo", dee.Name()}, options).Succeeded());
+    {
+        platform::CProcess chpasswd;
+        int aFds[2];
+        ASSERT_EQ(::pipe2(aFds, O_CLOEXEC), 0);
+        const std::string strLine = dee.Name() + ":" + PASSWORD + "\n";
+        ASSERT_EQ(::write(aFds[1], strLine.data(), strLine.size()), static_cast<ssize_t>(strLine.size()));
+        ::close(aFds[1]);
+        platform::SSpawnOptions spawn;
+        spawn.m_eInput = platform::EChildStream::Descriptor;
+        spawn.m_nInputFd = aFds[0];
+        ASSERT_TRUE(chpasswd.Start({"/usr/sbin/chpasswd"}, spawn));
+        ::close(aFds[0]);
+        ASSERT_EQ(chpasswd.Wait(60s), platform::EWaitResult::Ended);
+        ASSERT_TRUE(chpasswd.Succeeded());
+    }
+    auto sudo = [&](const std::vector<std::string>& installerArgs)
+    {
+        // sudo clears the environment: the CUPS variables go as env's arguments.
+        std::vector<std::string> args = {"/usr/sbin/runuser",
+                                         "-u",
+                                         dee.Name(),
+                                         "--",
+                                         "/usr/bin/env",
+                                         "-i",
+                                         "HOME=" + dee.Home().string(),
+                                         "USER=" + dee.Name(),
+                                         "PATH=/usr/local/bin:/usr/bin:/bin",
+                                         "sudo",
+                                         "-S",
+                                         "-p",
+                                         "",
+                                         "/usr/bin/env"};
+        for (const auto& strVariable : Environment("sudo"))
+            args.push_back(strVariable);
+        args.push_back((m_dist / "Installer").string());
+        args.insert(args.end(), installerArgs.begin(), installerArgs.end());
+        int aFds[2];
+        EXPECT_EQ(::pipe2(aFds, O_CLOEXEC), 0);
+        const std::string strPassword = std::string(PASSWORD) + "\n";
+        EXPECT_EQ(::write(aFds[1], strPassword.data(), strPassword.size()),
+                  static_cast<ssize_t>(strPassword.size()));
+        ::close(aFds[1]);
+        platform::SSpawnOptions spawn;
+        spawn.m_eInput = platform::EChildStream::Descriptor;
+        spawn.m_nInputFd = aFds[0];
+        spawn.m_eOutput = platform::EChildStream::Pipe;
+        spawn.m_eErrors = platform::EChildStream::Pipe;
+        spawn.m_strWorkingDirectory = m_dist.string();
+        platform::CProcess process;
+        EXPECT_TRUE(process.Start(args, spawn)) << process.Error();
+        ::close(aFds[0]);
+        std::string strOutput;
+        EXPECT_EQ(process.ReadOutput(strOutput, 120s, 1 << 16), platform::EWaitResult::Ended);
+        EXPECT_EQ(process.Wait(60s), platform::EWaitResult::Ended);
+        return std::pair(process.Succeeded(), strOutput);
+    };
+    const std::vector<fs::path> cupsFolders = {m_base / "cups/etc", m_base / "cups/serverbin/backend",
+                                               m_base / "cups/data/model", m_base / "cups/cache"};
+    auto fileNames = [](const std::vector<fs::path>& folders)
+    {
+        std::set<std::string> names;
+        for (const auto& folder : folders)
+            for (const auto& entry : fs::recursive_directory_iterator(folder))
+                names.insert(entry.path().string());
+        return names;
+    };
+    const auto homeBefore = fileNames({dee.Home()});
+    const auto cupsBefore = fileNames(cupsFolders);
+
+    const auto [bInstalled, strInstallOutput] = sudo({});
+    ASSERT_TRUE(bInstalled) << strInstallOutput << Messages("sudo");
+    EXPECT_NE(Messages("sudo").find("has been installed successfully!"), std::string::npos)
+        << Messages("sudo");
+    const auto root = DefaultRoot(dee);
+    for (const fs::path& path :
+         {root, root / "windows/system/Sendwell", root / "windows/system/Pagewatch", root / "c",
+          dee.Home() / ".config/vellum/fax-printer",
+          dee.Home() / ".config/autostart/vellum-pagewatch.desktop",
+          dee.Home() / ".local/share/applications/vellum-sendwell.desktop", dee.Home() / ".cups/lpoptions"})
     {
         struct stat st = {};
-        ASSERT_EQ(::stat((m_root / pszName).c_str(), &st), 0) << pszName;
-        EXPECT_EQ(st.st_uid, pNobody->pw_uid) << pszName;
-        EXPECT_EQ(st.st_mode & 077, 0u) << pszName << " is private to its user";
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_uid, dee.Uid()) << path << " belongs to the invoking user";
     }
+    EXPECT_NE(Read(dee.Home() / ".config/autostart/vellum-pagewatch.desktop")
+                  .find(root.string() + "/windows/system/Pagewatch"),
+              std::string::npos);
+    EXPECT_EQ(Lpstat({"-d"}, &dee), "system default destination: Vellum_Zeru_3.0\n");
+    EXPECT_EQ(Lpstat({"-d"}), "no system default destination\n");
+    const auto state = Finish(Print(&dee, m_pdf));
+    ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
+    ExpectPagesOf(root / "c", m_pdf, 2);
+    ExpectOwnedBy(root / "c", dee);
+
+    // Sendwell kept its settings and address book; uninstalling keeps them, and nothing else.
+    ASSERT_TRUE(platform::WriteWholeFile(root / "windows/system/quill.cfg", "settings"));
+    ASSERT_TRUE(platform::WriteWholeFile(root / "windows/system/flist.dll", "address book"));
+    const auto [bRemoved, strRemoveOutput] = sudo({"--uninstall"});
+    EXPECT_TRUE(bRemoved) << strRemoveOutput << Messages("sudo");
+    auto homeAfter = fileNames({dee.Home()});
+    for (const char* pszKept :
+         {".local", ".local/share", ".local/share/vellum", ".local/share/vellum/windows",
+          ".local/share/vellum/windows/system", ".local/share/vellum/windows/system/quill.cfg",
+          ".local/share/vellum/windows/system/flist.dll"})
+        EXPECT_EQ(homeAfter.erase((dee.Home() / pszKept).string()), 1u) << pszKept;
+    homeAfter.erase((dee.Home() / ".sudo_as_admin_successful").string()); // sudo's own
+    EXPECT_EQ(homeAfter, homeBefore);
+    EXPECT_EQ(Lpstat({"-v"}).find(QUEUE), std::string::npos) << "the queue is gone";
+    const auto cupsAfter = fileNames(cupsFolders);
+    for (const auto& strPath : cupsAfter)
+    {
+        std::string strLower = strPath;
+        std::transform(strLower.begin(), strLower.end(), strLower.begin(), ::tolower);
+        EXPECT_EQ(strLower.find("vellum"), std::string::npos) << strPath;
+        if (!cupsBefore.count(strPath) && fs::is_regular_file(strPath))
+        {
+            EXPECT_EQ(Read(strPath).find(QUEUE), std::string::npos) << strPath << " still names the queue";
+        }
+    }
+    const std::string strRemoval = Messages("sudo");
+    EXPECT_NE(strRemoval.find("Removing Vellum Zeru 3.0\tVellum Zeru 3.0 has been removed.\\nDone:\\n"),
+              std::string::npos)
+        << strRemoval;
+    EXPECT_NE(strRemoval.find("- removing the printer Vellum Zeru 3.0 from CUPS\\n"), std::string::npos)
+        << strRemoval;
+
+    const auto [bAgain, strAgainOutput] = sudo({"--uninstall"});
+    EXPECT_TRUE(bAgain) << strAgainOutput;
+    EXPECT_NE(
+        Messages("sudo").find("Removing Vellum Zeru 3.0\tVellum Zeru 3.0 is not installed here: there is "
+                              "nothing to remove.\\n"),
+        std::string::npos)
+        << Messages("sudo");
 }
 
 } // namespace

@@ -142,7 +142,8 @@ void CTestCups::Stop()
 std::vector<std::string> CTestCups::Variables() const
 {
     return {"CUPS_SERVER=127.0.0.1:" + std::to_string(m_nPort),
-            "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(), "CUPS_DATADIR=" + (m_dir / "data").string()};
+            "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(), "CUPS_DATADIR=" + (m_dir / "data").string(),
+            "CUPS_CACHEDIR=" + (m_dir / "cache").string()};
 }
 
 std::vector<std::string> CTestCups::Environment(const std::vector<std::string>& extra) const

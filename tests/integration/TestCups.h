@@ -30,7 +30,7 @@ public:
     void Stop();
 
     int Port() const { return m_nPort; }
-    // CUPS_SERVER, CUPS_SERVERBIN and CUPS_DATADIR for this scheduler.
+    // CUPS_SERVER, CUPS_SERVERBIN, CUPS_DATADIR and CUPS_CACHEDIR for this scheduler.
     std::vector<std::string> Variables() const;
     // This process's environment with Variables() and the given entries put in.
     std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
