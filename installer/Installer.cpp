@@ -270,17 +270,29 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
             invoker = UidFromEnvironment("SUDO_UID");
         if (invoker && *invoker != 0)
             settings.m_account = driver::SUserAccount::ById(*invoker);
-        if (!settings.m_account)
+        const std::string strChosenRoot = platform::EnvOr("VELLUM_ROOT");
+        if (!settings.m_account && strChosenRoot.empty())
         {
             settings.m_eFor = EInstallFor::MachineOnly;
             return settings;
         }
+        if (!settings.m_account)
+        {
+            settings.m_eFor = EInstallFor::Folder;
+            settings.m_vellumRoot = std::filesystem::absolute(strChosenRoot, error);
+            settings.m_systemDirectory = settings.m_vellumRoot / "windows" / "system";
+            settings.m_driveRoot = settings.m_vellumRoot / "c";
+            return settings;
+        }
         settings.m_eFor = EInstallFor::InvokingUser;
         const driver::CUserRegistration registration(*settings.m_account);
-        // A user who registered a root of their own keeps it.
+        // A root the user names (sudo passes VELLUM_ROOT only when asked to), else the one they
+        // registered before, else the default.
         std::filesystem::path root = registration.DefaultRoot();
         std::string strError;
-        if (registration.ReadRoot(root, strError) != driver::ELookup::Found)
+        if (!strChosenRoot.empty())
+            root = std::filesystem::absolute(strChosenRoot, error);
+        else if (registration.ReadRoot(root, strError) != driver::ELookup::Found)
             root = registration.DefaultRoot();
         const auto home = settings.m_account->m_home;
         settings.m_vellumRoot = root;
@@ -293,6 +305,10 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
 
     settings.m_eFor = EInstallFor::Self;
     settings.m_account = driver::SUserAccount::ById(::getuid());
+    // The user's own environment names their home; it is the database's but where a user
+    // (a script, a test) points the Installer at a home of its own on purpose.
+    if (settings.m_account && !platform::EnvOr("HOME").empty())
+        settings.m_account->m_home = platform::EnvOr("HOME");
     settings.m_vellumRoot = std::filesystem::absolute(platform::VellumRoot(), error);
     settings.m_systemDirectory = std::filesystem::absolute(platform::SystemDirectory(), error);
     settings.m_driveRoot = std::filesystem::absolute(platform::DriveRoot(), error);
@@ -435,6 +451,7 @@ void CInstaller::Run()
 void CInstaller::InstallUserFiles()
 {
     MakeFolders();
+    const bool bForUser = m_settings.m_eFor != EInstallFor::Folder;
     // The order of the original distribution: driver, converter, sender, the shared renderer, help.
     CopyFromSource(BACKEND_FILE);
     CopyFromSource(PPD_FILE);
@@ -445,6 +462,8 @@ void CInstaller::InstallUserFiles()
     FindGhostscript();
     CopyFromSource(HELP_FILE);
     CopyFromSource(ICON_FILE);
+    if (!bForUser)
+        return; // root's print jobs are refused: no registration, and nothing to open after printing
     RegisterUser();
     InstallAutostart();
     InstallMenuEntry();
@@ -452,6 +471,8 @@ void CInstaller::InstallUserFiles()
 
 void CInstaller::InstallUserPrinter()
 {
+    if (m_settings.m_eFor == EInstallFor::Folder)
+        return;
     MakeDefaultPrinter();
     if (m_settings.m_bInSession)
         StartWatcher();
@@ -786,6 +807,8 @@ std::string CInstaller::CompletionText() const
                   "cd " +
                   ShellQuote(m_settings.m_sourceDirectory.string()) + " && ./Installer\n";
     }
+    else if (Succeeded() && m_settings.m_eFor == EInstallFor::Folder)
+        strText = "Vellum Zeru 3.0 has been installed into " + m_settings.m_vellumRoot.string() + ".\n";
     else if (Succeeded())
     {
         strText = "Vellum Zeru 3.0 has been installed successfully!\n"
@@ -807,7 +830,10 @@ std::string CInstaller::CompletionText() const
                 strText += strCommand + "\n";
         }
     }
-    if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_bWatcherRunning)
+    if (m_settings.m_eFor == EInstallFor::Folder)
+        strText += "The printer takes no print jobs of root: each user who sends faxes sets it up for "
+                   "themselves by running the Installer as themselves.\n";
+    else if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_bWatcherRunning)
         strText +=
             "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
             WatcherCommand() + "\n";

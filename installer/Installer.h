@@ -22,7 +22,8 @@
 // Run by a user, it does their part, and the machine's part when they may (or finds it in
 // place). Run by root through sudo or pkexec, it does the invoking user's part as that user
 // and the machine's part itself. Run by root alone, it does the machine's part and says how
-// each user sets themselves up.
+// each user sets themselves up; given VELLUM_ROOT as well, it also places the programs there
+// (to run them without printing: the printer takes no jobs of root).
 //
 // Every step runs even when an earlier one failed; the completion message then names each
 // step that failed instead of announcing success, and a user who may not administer CUPS
@@ -65,6 +66,7 @@ enum class EInstallFor
     Self,         // the user who runs it
     InvokingUser, // root started by sudo or pkexec: the user who started it
     MachineOnly,  // root on its own: nobody; each user sets themselves up
+    Folder,       // root on its own with VELLUM_ROOT: the programs into that root, nobody's pages
 };
 
 enum class EAction
