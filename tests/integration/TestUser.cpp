@@ -93,11 +93,19 @@ void CTestUser::Remove()
     m_strName.clear();
 }
 
-platform::SRunResult CTestUser::Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+platform::SRunResult CTestUser::Run(const std::vector<std::string>& args,
+                                    const std::vector<std::string>& environment,
                                     const std::string& strFolder) const
 {
-    std::vector<std::string> command = {RUNUSER, "-u", m_strName, "--", "/usr/bin/env", "-i",
-                                        "HOME=" + m_home.string(), "USER=" + m_strName, "LOGNAME=" + m_strName,
+    std::vector<std::string> command = {RUNUSER,
+                                        "-u",
+                                        m_strName,
+                                        "--",
+                                        "/usr/bin/env",
+                                        "-i",
+                                        "HOME=" + m_home.string(),
+                                        "USER=" + m_strName,
+                                        "LOGNAME=" + m_strName,
                                         USER_PATH};
     command.insert(command.end(), environment.begin(), environment.end());
     command.insert(command.end(), args.begin(), args.end());

@@ -28,7 +28,8 @@ public:
 
     // Runs a program as this user (runuser) with exactly this environment besides HOME, USER,
     // LOGNAME and a PATH without /usr/sbin, as an ordinary Debian user has it.
-    platform::SRunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+    platform::SRunResult Run(const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment,
                              const std::string& strFolder = {}) const;
 
     // A process of this user that the test started and that outlives its starter (a watcher):
