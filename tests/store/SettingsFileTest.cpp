@@ -135,6 +135,6 @@ TEST_F(SettingsFile, SettingsBesideTheFileAreReadLeniently)
     EXPECT_EQ(read.m_strLogin, "bob");
     EXPECT_EQ(read.m_strGatewayAddress, DEFAULT_GATEWAY_TEMPLATE);
     EXPECT_EQ(read.m_strQueryHost, GATEWAY_WEB_HOST);
-    platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '['));
+    ASSERT_TRUE(platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '[')));
     EXPECT_EQ(ReadProviderSettings(m_dir / "sendwell.ini", File()).m_eSecurity, ESmtpSecurity::StartTls);
 }
