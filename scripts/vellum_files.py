@@ -1,9 +1,11 @@
-"""The two files Sendwell keeps in the system folder, as ./run and the whole-program tests
+"""The files Sendwell keeps in the system folder, as ./run and the whole-program tests
 write and read them:
 
-    quill.cfg   the settings: SMTP server, e-mail address and name, three archive strings
-    flist.dll   the address book: the number of entries (4 bytes, little-endian), then the
-                name and the fax number of each entry, two archive strings
+    quill.cfg     the settings: SMTP server, e-mail address and name, three archive strings
+    flist.dll     the address book: the number of entries (4 bytes, little-endian), then the
+                  name and the fax number of each entry, two archive strings
+    sendwell.ini  the settings beside quill.cfg (sender/store/ProviderSettings.h): the
+                  connection security and the login; the password is never there
 
 An archive string is a length prefix and the UTF-8 bytes of the text: one byte for up to
 254 bytes, FF and 2 bytes for up to 65,533, FF FF FF and 4 bytes beyond (platform/ArchiveString.h).
@@ -13,6 +15,9 @@ import os
 
 SETTINGS_FILE = "quill.cfg"
 ADDRESS_BOOK_FILE = "flist.dll"
+PROVIDER_SETTINGS_FILE = "sendwell.ini"
+# The names Sendwell gives the connection securities in sendwell.ini.
+SECURITIES = ("None", "STARTTLS", "TLS")
 
 BYTE_LENGTH_MAX = 0xFE
 WORD_LENGTH_MAX = 0xFFFD
@@ -77,6 +82,17 @@ def read_address_book(path):
     return entries
 
 
+def provider_settings_text(security, login):
+    """The [Mail] section of sendwell.ini; the gateway keeps its defaults. Raises ValueError for
+    an unknown security and for a login with a line break or another control character, which
+    would start a line of its own."""
+    if security not in SECURITIES:
+        raise ValueError(f"the security {security!r} is not one of {', '.join(SECURITIES)}")
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in login):
+        raise ValueError(f"the login {login!r} holds a control character")
+    return f"[Mail]\nSecurity={security}\nLogin={login}\n"
+
+
 def replace_file(path, data):
     with open(path + ".part", "wb") as f:
         f.write(data)
@@ -89,3 +105,7 @@ def write_settings(system, server, address, name):
 
 def write_address_book(system, entries):
     replace_file(os.path.join(system, ADDRESS_BOOK_FILE), address_book_bytes(entries))
+
+
+def write_provider_settings(system, security, login=""):
+    replace_file(os.path.join(system, PROVIDER_SETTINGS_FILE), provider_settings_text(security, login).encode())

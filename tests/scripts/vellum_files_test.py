@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The settings and address-book writer that ./run and the fax road test use: the archive
 string's length forms byte for byte as platform/ArchiveString.h gives them (the same vectors
-as tests/platform/ArchiveStringTest.cpp), and the address book read back or refused."""
+as tests/platform/ArchiveStringTest.cpp), the address book read back or refused, and
+sendwell.ini written without a line that the login could smuggle in."""
 
 import os
 import shutil
@@ -53,6 +54,16 @@ class Files(unittest.TestCase):
         vellum_files.write_settings(self.system, "127.0.0.1:2525", "you@example.org", "Vellum Demo")
         self.assertEqual(self.read("quill.cfg"), b"\x0e127.0.0.1:2525\x0fyou@example.org\x0bVellum Demo")
         self.assertEqual(os.listdir(self.system), ["quill.cfg"])
+
+    def test_provider_settings_hold_security_and_login_and_refuse_a_line_break(self):
+        vellum_files.write_provider_settings(self.system, "STARTTLS", "ann@example.org")
+        self.assertEqual(self.read("sendwell.ini"), b"[Mail]\nSecurity=STARTTLS\nLogin=ann@example.org\n")
+        # A line break in the login would start a line of its own, a gateway address for one.
+        for security, login in (("STARTTLS", "ann\n[Gateway]\nMailAddress=x@evil.example"), ("SSL", "ann")):
+            with self.subTest(security=security, login=login):
+                with self.assertRaises(ValueError):
+                    vellum_files.write_provider_settings(self.system, security, login)
+        self.assertEqual(sorted(os.listdir(self.system)), ["sendwell.ini"])
 
     def test_the_address_book_reads_back_and_a_damaged_one_is_refused(self):
         entries = [("Acme Trading Co.", "12345678901"), ("Bob", "4930555")]
