@@ -131,6 +131,15 @@ class Hands:
     def type(self, text):
         self.xdotool("type", "--delay", "10", text)
 
+    def type_secret(self, text):
+        """Types a password: xdotool reads it from its standard input, so that it never stands
+        on a command line, where any user could read it."""
+        result = subprocess.run(["xdotool", "type", "--delay", "10", "--file", "-"], input=text,
+                                env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True,
+                                timeout=TIMEOUT)
+        if result.returncode != 0:
+            self.fail(f"xdotool type (a password from its input): {result.stderr}")
+
     def key(self, name):
         self.xdotool("key", name)
 
@@ -184,7 +193,7 @@ def wait_after_send(sendwell, messages, timeout):
 def run_tests_on_a_display(unittest_args):
     """Runs the calling script's unittest cases with an Xvfb of their own, whose name they find
     in the script's global DISPLAY. Returns the exit code: 0, 1, or SKIP_CODE (saying why)
-    when no virtual display can start."""
+    when no virtual display can start or every case that ran skipped itself."""
     with VirtualDisplay() as display:
         if display.server is None:
             print(f"SKIP: no virtual X display: {display.why_not}")
@@ -192,4 +201,11 @@ def run_tests_on_a_display(unittest_args):
         sys.modules["__main__"].DISPLAY = display.display
         program = unittest.main(module="__main__", argv=[os.path.basename(unittest_args[0])] + unittest_args[1:],
                                 verbosity=2, exit=False)
-    return 0 if program.result.wasSuccessful() else 1
+    result = program.result
+    if not result.wasSuccessful():
+        return 1
+    if result.testsRun and len(result.skipped) == result.testsRun:
+        for case, reason in result.skipped:
+            print(f"SKIP: {case.id()}: {reason}")
+        return SKIP_CODE
+    return 0

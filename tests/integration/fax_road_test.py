@@ -7,18 +7,28 @@ to a real SMTP server (aiosmtpd) on loopback. Then the stored mail must parse st
 with Python's email package and carry the pages, and libtiff must decode each page to its
 original raster widened to 1728 white columns.
 
-Exits with 77 (skipped), saying why, only when Xvfb cannot start at all."""
+The same road runs a second time through a private Postfix with STARTTLS and sign-in
+(OneFaxThroughPostfixWithStartTlsAndSignIn): Sendwell has no keyring there and asks for the
+password at Send, and the test types it.
+
+Exits with 77 (skipped), saying why, when Xvfb cannot start at all, or when every case that
+ran skipped itself (the Postfix road without root or without Postfix)."""
 
 import argparse
+import email
+import email.policy
 import filecmp
 import glob
 import json
 import os
 import re
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from PIL import Image, ImageChops
@@ -51,6 +61,12 @@ def gateway_suffix():
     return match.group(1)
 
 
+def unused_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
 def expected_image(raster):
     """The page as libtiff should decode it: black where the raster is nonzero, then white
     up to the fax page's width."""
@@ -61,6 +77,9 @@ def expected_image(raster):
 
 
 class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
+    """The plain dialogue to aiosmtpd (scripts/mail-drop.py), as settings made before
+    sendwell.ini existed give it."""
+
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="fax-road-")
         self.root = os.path.join(self.work, "root")
@@ -121,16 +140,36 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         vellum_files.write_settings(self.system, server, SENDER, "Ann Example")
         vellum_files.write_address_book(self.system, [EARLIER_ENTRY])
 
+    # What the variants of the road change: the mail server, what Sendwell is told about it,
+    # the password question, and where the delivered message is found.
+
     def start_mail_server(self):
-        server = self.start([sys.executable, ARGS.mail_drop, "--folder", self.mail, "--messages", "1",
-                             "--timeout", str(TIMEOUT)], stdout=subprocess.PIPE, text=True)
-        line = server.stdout.readline()
+        """Starts the server; the SMTP server setting that reaches it."""
+        self.mail_server = self.start([sys.executable, ARGS.mail_drop, "--folder", self.mail, "--messages", "1",
+                                       "--timeout", str(TIMEOUT)], stdout=subprocess.PIPE, text=True)
+        line = self.mail_server.stdout.readline()
         self.assertTrue(line.startswith("PORT "), f"the mail server said {line!r}")
-        return server, int(line.split()[1])
+        return f"127.0.0.1:{line.split()[1]}"
+
+    def sendwell_environment(self):
+        return {}
+
+    def answer_the_password_question(self, sendwell, dialog):
+        pass
+
+    def take_the_message(self, gateway):
+        """Waits for the delivered message, checks its envelope and returns its bytes."""
+        self.assertEqual(self.mail_server.wait(timeout=TIMEOUT), 0)
+        self.assertEqual(sorted(os.listdir(self.mail)), ["message-1.eml", "message-1.json"])
+        with open(os.path.join(self.mail, "message-1.json"), encoding="utf-8") as f:
+            self.assertEqual(json.load(f), {"mail_from": SENDER, "rcpt_tos": [gateway]})
+        with open(os.path.join(self.mail, "message-1.eml"), "rb") as f:
+            return f.read()
 
     def send_through_the_dialog(self, sendwell):
         [window] = self.hands.wait_for_windows(sendwell.pid, desktop.SENDWELL_CAPTION, 1, "Sendwell's dialog")
         self.hands.send_fax(window, RECIPIENT_TYPED, FAX_NUMBER)
+        self.answer_the_password_question(sendwell, window)
 
     def wait_for_the_end(self, sendwell):
         if not desktop.wait_after_send(sendwell, self.messages, TIMEOUT):
@@ -139,15 +178,16 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
                       self.hands.screenshot_note())
 
     def test_a_printed_document_reaches_the_gateway_as_fax_pages(self):
+        # The server first: a variant that cannot run here skips before anything else is done.
+        server = self.start_mail_server()
         self.run_installer()
         rasters = self.print_document()
-        mail_server, port = self.start_mail_server()
-        self.configure(f"127.0.0.1:{port}")
+        self.configure(server)
 
         runtime = os.path.join(self.work, "runtime")
         os.mkdir(runtime, 0o700)
         env = desktop.program_environment(DISPLAY, XDG_RUNTIME_DIR=runtime, VELLUM_ROOT=self.root,
-                                          VELLUM_MESSAGE_LOG=self.messages)
+                                          VELLUM_MESSAGE_LOG=self.messages, **self.sendwell_environment())
         output = os.path.join(self.work, "sendwell.out")
         with open(output, "wb") as out:
             sendwell = self.start([os.path.join(self.system, "Sendwell")], env=env, cwd=self.work,
@@ -159,7 +199,6 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
             self.assertEqual(sendwell.returncode, 0, f.read())
         self.assertEqual(desktop.read_messages(self.messages),
                          f"{desktop.SENDWELL_CAPTION}\t{desktop.SEND_SUCCESS}\n")
-        self.assertEqual(mail_server.wait(timeout=TIMEOUT), 0)
 
         # The page files: rasters and page count used up, the fax pages left.
         self.assertEqual(sorted(os.listdir(self.drive)), [f"quill{n}.tif" for n in range(1, PAGES + 1)])
@@ -172,12 +211,7 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
             self.assertEqual(f.read(), vellum_files.address_book_bytes(entries))
 
         gateway = f"remote-printer.{RECIPIENT_MAILBOX}@{FAX_NUMBER}{gateway_suffix()}"
-        self.assertEqual(sorted(os.listdir(self.mail)), ["message-1.eml", "message-1.json"])
-        with open(os.path.join(self.mail, "message-1.json"), encoding="utf-8") as f:
-            self.assertEqual(json.load(f), {"mail_from": SENDER, "rcpt_tos": [gateway]})
-        with open(os.path.join(self.mail, "message-1.eml"), "rb") as f:
-            content = f.read()
-        self.check_message(content, gateway, rasters)
+        self.check_message(self.take_the_message(gateway), gateway, rasters)
 
     def check_message(self, content, gateway, rasters):
         message, problems = loopback_mail.parse_strictly(content)
@@ -212,6 +246,89 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         self.assertIsNone(difference, f"{page} differs from its raster in the box {difference}")
 
 
+class OneFaxThroughPostfixWithStartTlsAndSignIn(OneFaxFromPrintingToTheMailbox):
+    """The same road through a private Postfix (tests/support/private-postfix.sh) on its
+    submission port, as a mail provider's port 587 works: STARTTLS with a certificate of the
+    test's own CA, which Sendwell trusts only through SSL_CERT_FILE, and sign-in against a
+    sasldb user. Sendwell runs without a session bus (DBUS_SESSION_BUS_ADDRESS=disabled:), so
+    there is no keyring to hold the password and Sendwell asks for it at Send; the test types
+    it into that question. Postfix needs root and the packages postfix and sasl2-bin; without
+    them this case skips, saying so."""
+
+    LOGIN = "faxuser"
+    # Typed by xdotool from its standard input; never on a command line.
+    PASSWORD = "Pa55 w0rd:Fax"
+    SIZE_LIMIT = 20 * 1024 * 1024
+    # private-postfix.sh exits with this when Postfix cannot run here.
+    POSTFIX_CANNOT_RUN = 3
+
+    def start_mail_server(self):
+        self.certificates = os.path.join(self.work, "certificates")
+        made = subprocess.run([ARGS.test_ca, self.certificates], capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        # smtpd reads its folders as the user postfix, so they must not lie under the test's own
+        # folder, which only root may pass.
+        self.postfix = tempfile.mkdtemp(prefix="fax-road-postfix-")
+        self.addCleanup(shutil.rmtree, self.postfix, True)
+        self.addCleanup(subprocess.run, [ARGS.private_postfix, "stop", self.postfix], timeout=TIMEOUT)
+        submission = unused_port()
+        started = subprocess.run(
+            [ARGS.private_postfix, "start", self.postfix, str(submission), str(unused_port()),
+             os.path.join(self.certificates, "good.pem"), os.path.join(self.certificates, "good.key"),
+             self.LOGIN, FAX_NUMBER + gateway_suffix(), str(self.SIZE_LIMIT)],
+            env=dict(os.environ, PRIVATE_POSTFIX_PASSWORD=self.PASSWORD), capture_output=True, text=True,
+            timeout=TIMEOUT)
+        if started.returncode == self.POSTFIX_CANNOT_RUN:
+            self.skipTest(started.stderr.strip())
+        self.assertEqual((started.returncode, started.stdout.strip()), (0, "READY"), started.stderr)
+        return f"127.0.0.1:{submission}"
+
+    def configure(self, server):
+        super().configure(server)
+        vellum_files.write_provider_settings(self.system, "STARTTLS", self.LOGIN)
+
+    def sendwell_environment(self):
+        no_certificates = os.path.join(self.work, "no-certificates")
+        os.mkdir(no_certificates)
+        # The test CA is the only authority Sendwell trusts; no keyring: the password is asked.
+        return {"SSL_CERT_FILE": os.path.join(self.certificates, "ca.pem"), "SSL_CERT_DIR": no_certificates,
+                "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
+
+    def answer_the_password_question(self, sendwell, dialog):
+        windows = self.hands.wait_for_windows(sendwell.pid, desktop.SENDWELL_CAPTION, 2,
+                                              "the password question at Send")
+        [question] = [w for w in windows if w != dialog]
+        # Without a window manager the question takes the keyboard only when given it.
+        self.hands.xdotool("windowfocus", "--sync", question)
+        self.hands.type_secret(self.PASSWORD)
+        self.hands.key("Return")
+
+    def take_the_message(self, gateway):
+        incoming = os.path.join(self.postfix, "mail", "maildir", "new")
+        deadline = time.monotonic() + TIMEOUT
+        while not os.listdir(incoming) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(len(os.listdir(incoming)), 1, "Postfix did not deliver exactly one message")
+        with open(os.path.join(incoming, os.listdir(incoming)[0]), "rb") as f:
+            content = f.read()
+        # The envelope, as Postfix writes it at delivery; ESMTPSA in its Received line says the
+        # message came over TLS and signed in (RFC 3848).
+        message = email.message_from_bytes(content, policy=email.policy.default)
+        self.assertEqual(message["Return-Path"], f"<{SENDER}>")
+        self.assertEqual(message["Delivered-To"], gateway)
+        self.assertRegex(str(message["Received"]), r"\bwith ESMTPSA\b")
+        return content
+
+
+class Terminated(Exception):
+    pass
+
+
+def stop_on_sigterm(signum, frame):
+    # An exception, unlike the default end, lets each case's cleanup stop the servers it started.
+    raise Terminated(f"signal {signum}")
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -219,9 +336,12 @@ def main():
     parser.add_argument("--render", required=True, help="scripts/make-page-files.py")
     parser.add_argument("--mail-drop", required=True, help="scripts/mail-drop.py")
     parser.add_argument("--gateway-header", required=True, help="sender/send/Gateway.h")
+    parser.add_argument("--test-ca", required=True, help="tests/support/test-ca.sh")
+    parser.add_argument("--private-postfix", required=True, help="tests/support/private-postfix.sh")
     ARGS, rest = parser.parse_known_args()
-    for name in ("bin", "render", "mail_drop", "gateway_header"):
+    for name in ("bin", "render", "mail_drop", "gateway_header", "test_ca", "private_postfix"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
+    signal.signal(signal.SIGTERM, stop_on_sigterm)
 
     return desktop.run_tests_on_a_display([sys.argv[0]] + rest)
 
