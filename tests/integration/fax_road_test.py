@@ -305,11 +305,16 @@ class OneFaxThroughPostfixWithStartTlsAndSignIn(OneFaxFromPrintingToTheMailbox):
 
     def take_the_message(self, gateway):
         incoming = os.path.join(self.postfix, "mail", "maildir", "new")
+
+        def delivered():
+            # The Maildir comes about with the first delivery.
+            return os.listdir(incoming) if os.path.isdir(incoming) else []
+
         deadline = time.monotonic() + TIMEOUT
-        while not os.listdir(incoming) and time.monotonic() < deadline:
+        while not delivered() and time.monotonic() < deadline:
             time.sleep(0.1)
-        self.assertEqual(len(os.listdir(incoming)), 1, "Postfix did not deliver exactly one message")
-        with open(os.path.join(incoming, os.listdir(incoming)[0]), "rb") as f:
+        self.assertEqual(len(delivered()), 1, "Postfix did not deliver exactly one message")
+        with open(os.path.join(incoming, delivered()[0]), "rb") as f:
             content = f.read()
         # The envelope, as Postfix writes it at delivery; ESMTPSA in its Received line says the
         # message came over TLS and signed in (RFC 3848).
