@@ -33,10 +33,11 @@ def parse_strictly(content):
 
 
 class LoopbackSMTP(SMTP):
-    """Calls on_closed when a client's connection ends, so that a server can stop after the QUIT."""
+    """Calls on_closed when a client's connection ends, so that a server can stop after the QUIT.
+    options go to aiosmtpd's SMTP (tls_context, authenticator, ...)."""
 
-    def __init__(self, handler, on_closed):
-        super().__init__(handler, data_size_limit=None)
+    def __init__(self, handler, on_closed, **options):
+        super().__init__(handler, data_size_limit=None, **options)
         self.on_closed = on_closed
 
     def connection_lost(self, error):
@@ -44,8 +45,8 @@ class LoopbackSMTP(SMTP):
         self.on_closed()
 
 
-async def start_server(loop, handler, on_closed, port=0):
+async def start_server(loop, handler, on_closed, port=0, **options):
     """Listens on 127.0.0.1 (port 0: any free port) and prints "PORT n" for whoever started it."""
-    server = await loop.create_server(lambda: LoopbackSMTP(handler, on_closed), "127.0.0.1", port)
+    server = await loop.create_server(lambda: LoopbackSMTP(handler, on_closed, **options), "127.0.0.1", port)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     return server
