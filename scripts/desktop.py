@@ -154,6 +154,16 @@ class Hands:
         # Enter presses the default button, Send.
         self.key("Return")
 
+    def answer_password_question(self, pid, dialog, password):
+        """Types the password into the question that Send brings up over Sendwell's main dialog
+        when no keyring holds the mail password, and presses OK (Return)."""
+        windows = self.wait_for_windows(pid, SENDWELL_CAPTION, 2, "the password question at Send")
+        [question] = [w for w in windows if w != dialog]
+        # Without a window manager the question takes the keyboard only when given it.
+        self.xdotool("windowfocus", "--sync", question)
+        self.type_secret(password)
+        self.key("Return")
+
     def screenshot_note(self, name="screen-at-failure.png"):
         """Keeps a picture of the screen in the working folder, for whoever reads the failure."""
         picture = os.path.abspath(name)

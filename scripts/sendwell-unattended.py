@@ -7,7 +7,11 @@ what it said.
 
 DIR receives Sendwell's messages (messages.log) and its output (sendwell.out). Exits 1,
 saying why, when the display or the dialog does not come up or cannot be typed into;
-otherwise 0, whatever Sendwell said."""
+otherwise 0, whatever Sendwell said.
+
+With the environment variable SENDWELL_PASSWORD set, it also types that password into the
+question that Sendwell asks at Send when no keyring holds the mail password. The variable
+never reaches Sendwell, and the password never stands on a command line."""
 
 import argparse
 import os
@@ -18,6 +22,7 @@ import desktop
 
 # How long Send may take, from the key press to Sendwell's end.
 SEND_TIMEOUT = 300
+PASSWORD_VARIABLE = "SENDWELL_PASSWORD"
 
 
 class NotDriven(Exception):
@@ -28,7 +33,7 @@ def fail(text):
     raise NotDriven(text)
 
 
-def drive(display, args, messages, output):
+def drive(display, args, password, messages, output):
     env = desktop.program_environment(display, VELLUM_MESSAGE_LOG=messages)
     try:
         with open(output, "wb") as out:
@@ -43,6 +48,8 @@ def drive(display, args, messages, output):
             with open(output, encoding="utf-8", errors="replace") as f:
                 raise NotDriven(f"Sendwell's dialog did not appear ({error}):\n{f.read()}") from None
         hands.send_fax(dialog, args.recipient, args.number)
+        if password is not None:
+            hands.answer_password_question(sendwell.pid, dialog, password)
         desktop.wait_after_send(sendwell, messages, SEND_TIMEOUT)
     finally:
         if sendwell.poll() is None:
@@ -58,6 +65,8 @@ def main():
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
     args.sendwell = os.path.abspath(args.sendwell)
+    # Out of the environment before anything is started, so that no program inherits it.
+    password = os.environ.pop(PASSWORD_VARIABLE, None)
     # A picture of the screen at a failure lands beside the other files of the run.
     os.chdir(args.work)
     messages = os.path.abspath("messages.log")
@@ -66,7 +75,7 @@ def main():
             print(f"Xvfb did not start: {display.why_not}", file=sys.stderr)
             return 1
         try:
-            drive(display.display, args, messages, os.path.abspath("sendwell.out"))
+            drive(display.display, args, password, messages, os.path.abspath("sendwell.out"))
         except NotDriven as error:
             print(error, file=sys.stderr)
             return 1

@@ -295,13 +295,7 @@ class OneFaxThroughPostfixWithStartTlsAndSignIn(OneFaxFromPrintingToTheMailbox):
                 "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
 
     def answer_the_password_question(self, sendwell, dialog):
-        windows = self.hands.wait_for_windows(sendwell.pid, desktop.SENDWELL_CAPTION, 2,
-                                              "the password question at Send")
-        [question] = [w for w in windows if w != dialog]
-        # Without a window manager the question takes the keyboard only when given it.
-        self.hands.xdotool("windowfocus", "--sync", question)
-        self.hands.type_secret(self.PASSWORD)
-        self.hands.key("Return")
+        self.hands.answer_password_question(sendwell.pid, dialog, self.PASSWORD)
 
     def take_the_message(self, gateway):
         incoming = os.path.join(self.postfix, "mail", "maildir", "new")
