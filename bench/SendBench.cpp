@@ -8,6 +8,19 @@
 // (scripts/make-page-files.py); every run gets them as hard links, since Pagemill deletes
 // the rasters it has converted. Only the click is timed; preparing the page files, the
 // server and the dialog is not.
+//
+// Beside it, what a secure connection adds: the same 10-page send below the dialog
+// (RunSendJob: Pagemill, the message, the delivery), once with the plain dialogue and once
+// with STARTTLS and AUTH PLAIN, each to a scripted server on loopback that holds a certificate
+// of the test CA (trusted through SSL_CERT_FILE only). The difference of the two medians is
+// the cost of security. The password comes with the job, as the dialog hands it over once the
+// keyring or the user has given it: where it comes from is the same for every send and no part
+// of the delivery, so the dialog is left out of this pair. The secure send runs twice: trusting
+// the test CA alone (SSL_CERT_FILE), and trusting it among the system's own authorities as a
+// user's Sendwell does, with OpenSSL's default paths: SSL_CERT_FILE unset, so the system's
+// bundle file counts, and SSL_CERT_DIR naming a folder with the system's hashed certificates
+// and the test CA. The same variants then time the connection alone (Config's Test: connect,
+// secure, sign in, QUIT) to show how much of the difference the connection is.
 //   send_bench [--benchmark_filter=...]
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
@@ -18,6 +31,7 @@
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/support/ScriptedSmtpServer.h"
+#include "tests/support/TrustedTestCa.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -40,11 +54,16 @@ using namespace std::chrono_literals;
 constexpr int PAGES = 10;
 const char* const RECIPIENT = "Acme Trading Co.";
 const char* const FAX_NUMBER = "12345678901";
+const char* const LOGIN = "ann@example.org";
+const char* const PASSWORD = "bench pa55word";
 
 fs::path g_work;    // everything of this run
 fs::path g_rasters; // the rendered pages, linked into each run's page files
 fs::path g_root;    // VELLUM_ROOT
 fs::path g_log;     // VELLUM_MESSAGE_LOG
+CTrustedTestCa* g_pCa = nullptr;
+fs::path g_noCertificates;  // an empty folder, for SSL_CERT_DIR
+fs::path g_systemAndTestCa; // the system's hashed certificates and the test CA's
 
 fs::path Drive(const std::string& strName)
 {
@@ -165,6 +184,196 @@ BENCHMARK(BM_SendTenTextPages)
     ->Repetitions(20)
     ->ReportAggregatesOnly(true);
 
+// The dialogue a provider's submission port holds: EHLO, STARTTLS, the handshake, EHLO again
+// and AUTH PLAIN before the envelope; or the plain one with HELO.
+std::vector<std::string> ServerScript(ESmtpSecurity eSecurity, bool bMail)
+{
+    std::vector<std::string> aScript;
+    if (eSecurity == ESmtpSecurity::None)
+        aScript = {"S: 220 bench", "C: HELO *", "S: 250 hi"};
+    else
+        aScript = {"S: 220 bench ESMTP",
+                   "C: EHLO *",
+                   "S: 250-bench\r\n250-PIPELINING\r\n250-STARTTLS\r\n250 8BITMIME",
+                   "C: STARTTLS",
+                   "S: 220 2.0.0 go ahead",
+                   "T:",
+                   "C: EHLO *",
+                   "S: 250-bench\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME",
+                   "C: AUTH PLAIN *",
+                   "S: 235 2.7.0 accepted"};
+    if (bMail)
+        aScript.insert(aScript.end(), {"C: MAIL *", "S: 250 ok", "C: RCPT *", "S: 250 ok", "C: DATA",
+                                       "S: 354 go", "C: <DATA>", "S: 250 ok"});
+    aScript.insert(aScript.end(), {"C: QUIT", "S: 221 bye"});
+    return aScript;
+}
+
+CScriptedSmtpServer::SOptions ServerOptions()
+{
+    CScriptedSmtpServer::SOptions options;
+    options.m_bKeepData = false;
+    options.m_strCertificate = g_pCa->Certificate("good");
+    options.m_strKey = g_pCa->Key("good");
+    return options;
+}
+
+// The authorities the client trusts in a variant.
+enum class ETrust
+{
+    TestCaOnly,
+    SystemAndTestCa,
+};
+
+// Points SSL_CERT_FILE and SSL_CERT_DIR, which the client reads at each connection, at the
+// variant's authorities; false when they are not there.
+bool Trust(ETrust eTrust)
+{
+    if (eTrust == ETrust::TestCaOnly)
+        // The CA's own certificate lies beside the leaves, as "ca".
+        return ::setenv("SSL_CERT_FILE", g_pCa->Certificate("ca").c_str(), 1) == 0 &&
+               ::setenv("SSL_CERT_DIR", g_noCertificates.c_str(), 1) == 0;
+    return !g_systemAndTestCa.empty() && ::unsetenv("SSL_CERT_FILE") == 0 &&
+           ::setenv("SSL_CERT_DIR", g_systemAndTestCa.c_str(), 1) == 0;
+}
+
+// A folder as OpenSSL looks up authorities in by the hash of their name: the system's links
+// (/etc/ssl/certs/<hash>.<n>) and one for the test CA. Empty when it cannot be made.
+fs::path HashedSystemAndTestCa(const std::string& strTestCa)
+{
+    const fs::path folder = g_work / "system-and-test-ca";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    int nLinks = 0;
+    for (const auto& entry : fs::directory_iterator(SYSTEM_CERTIFICATE_FOLDER, error))
+    {
+        const std::string strName = entry.path().filename().string();
+        const auto nDot = strName.find('.');
+        if (nDot == 8 && strName.find_first_not_of("0123456789abcdef") == 8)
+        {
+            fs::create_symlink(entry.path(), folder / strName, error);
+            nLinks += error ? 0 : 1;
+        }
+    }
+    platform::SRunOptions options;
+    options.m_durTimeout = 60s;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    const auto hash = platform::RunProgram({"openssl", "x509", "-hash", "-noout", "-in", strTestCa}, options);
+    const std::string strHash = hash.m_strOutput.substr(0, hash.m_strOutput.find('\n'));
+    if (nLinks == 0 || !hash.Succeeded() || strHash.size() != 8)
+        return {};
+    // A system authority of the same name hash keeps its ".0".
+    for (int n = 0; n < 10; ++n)
+        if (fs::create_symlink(strTestCa, folder / (strHash + "." + std::to_string(n)), error); !error)
+            return folder;
+    return {};
+}
+
+// The job the dialog hands to its worker after Send, with the password already given.
+SSendJob Job(ESmtpSecurity eSecurity, int nPort)
+{
+    SSendJob job;
+    job.m_strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
+    job.m_eSecurity = eSecurity;
+    if (eSecurity != ESmtpSecurity::None)
+    {
+        job.m_strLogin = LOGIN;
+        job.m_strPassword = PASSWORD;
+    }
+    job.m_strFrom = LOGIN;
+    job.m_strRecipientAddress = GatewayAddress("Acme_Trading_Co_", FAX_NUMBER);
+    job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
+    job.m_fnRunConverter = RunInstalledConverter;
+    return job;
+}
+
+void BM_SendJobTenTextPages(benchmark::State& state, ESmtpSecurity eSecurity, ETrust eTrust)
+{
+    if (!Trust(eTrust))
+        state.SkipWithError("no system certificates in " SYSTEM_CERTIFICATE_FOLDER);
+    for (auto _ : state)
+    {
+        Print();
+        CScriptedSmtpServer server(ServerScript(eSecurity, true), ServerOptions());
+        const SSendJob job = Job(eSecurity, server.Port());
+
+        const auto start = std::chrono::steady_clock::now();
+        const SSendResult result = RunSendJob(job);
+        const auto end = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+
+        const std::string strFaults = server.Finish();
+        if (result.m_eOutcome != ESendOutcome::Sent || !strFaults.empty())
+        {
+            state.SkipWithError(("not sent: " + result.m_strDetail + " " + strFaults).c_str());
+            break;
+        }
+    }
+    state.counters["pages"] = PAGES;
+}
+BENCHMARK_CAPTURE(BM_SendJobTenTextPages, plain, ESmtpSecurity::None, ETrust::TestCaOnly)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_SendJobTenTextPages, starttls_auth, ESmtpSecurity::StartTls, ETrust::TestCaOnly)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_SendJobTenTextPages, starttls_auth_system_store, ESmtpSecurity::StartTls,
+                  ETrust::SystemAndTestCa)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true);
+
+// The connection alone, as Config's Test makes it: connect, greet, secure and sign in, QUIT.
+void BM_ConnectAndSignIn(benchmark::State& state, ESmtpSecurity eSecurity, ETrust eTrust)
+{
+    if (!Trust(eTrust))
+        state.SkipWithError("no system certificates in " SYSTEM_CERTIFICATE_FOLDER);
+    for (auto _ : state)
+    {
+        CScriptedSmtpServer server(ServerScript(eSecurity, false), ServerOptions());
+        const SSendJob job = Job(eSecurity, server.Port());
+
+        const auto start = std::chrono::steady_clock::now();
+        const SServerTestResult result = TestMailServer(job);
+        const auto end = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+
+        const std::string strFaults = server.Finish();
+        if (!result.m_bWorked || !strFaults.empty())
+        {
+            state.SkipWithError((result.m_strText + " " + strFaults).c_str());
+            break;
+        }
+    }
+}
+BENCHMARK_CAPTURE(BM_ConnectAndSignIn, plain, ESmtpSecurity::None, ETrust::TestCaOnly)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(50)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ConnectAndSignIn, starttls_auth, ESmtpSecurity::StartTls, ETrust::TestCaOnly)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(50)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ConnectAndSignIn, starttls_auth_system_store, ESmtpSecurity::StartTls,
+                  ETrust::SystemAndTestCa)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(50)
+    ->ReportAggregatesOnly(true);
+
 // The share of it that is Pagemill: the same 10 pages converted by the installed program.
 void BM_ConvertTenTextPages(benchmark::State& state)
 {
@@ -200,8 +409,20 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "send_bench: %s\n", strError.c_str());
         return 1;
     }
+    // The secure server's certificate, from a CA that this process alone trusts.
+    CTrustedTestCa ca(VELLUM_TEST_CA_SCRIPT, "send-bench-ca");
+    if (!ca.Failure().empty())
+    {
+        std::fprintf(stderr, "send_bench: the test CA: %s\n", ca.Failure().c_str());
+        return 1;
+    }
+    g_pCa = &ca;
+    g_noCertificates = g_work / "no-certificates";
+    fs::create_directories(g_noCertificates);
+    g_systemAndTestCa = HashedSystemAndTestCa(ca.Certificate("ca"));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_pCa = nullptr;
     fs::remove_all(g_work);
     return 0;
 }
