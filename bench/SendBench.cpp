@@ -18,8 +18,8 @@
 // of the delivery, so the dialog is left out of this pair. The secure send runs twice: trusting
 // the test CA alone (SSL_CERT_FILE), and trusting it among the system's own authorities as a
 // user's Sendwell does, with OpenSSL's default paths: SSL_CERT_FILE unset, so the system's
-// bundle file counts, and SSL_CERT_DIR naming a folder with the system's hashed certificates
-// and the test CA. The same variants then time the connection alone (Config's Test: connect,
+// bundle file counts, and SSL_CERT_DIR naming the system's folder and one with the test CA.
+// The same variants then time the connection alone (Config's Test: connect,
 // secure, sign in, QUIT) to show how much of the difference the connection is.
 //   send_bench [--benchmark_filter=...]
 #include "platform/BinaryFile.h"
@@ -62,8 +62,8 @@ fs::path g_rasters; // the rendered pages, linked into each run's page files
 fs::path g_root;    // VELLUM_ROOT
 fs::path g_log;     // VELLUM_MESSAGE_LOG
 CTrustedTestCa* g_pCa = nullptr;
-fs::path g_noCertificates;  // an empty folder, for SSL_CERT_DIR
-fs::path g_systemAndTestCa; // the system's hashed certificates and the test CA's
+fs::path g_noCertificates; // an empty folder, for SSL_CERT_DIR
+fs::path g_hashedTestCa;   // a folder with the test CA under its name hash
 
 fs::path Drive(const std::string& strName)
 {
@@ -233,40 +233,27 @@ bool Trust(ETrust eTrust)
         // The CA's own certificate lies beside the leaves, as "ca".
         return ::setenv("SSL_CERT_FILE", g_pCa->Certificate("ca").c_str(), 1) == 0 &&
                ::setenv("SSL_CERT_DIR", g_noCertificates.c_str(), 1) == 0;
-    return !g_systemAndTestCa.empty() && ::unsetenv("SSL_CERT_FILE") == 0 &&
-           ::setenv("SSL_CERT_DIR", g_systemAndTestCa.c_str(), 1) == 0;
+    const std::string strFolders = std::string(SYSTEM_CERTIFICATE_FOLDER) + ":" + g_hashedTestCa.string();
+    return !g_hashedTestCa.empty() && fs::is_directory(SYSTEM_CERTIFICATE_FOLDER) &&
+           ::unsetenv("SSL_CERT_FILE") == 0 && ::setenv("SSL_CERT_DIR", strFolders.c_str(), 1) == 0;
 }
 
-// A folder as OpenSSL looks up authorities in by the hash of their name: the system's links
-// (/etc/ssl/certs/<hash>.<n>) and one for the test CA. Empty when it cannot be made.
-fs::path HashedSystemAndTestCa(const std::string& strTestCa)
+// A folder as OpenSSL looks up authorities in, by the hash of their name, that holds the test
+// CA alone. Empty when it cannot be made.
+fs::path HashedTestCa(const std::string& strTestCa)
 {
-    const fs::path folder = g_work / "system-and-test-ca";
-    std::error_code error;
-    fs::create_directories(folder, error);
-    int nLinks = 0;
-    for (const auto& entry : fs::directory_iterator(SYSTEM_CERTIFICATE_FOLDER, error))
-    {
-        const std::string strName = entry.path().filename().string();
-        const auto nDot = strName.find('.');
-        if (nDot == 8 && strName.find_first_not_of("0123456789abcdef") == 8)
-        {
-            fs::create_symlink(entry.path(), folder / strName, error);
-            nLinks += error ? 0 : 1;
-        }
-    }
+    const fs::path folder = g_work / "hashed-test-ca";
     platform::SRunOptions options;
     options.m_durTimeout = 60s;
     options.m_eOutput = platform::SRunOptions::EOutput::Capture;
     const auto hash = platform::RunProgram({"openssl", "x509", "-hash", "-noout", "-in", strTestCa}, options);
     const std::string strHash = hash.m_strOutput.substr(0, hash.m_strOutput.find('\n'));
-    if (nLinks == 0 || !hash.Succeeded() || strHash.size() != 8)
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!hash.Succeeded() || strHash.size() != 8 || error)
         return {};
-    // A system authority of the same name hash keeps its ".0".
-    for (int n = 0; n < 10; ++n)
-        if (fs::create_symlink(strTestCa, folder / (strHash + "." + std::to_string(n)), error); !error)
-            return folder;
-    return {};
+    fs::create_symlink(strTestCa, folder / (strHash + ".0"), error);
+    return error ? fs::path() : folder;
 }
 
 // The job the dialog hands to its worker after Send, with the password already given.
@@ -419,7 +406,7 @@ int main(int argc, char** argv)
     g_pCa = &ca;
     g_noCertificates = g_work / "no-certificates";
     fs::create_directories(g_noCertificates);
-    g_systemAndTestCa = HashedSystemAndTestCa(ca.Certificate("ca"));
+    g_hashedTestCa = HashedTestCa(ca.Certificate("ca"));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     g_pCa = nullptr;
