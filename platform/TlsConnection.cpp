@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <netinet/in.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -230,6 +232,67 @@ STlsResult Refusal(ETlsStatus eStatus, std::string strDetail)
     return {eStatus, std::move(strDetail)};
 }
 
+// True when the folder holds a certificate under the name OpenSSL looks it up by: the hash of
+// its subject, a dot and a number ("9d6523ce.0").
+bool HoldsHashedCertificates(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    {
+        const std::string strName = entry.path().filename().string();
+        if (strName.size() > 9 && strName[8] == '.' && strName.find_first_not_of("0123456789abcdef") == 8 &&
+            strName.find_first_not_of("0123456789", 9) == std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// True when the system's certificate folder is one of those read, and holds hashed certificates.
+bool ReadsTheSystemFolder(const std::string& strFolders)
+{
+    const std::filesystem::path systemFolder = ::X509_get_default_cert_dir();
+    std::size_t nStart = 0;
+    while (nStart <= strFolders.size())
+    {
+        const std::size_t nEnd = std::min(strFolders.find(':', nStart), strFolders.size());
+        std::error_code error;
+        if (nEnd > nStart &&
+            std::filesystem::equivalent(strFolders.substr(nStart, nEnd - nStart), systemFolder, error))
+            return HoldsHashedCertificates(systemFolder);
+        nStart = nEnd + 1;
+    }
+    return false;
+}
+
+// The authorities of OpenSSL's default paths: the file SSL_CERT_FILE and the folders SSL_CERT_DIR
+// when set, the system's file and folder otherwise. A folder costs nothing up front: it is
+// searched by name hash for the one authority a certificate needs. A file is read whole, and
+// OpenSSL 3 takes tens of milliseconds for a system bundle of some 140 authorities, at every
+// connection. The system's folder holds the same authorities as its file (Debian's
+// update-ca-certificates writes both), so where that folder is read the system's file is left
+// out; a file that SSL_CERT_FILE names is always read. False when no lookup can be set up.
+bool LoadTrustedAuthorities(SSL_CTX* pContext)
+{
+    X509_STORE* pStore = ::SSL_CTX_get_cert_store(pContext);
+    X509_LOOKUP* pFolders = ::X509_STORE_add_lookup(pStore, ::X509_LOOKUP_hash_dir());
+    if (pFolders == nullptr)
+        return false;
+    // A folder or file that is not there is no error here, as with OpenSSL's own defaults: a
+    // certificate it would have vouched for is then not trusted.
+    (void)::X509_LOOKUP_add_dir(pFolders, nullptr, X509_FILETYPE_DEFAULT);
+    const char* pszFile = std::getenv(::X509_get_default_cert_file_env());
+    const char* pszFolders = std::getenv(::X509_get_default_cert_dir_env());
+    if (pszFile != nullptr || !ReadsTheSystemFolder(pszFolders ? pszFolders : ::X509_get_default_cert_dir()))
+    {
+        X509_LOOKUP* pFile = ::X509_STORE_add_lookup(pStore, ::X509_LOOKUP_file());
+        if (pFile == nullptr)
+            return false;
+        (void)::X509_LOOKUP_load_file(pFile, nullptr, X509_FILETYPE_DEFAULT);
+    }
+    ::ERR_clear_error();
+    return true;
+}
+
 } // namespace
 
 void CTlsConnection::SSslDeleter::operator()(ssl_st* pSsl) const
@@ -320,7 +383,7 @@ std::optional<STlsResult> CTlsConnection::SetUp(const std::string& strHost)
     if (pContext == nullptr || ::SSL_CTX_set_min_proto_version(pContext, TLS1_2_VERSION) != 1)
         return Refusal(ETlsStatus::Failed, "TLS could not be set up (out of memory?)");
     // Reads SSL_CERT_FILE and SSL_CERT_DIR when set, the system's store otherwise.
-    if (::SSL_CTX_set_default_verify_paths(pContext) != 1)
+    if (!LoadTrustedAuthorities(pContext))
         return Refusal(ETlsStatus::Failed, "the system's trusted certificates could not be loaded");
     ::SSL_CTX_set_verify(pContext, SSL_VERIFY_PEER, &CTlsConnection::VerifyCallback);
     // A mail server has no reason to renegotiate, and refusing keeps the session's states few.

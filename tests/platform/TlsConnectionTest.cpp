@@ -11,6 +11,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/x509.h>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
@@ -284,6 +285,35 @@ TEST_F(TlsConnectionTest, ChecksTheCertificateAgainstTheTrustedAuthorityAndTheHo
         EXPECT_NE(result.m_strDetail.find(test.pszDetail), std::string::npos) << result.m_strDetail;
         EXPECT_TRUE(IsSafeText(result.m_strDetail)) << result.m_strDetail;
         EXPECT_EQ(tls.IsOpen(), test.eStatus == ETlsStatus::Established);
+    }
+}
+
+// Without SSL_CERT_FILE, and with the system's folder among those in SSL_CERT_DIR, the system's
+// bundle file is left unread; an authority is then found only by its name hash in the folders.
+TEST_F(TlsConnectionTest, FindsTheAuthorityByNameHashInTheFoldersWhenNoFileIsNamed)
+{
+    platform::SRunOptions options;
+    options.m_durTimeout = 60s;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    const auto hash = platform::RunProgram(
+        {"openssl", "x509", "-hash", "-noout", "-in", (m_certs / "ca.pem").string()}, options);
+    ASSERT_TRUE(hash.Succeeded()) << hash.m_strOutput;
+    const std::filesystem::path hashed = m_dir / "hashed";
+    std::filesystem::create_directories(hashed);
+    std::filesystem::create_symlink(m_certs / "ca.pem", hashed / (hash.m_strOutput.substr(0, 8) + ".0"));
+    ::unsetenv("SSL_CERT_FILE");
+    ::setenv("SSL_CERT_DIR", (std::string(::X509_get_default_cert_dir()) + ":" + hashed.string()).c_str(), 1);
+
+    for (const auto& [strLeaf, eStatus] :
+         {std::pair{"good", ETlsStatus::Established}, std::pair{"self", ETlsStatus::CertificateNotTrusted}})
+    {
+        SCOPED_TRACE(strLeaf);
+        CTlsServer server(m_certs, strLeaf);
+        auto socket = server.Connect();
+        ASSERT_TRUE(socket);
+        CTlsConnection tls(std::move(*socket));
+        const STlsResult result = tls.Handshake("127.0.0.1", 10s);
+        EXPECT_EQ(result.m_eStatus, eStatus) << result.m_strDetail;
     }
 }
 
