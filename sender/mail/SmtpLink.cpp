@@ -414,6 +414,8 @@ bool CSmtpLink::SendMail(CPlainMail& message)
         m_strError = MUST_BE_CONNECTED;
         return false;
     }
+    m_strDataReply.clear();
+    m_nDataBytes = 0;
     if (!PrepareMessage(message))
         return false;
     const bool bSent = TransmitMessage(message);
@@ -502,7 +504,11 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
         return false;
 
     m_eStage = ESmtpStage::EndOfData;
-    return ReadReply(SMTP_REPLY_OK);
+    if (!ReadReply(SMTP_REPLY_OK))
+        return false;
+    m_strDataReply = WholeReplyText(m_strLastReply);
+    m_nDataBytes = nSize;
+    return true;
 }
 
 bool CSmtpLink::Disconnect()

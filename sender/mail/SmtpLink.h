@@ -120,6 +120,11 @@ public:
     // The server's reply behind the last failed step, printable and bounded; empty when the
     // failure was not a reply.
     const std::string& GetServerReply() const { return m_strServerReply; }
+    // After a SendMail that succeeded: the server's whole reply to the end of the data (where
+    // servers name their queue id), printable, its lines joined by "\n"; and the bytes of the
+    // data as sent. Empty and 0 until then, and after a SendMail that failed.
+    const std::string& GetDataReply() const { return m_strDataReply; }
+    std::uint64_t GetDataBytes() const { return m_nDataBytes; }
 
     std::string m_strError = "OK";
 
@@ -164,6 +169,8 @@ private:
     std::string m_strLastReply; // the last reply read, as received
     int m_nLastCode = -1;
     std::string m_strServerReply;
+    std::string m_strDataReply;
+    std::uint64_t m_nDataBytes = 0;
     std::unique_ptr<char[]> m_pReplyBuffer;
     std::string m_strPending; // received bytes that belong to the next reply
     SSmtpTimeouts m_timeouts;

@@ -72,3 +72,22 @@ std::string PrintableReplyText(std::string_view reply)
     }
     return strText;
 }
+
+std::string WholeReplyText(std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r'))
+        reply.remove_suffix(1);
+    std::string strText;
+    strText.reserve(reply.size());
+    for (std::size_t i = 0; i < reply.size(); ++i)
+    {
+        const char ch = reply[i];
+        if (ch == '\r' && i + 1 < reply.size() && reply[i + 1] == '\n')
+            continue;
+        if (ch == '\n')
+            strText += '\n';
+        else
+            strText += ch >= 0x20 && ch < 0x7F ? ch : '?';
+    }
+    return strText;
+}

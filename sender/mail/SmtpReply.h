@@ -38,3 +38,8 @@ constexpr std::size_t MAX_SHOWN_REPLY_BYTES = 300;
 // A reply made fit for a message box or a log: its lines joined by blanks, every byte outside
 // printable ASCII shown as "?", and cut to MAX_SHOWN_REPLY_BYTES (ending in "...") when longer.
 std::string PrintableReplyText(std::string_view reply);
+
+// A reply kept whole for the user's records: every line, without its code's line end, joined
+// by "\n", every other byte outside printable ASCII shown as "?". Not cut: the reader already
+// bounds a reply to MAX_REPLY_BYTES.
+std::string WholeReplyText(std::string_view reply);

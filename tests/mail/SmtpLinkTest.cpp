@@ -307,6 +307,34 @@ TEST(SmtpLinkTest, UnsafeFieldsAreRefusedBeforeAnythingOfTheMessageIsSent)
     }
 }
 
+TEST(SmtpLinkTest, WholeReplyToTheEndOfDataIsKeptOnlyWhenTheServerTookTheMessage)
+{
+    CScriptedSmtpServer server(Join({OPEN,
+                                     ENVELOPE,
+                                     {"C: DATA", "S: 354 go ahead", "C: <DATA>",
+                                      "S: 250-2.0.0 Ok: queued as 4Xk9Q2\r\n250 2.0.0 \x01thanks"},
+                                     ENVELOPE,
+                                     {"C: DATA", "S: 354 go ahead", "C: <DATA>", "S: 554 5.7.1 refused"},
+                                     QUIT_STEP}));
+    CPlainMail mail;
+    FillPlain(mail);
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    ASSERT_TRUE(link.Connect());
+    EXPECT_EQ(link.GetDataReply(), "");
+    ASSERT_TRUE(link.SendMail(mail));
+    EXPECT_EQ(link.GetDataReply(), "250-2.0.0 Ok: queued as 4Xk9Q2\n250 2.0.0 ?thanks");
+    const std::uint64_t nDataBytes = link.GetDataBytes();
+
+    EXPECT_FALSE(link.SendMail(mail));
+    EXPECT_EQ(link.GetDataReply(), "");
+    EXPECT_EQ(link.GetDataBytes(), 0u);
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+    // The message's size: its data up to the end-of-data line, as the server took it.
+    ASSERT_EQ(server.Data().size(), 2u);
+    EXPECT_EQ(nDataBytes, server.Data()[0].size());
+}
+
 TEST(SmtpLinkTest, MessageWithoutRecipientsIsRefusedUnbuilt)
 {
     CScriptedSmtpServer server(Join({OPEN, QUIT_STEP}));

@@ -71,4 +71,12 @@ TEST(SmtpReplyTest, ShownReplyIsPrintableOneLineAndBounded)
     EXPECT_EQ(PrintableReplyText(strFits + "\r\n"), strFits);
 }
 
+TEST(SmtpReplyTest, WholeReplyKeepsEveryLineAndShowsOnlyPrintableBytes)
+{
+    EXPECT_EQ(WholeReplyText("250-2.0.0 Ok\r\n250 queued as AB12\r\n"), "250-2.0.0 Ok\n250 queued as AB12");
+    EXPECT_EQ(WholeReplyText("250 a\x1b\xc3\xa9\tb\rc\nd\r\n"), "250 a????b?c\nd");
+    const std::string strLong = "250 " + std::string(1000, 'q');
+    EXPECT_EQ(WholeReplyText(strLong + "\r\n"), strLong);
+}
+
 } // namespace
