@@ -223,6 +223,12 @@ SSendResult RunSendJob(const SSendJob& job)
         link.Disconnect();
         return result;
     }
+    // The server has the message: what it said is kept before QUIT can touch the link.
+    result.m_nPages = platform::PagesOfCountByte(nCount);
+    result.m_nSentAt = static_cast<std::int64_t>(mail.GetDate());
+    result.m_strMessageId = mail.GetMessageId();
+    result.m_nMailBytes = link.GetDataBytes();
+    result.m_strDataReply = link.GetDataReply();
     link.Disconnect();
     result.m_eOutcome = ESendOutcome::Sent;
     return result;

@@ -104,6 +104,13 @@ struct SSendResult
     bool m_bMayHaveArrived = false;
     // The server refused the login and password (535): a stored password is wrong.
     bool m_bCredentialsRefused = false;
+    // Once the server has taken the message: what a record of the fax keeps. The pages are
+    // the fax page files 1 to m_nPages in the drive root.
+    int m_nPages = 0;
+    std::int64_t m_nSentAt = 0; // the Date of the mail
+    std::string m_strMessageId;
+    std::uint64_t m_nMailBytes = 0;
+    std::string m_strDataReply; // the server's whole reply to the end of the data
 };
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and

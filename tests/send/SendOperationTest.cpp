@@ -300,6 +300,54 @@ TEST_F(SendJobTest, APageCountOfZeroSendsAMessageWithoutAttachments)
     EXPECT_FALSE(Exists("Page.tmp"));
 }
 
+TEST_F(SendJobTest, ASentFaxReportsWhatItsRecordKeepsAndARefusedOneNothing)
+{
+    const std::string strGateway = GatewayAddress("Bob", "4930123");
+    const auto script = [&strGateway](const std::string& strEnd)
+    {
+        return std::vector<std::string>{"S: 220 peer ready",
+                                        "C: HELO *",
+                                        "S: 250 hello",
+                                        "C: MAIL From: <ann@example.org>",
+                                        "S: 250 ok",
+                                        "C: RCPT TO: <" + strGateway + ">",
+                                        "S: 250 ok",
+                                        "C: DATA",
+                                        "S: 354 go on",
+                                        "C: <DATA>",
+                                        strEnd,
+                                        "C: QUIT",
+                                        "S: 221 bye"};
+    };
+    SSendJob job = Job(0);
+    job.m_fnTime = [] { return std::time_t{1'800'000'000}; };
+    job.m_fnMessageId = [](const CPlainMail&) { return std::string("<42@example.org>"); };
+
+    CScriptedSmtpServer refusing(script("S: 554 5.7.1 no"));
+    job.m_strSmtpServer = "127.0.0.1:" + std::to_string(refusing.Port());
+    Write("Page.tmp", "\x03");
+    Write("quill1.tif", "page one");
+    Write("quill2.tif", "page two");
+    const SSendResult refused = RunSendJob(job);
+    EXPECT_EQ(refusing.Finish(), "");
+    EXPECT_EQ(refused.m_eOutcome, ESendOutcome::SendFailed);
+    EXPECT_EQ(refused.m_nPages, 0);
+    EXPECT_EQ(refused.m_strDataReply, "");
+
+    CScriptedSmtpServer server(script("S: 250-2.0.0 Ok\r\n250 2.0.0 queued as 9Z4"));
+    job.m_strSmtpServer = "127.0.0.1:" + std::to_string(server.Port());
+    Write("Page.tmp", "\x03");
+    const SSendResult result = RunSendJob(job);
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::Sent);
+    EXPECT_EQ(result.m_nPages, 2);
+    EXPECT_EQ(result.m_nSentAt, 1'800'000'000);
+    EXPECT_EQ(result.m_strMessageId, "<42@example.org>");
+    EXPECT_EQ(result.m_strDataReply, "250-2.0.0 Ok\n250 2.0.0 queued as 9Z4");
+    ASSERT_EQ(server.Data().size(), 1u);
+    EXPECT_EQ(result.m_nMailBytes, server.Data()[0].size());
+}
+
 TEST_F(SendJobTest, PagesMadeByPagemillArriveAtARealServerInPageOrder)
 {
     std::vector<std::string> files;
