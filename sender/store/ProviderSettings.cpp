@@ -7,6 +7,7 @@
 #include "sender/store/SettingsFile.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace
 {
@@ -18,11 +19,25 @@ constexpr std::string_view KEY_SECURITY = "Mail/Security";
 constexpr std::string_view KEY_LOGIN = "Mail/Login";
 constexpr std::string_view KEY_GATEWAY_ADDRESS = "Gateway/MailAddress";
 constexpr std::string_view KEY_QUERY_HOST = "Gateway/QueryHost";
+constexpr std::string_view KEY_KEEP_FAXES = "SentFaxes/KeepFaxes";
+constexpr std::string_view KEY_KEEP_MEGABYTES = "SentFaxes/KeepMegabytes";
 
 bool HoldsControlCharacter(std::string_view strText)
 {
     return std::any_of(strText.begin(), strText.end(),
                        [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
+}
+
+// A whole number from 0 to nMax, written in decimal digits only.
+std::optional<int> LimitValue(const std::string& strValue, int nMax)
+{
+    if (strValue.empty() || strValue.size() > 9 ||
+        !std::all_of(strValue.begin(), strValue.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+        return std::nullopt;
+    const int nValue = std::stoi(strValue);
+    if (nValue > nMax)
+        return std::nullopt;
+    return nValue;
 }
 
 } // namespace
@@ -64,6 +79,12 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
             settings.m_strGatewayAddress = strValue;
         else if (strKey == KEY_QUERY_HOST && !strValue.empty())
             settings.m_strQueryHost = strValue;
+        else if (strKey == KEY_KEEP_FAXES)
+            settings.m_sentLimits.m_nMaxFaxes =
+                LimitValue(strValue, MAX_SENT_FAXES_KEPT).value_or(settings.m_sentLimits.m_nMaxFaxes);
+        else if (strKey == KEY_KEEP_MEGABYTES)
+            settings.m_sentLimits.m_nMaxMegabytes =
+                LimitValue(strValue, MAX_SENT_MEGABYTES_KEPT).value_or(settings.m_sentLimits.m_nMaxMegabytes);
     }
     return settings;
 }
@@ -89,6 +110,9 @@ std::string EncodeProviderSettings(const SProviderSettings& settings)
     strText += "[Gateway]\n";
     strText += "MailAddress=" + settings.m_strGatewayAddress + "\n";
     strText += "QueryHost=" + settings.m_strQueryHost + "\n";
+    strText += "[SentFaxes]\n";
+    strText += "KeepFaxes=" + std::to_string(settings.m_sentLimits.m_nMaxFaxes) + "\n";
+    strText += "KeepMegabytes=" + std::to_string(settings.m_sentLimits.m_nMaxMegabytes) + "\n";
     return strText;
 }
 

@@ -2,6 +2,7 @@
 
 #include "sender/mail/SmtpSecurity.h"
 #include "sender/send/Gateway.h"
+#include "sender/store/SentFaxStore.h"
 
 #include <filesystem>
 #include <string>
@@ -17,6 +18,9 @@
 //   [Gateway]
 //   MailAddress=remote-printer.<name>@<number>.fax.vellum-gateway.example
 //   QueryHost=fax.vellum-gateway.example
+//   [SentFaxes]
+//   KeepFaxes=1000
+//   KeepMegabytes=200
 //
 // The password is never here: it lives in the desktop's keyring.
 
@@ -33,7 +37,13 @@ struct SProviderSettings
     std::string m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;
     // The coverage query's web server: a host, with ":port" if not 80.
     std::string m_strQueryHost = GATEWAY_WEB_HOST;
+    // How many sent faxes are kept (sender/store/SentFaxStore.h).
+    SSentFaxLimits m_sentLimits;
 };
+
+// The most a limit of the sent faxes may be; a larger or unreadable value keeps the default.
+inline constexpr int MAX_SENT_FAXES_KEPT = 1000000;
+inline constexpr int MAX_SENT_MEGABYTES_KEPT = 1000000;
 
 // Reads leniently: a missing or unreadable file gives the defaults, and so does each line that
 // cannot be understood. Settings made before this file existed (quill.cfg there, this file not)

@@ -110,12 +110,15 @@ TEST_F(SettingsFile, SettingsBesideTheFileRoundTripAndStartSecureOnlyForNewUsers
     settings.m_strLogin = "ann@example.net";
     settings.m_strGatewayAddress = "<number>@fax.provider.example";
     settings.m_strQueryHost = "127.0.0.1:8080";
+    settings.m_sentLimits = {12, 0};
     ASSERT_TRUE(WriteProviderSettings(settings, strError, ini)) << strError;
     const SProviderSettings read = ReadProviderSettings(ini, File());
     EXPECT_EQ(read.m_eSecurity, ESmtpSecurity::Tls);
     EXPECT_EQ(read.m_strLogin, settings.m_strLogin);
     EXPECT_EQ(read.m_strGatewayAddress, settings.m_strGatewayAddress);
     EXPECT_EQ(read.m_strQueryHost, settings.m_strQueryHost);
+    EXPECT_EQ(read.m_sentLimits.m_nMaxFaxes, 12);
+    EXPECT_EQ(read.m_sentLimits.m_nMaxMegabytes, 0);
     EXPECT_EQ(Bytes(), strOldBytes) << "quill.cfg keeps its bytes";
 
     // A value the file cannot hold is refused and the file stays as it was.
@@ -128,13 +131,17 @@ TEST_F(SettingsFile, SettingsBesideTheFileAreReadLeniently)
 {
     // Lines that cannot be understood count as missing, each on its own; a damaged file does
     // not turn security off.
-    const SProviderSettings read = DecodeProviderSettings("garbage\n[Mail]\r\nSecurity=Plaintext\n"
-                                                          "Login = bob \n[Gateway]\nMailAddress=\n"
-                                                          "QueryHost=q.example\x01\n\xFF\xFE=\n");
+    const SProviderSettings read =
+        DecodeProviderSettings("garbage\n[Mail]\r\nSecurity=Plaintext\n"
+                               "Login = bob \n[Gateway]\nMailAddress=\n"
+                               "QueryHost=q.example\x01\n\xFF\xFE=\n"
+                               "[SentFaxes]\nKeepFaxes=-3\nKeepMegabytes=99999999999\n");
     EXPECT_EQ(read.m_eSecurity, ESmtpSecurity::StartTls);
     EXPECT_EQ(read.m_strLogin, "bob");
     EXPECT_EQ(read.m_strGatewayAddress, DEFAULT_GATEWAY_TEMPLATE);
     EXPECT_EQ(read.m_strQueryHost, GATEWAY_WEB_HOST);
+    EXPECT_EQ(read.m_sentLimits.m_nMaxFaxes, SSentFaxLimits().m_nMaxFaxes);
+    EXPECT_EQ(read.m_sentLimits.m_nMaxMegabytes, SSentFaxLimits().m_nMaxMegabytes);
     ASSERT_TRUE(platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '[')));
     EXPECT_EQ(ReadProviderSettings(m_dir / "sendwell.ini", File()).m_eSecurity, ESmtpSecurity::StartTls);
 }

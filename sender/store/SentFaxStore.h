@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The faxes sent: one row each in an SQLite database (Qt SQL), and a folder each beside it
+// with a copy of the fax page files that went out. Everything is the user's own: the folder
+// 0700, the database and the copies 0600. Nothing here needs a window; it needs the Qt SQL
+// SQLite driver and a QCoreApplication (Qt loads the driver as a plugin).
+//
+//   windows/system/sent/sent.db              the records (table sent_fax, PRAGMA user_version)
+//   windows/system/sent/<time>-<random>/     quill1.tif ... quillN.tif of one fax
+
+inline constexpr const char* SENT_FOLDER_NAME = "sent";
+inline constexpr const char* SENT_DATABASE_NAME = "sent.db";
+// The layout of table sent_fax; a database of a later version is read but never written.
+inline constexpr int SENT_SCHEMA_VERSION = 1;
+// How long a write waits for another process that holds the database.
+inline constexpr int SENT_BUSY_TIMEOUT_MS = 2000;
+
+std::filesystem::path SentFaxFolder();
+
+struct SSentFax
+{
+    std::int64_t m_nId = 0;
+    // Seconds since 1970 (the Date of the mail).
+    std::int64_t m_nSentAt = 0;
+    std::string m_strRecipient;
+    std::string m_strFaxNumber;
+    std::string m_strGatewayAddress;
+    int m_nPages = 0;
+    std::uint64_t m_nMailBytes = 0;
+    std::string m_strMessageId;
+    // The server's whole reply to the end of the data, lines joined by "\n".
+    std::string m_strServerReply;
+    // The name of its folder of page copies, and what they take.
+    std::string m_strFolder;
+    std::uint64_t m_nFolderBytes = 0;
+};
+
+// How many faxes, and how many megabytes of page copies, are kept at most; the oldest go first.
+struct SSentFaxLimits
+{
+    int m_nMaxFaxes = 1000;
+    int m_nMaxMegabytes = 200;
+};
+
+class CSentFaxStore
+{
+public:
+    explicit CSentFaxStore(std::filesystem::path folder = SentFaxFolder());
+    CSentFaxStore(const CSentFaxStore&) = delete;
+    CSentFaxStore& operator=(const CSentFaxStore&) = delete;
+    ~CSentFaxStore();
+
+    // Makes the folder and the database where they are missing and checks the schema. A
+    // database file whose owner may not write it is opened read-only. False with strError
+    // when the database cannot be used; the file is then left exactly as it was.
+    [[nodiscard]] bool Open(std::string& strError);
+    bool IsOpen() const { return m_bOpen; }
+    bool IsReadOnly() const { return m_bReadOnly; }
+
+    // Records a sent fax: copies its page files into a new folder of its own, then in one
+    // transaction inserts the row and removes the oldest rows beyond the limits; their folders
+    // go after the commit. On failure nothing is left behind (the new folder is removed) and
+    // the database is as it was. Sets fax.m_nId, m_strFolder and m_nFolderBytes.
+    [[nodiscard]] bool Add(SSentFax& fax, const std::vector<std::filesystem::path>& aPages,
+                           const SSentFaxLimits& limits, std::string& strError);
+
+    // Newest first. strSearch, when not empty, must occur in the name or the number (ignoring
+    // case for ASCII letters).
+    std::vector<SSentFax> List(std::string_view strSearch = {}, int nOffset = 0, int nLimit = -1) const;
+    int Count(std::string_view strSearch = {}) const;
+    std::optional<SSentFax> Find(std::int64_t nId) const;
+
+    // The copy of page nPage (from 1) of a fax.
+    std::filesystem::path PagePath(const SSentFax& fax, int nPage) const;
+
+    // Removes a fax's row, then its folder.
+    [[nodiscard]] bool Remove(std::int64_t nId, std::string& strError);
+    // Removes the oldest faxes until both limits hold.
+    [[nodiscard]] bool Prune(const SSentFaxLimits& limits, std::string& strError);
+
+    const std::filesystem::path& Folder() const { return m_folder; }
+    std::filesystem::path DatabasePath() const { return m_folder / SENT_DATABASE_NAME; }
+
+private:
+    bool Exec(const char* pszSql, std::string& strError);
+    // Rows to remove (oldest first) so that the limits hold, with their folders.
+    bool SelectBeyondLimits(const SSentFaxLimits& limits, std::vector<std::int64_t>& aIds,
+                            std::vector<std::string>& aFolders, std::string& strError);
+    bool DeleteRows(const std::vector<std::int64_t>& aIds, std::string& strError);
+    void RemoveFolders(const std::vector<std::string>& aFolders);
+    std::string DatabaseError(const std::string& strWhat) const;
+
+    std::filesystem::path m_folder;
+    std::string m_strConnection;
+    bool m_bOpen = false;
+    bool m_bReadOnly = false;
+};
