@@ -14,6 +14,8 @@
 #include "sender/app/PreviewPane.h"
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendRunner.h"
+#include "sender/app/SentFaxWindow.h"
+#include "sender/app/SentFaxes.h"
 #include "sender/app/SettingsDialog.h"
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkOpener.h"
@@ -30,10 +32,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 using namespace resources;
 
@@ -154,7 +158,12 @@ bool CSendDialog::OnInitDialog()
 
     if (!FillPageList())
         return false;
+    SetUpPreview();
+    return true;
+}
 
+void CSendDialog::SetUpPreview()
+{
     m_sliderVert->setRange(0, VERT_OFFSET_MAX);
     m_sliderHorz->setRange(0, HORZ_OFFSET_MAX);
     for (QSlider* pSlider : {m_sliderVert, m_sliderHorz})
@@ -165,9 +174,8 @@ bool CSendDialog::OnInitDialog()
     }
     m_nCurrentPage = 1;
 
-    if (!m_raster.Allocate())
+    if (!m_raster.IsAllocated() && !m_raster.Allocate())
         platform::ShowMessage(WARNING_CAPTION, TEXT_OUT_OF_MEMORY);
-    return true;
 }
 
 void CSendDialog::ConnectHandlers()
@@ -180,6 +188,9 @@ void CSendDialog::ConnectHandlers()
     connect(button(IDC_HELP), &QPushButton::clicked, this, &CSendDialog::OnHelpButton);
     connect(button(IDC_ABOUT), &QPushButton::clicked, this, &CSendDialog::OnAbout);
     connect(button(IDC_PREVIEW), &QPushButton::clicked, this, &CSendDialog::OnPreview);
+    // The sent faxes have no control of their own: the dialog's layout stays as it is.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
+            &CSendDialog::OnSentFaxes);
     // Only choosing an item of the list looks a number up; typing a name does not.
     connect(m_comboRecipient, &QComboBox::activated, this, &CSendDialog::OnRecipientSelect);
     m_comboRecipient->lineEdit()->installEventFilter(this);
@@ -322,14 +333,55 @@ void CSendDialog::OnSend()
     const SSendResult result = RunSendJobWhileWaiting(
         job, this, CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
 
+    if (result.m_eOutcome == ESendOutcome::Sent)
+        KeepSentRecord(job, result);
     const std::string strText = SendOutcomeText(result);
     if (result.m_eOutcome == ESendOutcome::NoPages)
         platform::ShowMessage(CLinkOpener::ApplicationTitle(), strText, platform::EMessageIcon::Warning);
     else if (!strText.empty())
         platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Warning);
+    if (!m_strRecordError.empty())
+        platform::ShowMessage(PRODUCT_NAME,
+                              "The fax was sent, but it could not be kept among the sent faxes: " +
+                                  std::exchange(m_strRecordError, std::string()),
+                              platform::EMessageIcon::Warning);
     SetSendButtonBusy(false);
     if (result.m_eOutcome == ESendOutcome::Sent)
         accept();
+}
+
+void CSendDialog::KeepSentRecord(const SSendJob& job, const SSendResult& result)
+{
+    std::string strError;
+    if (!KeepSentFax(m_strRecipient, m_strFaxNumber, job.m_strRecipientAddress, result,
+                     m_provider.m_sentLimits, strError))
+        m_strRecordError = strError;
+}
+
+void CSendDialog::OnSentFaxes()
+{
+    if (m_bSending)
+        return;
+    CSentFaxWindow window(this);
+    if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
+        return;
+    ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber);
+}
+
+void CSendDialog::ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber)
+{
+    m_listPages->clear();
+    m_bPreviewLoaded = false;
+    m_preview->SetView(QImage());
+    if (FillPageList() && !m_bInitCompleted)
+    {
+        SetUpPreview();
+        m_bInitCompleted = true;
+    }
+    m_comboRecipient->setEditText(QString::fromStdString(strRecipient));
+    m_editFaxNumber->setText(QString::fromStdString(strFaxNumber));
+    m_strRecipient = strRecipient;
+    m_strFaxNumber = strFaxNumber;
 }
 
 void CSendDialog::reject()

@@ -4,6 +4,7 @@
 #include "resources/DialogTables.h"
 #include "sender/app/PageRaster.h"
 #include "sender/controls/BalloonTip.h"
+#include "sender/send/SendOperation.h"
 #include "sender/store/AddressBook.h"
 #include "sender/store/ProviderSettings.h"
 
@@ -61,6 +62,9 @@ public:
     // What the initialisation returned: false when it ended early (no page-count file,
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
+    // Lists the page files of the drive root anew (after Send again put a sent fax's pages
+    // there) and fills in the recipient and number.
+    void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
 
 public slots:
     // Send (the default button): the send operation.
@@ -78,6 +82,8 @@ public slots:
     void OnPreview();
     void OnHScroll();
     void OnVScroll();
+    // Ctrl+H: the sent faxes window; its Send again brings a fax's pages and recipient here.
+    void OnSentFaxes();
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -90,6 +96,10 @@ private:
     void LoadAddressBook();
     void AddRecipientName(const QString& strName);
     bool FillPageList();
+    // The sliders and the raster buffer, once the page list has been filled.
+    void SetUpPreview();
+    // Records a send the server took; a record that cannot be kept is reported, nothing more.
+    void KeepSentRecord(const SSendJob& job, const SSendResult& result);
     void DrawPreview();
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the
     // mail goes out how much of it has gone.
@@ -100,6 +110,8 @@ private:
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
     bool m_bSending = false;
+    // Why the record of the last fax sent could not be kept; told after the outcome.
+    std::string m_strRecordError;
     // Raised by Cancel during a send; the send's network waits end at once.
     platform::CCancelSignal m_cancel;
     // Set while the recipient box finishes an edit, when its activation is no choice.

@@ -7,7 +7,9 @@
 #include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/SendDialog.h"
+#include "sender/app/SentFaxes.h"
 #include "sender/send/SendOperation.h"
+#include "sender/store/SentFaxStore.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/SmtpPeer.h"
@@ -274,6 +276,90 @@ private slots:
         QCOMPARE(SendButton(dialog)->text(), QStringLiteral("Send"));
         QVERIFY(Book().find("Bob_Smith") != std::string::npos);
         QVERIFY(!fs::exists(Drive("Page.tmp")));
+    }
+
+    // The script of one delivery whose end of data the server answers with strEnd.
+    static std::vector<std::string> Delivery(const std::string& strGateway, const std::string& strEnd)
+    {
+        return {"S: 220 ready", "C: HELO *",
+                "S: 250 hi",    "C: MAIL From: <ann@example.org>",
+                "S: 250 ok",    "C: RCPT TO: <" + strGateway + ">",
+                "S: 250 ok",    "C: DATA",
+                "S: 354 go",    "C: <DATA>",
+                strEnd,         "C: QUIT",
+                "S: 221 bye"};
+    }
+
+    // Three sends, the second refused at the end of the data: two records, each with the
+    // server's reply as it was sent and copies of its pages that libtiff decodes to the rasters.
+    void sendsTheServerTookAreRecordedWithTheirPages()
+    {
+        const std::string aNames[] = {"Ann", "Bob", "Cleo"};
+        const std::string aEnds[] = {"S: 250-2.0.0 Ok\r\n250 2.0.0 Ok: queued as 4F1A",
+                                     "S: 554 5.7.1 refused", "S: 250 2.0.0 Ok: queued as 9C3D"};
+        for (int i = 0; i < 3; ++i)
+        {
+            Print(i + 1);
+            CScriptedSmtpServer server(Delivery(GatewayAddress(aNames[i], "4930"), aEnds[i]));
+            Configure("127.0.0.1:" + std::to_string(server.Port()));
+            CSendDialog dialog;
+            Send(dialog, QString::fromStdString(aNames[i]), "4930");
+            QCOMPARE(server.Finish(), std::string());
+        }
+        CSentFaxStore store(m_root / "windows/system/sent");
+        std::string strError;
+        QVERIFY2(store.Open(strError), strError.c_str());
+        const auto aFaxes = store.List();
+        QCOMPARE(aFaxes.size(), std::size_t{2});
+        QCOMPARE(aFaxes[0].m_strRecipient, std::string("Cleo"));
+        QCOMPARE(aFaxes[0].m_strServerReply, std::string("250 2.0.0 Ok: queued as 9C3D"));
+        QCOMPARE(aFaxes[1].m_strRecipient, std::string("Ann"));
+        QCOMPARE(aFaxes[1].m_strServerReply, std::string("250-2.0.0 Ok\n250 2.0.0 Ok: queued as 4F1A"));
+        QCOMPARE(aFaxes[1].m_strFaxNumber, std::string("4930"));
+        QCOMPARE(aFaxes[1].m_strGatewayAddress, GatewayAddress("Ann", "4930"));
+        QVERIFY(aFaxes[1].m_strMessageId.starts_with("<"));
+        QVERIFY(aFaxes[1].m_nMailBytes > 0);
+        QCOMPARE(aFaxes[0].m_nPages, 3);
+        QCOMPARE(aFaxes[1].m_nPages, 1);
+        for (int n = 1; n <= 3; ++n)
+        {
+            const auto raster = ReadFaxPageRaster(store.PagePath(aFaxes[0], n), strError);
+            QVERIFY2(raster.has_value(), strError.c_str());
+            const std::string strExpected = Raster(n);
+            QVERIFY(std::equal(raster->begin(), raster->end(), strExpected.begin(), strExpected.end(),
+                               [](std::uint8_t a, char b) { return (a != 0) == (b != 0); }));
+        }
+        QCOMPARE(Messages(),
+                 (CAPTION + "\t" + SEND_SUCCESS_TEXT + "\n") +
+                     (CAPTION + "\tThe are some error when sending fax, please check the internet "
+                                "configure\n") +
+                     (CAPTION + "\t" + SEND_SUCCESS_TEXT + "\n"));
+    }
+
+    // A record that cannot be kept never stops the fax: it goes out, the user is told, and the
+    // damaged database is left as it was.
+    void aDamagedRecordDoesNotStopTheSend()
+    {
+        const fs::path db = m_root / "windows/system/sent" / SENT_DATABASE_NAME;
+        fs::create_directories(db.parent_path());
+        const std::string strDamaged = "SQLite format 3" + std::string(2000, '\x01');
+        Write(db, strDamaged);
+        Print(1);
+        CScriptedSmtpServer server(Delivery(GatewayAddress("Bob", "4930"), "S: 250 queued"));
+        Configure("127.0.0.1:" + std::to_string(server.Port()));
+        CSendDialog dialog;
+        Send(dialog, "Bob", "4930");
+        QCOMPARE(server.Finish(), std::string());
+        QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
+        const std::string strMessages = Messages();
+        QVERIFY2(
+            strMessages.starts_with(CAPTION + "\t" + SEND_SUCCESS_TEXT + "\n" + CAPTION +
+                                    "\tThe fax was sent, but it could not be kept among the sent faxes: "),
+            strMessages.c_str());
+        QVERIFY(strMessages.find(db.string()) != std::string::npos);
+        QCOMPARE(platform::ReadWholeFile(db, 1 << 20).value_or(""), strDamaged);
+        QCOMPARE(std::distance(fs::directory_iterator(db.parent_path()), fs::directory_iterator()), 1);
+        QVERIFY(Book().find("Bob") != std::string::npos);
     }
 };
 
