@@ -3,6 +3,7 @@
 #include "resources/ProgramIcon.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/SendDialog.h"
+#include "sender/app/SentFaxWindow.h"
 
 #include <QApplication>
 
@@ -10,6 +11,17 @@ int CSendwellApp::InitInstance()
 {
     InstallQtMessagePresenter();
     QApplication::setWindowIcon(resources::ProgramIcon());
+    const QStringList aArgs = QApplication::arguments();
+    if (aArgs.size() == 2 && aArgs[1] == QLatin1String(SENT_FAXES_OPTION))
+    {
+        CSentFaxWindow window;
+        if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
+            return 0;
+        CSendDialog dialog;
+        dialog.ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber);
+        (void)dialog.exec();
+        return 0;
+    }
     CSendDialog dialog;
     // How the dialog ended does not matter: the program ends with it.
     (void)dialog.exec();

@@ -1,9 +1,14 @@
 #pragma once
 
 // The application: shows the main dialog modally; the program ends when it closes.
+// "Sendwell --sent" (the desktop entry's action "Sent faxes") shows the sent faxes window
+// instead, and the main dialog only after its Send again.
 class CSendwellApp
 {
 public:
     // Needs the QApplication of main(). Returns the program's exit code.
     int InitInstance();
 };
+
+// The command-line option that opens the sent faxes window.
+inline constexpr const char* SENT_FAXES_OPTION = "--sent";

@@ -1,0 +1,335 @@
+#include "sender/app/SentFaxWindow.h"
+
+#include "platform/Message.h"
+#include "platform/PageFiles.h"
+#include "platform/Roots.h"
+#include "sender/Branding.h"
+#include "sender/app/PreviewPane.h"
+#include "sender/app/SentFaxModel.h"
+#include "sender/app/SentFaxes.h"
+#include "sender/store/ProviderSettings.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace
+{
+
+constexpr const char* WINDOW_TITLE = "Sent faxes - Vellum Zeru 3.1";
+// The preview pane holds the view and its margin on each side.
+constexpr int PREVIEW_MARGIN = 5;
+
+// Asks before something that cannot be undone. With a message log (tests, scripts) the
+// question is logged and taken as Yes.
+bool Confirm(QWidget* pParent, const std::string& strText)
+{
+    if (platform::MessagesGoToLog())
+    {
+        platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Information);
+        return true;
+    }
+    return QMessageBox::question(pParent, PRODUCT_NAME, QString::fromStdString(strText)) == QMessageBox::Yes;
+}
+
+std::string Describe(const SSentFax& fax)
+{
+    return fax.m_strRecipient + " (" + fax.m_strFaxNumber + "), sent " +
+           SentTimeText(fax.m_nSentAt).toStdString();
+}
+
+} // namespace
+
+CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
+    : QDialog(pParent), m_pStore(std::make_unique<CSentFaxStore>(std::move(folder)))
+{
+    setWindowTitle(QString::fromUtf8(WINDOW_TITLE));
+    std::string strError;
+    const bool bOpened = m_pStore->Open(strError);
+
+    m_labelProblem = new QLabel(this);
+    m_labelProblem->setWordWrap(true);
+    m_labelProblem->setVisible(!bOpened || m_pStore->IsReadOnly());
+    if (!bOpened)
+        m_labelProblem->setText(QString::fromStdString("The sent faxes cannot be shown: " + strError));
+    else if (m_pStore->IsReadOnly())
+        m_labelProblem->setText(tr("The record of sent faxes is read-only: nothing can be deleted, and new "
+                                   "faxes are not recorded."));
+
+    m_editSearch = new QLineEdit(this);
+    m_editSearch->setObjectName(QStringLiteral("search"));
+    m_editSearch->setPlaceholderText(tr("Search by name or fax number"));
+    m_editSearch->setClearButtonEnabled(true);
+
+    m_pModel = new CSentFaxModel(*m_pStore, this);
+    m_tableFaxes = new QTableView(this);
+    m_tableFaxes->setObjectName(QStringLiteral("faxes"));
+    m_tableFaxes->setModel(m_pModel);
+    m_tableFaxes->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tableFaxes->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tableFaxes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tableFaxes->verticalHeader()->hide();
+    m_tableFaxes->horizontalHeader()->setStretchLastSection(true);
+    // Every row is one line high: the view need not measure the rows to lay them out.
+    m_tableFaxes->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_SENT, 120);
+    m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_RECIPIENT, 150);
+    m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_NUMBER, 120);
+
+    m_listPages = new QListWidget(this);
+    m_listPages->setObjectName(QStringLiteral("pages"));
+    m_listPages->setFixedWidth(70);
+    m_preview = new CPreviewPane(this);
+    m_preview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_preview->SetBackTint(Qt::white);
+    m_preview->setFixedSize(VIEW_WIDTH + 2 * PREVIEW_MARGIN, VIEW_HEIGHT + 2 * PREVIEW_MARGIN);
+    m_sliderVert = new QSlider(Qt::Vertical, this);
+    m_sliderHorz = new QSlider(Qt::Horizontal, this);
+    m_sliderVert->setRange(0, VERT_OFFSET_MAX);
+    m_sliderHorz->setRange(0, HORZ_OFFSET_MAX);
+    m_sliderVert->setFixedHeight(m_preview->height());
+    m_sliderHorz->setFixedWidth(m_preview->width());
+
+    m_textDetails = new QPlainTextEdit(this);
+    m_textDetails->setObjectName(QStringLiteral("details"));
+    m_textDetails->setReadOnly(true);
+    m_textDetails->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_textDetails->setFixedHeight(110);
+
+    m_buttonSendAgain = new QPushButton(tr("Send again"), this);
+    m_buttonSendAgain->setObjectName(QStringLiteral("sendAgain"));
+    m_buttonDelete = new QPushButton(tr("Delete"), this);
+    m_buttonDelete->setObjectName(QStringLiteral("delete"));
+    auto* pClose = new QPushButton(tr("Close"), this);
+    pClose->setObjectName(QStringLiteral("close"));
+
+    const SSentFaxLimits limits = ReadProviderSettings().m_sentLimits;
+    m_spinFaxes = new QSpinBox(this);
+    m_spinFaxes->setObjectName(QStringLiteral("keepFaxes"));
+    m_spinFaxes->setRange(1, MAX_SENT_FAXES_KEPT);
+    m_spinFaxes->setValue(limits.m_nMaxFaxes);
+    m_spinMegabytes = new QSpinBox(this);
+    m_spinMegabytes->setObjectName(QStringLiteral("keepMegabytes"));
+    m_spinMegabytes->setRange(0, MAX_SENT_MEGABYTES_KEPT);
+    m_spinMegabytes->setValue(limits.m_nMaxMegabytes);
+    m_spinMegabytes->setSuffix(QStringLiteral(" MB"));
+
+    auto* pPreviewGrid = new QGridLayout;
+    pPreviewGrid->addWidget(m_preview, 0, 0);
+    pPreviewGrid->addWidget(m_sliderVert, 0, 1);
+    pPreviewGrid->addWidget(m_sliderHorz, 1, 0);
+    auto* pPreviewRow = new QHBoxLayout;
+    pPreviewRow->addLayout(pPreviewGrid);
+    pPreviewRow->addWidget(m_listPages);
+    auto* pRight = new QVBoxLayout;
+    pRight->addLayout(pPreviewRow);
+    pRight->addStretch();
+    auto* pMiddle = new QHBoxLayout;
+    pMiddle->addWidget(m_tableFaxes, 1);
+    pMiddle->addLayout(pRight);
+    auto* pKeep = new QHBoxLayout;
+    pKeep->addWidget(new QLabel(tr("Keep at most"), this));
+    pKeep->addWidget(m_spinFaxes);
+    pKeep->addWidget(new QLabel(tr("faxes and"), this));
+    pKeep->addWidget(m_spinMegabytes);
+    pKeep->addStretch();
+    auto* pButtons = new QHBoxLayout;
+    pButtons->addLayout(pKeep, 1);
+    pButtons->addWidget(m_buttonSendAgain);
+    pButtons->addWidget(m_buttonDelete);
+    pButtons->addWidget(pClose);
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->addWidget(m_labelProblem);
+    pLayout->addWidget(m_editSearch);
+    pLayout->addLayout(pMiddle, 1);
+    pLayout->addWidget(m_textDetails);
+    pLayout->addLayout(pButtons);
+    resize(860, 520);
+
+    if (!m_raster.Allocate())
+        m_preview->setEnabled(false);
+    const bool bWritable = bOpened && !m_pStore->IsReadOnly();
+    m_spinFaxes->setEnabled(bWritable);
+    m_spinMegabytes->setEnabled(bWritable);
+    m_editSearch->setEnabled(bOpened);
+
+    connect(m_editSearch, &QLineEdit::textChanged, this, &CSentFaxWindow::OnSearch);
+    connect(m_tableFaxes->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &CSentFaxWindow::OnSelect);
+    connect(m_pModel, &QAbstractItemModel::modelReset, this, &CSentFaxWindow::OnSelect);
+    connect(m_listPages, &QListWidget::currentRowChanged, this, &CSentFaxWindow::OnPage);
+    connect(m_sliderHorz, &QSlider::valueChanged, this, &CSentFaxWindow::OnHScroll);
+    connect(m_sliderVert, &QSlider::valueChanged, this, &CSentFaxWindow::OnVScroll);
+    connect(m_buttonSendAgain, &QPushButton::clicked, this, &CSentFaxWindow::OnSendAgain);
+    connect(m_buttonDelete, &QPushButton::clicked, this, &CSentFaxWindow::OnDelete);
+    connect(pClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_spinFaxes, &QSpinBox::editingFinished, this, &CSentFaxWindow::OnLimits);
+    connect(m_spinMegabytes, &QSpinBox::editingFinished, this, &CSentFaxWindow::OnLimits);
+
+    // The newest fax is chosen from the start; the search has the keyboard.
+    if (m_pModel->rowCount() > 0)
+        m_tableFaxes->selectRow(0);
+    OnSelect();
+    m_editSearch->setFocus();
+}
+
+CSentFaxWindow::~CSentFaxWindow() = default;
+
+const SSentFax* CSentFaxWindow::SelectedFax() const
+{
+    const QModelIndex current = m_tableFaxes->selectionModel()->currentIndex();
+    return current.isValid() ? m_pModel->Fax(current.row()) : nullptr;
+}
+
+void CSentFaxWindow::OnSearch()
+{
+    m_pModel->SetSearch(m_editSearch->text().trimmed().toStdString());
+    if (m_pModel->rowCount() > 0)
+        m_tableFaxes->selectRow(0);
+}
+
+void CSentFaxWindow::OnSelect()
+{
+    const SSentFax* pFax = SelectedFax();
+    ShowDetails(pFax);
+    const bool bWritable = m_pStore->IsOpen() && !m_pStore->IsReadOnly();
+    m_buttonSendAgain->setEnabled(pFax != nullptr && pFax->m_nPages > 0);
+    m_buttonDelete->setEnabled(pFax != nullptr && bWritable);
+    m_listPages->clear();
+    m_bPreviewLoaded = false;
+    m_preview->SetView(QImage());
+    if (pFax == nullptr)
+        return;
+    for (int nPage = 1; nPage <= pFax->m_nPages; ++nPage)
+        m_listPages->addItem(tr("Page %1").arg(nPage));
+    if (m_listPages->count() > 0)
+        m_listPages->setCurrentRow(0);
+}
+
+void CSentFaxWindow::ShowDetails(const SSentFax* pFax)
+{
+    if (pFax == nullptr)
+    {
+        m_textDetails->setPlainText(m_pModel->MatchCount() == 0 ? tr("No faxes sent.") : QString());
+        return;
+    }
+    std::string strText = "Sent: " + SentTimeText(pFax->m_nSentAt).toStdString() + "\n";
+    strText += "To: " + pFax->m_strRecipient + ", fax number " + pFax->m_strFaxNumber + "\n";
+    strText += "Gateway address: " + pFax->m_strGatewayAddress + "\n";
+    strText += "Pages: " + std::to_string(pFax->m_nPages) + ", mail of " +
+               std::to_string(pFax->m_nMailBytes) + " bytes\n";
+    strText += "Message-ID: " + pFax->m_strMessageId + "\n";
+    strText += "Server reply:\n" + pFax->m_strServerReply;
+    m_textDetails->setPlainText(QString::fromStdString(strText));
+}
+
+void CSentFaxWindow::OnPage()
+{
+    const SSentFax* pFax = SelectedFax();
+    const int nPage = m_listPages->currentRow() + 1;
+    if (pFax == nullptr || nPage < 1 || !m_raster.IsAllocated())
+        return;
+    std::string strError;
+    const auto path = m_pStore->PagePath(*pFax, nPage);
+    const auto raster = path.empty() ? std::nullopt : ReadFaxPageRaster(path, strError);
+    if (!raster)
+    {
+        // A copy that is gone or damaged shows an empty page; the list says which.
+        m_bPreviewLoaded = false;
+        m_preview->SetView(QImage());
+        m_listPages->currentItem()->setToolTip(QString::fromStdString(strError));
+        return;
+    }
+    m_raster.LoadBytes(raster->data(), raster->size());
+    m_bPreviewLoaded = true;
+    DrawPreview();
+}
+
+void CSentFaxWindow::DrawPreview()
+{
+    QImage view(VIEW_WIDTH, VIEW_HEIGHT, QImage::Format_Grayscale8);
+    std::vector<std::uint8_t> aView(std::size_t{VIEW_WIDTH} * VIEW_HEIGHT);
+    m_raster.RenderView(m_sliderHorz->value(), m_sliderVert->value(), aView.data());
+    for (int y = 0; y < VIEW_HEIGHT; ++y)
+        std::copy_n(aView.data() + std::size_t{VIEW_WIDTH} * y, VIEW_WIDTH, view.scanLine(y));
+    m_preview->SetView(std::move(view));
+}
+
+void CSentFaxWindow::OnHScroll()
+{
+    if (m_bPreviewLoaded)
+        DrawPreview();
+}
+
+void CSentFaxWindow::OnVScroll()
+{
+    if (m_bPreviewLoaded)
+        DrawPreview();
+}
+
+void CSentFaxWindow::OnSendAgain()
+{
+    const SSentFax* pFax = SelectedFax();
+    if (pFax == nullptr)
+        return;
+    std::error_code error;
+    if (std::filesystem::exists(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), error) &&
+        !Confirm(this, "Pages printed to the fax printer are waiting to be sent. Replace them with the " +
+                           std::to_string(pFax->m_nPages) + " pages of the fax to " + Describe(*pFax) + "?"))
+        return;
+    std::string strError;
+    if (!RestoreSentPages(*m_pStore, *pFax, strError))
+    {
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the fax cannot be sent again: " + strError,
+                              platform::EMessageIcon::Warning);
+        return;
+    }
+    m_sendAgain = *pFax;
+    accept();
+}
+
+void CSentFaxWindow::OnDelete()
+{
+    const SSentFax* pFax = SelectedFax();
+    if (pFax == nullptr || !Confirm(this, "Delete the fax to " + Describe(*pFax) + ", and its pages?"))
+        return;
+    const int nRow = m_tableFaxes->selectionModel()->currentIndex().row();
+    std::string strError;
+    if (!m_pStore->Remove(pFax->m_nId, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the fax could not be deleted: " + strError,
+                              platform::EMessageIcon::Warning);
+    m_pModel->Reload();
+    if (m_pModel->rowCount() > 0)
+        m_tableFaxes->selectRow(std::min(nRow, m_pModel->rowCount() - 1));
+}
+
+void CSentFaxWindow::OnLimits()
+{
+    SProviderSettings settings = ReadProviderSettings();
+    const SSentFaxLimits limits{m_spinFaxes->value(), m_spinMegabytes->value()};
+    if (settings.m_sentLimits.m_nMaxFaxes == limits.m_nMaxFaxes &&
+        settings.m_sentLimits.m_nMaxMegabytes == limits.m_nMaxMegabytes)
+        return;
+    settings.m_sentLimits = limits;
+    std::string strError;
+    if (!WriteProviderSettings(settings, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the settings could not be saved (" + strError + ")",
+                              platform::EMessageIcon::Warning);
+    if (!m_pStore->Prune(limits, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the oldest faxes could not be removed: " + strError,
+                              platform::EMessageIcon::Warning);
+    m_pModel->Reload();
+    if (m_pModel->rowCount() > 0)
+        m_tableFaxes->selectRow(0);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "sender/app/PageRaster.h"
+#include "sender/store/SentFaxStore.h"
+
+#include <QDialog>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+class CPreviewPane;
+class CSentFaxModel;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTableView;
+
+// The faxes sent, newest first: a search by name or number, the chosen fax's pages in a
+// preview like the main dialog's, its details (Message-ID and the server's reply, which can
+// be selected and copied), Send again, Delete, and how many faxes and megabytes are kept.
+class CSentFaxWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CSentFaxWindow(QWidget* pParent = nullptr, std::filesystem::path folder = SentFaxFolder());
+    ~CSentFaxWindow() override;
+
+    // After Send again, when the window has closed with Accepted: the fax whose pages are now
+    // the page files of the drive root.
+    const std::optional<SSentFax>& SendAgainFax() const { return m_sendAgain; }
+    CSentFaxModel* Model() const { return m_pModel; }
+    const CPreviewPane* Preview() const { return m_preview; }
+
+public slots:
+    void OnSearch();
+    void OnSelect();
+    void OnPage();
+    void OnSendAgain();
+    void OnDelete();
+    void OnLimits();
+    void OnHScroll();
+    void OnVScroll();
+
+private:
+    const SSentFax* SelectedFax() const;
+    void ShowDetails(const SSentFax* pFax);
+    void DrawPreview();
+
+    std::unique_ptr<CSentFaxStore> m_pStore;
+    CSentFaxModel* m_pModel = nullptr;
+    std::optional<SSentFax> m_sendAgain;
+    CPageRaster m_raster;
+    bool m_bPreviewLoaded = false;
+
+    QLabel* m_labelProblem = nullptr;
+    QLineEdit* m_editSearch = nullptr;
+    QTableView* m_tableFaxes = nullptr;
+    QListWidget* m_listPages = nullptr;
+    CPreviewPane* m_preview = nullptr;
+    QSlider* m_sliderHorz = nullptr;
+    QSlider* m_sliderVert = nullptr;
+    QPlainTextEdit* m_textDetails = nullptr;
+    QPushButton* m_buttonSendAgain = nullptr;
+    QPushButton* m_buttonDelete = nullptr;
+    QSpinBox* m_spinFaxes = nullptr;
+    QSpinBox* m_spinMegabytes = nullptr;
+};
