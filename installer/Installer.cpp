@@ -666,7 +666,14 @@ std::string CInstaller::MenuEntry() const
         "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) + "\n";
     strEntry += "Icon=" + (m_settings.m_systemDirectory / ICON_FILE).string() + "\n";
     strEntry += "Terminal=false\n"
-                "Categories=Office;\n";
+                "Categories=Office;\n"
+                "Actions=SentFaxes;\n"
+                "\n"
+                "[Desktop Action SentFaxes]\n"
+                "Name=Sent faxes\n";
+    strEntry +=
+        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) +
+        " --sent\n";
     return strEntry;
 }
 
@@ -937,8 +944,8 @@ void CInstaller::UninstallUserFiles()
     for (const char* pszName : INSTALLED_FILES)
         Remove(pszName + (" in " + system.string()), system / pszName);
     if (m_settings.m_bPurge)
-        Remove("the settings, the address book and everything else in " + m_settings.m_vellumRoot.string() +
-                   "/windows",
+        Remove("the settings, the address book, the sent faxes and everything else in " +
+                   m_settings.m_vellumRoot.string() + "/windows",
                m_settings.m_vellumRoot / "windows");
     Remove("the page files in " + m_settings.m_driveRoot.string(), m_settings.m_driveRoot);
     const auto home = m_settings.m_account ? m_settings.m_account->m_home : std::filesystem::path();
@@ -1052,7 +1059,8 @@ std::string CInstaller::UninstallText() const
         std::error_code error;
         if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_settings.m_bPurge &&
             std::filesystem::exists(m_settings.m_systemDirectory, error))
-            strText += "Your settings and address book stay in " + m_settings.m_systemDirectory.string() +
+            strText += "Your settings, address book and sent faxes stay in " +
+                       m_settings.m_systemDirectory.string() +
                        " (Installer --uninstall --purge removes them too).\n";
     }
     if (m_settings.m_ePrivilege == EPrivilege::User && m_aOtherUsers.empty())

@@ -294,6 +294,10 @@ TEST_F(InstallerTest, BothDesktopEntriesAreValid)
               std::string::npos)
         << strMenu;
     EXPECT_NE(strMenu.find("/windows/system/Sendwell\"\n"), std::string::npos) << strMenu;
+    // The action that opens the sent faxes.
+    EXPECT_NE(strMenu.find("[Desktop Action SentFaxes]\nName=Sent faxes\nExec=env "), std::string::npos)
+        << strMenu;
+    EXPECT_NE(strMenu.find("/windows/system/Sendwell\" --sent\n"), std::string::npos) << strMenu;
     EXPECT_EQ(Read(m_settings.m_systemDirectory / "vellum-sendwell.png"),
               Read(m_source / "vellum-sendwell.png"));
     for (const auto& entry : {m_settings.m_autostartDirectory / "vellum-pagewatch.desktop", menuEntry})
@@ -364,6 +368,9 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
     const auto system = m_settings.m_systemDirectory;
     ASSERT_TRUE(platform::WriteWholeFile(system / "quill.cfg", "settings"));
     ASSERT_TRUE(platform::WriteWholeFile(system / "flist.dll", "address book"));
+    fs::create_directories(system / "sent" / "20260101-000000-0a");
+    ASSERT_TRUE(platform::WriteWholeFile(system / "sent" / "sent.db", "records"));
+    ASSERT_TRUE(platform::WriteWholeFile(system / "sent" / "20260101-000000-0a" / "quill1.tif", "copy"));
     ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "Page.tmp", std::string(1, '\x02')));
     ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "quill.1", "page"));
     // What lpoptions writes: our printer as the default, an instance of it, and another printer.
@@ -382,7 +389,10 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
         aLeft.push_back(entry.path().lexically_relative(m_base / "root").string());
     std::sort(aLeft.begin(), aLeft.end());
     EXPECT_EQ(aLeft, (std::vector<std::string>{"windows", "windows/system", "windows/system/flist.dll",
-                                               "windows/system/quill.cfg"}));
+                                               "windows/system/quill.cfg", "windows/system/sent",
+                                               "windows/system/sent/20260101-000000-0a",
+                                               "windows/system/sent/20260101-000000-0a/quill1.tif",
+                                               "windows/system/sent/sent.db"}));
     EXPECT_FALSE(fs::exists(m_base / "home" / ".config")) << "registration and its empty folders are gone";
     EXPECT_EQ(Read(lpoptions), "Dest Vellum_Zeru_3.0x sides=two-sided-long-edge\n") << "other printers stay";
     EXPECT_FALSE(fs::exists(m_settings.m_autostartDirectory / "vellum-pagewatch.desktop"));
@@ -394,7 +404,8 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
         << strText;
     EXPECT_NE(strText.find("- removing the registration of ada with the printer\n"), std::string::npos)
         << strText;
-    EXPECT_NE(strText.find("Your settings and address book stay in " + system.string()), std::string::npos)
+    EXPECT_NE(strText.find("Your settings, address book and sent faxes stay in " + system.string()),
+              std::string::npos)
         << strText;
     EXPECT_EQ(removal.CompletionCaption(), "Removing Vellum Zeru 3.0");
 
@@ -406,7 +417,7 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
               0u)
         << again.CompletionText();
 
-    // Purging takes the settings and the address book too.
+    // Purging takes the settings, the address book and the sent faxes too.
     m_settings.m_bPurge = true;
     const auto& purge = Install();
     EXPECT_TRUE(purge.Succeeded());
