@@ -1,5 +1,6 @@
 #include "sender/app/SendDialog.h"
 
+#include "installer/driver/DocumentFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
@@ -27,10 +28,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -83,6 +87,7 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
 
     m_bInitCompleted = OnInitDialog();
     ConnectHandlers();
+    setAcceptDrops(true);
 }
 
 CSendDialog::~CSendDialog() = default;
@@ -366,6 +371,52 @@ void CSendDialog::OnSentFaxes()
     if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
         return;
     ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber);
+}
+
+namespace
+{
+
+// The one local file that a drag carries, or an empty text.
+QString DraggedFile(const QMimeData* pData)
+{
+    if (pData == nullptr || pData->urls().size() != 1 || !pData->urls().front().isLocalFile())
+        return {};
+    return pData->urls().front().toLocalFile();
+}
+
+} // namespace
+
+void CSendDialog::dragEnterEvent(QDragEnterEvent* pEvent)
+{
+    if (!m_bSending && !DraggedFile(pEvent->mimeData()).isEmpty())
+        pEvent->acceptProposedAction();
+}
+
+void CSendDialog::dropEvent(QDropEvent* pEvent)
+{
+    const QString strFile = DraggedFile(pEvent->mimeData());
+    if (strFile.isEmpty() || m_bSending)
+        return;
+    pEvent->acceptProposedAction();
+    // The drop ends before the document is rendered, so that the dragging program goes on.
+    QTimer::singleShot(0, this, [this, strFile] { (void)TakeDocument(strFile.toStdString()); });
+}
+
+bool CSendDialog::TakeDocument(const std::string& strPath)
+{
+    if (m_bSending)
+        return false;
+    driver::SDocumentResult result;
+    RunWhileWaiting(
+        [&result, strPath] { result = driver::RenderDocumentFile(strPath, platform::DriveRoot()); }, this);
+    if (result.m_eResult != driver::EJobResult::Done)
+    {
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the file cannot be faxed: " + result.m_strReason,
+                              platform::EMessageIcon::Warning);
+        return false;
+    }
+    ShowPagesFor(m_comboRecipient->currentText().toStdString(), m_editFaxNumber->text().toStdString());
+    return true;
 }
 
 void CSendDialog::ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber)

@@ -65,6 +65,9 @@ public:
     // Lists the page files of the drive root anew (after Send again put a sent fax's pages
     // there) and fills in the recipient and number.
     void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
+    // Makes a document file (PDF or PostScript) the pages to send, as printing it would, while
+    // the dialog waits; a file that cannot be rendered is reported and the pages stay as they were.
+    bool TakeDocument(const std::string& strPath);
 
 public slots:
     // Send (the default button): the send operation.
@@ -88,6 +91,9 @@ public slots:
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;
+    // A document file dropped on the dialog becomes its pages.
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
 
 private:
     QWidget* CreateControl(const resources::SControlTemplate& control, QWidget* pParent);

@@ -6,6 +6,7 @@
 #include "sender/app/SentFaxWindow.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int CSendwellApp::InitInstance()
 {
@@ -23,6 +24,10 @@ int CSendwellApp::InitInstance()
         return 0;
     }
     CSendDialog dialog;
+    // "Sendwell FILE": the file's pages, rendered once the dialog is up, replace the printed ones.
+    if (aArgs.size() == 2 && !aArgs[1].startsWith(QLatin1String("--")))
+        QTimer::singleShot(
+            0, &dialog, [&dialog, strFile = aArgs[1].toStdString()] { (void)dialog.TakeDocument(strFile); });
     // How the dialog ended does not matter: the program ends with it.
     (void)dialog.exec();
     return 0;

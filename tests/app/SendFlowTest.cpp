@@ -11,12 +11,16 @@
 #include "sender/send/SendOperation.h"
 #include "sender/store/SentFaxStore.h"
 #include "sender/store/SettingsFile.h"
+#include "tests/installer/TestDocuments.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/UnusedPort.h"
 
 #include <QComboBox>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -360,6 +364,47 @@ private slots:
         QCOMPARE(platform::ReadWholeFile(db, 1 << 20).value_or(""), strDamaged);
         QCOMPARE(std::distance(fs::directory_iterator(db.parent_path()), fs::directory_iterator()), 1);
         QVERIFY(Book().find("Bob") != std::string::npos);
+    }
+
+    // A document dropped on the dialog becomes its pages, as printing it would make them; one
+    // that cannot be rendered is reported and the printed pages stay.
+    void aDroppedDocumentBecomesThePagesAndARefusedOneLeavesThem()
+    {
+        Print(1);
+        const std::string strPrinted = platform::ReadWholeFile(Drive("quill.1"), 1 << 22).value_or("");
+        CSendDialog dialog;
+        dialog.show();
+        auto* pPages = CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST);
+        QCOMPARE(pPages->count(), 1);
+        const auto drop = [&dialog](const fs::path& file)
+        {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+            const QPoint at = dialog.rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&dialog, &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&dialog, &drop);
+        };
+
+        const fs::path picture = m_root / "picture.png";
+        Write(picture, "\x89PNG\r\n\x1a\n");
+        drop(picture);
+        QTRY_VERIFY_WITH_TIMEOUT(!Messages().empty(), 20000);
+        QVERIFY2(Messages().starts_with(CAPTION + "\tSorry, the file cannot be faxed: "), Messages().c_str());
+        QCOMPARE(pPages->count(), 1);
+        QCOMPARE(platform::ReadWholeFile(Drive("quill.1"), 1 << 22).value_or(""), strPrinted);
+
+        const fs::path ps = m_root / "two.ps";
+        Write(ps, testdocs::TwoPagePostScript());
+        drop(ps);
+        QTRY_COMPARE_WITH_TIMEOUT(pPages->count(), 2, 20000);
+        std::string strError;
+        const auto reference = testdocs::RenderReference(ps, strError);
+        QCOMPARE(reference.size(), std::size_t{2});
+        QVERIFY(testdocs::ReadRasterFile(Drive("quill.2")) == reference[1]);
+        QVERIFY(dialog.HasRasterBuffer());
     }
 };
 
