@@ -16,6 +16,11 @@ namespace platform
 
 inline constexpr const char* PAGE_COUNT_FILE_NAME = "Page.tmp";
 
+// Sendwell holds a shared lock (flock) on this file in the drive root while it runs. Sendwell
+// writes page files itself (a document file, a fax sent again), and the watcher must not open
+// a second Sendwell for them: it treats a held lock like a Sendwell of its own still open.
+inline constexpr const char* SENDWELL_OPEN_FILE_NAME = ".sendwell.open";
+
 inline constexpr int RASTER_ROW_BYTES = 1700;
 inline constexpr int RASTER_ROWS = 2200;
 inline constexpr std::size_t RASTER_BYTES = std::size_t{RASTER_ROW_BYTES} * RASTER_ROWS;

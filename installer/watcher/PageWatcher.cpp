@@ -52,6 +52,23 @@ private:
 
 CPageWatcher::CPageWatcher(SWatchSettings settings) : m_settings(std::move(settings)) {}
 
+namespace
+{
+
+// Whether a Sendwell that this watcher did not start is open on the drive root.
+bool SendwellHoldsOpen(const std::filesystem::path& driveRoot)
+{
+    const int fd =
+        ::open((driveRoot / platform::SENDWELL_OPEN_FILE_NAME).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool bHeld = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return bHeld;
+}
+
+} // namespace
+
 EWatchEnd CPageWatcher::Run()
 {
     CDescriptor notify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
@@ -148,7 +165,8 @@ EWatchEnd CPageWatcher::Run()
             }
         }
 
-        const bool bOpen = sendwell.IsRunning() && !sendwell.Poll();
+        const bool bOpen =
+            (sendwell.IsRunning() && !sendwell.Poll()) || SendwellHoldsOpen(m_settings.m_driveRoot);
         if (bArrived && bOpen)
             bPending = true;
         else if (bArrived)

@@ -1,6 +1,7 @@
 #include "installer/watcher/PageWatcher.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
 #include "tests/installer/TestDocuments.h"
 
 #include <cerrno>
@@ -177,6 +178,28 @@ TEST_F(PageWatcherTest, AJobSentMeanwhileDoesNotReopenSendwell)
     // The next job shows the waiting one was dropped: one more Sendwell, not two.
     PrintJob();
     EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
+TEST_F(PageWatcherTest, PagesWrittenByASendwellItDidNotStartWaitForThatSendwellToClose)
+{
+    Start("A");
+    WaitUntilWatching("A");
+    // A Sendwell the user opened holds its mark while it writes the pages of a document.
+    const int fd =
+        ::open((m_drive / platform::SENDWELL_OPEN_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+    PrintJob();
+    // No second Sendwell while it is open: the watcher looks every 20 ms, so 25 looks pass here.
+    for (int i = 0; i < 25; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(Log(), "") << "a second Sendwell was opened";
+    }
+    // Closed without sending: the job still waits, and Sendwell opens for it.
+    ::close(fd);
+    Release();
+    EXPECT_TRUE(WaitForLog("start A\nend A\n")) << Log();
 }
 
 TEST_F(PageWatcherTest, OpensSendwellAtOnceForAJobPrintedBeforeItStarted)
