@@ -200,8 +200,11 @@ class OneFaxFromPrintingToTheMailbox(unittest.TestCase):
         self.assertEqual(desktop.read_messages(self.messages),
                          f"{desktop.SENDWELL_CAPTION}\t{desktop.SEND_SUCCESS}\n")
 
-        # The page files: rasters and page count used up, the fax pages left.
-        self.assertEqual(sorted(os.listdir(self.drive)), [f"quill{n}.tif" for n in range(1, PAGES + 1)])
+        # The page files: rasters and page count used up, the fax pages left. Beside them only
+        # Sendwell's empty mark that it was open, which the watcher reads.
+        self.assertEqual(sorted(os.listdir(self.drive)),
+                         [".sendwell.open"] + [f"quill{n}.tif" for n in range(1, PAGES + 1)])
+        self.assertEqual(os.path.getsize(os.path.join(self.drive, ".sendwell.open")), 0)
         # The recipient, as it went into the address, first in the book, which holds
         # exactly the bytes of its format (the short prefix for each short text).
         book = os.path.join(self.system, vellum_files.ADDRESS_BOOK_FILE)
