@@ -38,7 +38,7 @@ inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
 
 // The distribution's files, by the names they have in the source and the system directory.
 inline constexpr const char* BACKEND_FILE = "vellumfax"; // also the device URI's scheme
-inline constexpr const char* PPD_FILE = "VellumZeru.ppd";
+inline constexpr const char* PPD_FILE = driver::PPD_FILE_NAME;
 inline constexpr const char* PAGEMILL_FILE = "Pagemill";
 inline constexpr const char* MESSAGE_MODULE_FILE = "libvellum_msgbox.so";
 inline constexpr const char* SENDWELL_FILE = "Sendwell";

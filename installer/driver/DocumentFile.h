@@ -2,6 +2,7 @@
 
 #include "installer/driver/FaxBackend.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -9,18 +10,38 @@
 // Ghostscript at 200 dpi on US letter, at most 254 pages, the same refusals and messages), for
 // Sendwell's "Sendwell FILE" and a file dropped on its dialog. The backend is run in this
 // process as a library, not as the spooler's program.
+//
+// PDF and PostScript go to the backend as they are. Images and plain text reach the printer's
+// queue as PDF made by the CUPS filters that its PPD chooses; here the same filters make it,
+// run by cupsfilter with the printer's PPD, before the backend renders it.
 namespace driver
 {
 
-// The documents the renderer reads as they are: PDF and PostScript, known by their first bytes.
+// The documents the renderer takes: PDF, PostScript and the images by their first bytes.
+// Other may still be plain text, which only the whole file tells (CPlainTextCheck).
 enum class EDocumentKind
 {
     Pdf,
     PostScript,
+    Png,
+    Jpeg,
+    Tiff,
+    Text,
     Other,
 };
 
 EDocumentKind DocumentKindOf(std::string_view firstBytes);
+
+struct SDocumentSettings
+{
+    // The fax printer's PPD, which chooses the filters as the queue does; empty: the installed
+    // one in the system directory, else the one beside this program.
+    std::filesystem::path ppd;
+    // CUPS's filter runner; empty: cupsfilter, on PATH or among the administrator's programs.
+    std::string strCupsfilter;
+    // Converting an image or a text file into PDF takes at most this long.
+    std::chrono::milliseconds convertTimeout = std::chrono::seconds(120);
+};
 
 struct SDocumentResult
 {
@@ -31,8 +52,10 @@ struct SDocumentResult
 };
 
 // Renders the file into the page files of driveRoot. A file that is missing, not a regular
-// file, of another kind, or that the printer refuses leaves the earlier page files as they were.
+// file, of another kind, that cannot be converted or that the printer refuses leaves the
+// earlier page files as they were.
 SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
-                                   const std::filesystem::path& driveRoot);
+                                   const std::filesystem::path& driveRoot,
+                                   const SDocumentSettings& settings = {});
 
 } // namespace driver

@@ -2,9 +2,12 @@
 
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
+#include "platform/Process.h"
 #include "tests/installer/TestDocuments.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace
 {
@@ -20,22 +23,52 @@ protected:
     {
         m_base = testdocs::MakeTempFolder("documentfile");
         ASSERT_FALSE(m_base.empty());
+        // The converter's private folders go here, where the test sees whether they are left over.
+        const char* pszTemp = std::getenv("TMPDIR");
+        m_strOldTemp = pszTemp != nullptr ? pszTemp : "";
+        m_temp = m_base / "tmp";
+        fs::create_directories(m_temp);
+        ::setenv("TMPDIR", m_temp.c_str(), 1);
+        m_settings.ppd = VELLUM_PPD_FILE;
         m_drive = m_base / "root" / "c";
         fs::create_directories(m_drive);
         ASSERT_TRUE(platform::WriteWholeFile(m_drive / "Page.tmp", std::string(1, '\x02')));
         ASSERT_TRUE(platform::WriteWholeFile(m_drive / "quill.1", "earlier page"));
     }
-    void TearDown() override { fs::remove_all(m_base); }
+    void TearDown() override
+    {
+        if (m_strOldTemp.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", m_strOldTemp.c_str(), 1);
+        fs::remove_all(m_base);
+    }
 
     void ExpectEarlierJobUntouched()
     {
         EXPECT_EQ(platform::ReadWholeFile(m_drive / "Page.tmp", 16).value_or(""), std::string(1, '\x02'));
         EXPECT_EQ(platform::ReadWholeFile(m_drive / "quill.1", 64).value_or(""), "earlier page");
         EXPECT_EQ(std::distance(fs::directory_iterator(m_drive), fs::directory_iterator()), 2);
+        ExpectNoFolderLeft();
+    }
+
+    void ExpectNoFolderLeft()
+    {
+        EXPECT_TRUE(fs::is_empty(m_temp)) << "the converter's private folder was left behind";
+    }
+
+    fs::path Write(const std::string& strName, const std::string& strContent)
+    {
+        const fs::path path = m_base / strName;
+        EXPECT_TRUE(platform::WriteWholeFile(path, strContent));
+        return path;
     }
 
     fs::path m_base;
     fs::path m_drive;
+    fs::path m_temp;
+    std::string m_strOldTemp;
+    driver::SDocumentSettings m_settings;
 };
 
 TEST_F(DocumentFileTest, PdfAndPostScriptGiveThePrintersPages)
@@ -46,7 +79,7 @@ TEST_F(DocumentFileTest, PdfAndPostScriptGiveThePrintersPages)
     ASSERT_TRUE(platform::WriteWholeFile(ps, testdocs::TwoPagePostScript()));
     for (const fs::path& document : {pdf, ps})
     {
-        const auto result = driver::RenderDocumentFile(document, m_drive);
+        const auto result = driver::RenderDocumentFile(document, m_drive, m_settings);
         ASSERT_EQ(result.m_eResult, EJobResult::Done) << result.m_strReason;
         EXPECT_EQ(result.m_nPages, 2);
         EXPECT_EQ(platform::ReadWholeFile(m_drive / "Page.tmp", 16).value_or(""), std::string(1, '\x03'));
@@ -67,8 +100,12 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
         platform::WriteWholeFile(damaged, "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >>\ngarbage"));
     const fs::path longPdf = m_base / "long.pdf";
     ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(255), longPdf), "");
-    const fs::path picture = m_base / "picture.png";
-    ASSERT_TRUE(platform::WriteWholeFile(picture, "\x89PNG\r\n\x1a\n"));
+    const fs::path brokenPicture = Write("picture.png", "\x89PNG\r\n\x1a\n\x1b[31m no image");
+    std::string strLong;
+    for (int nPage = 1; nPage < 255; ++nPage)
+        strLong += "page\f";
+    const fs::path longText = Write("long.txt", strLong + "last page\n");
+    const std::string strKinds = "it takes PDF, PostScript, PNG, JPEG or TIFF images, and plain text";
     struct SCase
     {
         fs::path m_document;
@@ -76,14 +113,101 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
     };
     for (const SCase& test :
          {SCase{damaged, ""}, SCase{longPdf, "255 pages"}, SCase{m_base / "missing.pdf", "cannot be opened"},
-          SCase{picture, "neither a PDF nor a PostScript"}, SCase{m_base, "not a document file"}})
+          SCase{m_base, "not a document file"}, SCase{Write("empty.txt", ""), "is empty"},
+          SCase{brokenPicture, "cannot be converted for the fax printer (cupsfilter: exit code 1"},
+          SCase{longText, "The job has 255 pages"},
+          SCase{Write("binary.dat", std::string("\x7f"
+                                                "ELF\x02\x01\x00\x00",
+                                                8)),
+                strKinds.c_str()},
+          SCase{Write("latin1.txt", "caf\xe9 au lait\n"), strKinds.c_str()},
+          SCase{Write("cut.txt", "a cut character \xe2\x82"), strKinds.c_str()}})
     {
-        const auto result = driver::RenderDocumentFile(test.m_document, m_drive);
+        const auto result = driver::RenderDocumentFile(test.m_document, m_drive, m_settings);
         EXPECT_NE(result.m_eResult, EJobResult::Done) << test.m_document;
         EXPECT_FALSE(result.m_strReason.empty()) << test.m_document;
         EXPECT_NE(result.m_strReason.find(test.m_pszSays), std::string::npos) << result.m_strReason;
+        EXPECT_EQ(result.m_strReason.find('\x1b'), std::string::npos) << "a control byte reached the message";
         ExpectEarlierJobUntouched();
     }
+}
+
+TEST_F(DocumentFileTest, ImagesAndTextAreConvertedLikeTheQueueDoesAndRendered)
+{
+    struct SCase
+    {
+        fs::path m_document;
+        int m_nPages;
+    };
+    std::vector<SCase> aCases;
+    for (const char* pszDevice : {"pnggray", "jpeggray", "tiffgray"})
+    {
+        const fs::path image = m_base / (std::string("page.") + pszDevice);
+        ASSERT_EQ(testdocs::MakeImage(testdocs::TwoPagePostScript(), pszDevice, image), "");
+        aCases.push_back({image, 1});
+    }
+    aCases.push_back(
+        {Write("letter.txt", "Dear Ada,\n\tthe pages follow.\fSecond page: \xE2\x82\xAC 12\n"), 2});
+    for (const SCase& test : aCases)
+    {
+        const auto result = driver::RenderDocumentFile(test.m_document, m_drive, m_settings);
+        ASSERT_EQ(result.m_eResult, EJobResult::Done) << test.m_document << ": " << result.m_strReason;
+        EXPECT_EQ(result.m_nPages, test.m_nPages) << test.m_document;
+        EXPECT_EQ(platform::ReadWholeFile(m_drive / "Page.tmp", 16).value_or(""),
+                  std::string(1, static_cast<char>(test.m_nPages + 1)));
+        const auto raster = testdocs::ReadRasterFile(m_drive / platform::RasterFileName(1));
+        ASSERT_EQ(raster.size(), platform::RASTER_BYTES) << test.m_document;
+        ExpectNoFolderLeft();
+        if (test.m_nPages != 1)
+        {
+            EXPECT_NE(std::count(raster.begin(), raster.end(), 1), 0) << "the text's first page is blank";
+            continue;
+        }
+        // The image fills the letter page upright at its own size, as the page it was made
+        // from: the black box at 100..300 x 100..400 points is black, the corner white.
+        EXPECT_EQ(raster[1500 * platform::RASTER_ROW_BYTES + 555], 1) << test.m_document;
+        EXPECT_EQ(raster[100 * platform::RASTER_ROW_BYTES + 1600], 0) << test.m_document;
+    }
+}
+
+TEST_F(DocumentFileTest, ConverterTroubleIsReportedAndChangesNothing)
+{
+    const fs::path picture = m_base / "page.png";
+    ASSERT_EQ(testdocs::MakeImage(testdocs::TwoPagePostScript(), "pnggray", picture), "");
+    auto render = [&](const driver::SDocumentSettings& settings, const char* pszSays)
+    {
+        const auto result = driver::RenderDocumentFile(picture, m_drive, settings);
+        EXPECT_NE(result.m_eResult, EJobResult::Done);
+        EXPECT_NE(result.m_strReason.find(pszSays), std::string::npos) << result.m_strReason;
+        ExpectEarlierJobUntouched();
+    };
+    auto settings = m_settings;
+    settings.ppd = m_base / "nowhere.ppd";
+    render(settings, "is missing, so images and text cannot be converted; run the Installer again");
+    settings = m_settings;
+    settings.strCupsfilter = (m_base / "no-cupsfilter").string();
+    render(settings, "cupsfilter cannot be started");
+    // A converter that hangs is stopped at the time limit.
+    settings.strCupsfilter = Write("hanging-converter", "#!/bin/sh\nexec sleep 60\n").string();
+    ::chmod(settings.strCupsfilter.c_str(), 0700);
+    settings.convertTimeout = std::chrono::seconds(1);
+    render(settings, "was not converted for the fax printer within 1 s");
+
+    // The converter works in a folder and on a file that are the user's alone.
+    const fs::path modes = m_base / "modes";
+    settings = m_settings;
+    settings.strCupsfilter =
+        Write("watched-converter", "#!/bin/sh\nfor a; do last=$a; done\n"
+                                   "modes=$(stat -L -c %a \"${last%/*}\" /proc/$$/fd/1)\n"
+                                   "echo \"$modes\" > '" +
+                                       modes.string() + "'\nexec '" +
+                                       platform::FindSystemProgram("cupsfilter") + "' \"$@\"\n")
+            .string();
+    ::chmod(settings.strCupsfilter.c_str(), 0700);
+    const auto result = driver::RenderDocumentFile(picture, m_drive, settings);
+    EXPECT_EQ(result.m_eResult, EJobResult::Done) << result.m_strReason;
+    EXPECT_EQ(platform::ReadWholeFile(modes, 64).value_or(""), "700\n600\n");
+    ExpectNoFolderLeft();
 }
 
 } // namespace

@@ -53,6 +53,22 @@ std::string MakePdf(const std::string& strPostScript, const std::filesystem::pat
     return result.Succeeded() ? std::string() : "gs: " + result.Describe() + " " + result.m_strOutput;
 }
 
+std::string MakeImage(const std::string& strPostScript, const std::string& strDevice,
+                      const std::filesystem::path& image)
+{
+    const auto source = image.parent_path() / (image.stem().string() + ".ps");
+    if (!platform::WriteWholeFile(source, strPostScript))
+        return "cannot write " + source.string();
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = std::chrono::seconds(60);
+    const auto result = platform::RunProgram(
+        {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + strDevice, "-r50", "-sPAPERSIZE=letter",
+         "-dLastPage=1", "-sOutputFile=" + image.string(), source.string()},
+        options);
+    return result.Succeeded() ? std::string() : "gs: " + result.Describe() + " " + result.m_strOutput;
+}
+
 std::vector<std::vector<std::uint8_t>> RenderReference(const std::filesystem::path& document,
                                                        std::string& strError)
 {
