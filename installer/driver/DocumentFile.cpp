@@ -63,6 +63,10 @@ const char* MimeTypeOf(EDocumentKind eKind)
 {
     switch (eKind)
     {
+    case EDocumentKind::Pdf:
+        return "application/pdf";
+    case EDocumentKind::PostScript:
+        return "application/postscript";
     case EDocumentKind::Png:
         return "image/png";
     case EDocumentKind::Jpeg:
@@ -84,7 +88,7 @@ fs::path FindPpd()
     return platform::ProgramDirectory() / PPD_FILE_NAME;
 }
 
-// Runs the backend on the document open at fd.
+// Runs the backend on the PDF open at fd.
 SDocumentResult RenderWithBackend(int fd, const fs::path& driveRoot)
 {
     SBackendSettings settings;
@@ -100,10 +104,15 @@ SDocumentResult RenderWithBackend(int fd, const fs::path& driveRoot)
 }
 
 // What the filters said against the document: the first ERROR line, or cupsfilter's own
-// complaint, printable and short, since it may quote the document.
-std::string ConverterComplaint(const fs::path& log)
+// complaint, printable and short, since it may quote the document. The private copy the
+// filters read is named as the user's file.
+std::string ConverterComplaint(const fs::path& log, const fs::path& copy, const std::string& strName)
 {
-    const std::string strLog = platform::ReadWholeFile(log, MAX_CONVERTER_LOG_BYTES).value_or("");
+    std::string strLog = platform::ReadWholeFile(log, MAX_CONVERTER_LOG_BYTES).value_or("");
+    const std::string strCopy = copy.string();
+    for (std::size_t nAt = strLog.find(strCopy); nAt != std::string::npos;
+         nAt = strLog.find(strCopy, nAt + strName.size()))
+        strLog.replace(nAt, strCopy.size(), strName);
     std::size_t nStart = 0;
     while (nStart < strLog.size())
     {
@@ -128,7 +137,8 @@ std::string ConverterComplaint(const fs::path& log)
 }
 
 // Copies the document into the private folder, so that the converter reads exactly the file
-// that was checked, and tells plain text from other files on the way.
+// that was checked (not one put in its place since), and tells plain text from other files on
+// the way.
 SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy, const std::string& strName)
 {
     platform::CFileWriter writer;
@@ -171,8 +181,10 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
     return SDocumentResult{EJobResult::Done, 0, {}};
 }
 
-// Makes an image or a text file into the PDF that the queue would hand the backend, with the
-// filters CUPS chooses by the printer's PPD, and renders that.
+// Makes the document into the PDF that the queue would hand the backend, with the filters CUPS
+// chooses by the printer's PPD, and renders that. PDF and PostScript take this road too: the
+// queue's pdftopdf fits other page sizes to letter, and its gstopdf draws PostScript as PDF,
+// each a little differently from Ghostscript on the document itself.
 SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string& strName,
                                  const fs::path& folder, const fs::path& driveRoot,
                                  const SDocumentSettings& settings)
@@ -186,7 +198,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     const fs::path ppd = settings.ppd.empty() ? FindPpd() : settings.ppd;
     if (!fs::is_regular_file(ppd, error))
         return Failed("The fax printer's description " + platform::PrintableUtf8(ppd.string()) +
-                      " is missing, so images and text cannot be converted; run the Installer again.");
+                      " is missing, so documents cannot be converted for it; run the Installer again.");
 
     const fs::path pdf = folder / PDF_NAME;
     const fs::path log = folder / CONVERTER_LOG_NAME;
@@ -218,9 +230,8 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     ::close(nPdfFd);
     ::close(nLogFd);
     if (!bStarted)
-        return Failed(
-            "Images and text cannot be converted for the fax printer: cupsfilter cannot be started (" +
-            converter.Error() + "); is the cups package installed?");
+        return Failed("Documents cannot be converted for the fax printer: cupsfilter cannot be started (" +
+                      converter.Error() + "); is the cups package installed?");
     if (converter.Wait(settings.convertTimeout) == platform::EWaitResult::TimedOut)
     {
         converter.Signal(SIGTERM);
@@ -234,7 +245,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     }
     if (!converter.Succeeded())
     {
-        const std::string strComplaint = ConverterComplaint(log);
+        const std::string strComplaint = ConverterComplaint(log, copy, strName);
         return Refused(strName +
                        " cannot be converted for the fax printer (cupsfilter: " + converter.Describe() +
                        (strComplaint.empty() ? "" : ": " + strComplaint) + "). Nothing was written.");
@@ -290,13 +301,6 @@ SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
     const ssize_t nRead = ::pread(fd, magic, sizeof magic, 0);
     const auto eKind =
         DocumentKindOf(std::string_view(magic, nRead > 0 ? static_cast<std::size_t>(nRead) : 0));
-    if (eKind == EDocumentKind::Pdf || eKind == EDocumentKind::PostScript)
-    {
-        SDocumentResult result = RenderWithBackend(fd, driveRoot);
-        ::close(fd);
-        return result;
-    }
-
     // A folder of this user's alone (mkdtemp makes it 0700) for the copy, the PDF and the
     // converter's messages; it goes when the rendering is done.
     std::error_code error;

@@ -11,9 +11,9 @@
 // Sendwell's "Sendwell FILE" and a file dropped on its dialog. The backend is run in this
 // process as a library, not as the spooler's program.
 //
-// PDF and PostScript go to the backend as they are. Images and plain text reach the printer's
-// queue as PDF made by the CUPS filters that its PPD chooses; here the same filters make it,
-// run by cupsfilter with the printer's PPD, before the backend renders it.
+// A document reaches the printer's backend as the PDF that the CUPS filters chosen by its PPD
+// make of it (pdftopdf, gstopdf, imagetopdf, texttopdf). Here the same filters make it, run by
+// cupsfilter with the printer's PPD, so that the pages are the ones printing would give.
 namespace driver
 {
 
@@ -39,7 +39,7 @@ struct SDocumentSettings
     std::filesystem::path ppd;
     // CUPS's filter runner; empty: cupsfilter, on PATH or among the administrator's programs.
     std::string strCupsfilter;
-    // Converting an image or a text file into PDF takes at most this long.
+    // Converting the document into the PDF for the backend takes at most this long.
     std::chrono::milliseconds convertTimeout = std::chrono::seconds(120);
 };
 

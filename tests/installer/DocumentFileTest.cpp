@@ -77,19 +77,33 @@ TEST_F(DocumentFileTest, PdfAndPostScriptGiveThePrintersPages)
     ASSERT_EQ(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), "");
     const fs::path ps = m_base / "two.ps";
     ASSERT_TRUE(platform::WriteWholeFile(ps, testdocs::TwoPagePostScript()));
-    for (const fs::path& document : {pdf, ps})
+    // A letter PDF passes the queue's pdftopdf unchanged. PostScript becomes PDF first (gstopdf),
+    // which draws a few glyph and stroke edges apart from Ghostscript on the PostScript itself;
+    // InstallerCupsTest holds both to the queue's own pages byte for byte.
+    struct SCase
     {
-        const auto result = driver::RenderDocumentFile(document, m_drive, m_settings);
+        fs::path m_document;
+        std::size_t m_nMostDiffering;
+    };
+    for (const SCase& test : {SCase{pdf, 0}, SCase{ps, platform::RASTER_BYTES / 1000}})
+    {
+        const auto result = driver::RenderDocumentFile(test.m_document, m_drive, m_settings);
         ASSERT_EQ(result.m_eResult, EJobResult::Done) << result.m_strReason;
         EXPECT_EQ(result.m_nPages, 2);
         EXPECT_EQ(platform::ReadWholeFile(m_drive / "Page.tmp", 16).value_or(""), std::string(1, '\x03'));
         std::string strError;
-        const auto reference = testdocs::RenderReference(document, strError);
+        const auto reference = testdocs::RenderReference(test.m_document, strError);
         ASSERT_EQ(reference.size(), 2u) << strError;
         for (int nPage = 1; nPage <= 2; ++nPage)
-            EXPECT_TRUE(testdocs::ReadRasterFile(m_drive / platform::RasterFileName(nPage)) ==
-                        reference[nPage - 1])
-                << document << " page " << nPage;
+        {
+            const auto raster = testdocs::ReadRasterFile(m_drive / platform::RasterFileName(nPage));
+            ASSERT_EQ(raster.size(), platform::RASTER_BYTES);
+            std::size_t nDiffering = 0;
+            for (std::size_t i = 0; i < raster.size(); ++i)
+                nDiffering += raster[i] != reference[nPage - 1][i];
+            EXPECT_LE(nDiffering, test.m_nMostDiffering) << test.m_document << " page " << nPage;
+        }
+        ExpectNoFolderLeft();
     }
 }
 
@@ -112,8 +126,9 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
         const char* m_pszSays;
     };
     for (const SCase& test :
-         {SCase{damaged, ""}, SCase{longPdf, "255 pages"}, SCase{m_base / "missing.pdf", "cannot be opened"},
-          SCase{m_base, "not a document file"}, SCase{Write("empty.txt", ""), "is empty"},
+         {SCase{damaged, "damaged.pdf cannot be converted for the fax printer"}, SCase{longPdf, "255 pages"},
+          SCase{m_base / "missing.pdf", "cannot be opened"}, SCase{m_base, "not a document file"},
+          SCase{Write("empty.txt", ""), "is empty"},
           SCase{brokenPicture, "cannot be converted for the fax printer (cupsfilter: exit code 1"},
           SCase{longText, "The job has 255 pages"},
           SCase{Write("binary.dat", std::string("\x7f"
@@ -128,6 +143,7 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
         EXPECT_FALSE(result.m_strReason.empty()) << test.m_document;
         EXPECT_NE(result.m_strReason.find(test.m_pszSays), std::string::npos) << result.m_strReason;
         EXPECT_EQ(result.m_strReason.find('\x1b'), std::string::npos) << "a control byte reached the message";
+        EXPECT_EQ(result.m_strReason.find("vellum-document-"), std::string::npos) << result.m_strReason;
         ExpectEarlierJobUntouched();
     }
 }
@@ -183,7 +199,7 @@ TEST_F(DocumentFileTest, ConverterTroubleIsReportedAndChangesNothing)
     };
     auto settings = m_settings;
     settings.ppd = m_base / "nowhere.ppd";
-    render(settings, "is missing, so images and text cannot be converted; run the Installer again");
+    render(settings, "is missing, so documents cannot be converted for it; run the Installer again");
     settings = m_settings;
     settings.strCupsfilter = (m_base / "no-cupsfilter").string();
     render(settings, "cupsfilter cannot be started");
