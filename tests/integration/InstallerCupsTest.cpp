@@ -3,6 +3,7 @@
 // jobs through lp, and the page files checked against Ghostscript's own rendering of the
 // printed document. Everything here needs root (users, a backend that CUPS runs as root).
 
+#include "installer/driver/DocumentFile.h"
 #include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
@@ -352,6 +353,48 @@ TEST_F(InstallerCupsTest, RefusesLongAndUnreadableJobsAndKeepsTheEarlierPages)
     const auto state = Finish(Print(&ada, m_pdf));
     EXPECT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage;
     ExpectPagesOf(drive, m_pdf, 2);
+}
+
+TEST_F(InstallerCupsTest, SendwellRendersADocumentFileAsPrintingItThroughTheQueueDoes)
+{
+    InstallMachine();
+    auto& ada = MakeUser("ada");
+    InstallFor(ada);
+    const auto printed = DefaultRoot(ada) / "c";
+    // Sendwell's way: the file rendered in its own process, with the PPD the Installer placed.
+    const auto given = m_base / "given" / "c";
+    driver::SDocumentSettings settings;
+    settings.ppd = DefaultRoot(ada) / "windows/system/VellumZeru.ppd";
+
+    struct SCase
+    {
+        fs::path m_document;
+        std::size_t m_nPages;
+    };
+    const auto postScript = m_base / "two.ps";
+    ASSERT_TRUE(platform::WriteWholeFile(postScript, testdocs::TwoPagePostScript()));
+    const auto png = m_base / "page.png";
+    ASSERT_EQ(testdocs::MakeImage(testdocs::TwoPagePostScript(), "pnggray", png), "");
+    const auto text = m_base / "letter.txt";
+    ASSERT_TRUE(
+        platform::WriteWholeFile(text, "Dear Ada,\n\tthe pages follow.\fSecond page: \xE2\x82\xAC 12\n"));
+    for (const SCase& test : {SCase{m_pdf, 2}, SCase{postScript, 2}, SCase{png, 1}, SCase{text, 2}})
+    {
+        ::chmod(test.m_document.c_str(), 0644);
+        const auto state = Finish(Print(&ada, test.m_document));
+        ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << test.m_document << ": " << state.m_strMessage;
+        const auto result = driver::RenderDocumentFile(test.m_document, given, settings);
+        ASSERT_EQ(result.m_eResult, driver::EJobResult::Done)
+            << test.m_document << ": " << result.m_strReason;
+        EXPECT_EQ(static_cast<std::size_t>(result.m_nPages), test.m_nPages) << test.m_document;
+        EXPECT_EQ(Read(printed / "Page.tmp"), Read(given / "Page.tmp")) << test.m_document;
+        for (std::size_t nPage = 1; nPage <= test.m_nPages; ++nPage)
+        {
+            const std::string strName = "quill." + std::to_string(nPage);
+            EXPECT_TRUE(Read(printed / strName) == Read(given / strName))
+                << test.m_document << " page " << nPage << " differs from the printed one";
+        }
+    }
 }
 
 TEST_F(InstallerCupsTest, WritesThePagesAsTheUserWhoPrintedThem)
