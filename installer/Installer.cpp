@@ -662,11 +662,12 @@ std::string CInstaller::MenuEntry() const
         "GenericName=Fax Sender\n"
         "Comment=Send the pages printed to Vellum Zeru 3.0 as a fax; edit the settings and "
         "the address book\n";
-    // "Open with" hands it a PDF or PostScript document, whose pages it shows to send.
+    // "Open with" hands it a document, an image or a text file, whose pages it shows to send.
     strEntry +=
         "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) +
         " %f\n";
-    strEntry += "MimeType=application/pdf;application/postscript;\n";
+    strEntry +=
+        "MimeType=application/pdf;application/postscript;image/png;image/jpeg;image/tiff;text/plain;\n";
     strEntry += "Icon=" + (m_settings.m_systemDirectory / ICON_FILE).string() + "\n";
     strEntry += "Terminal=false\n"
                 "Categories=Office;\n"

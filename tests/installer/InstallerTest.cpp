@@ -293,9 +293,9 @@ TEST_F(InstallerTest, BothDesktopEntriesAreValid)
     EXPECT_NE(strMenu.find("Icon=" + (m_settings.m_systemDirectory / "vellum-sendwell.png").string() + "\n"),
               std::string::npos)
         << strMenu;
-    EXPECT_NE(
-        strMenu.find("/windows/system/Sendwell\" %f\nMimeType=application/pdf;application/postscript;\n"),
-        std::string::npos)
+    EXPECT_NE(strMenu.find("/windows/system/Sendwell\" %f\nMimeType=application/pdf;application/postscript;"
+                           "image/png;image/jpeg;image/tiff;text/plain;\n"),
+              std::string::npos)
         << strMenu;
     // The action that opens the sent faxes.
     EXPECT_NE(strMenu.find("[Desktop Action SentFaxes]\nName=Sent faxes\nExec=env "), std::string::npos)
