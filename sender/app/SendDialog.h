@@ -65,8 +65,9 @@ public:
     // Lists the page files of the drive root anew (after Send again put a sent fax's pages
     // there) and fills in the recipient and number.
     void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
-    // Makes a document file (PDF or PostScript) the pages to send, as printing it would, while
-    // the dialog waits; a file that cannot be rendered is reported and the pages stay as they were.
+    // Makes a document file (PDF, PostScript, an image or plain text) the pages to send, as
+    // printing it would, while the dialog waits; a file that cannot be rendered is reported and
+    // the pages stay as they were.
     bool TakeDocument(const std::string& strPath);
 
 public slots:

@@ -1,7 +1,8 @@
 #pragma once
 
 // The application: shows the main dialog modally; the program ends when it closes.
-// "Sendwell FILE" makes a PDF or PostScript file the pages, as printing it would.
+// "Sendwell FILE" makes a document file (PDF, PostScript, a PNG, JPEG or TIFF image, plain text)
+// the pages, as printing it would.
 // "Sendwell --sent" (the desktop entry's action "Sent faxes") shows the sent faxes window
 // instead, and the main dialog only after its Send again.
 class CSendwellApp

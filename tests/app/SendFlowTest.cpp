@@ -389,19 +389,19 @@ private slots:
         };
 
         const fs::path picture = m_root / "picture.png";
-        Write(picture, "\x89PNG\r\n\x1a\n");
+        Write(picture, "\x89PNG\r\n\x1a\n a damaged image");
         drop(picture);
         QTRY_VERIFY_WITH_TIMEOUT(!Messages().empty(), 20000);
         QVERIFY2(Messages().starts_with(CAPTION + "\tSorry, the file cannot be faxed: "), Messages().c_str());
         QCOMPARE(pPages->count(), 1);
         QCOMPARE(platform::ReadWholeFile(Drive("quill.1"), 1 << 22).value_or(""), strPrinted);
 
-        const fs::path ps = m_root / "two.ps";
-        Write(ps, testdocs::TwoPagePostScript());
-        drop(ps);
+        const fs::path pdf = m_root / "two.pdf";
+        QCOMPARE(testdocs::MakePdf(testdocs::TwoPagePostScript(), pdf), std::string());
+        drop(pdf);
         QTRY_COMPARE_WITH_TIMEOUT(pPages->count(), 2, 20000);
         std::string strError;
-        const auto reference = testdocs::RenderReference(ps, strError);
+        const auto reference = testdocs::RenderReference(pdf, strError);
         QCOMPARE(reference.size(), std::size_t{2});
         QVERIFY(testdocs::ReadRasterFile(Drive("quill.2")) == reference[1]);
         QVERIFY(dialog.HasRasterBuffer());
