@@ -153,7 +153,13 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     sigemptyset(&noSignals);
     ::posix_spawnattr_setsigdefault(&setup.m_attr, &allSignals);
     ::posix_spawnattr_setsigmask(&setup.m_attr, &noSignals);
-    ::posix_spawnattr_setflags(&setup.m_attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short nFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (options.m_bOwnProcessGroup)
+    {
+        ::posix_spawnattr_setpgroup(&setup.m_attr, 0);
+        nFlags |= POSIX_SPAWN_SETPGROUP;
+    }
+    ::posix_spawnattr_setflags(&setup.m_attr, nFlags);
 
     std::vector<char*> argv;
     for (const auto& strArg : args)
@@ -173,7 +179,10 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
         const int nError = ::posix_spawnp(&pid, argv[0], &setup.m_actions, &setup.m_attr, argv.data(),
                                           options.m_aEnvironment ? envp.data() : environ);
         if (nError == 0)
+        {
             m_pid = pid;
+            m_bGroup = options.m_bOwnProcessGroup;
+        }
         else
         {
             m_nStartError = nError;
@@ -333,14 +342,14 @@ EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
 void CProcess::Signal(int nSignal)
 {
     if (IsRunning())
-        ::kill(m_pid, nSignal);
+        ::kill(m_bGroup ? -m_pid : m_pid, nSignal);
 }
 
 void CProcess::Kill()
 {
     if (!IsRunning())
         return;
-    ::kill(m_pid, SIGKILL);
+    ::kill(m_bGroup ? -m_pid : m_pid, SIGKILL);
     (void)Wait(std::chrono::milliseconds(-1));
 }
 

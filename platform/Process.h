@@ -33,6 +33,9 @@ struct SSpawnOptions
     int m_nInputFd = -1;                            // for EChildStream::Descriptor
     int m_nOutputFd = -1;
     int m_nErrorsFd = -1;
+    // The child leads a process group of its own, and Signal and Kill reach the whole group:
+    // for a program that starts helpers of its own (a filter chain) which must end with it.
+    bool m_bOwnProcessGroup = false;
 };
 
 enum class EWaitResult
@@ -101,6 +104,7 @@ private:
 
     pid_t m_pid = -1;
     bool m_bEnded = false;
+    bool m_bGroup = false; // the child leads its own process group
     int m_nExitCode = -1;
     int m_nSignal = 0;
     int m_nOutputFd = -1;

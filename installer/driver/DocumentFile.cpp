@@ -221,6 +221,8 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     spawn.m_nOutputFd = nPdfFd;
     spawn.m_eErrors = platform::EChildStream::Descriptor;
     spawn.m_nErrorsFd = nLogFd;
+    // cupsfilter runs each filter as a process of its own: a time limit must end them all.
+    spawn.m_bOwnProcessGroup = true;
     const std::string strCupsfilter =
         settings.strCupsfilter.empty() ? platform::FindSystemProgram("cupsfilter") : settings.strCupsfilter;
     platform::CProcess converter;

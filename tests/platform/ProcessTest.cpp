@@ -3,7 +3,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -144,6 +146,33 @@ TEST(ProcessTest, ReadsTheOutputLineByLineWhileTheChildRuns)
     EXPECT_FALSE(process.ReadOutputLine(strLine, 10s)) << "the end of the output";
     EXPECT_EQ(process.Wait(10s), platform::EWaitResult::Ended);
     EXPECT_TRUE(process.Succeeded());
+}
+
+TEST(ProcessTest, KillingAProcessGroupEndsTheHelpersItStarted)
+{
+    for (const bool bOwnGroup : {true, false})
+    {
+        platform::SSpawnOptions options;
+        options.m_eOutput = platform::EChildStream::Pipe;
+        options.m_bOwnProcessGroup = bOwnGroup;
+        CProcess process;
+        // The helper's output goes nowhere, so that it does not hold the pipe open.
+        ASSERT_TRUE(process.Start({"/bin/sh", "-c", "sleep 30 >/dev/null & echo $!; wait"}, options));
+        std::string strPid;
+        ASSERT_TRUE(process.ReadOutputLine(strPid, 10s));
+        const pid_t helper = std::stoi(strPid);
+        process.Kill();
+        // The killed helper is reaped by init; until then it is a zombie, which kill() still finds.
+        bool bGone = false;
+        for (int i = 0; i < 100 && !bGone; ++i, std::this_thread::sleep_for(10ms))
+        {
+            std::string strState;
+            std::ifstream("/proc/" + strPid + "/stat") >> strState >> strState >> strState;
+            bGone = strState.empty() || strState == "Z";
+        }
+        EXPECT_EQ(bGone, bOwnGroup);
+        ::kill(helper, SIGKILL);
+    }
 }
 
 TEST(ProcessTest, ALineWithoutEndIsNotWaitedForPastItsBound)
