@@ -1,9 +1,12 @@
 // The converter measured side by side with its peers, in one run:
 //   - EncodePage against libtiff's CCITT Group 3 one-dimensional encoder on the same pages;
 //   - one page of a 20-page run against the floor of reading a raster and scanning it once;
-//   - Pagemill as a whole process against netpbm's pbmtog3, per page and over a document;
+//   - Pagemill as a whole process against netpbm's pbmtog3, per page and over a document,
+//     and the 10-page document against the floor of mapping and scanning its 10 rasters;
 //   - Pagemill's peak memory for runs of 1, 20 and 254 pages.
 // Run: build/bin/converter_bench  (needs Ghostscript, netpbm and the sample manual).
+// With VELLUM_PAGEMILL_BASELINE=/path/to/an/older/Pagemill the document runs of that
+// Pagemill are measured beside this build's, in the same run.
 
 #include "converter/FaxRow.h"
 #include "converter/PageConverter.h"
@@ -39,6 +42,7 @@ using platform::RASTER_ROW_BYTES;
 
 constexpr int RUN_PAGES = 20;      // pages of the run whose per-page cost is measured
 constexpr int DOCUMENT_PAGES = 17; // the sample manual
+constexpr int SHORT_DOCUMENT_PAGES = 10;
 
 // ---- test pages ---------------------------------------------------------------------
 
@@ -323,6 +327,25 @@ void BM_FloorMapAndScan(benchmark::State& state)
     }
 }
 
+// The floor of a whole document: each of its rasters mapped and scanned once, one after
+// the other, as no converter can do with less.
+void BM_FloorMapAndScanDocument(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    for (auto _ : state)
+        for (const auto& strPage : pages)
+        {
+            const int fd = open((Pages().m_dir / (strPage + ".raster")).c_str(), O_RDONLY);
+            void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            close(fd);
+            const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
+            std::size_t nBlack = 0;
+            for (std::size_t i = 0; i < RASTER_BYTES; ++i)
+                nBlack += pBytes[i] != 0;
+            benchmark::DoNotOptimize(nBlack);
+            munmap(pMap, RASTER_BYTES);
+        }
+}
+
 // Lays out a run in a VELLUM_ROOT: hard links to the stored rasters, so that preparing
 // a run costs no copying, and the page-count file.
 void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
@@ -359,7 +382,8 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
 
 // ---- whole processes ------------------------------------------------------------------
 
-void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>& pages)
+void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>& pages,
+                        const std::string& strPagemill)
 {
     const fs::path root = Pages().m_dir / "process";
     setenv("VELLUM_ROOT", root.c_str(), 1);
@@ -368,7 +392,7 @@ void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>&
         state.PauseTiming();
         PrepareRun(root, pages);
         state.ResumeTiming();
-        if (Spawn({VELLUM_PAGEMILL}) != 0)
+        if (Spawn({strPagemill}) != 0)
             state.SkipWithError("Pagemill failed");
     }
 }
@@ -428,16 +452,32 @@ void RegisterAll()
     for (const auto& strPage : cases)
     {
         benchmark::RegisterBenchmark(("Process/Pagemill/" + strPage).c_str(), BM_ProcessPagemill,
-                                     std::vector<std::string>{strPage})
+                                     std::vector<std::string>{strPage}, std::string(VELLUM_PAGEMILL))
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Process/pbmtog3/" + strPage).c_str(), BM_ProcessPbmtog3,
                                      std::vector<std::string>{strPage})
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill,
-                                 Pages().m_aDocument)
+                                 Pages().m_aDocument, std::string(VELLUM_PAGEMILL))
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().m_aDocument)
+        ->Unit(benchmark::kMillisecond);
+
+    // The 10 real pages of a document in one run, as Sendwell runs Pagemill, against pbmtog3
+    // once per page and against the floor of mapping and scanning the same rasters.
+    const std::vector<std::string> shortDocument(Pages().m_aDocument.begin(),
+                                                 Pages().m_aDocument.begin() + SHORT_DOCUMENT_PAGES);
+    benchmark::RegisterBenchmark("Document10/Pagemill", BM_ProcessPagemill, shortDocument,
+                                 std::string(VELLUM_PAGEMILL))
+        ->Unit(benchmark::kMillisecond);
+    if (const char* pszBaseline = std::getenv("VELLUM_PAGEMILL_BASELINE"))
+        benchmark::RegisterBenchmark("Document10/Pagemill_baseline", BM_ProcessPagemill, shortDocument,
+                                     std::string(pszBaseline))
+            ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Document10/pbmtog3", BM_ProcessPbmtog3, shortDocument)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Document10/floor_map_and_scan", BM_FloorMapAndScanDocument, shortDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Memory/Pagemill_pages", BM_PeakMemory)
         ->Arg(1)
