@@ -3,6 +3,7 @@
 #include "platform/PageFiles.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace driver
@@ -13,6 +14,24 @@ namespace
 
 constexpr int MAX_TOKEN_DIGITS = 6;
 constexpr unsigned MAX_GRAY = 255;
+
+// The eight raster pixels of each bitmap byte, first pixel in the most significant bit:
+// a row is then converted a byte, not a bit, at a time.
+using PixelOctet = std::array<std::uint8_t, 8>;
+constexpr std::array<PixelOctet, 256> MakePixelOctets()
+{
+    std::array<PixelOctet, 256> octets = {};
+    for (unsigned nByte = 0; nByte < 256; ++nByte)
+        for (unsigned nBit = 0; nBit < 8; ++nBit)
+            octets[nByte][nBit] =
+                ((nByte >> (7 - nBit)) & 1) != 0 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
+    return octets;
+}
+constexpr std::array<PixelOctet, 256> PIXEL_OCTETS = MakePixelOctets();
+static_assert(PIXEL_OCTETS[0x80][0] == platform::RASTER_BLACK &&
+              PIXEL_OCTETS[0x80][1] == platform::RASTER_WHITE);
+static_assert(PIXEL_OCTETS[0x01][7] == platform::RASTER_BLACK &&
+              PIXEL_OCTETS[0x01][6] == platform::RASTER_WHITE);
 
 bool IsSpace(std::uint8_t byte)
 {
@@ -98,9 +117,12 @@ void CPnmPageReader::ConvertRow()
     if (m_chFormat == '4')
     {
         // P4: rows are padded to whole bytes, the first pixel in the most significant bit, 1 is black.
-        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
-            pOut[x] =
-                ((m_row[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
+        constexpr std::size_t WHOLE_BYTES = platform::RASTER_ROW_BYTES / 8;
+        constexpr std::size_t LAST_PIXELS = platform::RASTER_ROW_BYTES % 8;
+        for (std::size_t nByte = 0; nByte < WHOLE_BYTES; ++nByte)
+            std::memcpy(pOut + 8 * nByte, PIXEL_OCTETS[m_row[nByte]].data(), 8);
+        if constexpr (LAST_PIXELS != 0)
+            std::memcpy(pOut + 8 * WHOLE_BYTES, PIXEL_OCTETS[m_row[WHOLE_BYTES]].data(), LAST_PIXELS);
     }
     else
     {
