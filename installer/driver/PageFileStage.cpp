@@ -4,8 +4,10 @@
 #include "platform/PageFiles.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -18,6 +20,57 @@ namespace
 
 // Starts with a dot, so that nobody looking for page files mistakes it for one.
 constexpr const char* STAGING_TEMPLATE = ".quill-job.XXXXXX";
+
+// Writes a staged raster in one write and sets it on its way to the disk without waiting:
+// the commit waits for it, by when most of it has usually arrived.
+bool WriteStagedRaster(const std::filesystem::path& path, std::span<const std::uint8_t> raster,
+                       std::string& strError)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+    {
+        strError = platform::ErrnoText("create " + path.string());
+        return false;
+    }
+    std::size_t nDone = 0;
+    while (nDone < raster.size())
+    {
+        const ssize_t n = ::write(fd, raster.data() + nDone, raster.size() - nDone);
+        if (n > 0)
+            nDone += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+        {
+            strError = platform::ErrnoText("write " + path.string(), n == 0 ? ENOSPC : errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    // Only a start: a failure here shows at the commit's sync.
+    (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (::close(fd) != 0)
+    {
+        strError = platform::ErrnoText("close " + path.string());
+        return false;
+    }
+    return true;
+}
+
+// Waits until the file's data are on the disk.
+bool SyncFile(const std::filesystem::path& path, std::string& strError)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fdatasync(fd) != 0)
+    {
+        strError = platform::ErrnoText("sync " + path.string());
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
 
 } // namespace
 
@@ -43,6 +96,8 @@ bool CPageFileStage::Begin()
     Discard();
     m_strError.clear();
     m_nPages = 0;
+    m_nLastPage = 0;
+    m_abStaged.clear();
     m_bTooManyPages = false;
     // The page files are the user's own business: nobody else needs to read them.
     std::error_code error;
@@ -56,28 +111,41 @@ bool CPageFileStage::Begin()
     return true;
 }
 
-bool CPageFileStage::AddPage(std::span<const std::uint8_t> raster)
+bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
 {
     if (m_staging.empty())
         return Fail("no job has been started");
     if (raster.size() != platform::RASTER_BYTES)
         return Fail("a page raster has " + std::to_string(raster.size()) + " bytes, not " +
                     std::to_string(platform::RASTER_BYTES));
-    if (m_nPages >= m_nMaxPages)
+    if (nPage < 1)
+        return Fail("there is no page " + std::to_string(nPage));
+    if (nPage > m_nMaxPages)
     {
         m_bTooManyPages = true;
         return Fail("the job has more than " + std::to_string(m_nMaxPages) +
                     " pages; the fax printer takes at most " + std::to_string(m_nMaxPages));
     }
-    const int nPage = m_nPages + 1;
-    platform::CFileWriter writer;
-    if (!writer.Create(m_staging / platform::RasterFileName(nPage), platform::EWriteMode::Atomic))
-        return Fail("cannot write page " + std::to_string(nPage) + ": " + writer.Error());
-    writer.Write(raster.data(), raster.size());
-    if (!writer.Close())
-        return Fail("cannot write page " + std::to_string(nPage) + ": " + writer.Error());
-    m_nPages = nPage;
+    std::string strError;
+    if (!WriteStagedRaster(m_staging / platform::RasterFileName(nPage), raster, strError))
+        return Fail("cannot write page " + std::to_string(nPage) + ": " + strError);
+    if (m_abStaged.size() < static_cast<std::size_t>(nPage))
+        m_abStaged.resize(static_cast<std::size_t>(nPage), false);
+    if (!m_abStaged[nPage - 1])
+        ++m_nPages;
+    m_abStaged[nPage - 1] = true;
+    m_nLastPage = std::max(m_nLastPage, nPage);
     return true;
+}
+
+void CPageFileStage::ClearPages()
+{
+    for (int nPage = 1; nPage <= m_nLastPage; ++nPage)
+        if (m_abStaged[nPage - 1])
+            ::unlink((m_staging / platform::RasterFileName(nPage)).c_str());
+    m_nPages = 0;
+    m_nLastPage = 0;
+    m_abStaged.clear();
 }
 
 bool CPageFileStage::Commit()
@@ -86,6 +154,19 @@ bool CPageFileStage::Commit()
         return Fail("no job has been started");
     if (m_nPages == 0)
         return Fail("the job has no pages");
+    if (m_nPages != m_nLastPage)
+    {
+        const auto nMissing = std::find(m_abStaged.begin(), m_abStaged.end(), false) - m_abStaged.begin() + 1;
+        return Fail("page " + std::to_string(nMissing) + " of " + std::to_string(m_nLastPage) +
+                    " is missing");
+    }
+    // The rasters reach the disk before a page count names them.
+    for (int nPage = 1; nPage <= m_nPages; ++nPage)
+    {
+        std::string strError;
+        if (!SyncFile(m_staging / platform::RasterFileName(nPage), strError))
+            return Fail("cannot write page " + std::to_string(nPage) + ": " + strError);
+    }
 
     // Without the old count no reader pairs it with the new rasters while they move in.
     const auto countPath = m_driveRoot / platform::PAGE_COUNT_FILE_NAME;

@@ -6,14 +6,16 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 // Puts one print job's page files into the drive root so that a reader never sees a page
 // count whose rasters are not all there, and a job that fails leaves the earlier page
 // files as they were:
-//   1. every page raster is written into a private staging folder beside the page files;
-//   2. Commit() removes the old page-count file, moves the rasters into place, removes the
-//      rasters of an older job numbered above this one's pages, and writes the new page-count
-//      file last (temporary file + rename);
+//   1. every page raster is written into a private staging folder beside the page files, in
+//      any order, and its way to the disk begins at once;
+//   2. Commit() waits until every raster is on the disk, removes the old page-count file, moves
+//      the rasters into place, removes the rasters of an older job numbered above this one's
+//      pages, and writes the new page-count file last (temporary file + rename);
 //   3. a job that is refused or fails is discarded: the staging folder goes, nothing else changes.
 namespace driver
 {
@@ -32,13 +34,24 @@ public:
     [[nodiscard]] bool Begin();
     const std::filesystem::path& StagingDirectory() const { return m_staging; }
 
-    // Stages the next page (a raster of platform::RASTER_BYTES). Refuses a page past the most a job may have.
-    [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster);
+    // Stages page nPage (from 1; a raster of platform::RASTER_BYTES), replacing a page of that
+    // number staged before. Refuses a page past the most a job may have.
+    [[nodiscard]] bool AddPage(int nPage, std::span<const std::uint8_t> raster);
+    // Stages the page after the last one staged.
+    [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster)
+    {
+        return AddPage(m_nLastPage + 1, raster);
+    }
+    // The pages staged, and the highest page number among them.
     int Pages() const { return m_nPages; }
+    int LastPage() const { return m_nLastPage; }
     bool TooManyPages() const { return m_bTooManyPages; }
 
-    // Moves the staged job into place. Refuses a job without pages.
+    // Moves the staged job into place. Refuses a job without pages or with a page missing
+    // below its last one.
     [[nodiscard]] bool Commit();
+    // Removes the staged pages and nothing else, so that the job can be staged afresh.
+    void ClearPages();
     // Removes the staging folder and everything in it.
     void Discard();
 
@@ -51,6 +64,8 @@ private:
     std::filesystem::path m_staging;
     int m_nMaxPages;
     int m_nPages = 0;
+    int m_nLastPage = 0;
+    std::vector<bool> m_abStaged; // by page number - 1
     bool m_bTooManyPages = false;
     std::string m_strError;
 };

@@ -152,6 +152,34 @@ TEST_F(PageFileStageTest, RefusesAJobWithoutPagesOrWithABadRaster)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+TEST_F(PageFileStageTest, StagesPagesInAnyOrderButCommitsNoJobWithAPageMissing)
+{
+    // Several renderers deliver their pages as they come.
+    WriteEarlierJob();
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin());
+    ASSERT_TRUE(stage.AddPage(3, Raster(3)));
+    ASSERT_TRUE(stage.AddPage(1, Raster(1)));
+    EXPECT_FALSE(stage.Commit()) << "page 2 is not there";
+    EXPECT_NE(stage.Error().find("page 2 of 3 is missing"), std::string::npos) << stage.Error();
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02')) << "the earlier job stays whole";
+    EXPECT_EQ(Read("quill.1"), "earlier page");
+
+    // Cleared, the job is staged afresh; the pages of the first try are gone with it.
+    stage.ClearPages();
+    EXPECT_EQ(stage.Pages(), 0);
+    ASSERT_TRUE(stage.AddPage(2, Raster(2)));
+    ASSERT_TRUE(stage.AddPage(1, Raster(1)));
+    ASSERT_TRUE(stage.AddPage(2, Raster(7))) << "a page staged again replaces the first";
+    EXPECT_EQ(stage.Pages(), 2);
+    ASSERT_TRUE(stage.Commit()) << stage.Error();
+    EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x03'));
+    EXPECT_EQ(static_cast<std::uint8_t>(Read("quill.1").front()), 1);
+    EXPECT_EQ(static_cast<std::uint8_t>(Read("quill.2").front()), 7);
+    EXPECT_FALSE(fs::exists(m_drive / "quill.3"));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
 TEST_F(PageFileStageTest, NeverLeavesAPageCountBesideRastersOfAnotherJob)
 {
     // Page 2 cannot be moved into place (a folder has its name). The commit fails; the old
