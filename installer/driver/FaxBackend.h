@@ -11,7 +11,9 @@
 
 // The work of the fax printer's backend for one print job: render the job's document with
 // Ghostscript at 200 dpi on US letter, one bit a pixel, and leave its pages in the drive
-// root as page rasters and a page-count file (see CPageFileStage for the order).
+// root as page rasters and a page-count file (see CPageFileStage for the order). A PDF is
+// rendered by several Ghostscript processes at once, one per processor core, each taking
+// every n-th page; the pages are exactly those one process would render.
 // Progress and failures go to the log stream as the spooler reads them from a backend's
 // standard error: "INFO: ...", "ERROR: ...", "DEBUG: ..." lines.
 namespace driver
@@ -35,8 +37,9 @@ struct SBackendSettings
     std::string strGhostscript = "gs";
     // A renderer that produces nothing for this long is taken to hang.
     std::chrono::milliseconds renderStall = std::chrono::seconds(120);
-    // Counting the pages of a PDF document takes at most this long.
-    std::chrono::milliseconds countTimeout = std::chrono::seconds(60);
+    // The Ghostscript processes that share a PDF's pages; 0: one per processor core this
+    // process may use, at most MAX_RENDERERS. Other documents have one.
+    int nRenderers = 0;
     // Set (by a signal handler) when the job is to stop.
     const volatile std::sig_atomic_t* pStop = nullptr;
 };
@@ -44,10 +47,15 @@ struct SBackendSettings
 class CFaxBackend
 {
 public:
+    static constexpr int MAX_RENDERERS = 4;
+
     CFaxBackend(SBackendSettings settings, std::ostream& log);
 
     // Reads the document from nInputFd to its end and makes the page files from it.
     [[nodiscard]] EJobResult Run(int nInputFd);
+    // Makes the page files in the drive root from the document (PDF or PostScript) at this
+    // path, which the renderer must be able to read; the same rendering as a print job's.
+    [[nodiscard]] EJobResult RenderDocument(const std::filesystem::path& document);
 
     int Pages() const { return m_nPages; }
     // One sentence for the user when the result is not Done.
@@ -62,8 +70,11 @@ private:
     EJobResult Stop(EJobResult eResult, std::string strReason);
     bool StopRequested() const { return m_settings.pStop != nullptr && *m_settings.pStop != 0; }
     EJobResult CopyInput(int nInputFd, const std::filesystem::path& target);
-    EJobResult CheckPageCount(const std::filesystem::path& document);
-    EJobResult Render(const std::filesystem::path& document, class CPageFileStage& stage);
+    EJobResult RenderAndCommit(const std::filesystem::path& document, class CPageFileStage& stage);
+    EJobResult Render(const std::filesystem::path& document, CPageFileStage& stage);
+    EJobResult RenderWith(int nRenderers, bool bPdf, const std::filesystem::path& document,
+                          CPageFileStage& stage, bool& bShared);
+    int RendererCount() const;
     std::string RendererComplaint(const std::filesystem::path& errorLog) const;
 
     SBackendSettings m_settings;

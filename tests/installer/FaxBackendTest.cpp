@@ -6,6 +6,7 @@
 #include "tests/installer/TestDocuments.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -121,6 +122,87 @@ TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
     EXPECT_EQ(pixel(200, 250), 1);
     EXPECT_EQ(pixel(50, 50), 0);
     EXPECT_EQ(pixel(550, 750), 0);
+}
+
+// The shared-mime-info manual that Debian ships: 17 pages of text, rules and tables.
+fs::path RealDocument()
+{
+    for (const auto& entry : fs::directory_iterator("/usr/share/doc/shared-mime-info"))
+        if (entry.path().extension() == ".pdf")
+            return entry.path();
+    return {};
+}
+
+TEST_F(FaxBackendTest, RendersARealDocumentByteForByteAsOneGhostscriptProcessDoes)
+{
+    // However many processes share the pages, each raster is the very bytes that one process
+    // rendering the whole document gives.
+    const fs::path manual = RealDocument();
+    ASSERT_FALSE(manual.empty()) << "the shared-mime-info manual is missing";
+    std::string strError;
+    const auto reference = testdocs::RenderReference(manual, strError);
+    ASSERT_EQ(reference.size(), 17u) << strError;
+    for (const int nRenderers : {1, 2, 3})
+    {
+        SCOPED_TRACE(std::to_string(nRenderers) + " renderers");
+        m_settings.nRenderers = nRenderers;
+        CFaxBackend backend(m_settings, m_log);
+        ASSERT_EQ(backend.RenderDocument(manual), EJobResult::Done) << backend.Reason() << "\n" << Log();
+        EXPECT_EQ(backend.Pages(), 17);
+        const auto drive = m_settings.driveRoot;
+        EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x12'));
+        for (int nPage = 1; nPage <= 17; ++nPage)
+        {
+            const auto raster =
+                platform::ReadWholeFile(drive / platform::RasterFileName(nPage), 2 * platform::RASTER_BYTES);
+            ASSERT_TRUE(raster.has_value()) << "page " << nPage;
+            EXPECT_TRUE(std::equal(raster->begin(), raster->end(), reference[nPage - 1].begin(),
+                                   reference[nPage - 1].end(),
+                                   [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+                << "page " << nPage << " differs from Ghostscript's rendering";
+        }
+        EXPECT_EQ(Log().find("again in one process"), std::string::npos) << Log();
+    }
+}
+
+TEST_F(FaxBackendTest, RendersInOneProcessWhenTheSharedPagesDoNotAddUp)
+{
+    // The page tree counts five pages, but the third is an object that does not exist, and
+    // Ghostscript renders no page from there on: the shares cannot tell which page is which.
+    std::string strPdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    const std::string strPage = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>";
+    const std::string strContent = "100 100 200 300 re f";
+    for (const std::string& strObject :
+         {std::string("<< /Type /Catalog /Pages 2 0 R >>"),
+          std::string("<< /Type /Pages /Kids [3 0 R 3 0 R 20 0 R 3 0 R 3 0 R] /Count 5 >>"), strPage,
+          "<< /Length " + std::to_string(strContent.size()) + " >>\nstream\n" + strContent + "\nendstream"})
+    {
+        offsets.push_back(strPdf.size());
+        strPdf += std::to_string(offsets.size()) + " 0 obj\n" + strObject + "\nendobj\n";
+    }
+    const std::size_t nXref = strPdf.size();
+    strPdf += "xref\n0 5\n0000000000 65535 f \n";
+    for (const std::size_t nOffset : offsets)
+    {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", nOffset);
+        strPdf += entry;
+    }
+    strPdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(nXref) + "\n%%EOF\n";
+    const auto pdf = Document("broken-tree.pdf", strPdf);
+
+    std::string strError;
+    const auto reference = testdocs::RenderReference(pdf, strError);
+    ASSERT_FALSE(reference.empty()) << strError;
+    m_settings.nRenderers = 2;
+    ASSERT_EQ(Print(pdf), EJobResult::Done) << m_strReason << "\n" << Log();
+    EXPECT_NE(Log().find("rendering it again in one process"), std::string::npos) << Log();
+    ASSERT_EQ(m_nPages, static_cast<int>(reference.size()));
+    for (int nPage = 1; nPage <= m_nPages; ++nPage)
+        EXPECT_TRUE(testdocs::ReadRasterFile(m_settings.driveRoot / platform::RasterFileName(nPage)) ==
+                    reference[nPage - 1])
+            << "page " << nPage;
 }
 
 TEST_F(FaxBackendTest, RefusesA255PageDocumentBeforeRenderingIt)
