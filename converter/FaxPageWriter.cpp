@@ -135,20 +135,40 @@ void ReverseBytes(const std::uint8_t* pIn, std::size_t nCount, std::uint8_t* pOu
 bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded, std::size_t nCount,
                       int nPageIndex, int nPageTotal)
 {
+    const std::span<const std::uint8_t> segment(pEncoded, nCount);
+    return WriteFaxPageFile(file, std::span(&segment, 1), nPageIndex, nPageTotal);
+}
+
+bool WriteFaxPageFile(platform::CFileWriter& file, std::span<const std::span<const std::uint8_t>> aSegments,
+                      int nPageIndex, int nPageTotal)
+{
+    std::size_t nCount = 0;
+    for (const auto& segment : aSegments)
+        nCount += segment.size();
     const auto head = FaxPageHead(nCount, nPageIndex, nPageTotal);
     // The strip starts with 00 01 reversed: four fill bits and an EOL before the first row.
     const std::uint8_t leadingEol[2] = {REVERSED[0x00], REVERSED[0x01]};
     bool bOk = file.Write(head.data(), head.size()) && file.Write(leadingEol, sizeof leadingEol);
 
+    // The pieces are reversed into one chunk after another, so that the file is written in
+    // large blocks however small the pieces.
     constexpr std::size_t CHUNK_BYTES = 16 * 1024;
     std::uint8_t chunk[CHUNK_BYTES];
-    for (std::size_t nDone = 0; nDone < nCount && bOk; nDone += CHUNK_BYTES)
-    {
-        const std::size_t nBytes = std::min(CHUNK_BYTES, nCount - nDone);
-        ReverseBytes(pEncoded + nDone, nBytes, chunk);
-        bOk = file.Write(chunk, nBytes);
-    }
-    return bOk;
+    std::size_t nUsed = 0;
+    for (const auto& segment : aSegments)
+        for (std::size_t nDone = 0; nDone < segment.size() && bOk;)
+        {
+            const std::size_t nBytes = std::min(CHUNK_BYTES - nUsed, segment.size() - nDone);
+            ReverseBytes(segment.data() + nDone, nBytes, chunk + nUsed);
+            nUsed += nBytes;
+            nDone += nBytes;
+            if (nUsed == CHUNK_BYTES)
+            {
+                bOk = file.Write(chunk, nUsed);
+                nUsed = 0;
+            }
+        }
+    return bOk && file.Write(chunk, nUsed);
 }
 
 } // namespace converter

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // The fax page file: a single-page, single-strip TIFF Class F file, little-endian, with a
 // fixed 234-byte head (header, one 17-entry directory, the two resolutions) followed by
@@ -33,5 +34,9 @@ std::array<std::uint8_t, FAX_HEAD_BYTES> FaxPageHead(std::size_t nCount, int nPa
 // then the nCount encoded bytes reversed). nPageIndex is 0-based. False when a write failed.
 [[nodiscard]] bool WriteFaxPageFile(platform::CFileWriter& file, const std::uint8_t* pEncoded,
                                     std::size_t nCount, int nPageIndex, int nPageTotal);
+// The same for an encoded page held in pieces, which follow one another in the strip.
+[[nodiscard]] bool WriteFaxPageFile(platform::CFileWriter& file,
+                                    std::span<const std::span<const std::uint8_t>> aSegments, int nPageIndex,
+                                    int nPageTotal);
 
 } // namespace converter

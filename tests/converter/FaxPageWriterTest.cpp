@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -122,6 +123,32 @@ TEST_F(FaxPageFileTest, OnlyTheStripLengthAndPageNumberDifferBetweenFiles)
     EXPECT_EQ(Bytes(b.begin() + 138, b.begin() + 142), (Bytes{0x72, 0x11, 0x01, 0x00})); // 70002
     EXPECT_EQ(a[236], 0x48);                                                             // 0x12 reversed
     EXPECT_EQ(b.back(), 0x2C); // 0x34 reversed, past the 64 KiB chunks of the writer
+}
+
+TEST_F(FaxPageFileTest, AnEncodedPageInPiecesMakesTheSameFileAsInOnePiece)
+{
+    // Pieces of every size around the writer's 16 KiB chunks, empty ones among them.
+    Bytes encoded(100000);
+    for (std::size_t i = 0; i < encoded.size(); ++i)
+        encoded[i] = static_cast<std::uint8_t>(i * 131 + i / 7);
+    const Bytes whole = WriteAndRead(encoded, 3, 9);
+    std::vector<std::span<const std::uint8_t>> pieces;
+    std::size_t nDone = 0;
+    for (const std::size_t nPiece : {std::size_t{1}, std::size_t{0}, std::size_t{16383}, std::size_t{16385},
+                                     std::size_t{7}, std::size_t{40000}, std::size_t{0}})
+    {
+        pieces.emplace_back(encoded.data() + nDone, nPiece);
+        nDone += nPiece;
+    }
+    pieces.emplace_back(encoded.data() + nDone, encoded.size() - nDone);
+
+    platform::CFileWriter file;
+    ASSERT_TRUE(file.Create(m_path));
+    ASSERT_TRUE(converter::WriteFaxPageFile(file, pieces, 3, 9));
+    ASSERT_TRUE(file.Close());
+    const auto data = platform::ReadWholeFile(m_path, 10'000'000);
+    ASSERT_TRUE(data.has_value());
+    EXPECT_TRUE(Bytes(data->begin(), data->end()) == whole);
 }
 
 TEST_F(FaxPageFileTest, AFailedWriteIsReported)
