@@ -1,12 +1,10 @@
 #include "converter/PageConverter.h"
 
 #include "converter/FaxPageWriter.h"
-#include "converter/FaxRow.h"
-#include "converter/RowPacker.h"
-#include "converter/T4Encoder.h"
+#include "converter/PageCoder.h"
 #include "platform/BinaryFile.h"
-#include "platform/MappedFile.h"
 #include "platform/Message.h"
+#include "platform/PageFiles.h"
 #include "platform/Roots.h"
 
 #include <algorithm>
@@ -27,11 +25,6 @@ constexpr const char* CAPTION = "警告";
 constexpr const char* NO_PAGES_TEXT = "该程序不能单独运行，只能与Quill科技--Vellum打印机共同使用";
 constexpr const char* OUT_OF_MEMORY_TEXT = "内存不够，请关闭其它应用程序";
 
-// Rows read from the raster per read: large reads cost far less than 4 KiB ones, and a
-// band of 68,000 bytes still sits in the caches.
-constexpr int ROWS_PER_READ = 40;
-static_assert(FAX_PAGE_ROWS % ROWS_PER_READ == 0);
-
 // A diagnostic for whoever runs the converter from a terminal; the user sees no message
 // for these, as the sender reports the failed conversion.
 void Diagnose(int nPage, const std::string& strWhat)
@@ -49,56 +42,6 @@ std::optional<std::uint8_t> ReadPageCountByte()
     return nByte;
 }
 
-// The page is read, packed and coded in bands of rows, so that a run touches a few
-// small buffers again and again instead of a fresh 3.8 MB page for every page.
-struct SBuffers
-{
-    std::unique_ptr<std::uint8_t[]> m_pRaster; // a band of raster rows as read
-    std::unique_ptr<std::uint64_t[]> m_pBand;  // the same rows packed: the page buffer's band
-
-    bool Obtain()
-    {
-        if (!m_pRaster)
-            m_pRaster.reset(new (std::nothrow)
-                                std::uint8_t[std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ]);
-        if (!m_pBand)
-            m_pBand.reset(new (std::nothrow) std::uint64_t[std::size_t{PAGE_ROW_WORDS} * ROWS_PER_READ]);
-        return m_pRaster && m_pBand;
-    }
-};
-
-// Packs raster rows into the band, 1 for every nonzero byte and 0 for zero, the columns
-// 1700 to 1727 white, and codes them.
-void EncodeBand(const std::uint8_t* pRows, SBuffers& buffers, CT4Encoder& encoder)
-{
-    for (int nRow = 0; nRow < ROWS_PER_READ; ++nRow)
-        PackRow(pRows + std::size_t{platform::RASTER_ROW_BYTES} * nRow, platform::RASTER_ROW_BYTES,
-                buffers.m_pBand.get() + std::size_t{PAGE_ROW_WORDS} * nRow, PAGE_ROW_WORDS);
-    encoder.EncodeRows(buffers.m_pBand.get(), FAX_ROW_PIXELS, ROWS_PER_READ);
-}
-
-// Codes the raster band by band. It is mapped where the system allows, which saves
-// copying 3.7 MB a page, and read band by band otherwise. False if the raster ends
-// early or cannot be read.
-bool ReadAndEncodeRaster(platform::CFileReader& raster, SBuffers& buffers, CT4Encoder& encoder)
-{
-    constexpr std::size_t BAND_BYTES = std::size_t{platform::RASTER_ROW_BYTES} * ROWS_PER_READ;
-    platform::CMappedFile mapped;
-    const bool bMapped = mapped.Map(raster, platform::RASTER_BYTES);
-    for (int nFirstRow = 0; nFirstRow < FAX_PAGE_ROWS; nFirstRow += ROWS_PER_READ)
-    {
-        if (bMapped)
-        {
-            EncodeBand(mapped.Data() + std::size_t{platform::RASTER_ROW_BYTES} * nFirstRow, buffers, encoder);
-            continue;
-        }
-        if (raster.Read(buffers.m_pRaster.get(), BAND_BYTES) != BAND_BYTES)
-            return false;
-        EncodeBand(buffers.m_pRaster.get(), buffers, encoder);
-    }
-    return true;
-}
-
 enum class EPageResult
 {
     Converted,
@@ -106,7 +49,10 @@ enum class EPageResult
     OutOfMemory,
 };
 
-EPageResult ConvertPage(int nPage, int nTotal, SBuffers& buffers, CT4Encoder& encoder)
+// The pages are coded ahead by the coder, on both cores; here each page's files change in
+// the order they always did: its fax page is begun, written in full and renamed into place,
+// and only then is its raster removed.
+EPageResult ConvertPage(int nPage, int nTotal, CPageCoder& coder)
 {
     const auto faxPath = platform::DrivePath(platform::FaxPageFileName(nPage));
     const auto rasterPath = platform::DrivePath(platform::RasterFileName(nPage));
@@ -119,25 +65,20 @@ EPageResult ConvertPage(int nPage, int nTotal, SBuffers& buffers, CT4Encoder& en
         Diagnose(nPage, fax.Error());
         return EPageResult::Failed;
     }
-    encoder.Reset();
-
-    platform::CFileReader raster;
-    if (!raster.Open(rasterPath))
+    switch (coder.Code(nPage))
     {
-        Diagnose(nPage, rasterPath.string() + " cannot be opened");
+    case ECodeResult::Coded:
+        break;
+    case ECodeResult::Failed:
+        Diagnose(nPage, coder.Error());
         return EPageResult::Failed;
-    }
-    if (!buffers.Obtain())
+    case ECodeResult::OutOfMemory:
         return EPageResult::OutOfMemory;
-    if (!ReadAndEncodeRaster(raster, buffers, encoder))
-    {
-        Diagnose(nPage,
-                 rasterPath.string() + (raster.Failed() ? " cannot be read" : " is shorter than a page"));
-        return EPageResult::Failed;
     }
-    raster.Close();
 
-    if (!WriteFaxPageFile(fax, encoder.Data(), encoder.Count(), nPage - 1, nTotal) || !fax.Close())
+    const bool bWritten = WriteFaxPageFile(fax, coder.Segments(), nPage - 1, nTotal) && fax.Close();
+    coder.Release(nPage);
+    if (!bWritten)
     {
         Diagnose(nPage, fax.Error());
         return EPageResult::Failed;
@@ -163,14 +104,23 @@ EConvertResult ConvertPages()
     }
 
     const int nTotal = platform::PagesOfCountByte(*nCountByte);
-    SBuffers buffers;
-    CT4Encoder encoder;
+    std::unique_ptr<CPageCoder> pCoder;
+    try
+    {
+        pCoder = std::make_unique<CPageCoder>(platform::DrivePath(""), nTotal);
+        pCoder->StartHelper();
+    }
+    catch (const std::bad_alloc&)
+    {
+        // Reported as the first page running out of memory, below.
+    }
     for (int nPage = 1; nPage <= nTotal; ++nPage)
     {
-        EPageResult eResult = EPageResult::Failed;
+        EPageResult eResult = EPageResult::OutOfMemory;
         try
         {
-            eResult = ConvertPage(nPage, nTotal, buffers, encoder);
+            if (pCoder)
+                eResult = ConvertPage(nPage, nTotal, *pCoder);
         }
         catch (const std::bad_alloc&)
         {
