@@ -5,8 +5,11 @@ padded columns; and the files it creates, deletes and leaves, its messages and i
 code must be as the user and the sender expect."""
 
 import argparse
+import ctypes
 import glob
 import os
+import re
+import struct
 import random
 import resource
 import shutil
@@ -210,6 +213,56 @@ class ConvertsRealAndWorstCasePages(PagemillCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.messages(), [])
         self.assert_decodes_to(self.path("quill1.tif"), raster, 0, 1)
+
+
+class Inotify:
+    """The names created, renamed and deleted in one folder, in the order they happened."""
+    IN_MOVED_FROM, IN_MOVED_TO, IN_CREATE, IN_DELETE = 0x40, 0x80, 0x100, 0x200
+    NAMES = {IN_MOVED_FROM: "moved from", IN_MOVED_TO: "moved to", IN_CREATE: "created", IN_DELETE: "deleted"}
+
+    def __init__(self, folder):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0 or self.libc.inotify_add_watch(self.fd, folder.encode(), sum(self.NAMES)) < 0:
+            raise OSError(ctypes.get_errno(), "inotify")
+
+    def events(self):
+        data = b""
+        while True:
+            try:
+                chunk = os.read(self.fd, 65536)
+            except BlockingIOError:
+                break
+            data += chunk
+        os.close(self.fd)
+        events, pos = [], 0
+        while pos < len(data):
+            _, mask, _, length = struct.unpack_from("iIII", data, pos)
+            name = data[pos + 16:pos + 16 + length].rstrip(b"\0").decode()
+            events.append((self.NAMES[mask & sum(self.NAMES)], name))
+            pos += 16 + length
+        return events
+
+
+class KeepsTheOrderThatMakesACrashSafe(PagemillCase):
+    def test_each_page_appears_whole_under_its_name_before_its_raster_goes(self):
+        # However the work is shared out, page after page the fax page is begun beside its name,
+        # renamed into place, and only then is its raster removed; nothing else changes.
+        pages = 6
+        for n in range(1, pages + 1):
+            self.write(f"quill.{n}", noise(random.Random(n)) if n % 2 else bytes(RASTER_BYTES))
+        self.write("Page.tmp", bytes([pages + 1]))
+        watch = Inotify(self.drive)
+
+        result = self.run_pagemill()
+
+        self.assertEqual(result.returncode, 0, result.stderr)
+        events = [(what, re.sub(r"\.tif\..*$", ".tif.tmp", name)) for what, name in watch.events()]
+        expected = []
+        for n in range(1, pages + 1):
+            expected += [("created", f".quill{n}.tif.tmp"), ("moved from", f".quill{n}.tif.tmp"),
+                         ("moved to", f"quill{n}.tif"), ("deleted", f"quill.{n}")]
+        self.assertEqual(events, expected)
 
 
 class LeavesTheRightFiles(PagemillCase):
