@@ -88,8 +88,8 @@ fs::path FindPpd()
     return platform::ProgramDirectory() / PPD_FILE_NAME;
 }
 
-// Runs the backend on the PDF open at fd.
-SDocumentResult RenderWithBackend(int fd, const fs::path& driveRoot)
+// Runs the backend's rendering on the converted PDF, in its private folder.
+SDocumentResult RenderWithBackend(const fs::path& pdf, const fs::path& driveRoot)
 {
     SBackendSettings settings;
     settings.driveRoot = driveRoot;
@@ -97,7 +97,7 @@ SDocumentResult RenderWithBackend(int fd, const fs::path& driveRoot)
     std::ostringstream log;
     CFaxBackend backend(settings, log);
     SDocumentResult result;
-    result.m_eResult = backend.Run(fd);
+    result.m_eResult = backend.RenderDocument(pdf);
     result.m_nPages = backend.Pages();
     result.m_strReason = backend.Reason();
     return result;
@@ -255,12 +255,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     if (fs::file_size(pdf, error) == 0 || error)
         return Refused(strName + " has no pages to fax. Nothing was written.");
 
-    const int nConvertedFd = ::open(pdf.c_str(), O_RDONLY | O_CLOEXEC);
-    if (nConvertedFd < 0)
-        return Failed(platform::ErrnoText("The converted file cannot be read"));
-    SDocumentResult result = RenderWithBackend(nConvertedFd, driveRoot);
-    ::close(nConvertedFd);
-    return result;
+    return RenderWithBackend(pdf, driveRoot);
 }
 
 } // namespace
