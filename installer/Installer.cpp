@@ -1,5 +1,6 @@
 #include "installer/Installer.h"
 
+#include "installer/InstallSupport.h"
 #include "installer/driver/DeviceUri.h"
 #include "installer/driver/UserRegistration.h"
 #include "installer/watcher/PageWatcher.h"
@@ -13,10 +14,8 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -40,41 +39,8 @@ constexpr std::filesystem::perms PPD_PERMS =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
 
-constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
-                                 "http://www.vellum-zeru.example/"; // full-width colon
-constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
 // The programs are a few MiB: they are copied in pieces of this size.
 constexpr std::size_t COPY_CHUNK_BYTES = 64 * 1024;
-
-std::string FirstLine(const std::string& strText)
-{
-    // lpadmin warns about deprecated drivers on every call; the reason for a failure is elsewhere.
-    std::string strChosen;
-    std::size_t nStart = 0;
-    while (nStart < strText.size())
-    {
-        std::size_t nEnd = strText.find('\n', nStart);
-        if (nEnd == std::string::npos)
-            nEnd = strText.size();
-        std::string strLine = strText.substr(nStart, nEnd - nStart);
-        while (!strLine.empty() && (strLine.back() == '\r' || strLine.back() == ' '))
-            strLine.pop_back();
-        if (!strLine.empty() && strLine.find("deprecated") == std::string::npos)
-            return strLine;
-        if (strChosen.empty())
-            strChosen = strLine;
-        nStart = nEnd + 1;
-    }
-    return strChosen;
-}
-
-// Why a CUPS tool failed: what it said, and how it ended.
-std::string ToolFailure(const std::string& strProgram, const platform::SRunResult& result)
-{
-    const std::string strSaid = FirstLine(result.m_strOutput);
-    const std::string strHow = strProgram + ": " + result.Describe();
-    return strSaid.empty() ? strHow : strSaid + " (" + strHow + ")";
-}
 
 // Quotes one word for a POSIX shell, leaving plain words as they are.
 std::string ShellQuote(const std::string& strWord)
@@ -194,28 +160,6 @@ std::optional<uid_t> UidFromEnvironment(const char* pszName)
     if (strValue.empty() || ec != std::errc() || pEnd != strValue.data() + strValue.size())
         return std::nullopt;
     return static_cast<uid_t>(nUid);
-}
-
-// Removes the empty folders from folder (or its nearest ancestor that is left) up to, not
-// including, stop: what installing made and uninstalling emptied. Nothing above stop is touched.
-void RemoveEmptyFolders(std::filesystem::path folder, const std::filesystem::path& stop)
-{
-    std::error_code error;
-    auto isInside = [&](const std::filesystem::path& path)
-    {
-        const auto relative = path.lexically_relative(stop);
-        return !stop.empty() && !relative.empty() && *relative.begin() != "..";
-    };
-    while (isInside(folder) && !std::filesystem::exists(std::filesystem::symlink_status(folder, error)))
-        folder = folder.parent_path();
-    while (isInside(folder) && folder != stop &&
-           std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)) &&
-           std::filesystem::is_empty(folder, error) && !error)
-    {
-        if (!std::filesystem::remove(folder, error))
-            break;
-        folder = folder.parent_path();
-    }
 }
 
 } // namespace
@@ -848,228 +792,6 @@ std::string CInstaller::CompletionText() const
         strText +=
             "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
             WatcherCommand() + "\n";
-    strText += WEB_LINE;
-    strText += "\n";
-    strText += DEVELOPER_LINE;
-    return strText;
-}
-
-// Uninstalling.
-
-void CInstaller::Remove(const std::string& strWhat, const std::filesystem::path& path)
-{
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
-    if (!std::filesystem::exists(status))
-        return; // not there: nothing to report
-    if (std::filesystem::is_directory(status))
-        std::filesystem::remove_all(path, error);
-    else
-        std::filesystem::remove(path, error);
-    Record("removing " + strWhat, !error, error ? path.string() + ": " + error.message() : std::string());
-}
-
-void CInstaller::StopWatcher()
-{
-    const auto pid = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot);
-    if (!pid)
-        return;
-    const std::string strStep = "stopping Pagewatch (process " + std::to_string(*pid) + ")";
-    if (::kill(*pid, SIGTERM) != 0)
-    {
-        Record(strStep, false, platform::ErrnoText("kill"));
-        return;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
-    while (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot) == pid)
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-        {
-            Record(strStep, false, "it is still running");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    Record(strStep, true);
-}
-
-void CInstaller::ForgetDefaultPrinter()
-{
-    // lpoptions keeps a user's default printer and options in ~/.cups/lpoptions, a line a
-    // printer ("Default NAME[/INSTANCE] options" or "Dest ..."). Its -x option leaves a default
-    // line in place, so the lines of our printer are taken out here.
-    if (!m_settings.m_account)
-        return;
-    const auto lpoptions = m_settings.m_account->m_home / ".cups" / "lpoptions";
-    const auto text = platform::ReadWholeFile(lpoptions, 1 << 20);
-    if (!text)
-        return;
-    std::string strKept;
-    bool bFound = false;
-    std::size_t nStart = 0;
-    while (nStart < text->size())
-    {
-        std::size_t nEnd = text->find('\n', nStart);
-        nEnd = nEnd == std::string::npos ? text->size() : nEnd + 1;
-        const std::string_view line = std::string_view(*text).substr(nStart, nEnd - nStart);
-        nStart = nEnd;
-        const auto nBlank = line.find(' ');
-        const std::string_view name =
-            nBlank == std::string_view::npos ? std::string_view() : line.substr(nBlank + 1);
-        const bool bOurs = (line.starts_with("Dest ") || line.starts_with("Default ")) &&
-                           name.starts_with(QUEUE_NAME) &&
-                           (name.size() == std::strlen(QUEUE_NAME) ||
-                            std::strchr(" /\t\r\n", name[std::strlen(QUEUE_NAME)]) != nullptr);
-        if (bOurs)
-            bFound = true;
-        else
-            strKept += line;
-    }
-    if (!bFound)
-        return;
-    const std::string strStep = std::string("removing ") + PRINTER_DESCRIPTION +
-                                " as the default printer of " + m_settings.m_account->m_strName;
-    std::error_code error;
-    bool bOk = true;
-    if (platform::Trim(strKept).empty())
-    {
-        bOk = std::filesystem::remove(lpoptions, error);
-        RemoveEmptyFolders(lpoptions.parent_path(), m_settings.m_account->m_home);
-    }
-    else
-        bOk = platform::WriteWholeFile(lpoptions, strKept);
-    Record(strStep, bOk, bOk ? std::string() : "cannot change " + lpoptions.string());
-}
-
-void CInstaller::UninstallUserFiles()
-{
-    StopWatcher();
-    const auto& system = m_settings.m_systemDirectory;
-    for (const char* pszName : INSTALLED_FILES)
-        Remove(pszName + (" in " + system.string()), system / pszName);
-    if (m_settings.m_bPurge)
-        Remove("the settings, the address book, the sent faxes and everything else in " +
-                   m_settings.m_vellumRoot.string() + "/windows",
-               m_settings.m_vellumRoot / "windows");
-    Remove("the page files in " + m_settings.m_driveRoot.string(), m_settings.m_driveRoot);
-    const auto home = m_settings.m_account ? m_settings.m_account->m_home : std::filesystem::path();
-    RemoveEmptyFolders(system, m_settings.m_vellumRoot.parent_path());
-    if (!m_settings.m_autostartDirectory.empty())
-    {
-        Remove("the autostart entry of Pagewatch", m_settings.m_autostartDirectory / AUTOSTART_FILE);
-        RemoveEmptyFolders(m_settings.m_autostartDirectory, home);
-    }
-    if (!m_settings.m_applicationsDirectory.empty())
-    {
-        Remove("the menu entry of Sendwell", m_settings.m_applicationsDirectory / MENU_FILE);
-        RemoveEmptyFolders(m_settings.m_applicationsDirectory, home);
-    }
-    ForgetDefaultPrinter();
-    if (m_settings.m_account)
-    {
-        const driver::CUserRegistration registration(*m_settings.m_account);
-        Remove("the registration of " + m_settings.m_account->m_strName + " with the printer",
-               registration.File());
-        RemoveEmptyFolders(registration.File().parent_path(), home);
-    }
-}
-
-std::vector<std::string> CInstaller::OtherRegisteredUsers() const
-{
-    // Whoever still has a registration still prints to the queue.
-    std::vector<std::string> aUsers;
-    ::setpwent();
-    while (const passwd* pEntry = ::getpwent())
-    {
-        if (pEntry->pw_dir == nullptr ||
-            (m_settings.m_account && pEntry->pw_uid == m_settings.m_account->m_nUid))
-            continue;
-        driver::SUserAccount account;
-        account.m_strName = pEntry->pw_name;
-        account.m_nUid = pEntry->pw_uid;
-        account.m_home = pEntry->pw_dir;
-        if (driver::CUserRegistration(account).Exists())
-            aUsers.push_back(account.m_strName);
-    }
-    ::endpwent();
-    return aUsers;
-}
-
-void CInstaller::UninstallMachinePart()
-{
-    m_aOtherUsers = OtherRegisteredUsers();
-    if (!m_aOtherUsers.empty())
-        return;
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto check = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
-    if (check.Succeeded() && check.m_strOutput.find(QUEUE_NAME) != std::string::npos)
-    {
-        const auto result = platform::RunProgram({m_settings.m_strLpadmin, "-x", QUEUE_NAME}, options);
-        std::string strDetail;
-        if (!result.Succeeded())
-            strDetail = ToolFailure(m_settings.m_strLpadmin, result);
-        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", result.Succeeded(),
-               strDetail);
-        // The scheduler keeps what it read from the queue's PPD in its cache after the queue is gone.
-        std::error_code error;
-        const std::string strPrefix = std::string(QUEUE_NAME) + ".";
-        for (const auto& entry : std::filesystem::directory_iterator(m_settings.m_cupsCacheDir, error))
-        {
-            if (entry.path().filename().string().starts_with(strPrefix))
-                Remove("the scheduler's cache " + entry.path().string(), entry.path());
-        }
-    }
-    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
-    Remove("the printer's backend " + (m_settings.m_cupsServerBin / "backend" / BACKEND_FILE).string(),
-           m_settings.m_cupsServerBin / "backend" / BACKEND_FILE);
-    Remove("the printer's driver " + (modelDir / PPD_FILE).string(), modelDir / PPD_FILE);
-    std::error_code error;
-    if (std::filesystem::is_empty(modelDir, error) && !error)
-        std::filesystem::remove(modelDir, error);
-}
-
-std::string CInstaller::UninstallText() const
-{
-    std::string strText;
-    const std::string strKept = m_aOtherUsers.empty() ? std::string()
-                                                      : [&]
-    {
-        std::string strNames;
-        for (const auto& strName : m_aOtherUsers)
-            strNames += (strNames.empty() ? "" : ", ") + strName;
-        return "The printer stays on this computer for " + strNames + ", who still use it.\n";
-    }();
-    if (m_steps.empty())
-        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" + strKept;
-    else
-    {
-        strText = Succeeded() ? "Vellum Zeru 3.0 has been removed.\n"
-                              : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
-        for (const auto& step : m_steps)
-        {
-            if (!step.m_bOk)
-                strText +=
-                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
-        }
-        strText += "Done:\n";
-        for (const auto& step : m_steps)
-        {
-            if (step.m_bOk)
-                strText += "- " + step.m_strStep + "\n";
-        }
-        strText += strKept;
-        std::error_code error;
-        if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_settings.m_bPurge &&
-            std::filesystem::exists(m_settings.m_systemDirectory, error))
-            strText += "Your settings, address book and sent faxes stay in " +
-                       m_settings.m_systemDirectory.string() +
-                       " (Installer --uninstall --purge removes them too).\n";
-    }
-    if (m_settings.m_ePrivilege == EPrivilege::User && m_aOtherUsers.empty())
-        strText += "The printer itself stays on this computer for its other users; an administrator removes "
-                   "it with: sudo ./Installer --uninstall\n";
     strText += WEB_LINE;
     strText += "\n";
     strText += DEVELOPER_LINE;

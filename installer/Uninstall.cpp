@@ -1,0 +1,238 @@
+// Uninstalling: what the Installer put in place for this user, and the machine-wide part when
+// an administrator runs it and nobody else uses the printer.
+#include "installer/InstallSupport.h"
+#include "installer/Installer.h"
+#include "installer/driver/UserRegistration.h"
+#include "installer/watcher/PageWatcher.h"
+#include "platform/BinaryFile.h"
+#include "platform/Text.h"
+
+#include <csignal>
+#include <cstring>
+#include <pwd.h>
+#include <thread>
+
+namespace installer
+{
+
+void CInstaller::Remove(const std::string& strWhat, const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status))
+        return; // not there: nothing to report
+    if (std::filesystem::is_directory(status))
+        std::filesystem::remove_all(path, error);
+    else
+        std::filesystem::remove(path, error);
+    Record("removing " + strWhat, !error, error ? path.string() + ": " + error.message() : std::string());
+}
+
+void CInstaller::StopWatcher()
+{
+    const auto pid = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot);
+    if (!pid)
+        return;
+    const std::string strStep = "stopping Pagewatch (process " + std::to_string(*pid) + ")";
+    if (::kill(*pid, SIGTERM) != 0)
+    {
+        Record(strStep, false, platform::ErrnoText("kill"));
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
+    while (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot) == pid)
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            Record(strStep, false, "it is still running");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Record(strStep, true);
+}
+
+void CInstaller::ForgetDefaultPrinter()
+{
+    // lpoptions keeps a user's default printer and options in ~/.cups/lpoptions, a line a
+    // printer ("Default NAME[/INSTANCE] options" or "Dest ..."). Its -x option leaves a default
+    // line in place, so the lines of our printer are taken out here.
+    if (!m_settings.m_account)
+        return;
+    const auto lpoptions = m_settings.m_account->m_home / ".cups" / "lpoptions";
+    const auto text = platform::ReadWholeFile(lpoptions, 1 << 20);
+    if (!text)
+        return;
+    std::string strKept;
+    bool bFound = false;
+    std::size_t nStart = 0;
+    while (nStart < text->size())
+    {
+        std::size_t nEnd = text->find('\n', nStart);
+        nEnd = nEnd == std::string::npos ? text->size() : nEnd + 1;
+        const std::string_view line = std::string_view(*text).substr(nStart, nEnd - nStart);
+        nStart = nEnd;
+        const auto nBlank = line.find(' ');
+        const std::string_view name =
+            nBlank == std::string_view::npos ? std::string_view() : line.substr(nBlank + 1);
+        const bool bOurs = (line.starts_with("Dest ") || line.starts_with("Default ")) &&
+                           name.starts_with(QUEUE_NAME) &&
+                           (name.size() == std::strlen(QUEUE_NAME) ||
+                            std::strchr(" /\t\r\n", name[std::strlen(QUEUE_NAME)]) != nullptr);
+        if (bOurs)
+            bFound = true;
+        else
+            strKept += line;
+    }
+    if (!bFound)
+        return;
+    const std::string strStep = std::string("removing ") + PRINTER_DESCRIPTION +
+                                " as the default printer of " + m_settings.m_account->m_strName;
+    std::error_code error;
+    bool bOk = true;
+    if (platform::Trim(strKept).empty())
+    {
+        bOk = std::filesystem::remove(lpoptions, error);
+        RemoveEmptyFolders(lpoptions.parent_path(), m_settings.m_account->m_home);
+    }
+    else
+        bOk = platform::WriteWholeFile(lpoptions, strKept);
+    Record(strStep, bOk, bOk ? std::string() : "cannot change " + lpoptions.string());
+}
+
+void CInstaller::UninstallUserFiles()
+{
+    StopWatcher();
+    const auto& system = m_settings.m_systemDirectory;
+    for (const char* pszName : INSTALLED_FILES)
+        Remove(pszName + (" in " + system.string()), system / pszName);
+    if (m_settings.m_bPurge)
+        Remove("the settings, the address book, the sent faxes and everything else in " +
+                   m_settings.m_vellumRoot.string() + "/windows",
+               m_settings.m_vellumRoot / "windows");
+    Remove("the page files in " + m_settings.m_driveRoot.string(), m_settings.m_driveRoot);
+    const auto home = m_settings.m_account ? m_settings.m_account->m_home : std::filesystem::path();
+    RemoveEmptyFolders(system, m_settings.m_vellumRoot.parent_path());
+    if (!m_settings.m_autostartDirectory.empty())
+    {
+        Remove("the autostart entry of Pagewatch", m_settings.m_autostartDirectory / AUTOSTART_FILE);
+        RemoveEmptyFolders(m_settings.m_autostartDirectory, home);
+    }
+    if (!m_settings.m_applicationsDirectory.empty())
+    {
+        Remove("the menu entry of Sendwell", m_settings.m_applicationsDirectory / MENU_FILE);
+        RemoveEmptyFolders(m_settings.m_applicationsDirectory, home);
+    }
+    ForgetDefaultPrinter();
+    if (m_settings.m_account)
+    {
+        const driver::CUserRegistration registration(*m_settings.m_account);
+        Remove("the registration of " + m_settings.m_account->m_strName + " with the printer",
+               registration.File());
+        RemoveEmptyFolders(registration.File().parent_path(), home);
+    }
+}
+
+std::vector<std::string> CInstaller::OtherRegisteredUsers() const
+{
+    // Whoever still has a registration still prints to the queue.
+    std::vector<std::string> aUsers;
+    ::setpwent();
+    while (const passwd* pEntry = ::getpwent())
+    {
+        if (pEntry->pw_dir == nullptr ||
+            (m_settings.m_account && pEntry->pw_uid == m_settings.m_account->m_nUid))
+            continue;
+        driver::SUserAccount account;
+        account.m_strName = pEntry->pw_name;
+        account.m_nUid = pEntry->pw_uid;
+        account.m_home = pEntry->pw_dir;
+        if (driver::CUserRegistration(account).Exists())
+            aUsers.push_back(account.m_strName);
+    }
+    ::endpwent();
+    return aUsers;
+}
+
+void CInstaller::UninstallMachinePart()
+{
+    m_aOtherUsers = OtherRegisteredUsers();
+    if (!m_aOtherUsers.empty())
+        return;
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto check = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
+    if (check.Succeeded() && check.m_strOutput.find(QUEUE_NAME) != std::string::npos)
+    {
+        const auto result = platform::RunProgram({m_settings.m_strLpadmin, "-x", QUEUE_NAME}, options);
+        std::string strDetail;
+        if (!result.Succeeded())
+            strDetail = ToolFailure(m_settings.m_strLpadmin, result);
+        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", result.Succeeded(),
+               strDetail);
+        // The scheduler keeps what it read from the queue's PPD in its cache after the queue is gone.
+        std::error_code error;
+        const std::string strPrefix = std::string(QUEUE_NAME) + ".";
+        for (const auto& entry : std::filesystem::directory_iterator(m_settings.m_cupsCacheDir, error))
+        {
+            if (entry.path().filename().string().starts_with(strPrefix))
+                Remove("the scheduler's cache " + entry.path().string(), entry.path());
+        }
+    }
+    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
+    Remove("the printer's backend " + (m_settings.m_cupsServerBin / "backend" / BACKEND_FILE).string(),
+           m_settings.m_cupsServerBin / "backend" / BACKEND_FILE);
+    Remove("the printer's driver " + (modelDir / PPD_FILE).string(), modelDir / PPD_FILE);
+    std::error_code error;
+    if (std::filesystem::is_empty(modelDir, error) && !error)
+        std::filesystem::remove(modelDir, error);
+}
+
+std::string CInstaller::UninstallText() const
+{
+    std::string strText;
+    const std::string strKept = m_aOtherUsers.empty() ? std::string()
+                                                      : [&]
+    {
+        std::string strNames;
+        for (const auto& strName : m_aOtherUsers)
+            strNames += (strNames.empty() ? "" : ", ") + strName;
+        return "The printer stays on this computer for " + strNames + ", who still use it.\n";
+    }();
+    if (m_steps.empty())
+        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" + strKept;
+    else
+    {
+        strText = Succeeded() ? "Vellum Zeru 3.0 has been removed.\n"
+                              : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
+        for (const auto& step : m_steps)
+        {
+            if (!step.m_bOk)
+                strText +=
+                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
+        }
+        strText += "Done:\n";
+        for (const auto& step : m_steps)
+        {
+            if (step.m_bOk)
+                strText += "- " + step.m_strStep + "\n";
+        }
+        strText += strKept;
+        std::error_code error;
+        if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_settings.m_bPurge &&
+            std::filesystem::exists(m_settings.m_systemDirectory, error))
+            strText += "Your settings, address book and sent faxes stay in " +
+                       m_settings.m_systemDirectory.string() +
+                       " (Installer --uninstall --purge removes them too).\n";
+    }
+    if (m_settings.m_ePrivilege == EPrivilege::User && m_aOtherUsers.empty())
+        strText += "The printer itself stays on this computer for its other users; an administrator removes "
+                   "it with: sudo ./Installer --uninstall\n";
+    strText += WEB_LINE;
+    strText += "\n";
+    strText += DEVELOPER_LINE;
+    return strText;
+}
+
+} // namespace installer
