@@ -11,7 +11,7 @@ namespace installer
 {
 
 inline constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
-                                 "http://www.vellum-zeru.example/"; // full-width colon
+                                        "http://www.vellum-zeru.example/"; // full-width colon
 inline constexpr const char* DEVELOPER_LINE = "Developer: Quill Technology";
 
 // The first line of a tool's output that says something, past lpadmin's warnings about

@@ -50,9 +50,14 @@ protected:
             if (running->m_end.valid())
                 running->m_end.wait();
         }
-        // Let stand-ins still waiting for their release end.
+        // Let stand-ins still waiting for their release end. One may still be writing its last
+        // log line while the folder goes, so the removal is tried again for a short while.
         (void)platform::WriteWholeFile(m_base / "release", "");
-        fs::remove_all(m_base);
+        std::error_code error;
+        for (int nTry = 0; nTry < 100; ++nTry, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            if (fs::remove_all(m_base, error), !error)
+                break;
+        EXPECT_FALSE(error) << m_base << ": " << error.message();
     }
 
     fs::path FakeSendwell(const std::string& strName)
