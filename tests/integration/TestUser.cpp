@@ -2,6 +2,7 @@
 
 #include "platform/BinaryFile.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <pwd.h>
@@ -50,8 +51,33 @@ std::string CTestUser::NameFor(const std::string& strRole)
     return "vzt" + std::to_string(::getpid()) + strRole;
 }
 
+void CTestUser::RemoveStaleUsers()
+{
+    // A test process killed outright leaves its users behind, and the Installer counts their
+    // registrations as other users of the printer. Their names carry the process id: a user
+    // whose process is gone is removed.
+    std::vector<std::string> aStale;
+    ::setpwent();
+    while (const passwd* pEntry = ::getpwent())
+    {
+        const std::string strName = pEntry->pw_name;
+        if (!strName.starts_with("vzt"))
+            continue;
+        const auto nDigits = strName.find_first_not_of("0123456789", 3);
+        if (nDigits == 3 || nDigits == std::string::npos)
+            continue;
+        const pid_t pid = std::stoi(strName.substr(3, nDigits - 3));
+        if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
+            aStale.push_back(strName);
+    }
+    ::endpwent();
+    for (const std::string& strName : aStale)
+        (void)RunTool({USERDEL, "--force", "--remove", strName});
+}
+
 bool CTestUser::Create(const std::string& strRole, std::string& strWhy)
 {
+    RemoveStaleUsers();
     const std::string strName = NameFor(strRole);
     const auto result = RunTool({USERADD, "--create-home", "--user-group", "--shell", "/bin/sh", strName});
     if (!result.Succeeded())

@@ -44,6 +44,7 @@ public:
     static std::string NameFor(const std::string& strRole);
 
 private:
+    static void RemoveStaleUsers();
     void Remove();
 
     std::string m_strName;
