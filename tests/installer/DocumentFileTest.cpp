@@ -119,6 +119,9 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
     for (int nPage = 1; nPage < 255; ++nPage)
         strLong += "page\f";
     const fs::path longText = Write("long.txt", strLong + "last page\n");
+    // A FIFO would block a reader that waits for a writer: it is no document.
+    const fs::path pipe = m_base / "pipe.pdf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const std::string strKinds = "it takes PDF, PostScript, PNG, JPEG or TIFF images, and plain text";
     struct SCase
     {
@@ -128,6 +131,7 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
     for (const SCase& test :
          {SCase{damaged, "damaged.pdf cannot be converted for the fax printer"}, SCase{longPdf, "255 pages"},
           SCase{m_base / "missing.pdf", "cannot be opened"}, SCase{m_base, "not a document file"},
+          SCase{pipe, "not a document file"},
           SCase{Write("empty.txt", ""), "is empty"},
           SCase{brokenPicture, "cannot be converted for the fax printer (cupsfilter: exit code 1"},
           SCase{longText, "The job has 255 pages"},
