@@ -105,6 +105,14 @@ std::string PrintableText(std::string_view strText, std::size_t nMax)
     return strOut;
 }
 
+bool HoldsControlCharacter(std::string_view strText)
+{
+    for (const char ch : strText)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            return true;
+    return false;
+}
+
 void WipeSecret(std::string& strSecret)
 {
     strSecret.resize(strSecret.capacity());

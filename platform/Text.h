@@ -34,6 +34,10 @@ std::string ErrnoText(std::string_view strWhat, int nError = errno);
 // UTF-8 are dropped).
 std::string PrintableText(std::string_view strText, std::size_t nMax);
 
+// Control characters (below 0x20, and DEL): none belongs in a header line, a command or a
+// line of a settings file.
+bool HoldsControlCharacter(std::string_view strText);
+
 // Overwrites a secret before it is freed, in a way the compiler may not leave out, and empties
 // it. The whole buffer is overwritten: a string that was moved from or shortened keeps bytes
 // beyond its end.

@@ -103,7 +103,7 @@ bool CSettingsDialog::TakeProviderFields()
     provider.m_strLogin = platform::Trim(m_editLogin->text().toStdString());
     provider.m_strGatewayAddress = platform::Trim(m_editGatewayAddress->text().toStdString());
     provider.m_strQueryHost = platform::Trim(m_editQueryHost->text().toStdString());
-    if (HoldsControlCharacter(provider.m_strLogin))
+    if (platform::HoldsControlCharacter(provider.m_strLogin))
         return refuse(m_editLogin, TEXT_BAD_LOGIN);
     if (provider.m_strGatewayAddress.empty())
         provider.m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;

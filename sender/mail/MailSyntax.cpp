@@ -1,20 +1,14 @@
 #include "sender/mail/MailSyntax.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
+
+using platform::HoldsControlCharacter;
 
 bool HoldsLineBreakOrNul(std::string_view strText)
 {
     return strText.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-bool HoldsControlCharacter(std::string_view strText)
-{
-    return std::any_of(strText.begin(), strText.end(),
-                       [](char ch)
-                       {
-                           const auto uch = static_cast<unsigned char>(ch);
-                           return uch < 0x20 || uch == 0x7F;
-                       });
 }
 
 bool IsUnsafeAddress(std::string_view strAddress)

@@ -7,8 +7,7 @@
 // CR, LF or NUL: any of them would end a header line or a command early.
 bool HoldsLineBreakOrNul(std::string_view strText);
 
-// Control characters (below 0x20, and DEL): none belongs in a header line.
-bool HoldsControlCharacter(std::string_view strText);
+// Control characters: platform::HoldsControlCharacter (platform/Text.h).
 
 // An address is written between "<" and ">": it may hold no blank, no "<" or ">" and no
 // control character.

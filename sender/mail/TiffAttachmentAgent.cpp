@@ -1,6 +1,7 @@
 #include "sender/mail/TiffAttachmentAgent.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/Text.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MailSyntax.h"
 
@@ -54,7 +55,7 @@ std::string CTiffAttachmentAgent::BuildPartHeader(const char* pszText, const cha
 bool CTiffAttachmentAgent::AppendPart(const char* pszText, const char* pszParams, std::string& strBody)
 {
     // A file name with a line break would end its header line early and start another.
-    if (pszText == nullptr || HoldsControlCharacter(FileNameOf(pszText)))
+    if (pszText == nullptr || platform::HoldsControlCharacter(FileNameOf(pszText)))
         return false;
     platform::CFileReader file;
     if (!file.Open(pszText))

@@ -22,12 +22,6 @@ constexpr std::string_view KEY_QUERY_HOST = "Gateway/QueryHost";
 constexpr std::string_view KEY_KEEP_FAXES = "SentFaxes/KeepFaxes";
 constexpr std::string_view KEY_KEEP_MEGABYTES = "SentFaxes/KeepMegabytes";
 
-bool HoldsControlCharacter(std::string_view strText)
-{
-    return std::any_of(strText.begin(), strText.end(),
-                       [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
-}
-
 // A whole number from 0 to nMax, written in decimal digits only.
 std::optional<int> LimitValue(const std::string& strValue, int nMax)
 {
@@ -64,7 +58,7 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
             continue;
         }
         const auto nEquals = line.find('=');
-        if (nEquals == std::string_view::npos || HoldsControlCharacter(line))
+        if (nEquals == std::string_view::npos || platform::HoldsControlCharacter(line))
             continue;
         const std::string strKey = strSection + "/" + std::string(platform::Trim(line.substr(0, nEquals)));
         const std::string strValue(platform::Trim(line.substr(nEquals + 1)));
@@ -121,7 +115,7 @@ bool WriteProviderSettings(const SProviderSettings& settings, std::string& strEr
 {
     for (const std::string* pValue :
          {&settings.m_strLogin, &settings.m_strGatewayAddress, &settings.m_strQueryHost})
-        if (HoldsControlCharacter(*pValue))
+        if (platform::HoldsControlCharacter(*pValue))
         {
             strError = "a setting holds a line break or a control character, which " + path.string() +
                        " cannot keep";
