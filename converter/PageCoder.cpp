@@ -201,13 +201,11 @@ void CPageCoder::CodeBands(SSlot& slot, int nThread)
         if (nBand >= BANDS)
             return;
         CodeBand(slot, nBand, nThread);
-        // The last band done lets the raster go and wakes whoever waits for the page.
+        // The last band done wakes whoever waits for the page. Nothing else of the slot is
+        // touched here after that: the waiter may at once write the page and prepare the slot
+        // for a later one.
         if (slot.m_nDoneBands.fetch_add(1) + 1 == BANDS)
-        {
-            slot.m_pMapped.reset();
-            slot.m_raster.Close();
             slot.m_nDoneBands.notify_all();
-        }
     }
 }
 
@@ -246,6 +244,9 @@ ECodeResult CPageCoder::Code(int nPage)
         slot.m_nDoneBands.wait(nDone);
 
     std::lock_guard lock(slot.m_mutex);
+    // The waiter alone lets the raster go, so that it is closed once.
+    slot.m_pMapped.reset();
+    slot.m_raster.Close();
     if (slot.m_bFailed)
     {
         m_strError = slot.m_strError;
