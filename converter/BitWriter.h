@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -43,6 +44,14 @@ public:
             p[3] = static_cast<std::uint8_t>(nWord);
             m_nSize += 4;
         }
+    }
+
+    // Appends whole bytes; only while no bits are pending, as right after AlignToByte().
+    void PutBytes(const std::uint8_t* pBytes, std::size_t nBytes)
+    {
+        Reserve(nBytes);
+        std::copy(pBytes, pBytes + nBytes, m_pBytes + m_nSize);
+        m_nSize += nBytes;
     }
 
     // Pads with zero bits up to the next byte boundary and moves every whole byte to the buffer.

@@ -17,4 +17,16 @@ constexpr int WordsPerRow(int nWidth)
 // past nPixels are white.
 void PackRow(const std::uint8_t* pPixels, int nPixels, std::uint64_t* pWords, int nWords);
 
+// The ways PackRow can pack, the fastest the processor has being taken; named so that each
+// can be checked against the others.
+enum class ERowPacker
+{
+    Portable,
+    Sse2,
+    Avx2,
+};
+bool RowPackerAvailable(ERowPacker ePacker);
+void PackRowWith(ERowPacker ePacker, const std::uint8_t* pPixels, int nPixels, std::uint64_t* pWords,
+                 int nWords);
+
 } // namespace converter

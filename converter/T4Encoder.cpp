@@ -2,6 +2,7 @@
 
 #include "converter/RowPacker.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace converter
@@ -35,10 +36,17 @@ void CT4Encoder::EncodeRow(const std::uint64_t* pRow, int nWidth)
     // leading white run, so a row never needs more than one byte per pixel plus the EOL.
     m_bits.Reserve(static_cast<std::size_t>(nWidth) + 16);
 
+    const int nWords = WordsPerRow(nWidth);
+    // Every row ends on a byte boundary, so a blank row's code is the same whole bytes each time.
+    const bool bWhite = std::all_of(pRow, pRow + nWords, [](std::uint64_t nWord) { return nWord == 0; });
+    if (bWhite && m_nWhiteRowWidth == nWidth && m_bits.PendingBits() == 0)
+        return m_bits.PutBytes(m_aWhiteRow.data(), m_nWhiteRowBytes);
+    const std::size_t nStart = m_bits.Size();
+    const bool bAligned = m_bits.PendingBits() == 0;
+
     // A run ends wherever a pixel differs from the one before it. Those places are the set
     // bits of the row XORed with itself shifted by one pixel; the pixel before the first is
     // white, so a row that begins black begins with a white run of 0.
-    const int nWords = WordsPerRow(nWidth);
     int nRunStart = 0;
     EColour eColour = EColour::White;
     std::uint64_t nPrevious = 0; // the last pixel of the previous word, in bit 0
@@ -60,6 +68,12 @@ void CT4Encoder::EncodeRow(const std::uint64_t* pRow, int nWidth)
     }
     EmitRun(nWidth - nRunStart, eColour);
     EndRow();
+    if (bWhite && bAligned && m_bits.Size() - nStart <= MAX_WHITE_ROW_BYTES)
+    {
+        m_nWhiteRowBytes = m_bits.Size() - nStart;
+        std::copy(m_bits.Data() + nStart, m_bits.Data() + m_bits.Size(), m_aWhiteRow.begin());
+        m_nWhiteRowWidth = nWidth;
+    }
 }
 
 void CT4Encoder::EncodeRows(const std::uint64_t* pRows, int nWidth, int nRows)

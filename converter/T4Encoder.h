@@ -3,6 +3,7 @@
 #include "converter/BitWriter.h"
 #include "converter/T4Codes.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -56,6 +57,12 @@ private:
     void EmitMakeUp(int& nRun, const std::array<SCodeWord, CODES_PER_COLOUR>& codes);
 
     CBitWriter m_bits;
+    // Most rows of a page are blank, and a blank row of a given width always has the same
+    // whole bytes of code: they are kept from the first one coded and copied after that.
+    static constexpr std::size_t MAX_WHITE_ROW_BYTES = 16;
+    int m_nWhiteRowWidth = 0;
+    std::size_t m_nWhiteRowBytes = 0;
+    std::array<std::uint8_t, MAX_WHITE_ROW_BYTES> m_aWhiteRow{};
 };
 
 } // namespace converter

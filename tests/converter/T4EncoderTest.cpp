@@ -170,6 +170,30 @@ TEST(T4EncoderTest, EncodingAgainStartsFromAnEmptyPage)
     EXPECT_EQ(Encoded(encoder).size(), 2 * first.size());
 }
 
+TEST(T4EncoderTest, ABlankRowIsCodedForItsOwnWidthAndPlaceInTheStream)
+{
+    // One encoder, blank rows of one width, then of another, then after a code that left the
+    // stream off a byte boundary: each as a fresh encoder or the reference codes it.
+    CT4Encoder encoder;
+    for (const int nWidth : {WIDTH, 65, 1792})
+    {
+        const auto blank = Packed(Bytes(static_cast<std::size_t>(nWidth) * 3, 0), nWidth, 3);
+        encoder.EncodePage(blank.data(), nWidth, 3);
+        EXPECT_EQ(Encoded(encoder),
+                  ReferenceEncode(Bytes(static_cast<std::size_t>(nWidth) * 3, 0), nWidth, 3))
+            << nWidth;
+    }
+    const auto blank = Packed(Bytes(WIDTH, 0), WIDTH, 1);
+    encoder.Reset();
+    encoder.PutCode(0b101, 3);
+    encoder.EncodeRows(blank.data(), WIDTH, 1);
+    CT4Encoder fresh;
+    fresh.PutCode(0b101, 3);
+    fresh.EmitRun(WIDTH, EColour::White);
+    fresh.EndRow();
+    EXPECT_EQ(Encoded(encoder), Encoded(fresh));
+}
+
 TEST(T4EncoderTest, AnyNonzeroPixelCodesAsBlack)
 {
     Bytes ones = Row(5, 900);
