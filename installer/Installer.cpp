@@ -533,6 +533,8 @@ std::vector<std::string> CInstaller::QueueCommand() const
         (m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE).string(),
         // A job the printer refuses (too many pages, unreadable, not set up) is dropped; the queue goes on.
         "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
+        // Each job is the user's who submitted it, not whoever the client names.
+        "-o", std::string("printer-op-policy=") + QUEUE_OP_POLICY,
         // After -p: enable the queue and let it accept jobs.
         "-E"};
 }
@@ -560,7 +562,26 @@ void CInstaller::RegisterQueue()
     options.m_durTimeout = m_settings.m_durSpoolerTimeout;
     const auto command = QueueCommand();
     const auto result = platform::RunProgram(command, options);
-    Record(strStep, result.Succeeded(), result.Succeeded() ? std::string() : ToolFailure(command[0], result));
+    std::string strDetail;
+    if (!result.Succeeded())
+        strDetail = ToolFailure(command[0], result);
+    // A scheduler whose cupsd.conf lacks the policy refuses the whole request: no queue is made, and
+    // one already there keeps its settings. That is a failure, not a warning: without the policy
+    // the printer would put pages into whichever user's folder a job claims.
+    if (!result.Succeeded() && result.m_strOutput.find("printer-op-policy") != std::string::npos)
+    {
+        strDetail =
+            std::string("CUPS has no operation policy \"") + QUEUE_OP_POLICY +
+            "\" (its cupsd.conf is not the stock one), which makes each print job the job of the user "
+            "who sends it; without it CUPS believes any user name a job claims, and one user could print "
+            "into another's folder. " +
+            (QueueInPlace() ? "The printer already there still does so. " : "The printer was not made. ") +
+            "Add a <Policy " + QUEUE_OP_POLICY +
+            "> section to cupsd.conf, as in CUPS's stock cupsd.conf, restart CUPS and run the Installer "
+            "again as administrator (" +
+            strDetail + ")";
+    }
+    Record(strStep, result.Succeeded(), strDetail);
 }
 
 void CInstaller::MakeDefaultPrinter()

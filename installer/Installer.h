@@ -35,6 +35,12 @@ inline constexpr const char* QUEUE_NAME = driver::QUEUE_NAME;
 inline constexpr const char* PRINTER_DESCRIPTION = driver::PRINTER_NAME;
 inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
 inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
+// The queue's operation policy, one that CUPS's stock cupsd.conf defines: a client proves who it
+// is before it may create a job (over the local socket by its peer credentials), and the job is
+// that user's whatever name the client claims. Under the stock "default" policy CUPS believes
+// the claimed name, and the backend, which writes each job's pages as its user, would let one
+// user print into another's folder.
+inline constexpr const char* QUEUE_OP_POLICY = "authenticated";
 
 // The distribution's files, by the names they have in the source and the system directory.
 inline constexpr const char* BACKEND_FILE = "vellumfax"; // also the device URI's scheme

@@ -126,7 +126,8 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
     EXPECT_EQ(Read(m_base / "lpadmin.log"),
               "-p\nVellum_Zeru_3.0\n-D\nVellum Zeru 3.0\n-v\nvellumfax:/\n-P\n" +
                   (m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd").string() +
-                  "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-E\n---\n");
+                  "\n-o\nprinter-error-policy=abort-job\n-o\nprinter-is-shared=false\n-o\n"
+                  "printer-op-policy=authenticated\n-E\n---\n");
     EXPECT_EQ(Read(m_base / "lpoptions.log"), "-d\nVellum_Zeru_3.0\n---\n");
     EXPECT_EQ(Read(m_base / "home" / ".config" / "vellum" / "fax-printer"),
               "# Where the fax printer Vellum Zeru 3.0 leaves this user's pages.\nroot=" +
@@ -243,7 +244,7 @@ TEST_F(InstallerTest, TellsAUserWhoMayNotAdministerCupsWhatToRun)
                            " -h localhost:8631 -p Vellum_Zeru_3.0 -D 'Vellum Zeru 3.0' -v vellumfax:/ -P " +
                            m_settings.m_cupsDataDir.string() +
                            "/model/vellum/VellumZeru.ppd -o printer-error-policy=abort-job -o "
-                           "printer-is-shared=false -E\n" +
+                           "printer-is-shared=false -o printer-op-policy=authenticated -E\n" +
                            m_settings.m_strLpoptions + " -d Vellum_Zeru_3.0\n"),
               std::string::npos)
         << strText;
@@ -261,6 +262,36 @@ TEST_F(InstallerTest, AdministratorsAreToldTheFailureWithoutCommands)
         std::string::npos)
         << strText;
     EXPECT_EQ(strText.find("sudo"), std::string::npos) << strText;
+}
+
+TEST_F(InstallerTest, FailsSayingWhyWhenTheSchedulerHasNoPolicyThatAuthenticatesJobs)
+{
+    // What lpadmin says, and does, when cupsd.conf has no such policy: it makes no queue at all.
+    SetLpadmin(1, "lpadmin: Printer drivers are deprecated and will stop working in a future version of "
+                  "CUPS.\nlpadmin: Unknown printer-op-policy \"authenticated\".");
+    const auto& run = Install();
+    EXPECT_FALSE(run.Succeeded());
+    const std::string strText = run.CompletionText();
+    EXPECT_NE(strText.find("- registering the printer Vellum Zeru 3.0: CUPS has no operation policy "
+                           "\"authenticated\" (its cupsd.conf is not the stock one), which makes each print "
+                           "job the job of the user who sends it; without it CUPS believes any user name a "
+                           "job claims, and one user could print into another's folder. The printer was not "
+                           "made. Add a <Policy authenticated> section to cupsd.conf, as in CUPS's stock "
+                           "cupsd.conf, restart CUPS and run the Installer again as administrator (lpadmin: "
+                           "Unknown printer-op-policy \"authenticated\". (" +
+                           m_settings.m_strLpadmin + ": exit code 1))\n"),
+              std::string::npos)
+        << strText;
+
+    // A queue of an older installation stays as it was, and the message says that it takes any name.
+    ASSERT_TRUE(platform::WriteWholeFile(m_base / "lpstat",
+                                         "#!/bin/sh\necho 'device for Vellum_Zeru_3.0: vellumfax:/'\n"));
+    ::chmod((m_base / "lpstat").c_str(), 0755);
+    EXPECT_NE(
+        Install().CompletionText().find("into another's folder. The printer already there still does so. "
+                                        "Add a <Policy authenticated>"),
+        std::string::npos)
+        << m_installer->CompletionText();
 }
 
 TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
