@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Runs a private CUPS scheduler for tests and ./run: its own configuration, spool, logs,
-# ServerBin and DataDir under DIR, listening on 127.0.0.1:PORT only.
+# ServerBin and DataDir under DIR, listening on 127.0.0.1:PORT and on the socket DIR/cups.sock
+# only. Besides a default policy that allows everything it has the stock policy
+# "authenticated": over the socket a client is known by its peer credentials, so a job on a
+# queue with that policy is the job of whoever sent it, whatever name the client claims.
 #   scripts/temp-cups.sh DIR PORT
 # The stock filters, helpers and data are linked in from the system's CUPS; the folders
 # DIR/serverbin/backend and DIR/data/model start empty, for the Installer to fill.
 # DIR/env holds the variables that point CUPS clients (lp, lpstat, lpadmin) and the
-# Installer at this scheduler. The script ends by running cupsd in the foreground, so the
-# caller owns the process and stops it with SIGTERM.
+# Installer at this scheduler's socket, as a desktop's clients reach the system's. The script
+# ends by running cupsd in the foreground, so the caller owns the process and stops it with
+# SIGTERM.
 set -euo pipefail
 if [[ $# -ne 2 ]]; then
     echo "usage: $0 DIR PORT" >&2
@@ -61,13 +65,17 @@ FileDevice No
 PassEnv ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 CONF
 
+# DefaultAuthType Basic, as Debian has it: the policy's "AuthType Default" then asks a client on
+# the socket for its peer credentials (PeerCred), and one on TCP for a password. With None it
+# asks nobody anything, and the policy would let a client claim any name.
 cat >"$dir/etc/cupsd.conf" <<CONF
 LogLevel debug
 MaxLogSize 0
 Listen 127.0.0.1:$port
+Listen $dir/cups.sock
 Browsing Off
 WebInterface No
-DefaultAuthType None
+DefaultAuthType Basic
 <Location />
   Order allow,deny
   Allow 127.0.0.1
@@ -77,10 +85,39 @@ DefaultAuthType None
     Order deny,allow
   </Limit>
 </Policy>
+<Policy authenticated>
+  <Limit Create-Job Print-Job Print-URI Validate-Job>
+    AuthType Default
+    Order deny,allow
+  </Limit>
+  <Limit Send-Document Send-URI Hold-Job Release-Job Restart-Job Purge-Jobs Set-Job-Attributes Create-Job-Subscription Renew-Subscription Cancel-Subscription Get-Notifications Reprocess-Job Cancel-Current-Job Suspend-Current-Job Resume-Job Cancel-My-Jobs Close-Job CUPS-Move-Job CUPS-Get-Document>
+    AuthType Default
+    Require user @OWNER @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit CUPS-Add-Modify-Printer CUPS-Delete-Printer CUPS-Add-Modify-Class CUPS-Delete-Class CUPS-Set-Default>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit Pause-Printer Resume-Printer Enable-Printer Disable-Printer Pause-Printer-After-Current-Job Hold-New-Jobs Release-Held-New-Jobs Deactivate-Printer Activate-Printer Restart-Printer Shutdown-Printer Startup-Printer Promote-Job Schedule-Job-After Cancel-Jobs CUPS-Accept-Jobs CUPS-Reject-Jobs>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit Cancel-Job CUPS-Authenticate-Job>
+    AuthType Default
+    Require user @OWNER @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
 CONF
 
 cat >"$dir/env" <<CONF
-export CUPS_SERVER=127.0.0.1:$port
+export CUPS_SERVER=$dir/cups.sock
 export CUPS_SERVERBIN=$dir/serverbin
 export CUPS_DATADIR=$dir/data
 export CUPS_CACHEDIR=$dir/cache

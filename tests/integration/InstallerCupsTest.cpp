@@ -12,6 +12,7 @@
 #include "tests/integration/TestUser.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -439,16 +440,154 @@ TEST_F(InstallerCupsTest, WritesThePagesAsTheUserWhoPrintedThem)
     EXPECT_EQ(cydState.m_nState, CTestCups::JOB_ABORTED);
     EXPECT_NE(cydState.m_strMessage.find(cyd.Name() + " has not set up the fax printer"), std::string::npos)
         << cydState.m_strMessage;
+    // The queue no longer takes a name a client claims (see the next test), but one without the
+    // policy would pass it on: the backend, run as CUPS runs it, refuses a name nobody has.
     const std::string strStranger = CTestUser::NameFor("nobodyhere");
-    const auto strangerState = Finish(Print(&ada, m_pdf, {"-U", strStranger}));
-    EXPECT_EQ(strangerState.m_nState, CTestCups::JOB_ABORTED);
-    EXPECT_NE(strangerState.m_strMessage.find("has no account on this computer"), std::string::npos)
-        << strangerState.m_strMessage;
+    platform::SRunOptions asCups;
+    asCups.m_aEnvironment = std::vector<std::string>{"DEVICE_URI=vellumfax:/"};
+    asCups.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    asCups.m_durTimeout = 60s;
+    const auto stranger = platform::RunProgram({(m_base / "cups/serverbin/backend/vellumfax").string(), "1",
+                                                strStranger, "two", "1", "", m_pdf.string()},
+                                               asCups);
+    EXPECT_EQ(stranger.m_nExitCode, 1) << stranger.Describe();
+    EXPECT_NE(stranger.m_strOutput.find("ERROR: The job's user \"" + strStranger +
+                                        "\" has no account on this computer"),
+              std::string::npos)
+        << stranger.m_strOutput;
     EXPECT_EQ(Snapshot(everyRoot), strBefore);
     // The refusals are the jobs' own: the queue goes on for everybody.
     EXPECT_NE(Lpstat({"-p", QUEUE}).find("enabled"), std::string::npos);
     ASSERT_EQ(Finish(Print(&ada, three)).m_nState, CTestCups::JOB_COMPLETED);
     ExpectPagesOf(adaDrive, three, 3);
+}
+
+TEST_F(InstallerCupsTest, TakesEachJobAsTheUserWhoSendsItWhateverNameTheClientClaims)
+{
+    InstallMachine();
+    auto& ada = MakeUser("ada");
+    auto& bob = MakeUser("bob");
+    InstallFor(ada);
+    InstallFor(bob);
+    // Bob has pages waiting, which a job in his name would replace.
+    const int nBobJob = Print(&bob, m_pdf);
+    ASSERT_EQ(Finish(nBobJob).m_nState, CTestCups::JOB_COMPLETED) << m_cups.ErrorLog();
+    const auto bobDrive = DefaultRoot(bob) / "c";
+    const std::string strBobFiles = Snapshot({DefaultRoot(bob)});
+    auto pagesOf = [](const fs::path& drive)
+    { return Read(drive / "Page.tmp") + Read(drive / "quill.1") + Read(drive / "quill.2"); };
+    const std::string strBobPages = pagesOf(bobDrive);
+    const auto three = m_base / "three.pdf";
+    ASSERT_EQ(testdocs::MakePdf(testdocs::NumberedPagesPostScript(3), three), "");
+
+    // lp -U bob: over the socket lp cannot prove that name without bob's password, and over TCP
+    // it cannot prove any name without one; CUPS refuses the job before there is one. Over TCP
+    // that holds for ada's own jobs too.
+    std::vector<std::string> tcp = m_cups.Variables();
+    for (auto& strVariable : tcp)
+    {
+        if (strVariable.starts_with("CUPS_SERVER="))
+            strVariable = "CUPS_SERVER=127.0.0.1:" + std::to_string(m_cups.Port());
+    }
+    struct SAttempt
+    {
+        const char* m_pszWhat;
+        std::vector<std::string> m_environment;
+        bool m_bClaimsBob;
+    };
+    for (const SAttempt& attempt :
+         {SAttempt{"socket, -U", m_cups.Variables(), true}, SAttempt{"TCP, -U", tcp, true},
+          SAttempt{"TCP, her own name", tcp, false}})
+    {
+        std::vector<std::string> args = {"lp", "-d", QUEUE};
+        if (attempt.m_bClaimsBob)
+            args.insert(args.end(), {"-U", bob.Name()});
+        args.push_back(three.string());
+        const auto result = ada.Run(args, attempt.m_environment);
+        EXPECT_FALSE(result.Succeeded()) << attempt.m_pszWhat << ": " << result.m_strOutput;
+        EXPECT_EQ(result.m_strOutput, "lp: Unauthorized\n") << attempt.m_pszWhat;
+    }
+
+    // A client that names bob in the request but is ada on the socket: the job is hers, and so
+    // are the pages.
+    const auto claimTest = m_base / "claim.test";
+    ASSERT_TRUE(platform::WriteWholeFile(claimTest, "{\n"
+                                                    "  OPERATION Print-Job\n"
+                                                    "  GROUP operation-attributes-tag\n"
+                                                    "  ATTR charset attributes-charset utf-8\n"
+                                                    "  ATTR language attributes-natural-language en\n"
+                                                    "  ATTR uri printer-uri $uri\n"
+                                                    "  ATTR name requesting-user-name $claimed\n"
+                                                    "  ATTR mimeMediaType document-format $filetype\n"
+                                                    "  FILE $filename\n"
+                                                    "  STATUS successful-ok\n"
+                                                    "  EXPECT job-id\n"
+                                                    "}\n"));
+    ::chmod(claimTest.c_str(), 0644);
+    // The socket's path as the host of an ipp: address, percent-encoded.
+    std::string strSocketHost;
+    for (unsigned char ch : m_cups.Socket().string())
+    {
+        static constexpr char HEX[] = "0123456789ABCDEF";
+        if (std::isalnum(ch) || ch == '-' || ch == '.' || ch == '_')
+            strSocketHost += static_cast<char>(ch);
+        else
+            strSocketHost += {'%', HEX[ch >> 4], HEX[ch & 15]};
+    }
+    const auto ipptool = ada.Run({"ipptool", "-tv", "-d", "claimed=" + bob.Name(), "-f", three.string(),
+                                  "ipp://" + strSocketHost + "/printers/" + QUEUE, claimTest.string()},
+                                 {});
+    ASSERT_TRUE(ipptool.Succeeded()) << ipptool.m_strOutput;
+    ASSERT_NE(ipptool.m_strOutput.find("requesting-user-name (nameWithoutLanguage) = " + bob.Name()),
+              std::string::npos)
+        << ipptool.m_strOutput;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(ipptool.m_strOutput, match, std::regex("job-id \\(integer\\) = ([0-9]+)")))
+        << ipptool.m_strOutput;
+    const int nClaimed = std::stoi(match[1]);
+    // The refused attempts made no job: this one came next after bob's.
+    EXPECT_EQ(nClaimed, nBobJob + 1);
+    const auto state = Finish(nClaimed);
+    ASSERT_EQ(state.m_nState, CTestCups::JOB_COMPLETED) << state.m_strMessage << "\n" << m_cups.ErrorLog();
+    ExpectPagesOf(DefaultRoot(ada) / "c", three, 3);
+    ExpectOwnedBy(DefaultRoot(ada) / "c", ada);
+    // The queue takes one job at a time, in order: everything sent before has been through it.
+    EXPECT_EQ(Snapshot({DefaultRoot(bob)}), strBobFiles);
+    EXPECT_TRUE(pagesOf(bobDrive) == strBobPages) << "bob's pages changed";
+}
+
+TEST_F(InstallerCupsTest, GivesTheQueueOfAnOlderInstallationThePolicyWhenRootRunsItAgain)
+{
+    // The queue's operation policy, which a printer's "all" attributes leave out.
+    const auto policyTest = m_base / "policy.test";
+    ASSERT_TRUE(platform::WriteWholeFile(policyTest, "{\n"
+                                                     "  OPERATION Get-Printer-Attributes\n"
+                                                     "  GROUP operation-attributes-tag\n"
+                                                     "  ATTR charset attributes-charset utf-8\n"
+                                                     "  ATTR language attributes-natural-language en\n"
+                                                     "  ATTR uri printer-uri $uri\n"
+                                                     "  ATTR keyword requested-attributes printer-op-policy\n"
+                                                     "  STATUS successful-ok\n"
+                                                     "}\n"));
+    auto policy = [&]
+    {
+        const auto result = RunAsRoot(
+            {"ipptool", "-tv", "ipp://127.0.0.1:" + std::to_string(m_cups.Port()) + "/printers/" + QUEUE,
+             policyTest.string()});
+        std::smatch match;
+        return std::regex_search(result.m_strOutput, match,
+                                 std::regex("printer-op-policy \\(nameWithoutLanguage\\) = (\\S+)"))
+                   ? match[1].str()
+                   : "<none>: " + result.m_strOutput;
+    };
+    InstallMachine();
+    EXPECT_EQ(policy(), "authenticated");
+    // The queue as an older Installer left it: the stock policy, which believes any name.
+    const auto older = RunAsRoot({"lpadmin", "-p", QUEUE, "-o", "printer-op-policy=default"});
+    ASSERT_TRUE(older.Succeeded()) << older.m_strOutput;
+    ASSERT_EQ(policy(), "default");
+    InstallMachine();
+    EXPECT_EQ(policy(), "authenticated");
 }
 
 TEST_F(InstallerCupsTest, StartsTheWatcherInTheInstallingUsersSession)

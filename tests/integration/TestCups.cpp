@@ -101,7 +101,8 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
                 bEnded = true;
                 break;
             }
-            if (Listening(m_nPort))
+            // Ready when it listens on both.
+            if (Listening(m_nPort) && std::filesystem::exists(Socket()))
                 return EStart::Running;
             std::this_thread::sleep_for(POLL_INTERVAL);
         }
@@ -141,9 +142,8 @@ void CTestCups::Stop()
 
 std::vector<std::string> CTestCups::Variables() const
 {
-    return {"CUPS_SERVER=127.0.0.1:" + std::to_string(m_nPort),
-            "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(), "CUPS_DATADIR=" + (m_dir / "data").string(),
-            "CUPS_CACHEDIR=" + (m_dir / "cache").string()};
+    return {"CUPS_SERVER=" + Socket().string(), "CUPS_SERVERBIN=" + (m_dir / "serverbin").string(),
+            "CUPS_DATADIR=" + (m_dir / "data").string(), "CUPS_CACHEDIR=" + (m_dir / "cache").string()};
 }
 
 std::vector<std::string> CTestCups::Environment(const std::vector<std::string>& extra) const

@@ -9,8 +9,9 @@
 #include <vector>
 
 // A private CUPS scheduler for a whole-program test: started by scripts/temp-cups.sh in a
-// folder of the test, on a loopback port chosen now. It stops with the object, and by
-// itself when the test process dies or after a time limit, whatever happens to the test.
+// folder of the test, on a socket there and a loopback port chosen now. It stops with the
+// object, and by itself when the test process dies or after a time limit, whatever happens to
+// the test.
 class CTestCups
 {
 public:
@@ -30,7 +31,9 @@ public:
     void Stop();
 
     int Port() const { return m_nPort; }
-    // CUPS_SERVER, CUPS_SERVERBIN, CUPS_DATADIR and CUPS_CACHEDIR for this scheduler.
+    // The scheduler's socket, where clients are known by their peer credentials.
+    std::filesystem::path Socket() const { return m_dir / "cups.sock"; }
+    // CUPS_SERVER (the socket), CUPS_SERVERBIN, CUPS_DATADIR and CUPS_CACHEDIR for this scheduler.
     std::vector<std::string> Variables() const;
     // This process's environment with Variables() and the given entries put in.
     std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
