@@ -39,6 +39,10 @@ constexpr std::filesystem::perms PPD_PERMS =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
 
+// The bit of a queue's printer-type that says the scheduler asks who sends a job to it
+// (CUPS_PRINTER_AUTHENTICATED in cups/cups.h).
+constexpr unsigned long PRINTER_TYPE_AUTHENTICATED = 0x400000;
+
 // The programs are a few MiB: they are copied in pieces of this size.
 constexpr std::size_t COPY_CHUNK_BYTES = 64 * 1024;
 
@@ -549,6 +553,31 @@ bool CInstaller::QueueInPlace() const
            result.m_strOutput.find(std::string(QUEUE_NAME) + ": " + DeviceUri() + "\n") != std::string::npos;
 }
 
+std::optional<bool> CInstaller::QueueAsksWhoSends() const
+{
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-p", QUEUE_NAME}, options);
+    if (!result.Succeeded())
+        return std::nullopt;
+    // lpoptions lists the queue's attributes as words "name=value".
+    static constexpr std::string_view KEY = "printer-type=";
+    const std::string& strOut = result.m_strOutput;
+    for (auto nAt = strOut.find(KEY); nAt != std::string::npos; nAt = strOut.find(KEY, nAt + 1))
+    {
+        if (nAt != 0 && strOut[nAt - 1] != ' ')
+            continue;
+        const char* pBegin = strOut.data() + nAt + KEY.size();
+        unsigned long nType = 0;
+        const auto [pEnd, ec] = std::from_chars(pBegin, strOut.data() + strOut.size(), nType);
+        if (ec != std::errc() || pEnd == pBegin)
+            return std::nullopt;
+        return (nType & PRINTER_TYPE_AUTHENTICATED) != 0;
+    }
+    return std::nullopt;
+}
+
 void CInstaller::RegisterQueue()
 {
     const std::string strStep = std::string("registering the printer ") + PRINTER_DESCRIPTION;
@@ -581,7 +610,21 @@ void CInstaller::RegisterQueue()
             "again as administrator (" +
             strDetail + ")";
     }
-    Record(strStep, result.Succeeded(), strDetail);
+    // The policy asks for authentication of the scheduler's default type; where cupsd.conf sets
+    // DefaultAuthType None, it asks for none and the queue still believes any name.
+    bool bOk = result.Succeeded();
+    if (bOk && QueueAsksWhoSends() == false)
+    {
+        bOk = false;
+        strDetail =
+            std::string("CUPS does not ask who sends a print job to it, although its policy is \"") +
+            QUEUE_OP_POLICY +
+            "\" (cupsd.conf sets DefaultAuthType None, or its policy asks for no authentication): it "
+            "believes any user name a job claims, and one user could print into another's folder. Set "
+            "DefaultAuthType Basic in cupsd.conf, as in CUPS's stock cupsd.conf, restart CUPS and run the "
+            "Installer again as administrator";
+    }
+    Record(strStep, bOk, strDetail);
 }
 
 void CInstaller::MakeDefaultPrinter()

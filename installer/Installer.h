@@ -175,6 +175,8 @@ private:
     void RegisterQueue();
     bool DriverInPlace() const;
     bool QueueInPlace() const;
+    // Whether the scheduler asks who sends a job to the queue; none when it cannot be told.
+    std::optional<bool> QueueAsksWhoSends() const;
     void MakeDefaultPrinter();
     void InstallAutostart();
     void InstallMenuEntry();

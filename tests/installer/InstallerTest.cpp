@@ -34,7 +34,8 @@ protected:
                                     installer::ICON_FILE})
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
-        SetTool("lpoptions", 0, "");
+        // The type the private cupsd of tests/integration gives the queue: it asks who sends a job.
+        SetLpoptions("6295620");
         // No queue is there yet.
         SetTool("lpstat", 1, "lpstat: Invalid destination name in list \"Vellum_Zeru_3.0\".");
 
@@ -67,6 +68,20 @@ protected:
     }
 
     void SetLpadmin(int nExitCode, const std::string& strSays) { SetTool("lpadmin", nExitCode, strSays); }
+
+    // A stand-in lpoptions: lists the queue's attributes with this printer-type for -p, and
+    // records every other call as SetTool's stand-ins do.
+    void SetLpoptions(const std::string& strPrinterType)
+    {
+        SetTool("lpoptions", 0, "");
+        const auto script = m_base / "lpoptions";
+        const std::string strText = platform::ReadWholeFile(script, 1 << 16).value_or("");
+        ASSERT_TRUE(platform::WriteWholeFile(
+            script, "#!/bin/sh\nif [ \"$1\" = -p ]; then echo \"copies=1 device-uri=vellumfax:/ "
+                    "printer-info='Vellum Zeru 3.0' printer-type=" +
+                        strPrinterType + "\"; exit 0; fi\n" + strText.substr(strText.find('\n') + 1)));
+        ::chmod(script.c_str(), 0755);
+    }
 
     // A stand-in CUPS tool: appends its arguments, one a line, and a separator to NAME.log.
     void SetTool(const std::string& strName, int nExitCode, const std::string& strSays)
@@ -292,6 +307,23 @@ TEST_F(InstallerTest, FailsSayingWhyWhenTheSchedulerHasNoPolicyThatAuthenticates
                                         "Add a <Policy authenticated>"),
         std::string::npos)
         << m_installer->CompletionText();
+}
+
+TEST_F(InstallerTest, FailsSayingWhyWhenTheSchedulerAsksNobodyWhoSendsAJob)
+{
+    // What lpoptions shows of the queue when cupsd.conf says DefaultAuthType None: the policy is
+    // set, but the type lacks the bit that says the scheduler asks who sends a job.
+    SetLpoptions("2101316");
+    const auto& run = Install();
+    EXPECT_FALSE(run.Succeeded());
+    EXPECT_NE(run.CompletionText().find(
+                  "- registering the printer Vellum Zeru 3.0: CUPS does not ask who sends a print job to it, "
+                  "although its policy is \"authenticated\" (cupsd.conf sets DefaultAuthType None, or its "
+                  "policy asks for no authentication): it believes any user name a job claims, and one user "
+                  "could print into another's folder. Set DefaultAuthType Basic in cupsd.conf, as in CUPS's "
+                  "stock cupsd.conf, restart CUPS and run the Installer again as administrator\n"),
+              std::string::npos)
+        << run.CompletionText();
 }
 
 TEST_F(InstallerTest, RunningAgainOverwritesTheCopies)
