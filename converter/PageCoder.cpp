@@ -102,7 +102,7 @@ bool CPageCoder::Prepare(SSlot& slot, int nPage)
     // A helper that fell behind finds its page done and the slot holding a later one.
     if (slot.m_nPage >= nPage)
         return slot.m_nPage == nPage;
-    // The page this slot held before has been written and released.
+    // The page this slot held before has been written and released; its raster goes now.
     slot.m_nPage = nPage;
     slot.m_pMapped.reset();
     slot.m_raster.Close();
@@ -209,18 +209,30 @@ void CPageCoder::CodeBands(SSlot& slot, int nThread)
     }
 }
 
+bool CPageCoder::WaitForSlotOf(int nPage)
+{
+    std::unique_lock lock(m_mutex);
+    m_released.wait(lock, [&] { return m_bStop || m_nReleased >= nPage - SLOTS; });
+    return !m_bStop;
+}
+
 void CPageCoder::Help()
 {
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
     {
         // A helper that fell behind joins the caller on the caller's page.
         nPage = std::max(nPage, m_nCallerPage.load());
+        // The next page is mapped first, while the caller codes this one: mapping is the
+        // one step of a page that the two threads cannot share, and done here it is ready
+        // before the caller needs it.
+        if (nPage < m_nPages)
         {
-            std::unique_lock lock(m_mutex);
-            m_released.wait(lock, [&] { return m_bStop || m_nReleased >= nPage - SLOTS; });
-            if (m_bStop)
+            if (!WaitForSlotOf(nPage + 1))
                 return;
+            (void)Prepare(SlotOf(nPage + 1), nPage + 1);
         }
+        if (!WaitForSlotOf(nPage))
+            return;
         SSlot& slot = SlotOf(nPage);
         if (!Prepare(slot, nPage))
             continue;
@@ -244,9 +256,6 @@ ECodeResult CPageCoder::Code(int nPage)
         slot.m_nDoneBands.wait(nDone);
 
     std::lock_guard lock(slot.m_mutex);
-    // The waiter alone lets the raster go, so that it is closed once.
-    slot.m_pMapped.reset();
-    slot.m_raster.Close();
     if (slot.m_bFailed)
     {
         m_strError = slot.m_strError;

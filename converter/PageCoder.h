@@ -30,10 +30,11 @@ enum class ECodeResult
 // Codes the page rasters of a run (quill.1 ... quill.N in a drive root) ahead of their
 // writing, on the calling thread and one helper thread. A page is coded in bands of rows that
 // both threads take as they come; every row's code ends on a byte boundary, so the bands'
-// codes joined in order are exactly the page's code. While the caller writes a coded page,
-// the helper begins the next one, but never runs more than one page ahead, so that a run
-// holds at most two pages however long it is. Coding only reads rasters: which files a run
-// creates and removes, and in which order, stays the caller's business alone.
+// codes joined in order are exactly the page's code. The helper maps the next page's raster
+// while both code the current one, and begins the next page while the caller writes; it never
+// gets more than two pages ahead, so that a run holds at most three rasters however long it
+// is. A raster stays mapped until its slot takes a later page. Coding only reads rasters:
+// which files a run creates and removes, and in which order, stays the caller's business alone.
 class CPageCoder
 {
 public:
@@ -62,7 +63,7 @@ private:
     static constexpr int CALLER = 0;
     static constexpr int HELPER = 1;
     static constexpr int THREADS = 2;
-    static constexpr int SLOTS = 2;
+    static constexpr int SLOTS = 3;
 
     struct SBand
     {
@@ -79,6 +80,8 @@ private:
     void CodeBands(SSlot& slot, int nThread);
     void CodeBand(SSlot& slot, int nBand, int nThread);
     void Fail(SSlot& slot, ECodeResult eResult, std::string strError);
+    // Waits until the slot of nPage may take it; false when the coder stops.
+    bool WaitForSlotOf(int nPage);
     void Help();
 
     std::filesystem::path m_driveRoot;
