@@ -1,7 +1,7 @@
 #pragma once
 
+#include "installer/InstallSettings.h"
 #include "installer/driver/FaxPrinter.h"
-#include "installer/driver/UserAccount.h"
 
 #include <chrono>
 #include <filesystem>
@@ -59,71 +59,6 @@ inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
 inline constexpr const char* MENU_FILE = "vellum-sendwell.desktop";
 // Where under CUPS's data folder the PPD is listed among the drivers.
 inline constexpr const char* MODEL_FOLDER = "model/vellum";
-
-enum class EPrivilege
-{
-    Administrator, // root: may place files for CUPS and change its queues
-    User,
-};
-
-// Whom the Installer sets up.
-enum class EInstallFor
-{
-    Self,         // the user who runs it
-    InvokingUser, // root started by sudo or pkexec: the user who started it
-    MachineOnly,  // root on its own: nobody; each user sets themselves up
-    Folder,       // root on its own with VELLUM_ROOT: the programs into that root, nobody's pages
-};
-
-enum class EAction
-{
-    Install,
-    Uninstall,
-};
-
-struct SInstallSettings
-{
-    EAction m_eAction = EAction::Install;
-    // With Uninstall: the settings and the address book go too.
-    bool m_bPurge = false;
-
-    std::filesystem::path m_sourceDirectory;
-    EInstallFor m_eFor = EInstallFor::Self;
-    EPrivilege m_ePrivilege = EPrivilege::User;
-    // The user set up; none with MachineOnly.
-    std::optional<driver::SUserAccount> m_account;
-    std::filesystem::path m_vellumRoot;
-    std::filesystem::path m_systemDirectory;
-    std::filesystem::path m_driveRoot;
-    std::filesystem::path m_autostartDirectory;
-    std::filesystem::path m_applicationsDirectory;
-    // CUPS's program folder (backends) and data folder (drivers); CUPS_SERVERBIN and
-    // CUPS_DATADIR point them at a private scheduler, as they do for CUPS's own tools.
-    std::filesystem::path m_cupsServerBin;
-    std::filesystem::path m_cupsDataDir;
-    // CUPS's cache folder (CUPS_CACHEDIR), where the scheduler keeps what it learned of a queue.
-    std::filesystem::path m_cupsCacheDir;
-    // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
-    std::string m_strCupsServer;
-    std::string m_strLpadmin = "lpadmin";
-    std::string m_strLpstat = "lpstat";
-    std::string m_strLpoptions = "lpoptions";
-    std::string m_strSetsid = "setsid";
-    std::string m_strGhostscript = "gs";
-    // True when the Installer runs in the user's desktop session: the watcher is started there.
-    bool m_bInSession = false;
-    std::chrono::milliseconds m_durSpoolerTimeout = std::chrono::seconds(60);
-    // How long a watcher just started, or asked to stop, has to show it.
-    std::chrono::milliseconds m_durWatcherTimeout = std::chrono::seconds(10);
-
-    // The settings of this process: its user and SUDO_UID or PKEXEC_UID, the current directory,
-    // VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME, XDG_DATA_HOME, DISPLAY and WAYLAND_DISPLAY, and args
-    // (the command line after the program's name: --uninstall, --purge).
-    static SInstallSettings FromEnvironment(const std::vector<std::string>& args = {});
-    // The command-line options this Installer understands, for its usage message.
-    static bool ParseArguments(const std::vector<std::string>& args, SInstallSettings& settings,
-                               std::string& strError);
-};
 
 struct SStepResult
 {
