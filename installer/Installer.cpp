@@ -1,6 +1,7 @@
 #include "installer/Installer.h"
 
 #include "installer/InstallSupport.h"
+#include "installer/Quoting.h"
 #include "installer/driver/DeviceUri.h"
 #include "installer/driver/UserRegistration.h"
 #include "installer/watcher/PageWatcher.h"
@@ -10,10 +11,8 @@
 #include "platform/Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,53 +40,6 @@ constexpr unsigned long PRINTER_TYPE_AUTHENTICATED = 0x400000;
 
 // The programs are a few MiB: they are copied in pieces of this size.
 constexpr std::size_t COPY_CHUNK_BYTES = 64 * 1024;
-
-// Quotes one word for a POSIX shell, leaving plain words as they are.
-std::string ShellQuote(const std::string& strWord)
-{
-    const bool bPlain = !strWord.empty() &&
-                        std::all_of(strWord.begin(), strWord.end(),
-                                    [](unsigned char ch)
-                                    { return std::isalnum(ch) || std::strchr("_./:=@%+-,", ch) != nullptr; });
-    if (bPlain)
-        return strWord;
-    std::string strQuoted = "'";
-    for (char ch : strWord)
-    {
-        if (ch == '\'')
-            strQuoted += "'\\''";
-        else
-            strQuoted += ch;
-    }
-    return strQuoted + "'";
-}
-
-// One argument of a desktop entry's Exec key: quoted by the freedesktop.org desktop entry rules,
-// then escaped as a string value.
-std::string DesktopExecArgument(const std::string& strArg)
-{
-    std::string strQuoted = "\"";
-    for (char ch : strArg)
-    {
-        if (ch == '"' || ch == '`' || ch == '$' || ch == '\\')
-            strQuoted += '\\';
-        if (ch == '%')
-            strQuoted += '%'; // a literal percent sign is doubled: %x are field codes
-        strQuoted += ch;
-    }
-    strQuoted += '"';
-    std::string strValue;
-    for (char ch : strQuoted)
-    {
-        if (ch == '\\')
-            strValue += "\\\\";
-        else if (ch == '\n')
-            strValue += "\\n";
-        else
-            strValue += ch;
-    }
-    return strValue;
-}
 
 // Copies a file so that the target is either the old file or the whole new one, with the
 // given permissions from the start. Replacing by rename also works while the old program runs.
