@@ -1,6 +1,7 @@
 #include "installer/Installer.h"
 
 #include "installer/InstallSupport.h"
+#include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
 #include "installer/driver/DeviceUri.h"
 #include "installer/driver/UserRegistration.h"
@@ -38,46 +39,6 @@ constexpr std::filesystem::perms PPD_PERMS =
 // (CUPS_PRINTER_AUTHENTICATED in cups/cups.h).
 constexpr unsigned long PRINTER_TYPE_AUTHENTICATED = 0x400000;
 
-// The programs are a few MiB: they are copied in pieces of this size.
-constexpr std::size_t COPY_CHUNK_BYTES = 64 * 1024;
-
-// Copies a file so that the target is either the old file or the whole new one, with the
-// given permissions from the start. Replacing by rename also works while the old program runs.
-bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
-                    std::filesystem::perms permissions, std::string& strError)
-{
-    platform::CFileReader reader;
-    if (!reader.Open(from))
-    {
-        strError = platform::ErrnoText("cannot copy " + from.string());
-        return false;
-    }
-    platform::CFileWriter writer;
-    if (writer.Create(to, platform::EWriteMode::Atomic) && writer.SetPermissions(permissions))
-    {
-        std::vector<char> chunk(COPY_CHUNK_BYTES);
-        for (;;)
-        {
-            const std::size_t n = reader.Read(chunk.data(), chunk.size());
-            if (reader.Failed())
-            {
-                strError = platform::ErrnoText("cannot read " + from.string());
-                // What was written goes with the temporary file: the target keeps the old copy.
-                writer.Discard();
-                return false;
-            }
-            if (!writer.Write(chunk.data(), n) || n < chunk.size())
-                break;
-        }
-    }
-    if (!writer.Close())
-    {
-        strError = "cannot copy " + from.string() + ": " + writer.Error();
-        return false;
-    }
-    return true;
-}
-
 // A desktop entry's Exec value that runs program with VELLUM_ROOT set to root.
 std::string ExecWithRoot(const std::filesystem::path& root, const std::filesystem::path& program)
 {
@@ -111,6 +72,11 @@ CInstaller::CInstaller(SInstallSettings settings) : m_settings(std::move(setting
 void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
 {
     m_steps.push_back({std::move(strStep), bOk, std::move(strDetail)});
+}
+
+void CInstaller::Record(SStepResult step)
+{
+    m_steps.push_back(std::move(step));
 }
 
 void CInstaller::AsUser(void (CInstaller::*pPart)())
@@ -217,7 +183,7 @@ void CInstaller::Run()
     }
     if (m_settings.m_eFor == EInstallFor::MachineOnly)
     {
-        FindGhostscript();
+        Record(FindGhostscript(m_settings));
         RegisterDriver();
         RegisterQueue();
         return;
@@ -230,18 +196,19 @@ void CInstaller::Run()
 
 void CInstaller::InstallUserFiles()
 {
-    MakeFolders();
+    for (auto& step : MakeFolders(m_settings))
+        Record(std::move(step));
     const bool bForUser = m_settings.m_eFor != EInstallFor::Folder;
     // The order of the original distribution: driver, converter, sender, the shared renderer, help.
-    CopyFromSource(BACKEND_FILE);
-    CopyFromSource(PPD_FILE);
-    CopyFromSource(PAGEMILL_FILE);
-    CopyFromSource(MESSAGE_MODULE_FILE);
-    CopyFromSource(SENDWELL_FILE);
-    CopyFromSource(WATCHER_FILE);
-    FindGhostscript();
-    CopyFromSource(HELP_FILE);
-    CopyFromSource(ICON_FILE);
+    Record(CopyFromSource(m_settings, BACKEND_FILE));
+    Record(CopyFromSource(m_settings, PPD_FILE));
+    Record(CopyFromSource(m_settings, PAGEMILL_FILE));
+    Record(CopyFromSource(m_settings, MESSAGE_MODULE_FILE));
+    Record(CopyFromSource(m_settings, SENDWELL_FILE));
+    Record(CopyFromSource(m_settings, WATCHER_FILE));
+    Record(FindGhostscript(m_settings));
+    Record(CopyFromSource(m_settings, HELP_FILE));
+    Record(CopyFromSource(m_settings, ICON_FILE));
     if (!bForUser)
         return; // root's print jobs are refused: no registration, and nothing to open after printing
     RegisterUser();
@@ -260,45 +227,7 @@ void CInstaller::InstallUserPrinter()
 
 bool CInstaller::Succeeded() const
 {
-    return std::all_of(m_steps.begin(), m_steps.end(), [](const SStepResult& step) { return step.m_bOk; });
-}
-
-void CInstaller::MakeFolders()
-{
-    std::error_code error;
-    std::filesystem::create_directories(m_settings.m_systemDirectory, error);
-    Record("creating the folder " + m_settings.m_systemDirectory.string(), !error, error.message());
-    // The page files are the user's own: the printer writes them as that user, nobody else reads them.
-    const bool bExisted = std::filesystem::is_directory(m_settings.m_driveRoot, error);
-    std::filesystem::create_directories(m_settings.m_driveRoot, error);
-    if (!error && !bExisted)
-        std::filesystem::permissions(m_settings.m_driveRoot, std::filesystem::perms::owner_all, error);
-    Record("creating the folder " + m_settings.m_driveRoot.string(), !error, error.message());
-}
-
-void CInstaller::CopyFromSource(const char* pszName)
-{
-    std::string strError;
-    const auto from = m_settings.m_sourceDirectory / pszName;
-    std::error_code error;
-    const auto status = std::filesystem::status(from, error);
-    bool bOk = false;
-    if (!std::filesystem::is_regular_file(status))
-        strError = from.string() + " is missing";
-    else
-        bOk = CopyAtomically(from, m_settings.m_systemDirectory / pszName, status.permissions(), strError);
-    Record(std::string("copying ") + pszName, bOk, strError);
-}
-
-void CInstaller::FindGhostscript()
-{
-    // The driver shares the system's renderer with other printers; it cannot be copied from
-    // here, only found. Without it nothing printed to the fax printer can become pages.
-    const bool bFound = !platform::FindProgramOnPath(m_settings.m_strGhostscript).empty();
-    Record("finding Ghostscript", bFound,
-           bFound ? std::string()
-                  : "the program " + m_settings.m_strGhostscript +
-                        " is missing; install the package ghostscript");
+    return AllSucceeded(m_steps);
 }
 
 void CInstaller::RegisterUser()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installer/InstallSettings.h"
+#include "installer/StepResult.h"
 #include "installer/driver/FaxPrinter.h"
 
 #include <chrono>
@@ -42,30 +43,11 @@ inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
 // user print into another's folder.
 inline constexpr const char* QUEUE_OP_POLICY = "authenticated";
 
-// The distribution's files, by the names they have in the source and the system directory.
-inline constexpr const char* BACKEND_FILE = "vellumfax"; // also the device URI's scheme
-inline constexpr const char* PPD_FILE = driver::PPD_FILE_NAME;
-inline constexpr const char* PAGEMILL_FILE = "Pagemill";
-inline constexpr const char* MESSAGE_MODULE_FILE = "libvellum_msgbox.so";
-inline constexpr const char* SENDWELL_FILE = "Sendwell";
-inline constexpr const char* WATCHER_FILE = "Pagewatch";
-inline constexpr const char* HELP_FILE = "Sample.html";
-inline constexpr const char* ICON_FILE = "vellum-sendwell.png";
-inline constexpr const char* INSTALLED_FILES[] = {BACKEND_FILE,        PPD_FILE,      PAGEMILL_FILE,
-                                                  MESSAGE_MODULE_FILE, SENDWELL_FILE, WATCHER_FILE,
-                                                  HELP_FILE,           ICON_FILE};
 // The desktop entries: the watcher's in the autostart folder, Sendwell's in the applications menu.
 inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
 inline constexpr const char* MENU_FILE = "vellum-sendwell.desktop";
 // Where under CUPS's data folder the PPD is listed among the drivers.
 inline constexpr const char* MODEL_FOLDER = "model/vellum";
-
-struct SStepResult
-{
-    std::string m_strStep; // "copying Sendwell"
-    bool m_bOk = false;
-    std::string m_strDetail; // why it failed
-};
 
 class CInstaller
 {
@@ -95,6 +77,7 @@ public:
 
 private:
     void Record(std::string strStep, bool bOk, std::string strDetail = {});
+    void Record(SStepResult step);
     // Runs a part as the user set up: in this process when that is who runs it, else in a
     // child process that has become the user, whose steps are added to these.
     void AsUser(void (CInstaller::*pPart)());
@@ -102,9 +85,6 @@ private:
     // Installing.
     void InstallUserFiles();
     void InstallUserPrinter();
-    void MakeFolders();
-    void CopyFromSource(const char* pszName);
-    void FindGhostscript();
     void RegisterUser();
     void RegisterDriver();
     void RegisterQueue();

@@ -2,6 +2,7 @@
 // an administrator runs it and nobody else uses the printer.
 #include "installer/InstallSupport.h"
 #include "installer/Installer.h"
+#include "installer/ProgramFiles.h"
 #include "installer/driver/UserRegistration.h"
 #include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"

@@ -1,5 +1,6 @@
 #include "installer/Installer.h"
 
+#include "installer/ProgramFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 #include "tests/installer/TestDocuments.h"
