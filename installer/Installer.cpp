@@ -1,9 +1,9 @@
 #include "installer/Installer.h"
 
+#include "installer/CupsSetup.h"
 #include "installer/InstallSupport.h"
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
-#include "installer/driver/DeviceUri.h"
 #include "installer/driver/UserRegistration.h"
 #include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
@@ -27,17 +27,6 @@ namespace installer
 
 namespace
 {
-
-// Without group and other permissions CUPS runs a backend as root, which it needs to
-// write the page files as the user the queue names.
-constexpr std::filesystem::perms BACKEND_PERMS = std::filesystem::perms::owner_all;
-constexpr std::filesystem::perms PPD_PERMS =
-    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-    std::filesystem::perms::group_read | std::filesystem::perms::others_read;
-
-// The bit of a queue's printer-type that says the scheduler asks who sends a job to it
-// (CUPS_PRINTER_AUTHENTICATED in cups/cups.h).
-constexpr unsigned long PRINTER_TYPE_AUTHENTICATED = 0x400000;
 
 // A desktop entry's Exec value that runs program with VELLUM_ROOT set to root.
 std::string ExecWithRoot(const std::filesystem::path& root, const std::filesystem::path& program)
@@ -181,16 +170,17 @@ void CInstaller::Run()
             UninstallMachinePart();
         return;
     }
+    const CCupsSetup cups(m_settings);
     if (m_settings.m_eFor == EInstallFor::MachineOnly)
     {
         Record(FindGhostscript(m_settings));
-        RegisterDriver();
-        RegisterQueue();
+        Record(cups.RegisterDriver());
+        Record(cups.RegisterQueue());
         return;
     }
     AsUser(&CInstaller::InstallUserFiles);
-    RegisterDriver();
-    RegisterQueue();
+    Record(cups.RegisterDriver());
+    Record(cups.RegisterQueue());
     AsUser(&CInstaller::InstallUserPrinter);
 }
 
@@ -220,7 +210,9 @@ void CInstaller::InstallUserPrinter()
 {
     if (m_settings.m_eFor == EInstallFor::Folder)
         return;
-    MakeDefaultPrinter();
+    // Without a queue there is none to choose; the commands shown say how, once there is.
+    if (!CCupsSetup::RegistrationFailed(m_steps))
+        Record(CCupsSetup(m_settings).MakeDefaultPrinter());
     if (m_settings.m_bInSession)
         StartWatcher();
 }
@@ -238,172 +230,6 @@ void CInstaller::RegisterUser()
     Record("registering " + m_settings.m_vellumRoot.string() + " as the folder of " + account.m_strName +
                "'s printed pages",
            bOk, strError);
-}
-
-bool CInstaller::DriverInPlace() const
-{
-    // The backend is readable by root only: an ordinary user can compare its size, and the PPD whole.
-    std::error_code error;
-    const auto backend = m_settings.m_cupsServerBin / "backend" / BACKEND_FILE;
-    const auto ourBackend = m_settings.m_sourceDirectory / BACKEND_FILE;
-    const auto nSize = std::filesystem::file_size(backend, error);
-    if (error || nSize != std::filesystem::file_size(ourBackend, error) || error)
-        return false;
-    const auto ppd = platform::ReadWholeFile(m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE, 1 << 20);
-    return ppd && ppd == platform::ReadWholeFile(m_settings.m_sourceDirectory / PPD_FILE, 1 << 20);
-}
-
-void CInstaller::RegisterDriver()
-{
-    const std::string strStep = "registering the printer driver";
-    if (m_settings.m_ePrivilege == EPrivilege::User && DriverInPlace())
-    {
-        // An administrator placed this driver already: nothing for this user to do.
-        Record(strStep, true);
-        return;
-    }
-    std::string strError;
-    std::error_code error;
-    const auto backendDir = m_settings.m_cupsServerBin / "backend";
-    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
-    bool bOk = true;
-    for (const auto& folder : {backendDir, modelDir})
-    {
-        std::filesystem::create_directories(folder, error);
-        if (error && bOk)
-        {
-            strError = "cannot create " + folder.string() + ": " + error.message();
-            bOk = false;
-        }
-    }
-    // From the distribution itself: the system directory is the user's to change.
-    if (bOk)
-        bOk = CopyAtomically(m_settings.m_sourceDirectory / BACKEND_FILE, backendDir / BACKEND_FILE,
-                             BACKEND_PERMS, strError);
-    if (bOk)
-        bOk =
-            CopyAtomically(m_settings.m_sourceDirectory / PPD_FILE, modelDir / PPD_FILE, PPD_PERMS, strError);
-    Record(strStep, bOk, strError);
-}
-
-std::string CInstaller::DeviceUri() const
-{
-    return driver::SDeviceUri{}.Format();
-}
-
-std::vector<std::string> CInstaller::QueueCommand() const
-{
-    return {
-        m_settings.m_strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
-        (m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE).string(),
-        // A job the printer refuses (too many pages, unreadable, not set up) is dropped; the queue goes on.
-        "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
-        // Each job is the user's who submitted it, not whoever the client names.
-        "-o", std::string("printer-op-policy=") + QUEUE_OP_POLICY,
-        // After -p: enable the queue and let it accept jobs.
-        "-E"};
-}
-
-bool CInstaller::QueueInPlace() const
-{
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto result = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
-    return result.Succeeded() &&
-           result.m_strOutput.find(std::string(QUEUE_NAME) + ": " + DeviceUri() + "\n") != std::string::npos;
-}
-
-std::optional<bool> CInstaller::QueueAsksWhoSends() const
-{
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-p", QUEUE_NAME}, options);
-    if (!result.Succeeded())
-        return std::nullopt;
-    // lpoptions lists the queue's attributes as words "name=value".
-    static constexpr std::string_view KEY = "printer-type=";
-    const std::string& strOut = result.m_strOutput;
-    for (auto nAt = strOut.find(KEY); nAt != std::string::npos; nAt = strOut.find(KEY, nAt + 1))
-    {
-        if (nAt != 0 && strOut[nAt - 1] != ' ')
-            continue;
-        const char* pBegin = strOut.data() + nAt + KEY.size();
-        unsigned long nType = 0;
-        const auto [pEnd, ec] = std::from_chars(pBegin, strOut.data() + strOut.size(), nType);
-        if (ec != std::errc() || pEnd == pBegin)
-            return std::nullopt;
-        return (nType & PRINTER_TYPE_AUTHENTICATED) != 0;
-    }
-    return std::nullopt;
-}
-
-void CInstaller::RegisterQueue()
-{
-    const std::string strStep = std::string("registering the printer ") + PRINTER_DESCRIPTION;
-    if (m_settings.m_ePrivilege == EPrivilege::User && QueueInPlace())
-    {
-        Record(strStep, true);
-        return;
-    }
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto command = QueueCommand();
-    const auto result = platform::RunProgram(command, options);
-    std::string strDetail;
-    if (!result.Succeeded())
-        strDetail = ToolFailure(command[0], result);
-    // A scheduler whose cupsd.conf lacks the policy refuses the whole request: no queue is made, and
-    // one already there keeps its settings. That is a failure, not a warning: without the policy
-    // the printer would put pages into whichever user's folder a job claims.
-    if (!result.Succeeded() && result.m_strOutput.find("printer-op-policy") != std::string::npos)
-    {
-        strDetail =
-            std::string("CUPS has no operation policy \"") + QUEUE_OP_POLICY +
-            "\" (its cupsd.conf is not the stock one), which makes each print job the job of the user "
-            "who sends it; without it CUPS believes any user name a job claims, and one user could print "
-            "into another's folder. " +
-            (QueueInPlace() ? "The printer already there still does so. " : "The printer was not made. ") +
-            "Add a <Policy " + QUEUE_OP_POLICY +
-            "> section to cupsd.conf, as in CUPS's stock cupsd.conf, restart CUPS and run the Installer "
-            "again as administrator (" +
-            strDetail + ")";
-    }
-    // The policy asks for authentication of the scheduler's default type; where cupsd.conf sets
-    // DefaultAuthType None, it asks for none and the queue still believes any name.
-    bool bOk = result.Succeeded();
-    if (bOk && QueueAsksWhoSends() == false)
-    {
-        bOk = false;
-        strDetail =
-            std::string("CUPS does not ask who sends a print job to it, although its policy is \"") +
-            QUEUE_OP_POLICY +
-            "\" (cupsd.conf sets DefaultAuthType None, or its policy asks for no authentication): it "
-            "believes any user name a job claims, and one user could print into another's folder. Set "
-            "DefaultAuthType Basic in cupsd.conf, as in CUPS's stock cupsd.conf, restart CUPS and run the "
-            "Installer again as administrator";
-    }
-    Record(strStep, bOk, strDetail);
-}
-
-void CInstaller::MakeDefaultPrinter()
-{
-    // lpoptions run as the user changes that user's default only (~/.cups/lpoptions), not the
-    // computer's: the printer is the default of those who installed it.
-    if (RegistrationFailed())
-        return; // there is no queue to choose; the commands shown say how, once there is
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto result = platform::RunProgram({m_settings.m_strLpoptions, "-d", QUEUE_NAME}, options);
-    std::string strDetail;
-    if (!result.Succeeded())
-        strDetail = ToolFailure(m_settings.m_strLpoptions, result);
-    Record(std::string("making ") + PRINTER_DESCRIPTION + " the default printer of " +
-               m_settings.m_account->m_strName,
-           result.Succeeded(), strDetail);
 }
 
 std::string CInstaller::AutostartEntry() const
@@ -539,36 +365,6 @@ void CInstaller::StartWatcher()
     Record(strStep, false, "it ended at once (" + pagewatch.Describe() + ")");
 }
 
-bool CInstaller::RegistrationFailed() const
-{
-    return std::any_of(m_steps.begin(), m_steps.end(),
-                       [](const SStepResult& step)
-                       { return !step.m_bOk && step.m_strStep.rfind("registering the printer", 0) == 0; });
-}
-
-std::vector<std::string> CInstaller::AdministratorCommands() const
-{
-    const auto backend = m_settings.m_cupsServerBin / "backend" / BACKEND_FILE;
-    const auto ppd = m_settings.m_cupsDataDir / MODEL_FOLDER / PPD_FILE;
-    std::vector<std::string> commands = {
-        "sudo install -D -m 0700 " + ShellQuote((m_settings.m_systemDirectory / BACKEND_FILE).string()) +
-            " " + ShellQuote(backend.string()),
-        "sudo install -D -m 0644 " + ShellQuote((m_settings.m_systemDirectory / PPD_FILE).string()) + " " +
-            ShellQuote(ppd.string()),
-    };
-    auto command = QueueCommand();
-    // sudo starts lpadmin with a clean environment: a chosen CUPS server has to be named.
-    if (!m_settings.m_strCupsServer.empty())
-        command.insert(command.begin() + 1, {"-h", m_settings.m_strCupsServer});
-    std::string strLine = "sudo";
-    for (const auto& strArg : command)
-        strLine += " " + ShellQuote(strArg);
-    commands.push_back(strLine);
-    // The default printer is the user's own choice, made without sudo.
-    commands.push_back(ShellQuote(m_settings.m_strLpoptions) + " -d " + QUEUE_NAME);
-    return commands;
-}
-
 std::string CInstaller::CompletionCaption() const
 {
     return m_settings.m_eAction == EAction::Uninstall ? UNINSTALL_CAPTION : COMPLETION_CAPTION;
@@ -603,10 +399,10 @@ std::string CInstaller::CompletionText() const
                 strText +=
                     "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
         }
-        if (RegistrationFailed() && m_settings.m_ePrivilege == EPrivilege::User)
+        if (CCupsSetup::RegistrationFailed(m_steps) && m_settings.m_ePrivilege == EPrivilege::User)
         {
             strText += "Registering a printer needs a CUPS administrator. To register the printer, run:\n";
-            for (const auto& strCommand : AdministratorCommands())
+            for (const auto& strCommand : CCupsSetup(m_settings).AdministratorCommands())
                 strText += strCommand + "\n";
         }
     }

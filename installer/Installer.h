@@ -32,22 +32,11 @@
 namespace installer
 {
 
-inline constexpr const char* QUEUE_NAME = driver::QUEUE_NAME;
-inline constexpr const char* PRINTER_DESCRIPTION = driver::PRINTER_NAME;
 inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
 inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
-// The queue's operation policy, one that CUPS's stock cupsd.conf defines: a client proves who it
-// is before it may create a job (over the local socket by its peer credentials), and the job is
-// that user's whatever name the client claims. Under the stock "default" policy CUPS believes
-// the claimed name, and the backend, which writes each job's pages as its user, would let one
-// user print into another's folder.
-inline constexpr const char* QUEUE_OP_POLICY = "authenticated";
-
 // The desktop entries: the watcher's in the autostart folder, Sendwell's in the applications menu.
 inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
 inline constexpr const char* MENU_FILE = "vellum-sendwell.desktop";
-// Where under CUPS's data folder the PPD is listed among the drivers.
-inline constexpr const char* MODEL_FOLDER = "model/vellum";
 
 class CInstaller
 {
@@ -63,12 +52,6 @@ public:
     std::string CompletionCaption() const;
     std::string CompletionText() const;
 
-    // The queue's device URI: it names nobody, each job's pages go to the user who printed it.
-    std::string DeviceUri() const;
-    // The lpadmin argument vector that creates the queue.
-    std::vector<std::string> QueueCommand() const;
-    // Shell commands a CUPS administrator runs to do what the registration steps do.
-    std::vector<std::string> AdministratorCommands() const;
     // The command that starts the watcher by hand, for a shell.
     std::string WatcherCommand() const;
     // The desktop entries: the watcher's autostart entry, and Sendwell's in the applications menu.
@@ -86,17 +69,9 @@ private:
     void InstallUserFiles();
     void InstallUserPrinter();
     void RegisterUser();
-    void RegisterDriver();
-    void RegisterQueue();
-    bool DriverInPlace() const;
-    bool QueueInPlace() const;
-    // Whether the scheduler asks who sends a job to the queue; none when it cannot be told.
-    std::optional<bool> QueueAsksWhoSends() const;
-    void MakeDefaultPrinter();
     void InstallAutostart();
     void InstallMenuEntry();
     void StartWatcher();
-    bool RegistrationFailed() const;
 
     // Removing.
     void UninstallUserFiles();

@@ -1,5 +1,6 @@
 // Uninstalling: what the Installer put in place for this user, and the machine-wide part when
 // an administrator runs it and nobody else uses the printer.
+#include "installer/CupsSetup.h"
 #include "installer/InstallSupport.h"
 #include "installer/Installer.h"
 #include "installer/ProgramFiles.h"
@@ -160,18 +161,10 @@ void CInstaller::UninstallMachinePart()
     m_aOtherUsers = OtherRegisteredUsers();
     if (!m_aOtherUsers.empty())
         return;
-    platform::SRunOptions options;
-    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
-    const auto check = platform::RunProgram({m_settings.m_strLpstat, "-v", QUEUE_NAME}, options);
-    if (check.Succeeded() && check.m_strOutput.find(QUEUE_NAME) != std::string::npos)
+    const CCupsSetup cups(m_settings);
+    if (cups.QueueExists())
     {
-        const auto result = platform::RunProgram({m_settings.m_strLpadmin, "-x", QUEUE_NAME}, options);
-        std::string strDetail;
-        if (!result.Succeeded())
-            strDetail = ToolFailure(m_settings.m_strLpadmin, result);
-        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", result.Succeeded(),
-               strDetail);
+        Record(cups.RemoveQueue());
         // The scheduler keeps what it read from the queue's PPD in its cache after the queue is gone.
         std::error_code error;
         const std::string strPrefix = std::string(QUEUE_NAME) + ".";
@@ -181,10 +174,9 @@ void CInstaller::UninstallMachinePart()
                 Remove("the scheduler's cache " + entry.path().string(), entry.path());
         }
     }
-    const auto modelDir = m_settings.m_cupsDataDir / MODEL_FOLDER;
-    Remove("the printer's backend " + (m_settings.m_cupsServerBin / "backend" / BACKEND_FILE).string(),
-           m_settings.m_cupsServerBin / "backend" / BACKEND_FILE);
-    Remove("the printer's driver " + (modelDir / PPD_FILE).string(), modelDir / PPD_FILE);
+    const auto modelDir = cups.ModelFolder();
+    Remove("the printer's backend " + cups.BackendPath().string(), cups.BackendPath());
+    Remove("the printer's driver " + cups.PpdPath().string(), cups.PpdPath());
     std::error_code error;
     if (std::filesystem::is_empty(modelDir, error) && !error)
         std::filesystem::remove(modelDir, error);
