@@ -1,6 +1,7 @@
 #include "installer/Installer.h"
 
 #include "installer/CupsSetup.h"
+#include "installer/DesktopEntries.h"
 #include "installer/InstallSupport.h"
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
@@ -27,13 +28,6 @@ namespace installer
 
 namespace
 {
-
-// A desktop entry's Exec value that runs program with VELLUM_ROOT set to root.
-std::string ExecWithRoot(const std::filesystem::path& root, const std::filesystem::path& program)
-{
-    return "env " + DesktopExecArgument("VELLUM_ROOT=" + root.string()) + " " +
-           DesktopExecArgument(program.string());
-}
 
 // A step's text across the pipe from a child process: each field as its length, a colon and its bytes.
 void AppendField(std::string& strOut, const std::string& strField)
@@ -202,8 +196,8 @@ void CInstaller::InstallUserFiles()
     if (!bForUser)
         return; // root's print jobs are refused: no registration, and nothing to open after printing
     RegisterUser();
-    InstallAutostart();
-    InstallMenuEntry();
+    Record(InstallAutostart(m_settings));
+    Record(InstallMenuEntry(m_settings));
 }
 
 void CInstaller::InstallUserPrinter()
@@ -230,91 +224,6 @@ void CInstaller::RegisterUser()
     Record("registering " + m_settings.m_vellumRoot.string() + " as the folder of " + account.m_strName +
                "'s printed pages",
            bOk, strError);
-}
-
-std::string CInstaller::AutostartEntry() const
-{
-    std::string strEntry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Vellum Zeru 3.0 pages\n"
-        "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
-    strEntry +=
-        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / WATCHER_FILE) + "\n";
-    strEntry += "Terminal=false\n"
-                "NoDisplay=true\n"
-                "X-GNOME-Autostart-enabled=true\n";
-    return strEntry;
-}
-
-std::string CInstaller::MenuEntry() const
-{
-    // Sendwell shows the pages waiting to be sent, or an empty page list for Config and the address book.
-    std::string strEntry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Vellum Zeru 3.0 Fax\n"
-        "GenericName=Fax Sender\n"
-        "Comment=Send the pages printed to Vellum Zeru 3.0 as a fax; edit the settings and "
-        "the address book\n";
-    // "Open with" hands it a document, an image or a text file, whose pages it shows to send.
-    strEntry +=
-        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) +
-        " %f\n";
-    strEntry +=
-        "MimeType=application/pdf;application/postscript;image/png;image/jpeg;image/tiff;text/plain;\n";
-    strEntry += "Icon=" + (m_settings.m_systemDirectory / ICON_FILE).string() + "\n";
-    strEntry += "Terminal=false\n"
-                "Categories=Office;\n"
-                "Actions=SentFaxes;\n"
-                "\n"
-                "[Desktop Action SentFaxes]\n"
-                "Name=Sent faxes\n";
-    strEntry +=
-        "Exec=" + ExecWithRoot(m_settings.m_vellumRoot, m_settings.m_systemDirectory / SENDWELL_FILE) +
-        " --sent\n";
-    return strEntry;
-}
-
-void CInstaller::InstallAutostart()
-{
-    const std::string strStep = "arranging for Sendwell to open after printing";
-    if (m_settings.m_autostartDirectory.empty())
-    {
-        Record(strStep, false, "neither XDG_CONFIG_HOME nor HOME is set");
-        return;
-    }
-    std::error_code error;
-    std::filesystem::create_directories(m_settings.m_autostartDirectory, error);
-    if (error)
-    {
-        Record(strStep, false, m_settings.m_autostartDirectory.string() + ": " + error.message());
-        return;
-    }
-    const bool bOk =
-        platform::WriteWholeFile(m_settings.m_autostartDirectory / AUTOSTART_FILE, AutostartEntry());
-    Record(strStep, bOk,
-           bOk ? "" : platform::ErrnoText("cannot write " + m_settings.m_autostartDirectory.string()));
-}
-
-void CInstaller::InstallMenuEntry()
-{
-    const std::string strStep = "adding Sendwell to the applications menu";
-    if (m_settings.m_applicationsDirectory.empty())
-    {
-        Record(strStep, false, "neither XDG_DATA_HOME nor HOME is set");
-        return;
-    }
-    std::error_code error;
-    std::filesystem::create_directories(m_settings.m_applicationsDirectory, error);
-    if (error)
-    {
-        Record(strStep, false, m_settings.m_applicationsDirectory.string() + ": " + error.message());
-        return;
-    }
-    const bool bOk = platform::WriteWholeFile(m_settings.m_applicationsDirectory / MENU_FILE, MenuEntry());
-    Record(strStep, bOk,
-           bOk ? "" : platform::ErrnoText("cannot write " + m_settings.m_applicationsDirectory.string()));
 }
 
 std::string CInstaller::WatcherCommand() const

@@ -34,9 +34,6 @@ namespace installer
 
 inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
 inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
-// The desktop entries: the watcher's in the autostart folder, Sendwell's in the applications menu.
-inline constexpr const char* AUTOSTART_FILE = "vellum-pagewatch.desktop";
-inline constexpr const char* MENU_FILE = "vellum-sendwell.desktop";
 
 class CInstaller
 {
@@ -54,9 +51,6 @@ public:
 
     // The command that starts the watcher by hand, for a shell.
     std::string WatcherCommand() const;
-    // The desktop entries: the watcher's autostart entry, and Sendwell's in the applications menu.
-    std::string AutostartEntry() const;
-    std::string MenuEntry() const;
 
 private:
     void Record(std::string strStep, bool bOk, std::string strDetail = {});
@@ -69,8 +63,6 @@ private:
     void InstallUserFiles();
     void InstallUserPrinter();
     void RegisterUser();
-    void InstallAutostart();
-    void InstallMenuEntry();
     void StartWatcher();
 
     // Removing.

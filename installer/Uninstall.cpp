@@ -1,6 +1,7 @@
 // Uninstalling: what the Installer put in place for this user, and the machine-wide part when
 // an administrator runs it and nobody else uses the printer.
 #include "installer/CupsSetup.h"
+#include "installer/DesktopEntries.h"
 #include "installer/InstallSupport.h"
 #include "installer/Installer.h"
 #include "installer/ProgramFiles.h"
