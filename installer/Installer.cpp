@@ -5,8 +5,8 @@
 #include "installer/InstallSupport.h"
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
+#include "installer/WatcherProcess.h"
 #include "installer/driver/UserRegistration.h"
-#include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
@@ -19,7 +19,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -208,7 +207,13 @@ void CInstaller::InstallUserPrinter()
     if (!CCupsSetup::RegistrationFailed(m_steps))
         Record(CCupsSetup(m_settings).MakeDefaultPrinter());
     if (m_settings.m_bInSession)
-        StartWatcher();
+    {
+        // A watcher that runs is no step of the message, which only tells how to start one that does not.
+        auto step = StartWatcher(m_settings);
+        m_bWatcherRunning = step.m_bOk;
+        if (!step.m_bOk)
+            Record(std::move(step));
+    }
 }
 
 bool CInstaller::Succeeded() const
@@ -224,54 +229,6 @@ void CInstaller::RegisterUser()
     Record("registering " + m_settings.m_vellumRoot.string() + " as the folder of " + account.m_strName +
                "'s printed pages",
            bOk, strError);
-}
-
-std::string CInstaller::WatcherCommand() const
-{
-    return "setsid -f env " + ShellQuote("VELLUM_ROOT=" + m_settings.m_vellumRoot.string()) + " " +
-           ShellQuote((m_settings.m_systemDirectory / WATCHER_FILE).string());
-}
-
-void CInstaller::StartWatcher()
-{
-    const std::string strStep = "starting Pagewatch, which opens Sendwell after printing";
-    if (const auto running = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot))
-    {
-        // A watcher of an earlier installation works already; it starts the new Sendwell.
-        m_bWatcherRunning = true;
-        return;
-    }
-    // In a session of its own, so that it outlives the terminal the Installer ran in.
-    platform::SSpawnOptions options;
-    options.m_aEnvironment = platform::EnvironmentWith({"VELLUM_ROOT=" + m_settings.m_vellumRoot.string()});
-    options.m_eInput = options.m_eOutput = options.m_eErrors = platform::EChildStream::Null;
-    platform::CProcess pagewatch;
-    if (!pagewatch.Start({m_settings.m_strSetsid, (m_settings.m_systemDirectory / WATCHER_FILE).string()},
-                         options))
-    {
-        Record(strStep, false, pagewatch.Error());
-        return;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot))
-        {
-            pagewatch.Detach();
-            m_bWatcherRunning = true;
-            return;
-        }
-        if (pagewatch.Poll())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (pagewatch.IsRunning())
-    {
-        pagewatch.Detach();
-        Record(strStep, false, "it did not begin to watch " + m_settings.m_driveRoot.string());
-        return;
-    }
-    Record(strStep, false, "it ended at once (" + pagewatch.Describe() + ")");
 }
 
 std::string CInstaller::CompletionCaption() const
@@ -321,7 +278,7 @@ std::string CInstaller::CompletionText() const
     else if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_bWatcherRunning)
         strText +=
             "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
-            WatcherCommand() + "\n";
+            WatcherCommand(m_settings) + "\n";
     strText += WEB_LINE;
     strText += "\n";
     strText += DEVELOPER_LINE;

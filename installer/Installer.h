@@ -49,9 +49,6 @@ public:
     std::string CompletionCaption() const;
     std::string CompletionText() const;
 
-    // The command that starts the watcher by hand, for a shell.
-    std::string WatcherCommand() const;
-
 private:
     void Record(std::string strStep, bool bOk, std::string strDetail = {});
     void Record(SStepResult step);
@@ -63,13 +60,11 @@ private:
     void InstallUserFiles();
     void InstallUserPrinter();
     void RegisterUser();
-    void StartWatcher();
 
     // Removing.
     void UninstallUserFiles();
     void UninstallMachinePart();
     void Remove(const std::string& strWhat, const std::filesystem::path& path);
-    void StopWatcher();
     void ForgetDefaultPrinter();
     std::vector<std::string> OtherRegisteredUsers() const;
     std::string UninstallText() const;

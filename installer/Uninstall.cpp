@@ -5,15 +5,13 @@
 #include "installer/InstallSupport.h"
 #include "installer/Installer.h"
 #include "installer/ProgramFiles.h"
+#include "installer/WatcherProcess.h"
 #include "installer/driver/UserRegistration.h"
-#include "installer/watcher/PageWatcher.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
 
-#include <csignal>
 #include <cstring>
 #include <pwd.h>
-#include <thread>
 
 namespace installer
 {
@@ -29,30 +27,6 @@ void CInstaller::Remove(const std::string& strWhat, const std::filesystem::path&
     else
         std::filesystem::remove(path, error);
     Record("removing " + strWhat, !error, error ? path.string() + ": " + error.message() : std::string());
-}
-
-void CInstaller::StopWatcher()
-{
-    const auto pid = watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot);
-    if (!pid)
-        return;
-    const std::string strStep = "stopping Pagewatch (process " + std::to_string(*pid) + ")";
-    if (::kill(*pid, SIGTERM) != 0)
-    {
-        Record(strStep, false, platform::ErrnoText("kill"));
-        return;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + m_settings.m_durWatcherTimeout;
-    while (watcher::CPageWatcher::LockHolder(m_settings.m_driveRoot) == pid)
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-        {
-            Record(strStep, false, "it is still running");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    Record(strStep, true);
 }
 
 void CInstaller::ForgetDefaultPrinter()
@@ -105,7 +79,8 @@ void CInstaller::ForgetDefaultPrinter()
 
 void CInstaller::UninstallUserFiles()
 {
-    StopWatcher();
+    if (auto step = StopWatcher(m_settings))
+        Record(std::move(*step));
     const auto& system = m_settings.m_systemDirectory;
     for (const char* pszName : INSTALLED_FILES)
         Remove(pszName + (" in " + system.string()), system / pszName);
