@@ -1,8 +1,8 @@
 #include "installer/Installer.h"
 
+#include "installer/CompletionReport.h"
 #include "installer/CupsSetup.h"
 #include "installer/DesktopEntries.h"
-#include "installer/InstallSupport.h"
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
 #include "installer/WatcherProcess.h"
@@ -239,50 +239,8 @@ std::string CInstaller::CompletionCaption() const
 std::string CInstaller::CompletionText() const
 {
     if (m_settings.m_eAction == EAction::Uninstall)
-        return UninstallText();
-    std::string strText;
-    if (Succeeded() && m_settings.m_eFor == EInstallFor::MachineOnly)
-    {
-        strText = "Vellum Zeru 3.0 has been installed on this computer.\n"
-                  "Each user who sends faxes sets it up for themselves once, by running the Installer "
-                  "as themselves (or with sudo):\n"
-                  "cd " +
-                  ShellQuote(m_settings.m_sourceDirectory.string()) + " && ./Installer\n";
-    }
-    else if (Succeeded() && m_settings.m_eFor == EInstallFor::Folder)
-        strText = "Vellum Zeru 3.0 has been installed into " + m_settings.m_vellumRoot.string() + ".\n";
-    else if (Succeeded())
-    {
-        strText = "Vellum Zeru 3.0 has been installed successfully!\n"
-                  "You may send free fax by printing on it now!\n";
-    }
-    else
-    {
-        strText = "Vellum Zeru 3.0 was not installed completely. These steps failed:\n";
-        for (const auto& step : m_steps)
-        {
-            if (!step.m_bOk)
-                strText +=
-                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
-        }
-        if (CCupsSetup::RegistrationFailed(m_steps) && m_settings.m_ePrivilege == EPrivilege::User)
-        {
-            strText += "Registering a printer needs a CUPS administrator. To register the printer, run:\n";
-            for (const auto& strCommand : CCupsSetup(m_settings).AdministratorCommands())
-                strText += strCommand + "\n";
-        }
-    }
-    if (m_settings.m_eFor == EInstallFor::Folder)
-        strText += "The printer takes no print jobs of root: each user who sends faxes sets it up for "
-                   "themselves by running the Installer as themselves.\n";
-    else if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_bWatcherRunning)
-        strText +=
-            "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
-            WatcherCommand(m_settings) + "\n";
-    strText += WEB_LINE;
-    strText += "\n";
-    strText += DEVELOPER_LINE;
-    return strText;
+        return UninstallText(m_settings, m_steps, m_aOtherUsers);
+    return InstallText(m_settings, m_steps, m_bWatcherRunning);
 }
 
 } // namespace installer

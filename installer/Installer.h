@@ -32,9 +32,6 @@
 namespace installer
 {
 
-inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
-inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
-
 class CInstaller
 {
 public:
@@ -67,7 +64,6 @@ private:
     void Remove(const std::string& strWhat, const std::filesystem::path& path);
     void ForgetDefaultPrinter();
     std::vector<std::string> OtherRegisteredUsers() const;
-    std::string UninstallText() const;
 
     SInstallSettings m_settings;
     std::vector<SStepResult> m_steps;

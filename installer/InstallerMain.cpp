@@ -1,6 +1,7 @@
 // Installer: run from the folder that holds the distribution's files. With --uninstall it
 // removes what it installed (--purge: the settings and the address book too).
 
+#include "installer/CompletionReport.h"
 #include "installer/Installer.h"
 #include "platform/Message.h"
 

@@ -2,7 +2,6 @@
 // an administrator runs it and nobody else uses the printer.
 #include "installer/CupsSetup.h"
 #include "installer/DesktopEntries.h"
-#include "installer/InstallSupport.h"
 #include "installer/Installer.h"
 #include "installer/ProgramFiles.h"
 #include "installer/WatcherProcess.h"
@@ -15,6 +14,33 @@
 
 namespace installer
 {
+
+namespace
+{
+
+// Removes the empty folders from folder (or its nearest ancestor that is left) up to, not
+// including, stop: what installing made and uninstalling emptied. Nothing above stop is touched.
+void RemoveEmptyFolders(std::filesystem::path folder, const std::filesystem::path& stop)
+{
+    std::error_code error;
+    auto isInside = [&](const std::filesystem::path& path)
+    {
+        const auto relative = path.lexically_relative(stop);
+        return !stop.empty() && !relative.empty() && *relative.begin() != "..";
+    };
+    while (isInside(folder) && !std::filesystem::exists(std::filesystem::symlink_status(folder, error)))
+        folder = folder.parent_path();
+    while (isInside(folder) && folder != stop &&
+           std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)) &&
+           std::filesystem::is_empty(folder, error) && !error)
+    {
+        if (!std::filesystem::remove(folder, error))
+            break;
+        folder = folder.parent_path();
+    }
+}
+
+} // namespace
 
 void CInstaller::Remove(const std::string& strWhat, const std::filesystem::path& path)
 {
@@ -156,52 +182,6 @@ void CInstaller::UninstallMachinePart()
     std::error_code error;
     if (std::filesystem::is_empty(modelDir, error) && !error)
         std::filesystem::remove(modelDir, error);
-}
-
-std::string CInstaller::UninstallText() const
-{
-    std::string strText;
-    const std::string strKept = m_aOtherUsers.empty() ? std::string()
-                                                      : [&]
-    {
-        std::string strNames;
-        for (const auto& strName : m_aOtherUsers)
-            strNames += (strNames.empty() ? "" : ", ") + strName;
-        return "The printer stays on this computer for " + strNames + ", who still use it.\n";
-    }();
-    if (m_steps.empty())
-        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" + strKept;
-    else
-    {
-        strText = Succeeded() ? "Vellum Zeru 3.0 has been removed.\n"
-                              : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
-        for (const auto& step : m_steps)
-        {
-            if (!step.m_bOk)
-                strText +=
-                    "- " + step.m_strStep + (step.m_strDetail.empty() ? "" : ": " + step.m_strDetail) + "\n";
-        }
-        strText += "Done:\n";
-        for (const auto& step : m_steps)
-        {
-            if (step.m_bOk)
-                strText += "- " + step.m_strStep + "\n";
-        }
-        strText += strKept;
-        std::error_code error;
-        if (m_settings.m_eFor != EInstallFor::MachineOnly && !m_settings.m_bPurge &&
-            std::filesystem::exists(m_settings.m_systemDirectory, error))
-            strText += "Your settings, address book and sent faxes stay in " +
-                       m_settings.m_systemDirectory.string() +
-                       " (Installer --uninstall --purge removes them too).\n";
-    }
-    if (m_settings.m_ePrivilege == EPrivilege::User && m_aOtherUsers.empty())
-        strText += "The printer itself stays on this computer for its other users; an administrator removes "
-                   "it with: sudo ./Installer --uninstall\n";
-    strText += WEB_LINE;
-    strText += "\n";
-    strText += DEVELOPER_LINE;
-    return strText;
 }
 
 } // namespace installer

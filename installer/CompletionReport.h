@@ -1,0 +1,25 @@
+#pragma once
+
+#include "installer/InstallSettings.h"
+#include "installer/StepResult.h"
+
+#include <string>
+#include <vector>
+
+// The message the Installer ends with: what it did, what failed and why, and what the user
+// does next (the commands an administrator runs, how to start the watcher by hand).
+namespace installer
+{
+
+inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
+inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
+
+// The text after installing with these steps (lines separated by '\n').
+std::string InstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
+                        bool bWatcherRunning);
+
+// The text after uninstalling with these steps; aOtherUsers still use the printer, which stays.
+std::string UninstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
+                          const std::vector<std::string>& aOtherUsers);
+
+} // namespace installer
