@@ -4,151 +4,17 @@
 #include "installer/CupsSetup.h"
 #include "installer/DesktopEntries.h"
 #include "installer/ProgramFiles.h"
-#include "installer/Quoting.h"
+#include "installer/UserProcess.h"
 #include "installer/WatcherProcess.h"
 #include "installer/driver/UserRegistration.h"
-#include "platform/BinaryFile.h"
-#include "platform/Environment.h"
-#include "platform/Process.h"
-#include "platform/Text.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <system_error>
-#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace installer
 {
 
-namespace
-{
-
-// A step's text across the pipe from a child process: each field as its length, a colon and its bytes.
-void AppendField(std::string& strOut, const std::string& strField)
-{
-    strOut += std::to_string(strField.size()) + ":" + strField;
-}
-
-bool TakeField(std::string_view& text, std::string& strField)
-{
-    const auto nColon = text.find(':');
-    std::size_t nLength = 0;
-    if (nColon == std::string_view::npos ||
-        std::from_chars(text.data(), text.data() + nColon, nLength).ptr != text.data() + nColon ||
-        text.size() - nColon - 1 < nLength)
-        return false;
-    strField = std::string(text.substr(nColon + 1, nLength));
-    text.remove_prefix(nColon + 1 + nLength);
-    return true;
-}
-
-} // namespace
-
 CInstaller::CInstaller(SInstallSettings settings) : m_settings(std::move(settings)) {}
-
-void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
-{
-    m_steps.push_back({std::move(strStep), bOk, std::move(strDetail)});
-}
-
-void CInstaller::Record(SStepResult step)
-{
-    m_steps.push_back(std::move(step));
-}
-
-void CInstaller::AsUser(void (CInstaller::*pPart)())
-{
-    if (m_settings.m_eFor != EInstallFor::InvokingUser)
-    {
-        (this->*pPart)();
-        return;
-    }
-    // Everything in the user's home is done with the user's rights only: their files are theirs,
-    // and no link they put there leads root anywhere.
-    const std::string strStep = "acting as the user " + m_settings.m_account->m_strName;
-    int aFds[2] = {-1, -1};
-    if (::pipe2(aFds, O_CLOEXEC) != 0)
-    {
-        Record(strStep, false, platform::ErrnoText("pipe"));
-        return;
-    }
-    const std::size_t nBefore = m_steps.size();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-    {
-        Record(strStep, false, platform::ErrnoText("fork"));
-        ::close(aFds[0]);
-        ::close(aFds[1]);
-        return;
-    }
-    if (pid == 0)
-    {
-        ::close(aFds[0]);
-        std::string strError;
-        const auto& account = *m_settings.m_account;
-        if (account.Become(strError))
-        {
-            ::setenv("HOME", account.m_home.c_str(), 1);
-            ::setenv("USER", account.m_strName.c_str(), 1);
-            ::setenv("LOGNAME", account.m_strName.c_str(), 1);
-            ::umask(022);
-            (this->*pPart)();
-        }
-        else
-            Record(strStep, false, strError);
-        std::string strOut;
-        for (std::size_t i = nBefore; i < m_steps.size(); ++i)
-        {
-            AppendField(strOut, m_steps[i].m_strStep);
-            AppendField(strOut, m_steps[i].m_bOk ? "1" : "0");
-            AppendField(strOut, m_steps[i].m_strDetail);
-        }
-        std::size_t nDone = 0;
-        while (nDone < strOut.size())
-        {
-            const ssize_t n = ::write(aFds[1], strOut.data() + nDone, strOut.size() - nDone);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            nDone += static_cast<std::size_t>(n);
-        }
-        ::_exit(0);
-    }
-    ::close(aFds[1]);
-    std::string strIn;
-    char buffer[4096];
-    for (;;)
-    {
-        const ssize_t n = ::read(aFds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        strIn.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(aFds[0]);
-    int nStatus = 0;
-    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
-    {
-    }
-    std::string_view text = strIn;
-    SStepResult step;
-    std::string strOk;
-    while (!text.empty() && TakeField(text, step.m_strStep) && TakeField(text, strOk) &&
-           TakeField(text, step.m_strDetail))
-    {
-        step.m_bOk = strOk == "1";
-        m_steps.push_back(step);
-    }
-    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0 || !text.empty())
-        Record(strStep, false, "the part done as that user ended early");
-}
 
 void CInstaller::Run()
 {
@@ -216,11 +82,6 @@ void CInstaller::InstallUserPrinter()
     }
 }
 
-bool CInstaller::Succeeded() const
-{
-    return AllSucceeded(m_steps);
-}
-
 void CInstaller::RegisterUser()
 {
     const auto& account = *m_settings.m_account;
@@ -229,6 +90,11 @@ void CInstaller::RegisterUser()
     Record("registering " + m_settings.m_vellumRoot.string() + " as the folder of " + account.m_strName +
                "'s printed pages",
            bOk, strError);
+}
+
+bool CInstaller::Succeeded() const
+{
+    return AllSucceeded(m_steps);
 }
 
 std::string CInstaller::CompletionCaption() const
@@ -241,6 +107,36 @@ std::string CInstaller::CompletionText() const
     if (m_settings.m_eAction == EAction::Uninstall)
         return UninstallText(m_settings, m_steps, m_aOtherUsers);
     return InstallText(m_settings, m_steps, m_bWatcherRunning);
+}
+
+void CInstaller::Record(std::string strStep, bool bOk, std::string strDetail)
+{
+    m_steps.push_back({std::move(strStep), bOk, std::move(strDetail)});
+}
+
+void CInstaller::Record(SStepResult step)
+{
+    m_steps.push_back(std::move(step));
+}
+
+void CInstaller::AsUser(void (CInstaller::*pPart)())
+{
+    if (m_settings.m_eFor != EInstallFor::InvokingUser)
+    {
+        (this->*pPart)();
+        return;
+    }
+    // Everything in the user's home is done with the user's rights only: their files are theirs,
+    // and no link they put there leads root anywhere. The part runs on the child's copy of this
+    // Installer and sends back the steps it added.
+    const std::size_t nBefore = m_steps.size();
+    auto aSteps = RunAsUser(*m_settings.m_account,
+                            [&]
+                            {
+                                (this->*pPart)();
+                                return std::vector<SStepResult>(m_steps.begin() + nBefore, m_steps.end());
+                            });
+    m_steps.insert(m_steps.end(), aSteps.begin(), aSteps.end());
 }
 
 } // namespace installer

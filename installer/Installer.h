@@ -2,13 +2,9 @@
 
 #include "installer/InstallSettings.h"
 #include "installer/StepResult.h"
-#include "installer/driver/FaxPrinter.h"
 
-#include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // Installs Vellum Zeru 3.0 from a distribution folder (the current directory), or removes it.
