@@ -4,6 +4,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#include <sys/platform/x86.h>
 #endif
 
 namespace converter
@@ -62,9 +63,11 @@ __attribute__((target("avx2"))) void PackRowAvx2(const std::uint8_t* pPixels, in
     PackTail(pPixels, x, nPixels, pWords);
 }
 
+// From what the C library found at start: asking the processor again costs a trap into the
+// hypervisor per question on a virtual machine, which a short-lived program notices.
 bool HasAvx2()
 {
-    static const bool bHas = __builtin_cpu_supports("avx2") != 0;
+    static const bool bHas = CPU_FEATURE_ACTIVE(AVX2);
     return bHas;
 }
 #endif
