@@ -380,6 +380,21 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// A document converted inside this process: what Pagemill does without starting a process.
+void BM_ConvertPagesInProcess(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    const fs::path root = Pages().m_dir / "inprocess";
+    setenv("VELLUM_ROOT", root.c_str(), 1);
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        PrepareRun(root, pages);
+        state.ResumeTiming();
+        if (converter::ConvertPages() != converter::EConvertResult::Done)
+            state.SkipWithError("conversion failed");
+    }
+}
+
 // ---- whole processes ------------------------------------------------------------------
 
 void BM_ProcessPagemill(benchmark::State& state, const std::vector<std::string>& pages,
@@ -476,6 +491,9 @@ void RegisterAll()
                                      std::string(pszBaseline))
             ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Document10/pbmtog3", BM_ProcessPbmtog3, shortDocument)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Document10/ConvertPages_in_process", BM_ConvertPagesInProcess,
+                                 shortDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Document10/floor_map_and_scan", BM_FloorMapAndScanDocument, shortDocument)
         ->Unit(benchmark::kMillisecond);
