@@ -6,9 +6,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <new>
+#include <pthread.h>
+#include <sched.h>
 #include <system_error>
 #include <unistd.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace converter
 {
@@ -19,6 +26,41 @@ namespace
 constexpr int BANDS = FAX_PAGE_ROWS / CPageCoder::ROWS_PER_BAND;
 static_assert(FAX_PAGE_ROWS % CPageCoder::ROWS_PER_BAND == 0);
 constexpr std::size_t BAND_BYTES = std::size_t{platform::RASTER_ROW_BYTES} * CPageCoder::ROWS_PER_BAND;
+
+// The two threads wait for each other only briefly (a raster being mapped, a last band being
+// coded), and spin through such waits before they sleep. A thread that sleeps is woken on
+// the core of the thread that wakes it, and may sit there behind it for a scheduler tick of
+// several milliseconds while the other core idles.
+constexpr auto SPIN_LIMIT = std::chrono::microseconds(500);
+
+void Relax()
+{
+#if defined(__x86_64__)
+    _mm_pause();
+#endif
+}
+
+// Spins until bReady() or the spin limit; true when ready.
+template <class TReady> bool SpinUntil(TReady bReady)
+{
+    const auto until = std::chrono::steady_clock::now() + SPIN_LIMIT;
+    while (!bReady())
+    {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        Relax();
+    }
+    return true;
+}
+
+// Locks the mutex, spinning first.
+std::unique_lock<std::mutex> LockSoon(std::mutex& mutex)
+{
+    std::unique_lock lock(mutex, std::defer_lock);
+    if (!SpinUntil([&] { return lock.try_lock(); }))
+        lock.lock();
+    return lock;
+}
 
 } // namespace
 
@@ -71,13 +113,40 @@ void CPageCoder::StartHelper()
 {
     if (m_helper.joinable() || m_nPages < 1)
         return;
+    // A new thread is queued on its creator's core, and on a machine of two cores it can wait
+    // there behind its creator for a scheduler tick while the other core idles. So it is moved
+    // at once to the other cores the process may use, and once it runs it may go anywhere
+    // again.
+    cpu_set_t everywhere;
+    CPU_ZERO(&everywhere);
+    const bool bCanMove =
+        ::sched_getaffinity(0, sizeof everywhere, &everywhere) == 0 && ::sched_getcpu() >= 0;
     try
     {
-        m_helper = std::thread([this] { Help(); });
+        m_helper = std::thread(
+            [this, everywhere, bCanMove]
+            {
+                if (bCanMove)
+                {
+                    m_bHelperPlaced.wait(false);
+                    (void)::pthread_setaffinity_np(::pthread_self(), sizeof everywhere, &everywhere);
+                }
+                Help();
+            });
     }
     catch (const std::system_error&)
     {
         // Short of memory or threads: the caller codes alone, as fast as one core allows.
+        return;
+    }
+    if (bCanMove)
+    {
+        cpu_set_t elsewhere = everywhere;
+        CPU_CLR(::sched_getcpu(), &elsewhere);
+        if (CPU_COUNT(&elsewhere) > 0)
+            (void)::pthread_setaffinity_np(m_helper.native_handle(), sizeof elsewhere, &elsewhere);
+        m_bHelperPlaced = true;
+        m_bHelperPlaced.notify_one();
     }
 }
 
@@ -98,7 +167,7 @@ void CPageCoder::Fail(SSlot& slot, ECodeResult eResult, std::string strError)
 
 bool CPageCoder::Prepare(SSlot& slot, int nPage)
 {
-    std::lock_guard lock(slot.m_mutex);
+    const auto lock = LockSoon(slot.m_mutex);
     // A helper that fell behind finds its page done and the slot holding a later one.
     if (slot.m_nPage >= nPage)
         return slot.m_nPage == nPage;
@@ -252,10 +321,11 @@ ECodeResult CPageCoder::Code(int nPage)
     SSlot& slot = SlotOf(nPage);
     (void)Prepare(slot, nPage);
     CodeBands(slot, CALLER);
+    (void)SpinUntil([&] { return slot.m_nDoneBands.load() == BANDS; });
     for (int nDone = slot.m_nDoneBands.load(); nDone != BANDS; nDone = slot.m_nDoneBands.load())
         slot.m_nDoneBands.wait(nDone);
 
-    std::lock_guard lock(slot.m_mutex);
+    const auto lock = LockSoon(slot.m_mutex);
     if (slot.m_bFailed)
     {
         m_strError = slot.m_strError;

@@ -95,6 +95,7 @@ private:
     bool m_bStop = false;
     std::thread m_helper;
     std::atomic<int> m_nCallerPage{0};
+    std::atomic<bool> m_bHelperPlaced{false}; // the helper has been moved off its creator's core
 
     std::vector<std::span<const std::uint8_t>> m_aSegments;
     std::size_t m_nCount = 0;
