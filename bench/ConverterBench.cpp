@@ -309,22 +309,25 @@ void BM_FloorReadAndScan(benchmark::State& state)
     }
 }
 
+// Maps a raster, looks at every byte once and unmaps it: the least a converter does per page.
+void MapAndScan(const fs::path& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    close(fd);
+    const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
+    std::size_t nBlack = 0;
+    for (std::size_t i = 0; i < RASTER_BYTES; ++i)
+        nBlack += pBytes[i] != 0;
+    benchmark::DoNotOptimize(nBlack);
+    munmap(pMap, RASTER_BYTES);
+}
+
 // The same floor when the raster is mapped instead of copied, as Pagemill reads it.
 void BM_FloorMapAndScan(benchmark::State& state)
 {
-    const fs::path path = Pages().m_dir / "doc1.raster";
     for (auto _ : state)
-    {
-        const int fd = open(path.c_str(), O_RDONLY);
-        void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        close(fd);
-        const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
-        std::size_t nBlack = 0;
-        for (std::size_t i = 0; i < RASTER_BYTES; ++i)
-            nBlack += pBytes[i] != 0;
-        benchmark::DoNotOptimize(nBlack);
-        munmap(pMap, RASTER_BYTES);
-    }
+        MapAndScan(Pages().m_dir / "doc1.raster");
 }
 
 // The floor of a whole document: each of its rasters mapped and scanned once, one after
@@ -333,17 +336,7 @@ void BM_FloorMapAndScanDocument(benchmark::State& state, const std::vector<std::
 {
     for (auto _ : state)
         for (const auto& strPage : pages)
-        {
-            const int fd = open((Pages().m_dir / (strPage + ".raster")).c_str(), O_RDONLY);
-            void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-            close(fd);
-            const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
-            std::size_t nBlack = 0;
-            for (std::size_t i = 0; i < RASTER_BYTES; ++i)
-                nBlack += pBytes[i] != 0;
-            benchmark::DoNotOptimize(nBlack);
-            munmap(pMap, RASTER_BYTES);
-        }
+            MapAndScan(Pages().m_dir / (strPage + ".raster"));
 }
 
 // Lays out a run in a VELLUM_ROOT: hard links to the stored rasters, so that preparing
@@ -359,13 +352,10 @@ void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
     WriteFile(root / "c/Page.tmp", &nCount, 1);
 }
 
-void BM_ConvertPagesPerPageOf20(benchmark::State& state)
+// Converts the pages inside this process, once per iteration; only the conversion is timed.
+void ConvertInProcess(benchmark::State& state, const fs::path& root, const std::vector<std::string>& pages)
 {
-    const fs::path root = Pages().m_dir / "run";
     setenv("VELLUM_ROOT", root.c_str(), 1);
-    std::vector<std::string> pages;
-    for (int n = 0; n < RUN_PAGES; ++n)
-        pages.push_back(Pages().m_aDocument[std::size_t(n) % Pages().m_aDocument.size()]);
     for (auto _ : state)
     {
         state.PauseTiming();
@@ -374,6 +364,14 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
         if (converter::ConvertPages() != converter::EConvertResult::Done)
             state.SkipWithError("conversion failed");
     }
+}
+
+void BM_ConvertPagesPerPageOf20(benchmark::State& state)
+{
+    std::vector<std::string> pages;
+    for (int n = 0; n < RUN_PAGES; ++n)
+        pages.push_back(Pages().m_aDocument[std::size_t(n) % Pages().m_aDocument.size()]);
+    ConvertInProcess(state, Pages().m_dir / "run", pages);
     state.SetItemsProcessed(state.iterations() * RUN_PAGES);
     state.counters["ms_per_page"] =
         benchmark::Counter(double(state.iterations() * RUN_PAGES) / 1000.0,
@@ -383,16 +381,7 @@ void BM_ConvertPagesPerPageOf20(benchmark::State& state)
 // A document converted inside this process: what Pagemill does without starting a process.
 void BM_ConvertPagesInProcess(benchmark::State& state, const std::vector<std::string>& pages)
 {
-    const fs::path root = Pages().m_dir / "inprocess";
-    setenv("VELLUM_ROOT", root.c_str(), 1);
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        PrepareRun(root, pages);
-        state.ResumeTiming();
-        if (converter::ConvertPages() != converter::EConvertResult::Done)
-            state.SkipWithError("conversion failed");
-    }
+    ConvertInProcess(state, Pages().m_dir / "inprocess", pages);
 }
 
 // ---- whole processes ------------------------------------------------------------------
