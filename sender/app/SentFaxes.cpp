@@ -4,8 +4,13 @@
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 namespace
 {
@@ -47,10 +52,28 @@ std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem
     // libtiff would print what it finds wrong, quoting the file, on standard error.
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
-    std::unique_ptr<TIFF, STiffCloser> pTiff(TIFFOpen(path.c_str(), "r"));
+    // Only a regular file is read: opening a FIFO put in a copy's place would wait for a writer
+    // for good, and a link could lead anywhere.
+    const std::string strName = path.filename().string();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+    {
+        strError = "cannot read " + strName + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        strError = strName + " is not a regular file";
+        ::close(fd);
+        return std::nullopt;
+    }
+    // libtiff owns the descriptor once it has opened it, and closes it with the TIFF.
+    std::unique_ptr<TIFF, STiffCloser> pTiff(TIFFFdOpen(fd, strName.c_str(), "r"));
     if (!pTiff)
     {
-        strError = "cannot read the fax page " + path.string();
+        ::close(fd);
+        strError = strName + " is not a TIFF file";
         return std::nullopt;
     }
     std::uint32_t nWidth = 0;
@@ -66,7 +89,7 @@ std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem
     if (nWidth != FAX_PAGE_WIDTH || nRows != FAX_PAGE_ROWS || nBits != 1 || nSamples != 1 ||
         TIFFScanlineSize(pTiff.get()) != FAX_PAGE_WIDTH / 8)
     {
-        strError = path.string() + " is not a fax page of 1728 x 2200 pixels";
+        strError = strName + " is not a fax page of 1728 x 2200 pixels";
         return std::nullopt;
     }
     // Class F pages are min-is-white: a set bit is black.
@@ -77,7 +100,7 @@ std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem
     {
         if (TIFFReadScanline(pTiff.get(), aRow.data(), nRow, 0) < 0)
         {
-            strError = "cannot decode row " + std::to_string(nRow + 1) + " of the fax page " + path.string();
+            strError = "cannot decode row " + std::to_string(nRow + 1) + " of " + strName;
             return std::nullopt;
         }
         std::uint8_t* pOut = aRaster.data() + std::size_t{nRow} * platform::RASTER_ROW_BYTES;
@@ -106,11 +129,11 @@ bool RestoreSentPages(const CSentFaxStore& store, const SSentFax& fax, std::stri
     for (int nPage = 1; nPage <= fax.m_nPages; ++nPage)
     {
         const auto path = store.PagePath(fax, nPage);
-        const auto raster = path.empty() ? std::nullopt : ReadFaxPageRaster(path, strError);
+        std::string strProblem = "it is missing";
+        const auto raster = path.empty() ? std::nullopt : ReadFaxPageRaster(path, strProblem);
         if (!raster)
         {
-            if (strError.empty())
-                strError = "the copy of page " + std::to_string(nPage) + " is missing";
+            strError = "the copy of page " + std::to_string(nPage) + " cannot be used (" + strProblem + ")";
             return false;
         }
         if (!stage.AddPage(*raster))
