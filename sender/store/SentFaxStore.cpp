@@ -420,7 +420,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
 }
 
 bool CSentFaxStore::SelectBeyondLimits(const SSentFaxLimits& limits, std::vector<std::int64_t>& aIds,
-                                       std::vector<std::string>& aFolders, std::string& strError)
+                                       std::vector<std::string>& aFolders, std::string& strError) const
 {
     // Newest first: a fax is kept while the count and the bytes up to it fit.
     QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
@@ -431,8 +431,13 @@ bool CSentFaxStore::SelectBeyondLimits(const SSentFaxLimits& limits, std::vector
                    query.lastError().text().toStdString();
         return false;
     }
+    // A limit of 0 or below is no limit: a setting that went wrong never empties the record.
+    const bool bCountLimit = limits.m_nMaxFaxes > SENT_NO_LIMIT;
+    const bool bByteLimit = limits.m_nMaxMegabytes > SENT_NO_LIMIT;
     const std::uint64_t nMaxBytes =
         static_cast<std::uint64_t>(std::max(limits.m_nMaxMegabytes, 0)) * BYTES_PER_MEGABYTE;
+    if (!bCountLimit && !bByteLimit)
+        return true;
     std::uint64_t nBytes = 0;
     int nCount = 0;
     bool bFull = false;
@@ -440,7 +445,7 @@ bool CSentFaxStore::SelectBeyondLimits(const SSentFaxLimits& limits, std::vector
     {
         nBytes += query.value(2).toULongLong();
         ++nCount;
-        bFull = bFull || nCount > limits.m_nMaxFaxes || nBytes > nMaxBytes;
+        bFull = bFull || (bCountLimit && nCount > limits.m_nMaxFaxes) || (bByteLimit && nBytes > nMaxBytes);
         if (bFull)
         {
             aIds.push_back(query.value(0).toLongLong());
@@ -582,4 +587,16 @@ bool CSentFaxStore::Prune(const SSentFaxLimits& limits, std::string& strError)
     }
     RemoveFolders(aFolders);
     return true;
+}
+
+std::optional<int> CSentFaxStore::CountBeyondLimits(const SSentFaxLimits& limits) const
+{
+    if (!m_bOpen)
+        return std::nullopt;
+    std::vector<std::int64_t> aIds;
+    std::vector<std::string> aFolders;
+    std::string strError;
+    if (!SelectBeyondLimits(limits, aIds, aFolders, strError))
+        return std::nullopt;
+    return static_cast<int>(aIds.size());
 }

@@ -42,6 +42,9 @@ struct SSentFax
     std::uint64_t m_nFolderBytes = 0;
 };
 
+// A limit of 0: no limit, so that a limit that was never set on purpose removes nothing.
+inline constexpr int SENT_NO_LIMIT = 0;
+
 // How many faxes, and how many megabytes of page copies, are kept at most; the oldest go first.
 struct SSentFaxLimits
 {
@@ -84,6 +87,8 @@ public:
     [[nodiscard]] bool Remove(std::int64_t nId, std::string& strError);
     // Removes the oldest faxes until both limits hold.
     [[nodiscard]] bool Prune(const SSentFaxLimits& limits, std::string& strError);
+    // How many faxes Prune would remove; nullopt when the database cannot be read.
+    std::optional<int> CountBeyondLimits(const SSentFaxLimits& limits) const;
 
     const std::filesystem::path& Folder() const { return m_folder; }
     std::filesystem::path DatabasePath() const { return m_folder / SENT_DATABASE_NAME; }
@@ -92,7 +97,7 @@ private:
     bool Exec(const char* pszSql, std::string& strError);
     // Rows to remove (oldest first) so that the limits hold, with their folders.
     bool SelectBeyondLimits(const SSentFaxLimits& limits, std::vector<std::int64_t>& aIds,
-                            std::vector<std::string>& aFolders, std::string& strError);
+                            std::vector<std::string>& aFolders, std::string& strError) const;
     bool DeleteRows(const std::vector<std::int64_t>& aIds, std::string& strError);
     void RemoveFolders(const std::vector<std::string>& aFolders);
     std::string DatabaseError(const std::string& strWhat) const;

@@ -153,14 +153,20 @@ TEST_F(SentFaxStore, OldestGoBeyondEitherLimitButNeverTheFaxJustSent)
     EXPECT_EQ(Names(), (std::vector<std::string>{"F4", "F3", "F2"}));
     EXPECT_EQ(FolderCount(), 3);
 
-    // A megabyte limit of 0: only the fax just sent stays.
+    // A limit of 0 is no limit: nothing goes for it, whichever it is.
     Add(Fax("F5", "1", 5), {3, 0});
-    EXPECT_EQ(Names(), (std::vector<std::string>{"F5"}));
-    EXPECT_EQ(FolderCount(), 1);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"F5", "F4", "F3"}));
+    EXPECT_EQ(FolderCount(), 3);
+    Add(Fax("F6", "1", 6), {0, 0});
+    EXPECT_EQ(FolderCount(), 4);
 
-    Add(Fax("F6", "1", 6), {10, 100});
+    // What a prune would remove is counted first, removing nothing.
     CSentFaxStore store(m_store);
     std::string strError;
+    ASSERT_TRUE(store.Open(strError)) << strError;
+    EXPECT_EQ(store.CountBeyondLimits({1, 100}), 3);
+    EXPECT_EQ(store.CountBeyondLimits({0, 0}), 0);
+    EXPECT_EQ(store.Count(), 4);
     ASSERT_TRUE(store.Prune({1, 100}, strError)) << strError;
     EXPECT_EQ(Names(), (std::vector<std::string>{"F6"}));
     EXPECT_EQ(FolderCount(), 1);
