@@ -36,8 +36,12 @@ constexpr const char* SQL_CREATE_INDEX =
     "CREATE INDEX IF NOT EXISTS sent_fax_newest ON sent_fax (sent_at, id)";
 constexpr const char* SQL_COLUMNS = "id, sent_at, recipient, fax_number, gateway_address, pages, mail_bytes, "
                                     "message_id, server_reply, folder, folder_bytes";
+// The name is compared as the send wrote it, blanks and dots as underscores, and so is the
+// name pattern (ContainsPattern); the number and the Message-ID are compared as they are.
 constexpr const char* SQL_SEARCH =
-    " WHERE recipient LIKE :search ESCAPE '\\' OR fax_number LIKE :search ESCAPE '\\'";
+    " WHERE replace(replace(recipient, ' ', '_'), '.', '_') LIKE :name ESCAPE '\\'"
+    " OR fax_number LIKE :search ESCAPE '\\'"
+    " OR message_id LIKE :search ESCAPE '\\'";
 constexpr const char* SQL_NEWEST_FIRST = " ORDER BY sent_at DESC, id DESC";
 
 constexpr std::uint64_t BYTES_PER_MEGABYTE = 1024 * 1024;
@@ -150,17 +154,26 @@ SSentFax FaxFromQuery(const QSqlQuery& query)
     return fax;
 }
 
-// The LIKE pattern for "contains": the search's own % _ and \ are taken literally.
-QString ContainsPattern(std::string_view strSearch)
+// The LIKE pattern for "contains": the search's own % _ and \ are taken literally. For a name,
+// blanks and dots become the underscores that the send writes in their place.
+QString ContainsPattern(std::string_view strSearch, bool bName = false)
 {
     QString strPattern = QStringLiteral("%");
     for (QChar ch : QString::fromUtf8(strSearch.data(), static_cast<qsizetype>(strSearch.size())))
     {
+        if (bName && (ch == u' ' || ch == u'.'))
+            ch = u'_';
         if (ch == u'%' || ch == u'_' || ch == u'\\')
             strPattern += u'\\';
         strPattern += ch;
     }
     return strPattern + u'%';
+}
+
+void BindSearch(QSqlQuery& query, std::string_view strSearch)
+{
+    query.bindValue(QStringLiteral(":name"), ContainsPattern(strSearch, true));
+    query.bindValue(QStringLiteral(":search"), ContainsPattern(strSearch));
 }
 
 } // namespace
@@ -497,7 +510,7 @@ std::vector<SSentFax> CSentFaxStore::List(std::string_view strSearch, int nOffse
     strSql += QStringLiteral(" LIMIT :limit OFFSET :offset");
     query.prepare(strSql);
     if (!strSearch.empty())
-        query.bindValue(QStringLiteral(":search"), ContainsPattern(strSearch));
+        BindSearch(query, strSearch);
     query.bindValue(QStringLiteral(":limit"), nLimit);
     query.bindValue(QStringLiteral(":offset"), std::max(nOffset, 0));
     if (!query.exec())
@@ -517,7 +530,7 @@ int CSentFaxStore::Count(std::string_view strSearch) const
         strSql += SQL_SEARCH;
     query.prepare(strSql);
     if (!strSearch.empty())
-        query.bindValue(QStringLiteral(":search"), ContainsPattern(strSearch));
+        BindSearch(query, strSearch);
     if (!query.exec() || !query.next())
         return 0;
     return query.value(0).toInt();

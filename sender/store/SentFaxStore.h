@@ -74,8 +74,9 @@ public:
     [[nodiscard]] bool Add(SSentFax& fax, const std::vector<std::filesystem::path>& aPages,
                            const SSentFaxLimits& limits, std::string& strError);
 
-    // Newest first. strSearch, when not empty, must occur in the name or the number (ignoring
-    // case for ASCII letters).
+    // Newest first. strSearch, when not empty, must occur in the name, the number or the
+    // Message-ID (ignoring case for ASCII letters). In the name, blanks and dots of the search
+    // also match the underscores that the send wrote in their place ("Rec Test", "Rec_Test").
     std::vector<SSentFax> List(std::string_view strSearch = {}, int nOffset = 0, int nLimit = -1) const;
     int Count(std::string_view strSearch = {}) const;
     std::optional<SSentFax> Find(std::int64_t nId) const;

@@ -130,6 +130,11 @@ TEST_F(SentFaxStore, SearchFindsNameOrNumberAndTakesItsCharactersLiterally)
     Add(Fax("bob", "4411930", 2));
     Add(Fax("x%y", "777", 3));
     EXPECT_EQ(Names("acme"), (std::vector<std::string>{"Acme_Trading"}));
+    // The name as typed: the send wrote its blanks and dots as underscores.
+    EXPECT_EQ(Names("Acme Trad"), (std::vector<std::string>{"Acme_Trading"}));
+    EXPECT_EQ(Names("acme.trading"), (std::vector<std::string>{"Acme_Trading"}));
+    // The Message-ID, dots and all ("<2@example.org>").
+    EXPECT_EQ(Names("<2@example.org"), (std::vector<std::string>{"bob"}));
     EXPECT_EQ(Names("1193"), (std::vector<std::string>{"bob"}));
     EXPECT_EQ(Names("930"), (std::vector<std::string>{"bob", "Acme_Trading"}));
     EXPECT_EQ(Names("%"), (std::vector<std::string>{"x%y"}));
