@@ -73,12 +73,14 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
             settings.m_strGatewayAddress = strValue;
         else if (strKey == KEY_QUERY_HOST && !strValue.empty())
             settings.m_strQueryHost = strValue;
+        // A limit that is there but cannot be read is no limit: the default would delete the
+        // oldest faxes at the next send, which the user never asked for.
         else if (strKey == KEY_KEEP_FAXES)
             settings.m_sentLimits.m_nMaxFaxes =
-                LimitValue(strValue, MAX_SENT_FAXES_KEPT).value_or(settings.m_sentLimits.m_nMaxFaxes);
+                LimitValue(strValue, MAX_SENT_FAXES_KEPT).value_or(SENT_NO_LIMIT);
         else if (strKey == KEY_KEEP_MEGABYTES)
             settings.m_sentLimits.m_nMaxMegabytes =
-                LimitValue(strValue, MAX_SENT_MEGABYTES_KEPT).value_or(settings.m_sentLimits.m_nMaxMegabytes);
+                LimitValue(strValue, MAX_SENT_MEGABYTES_KEPT).value_or(SENT_NO_LIMIT);
     }
     return settings;
 }

@@ -20,7 +20,7 @@
 //   QueryHost=fax.vellum-gateway.example
 //   [SentFaxes]
 //   KeepFaxes=1000
-//   KeepMegabytes=200
+//   KeepMegabytes=200        (0: no limit)
 //
 // The password is never here: it lives in the desktop's keyring.
 
@@ -41,7 +41,9 @@ struct SProviderSettings
     SSentFaxLimits m_sentLimits;
 };
 
-// The most a limit of the sent faxes may be; a larger or unreadable value keeps the default.
+// The most a limit of the sent faxes may be. A limit that is in the file but larger, negative
+// or unreadable reads as SENT_NO_LIMIT: nothing is pruned until the user sets one; a limit
+// that is not in the file keeps the default.
 inline constexpr int MAX_SENT_FAXES_KEPT = 1000000;
 inline constexpr int MAX_SENT_MEGABYTES_KEPT = 1000000;
 

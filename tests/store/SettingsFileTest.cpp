@@ -140,8 +140,16 @@ TEST_F(SettingsFile, SettingsBesideTheFileAreReadLeniently)
     EXPECT_EQ(read.m_strLogin, "bob");
     EXPECT_EQ(read.m_strGatewayAddress, DEFAULT_GATEWAY_TEMPLATE);
     EXPECT_EQ(read.m_strQueryHost, GATEWAY_WEB_HOST);
-    EXPECT_EQ(read.m_sentLimits.m_nMaxFaxes, SSentFaxLimits().m_nMaxFaxes);
-    EXPECT_EQ(read.m_sentLimits.m_nMaxMegabytes, SSentFaxLimits().m_nMaxMegabytes);
+    // A limit there but unreadable prunes nothing; one not there keeps the default.
+    EXPECT_EQ(read.m_sentLimits.m_nMaxFaxes, SENT_NO_LIMIT);
+    EXPECT_EQ(read.m_sentLimits.m_nMaxMegabytes, SENT_NO_LIMIT);
+    for (const char* pszValue : {"1000001", "12x", "", "0x10", "+5"})
+        EXPECT_EQ(DecodeProviderSettings(std::string("[SentFaxes]\nKeepFaxes=") + pszValue)
+                      .m_sentLimits.m_nMaxFaxes,
+                  SENT_NO_LIMIT)
+            << pszValue;
+    EXPECT_EQ(DecodeProviderSettings("[SentFaxes]\nKeepFaxes=7").m_sentLimits.m_nMaxMegabytes,
+              SSentFaxLimits().m_nMaxMegabytes);
     ASSERT_TRUE(platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '[')));
     EXPECT_EQ(ReadProviderSettings(m_dir / "sendwell.ini", File()).m_eSecurity, ESmtpSecurity::StartTls);
 }
