@@ -47,6 +47,19 @@ constexpr const char* SQL_NEWEST_FIRST = " ORDER BY sent_at DESC, id DESC";
 constexpr std::uint64_t BYTES_PER_MEGABYTE = 1024 * 1024;
 constexpr int FOLDER_NAME_ATTEMPTS = 16;
 constexpr std::size_t COPY_BUFFER_BYTES = 64 * 1024;
+// Damaged files kept aside get a number after their time when the name is taken.
+constexpr int ASIDE_NAME_ATTEMPTS = 100;
+constexpr const char* JOURNAL_SUFFIXES[] = {"-journal", "-wal", "-shm"};
+
+// SQLite's primary result codes that the messages tell apart.
+constexpr int SQLITE_CODE_PERM = 3;
+constexpr int SQLITE_CODE_BUSY = 5;
+constexpr int SQLITE_CODE_LOCKED = 6;
+constexpr int SQLITE_CODE_READONLY = 8;
+constexpr int SQLITE_CODE_CORRUPT = 11;
+constexpr int SQLITE_CODE_FULL = 13;
+constexpr int SQLITE_CODE_CANTOPEN = 14;
+constexpr int SQLITE_CODE_NOTADB = 26;
 
 std::atomic<int> s_nConnections{0};
 
@@ -78,20 +91,88 @@ std::string ErrnoText(const std::string& strWhat)
     return strWhat + ": " + std::strerror(errno);
 }
 
-// Copies a file into a new file of the user's own (0600); fails rather than replace anything.
+// The database named for the user: its file name, not the whole path of the user's folders.
+std::string RecordName()
+{
+    return std::string("the record of sent faxes (") + SENT_DATABASE_NAME + ")";
+}
+
+int SqliteCode(const QSqlError& error)
+{
+    return error.nativeErrorCode().toInt() & 0xff;
+}
+
+bool IsDamage(const QSqlError& error)
+{
+    const int nCode = SqliteCode(error);
+    return nCode == SQLITE_CODE_CORRUPT || nCode == SQLITE_CODE_NOTADB;
+}
+
+// What went wrong, in the user's words. The driver's own text quotes statements and paths and
+// says little to a user, so SQLite's result code chooses the words.
+std::string DatabaseProblem(const QSqlError& error)
+{
+    switch (SqliteCode(error))
+    {
+    case SQLITE_CODE_BUSY:
+    case SQLITE_CODE_LOCKED:
+        return RecordName() + " is locked by another program; try again in a moment";
+    case SQLITE_CODE_CORRUPT:
+    case SQLITE_CODE_NOTADB:
+        return RecordName() + " is damaged";
+    case SQLITE_CODE_FULL:
+        return RecordName() + " cannot grow: the disk is full";
+    case SQLITE_CODE_PERM:
+    case SQLITE_CODE_READONLY:
+        return RecordName() + " may not be written";
+    case SQLITE_CODE_CANTOPEN:
+        return RecordName() + " cannot be opened";
+    default:
+        return RecordName() + " cannot be read or written";
+    }
+}
+
+// "sent-damaged-20260309-140301.db", with "-2" and on when that is taken.
+std::string AsideName(std::time_t now, int nAttempt)
+{
+    std::tm parts{};
+    ::localtime_r(&now, &parts);
+    char name[64];
+    std::snprintf(name, sizeof(name), "sent-damaged-%04d%02d%02d-%02d%02d%02d", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return std::string(name) + (nAttempt > 0 ? "-" + std::to_string(nAttempt + 1) : "") + ".db";
+}
+
+// Renames without ever replacing a file that is there.
+bool RenameNew(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+// Copies a regular file into a new file of the user's own (0600); fails rather than replace
+// anything, and rather than wait on a FIFO or a device put in the file's place.
 bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::path& to,
                      std::uint64_t& nBytes, std::string& strError)
 {
-    const int inFd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const std::string strFrom = from.filename().string();
+    const std::string strTo = "the copy of " + strFrom;
+    const int inFd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (inFd < 0)
     {
-        strError = ErrnoText("cannot read " + from.string());
+        strError = ErrnoText("cannot read " + strFrom);
+        return false;
+    }
+    struct stat info = {};
+    if (::fstat(inFd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        strError = strFrom + " is not a regular file";
+        ::close(inFd);
         return false;
     }
     const int outFd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (outFd < 0)
     {
-        strError = ErrnoText("cannot write " + to.string());
+        strError = ErrnoText("cannot write " + strTo);
         ::close(inFd);
         return false;
     }
@@ -106,7 +187,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
         {
             if (errno == EINTR)
                 continue;
-            strError = ErrnoText("cannot read " + from.string());
+            strError = ErrnoText("cannot read " + strFrom);
             bOk = false;
             break;
         }
@@ -118,7 +199,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
                 continue;
             if (nWritten <= 0)
             {
-                strError = ErrnoText("cannot write " + to.string());
+                strError = ErrnoText("cannot write " + strTo);
                 bOk = false;
                 break;
             }
@@ -131,7 +212,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
     ::close(inFd);
     if (::close(outFd) != 0 && bOk)
     {
-        strError = ErrnoText("cannot write " + to.string());
+        strError = ErrnoText("cannot write " + strTo);
         bOk = false;
     }
     return bOk;
@@ -200,10 +281,11 @@ CSentFaxStore::~CSentFaxStore()
     }
 }
 
-std::string CSentFaxStore::DatabaseError(const std::string& strWhat) const
+void CSentFaxStore::Close()
 {
-    const QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(m_strConnection), false);
-    return strWhat + " " + DatabasePath().string() + ": " + db.lastError().text().toStdString();
+    m_bOpen = false;
+    if (QSqlDatabase::contains(QString::fromStdString(m_strConnection)))
+        QSqlDatabase::database(QString::fromStdString(m_strConnection), false).close();
 }
 
 bool CSentFaxStore::Exec(const char* pszSql, std::string& strError)
@@ -211,31 +293,51 @@ bool CSentFaxStore::Exec(const char* pszSql, std::string& strError)
     QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
     if (query.exec(QString::fromLatin1(pszSql)))
         return true;
-    strError = "the record of sent faxes " + DatabasePath().string() +
-               " cannot be used: " + query.lastError().text().toStdString();
+    strError = DatabaseProblem(query.lastError());
+    m_bDamaged = IsDamage(query.lastError());
+    return false;
+}
+
+bool CSentFaxStore::HasColumns(std::string& strError)
+{
+    QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
+    if (query.exec(QStringLiteral("SELECT ") + SQL_COLUMNS + QStringLiteral(" FROM sent_fax LIMIT 0")))
+        return true;
+    const int nCode = SqliteCode(query.lastError());
+    if (nCode == SQLITE_CODE_BUSY || nCode == SQLITE_CODE_LOCKED || IsDamage(query.lastError()))
+    {
+        strError = DatabaseProblem(query.lastError());
+        m_bDamaged = IsDamage(query.lastError());
+        return false;
+    }
+    // Any other failure of a plain SELECT of the columns: the table is not what this store wrote.
+    strError =
+        RecordName() + " is damaged or was made by another program: it lacks columns of the sent faxes";
+    m_bDamaged = true;
     return false;
 }
 
 bool CSentFaxStore::Open(std::string& strError)
 {
     m_bOpen = false;
+    m_bDamaged = false;
     std::error_code error;
     std::filesystem::create_directories(m_folder, error);
     if (error)
     {
-        strError = "cannot make " + m_folder.string() + ": " + error.message();
+        strError = "cannot make the folder of sent faxes: " + error.message();
         return false;
     }
     struct stat folderInfo = {};
     if (::lstat(m_folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
     {
-        strError = m_folder.string() + " is not a folder";
+        strError = "the folder of sent faxes (" + m_folder.filename().string() + ") is not a folder";
         return false;
     }
     // The records and copies are the user's own, whatever the folder was made with.
     if ((folderInfo.st_mode & 07777) != 0700 && ::chmod(m_folder.c_str(), 0700) != 0)
     {
-        strError = ErrnoText("cannot make " + m_folder.string() + " private");
+        strError = ErrnoText("cannot make the folder of sent faxes private");
         return false;
     }
 
@@ -247,20 +349,21 @@ bool CSentFaxStore::Open(std::string& strError)
         const int fd = ::open(dbPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0 && errno != EEXIST)
         {
-            strError = ErrnoText("cannot make " + dbPath.string());
+            strError = ErrnoText("cannot make " + RecordName());
             return false;
         }
         if (fd >= 0)
             ::close(fd);
         if (::lstat(dbPath.c_str(), &info) != 0)
         {
-            strError = ErrnoText("cannot read " + dbPath.string());
+            strError = ErrnoText("cannot read " + RecordName());
             return false;
         }
     }
     if (!S_ISREG(info.st_mode))
     {
-        strError = dbPath.string() + " is not a regular file";
+        strError = RecordName() + " is not a regular file";
+        m_bDamaged = true;
         return false;
     }
     // A file its owner may not write was made read-only on purpose: it is read, not written,
@@ -285,15 +388,17 @@ bool CSentFaxStore::Open(std::string& strError)
     db.setConnectOptions(strOptions);
     if (!db.open())
     {
-        strError = DatabaseError("cannot open");
+        strError = DatabaseProblem(db.lastError());
+        m_bDamaged = IsDamage(db.lastError());
         return false;
     }
 
     QSqlQuery version(db);
     if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next())
     {
-        strError = "the record of sent faxes " + dbPath.string() +
-                   " cannot be read: " + version.lastError().text().toStdString();
+        strError = DatabaseProblem(version.lastError());
+        m_bDamaged = IsDamage(version.lastError());
+        version.finish();
         db.close();
         return false;
     }
@@ -305,24 +410,88 @@ bool CSentFaxStore::Open(std::string& strError)
     {
         if (m_bReadOnly)
         {
-            strError =
-                "the record of sent faxes " + dbPath.string() + " is read-only and holds no records yet";
+            strError = RecordName() + " is read-only and holds no records yet";
             db.close();
             return false;
         }
-        if (!db.transaction() || !Exec(SQL_CREATE_TABLE, strError) || !Exec(SQL_CREATE_INDEX, strError) ||
-            !Exec("PRAGMA user_version = 1", strError) || !db.commit())
+        // A table of that name that another program made is not taken for ours.
+        if (!db.transaction() || !Exec(SQL_CREATE_TABLE, strError) || !HasColumns(strError) ||
+            !Exec(SQL_CREATE_INDEX, strError) || !Exec("PRAGMA user_version = 1", strError) || !db.commit())
         {
             if (strError.empty())
-                strError = DatabaseError("cannot set up");
+            {
+                strError = DatabaseProblem(db.lastError());
+                m_bDamaged = IsDamage(db.lastError());
+            }
             db.rollback();
             db.close();
             return false;
         }
         static_assert(SENT_SCHEMA_VERSION == 1, "the PRAGMA above sets this version");
     }
+    else if (!HasColumns(strError))
+    {
+        db.close();
+        return false;
+    }
     m_bOpen = true;
     return true;
+}
+
+bool CSentFaxStore::StartNewRecord(std::string& strAsideName, std::string& strError)
+{
+    if (!m_bDamaged)
+    {
+        strError = RecordName() + " is not damaged";
+        return false;
+    }
+    Close();
+    const auto dbPath = DatabasePath();
+    const std::time_t now = std::time(nullptr);
+    const auto taken = [this](const std::string& strName)
+    {
+        struct stat info = {};
+        bool bTaken = ::lstat((m_folder / strName).c_str(), &info) == 0;
+        for (const char* pszSuffix : JOURNAL_SUFFIXES)
+            bTaken = bTaken || ::lstat((m_folder / (strName + pszSuffix)).c_str(), &info) == 0;
+        return bTaken;
+    };
+    for (int nAttempt = 0; nAttempt < ASIDE_NAME_ATTEMPTS && strAsideName.empty(); ++nAttempt)
+    {
+        const std::string strName = AsideName(now, nAttempt);
+        if (taken(strName))
+            continue;
+        // The journals go first and under the same name, so that SQLite never plays the old
+        // file's journal into the new one.
+        std::vector<const char*> aMoved;
+        bool bOk = true;
+        for (const char* pszSuffix : JOURNAL_SUFFIXES)
+        {
+            const std::filesystem::path journal = dbPath.string() + pszSuffix;
+            struct stat info = {};
+            if (::lstat(journal.c_str(), &info) != 0)
+                continue;
+            bOk = RenameNew(journal, m_folder / (strName + pszSuffix));
+            if (!bOk)
+                break;
+            aMoved.push_back(pszSuffix);
+        }
+        if (bOk && RenameNew(dbPath, m_folder / strName))
+        {
+            strAsideName = strName;
+            break;
+        }
+        strError = ErrnoText("cannot keep " + RecordName() + " aside");
+        for (const char* pszSuffix : aMoved)
+            (void)RenameNew(m_folder / (strName + pszSuffix), dbPath.string() + pszSuffix);
+        return false;
+    }
+    if (strAsideName.empty())
+    {
+        strError = "cannot find a free name to keep " + RecordName() + " aside";
+        return false;
+    }
+    return Open(strError);
 }
 
 bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>& aPages,
@@ -332,7 +501,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
         return false;
     if (m_bReadOnly)
     {
-        strError = "the record of sent faxes " + DatabasePath().string() + " is read-only";
+        strError = RecordName() + " is read-only";
         return false;
     }
 
@@ -348,13 +517,13 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
         }
         else if (errno != EEXIST)
         {
-            strError = ErrnoText("cannot make a folder in " + m_folder.string());
+            strError = ErrnoText("cannot make a folder in the folder of sent faxes");
             return false;
         }
     }
     if (folder.empty())
     {
-        strError = "cannot make a folder of its own in " + m_folder.string();
+        strError = "cannot make a folder of its own in the folder of sent faxes";
         return false;
     }
     const auto discard = [&folder]
@@ -377,7 +546,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
     QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(m_strConnection), false);
     if (!db.transaction())
     {
-        strError = DatabaseError("cannot write");
+        strError = DatabaseProblem(db.lastError());
         discard();
         return false;
     }
@@ -400,8 +569,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
     std::vector<std::string> aFolders;
     bool bOk = insert.exec();
     if (!bOk)
-        strError = "cannot write the record of sent faxes " + DatabasePath().string() + ": " +
-                   insert.lastError().text().toStdString();
+        strError = DatabaseProblem(insert.lastError());
     else
     {
         fax.m_nId = insert.lastInsertId().toLongLong();
@@ -418,7 +586,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
     }
     if (bOk && !db.commit())
     {
-        strError = DatabaseError("cannot write");
+        strError = DatabaseProblem(db.lastError());
         bOk = false;
     }
     if (!bOk)
@@ -440,8 +608,7 @@ bool CSentFaxStore::SelectBeyondLimits(const SSentFaxLimits& limits, std::vector
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT id, folder, folder_bytes FROM sent_fax") + SQL_NEWEST_FIRST))
     {
-        strError = "cannot read the record of sent faxes " + DatabasePath().string() + ": " +
-                   query.lastError().text().toStdString();
+        strError = DatabaseProblem(query.lastError());
         return false;
     }
     // A limit of 0 or below is no limit: a setting that went wrong never empties the record.
@@ -477,8 +644,7 @@ bool CSentFaxStore::DeleteRows(const std::vector<std::int64_t>& aIds, std::strin
         remove.bindValue(0, static_cast<qlonglong>(nId));
         if (!remove.exec())
         {
-            strError = "cannot write the record of sent faxes " + DatabasePath().string() + ": " +
-                       remove.lastError().text().toStdString();
+            strError = DatabaseProblem(remove.lastError());
             return false;
         }
     }
@@ -562,7 +728,7 @@ bool CSentFaxStore::Remove(std::int64_t nId, std::string& strError)
         return false;
     if (m_bReadOnly)
     {
-        strError = "the record of sent faxes " + DatabasePath().string() + " is read-only";
+        strError = RecordName() + " is read-only";
         return false;
     }
     const auto fax = Find(nId);
@@ -580,7 +746,7 @@ bool CSentFaxStore::Prune(const SSentFaxLimits& limits, std::string& strError)
         return false;
     if (m_bReadOnly)
     {
-        strError = "the record of sent faxes " + DatabasePath().string() + " is read-only";
+        strError = RecordName() + " is read-only";
         return false;
     }
     QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(m_strConnection), false);
@@ -588,13 +754,13 @@ bool CSentFaxStore::Prune(const SSentFaxLimits& limits, std::string& strError)
     std::vector<std::string> aFolders;
     if (!db.transaction())
     {
-        strError = DatabaseError("cannot write");
+        strError = DatabaseProblem(db.lastError());
         return false;
     }
     if (!SelectBeyondLimits(limits, aIds, aFolders, strError) || !DeleteRows(aIds, strError) || !db.commit())
     {
         if (strError.empty())
-            strError = DatabaseError("cannot write");
+            strError = DatabaseProblem(db.lastError());
         db.rollback();
         return false;
     }

@@ -62,10 +62,20 @@ public:
 
     // Makes the folder and the database where they are missing and checks the schema. A
     // database file whose owner may not write it is opened read-only. False with strError
-    // when the database cannot be used; the file is then left exactly as it was.
+    // when the database cannot be used; the file is then left exactly as it was. The errors
+    // are written for the user: they name the file, not its whole path, and hold no text of
+    // the database driver.
     [[nodiscard]] bool Open(std::string& strError);
     bool IsOpen() const { return m_bOpen; }
     bool IsReadOnly() const { return m_bReadOnly; }
+    // After Open failed: the file is not a record this store can read (not a database, damaged,
+    // or without the columns of table sent_fax), as opposed to locked or out of reach.
+    bool IsDamaged() const { return m_bDamaged; }
+
+    // Keeps a damaged database aside, renamed "sent-damaged-<local date and time>.db" (its
+    // journal files with it), and opens a new, empty one in its place. Nothing is deleted; the
+    // page copies stay in their folders. strAsideName is the new name of the old file.
+    [[nodiscard]] bool StartNewRecord(std::string& strAsideName, std::string& strError);
 
     // Records a sent fax: copies its page files into a new folder of its own, then in one
     // transaction inserts the row and removes the oldest rows beyond the limits; their folders
@@ -96,15 +106,17 @@ public:
 
 private:
     bool Exec(const char* pszSql, std::string& strError);
+    bool HasColumns(std::string& strError);
     // Rows to remove (oldest first) so that the limits hold, with their folders.
     bool SelectBeyondLimits(const SSentFaxLimits& limits, std::vector<std::int64_t>& aIds,
                             std::vector<std::string>& aFolders, std::string& strError) const;
     bool DeleteRows(const std::vector<std::int64_t>& aIds, std::string& strError);
     void RemoveFolders(const std::vector<std::string>& aFolders);
-    std::string DatabaseError(const std::string& strWhat) const;
+    void Close();
 
     std::filesystem::path m_folder;
     std::string m_strConnection;
     bool m_bOpen = false;
     bool m_bReadOnly = false;
+    bool m_bDamaged = false;
 };

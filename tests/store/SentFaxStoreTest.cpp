@@ -188,7 +188,9 @@ TEST_F(SentFaxStore, DamagedReadOnlyOrNewerDatabaseIsNeverWritten)
         SSentFax fax = Fax("A", "1", 1);
         std::string strError;
         EXPECT_FALSE(store.Add(fax, m_aPages, {}, strError));
-        EXPECT_NE(strError.find(db.string()), std::string::npos) << strError;
+        // Said plainly: the file's name, neither its whole path nor the driver's words.
+        EXPECT_EQ(strError, "the record of sent faxes (sent.db) is damaged");
+        EXPECT_TRUE(store.IsDamaged());
     }
     EXPECT_EQ(platform::ReadWholeFile(db, 1 << 20), strGarbage);
     EXPECT_EQ(FolderCount(), 0);
@@ -226,6 +228,32 @@ TEST_F(SentFaxStore, DamagedReadOnlyOrNewerDatabaseIsNeverWritten)
     EXPECT_TRUE(store.IsReadOnly());
     SSentFax fax = Fax("C", "3", 3);
     EXPECT_FALSE(store.Add(fax, m_aPages, {}, strError));
+}
+
+TEST_F(SentFaxStore, DamagedRecordIsSaidAndKeptAsideForANewOne)
+{
+    ASSERT_NE(Add(Fax("A", "1", 1)), 0);
+    const fs::path db = m_store / SENT_DATABASE_NAME;
+    ASSERT_TRUE(platform::RunProgram({"/usr/bin/python3", "-c",
+                                      "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); "
+                                      "c.execute('ALTER TABLE sent_fax DROP COLUMN message_id'); c.commit()",
+                                      db.string()})
+                    .Succeeded());
+    const auto strDamaged = platform::ReadWholeFile(db, 1 << 20);
+    CSentFaxStore store(m_store);
+    std::string strError;
+    EXPECT_FALSE(store.Open(strError));
+    EXPECT_TRUE(store.IsDamaged());
+    EXPECT_NE(strError.find("(sent.db) is damaged"), std::string::npos) << strError;
+    EXPECT_EQ(strError.find(m_dir.string()), std::string::npos) << strError;
+
+    std::string strAside;
+    ASSERT_TRUE(store.StartNewRecord(strAside, strError)) << strError;
+    EXPECT_TRUE(strAside.starts_with("sent-damaged-")) << strAside;
+    EXPECT_EQ(platform::ReadWholeFile(m_store / strAside, 1 << 20), strDamaged);
+    EXPECT_EQ(FolderCount(), 1) << "the page copies stay";
+    SSentFax fax = Fax("B", "2", 2);
+    EXPECT_TRUE(store.Add(fax, m_aPages, {}, strError)) << strError;
 }
 
 TEST_F(SentFaxStore, DatabaseLockedByAnotherProcessFailsInTimeAndLeavesNothing)
