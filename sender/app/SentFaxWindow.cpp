@@ -69,7 +69,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
 
     m_editSearch = new QLineEdit(this);
     m_editSearch->setObjectName(QStringLiteral("search"));
-    m_editSearch->setPlaceholderText(tr("Search by name or fax number"));
+    m_editSearch->setPlaceholderText(tr("Search by name, fax number or Message-ID"));
     m_editSearch->setClearButtonEnabled(true);
 
     m_pModel = new CSentFaxModel(*m_pStore, this);
@@ -95,6 +95,10 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     m_preview->SetBackTint(Qt::white);
     m_preview->setFixedSize(VIEW_WIDTH + 2 * PREVIEW_MARGIN, VIEW_HEIGHT + 2 * PREVIEW_MARGIN);
     m_sliderVert = new QSlider(Qt::Vertical, this);
+    m_sliderVert->setObjectName(QStringLiteral("vertical"));
+    // The top of the slider is the top of the page, as in the main dialog.
+    m_sliderVert->setInvertedAppearance(true);
+    m_sliderVert->setInvertedControls(true);
     m_sliderHorz = new QSlider(Qt::Horizontal, this);
     m_sliderVert->setRange(0, VERT_OFFSET_MAX);
     m_sliderHorz->setRange(0, HORZ_OFFSET_MAX);
@@ -221,7 +225,11 @@ void CSentFaxWindow::ShowDetails(const SSentFax* pFax)
 {
     if (pFax == nullptr)
     {
-        m_textDetails->setPlainText(m_pModel->MatchCount() == 0 ? tr("No faxes sent.") : QString());
+        QString strText;
+        if (m_pStore->IsOpen() && m_pModel->MatchCount() == 0)
+            strText = m_editSearch->text().trimmed().isEmpty() ? tr("No faxes sent.")
+                                                               : tr("No fax matches the search.");
+        m_textDetails->setPlainText(strText);
         return;
     }
     std::string strText = "Sent: " + SentTimeText(pFax->m_nSentAt).toStdString() + "\n";

@@ -19,9 +19,9 @@ class QSlider;
 class QSpinBox;
 class QTableView;
 
-// The faxes sent, newest first: a search by name or number, the chosen fax's pages in a
-// preview like the main dialog's, its details (Message-ID and the server's reply, which can
-// be selected and copied), Send again, Delete, and how many faxes and megabytes are kept.
+// The faxes sent, newest first: a search by name, number or Message-ID, the chosen fax's pages
+// in a preview like the main dialog's, its details (Message-ID and the server's reply, which
+// can be selected and copied), Send again, Delete, and how many faxes and megabytes are kept.
 class CSentFaxWindow : public QDialog
 {
     Q_OBJECT

@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -183,7 +184,10 @@ private slots:
                 QCOMPARE(window.Model()->rowCount(), 3);
                 QVERIFY(pDetails->toPlainText().contains("<Cleo@example.org>"));
 
-                // The search has the keyboard from the start.
+                // The search has the keyboard from the start; a search that finds nothing says so.
+                Keys(pSearch, "zz");
+                QCOMPARE(pDetails->toPlainText(), QString("No fax matches the search."));
+                Key(pSearch, Qt::Key_A, Qt::ControlModifier);
                 Keys(pSearch, "4930");
                 QCOMPARE(window.Model()->rowCount(), 2);
                 QCOMPARE(window.Model()->Fax(0)->m_strRecipient, std::string("Bob"));
@@ -194,6 +198,12 @@ private slots:
                 QVERIFY(!window.Preview()->View().isNull());
                 QCOMPARE(window.Preview()->View().pixelColor(0, 0), QColor(Qt::black));
                 QCOMPARE(window.Preview()->View().pixelColor(100, 100), QColor(Qt::white));
+                // The slider's top is the page's top: a click low on it moves the view down the page.
+                auto* pVertical = window.findChild<QSlider*>("vertical");
+                const QImage top = window.Preview()->View();
+                Click(pVertical, QPoint(pVertical->width() / 2, pVertical->height() - 4));
+                QVERIFY(pVertical->value() > 0);
+                QVERIFY(window.Preview()->View() != top);
 
                 // The details are copied with the keyboard.
                 Click(pDetails->viewport());
