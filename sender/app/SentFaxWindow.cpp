@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTableView>
@@ -32,15 +33,38 @@ constexpr const char* WINDOW_TITLE = "Sent faxes - Vellum Zeru 3.1";
 constexpr int PREVIEW_MARGIN = 5;
 
 // Asks before something that cannot be undone. With a message log (tests, scripts) the
-// question is logged and taken as Yes.
-bool Confirm(QWidget* pParent, const std::string& strText)
+// question is logged and answered with its default button.
+bool Confirm(QWidget* pParent, const std::string& strText, bool bDefaultYes = true)
 {
     if (platform::MessagesGoToLog())
     {
         platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Information);
-        return true;
+        return bDefaultYes;
     }
-    return QMessageBox::question(pParent, PRODUCT_NAME, QString::fromStdString(strText)) == QMessageBox::Yes;
+    return QMessageBox::question(pParent, PRODUCT_NAME, QString::fromStdString(strText),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 bDefaultYes ? QMessageBox::Yes : QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::string CountText(int nCount, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);
+}
+
+// "Keeping at most 1 fax and 200 MB deletes the 2 oldest faxes and their pages. Delete them now?"
+std::string PruneQuestion(const SSentFaxLimits& limits, int nRemoved)
+{
+    const std::string strFaxes = limits.m_nMaxFaxes == SENT_NO_LIMIT
+                                     ? "any number of faxes"
+                                     : CountText(limits.m_nMaxFaxes, "fax", "faxes");
+    const std::string strSize = limits.m_nMaxMegabytes == SENT_NO_LIMIT
+                                    ? "any number of megabytes"
+                                    : std::to_string(limits.m_nMaxMegabytes) + " MB";
+    const std::string strRemoved = nRemoved == 1
+                                       ? "the oldest fax and its pages"
+                                       : "the " + std::to_string(nRemoved) + " oldest faxes and their pages";
+    return "Keeping at most " + strFaxes + " and " + strSize + " deletes " + strRemoved + ". Delete " +
+           (nRemoved == 1 ? "it" : "them") + " now?";
 }
 
 std::string Describe(const SSentFax& fax)
@@ -119,13 +143,16 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     pClose->setObjectName(QStringLiteral("close"));
 
     const SSentFaxLimits limits = ReadProviderSettings().m_sentLimits;
+    // 0 is no limit, shown as such, so that typing 0 keeps everything.
     m_spinFaxes = new QSpinBox(this);
     m_spinFaxes->setObjectName(QStringLiteral("keepFaxes"));
-    m_spinFaxes->setRange(1, MAX_SENT_FAXES_KEPT);
+    m_spinFaxes->setRange(SENT_NO_LIMIT, MAX_SENT_FAXES_KEPT);
+    m_spinFaxes->setSpecialValueText(tr("no limit"));
     m_spinFaxes->setValue(limits.m_nMaxFaxes);
     m_spinMegabytes = new QSpinBox(this);
     m_spinMegabytes->setObjectName(QStringLiteral("keepMegabytes"));
-    m_spinMegabytes->setRange(0, MAX_SENT_MEGABYTES_KEPT);
+    m_spinMegabytes->setRange(SENT_NO_LIMIT, MAX_SENT_MEGABYTES_KEPT);
+    m_spinMegabytes->setSpecialValueText(tr("no limit"));
     m_spinMegabytes->setValue(limits.m_nMaxMegabytes);
     m_spinMegabytes->setSuffix(QStringLiteral(" MB"));
 
@@ -324,11 +351,29 @@ void CSentFaxWindow::OnDelete()
 
 void CSentFaxWindow::OnLimits()
 {
+    if (m_bAskingLimits)
+        return;
     SProviderSettings settings = ReadProviderSettings();
     const SSentFaxLimits limits{m_spinFaxes->value(), m_spinMegabytes->value()};
     if (settings.m_sentLimits.m_nMaxFaxes == limits.m_nMaxFaxes &&
         settings.m_sentLimits.m_nMaxMegabytes == limits.m_nMaxMegabytes)
         return;
+    // A limit typed by mistake or half typed must not delete faxes unasked; No puts the
+    // limits back as they were.
+    if (const int nRemoved = m_pStore->CountBeyondLimits(limits).value_or(0); nRemoved > 0)
+    {
+        m_bAskingLimits = true;
+        const bool bDelete = Confirm(this, PruneQuestion(limits, nRemoved), false);
+        m_bAskingLimits = false;
+        if (!bDelete)
+        {
+            const QSignalBlocker blockFaxes(m_spinFaxes);
+            const QSignalBlocker blockMegabytes(m_spinMegabytes);
+            m_spinFaxes->setValue(settings.m_sentLimits.m_nMaxFaxes);
+            m_spinMegabytes->setValue(settings.m_sentLimits.m_nMaxMegabytes);
+            return;
+        }
+    }
     settings.m_sentLimits = limits;
     std::string strError;
     if (!WriteProviderSettings(settings, strError))

@@ -21,7 +21,8 @@ class QTableView;
 
 // The faxes sent, newest first: a search by name, number or Message-ID, the chosen fax's pages
 // in a preview like the main dialog's, its details (Message-ID and the server's reply, which
-// can be selected and copied), Send again, Delete, and how many faxes and megabytes are kept.
+// can be selected and copied), Send again, Delete, and how many faxes and megabytes are kept
+// (0: no limit; a limit that would delete faxes asks first).
 class CSentFaxWindow : public QDialog
 {
     Q_OBJECT
@@ -56,6 +57,8 @@ private:
     std::optional<SSentFax> m_sendAgain;
     CPageRaster m_raster;
     bool m_bPreviewLoaded = false;
+    // The limits' question is open: the spin box that lost the keyboard to it asks nothing.
+    bool m_bAskingLimits = false;
 
     QLabel* m_labelProblem = nullptr;
     QLineEdit* m_editSearch = nullptr;

@@ -216,16 +216,45 @@ private slots:
                 QCOMPARE(window.Model()->rowCount(), 1);
                 QCOMPARE(window.Model()->Fax(0)->m_strRecipient, std::string("Bob"));
 
-                // Keep at most one fax: typed into the spin box, Return applies it.
                 Click(pSearch);
                 Key(pSearch, Qt::Key_A, Qt::ControlModifier);
                 Key(pSearch, Qt::Key_Backspace);
                 QCOMPARE(window.Model()->rowCount(), 2);
+
+                // 0 megabytes typed is no limit: nothing is deleted.
+                auto* pMegabytes = window.findChild<QSpinBox*>("keepMegabytes");
+                Click(pMegabytes);
+                Key(pMegabytes, Qt::Key_A, Qt::ControlModifier);
+                Keys(pMegabytes, "0");
+                Key(pMegabytes, Qt::Key_Return);
+                QCOMPARE(pMegabytes->text(), QString("no limit"));
+                QCOMPARE(ReadProviderSettings().m_sentLimits.m_nMaxMegabytes, 0);
+                QCOMPARE(window.Model()->rowCount(), 2);
+
+                // Keep at most one fax: the question names how many go; the user clicks.
+                qunsetenv("VELLUM_MESSAGE_LOG");
                 auto* pKeep = window.findChild<QSpinBox*>("keepFaxes");
-                Click(pKeep);
-                Key(pKeep, Qt::Key_A, Qt::ControlModifier);
-                Keys(pKeep, "1");
-                Key(pKeep, Qt::Key_Return);
+                for (const auto eAnswer : {QMessageBox::No, QMessageBox::Yes})
+                {
+                    bool bAsked = false;
+                    WhenShown<QMessageBox>(
+                        [&](QMessageBox* pBox)
+                        {
+                            bAsked = pBox->text().contains("deletes the oldest fax and its pages");
+                            Click(pBox->button(eAnswer));
+                        });
+                    Click(pKeep);
+                    Key(pKeep, Qt::Key_A, Qt::ControlModifier);
+                    Keys(pKeep, "1");
+                    Key(pKeep, Qt::Key_Return);
+                    QVERIFY(bAsked);
+                    if (eAnswer == QMessageBox::No)
+                    {
+                        QCOMPARE(pKeep->value(), 1000);
+                        QCOMPARE(ReadProviderSettings().m_sentLimits.m_nMaxFaxes, 1000);
+                        QCOMPARE(window.Model()->rowCount(), 2);
+                    }
+                }
                 QCOMPARE(window.Model()->rowCount(), 1);
                 QCOMPARE(window.Model()->Fax(0)->m_strRecipient, std::string("Cleo"));
                 QCOMPARE(ReadProviderSettings().m_sentLimits.m_nMaxFaxes, 1);
