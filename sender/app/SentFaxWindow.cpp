@@ -67,6 +67,16 @@ std::string PruneQuestion(const SSentFaxLimits& limits, int nRemoved)
            (nRemoved == 1 ? "it" : "them") + " now?";
 }
 
+// An error from the settings or the page files, with the user's own folders left out: what is
+// wrong and the file's place within the program's folders say enough.
+std::string WithoutRoot(std::string strText)
+{
+    const std::string strRoot = platform::VellumRoot().string() + "/";
+    for (auto nAt = strText.find(strRoot); nAt != std::string::npos; nAt = strText.find(strRoot, nAt))
+        strText.erase(nAt, strRoot.size());
+    return strText;
+}
+
 std::string Describe(const SSentFax& fax)
 {
     return fax.m_strRecipient + " (" + fax.m_strFaxNumber + "), sent " +
@@ -80,16 +90,13 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
 {
     setWindowTitle(QString::fromUtf8(WINDOW_TITLE));
     std::string strError;
-    const bool bOpened = m_pStore->Open(strError);
+    (void)m_pStore->Open(strError);
 
     m_labelProblem = new QLabel(this);
+    m_labelProblem->setObjectName(QStringLiteral("problem"));
     m_labelProblem->setWordWrap(true);
-    m_labelProblem->setVisible(!bOpened || m_pStore->IsReadOnly());
-    if (!bOpened)
-        m_labelProblem->setText(QString::fromStdString("The sent faxes cannot be shown: " + strError));
-    else if (m_pStore->IsReadOnly())
-        m_labelProblem->setText(tr("The record of sent faxes is read-only: nothing can be deleted, and new "
-                                   "faxes are not recorded."));
+    m_buttonNewRecord = new QPushButton(tr("Start a new record"), this);
+    m_buttonNewRecord->setObjectName(QStringLiteral("newRecord"));
 
     m_editSearch = new QLineEdit(this);
     m_editSearch->setObjectName(QStringLiteral("search"));
@@ -180,8 +187,11 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     pButtons->addWidget(m_buttonSendAgain);
     pButtons->addWidget(m_buttonDelete);
     pButtons->addWidget(pClose);
+    auto* pProblem = new QHBoxLayout;
+    pProblem->addWidget(m_labelProblem, 1);
+    pProblem->addWidget(m_buttonNewRecord, 0, Qt::AlignTop);
     auto* pLayout = new QVBoxLayout(this);
-    pLayout->addWidget(m_labelProblem);
+    pLayout->addLayout(pProblem);
     pLayout->addWidget(m_editSearch);
     pLayout->addLayout(pMiddle, 1);
     pLayout->addWidget(m_textDetails);
@@ -190,10 +200,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
 
     if (!m_raster.Allocate())
         m_preview->setEnabled(false);
-    const bool bWritable = bOpened && !m_pStore->IsReadOnly();
-    m_spinFaxes->setEnabled(bWritable);
-    m_spinMegabytes->setEnabled(bWritable);
-    m_editSearch->setEnabled(bOpened);
+    ShowStoreState(strError);
 
     connect(m_editSearch, &QLineEdit::textChanged, this, &CSentFaxWindow::OnSearch);
     connect(m_tableFaxes->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -207,6 +214,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     connect(pClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_spinFaxes, &QSpinBox::editingFinished, this, &CSentFaxWindow::OnLimits);
     connect(m_spinMegabytes, &QSpinBox::editingFinished, this, &CSentFaxWindow::OnLimits);
+    connect(m_buttonNewRecord, &QPushButton::clicked, this, &CSentFaxWindow::OnStartNewRecord);
 
     // The newest fax is chosen from the start; the search has the keyboard.
     if (m_pModel->rowCount() > 0)
@@ -216,6 +224,48 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
 }
 
 CSentFaxWindow::~CSentFaxWindow() = default;
+
+void CSentFaxWindow::ShowStoreState(const std::string& strError)
+{
+    const bool bOpened = m_pStore->IsOpen();
+    if (!bOpened && m_pStore->IsDamaged())
+        m_labelProblem->setText(QString::fromStdString(
+            "The sent faxes cannot be shown: " + strError +
+            ". To go on keeping a record of the faxes you send, start a new record: the damaged file is "
+            "kept aside, renamed with today's date, and nothing is deleted."));
+    else if (!bOpened)
+        m_labelProblem->setText(QString::fromStdString("The sent faxes cannot be shown: " + strError + "."));
+    else if (m_pStore->IsReadOnly())
+        m_labelProblem->setText(tr("The record of sent faxes is read-only: nothing can be deleted, and new "
+                                   "faxes are not recorded."));
+    m_labelProblem->setVisible(!bOpened || m_pStore->IsReadOnly());
+    m_buttonNewRecord->setVisible(!bOpened && m_pStore->IsDamaged());
+    const bool bWritable = bOpened && !m_pStore->IsReadOnly();
+    m_spinFaxes->setEnabled(bWritable);
+    m_spinMegabytes->setEnabled(bWritable);
+    m_editSearch->setEnabled(bOpened);
+}
+
+void CSentFaxWindow::OnStartNewRecord()
+{
+    std::string strAside;
+    std::string strError;
+    if (!m_pStore->StartNewRecord(strAside, strError))
+    {
+        platform::ShowMessage(PRODUCT_NAME,
+                              "Sorry, a new record of sent faxes could not be started: " + strError,
+                              platform::EMessageIcon::Warning);
+        ShowStoreState(strError);
+        return;
+    }
+    ShowStoreState({});
+    m_pModel->Reload();
+    if (!strAside.empty())
+        platform::ShowMessage(PRODUCT_NAME,
+                              "A new record of sent faxes is started. The damaged one is kept as " +
+                                  strAside + " in the folder of sent faxes.",
+                              platform::EMessageIcon::Information);
+}
 
 const SSentFax* CSentFaxWindow::SelectedFax() const
 {
@@ -326,7 +376,7 @@ void CSentFaxWindow::OnSendAgain()
     std::string strError;
     if (!RestoreSentPages(*m_pStore, *pFax, strError))
     {
-        platform::ShowMessage(PRODUCT_NAME, "Sorry, the fax cannot be sent again: " + strError,
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the fax cannot be sent again: " + WithoutRoot(strError),
                               platform::EMessageIcon::Warning);
         return;
     }
@@ -377,7 +427,8 @@ void CSentFaxWindow::OnLimits()
     settings.m_sentLimits = limits;
     std::string strError;
     if (!WriteProviderSettings(settings, strError))
-        platform::ShowMessage(PRODUCT_NAME, "Sorry, the settings could not be saved (" + strError + ")",
+        platform::ShowMessage(PRODUCT_NAME,
+                              "Sorry, the settings could not be saved (" + WithoutRoot(strError) + ")",
                               platform::EMessageIcon::Warning);
     if (!m_pStore->Prune(limits, strError))
         platform::ShowMessage(PRODUCT_NAME, "Sorry, the oldest faxes could not be removed: " + strError,

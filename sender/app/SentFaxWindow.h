@@ -22,7 +22,8 @@ class QTableView;
 // The faxes sent, newest first: a search by name, number or Message-ID, the chosen fax's pages
 // in a preview like the main dialog's, its details (Message-ID and the server's reply, which
 // can be selected and copied), Send again, Delete, and how many faxes and megabytes are kept
-// (0: no limit; a limit that would delete faxes asks first).
+// (0: no limit; a limit that would delete faxes asks first). A damaged record can be put
+// aside for a new one from here.
 class CSentFaxWindow : public QDialog
 {
     Q_OBJECT
@@ -44,6 +45,7 @@ public slots:
     void OnSendAgain();
     void OnDelete();
     void OnLimits();
+    void OnStartNewRecord();
     void OnHScroll();
     void OnVScroll();
 
@@ -51,6 +53,8 @@ private:
     const SSentFax* SelectedFax() const;
     void ShowDetails(const SSentFax* pFax);
     void DrawPreview();
+    // The problem line, the new-record button and what may be used, after opening the store.
+    void ShowStoreState(const std::string& strError);
 
     std::unique_ptr<CSentFaxStore> m_pStore;
     CSentFaxModel* m_pModel = nullptr;
@@ -61,6 +65,7 @@ private:
     bool m_bAskingLimits = false;
 
     QLabel* m_labelProblem = nullptr;
+    QPushButton* m_buttonNewRecord = nullptr;
     QLineEdit* m_editSearch = nullptr;
     QTableView* m_tableFaxes = nullptr;
     QListWidget* m_listPages = nullptr;

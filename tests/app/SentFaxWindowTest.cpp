@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -265,6 +266,28 @@ private slots:
         QCOMPARE(window.exec(), static_cast<int>(QDialog::Rejected));
         QCOMPARE(std::distance(fs::directory_iterator(SentFolder()), fs::directory_iterator()),
                  2); // db + 1 fax
+    }
+
+    // A damaged record says so plainly and offers a new one; the old file is kept aside as it was.
+    void damagedRecordIsKeptAsideForANewOne()
+    {
+        fs::create_directories(SentFolder());
+        const std::string strGarbage(4096, 'Z');
+        QVERIFY(platform::WriteWholeFile(SentFolder() / SENT_DATABASE_NAME, strGarbage));
+        CSentFaxWindow window;
+        window.show();
+        auto* pProblem = window.findChild<QLabel*>("problem");
+        auto* pNewRecord = window.findChild<QPushButton*>("newRecord");
+        QVERIFY(pProblem->isVisible() && pNewRecord->isVisible());
+        QVERIFY(pProblem->text().contains("(sent.db) is damaged"));
+        QVERIFY(!pProblem->text().contains(m_pRoot->path()));
+        QVERIFY(!window.findChild<QLineEdit*>("search")->isEnabled());
+
+        Click(pNewRecord);
+        QVERIFY(!pProblem->isVisible() && !pNewRecord->isVisible());
+        QVERIFY(window.findChild<QLineEdit*>("search")->isEnabled());
+        QVERIFY(platform::ReadWholeFile(m_root / "messages.log", 1 << 16)->find("kept as sent-damaged-") !=
+                std::string::npos);
     }
 
     // A fax sent through the dialog is recorded; Send again from the window over the main dialog
