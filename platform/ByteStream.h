@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace platform
@@ -35,8 +36,19 @@ public:
     [[nodiscard]] virtual ESocketStatus Receive(char* pBuffer, std::size_t nCapacity, std::size_t& nReceived,
                                                 Clock::time_point deadline) = 0;
 
+    // Bytes handed to the kernel on this connection since it was made: for TLS its records, with
+    // their overhead and the handshake.
+    virtual std::uint64_t BytesWritten() const = 0;
+    // How many of those the peer has acknowledged, that is all but what this computer's send
+    // queue still holds. Handed over is not arrived: a slow or stalled peer leaves megabytes
+    // queued here. What the kernel cannot tell counts as acknowledged.
+    virtual std::uint64_t BytesAcknowledged() const = 0;
+
     virtual bool IsOpen() const = 0;
     virtual void Close() = 0;
+    // Ends the connection with a reset: what the kernel still holds for the peer is dropped
+    // instead of going out after the close, and a TLS session sends no closing alert.
+    virtual void Abort() = 0;
 
 protected:
     CByteStream() = default;

@@ -6,11 +6,13 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -42,7 +44,8 @@ struct AddrInfoDeleter
 } // namespace
 
 CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_pCancel(other.m_pCancel)
+    : m_fd(std::exchange(other.m_fd, -1)), m_nWritten(std::exchange(other.m_nWritten, 0)),
+      m_pCancel(other.m_pCancel)
 {
 }
 
@@ -52,6 +55,7 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
     {
         Close();
         m_fd = std::exchange(other.m_fd, -1);
+        m_nWritten = std::exchange(other.m_nWritten, 0);
         m_pCancel = other.m_pCancel;
     }
     return *this;
@@ -100,9 +104,32 @@ void CTcpSocket::Close()
     m_fd = -1;
 }
 
+void CTcpSocket::Abort()
+{
+    // A linger of zero makes close() reset the connection and drop the send queue.
+    const linger abort = {1, 0};
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+    Close();
+}
+
+std::uint64_t CTcpSocket::BytesQueued() const
+{
+    int nQueued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &nQueued) != 0 || nQueued < 0)
+        return 0;
+    return static_cast<std::uint64_t>(nQueued);
+}
+
+std::uint64_t CTcpSocket::BytesAcknowledged() const
+{
+    return m_nWritten - std::min(m_nWritten, BytesQueued());
+}
+
 EConnectStatus CTcpSocket::Connect(const std::string& strHost, int nPort, milliseconds limit)
 {
     Close();
+    m_nWritten = 0;
     const auto deadline = Clock::now() + limit;
 
     addrinfo hints = {};
@@ -176,6 +203,7 @@ ESocketStatus CTcpSocket::SendAll(std::string_view data, milliseconds idleLimit)
         if (nSent > 0)
         {
             data.remove_prefix(static_cast<std::size_t>(nSent));
+            m_nWritten += static_cast<std::uint64_t>(nSent);
             continue;
         }
         if (nSent < 0 && errno == EINTR)

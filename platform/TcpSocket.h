@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -51,8 +52,15 @@ public:
     // The local end as an address literal for a mail greeting: "[192.0.2.1]" or "[IPv6:::1]".
     std::string LocalAddressLiteral() const;
 
+    std::uint64_t BytesWritten() const override { return m_nWritten; }
+    std::uint64_t BytesAcknowledged() const override;
+    // The bytes the kernel holds for the peer that it has not acknowledged (Linux SIOCOUTQ),
+    // whoever wrote them to the descriptor; 0 when closed or when the kernel cannot tell.
+    std::uint64_t BytesQueued() const;
+
     bool IsOpen() const override { return m_fd >= 0; }
     void Close() override;
+    void Abort() override;
 
     // With a cancel signal (it must outlive the socket, or be taken away first), every wait ends
     // as soon as it is raised: a send or receive with Cancelled, a connect with Cancelled too.
@@ -69,6 +77,7 @@ private:
     bool IsCancelled() const;
 
     int m_fd = -1;
+    std::uint64_t m_nWritten = 0;
     const CCancelSignal* m_pCancel = nullptr;
 };
 

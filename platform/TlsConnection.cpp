@@ -150,7 +150,10 @@ int TransportWrite(BIO* pBio, const char* pData, int nLength)
         const ssize_t nSent =
             ::send(pTransport->m_fd, pData, static_cast<std::size_t>(nLength), MSG_NOSIGNAL);
         if (nSent >= 0)
+        {
+            pTransport->m_nWritten += static_cast<std::uint64_t>(nSent);
             return static_cast<int>(nSent);
+        }
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -312,6 +315,7 @@ CTlsConnection::CTlsConnection(CTcpSocket&& socket, const CCancelSignal* pCancel
     : m_socket(std::move(socket)), m_pCancel(pCancel)
 {
     m_transport.m_fd = m_socket.Descriptor();
+    m_transport.m_nWritten = m_socket.BytesWritten();
 }
 
 CTlsConnection::~CTlsConnection()
@@ -340,6 +344,20 @@ void CTlsConnection::Close()
     m_bEstablished = false;
     m_socket.Close();
     m_transport.m_fd = -1;
+}
+
+void CTlsConnection::Abort()
+{
+    m_bBroken = true;
+    m_socket.Abort();
+    Close();
+}
+
+std::uint64_t CTlsConnection::BytesAcknowledged() const
+{
+    // The socket's send queue holds records as this session wrote them.
+    const std::uint64_t nWritten = m_transport.m_nWritten;
+    return nWritten - std::min(nWritten, m_socket.BytesQueued());
 }
 
 std::string CTlsConnection::ProtocolVersion() const

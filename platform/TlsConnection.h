@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,10 +73,16 @@ public:
     [[nodiscard]] ESocketStatus Receive(char* pBuffer, std::size_t nCapacity, std::size_t& nReceived,
                                         Clock::time_point deadline) override;
 
+    // Counted on the socket underneath, from its start: records and their overhead, the
+    // handshake, and whatever went in plain text before it.
+    std::uint64_t BytesWritten() const override { return m_transport.m_nWritten; }
+    std::uint64_t BytesAcknowledged() const override;
+
     // True from a successful handshake until Close() or a failure that ends the session.
     bool IsOpen() const override;
     // Sends the closing alert if the session is sound (one try, no waiting) and closes the socket.
     void Close() override;
+    void Abort() override;
 
     // The negotiated protocol ("TLSv1.3") once established; empty before.
     std::string ProtocolVersion() const;
@@ -86,8 +93,9 @@ public:
     struct STransport
     {
         int m_fd = -1;
-        int m_nErrno = 0;    // the last error of a read or write other than "would block"
-        bool m_bEof = false; // the peer has closed its side
+        int m_nErrno = 0;             // the last error of a read or write other than "would block"
+        bool m_bEof = false;          // the peer has closed its side
+        std::uint64_t m_nWritten = 0; // every byte written to the socket, before TLS too
     };
 
 private:
