@@ -1,6 +1,8 @@
 #include "platform/Text.h"
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace platform
 {
@@ -120,6 +122,35 @@ void WipeSecret(std::string& strSecret)
     for (std::size_t i = 0; i < strSecret.size(); ++i)
         p[i] = 0;
     strSecret.clear();
+}
+
+std::string ByteSizeText(std::uint64_t nBytes)
+{
+    if (nBytes < 1000)
+        return std::to_string(nBytes) + (nBytes == 1 ? " byte" : " bytes");
+    constexpr const char* UNITS[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+    std::uint64_t nUnit = 1000;
+    for (const char* pszUnit : UNITS)
+    {
+        // Rounded to the nearest tenth, or whole unit, without overflowing near the top.
+        const std::uint64_t nTenth = nUnit / 10;
+        const std::uint64_t nTenths = nBytes / nTenth + (nBytes % nTenth >= nTenth / 2 ? 1 : 0);
+        const std::uint64_t nWhole = nBytes / nUnit + (nBytes % nUnit >= nUnit / 2 ? 1 : 0);
+        char text[32];
+        if (nTenths < 1000)
+        {
+            std::snprintf(text, sizeof(text), "%llu.%llu %s", static_cast<unsigned long long>(nTenths / 10),
+                          static_cast<unsigned long long>(nTenths % 10), pszUnit);
+            return text;
+        }
+        if (nWhole < 1000 || pszUnit == UNITS[std::size(UNITS) - 1])
+        {
+            std::snprintf(text, sizeof(text), "%llu %s", static_cast<unsigned long long>(nWhole), pszUnit);
+            return text;
+        }
+        nUnit *= 1000;
+    }
+    return {};
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,10 @@ std::string ErrnoText(std::string_view strWhat, int nError = errno);
 // sequences included. A character outside ASCII becomes one '?' (the bytes that continue it in
 // UTF-8 are dropped).
 std::string PrintableText(std::string_view strText, std::size_t nMax);
+
+// A size as a person reads it: "512 bytes", "12.5 kB", "186 kB", "1.2 MB" (kB = 1000 bytes,
+// rounded to the nearest; one decimal below 100 of the unit, none from there on).
+std::string ByteSizeText(std::uint64_t nBytes);
 
 // Control characters (below 0x20, and DEL): none belongs in a header line, a command or a
 // line of a settings file.

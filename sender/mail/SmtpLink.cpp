@@ -467,11 +467,15 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
     const std::uint64_t nSize = message.GetHeader().size() + strBody.size() + 2;
     if (m_extensions.m_bSize && m_extensions.m_nSizeLimit != 0 && nSize > m_extensions.m_nSizeLimit)
     {
-        char text[160];
-        std::snprintf(text, sizeof(text), "The message is %llu bytes; the SMTP server takes at most %llu",
-                      static_cast<unsigned long long>(nSize),
-                      static_cast<unsigned long long>(m_extensions.m_nSizeLimit));
-        m_strError = text;
+        std::string strSize = platform::ByteSizeText(nSize);
+        std::string strLimit = platform::ByteSizeText(m_extensions.m_nSizeLimit);
+        // Sizes that round alike would read as no reason at all: then the bytes say it.
+        if (strSize == strLimit)
+        {
+            strSize = std::to_string(nSize) + " bytes";
+            strLimit = std::to_string(m_extensions.m_nSizeLimit) + " bytes";
+        }
+        m_strError = "The message is " + strSize + "; the SMTP server takes at most " + strLimit;
         return false;
     }
     std::string strMail = "MAIL From: <" + message.m_strFrom + ">";

@@ -164,8 +164,11 @@ TEST_F(SmtpPostfixTest, MessageOverTheAnnouncedSizeIsRefusedBeforeMail)
     ASSERT_TRUE(link.Connect()) << link.m_strError;
     EXPECT_FALSE(link.SendMail(mail));
     const std::size_t nSize = mail.GetHeader().size() + link.StuffDots(mail).size() + 2;
+    // Both are 100 kB when rounded, so the bytes tell them apart.
+    ASSERT_LT(nSize, SIZE_LIMIT + 500u);
     EXPECT_EQ(link.m_strError, "The message is " + std::to_string(nSize) +
-                                   " bytes; the SMTP server takes at most " + std::to_string(SIZE_LIMIT));
+                                   " bytes; the SMTP server takes at most " + std::to_string(SIZE_LIMIT) +
+                                   " bytes");
     EXPECT_TRUE(link.Disconnect()) << link.m_strError;
 }
 

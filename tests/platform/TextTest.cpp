@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -67,6 +68,21 @@ TEST(TextTest, PrintableTextKeepsPrintableAsciiAndCutsAtItsBound)
     EXPECT_EQ(platform::PrintableText("abcdef", 6), "abcdef");
     EXPECT_EQ(platform::PrintableText("abcdefg", 6), "abcdef...");
     EXPECT_EQ(platform::PrintableText("", 6), "");
+}
+
+TEST(TextTest, ByteSizeTextRoundsToTheUnitAPersonReads)
+{
+    // clang-format off
+    const std::pair<std::uint64_t, const char*> aCases[] = {
+        {0, "0 bytes"},          {1, "1 byte"},            {999, "999 bytes"},
+        {1000, "1.0 kB"},        {12'449, "12.4 kB"},      {12'450, "12.5 kB"},
+        {99'949, "99.9 kB"},     {99'950, "100 kB"},       {186'000, "186 kB"},
+        {999'499, "999 kB"},     {999'500, "1.0 MB"},      {10'240'000, "10.2 MB"},
+        {52'428'800, "52.4 MB"}, {2'147'483'647, "2.1 GB"}, {UINT64_MAX, "18.4 EB"},
+    };
+    // clang-format on
+    for (const auto& [nBytes, pszText] : aCases)
+        EXPECT_EQ(platform::ByteSizeText(nBytes), pszText) << nBytes;
 }
 
 } // namespace
