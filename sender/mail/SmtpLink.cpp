@@ -23,6 +23,8 @@ constexpr std::size_t REPLY_BUFFER_BYTES = 1024;
 constexpr std::size_t HOST_NAME_BYTES = HOST_NAME_MAX + 1;
 // The data goes out in slices of this size, with a progress report after each.
 constexpr std::size_t PROGRESS_STEP_BYTES = 64 * 1024;
+// How often the wait for the reply to the data looks at what the server has acknowledged.
+constexpr std::chrono::milliseconds PROGRESS_POLL_INTERVAL(100);
 constexpr std::string_view END_OF_DATA = "\r\n.\r\n";
 
 // Reply codes of the extended dialogue.
@@ -130,6 +132,13 @@ void CSmtpLink::SetCancelSignal(const platform::CCancelSignal* pCancel)
 }
 
 platform::CByteStream& CSmtpLink::Stream()
+{
+    if (m_pTls)
+        return *m_pTls;
+    return m_socket;
+}
+
+const platform::CByteStream& CSmtpLink::Stream() const
 {
     if (m_pTls)
         return *m_pTls;
@@ -416,6 +425,8 @@ bool CSmtpLink::SendMail(CPlainMail& message)
     }
     m_strDataReply.clear();
     m_nDataBytes = 0;
+    m_aDataMarks.clear();
+    m_bDataAcknowledged = false;
     if (!PrepareMessage(message))
         return false;
     const bool bSent = TransmitMessage(message);
@@ -545,7 +556,10 @@ bool CSmtpLink::Send(std::string_view text)
 bool CSmtpLink::SendContent(std::string_view header, std::string_view body)
 {
     const std::string_view aPieces[] = {header, body, END_OF_DATA};
-    const std::uint64_t nTotal = header.size() + body.size() + END_OF_DATA.size();
+    m_nDataTotal = header.size() + body.size() + END_OF_DATA.size();
+    m_aDataMarks.assign(1, SDataMark{0, Stream().BytesWritten()});
+    m_nDataReported = 0;
+    m_bDataAcknowledged = false;
     std::uint64_t nSent = 0;
     for (std::string_view piece : aPieces)
     {
@@ -556,29 +570,77 @@ bool CSmtpLink::SendContent(std::string_view header, std::string_view body)
                 return false;
             piece.remove_prefix(slice.size());
             nSent += slice.size();
+            m_aDataMarks.push_back(SDataMark{nSent, Stream().BytesWritten()});
             // A short header and a short last slice are reported with the slice after them.
-            if (m_fnProgress && (slice.size() == PROGRESS_STEP_BYTES || nSent == nTotal))
-                m_fnProgress(nSent, nTotal);
+            if (slice.size() == PROGRESS_STEP_BYTES || nSent == m_nDataTotal)
+                ReportProgress(true);
         }
     }
     return true;
 }
 
+std::uint64_t CSmtpLink::DataAcknowledged() const
+{
+    if (m_aDataMarks.empty())
+        return 0;
+    const std::uint64_t nAcknowledged = Stream().BytesAcknowledged();
+    // The first slice that the server has not acknowledged whole.
+    const auto pSlice = std::upper_bound(m_aDataMarks.begin(), m_aDataMarks.end(), nAcknowledged,
+                                         [](std::uint64_t nBytes, const SDataMark& mark)
+                                         { return nBytes < mark.m_nWritten; });
+    if (pSlice == m_aDataMarks.end())
+        return m_aDataMarks.back().m_nData;
+    if (pSlice == m_aDataMarks.begin())
+        return 0;
+    // Within the slice, its share of the bytes written: TLS records spread their overhead evenly
+    // enough, and the share stays below the slice's end until all of it is acknowledged.
+    const SDataMark& start = *(pSlice - 1);
+    return start.m_nData + (nAcknowledged - start.m_nWritten) * (pSlice->m_nData - start.m_nData) /
+                               (pSlice->m_nWritten - start.m_nWritten);
+}
+
+bool CSmtpLink::EndOfDataAcknowledged()
+{
+    // Acknowledged bytes stay acknowledged; the marks are whole once the end has been written.
+    if (!m_bDataAcknowledged && !m_aDataMarks.empty() && m_aDataMarks.back().m_nData == m_nDataTotal)
+        m_bDataAcknowledged = DataAcknowledged() == m_nDataTotal;
+    return m_bDataAcknowledged;
+}
+
+void CSmtpLink::ReportProgress(bool bAlways)
+{
+    const std::uint64_t nAcknowledged = EndOfDataAcknowledged() ? m_nDataTotal : DataAcknowledged();
+    if (m_fnProgress && (bAlways || nAcknowledged != m_nDataReported))
+    {
+        m_nDataReported = nAcknowledged;
+        m_fnProgress(nAcknowledged, m_nDataTotal);
+    }
+}
+
 void CSmtpLink::StreamFailed(platform::ESocketStatus eStatus)
 {
+    // Until the server has acknowledged the end of the data, the kernel may still hold some of
+    // it: a reset drops that, so that the server never takes the message once it is given up.
+    // From then on the message may be delivered whatever happens now.
+    const bool bDataPending =
+        m_eStage == ESmtpStage::Content || (m_eStage == ESmtpStage::EndOfData && !EndOfDataAcknowledged());
     if (eStatus == platform::ESocketStatus::Cancelled)
     {
-        // Once the end of the data has gone, the message may be delivered whatever happens now.
-        const bool bAfter = m_eStage == ESmtpStage::EndOfData;
+        const bool bAfter = m_eStage == ESmtpStage::EndOfData && !bDataPending;
         m_eCancel = bAfter ? ESmtpCancel::AfterEndOfData : ESmtpCancel::BeforeEndOfData;
         m_strError = bAfter ? CANCELLED_AFTER : CANCELLED_BEFORE;
+    }
+    else
+        m_strError = SOCKET_ERROR;
+    if (bDataPending)
+        Stream().Abort();
+    else if (eStatus == platform::ESocketStatus::Cancelled)
+    {
         // Cancel ends the connection now, not at Disconnect.
         if (m_pTls)
             m_pTls->Close();
         m_socket.Close();
     }
-    else
-        m_strError = SOCKET_ERROR;
     m_eStage = ESmtpStage::Broken;
 }
 
@@ -600,14 +662,24 @@ int CSmtpLink::ReceiveReply()
         m_strError = SOCKET_ERROR;
         return -1;
     }
-    const auto deadline = platform::CTcpSocket::Clock::now() + ReplyLimit();
+    using Clock = platform::CTcpSocket::Clock;
+    const auto deadline = Clock::now() + ReplyLimit();
     SSmtpReply reply = ParseSmtpReply(m_strPending);
     while (reply.m_eStatus == EReplyStatus::Incomplete)
     {
+        // Until the server has acknowledged the end of the data, the wait for its reply breaks off
+        // now and then to report how much it has.
+        const bool bWatchData = m_eStage == ESmtpStage::EndOfData && !EndOfDataAcknowledged();
+        const auto until = bWatchData ? std::min(deadline, Clock::now() + PROGRESS_POLL_INTERVAL) : deadline;
         std::size_t nReceived = 0;
         // A time-out or a closed connection fails the step like any receive error.
         const platform::ESocketStatus eStatus =
-            Stream().Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, deadline);
+            Stream().Receive(m_pReplyBuffer.get(), REPLY_BUFFER_BYTES, nReceived, until);
+        if (eStatus == platform::ESocketStatus::TimedOut && until < deadline)
+        {
+            ReportProgress(false);
+            continue;
+        }
         if (eStatus != platform::ESocketStatus::Ok)
         {
             StreamFailed(eStatus);
@@ -625,6 +697,9 @@ int CSmtpLink::ReceiveReply()
         m_eStage = ESmtpStage::Broken;
         return -1;
     }
+    // A reply to the data comes once the server has read all of it.
+    if (m_eStage == ESmtpStage::EndOfData)
+        ReportProgress(false);
     // Whatever came after this reply belongs to the next one.
     m_strLastReply = m_strPending.substr(0, reply.m_nLength);
     m_strPending.erase(0, reply.m_nLength);

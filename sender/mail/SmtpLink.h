@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform
 {
@@ -39,8 +40,9 @@ struct SSmtpTimeouts
     std::chrono::milliseconds m_durTlsHandshake = std::chrono::minutes(1);
 };
 
-// Whether a dialogue was ended by the cancel signal, and when: once the end of the data has
-// gone, the server may have taken the message whatever the client does.
+// Whether a dialogue was ended by the cancel signal, and when: once the server has acknowledged
+// the end of the data, it may have taken the message whatever the client does. Until then the
+// connection is reset, so that what is still queued here never reaches it.
 enum class ESmtpCancel
 {
     NotCancelled,
@@ -48,7 +50,11 @@ enum class ESmtpCancel
     AfterEndOfData,
 };
 
-// Bytes of the message data sent so far and in all; called at most once per 64 KiB and at the end.
+// Bytes of the message data that the server has acknowledged so far, and in all. Handed to the
+// connection is not arrived: the kernel takes megabytes at once and sends them at the pace of
+// the network. Called after each 64 KiB handed over and once the whole data has been, then,
+// while the reply is awaited, whenever the count has grown (looked at every 100 ms) until it
+// reaches the total, which it does only once the end of the data has been acknowledged.
 using SmtpProgress = std::function<void(std::uint64_t nSent, std::uint64_t nTotal)>;
 
 // Where the dialogue with the server stands. Broken means the connection can no longer be
@@ -134,9 +140,17 @@ protected:
 
 private:
     platform::CByteStream& Stream();
+    const platform::CByteStream& Stream() const;
     bool Send(std::string_view text);
     // Sends the message data in slices, reporting progress after each.
     bool SendContent(std::string_view header, std::string_view body);
+    // Bytes of the message data the server has acknowledged, from the bytes written to the
+    // connection: for TLS each slice's share of its records.
+    std::uint64_t DataAcknowledged() const;
+    // Whether the server has acknowledged the whole data, its end-of-data line included.
+    bool EndOfDataAcknowledged();
+    // Calls the progress callback with the acknowledged data, when it has changed or always.
+    void ReportProgress(bool bAlways);
     // Reads one whole reply into m_strLastReply; its code, or -1 when the connection failed.
     int ReceiveReply();
     // A failed send or receive: the connection is out of step (or cancelled and closed).
@@ -171,6 +185,17 @@ private:
     std::string m_strServerReply;
     std::string m_strDataReply;
     std::uint64_t m_nDataBytes = 0;
+    // Where each slice of the message data ended: in the data, and in the bytes written to the
+    // connection since it was made.
+    struct SDataMark
+    {
+        std::uint64_t m_nData;
+        std::uint64_t m_nWritten;
+    };
+    std::vector<SDataMark> m_aDataMarks;
+    std::uint64_t m_nDataTotal = 0; // the data with its end-of-data line
+    std::uint64_t m_nDataReported = 0;
+    bool m_bDataAcknowledged = false;
     std::unique_ptr<char[]> m_pReplyBuffer;
     std::string m_strPending; // received bytes that belong to the next reply
     SSmtpTimeouts m_timeouts;

@@ -4,12 +4,14 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,6 +60,10 @@ CScriptedSmtpServer::CScriptedSmtpServer(std::vector<std::string> script, const 
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t nLen = sizeof(address);
+    // Set before listen(), so that the connection's window is made for it from the start.
+    if (m_listenFd >= 0 && m_options.m_nReceiveBuffer > 0)
+        ::setsockopt(m_listenFd, SOL_SOCKET, SO_RCVBUF, &m_options.m_nReceiveBuffer,
+                     sizeof(m_options.m_nReceiveBuffer));
     if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(m_listenFd, 1) != 0 ||
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &nLen) != 0)
@@ -93,6 +99,12 @@ void CScriptedSmtpServer::Fault(const std::string& strFault)
 
 void CScriptedSmtpServer::Run()
 {
+    // OpenSSL writes its alerts with write(): to a client that has reset the connection that
+    // would raise SIGPIPE, which, blocked in this thread alone, becomes EPIPE.
+    sigset_t sigpipe;
+    ::sigemptyset(&sigpipe);
+    ::sigaddset(&sigpipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &sigpipe, nullptr);
     if (!WaitReadable(m_listenFd, m_options.m_durPatience))
     {
         Fault("no client connected");
@@ -216,6 +228,25 @@ bool CScriptedSmtpServer::ReadData(int fd, std::string& strData)
     return true;
 }
 
+void CScriptedSmtpServer::Hold(int fd, const std::string& strWhere)
+{
+    // A reset or a hang-up shows without reading; a closing client whose data has not all
+    // come would wait behind it for ever.
+    pollfd pfd = {fd, POLLRDHUP, 0};
+    int nReady = 0;
+    do
+        nReady = ::poll(&pfd, 1, static_cast<int>(m_options.m_durPatience.count()));
+    while (nReady < 0 && errno == EINTR);
+    if (nReady <= 0)
+        return Fault(strWhere + "the client did not end the connection");
+    while (m_strBuffer.find(END_OF_DATA) == std::string::npos && Receive(fd) == EFill::Data)
+    {
+    }
+    if (m_strBuffer.find(END_OF_DATA) != std::string::npos)
+        Fault(strWhere + "the end of the data came");
+    m_strBuffer.clear();
+}
+
 void CScriptedSmtpServer::Play(int fd)
 {
     for (std::size_t nStep = 0; nStep < m_aScript.size(); ++nStep)
@@ -267,6 +298,8 @@ void CScriptedSmtpServer::Play(int fd)
                     return Fault(strWhere + "fewer bytes came");
             m_strBuffer.erase(0, nWanted);
         }
+        else if (chKind == 'H')
+            Hold(fd, strWhere);
         else if (chKind == 'T')
         {
             if (!StartTls(fd))

@@ -14,6 +14,8 @@
 //   "C: <DATA>" the client sends message data up to and including the end-of-data line
 //   "R: n"      the server reads n bytes of anything
 //   "X:"        the server closes the connection at once
+//   "H:"        the server holds: it reads nothing until the client ends the connection, then
+//               takes what had come, which must not hold the end of the message data
 //   "T:"        the server runs a TLS handshake as the server (with the options' certificate);
 //               every later step goes through TLS
 // After the last line the server waits for the client to close and takes any further byte
@@ -29,6 +31,9 @@ public:
         std::chrono::milliseconds m_durPatience{std::chrono::seconds(20)};
         // False for large messages that only need to be taken, not looked at.
         bool m_bKeepData = true;
+        // The server's receive buffer (SO_RCVBUF) in bytes, which bounds what the client's
+        // kernel can hand over while the server holds; 0 leaves the system's.
+        int m_nReceiveBuffer = 0;
         // PEM files of the certificate (with its chain) and key for "T:".
         std::string m_strCertificate;
         std::string m_strKey;
@@ -57,6 +62,7 @@ private:
     void Play(int fd);
     bool ReadLine(int fd, std::string& strLine);
     bool ReadData(int fd, std::string& strData);
+    void Hold(int fd, const std::string& strWhere);
     enum class EFill
     {
         Data,
