@@ -60,6 +60,8 @@ constexpr const char* CANNOT_CREATE_SOCKET = "Unable to create the socket.";
 constexpr const char* CANNOT_CONNECT = "Unable to connect to server";
 constexpr const char* NO_GREETING = "Server didn't respond.";
 constexpr const char* SOCKET_ERROR = "Socket Error";
+constexpr const char* CLOSED_DURING_DATA =
+    "The SMTP server closed the connection before the fax had gone out";
 constexpr const char* REPLY_TOO_LONG = "SMTP reply too long";
 constexpr const char* MUST_BE_CONNECTED = "Must be connected";
 constexpr const char* NO_RECIPIENTS = "No Recipients";
@@ -630,6 +632,8 @@ void CSmtpLink::StreamFailed(platform::ESocketStatus eStatus)
         m_eCancel = bAfter ? ESmtpCancel::AfterEndOfData : ESmtpCancel::BeforeEndOfData;
         m_strError = bAfter ? CANCELLED_AFTER : CANCELLED_BEFORE;
     }
+    else if (eStatus == platform::ESocketStatus::Closed && bDataPending && m_eSecurity != ESmtpSecurity::None)
+        m_strError = CLOSED_DURING_DATA; // the plain dialogue keeps its own text
     else
         m_strError = SOCKET_ERROR;
     if (bDataPending)

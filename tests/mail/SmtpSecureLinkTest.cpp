@@ -440,4 +440,28 @@ TEST_F(SmtpSecureLinkTest, CancelWhileTheServerHoldsTheDataSaysNothingWasSent)
     }
 }
 
+// The server ends the TLS session, closing alert and all, in the middle of the data.
+TEST_F(SmtpSecureLinkTest, ServerClosingInTheMiddleOfTheDataIsSaidInPlainWords)
+{
+    CScriptedSmtpServer server(Join({{"T:", "S: 220 mx.example ESMTP"},
+                                     TLS_EHLO,
+                                     ENVELOPE,
+                                     {"C: DATA", "S: 354 go ahead", "R: 4000", "X:"}}),
+                               ServerOptions());
+    CPlainMail mail;
+    FillPlain(mail);
+    // More than the kernels on both sides can hold.
+    mail.m_strBody.clear();
+    while (mail.m_strBody.size() < (8u << 20))
+        mail.m_strBody += "a line of a body far larger than the socket buffers of both ends\r\n";
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    link.SetSecurity(ESmtpSecurity::Tls);
+    ASSERT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_FALSE(link.SendMail(mail));
+    EXPECT_EQ(link.m_strError, "The SMTP server closed the connection before the fax had gone out");
+    EXPECT_EQ(link.GetCancel(), ESmtpCancel::NotCancelled);
+    EXPECT_FALSE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+}
+
 } // namespace
