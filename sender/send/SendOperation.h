@@ -73,7 +73,7 @@ struct SSendJob
     SSmtpTimeouts m_timeouts;
     // Raised by the user's Cancel; it must outlive the job. Null: no cancel.
     const platform::CCancelSignal* m_pCancel = nullptr;
-    // Bytes of the message sent so far, called on the worker thread.
+    // Bytes of the message that the server has acknowledged so far, called on the worker thread.
     SmtpProgress m_fnProgress;
     // Fixes the time and Message-ID of the message, for tests; empty: the real ones.
     CPlainMail::TimeSource m_fnTime;
