@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -99,6 +100,15 @@ bool AddStream(posix_spawn_file_actions_t& actions, EChildStream eKind, int nTar
     return false;
 }
 
+bool HasLimits(const SSpawnOptions& options)
+{
+    return options.m_nMaxAddressSpaceBytes != 0 || options.m_nMaxFileBytes != 0 ||
+           options.m_nMaxCpuSeconds != 0;
+}
+
+// The grace between the processor time limit's SIGXCPU and its SIGKILL.
+constexpr rlim_t CPU_KILL_GRACE_SECONDS = 5;
+
 } // namespace
 
 CProcess::~CProcess()
@@ -117,6 +127,9 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     m_bEnded = false;
     m_nExitCode = -1;
     m_nSignal = 0;
+    m_nStartError = 0;
+    m_durCpu = std::chrono::milliseconds(0);
+    m_nPeakMemoryBytes = 0;
     m_strError.clear();
     m_strOutputBuffer.clear();
     if (args.empty() || args[0].empty())
@@ -131,6 +144,18 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     {
         m_strError = ErrnoText("pipe", errno);
         return false;
+    }
+
+    if (HasLimits(options))
+    {
+        const bool bStarted = StartWithLimits(args, options, pipeFds[1]);
+        if (pipeFds[1] >= 0)
+            ::close(pipeFds[1]);
+        if (bStarted && bPipe)
+            m_nOutputFd = pipeFds[0];
+        else if (pipeFds[0] >= 0)
+            ::close(pipeFds[0]);
+        return bStarted;
     }
 
     CSpawnSetup setup;
@@ -200,6 +225,168 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     else if (pipeFds[0] >= 0)
         ::close(pipeFds[0]);
     return bOk;
+}
+
+bool CProcess::StartWithLimits(const std::vector<std::string>& args, const SSpawnOptions& options,
+                               int nPipeWriteFd)
+{
+    // Everything the child needs is made before the fork: between fork and exec the child of a
+    // process with threads may only call async-signal-safe functions.
+    const std::string strProgram = FindProgramOnPath(args[0]);
+    if (strProgram.empty())
+    {
+        m_nStartError = ENOENT;
+        m_strError = ErrnoText(args[0].c_str(), ENOENT);
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const auto& strArg : args)
+        argv.push_back(const_cast<char*>(strArg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (options.m_aEnvironment)
+    {
+        for (const auto& strEntry : *options.m_aEnvironment)
+            envp.push_back(const_cast<char*>(strEntry.c_str()));
+        envp.push_back(nullptr);
+    }
+    char** ppEnvironment = options.m_aEnvironment ? envp.data() : environ;
+
+    struct SStream
+    {
+        EChildStream m_eKind;
+        int m_nTarget;
+        int m_nSource;
+    };
+    SStream aStreams[] = {{options.m_eInput, STDIN_FILENO, options.m_nInputFd},
+                          {options.m_eOutput, STDOUT_FILENO, options.m_nOutputFd},
+                          {options.m_eErrors, STDERR_FILENO, options.m_nErrorsFd}};
+    int nNullFd = -1;
+    for (SStream& stream : aStreams)
+    {
+        if (stream.m_eKind == EChildStream::Pipe)
+        {
+            if (stream.m_nTarget == STDIN_FILENO)
+            {
+                m_strError = "a pipe is only offered for the output streams";
+                return false;
+            }
+            stream.m_nSource = nPipeWriteFd;
+        }
+        else if (stream.m_eKind == EChildStream::Null)
+        {
+            if (nNullFd < 0)
+                nNullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (nNullFd < 0)
+            {
+                m_strError = ErrnoText("/dev/null", errno);
+                return false;
+            }
+            stream.m_nSource = nNullFd;
+        }
+        else if (stream.m_eKind == EChildStream::Descriptor && stream.m_nSource < 0)
+        {
+            m_strError = "no descriptor given for a redirected stream";
+            if (nNullFd >= 0)
+                ::close(nNullFd);
+            return false;
+        }
+    }
+    struct SLimit
+    {
+        __rlimit_resource_t m_nResource;
+        rlimit m_limit;
+    };
+    std::vector<SLimit> aLimits = {{RLIMIT_CORE, {0, 0}}};
+    if (options.m_nMaxAddressSpaceBytes != 0)
+        aLimits.push_back({RLIMIT_AS, {options.m_nMaxAddressSpaceBytes, options.m_nMaxAddressSpaceBytes}});
+    if (options.m_nMaxFileBytes != 0)
+        aLimits.push_back({RLIMIT_FSIZE, {options.m_nMaxFileBytes, options.m_nMaxFileBytes}});
+    if (options.m_nMaxCpuSeconds != 0)
+        aLimits.push_back(
+            {RLIMIT_CPU, {options.m_nMaxCpuSeconds, options.m_nMaxCpuSeconds + CPU_KILL_GRACE_SECONDS}});
+    // The child tells why its exec failed through this pipe; a successful exec closes it.
+    int statusFds[2] = {-1, -1};
+    if (::pipe2(statusFds, O_CLOEXEC) != 0)
+    {
+        m_strError = ErrnoText("pipe", errno);
+        if (nNullFd >= 0)
+            ::close(nNullFd);
+        return false;
+    }
+
+    // No handler of this process may run in the child before the defaults are back.
+    sigset_t allSignals;
+    sigset_t oldSignals;
+    sigfillset(&allSignals);
+    ::pthread_sigmask(SIG_SETMASK, &allSignals, &oldSignals);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+    {
+        auto fail = [&](int nError)
+        {
+            (void)!::write(statusFds[1], &nError, sizeof nError);
+            ::_exit(127);
+        };
+        for (const SStream& stream : aStreams)
+        {
+            if (stream.m_eKind == EChildStream::Inherit)
+                continue;
+            if (stream.m_nSource == stream.m_nTarget ? ::fcntl(stream.m_nTarget, F_SETFD, 0) != 0
+                                                     : ::dup2(stream.m_nSource, stream.m_nTarget) < 0)
+                fail(errno);
+        }
+        if (!options.m_strWorkingDirectory.empty() && ::chdir(options.m_strWorkingDirectory.c_str()) != 0)
+            fail(errno);
+        if (options.m_bOwnProcessGroup)
+            ::setpgid(0, 0);
+        struct sigaction byDefault = {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int nSignal = 1; nSignal < NSIG; ++nSignal)
+            ::sigaction(nSignal, &byDefault, nullptr);
+        for (const SLimit& limit : aLimits)
+            if (::setrlimit(limit.m_nResource, &limit.m_limit) != 0)
+                fail(errno);
+        sigset_t noSignals;
+        sigemptyset(&noSignals);
+        ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+        ::execve(strProgram.c_str(), argv.data(), ppEnvironment);
+        fail(errno);
+    }
+    const int nForkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &oldSignals, nullptr);
+    ::close(statusFds[1]);
+    if (nNullFd >= 0)
+        ::close(nNullFd);
+    if (pid < 0)
+    {
+        ::close(statusFds[0]);
+        m_nStartError = nForkError;
+        m_strError = ErrnoText(args[0].c_str(), nForkError);
+        return false;
+    }
+    // Either the child's leader is set here or in the child: a signal to the group finds it at once.
+    if (options.m_bOwnProcessGroup)
+        ::setpgid(pid, pid);
+    int nExecError = 0;
+    ssize_t nRead;
+    do
+        nRead = ::read(statusFds[0], &nExecError, sizeof nExecError);
+    while (nRead < 0 && errno == EINTR);
+    ::close(statusFds[0]);
+    if (nRead == static_cast<ssize_t>(sizeof nExecError))
+    {
+        int nStatus = 0;
+        while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR)
+        {
+        }
+        m_nStartError = nExecError;
+        m_strError = ErrnoText(args[0].c_str(), nExecError);
+        return false;
+    }
+    m_pid = pid;
+    m_bGroup = options.m_bOwnProcessGroup;
+    return true;
 }
 
 void CProcess::CloseOutput()
@@ -272,9 +459,15 @@ EWaitResult CProcess::ReadOutput(std::string& strOutput, std::chrono::millisecon
     }
 }
 
-void CProcess::Reaped(int nStatus)
+void CProcess::Reaped(int nStatus, const rusage& usage)
 {
     m_bEnded = true;
+    const auto durUser =
+        std::chrono::seconds(usage.ru_utime.tv_sec) + std::chrono::microseconds(usage.ru_utime.tv_usec);
+    const auto durSystem =
+        std::chrono::seconds(usage.ru_stime.tv_sec) + std::chrono::microseconds(usage.ru_stime.tv_usec);
+    m_durCpu = std::chrono::duration_cast<std::chrono::milliseconds>(durUser + durSystem);
+    m_nPeakMemoryBytes = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024; // kilobytes on Linux
     if (WIFEXITED(nStatus))
         m_nExitCode = WEXITSTATUS(nStatus);
     else if (WIFSIGNALED(nStatus))
@@ -286,12 +479,13 @@ bool CProcess::Poll()
     if (m_pid <= 0 || m_bEnded)
         return m_bEnded;
     int nStatus = 0;
+    struct rusage usage = {};
     pid_t r;
     do
-        r = ::waitpid(m_pid, &nStatus, WNOHANG);
+        r = ::wait4(m_pid, &nStatus, WNOHANG, &usage);
     while (r < 0 && errno == EINTR);
     if (r == m_pid)
-        Reaped(nStatus);
+        Reaped(nStatus, usage);
     else if (r < 0)
     {
         // Someone else reaped it (for example a SIGCHLD handler set to SIG_IGN); it has ended.
@@ -307,12 +501,13 @@ EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
     if (nTimeout.count() < 0)
     {
         int nStatus = 0;
+        struct rusage usage = {};
         pid_t r;
         do
-            r = ::waitpid(m_pid, &nStatus, 0);
+            r = ::wait4(m_pid, &nStatus, 0, &usage);
         while (r < 0 && errno == EINTR);
         if (r == m_pid)
-            Reaped(nStatus);
+            Reaped(nStatus, usage);
         else
             m_bEnded = true;
         return EWaitResult::Ended;

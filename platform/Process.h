@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -36,6 +38,11 @@ struct SSpawnOptions
     // The child leads a process group of its own, and Signal and Kill reach the whole group:
     // for a program that starts helpers of its own (a filter chain) which must end with it.
     bool m_bOwnProcessGroup = false;
+    // Resource limits the child and every process it starts run under; 0: no limit. A child
+    // with limits is started with fork and exec, since posix_spawn cannot set them.
+    std::uint64_t m_nMaxAddressSpaceBytes = 0; // RLIMIT_AS: allocations beyond it fail
+    std::uint64_t m_nMaxFileBytes = 0;         // RLIMIT_FSIZE: a write beyond it ends the writer
+    std::uint64_t m_nMaxCpuSeconds = 0;        // RLIMIT_CPU: the processor time of each process
 };
 
 enum class EWaitResult
@@ -88,6 +95,10 @@ public:
     // After the child ended: the signal that ended it, or 0.
     int TermSignal() const { return m_nSignal; }
     bool Succeeded() const { return m_bEnded && m_nExitCode == 0; }
+    // After the child ended: the processor time and the most memory that it, or one of the
+    // processes it waited for, used.
+    std::chrono::milliseconds CpuTime() const { return m_durCpu; }
+    std::uint64_t PeakMemoryBytes() const { return m_nPeakMemoryBytes; }
     // Why Start failed, or how the child ended ("exit code 2", "killed by signal 9").
     std::string Describe() const;
     const std::string& Error() const { return m_strError; }
@@ -97,7 +108,9 @@ public:
     static constexpr std::size_t MAX_OUTPUT_LINE_BYTES = 64 * 1024;
 
 private:
-    void Reaped(int nStatus);
+    void Reaped(int nStatus, const rusage& usage);
+    bool StartWithLimits(const std::vector<std::string>& args, const SSpawnOptions& options,
+                         int nPipeWriteFd);
     // Reads the next piece of the output pipe into m_strOutputBuffer: its size, 0 at the end of
     // the output, -1 when nothing came before the deadline.
     long ReadMoreOutput(std::chrono::steady_clock::time_point deadline, bool bLimited);
@@ -109,6 +122,8 @@ private:
     int m_nSignal = 0;
     int m_nOutputFd = -1;
     int m_nStartError = 0;
+    std::chrono::milliseconds m_durCpu{0};
+    std::uint64_t m_nPeakMemoryBytes = 0;
     std::string m_strError;
     std::string m_strOutputBuffer; // read from the pipe, not yet handed out
 };

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -173,6 +175,41 @@ TEST(ProcessTest, KillingAProcessGroupEndsTheHelpersItStarted)
         EXPECT_EQ(bGone, bOwnGroup);
         ::kill(helper, SIGKILL);
     }
+}
+
+TEST(ProcessTest, LimitsHoldForTheChildAndTheProgramsItStarts)
+{
+    const std::string strFile = ::testing::TempDir() + "process-limit-" + std::to_string(::getpid());
+    platform::SSpawnOptions options;
+    options.m_eInput = platform::EChildStream::Null;
+    options.m_eOutput = platform::EChildStream::Pipe;
+    options.m_eErrors = platform::EChildStream::Null;
+    options.m_bOwnProcessGroup = true;
+    options.m_nMaxAddressSpaceBytes = 512ULL << 20;
+    options.m_nMaxFileBytes = 4096;
+    options.m_nMaxCpuSeconds = 7;
+    CProcess process;
+    // cat and head are programs the child starts; head writes past the file limit.
+    ASSERT_TRUE(process.Start(
+        {"sh", "-c", "cat /proc/self/limits; head -c 8192 /dev/zero > '" + strFile + "'; echo head $?"},
+        options))
+        << process.Error();
+    std::string strOutput;
+    EXPECT_EQ(process.ReadOutput(strOutput, 10s, 1 << 16), platform::EWaitResult::Ended);
+    EXPECT_EQ(process.Wait(10s), platform::EWaitResult::Ended);
+    EXPECT_TRUE(process.Succeeded()) << process.Describe();
+    for (const char* pszLimit : {"Max cpu time +7 +12 +seconds", "Max file size +4096 +4096 +bytes",
+                                 "Max address space +536870912 +536870912 +bytes",
+                                 "Max core file size +0 +0 +bytes", "head 153"}) // 128 + SIGXFSZ
+        EXPECT_TRUE(std::regex_search(strOutput, std::regex(pszLimit))) << pszLimit << " in " << strOutput;
+    struct stat info = {};
+    EXPECT_EQ(::stat(strFile.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 4096);
+    ::unlink(strFile.c_str());
+
+    CProcess missing;
+    EXPECT_FALSE(missing.Start({"/no/such/program"}, options));
+    EXPECT_EQ(missing.StartErrno(), ENOENT);
 }
 
 TEST(ProcessTest, ALineWithoutEndIsNotWaitedForPastItsBound)
