@@ -325,6 +325,9 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         spawn.m_eOutput = platform::EChildStream::Pipe;
         spawn.m_eErrors = platform::EChildStream::Descriptor;
         spawn.m_nErrorsFd = nErrorFd;
+        spawn.m_nMaxAddressSpaceBytes = m_settings.nMaxRendererMemoryBytes;
+        spawn.m_nMaxFileBytes = m_settings.nMaxRendererFileBytes;
+        spawn.m_nMaxCpuSeconds = m_settings.nMaxRendererCpuSeconds;
         auto args = RenderArguments(m_settings.strGhostscript, document.string());
         if (bPdf)
         {
@@ -363,7 +366,15 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
             }
         if (open.empty())
             break;
+        // A cancel signal's descriptor ends the wait as soon as it is raised.
+        const int nCancelFd = m_settings.pCancel != nullptr ? m_settings.pCancel->Descriptor() : -1;
+        if (nCancelFd >= 0)
+            polled.push_back({nCancelFd, POLLIN, 0});
         const int nReady = ::poll(polled.data(), polled.size(), POLL_SLICE_MS);
+        if (nCancelFd >= 0)
+            polled.pop_back();
+        if (StopRequested())
+            return Stop(EJobResult::Stopped, "The job was stopped.");
         if (nReady < 0 && errno != EINTR)
             return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
         if (nReady <= 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CancelSignal.h"
 #include "platform/PageFiles.h"
 
 #include <chrono>
@@ -42,6 +43,12 @@ struct SBackendSettings
     int nRenderers = 0;
     // Set (by a signal handler) when the job is to stop.
     const volatile std::sig_atomic_t* pStop = nullptr;
+    // Raised by another thread when the job is to stop: the renderers are stopped at once.
+    const platform::CCancelSignal* pCancel = nullptr;
+    // The limits each Ghostscript process runs under (platform::SSpawnOptions); 0: none.
+    std::uint64_t nMaxRendererMemoryBytes = 0;
+    std::uint64_t nMaxRendererFileBytes = 0;
+    std::uint64_t nMaxRendererCpuSeconds = 0;
 };
 
 class CFaxBackend
@@ -68,7 +75,11 @@ public:
 
 private:
     EJobResult Stop(EJobResult eResult, std::string strReason);
-    bool StopRequested() const { return m_settings.pStop != nullptr && *m_settings.pStop != 0; }
+    bool StopRequested() const
+    {
+        return (m_settings.pStop != nullptr && *m_settings.pStop != 0) ||
+               (m_settings.pCancel != nullptr && m_settings.pCancel->IsRaised());
+    }
     EJobResult CopyInput(int nInputFd, const std::filesystem::path& target);
     EJobResult RenderAndCommit(const std::filesystem::path& document, class CPageFileStage& stage);
     EJobResult Render(const std::filesystem::path& document, CPageFileStage& stage);
