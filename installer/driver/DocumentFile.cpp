@@ -9,6 +9,7 @@
 #include "platform/Roots.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -46,8 +47,23 @@ constexpr std::uint64_t MAX_CONVERTER_LOG_BYTES = 256 * 1024;
 constexpr std::size_t MAX_COMPLAINT_BYTES = 200;
 // A converter told to stop has this long before it is killed.
 constexpr std::chrono::seconds CONVERTER_STOP_GRACE{2};
+// While the converter runs, the cancel signal and the disk it takes are looked at this often.
+constexpr std::chrono::milliseconds WATCH_SLICE{50};
+// The processor time each Ghostscript process that renders the converted PDF may take.
+constexpr std::uint64_t RENDERER_CPU_SECONDS = 300;
+// A converter whose peak memory came this near its limit (in quarters) ran out of it.
+constexpr std::uint64_t MEMORY_SPENT_QUARTERS = 3;
+constexpr std::uint64_t MEGABYTE = 1024 * 1024;
+// The headers of a JPEG file are walked through at most this many segments to its frame.
+constexpr int MAX_JPEG_SEGMENTS = 1024;
+constexpr std::uint16_t TIFF_IMAGE_WIDTH = 256;
+constexpr std::uint16_t TIFF_IMAGE_LENGTH = 257;
+constexpr std::uint16_t TIFF_SHORT = 3;
+constexpr std::uint16_t TIFF_LONG = 4;
 
-const std::string KINDS_TAKEN = "PDF, PostScript, PNG, JPEG or TIFF images, and plain text";
+const std::string KINDS_TAKEN = "PDF, PostScript, PNG, JPEG or TIFF images, and plain text in UTF-8";
+
+using Clock = std::chrono::steady_clock;
 
 SDocumentResult Refused(const std::string& strReason)
 {
@@ -57,6 +73,171 @@ SDocumentResult Refused(const std::string& strReason)
 SDocumentResult Failed(const std::string& strReason)
 {
     return SDocumentResult{EJobResult::Failed, 0, strReason};
+}
+
+SDocumentResult Stopped()
+{
+    return SDocumentResult{EJobResult::Stopped, 0, "The rendering was stopped. Nothing was written."};
+}
+
+bool Cancelled(const SDocumentSettings& settings)
+{
+    return settings.pCancel != nullptr && settings.pCancel->IsRaised();
+}
+
+std::string Megabytes(std::uint64_t nBytes)
+{
+    if (nBytes < MEGABYTE)
+        return std::to_string(nBytes / 1024) + " KB";
+    return std::to_string(nBytes / MEGABYTE) + " MB";
+}
+
+bool ReadAt(int fd, off_t nOffset, unsigned char* pBytes, std::size_t nCount)
+{
+    while (nCount > 0)
+    {
+        const ssize_t nRead = ::pread(fd, pBytes, nCount, nOffset);
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead <= 0)
+            return false;
+        pBytes += nRead;
+        nCount -= static_cast<std::size_t>(nRead);
+        nOffset += nRead;
+    }
+    return true;
+}
+
+std::uint32_t BigEndian(const unsigned char* pBytes, int nCount)
+{
+    std::uint32_t nValue = 0;
+    for (int i = 0; i < nCount; ++i)
+        nValue = nValue << 8 | pBytes[i];
+    return nValue;
+}
+
+std::uint32_t LittleEndian(const unsigned char* pBytes, int nCount)
+{
+    std::uint32_t nValue = 0;
+    for (int i = nCount - 1; i >= 0; --i)
+        nValue = nValue << 8 | pBytes[i];
+    return nValue;
+}
+
+// PNG: the IHDR chunk comes first, its width and height first in it.
+std::optional<SImageSize> PngSize(int fd)
+{
+    unsigned char header[24];
+    if (!ReadAt(fd, 0, header, sizeof header) ||
+        std::string_view(reinterpret_cast<char*>(header) + 12, 4) != "IHDR")
+        return std::nullopt;
+    return SImageSize{BigEndian(header + 16, 4), BigEndian(header + 20, 4)};
+}
+
+// JPEG: the segments up to the frame header (SOF0 to SOF15 but DHT, JPG and DAC), which gives
+// the height and width. A height of 0 is given later in the scan (DNL): it is taken as the most.
+std::optional<SImageSize> JpegSize(int fd)
+{
+    off_t nAt = 2;
+    for (int nSegment = 0; nSegment < MAX_JPEG_SEGMENTS; ++nSegment)
+    {
+        unsigned char segment[9];
+        if (!ReadAt(fd, nAt, segment, 2) || segment[0] != 0xFF)
+            return std::nullopt;
+        const unsigned char nMarker = segment[1];
+        if (nMarker == 0xFF) // a fill byte before the marker
+        {
+            ++nAt;
+            continue;
+        }
+        if (nMarker == 0x01 || nMarker == 0xD8 || (nMarker >= 0xD0 && nMarker <= 0xD7))
+        {
+            nAt += 2; // markers without a length
+            continue;
+        }
+        if (nMarker == 0xD9 || nMarker == 0xDA)
+            return std::nullopt; // the end, or a scan before any frame header
+        if (!ReadAt(fd, nAt + 2, segment + 2, 2))
+            return std::nullopt;
+        const std::uint32_t nLength = BigEndian(segment + 2, 2);
+        if (nLength < 2)
+            return std::nullopt;
+        if (nMarker >= 0xC0 && nMarker <= 0xCF && nMarker != 0xC4 && nMarker != 0xC8 && nMarker != 0xCC)
+        {
+            if (nLength < 7 || !ReadAt(fd, nAt + 4, segment + 4, 5))
+                return std::nullopt;
+            const std::uint32_t nHeight = BigEndian(segment + 5, 2);
+            return SImageSize{BigEndian(segment + 7, 2), nHeight != 0 ? nHeight : 0xFFFF};
+        }
+        nAt += 2 + static_cast<off_t>(nLength);
+    }
+    return std::nullopt;
+}
+
+// TIFF: the first image file directory's ImageWidth and ImageLength, SHORT or LONG.
+std::optional<SImageSize> TiffSize(int fd)
+{
+    unsigned char header[8];
+    if (!ReadAt(fd, 0, header, sizeof header))
+        return std::nullopt;
+    const bool bIntel = header[0] == 'I';
+    auto number = [bIntel](const unsigned char* pBytes, int nCount)
+    { return bIntel ? LittleEndian(pBytes, nCount) : BigEndian(pBytes, nCount); };
+    const off_t nDirectory = number(header + 4, 4);
+    unsigned char count[2];
+    if (!ReadAt(fd, nDirectory, count, sizeof count))
+        return std::nullopt;
+    std::vector<unsigned char> entries(static_cast<std::size_t>(number(count, 2)) * 12);
+    if (!ReadAt(fd, nDirectory + 2, entries.data(), entries.size()))
+        return std::nullopt;
+    std::optional<std::uint32_t> nWidth;
+    std::optional<std::uint32_t> nHeight;
+    for (std::size_t nAt = 0; nAt < entries.size(); nAt += 12)
+    {
+        const unsigned char* pEntry = entries.data() + nAt;
+        const auto nTag = number(pEntry, 2);
+        const auto nType = number(pEntry + 2, 2);
+        if ((nTag != TIFF_IMAGE_WIDTH && nTag != TIFF_IMAGE_LENGTH) ||
+            (nType != TIFF_SHORT && nType != TIFF_LONG))
+            continue;
+        const std::uint32_t nValue = number(pEntry + 8, nType == TIFF_SHORT ? 2 : 4);
+        (nTag == TIFF_IMAGE_WIDTH ? nWidth : nHeight) = nValue;
+    }
+    if (!nWidth || !nHeight)
+        return std::nullopt;
+    return SImageSize{*nWidth, *nHeight};
+}
+
+// What the converters wrote into the private folder, the user's copy left out.
+std::uint64_t WrittenBytes(const fs::path& folder, const fs::path& copy)
+{
+    std::uint64_t nBytes = 0;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error))
+    {
+        std::error_code sizeError;
+        if (it->path() != copy && it->is_regular_file(sizeError))
+        {
+            const auto nSize = it->file_size(sizeError);
+            nBytes += sizeError ? 0 : nSize;
+        }
+    }
+    return nBytes;
+}
+
+// A file of text in another encoding than UTF-8 (Latin-1, say) holds no NUL and no control
+// byte but the ones of text layout; a binary file soon does.
+bool LooksLikeText(std::string_view piece)
+{
+    return std::none_of(piece.begin(), piece.end(),
+                        [](char ch)
+                        {
+                            const auto nByte = static_cast<unsigned char>(ch);
+                            return nByte < 0x20 && nByte != '\t' && nByte != '\n' && nByte != '\v' &&
+                                   nByte != '\f' && nByte != '\r' && nByte != '\b' && nByte != 0x1b;
+                        });
 }
 
 const char* MimeTypeOf(EDocumentKind eKind)
@@ -89,10 +270,15 @@ fs::path FindPpd()
 }
 
 // Runs the backend's rendering on the converted PDF, in its private folder.
-SDocumentResult RenderWithBackend(const fs::path& pdf, const fs::path& driveRoot)
+SDocumentResult RenderWithBackend(const fs::path& pdf, const fs::path& driveRoot,
+                                  const SDocumentSettings& documentSettings)
 {
     SBackendSettings settings;
     settings.driveRoot = driveRoot;
+    settings.pCancel = documentSettings.pCancel;
+    settings.nMaxRendererMemoryBytes = documentSettings.nMaxMemoryBytes;
+    settings.nMaxRendererFileBytes = documentSettings.nMaxDiskBytes;
+    settings.nMaxRendererCpuSeconds = RENDERER_CPU_SECONDS;
     // The spooler reads these lines; here only the reason of a refusal counts.
     std::ostringstream log;
     CFaxBackend backend(settings, log);
@@ -139,17 +325,24 @@ std::string ConverterComplaint(const fs::path& log, const fs::path& copy, const 
 // Copies the document into the private folder, so that the converter reads exactly the file
 // that was checked (not one put in its place since), and tells plain text from other files on
 // the way.
-SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy, const std::string& strName)
+SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy, const std::string& strName,
+                             const SDocumentSettings& settings)
 {
     platform::CFileWriter writer;
     if (!writer.Create(copy) || !writer.SetPermissions(fs::perms::owner_read | fs::perms::owner_write))
         return Failed(strName + " cannot be copied for converting: " + writer.Error());
     CPlainTextCheck textCheck;
     bool bPlain = eKind == EDocumentKind::Other;
+    bool bTextual = bPlain;
     std::vector<char> chunk(COPY_CHUNK);
     off_t nOffset = 0;
     for (;;)
     {
+        if (Cancelled(settings))
+        {
+            writer.Discard();
+            return Stopped();
+        }
         const ssize_t nRead = ::pread(fd, chunk.data(), chunk.size(), nOffset);
         if (nRead < 0 && errno == EINTR)
             continue;
@@ -162,7 +355,9 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
         if (nRead == 0)
             break;
         nOffset += nRead;
-        if (bPlain && !textCheck.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(nRead))))
+        const std::string_view piece(chunk.data(), static_cast<std::size_t>(nRead));
+        bTextual = bTextual && LooksLikeText(piece);
+        if (bPlain && !textCheck.Feed(piece))
         {
             bPlain = false;
             break; // another kind of file: it is refused, and the rest of it need not be read
@@ -173,6 +368,10 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
         return Failed(strName + " cannot be copied for converting: " + writer.Error());
     if (eKind == EDocumentKind::Other)
     {
+        if ((!bPlain || !textCheck.Finish()) && bTextual)
+            return Refused(strName + " is text, but not in UTF-8 (Latin-1 or another encoding, perhaps); the "
+                                     "fax printer takes plain text in UTF-8 only. Convert it to UTF-8 first, "
+                                     "for example with iconv -f LATIN1 -t UTF-8.");
         if (!bPlain || !textCheck.Finish())
             return Refused(strName + " is not a kind of document the fax printer takes; it takes " +
                            KINDS_TAKEN + ".");
@@ -190,7 +389,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
                                  const SDocumentSettings& settings)
 {
     const fs::path copy = folder / COPY_NAME;
-    SDocumentResult copied = CopyDocument(fd, eKind, copy, strName);
+    SDocumentResult copied = CopyDocument(fd, eKind, copy, strName, settings);
     if (copied.m_eResult != EJobResult::Done)
         return copied;
 
@@ -221,8 +420,13 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     spawn.m_nOutputFd = nPdfFd;
     spawn.m_eErrors = platform::EChildStream::Descriptor;
     spawn.m_nErrorsFd = nLogFd;
-    // cupsfilter runs each filter as a process of its own: a time limit must end them all.
+    // cupsfilter runs each filter as a process of its own: a time limit must end them all, and
+    // the bounds hold for each of them.
     spawn.m_bOwnProcessGroup = true;
+    spawn.m_nMaxAddressSpaceBytes = settings.nMaxMemoryBytes;
+    spawn.m_nMaxFileBytes = settings.nMaxDiskBytes;
+    spawn.m_nMaxCpuSeconds =
+        static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::seconds>(settings.convertTimeout).count());
     const std::string strCupsfilter =
         settings.strCupsfilter.empty() ? platform::FindSystemProgram("cupsfilter") : settings.strCupsfilter;
     platform::CProcess converter;
@@ -234,8 +438,26 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     if (!bStarted)
         return Failed("Documents cannot be converted for the fax printer: cupsfilter cannot be started (" +
                       converter.Error() + "); is the cups package installed?");
-    if (converter.Wait(settings.convertTimeout) == platform::EWaitResult::TimedOut)
+    const std::string strTooMuchDisk = strName + " needs more than " + Megabytes(settings.nMaxDiskBytes) +
+                                       " of disk to be converted for the fax printer; it was given up. "
+                                       "Nothing was written.";
+    // The converter is watched while it runs: the user's Cancel and the disk it takes stop it at
+    // once, the time limit after a grace to end by itself.
+    const auto deadline = Clock::now() + settings.convertTimeout;
+    while (converter.Wait(WATCH_SLICE) == platform::EWaitResult::TimedOut)
     {
+        if (Cancelled(settings))
+        {
+            converter.Kill();
+            return Stopped();
+        }
+        if (WrittenBytes(folder, copy) >= settings.nMaxDiskBytes)
+        {
+            converter.Kill();
+            return Refused(strTooMuchDisk);
+        }
+        if (Clock::now() < deadline)
+            continue;
         converter.Signal(SIGTERM);
         if (converter.Wait(CONVERTER_STOP_GRACE) == platform::EWaitResult::TimedOut)
             converter.Kill();
@@ -245,6 +467,13 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
                 std::chrono::duration_cast<std::chrono::seconds>(settings.convertTimeout).count()) +
             " s; it was given up. Nothing was written.");
     }
+    // A filter that reached a bound fails, or (Ghostscript's) ends as if the document had no pages.
+    if (WrittenBytes(folder, copy) >= settings.nMaxDiskBytes)
+        return Refused(strTooMuchDisk);
+    if (converter.PeakMemoryBytes() >= settings.nMaxMemoryBytes / 4 * MEMORY_SPENT_QUARTERS)
+        return Refused(
+            strName + " needs more than " + Megabytes(settings.nMaxMemoryBytes) +
+            " of memory to be converted for the fax printer; it was given up. Nothing was written.");
     if (!converter.Succeeded())
     {
         const std::string strComplaint = ConverterComplaint(log, copy, strName);
@@ -252,10 +481,17 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
                        " cannot be converted for the fax printer (cupsfilter: " + converter.Describe() +
                        (strComplaint.empty() ? "" : ": " + strComplaint) + "). Nothing was written.");
     }
+    // The filters say nothing when their renderer refused the document (one that reaches for
+    // other files) or drew no page of it: either way no page came out.
     if (fs::file_size(pdf, error) == 0 || error)
-        return Refused(strName + " has no pages to fax. Nothing was written.");
+        return Refused(strName +
+                       " could not be rendered for the fax printer: the renderer made no page of it. "
+                       "It refuses a document that reaches for other files, and one may have no "
+                       "pages at all. Nothing was written.");
+    if (Cancelled(settings))
+        return Stopped();
 
-    return RenderWithBackend(pdf, driveRoot);
+    return RenderWithBackend(pdf, driveRoot, settings);
 }
 
 } // namespace
@@ -273,6 +509,21 @@ EDocumentKind DocumentKindOf(std::string_view firstBytes)
     if (firstBytes.starts_with(TIFF_INTEL_MAGIC) || firstBytes.starts_with(TIFF_MOTOROLA_MAGIC))
         return EDocumentKind::Tiff;
     return EDocumentKind::Other;
+}
+
+std::optional<SImageSize> ImageSizeOf(int fd, EDocumentKind eKind)
+{
+    switch (eKind)
+    {
+    case EDocumentKind::Png:
+        return PngSize(fd);
+    case EDocumentKind::Jpeg:
+        return JpegSize(fd);
+    case EDocumentKind::Tiff:
+        return TiffSize(fd);
+    default:
+        return std::nullopt;
+    }
 }
 
 SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
@@ -298,6 +549,17 @@ SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
     const ssize_t nRead = ::pread(fd, magic, sizeof magic, 0);
     const auto eKind =
         DocumentKindOf(std::string_view(magic, nRead > 0 ? static_cast<std::size_t>(nRead) : 0));
+    // An image is converted whole in memory and on disk: a huge one is refused by its header.
+    // One whose header cannot be read is left to the converter, which says what is wrong.
+    if (const auto size = ImageSizeOf(fd, eKind);
+        size && std::uint64_t{size->m_nWidth} * size->m_nHeight > settings.nMaxImagePixels)
+    {
+        ::close(fd);
+        return Refused(strName + " is an image of " + std::to_string(size->m_nWidth) + " x " +
+                       std::to_string(size->m_nHeight) + " pixels; the fax printer takes images of at most " +
+                       std::to_string(settings.nMaxImagePixels / 1'000'000) +
+                       " million pixels (a fax page has some 4 million). Scale it down and try again.");
+    }
     // A folder of this user's alone (mkdtemp makes it 0700) for the copy, the PDF and the
     // converter's messages; it goes when the rendering is done.
     std::error_code error;

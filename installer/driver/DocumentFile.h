@@ -1,9 +1,12 @@
 #pragma once
 
 #include "installer/driver/FaxBackend.h"
+#include "platform/CancelSignal.h"
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 // A document file made into the page files with the fax printer's own rendering (CFaxBackend:
@@ -32,6 +35,24 @@ enum class EDocumentKind
 
 EDocumentKind DocumentKindOf(std::string_view firstBytes);
 
+// The bounds of one rendering, so that no file can take the computer's memory or disk: an image
+// is refused above MAX_IMAGE_PIXELS before anything is converted (a fax page holds some 3.7
+// million), and each converting or rendering process may take at most this much memory, each
+// file it writes and all that the converters write together at most this much disk.
+inline constexpr std::uint64_t MAX_IMAGE_PIXELS = 100'000'000;
+inline constexpr std::uint64_t MAX_RENDER_MEMORY_BYTES = 1024ULL * 1024 * 1024;
+inline constexpr std::uint64_t MAX_RENDER_DISK_BYTES = 1024ULL * 1024 * 1024;
+
+struct SImageSize
+{
+    std::uint32_t m_nWidth = 0;
+    std::uint32_t m_nHeight = 0;
+};
+
+// The size of the (first) image of a PNG, JPEG or TIFF file as its header gives it, read
+// from fd without reading the pixels; none when the header cannot be read.
+std::optional<SImageSize> ImageSizeOf(int fd, EDocumentKind eKind);
+
 struct SDocumentSettings
 {
     // The fax printer's PPD, which chooses the filters as the queue does; empty: the installed
@@ -41,6 +62,13 @@ struct SDocumentSettings
     std::string strCupsfilter;
     // Converting the document into the PDF for the backend takes at most this long.
     std::chrono::milliseconds convertTimeout = std::chrono::seconds(120);
+    // The bounds above; tests make them small.
+    std::uint64_t nMaxImagePixels = MAX_IMAGE_PIXELS;
+    std::uint64_t nMaxMemoryBytes = MAX_RENDER_MEMORY_BYTES;
+    std::uint64_t nMaxDiskBytes = MAX_RENDER_DISK_BYTES;
+    // Raised by another thread to stop the rendering: the converter and the renderers are
+    // killed at once, and the result is Stopped with the earlier page files as they were.
+    const platform::CCancelSignal* pCancel = nullptr;
 };
 
 struct SDocumentResult

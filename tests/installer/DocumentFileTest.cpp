@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace
 {
@@ -138,8 +139,8 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
                                                 "ELF\x02\x01\x00\x00",
                                                 8)),
                 strKinds.c_str()},
-          SCase{Write("latin1.txt", "caf\xe9 au lait\n"), strKinds.c_str()},
-          SCase{Write("cut.txt", "a cut character \xe2\x82"), strKinds.c_str()}})
+          SCase{Write("latin1.txt", "caf\xe9 au lait\n"), "latin1.txt is text, but not in UTF-8"},
+          SCase{Write("cut.txt", "a cut character \xe2\x82"), "cut.txt is text, but not in UTF-8"}})
     {
         const auto result = driver::RenderDocumentFile(test.m_document, m_drive, m_settings);
         EXPECT_NE(result.m_eResult, EJobResult::Done) << test.m_document;
@@ -149,6 +150,77 @@ TEST_F(DocumentFileTest, RefusalsLeaveTheEarlierPagesAsTheyWere)
         EXPECT_EQ(result.m_strReason.find("vellum-document-"), std::string::npos) << result.m_strReason;
         ExpectEarlierJobUntouched();
     }
+}
+
+// Every bound stops the file with a message that names it, and changes nothing.
+TEST_F(DocumentFileTest, DocumentsBeyondTheBoundsAreRefusedBeforeTheyTakeTheComputer)
+{
+    // Image headers of 60000 x 60000 pixels, the pixels themselves never read.
+    const std::string strPng =
+        std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xea\x60\0\0\xea\x60\x08\0\0\0\0", 29);
+    const std::string strJpeg =
+        std::string("\xff\xd8\xff\xe0\0\x04..\xff\xc0\0\x0b\x08\xea\x60\xea\x60\x01\x01\x11\0", 21);
+    const std::string strTiff = std::string(
+        "MM\0*\0\0\0\x08\0\x02\x01\x00\0\x04\0\0\0\x01\0\0\xea\x60\x01\x01\0\x03\0\0\0\x01\xea\x60\0\0", 34);
+    const fs::path picture = m_base / "page.png";
+    ASSERT_EQ(testdocs::MakeImage(testdocs::TwoPagePostScript(), "pnggray", picture), "");
+    struct SCase
+    {
+        fs::path m_document;
+        std::uint64_t m_nMaxMemoryBytes;
+        std::uint64_t m_nMaxDiskBytes;
+        const char* m_pszSays;
+    };
+    const auto nMemory = driver::MAX_RENDER_MEMORY_BYTES;
+    const auto nDisk = driver::MAX_RENDER_DISK_BYTES;
+    for (const SCase& test :
+         {SCase{Write("huge.png", strPng), nMemory, nDisk, "is an image of 60000 x 60000 pixels"},
+          SCase{Write("huge.jpg", strJpeg), nMemory, nDisk, "is an image of 60000 x 60000 pixels"},
+          SCase{Write("huge.tif", strTiff), nMemory, nDisk, "is an image of 60000 x 60000 pixels"},
+          // The picture's PDF is some 230 KB.
+          SCase{picture, nMemory, 64 * 1024, "needs more than 64 KB of disk"},
+          SCase{Write("greedy.ps",
+                      "%!PS\n/a 100000 array def 0 1 99999 { a exch 100000 string put } for showpage\n"),
+                256 * 1024 * 1024, nDisk, "needs more than 256 MB of memory"},
+          SCase{Write("reaching.ps", "%!PS\n/f (/etc/passwd) (r) file def showpage\n"), nMemory, nDisk,
+                "reaching.ps could not be rendered for the fax printer"}})
+    {
+        auto settings = m_settings;
+        settings.nMaxMemoryBytes = test.m_nMaxMemoryBytes;
+        settings.nMaxDiskBytes = test.m_nMaxDiskBytes;
+        const auto result = driver::RenderDocumentFile(test.m_document, m_drive, settings);
+        EXPECT_EQ(result.m_eResult, EJobResult::Refused) << test.m_document;
+        EXPECT_NE(result.m_strReason.find(test.m_pszSays), std::string::npos) << result.m_strReason;
+        ExpectEarlierJobUntouched();
+    }
+}
+
+// A converter that never ends (PostScript that loops) is stopped by the cancel signal, long
+// before its time limit, and the earlier pages stay.
+TEST_F(DocumentFileTest, CancellingStopsTheConverterAndChangesNothing)
+{
+    const fs::path looping = Write("looping.ps", "%!PS\n{ } loop\n");
+    platform::CCancelSignal cancel;
+    auto settings = m_settings;
+    settings.pCancel = &cancel;
+    std::thread canceller(
+        [&]
+        {
+            // Once the converter writes its PDF it runs.
+            for (int i = 0; i < 2000 && !cancel.IsRaised(); ++i)
+            {
+                std::error_code error;
+                for (const auto& entry : fs::directory_iterator(m_temp, error))
+                    if (fs::exists(entry.path() / "document.pdf", error))
+                        cancel.Raise();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            cancel.Raise();
+        });
+    const auto result = driver::RenderDocumentFile(looping, m_drive, settings);
+    canceller.join();
+    EXPECT_EQ(result.m_eResult, EJobResult::Stopped) << result.m_strReason;
+    ExpectEarlierJobUntouched();
 }
 
 TEST_F(DocumentFileTest, ImagesAndTextAreConvertedLikeTheQueueDoesAndRendered)
