@@ -406,9 +406,20 @@ bool CSendDialog::TakeDocument(const std::string& strPath)
 {
     if (m_bSending)
         return false;
+    // The rendering shows and ends as a send does: the Send button reads "Wait...", and Cancel
+    // or Escape stop it at once, leaving the pages as they were.
+    SetSendButtonBusy(true);
+    m_cancel.Clear();
+    driver::SDocumentSettings settings;
+    settings.pCancel = &m_cancel;
     driver::SDocumentResult result;
-    RunWhileWaiting(
-        [&result, strPath] { result = driver::RenderDocumentFile(strPath, platform::DriveRoot()); }, this);
+    RunWhileWaiting([&result, &settings, strPath]
+                    { result = driver::RenderDocumentFile(strPath, platform::DriveRoot(), settings); },
+                    this, CDialogBuilder::Control<QPushButton>(*this, IDCANCEL),
+                    [this] { m_cancel.Raise(); });
+    SetSendButtonBusy(false);
+    if (result.m_eResult == driver::EJobResult::Stopped)
+        return false; // the user's own choice: nothing to tell
     if (result.m_eResult != driver::EJobResult::Done)
     {
         platform::ShowMessage(PRODUCT_NAME, "Sorry, the file cannot be faxed: " + result.m_strReason,

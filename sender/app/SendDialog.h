@@ -66,8 +66,9 @@ public:
     // there) and fills in the recipient and number.
     void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
     // Makes a document file (PDF, PostScript, an image or plain text) the pages to send, as
-    // printing it would, while the dialog waits; a file that cannot be rendered is reported and
-    // the pages stay as they were.
+    // printing it would, while the dialog waits with the Send button reading "Wait..."; a file
+    // that cannot be rendered is reported, and one whose rendering the user stops with Cancel or
+    // Escape is not: either way the pages stay as they were.
     bool TakeDocument(const std::string& strPath);
 
 public slots:
@@ -119,7 +120,7 @@ private:
     bool m_bSending = false;
     // Why the record of the last fax sent could not be kept; told after the outcome.
     std::string m_strRecordError;
-    // Raised by Cancel during a send; the send's network waits end at once.
+    // Raised by Cancel during a send or a document's rendering, which then end at once.
     platform::CCancelSignal m_cancel;
     // Set while the recipient box finishes an edit, when its activation is no choice.
     bool m_bTypingEnds = false;

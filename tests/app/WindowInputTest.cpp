@@ -26,6 +26,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -426,6 +427,59 @@ private slots:
         ::close(nListener);
         QCOMPARE(aSeen, QStringList(2, "The send was cancelled: nothing was sent"));
         QCOMPARE(pNumber->text(), QString("8675512345"));
+    }
+
+    // While a document is rendered the Send button reads "Wait..." and the dialog takes no
+    // input but Cancel and Escape; Escape stops a rendering that would not end by itself
+    // (PostScript that loops, which only the 120 s limit would end) without a message, and the
+    // pages stay as they were.
+    void EscapeStopsTheRenderingOfADocument()
+    {
+        std::filesystem::copy_file(VELLUM_PPD_FILE, platform::SystemDirectory() / "VellumZeru.ppd",
+                                   std::filesystem::copy_options::overwrite_existing);
+        const std::string strLooping = m_root.filePath("looping.ps").toStdString();
+        QVERIFY(platform::WriteWholeFile(strLooping, "%!PS\n{ } loop\n"));
+        CSendDialog dialog;
+        auto* pSend = Control<QPushButton>(dialog, IDOK);
+        auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+        QStringList aSeen;
+        QTimer boxes; // a message would be a fault: it is noted and closed
+        connect(&boxes, &QTimer::timeout,
+                [&]
+                {
+                    if (auto* pBox = VisibleWindow<QMessageBox>())
+                    {
+                        aSeen << pBox->text();
+                        pBox->close();
+                    }
+                });
+        boxes.start(20);
+        bool bTaken = true;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      auto* pPoll = new QTimer(&dialog);
+                      QObject::connect(pPoll, &QTimer::timeout, &dialog,
+                                       [&, pPoll]
+                                       {
+                                           if (pSend->text() != "Wait..." || pSend->isEnabled())
+                                               return;
+                                           pPoll->deleteLater();
+                                           Type(pNumber, "9"); // turned away
+                                           Press(&dialog, Qt::Key_Escape);
+                                       });
+                      pPoll->start(20);
+                      bTaken = dialog.TakeDocument(strLooping);
+                      QVERIFY(dialog.isVisible());
+                  });
+        boxes.stop();
+        QVERIFY(!bTaken);
+        QCOMPARE(aSeen, QStringList());
+        QCOMPARE(pSend->text(), QString("Send"));
+        QCOMPARE(pNumber->text(), QString());
+        QCOMPARE(Control<QListWidget>(dialog, IDC_PAGE_LIST)->count(), 2);
+        QCOMPARE(platform::ReadWholeFile(platform::DrivePath("Page.tmp"), 16).value_or(""),
+                 std::string(1, 3));
     }
 
     // The start-up message of a printer that left nothing, shown before the dialog runs.
