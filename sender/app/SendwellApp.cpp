@@ -3,12 +3,14 @@
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
 #include "resources/ProgramIcon.h"
+#include "sender/app/CommandLine.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SentFaxWindow.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -45,11 +47,22 @@ private:
 
 int CSendwellApp::InitInstance()
 {
+    // A bad command line opens nothing: the plain dialog would hide that the file was not taken.
+    const SLaunch launch = ParseCommandLine(QApplication::arguments().mid(1));
+    if (launch.m_eLaunch == ELaunch::Help)
+    {
+        std::fputs(CommandLineHelp().c_str(), stdout);
+        return 0;
+    }
+    if (launch.m_eLaunch == ELaunch::Refused)
+    {
+        std::fprintf(stderr, "Sendwell: %s\nTry Sendwell --help.\n", launch.m_strMessage.c_str());
+        return BAD_COMMAND_LINE_EXIT;
+    }
     const COpenMark openMark;
     InstallQtMessagePresenter();
     QApplication::setWindowIcon(resources::ProgramIcon());
-    const QStringList aArgs = QApplication::arguments();
-    if (aArgs.size() == 2 && aArgs[1] == QLatin1String(SENT_FAXES_OPTION))
+    if (launch.m_eLaunch == ELaunch::SentFaxes)
     {
         CSentFaxWindow window;
         if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
@@ -61,9 +74,9 @@ int CSendwellApp::InitInstance()
     }
     CSendDialog dialog;
     // "Sendwell FILE": the file's pages, rendered once the dialog is up, replace the printed ones.
-    if (aArgs.size() == 2 && !aArgs[1].startsWith(QLatin1String("--")))
-        QTimer::singleShot(
-            0, &dialog, [&dialog, strFile = aArgs[1].toStdString()] { (void)dialog.TakeDocument(strFile); });
+    if (launch.m_eLaunch == ELaunch::Document)
+        QTimer::singleShot(0, &dialog,
+                           [&dialog, strFile = launch.m_strFile] { (void)dialog.TakeDocument(strFile); });
     // How the dialog ended does not matter: the program ends with it.
     (void)dialog.exec();
     return 0;

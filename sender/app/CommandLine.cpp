@@ -1,0 +1,73 @@
+#include "sender/app/CommandLine.h"
+
+#include "platform/Text.h"
+#include "sender/app/SendwellApp.h"
+
+namespace
+{
+
+constexpr const char* HELP_OPTION = "--help";
+constexpr const char* SHORT_HELP_OPTION = "-h";
+constexpr const char* END_OF_OPTIONS = "--";
+
+SLaunch Refused(const std::string& strMessage)
+{
+    return SLaunch{ELaunch::Refused, {}, strMessage};
+}
+
+} // namespace
+
+SLaunch ParseCommandLine(const QStringList& aArgs)
+{
+    bool bHelp = false;
+    bool bSent = false;
+    bool bFilesOnly = false;
+    QStringList aFiles;
+    for (const QString& strArg : aArgs)
+    {
+        if (bFilesOnly || !strArg.startsWith(QLatin1Char('-')))
+            aFiles << strArg;
+        else if (strArg == QLatin1String(END_OF_OPTIONS))
+            bFilesOnly = true;
+        else if (strArg == QLatin1String(HELP_OPTION) || strArg == QLatin1String(SHORT_HELP_OPTION))
+            bHelp = true;
+        else if (strArg == QLatin1String(SENT_FAXES_OPTION))
+            bSent = true;
+        else
+        {
+            const std::string strShown = platform::PrintableUtf8(strArg.toStdString());
+            return Refused("there is no option " + strShown +
+                           ". A file whose name begins with \"-\" is given after \"--\" (Sendwell -- " +
+                           strShown + ") or as ./" + strShown + ".");
+        }
+    }
+    if (bHelp)
+        return SLaunch{ELaunch::Help, {}, {}};
+    if (aFiles.size() > 1)
+        return Refused("it takes one document file at a time, and " + std::to_string(aFiles.size()) +
+                       " were given.");
+    if (aFiles.size() == 1 && aFiles.front().isEmpty())
+        return Refused("the file name is empty.");
+    if (bSent && !aFiles.isEmpty())
+        return Refused("--sent opens the sent faxes and takes no file.");
+    if (bSent)
+        return SLaunch{ELaunch::SentFaxes, {}, {}};
+    if (aFiles.size() == 1)
+        return SLaunch{ELaunch::Document, aFiles.front().toStdString(), {}};
+    return SLaunch{};
+}
+
+std::string CommandLineHelp()
+{
+    return "Usage: Sendwell [FILE]\n"
+           "       Sendwell --sent\n"
+           "Opens the fax dialog with the pages last printed to the fax printer or, with FILE, the\n"
+           "pages of that document: PDF, PostScript, a PNG, JPEG or TIFF image, or plain text in UTF-8.\n"
+           "\n"
+           "  --sent   show the sent faxes; their Send again opens the dialog with a fax's pages\n"
+           "  --help   show this text\n"
+           "  --       what follows is a file name, even if it begins with \"-\"\n"
+           "\n"
+           "A file whose name begins with \"-\" is given after \"--\" (Sendwell -- -notes.txt) or as\n"
+           "./-notes.txt.\n";
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+#include <string>
+
+// What Sendwell's command line asks for. "Sendwell" opens the dialog with the printed pages,
+// "Sendwell FILE" with the pages of a document file, "Sendwell --sent" the sent faxes window,
+// "Sendwell --help" prints how it is used. A file whose name begins with "-" is given after
+// "--" or as ./-name; anything else that begins with "-" is an option Sendwell does not know.
+enum class ELaunch
+{
+    Dialog,
+    Document,
+    SentFaxes,
+    Help,
+    Refused, // a bad command line: nothing is opened
+};
+
+struct SLaunch
+{
+    ELaunch m_eLaunch = ELaunch::Dialog;
+    std::string m_strFile;    // for Document
+    std::string m_strMessage; // for Refused: what is wrong, printable
+};
+
+// aArgs are the arguments after the program's name, once QApplication took Qt's own out.
+SLaunch ParseCommandLine(const QStringList& aArgs);
+
+// The text that --help prints.
+std::string CommandLineHelp();
