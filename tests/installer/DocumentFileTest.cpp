@@ -210,8 +210,8 @@ TEST_F(DocumentFileTest, CancellingStopsTheConverterAndChangesNothing)
             for (int i = 0; i < 2000 && !cancel.IsRaised(); ++i)
             {
                 std::error_code error;
-                for (const auto& entry : fs::directory_iterator(m_temp, error))
-                    if (fs::exists(entry.path() / "document.pdf", error))
+                for (fs::directory_iterator it(m_temp, error), end; !error && it != end; it.increment(error))
+                    if (fs::exists(it->path() / "document.pdf", error))
                         cancel.Raise();
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }

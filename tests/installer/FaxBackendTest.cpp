@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -287,6 +288,33 @@ TEST_F(FaxBackendTest, StopsWhenTheSpoolerAsks)
     volatile std::sig_atomic_t stop = 1;
     m_settings.pStop = &stop;
     EXPECT_EQ(Print(Document("some.ps", testdocs::NumberedPagesPostScript(1))), EJobResult::Stopped);
+    ExpectEarlierJobUntouched();
+}
+
+// Another thread's cancel signal stops a renderer that would not end by itself at once, long
+// before the renderer is taken to hang.
+TEST_F(FaxBackendTest, StopsARendererThatLoopsWhenCancelled)
+{
+    WriteEarlierJob();
+    platform::CCancelSignal cancel;
+    m_settings.pCancel = &cancel;
+    std::thread canceller(
+        [&]
+        {
+            // Once the renderer's log is there, it runs.
+            for (int i = 0; i < 2000 && !cancel.IsRaised(); ++i)
+            {
+                std::error_code error;
+                for (fs::recursive_directory_iterator it(m_settings.driveRoot, error), end;
+                     !error && it != end; it.increment(error))
+                    if (it->path().filename() == "render-0.log")
+                        cancel.Raise();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            cancel.Raise();
+        });
+    EXPECT_EQ(Print(Document("looping.ps", "%!PS\n{ } loop\n")), EJobResult::Stopped) << m_strReason;
+    canceller.join();
     ExpectEarlierJobUntouched();
 }
 
