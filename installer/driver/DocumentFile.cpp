@@ -4,6 +4,7 @@
 #include "installer/driver/PlainTextCheck.h"
 #include "platform/BinaryFile.h"
 #include "platform/Environment.h"
+#include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "platform/ProgramPath.h"
 #include "platform/Roots.h"
@@ -56,6 +57,9 @@ constexpr std::uint64_t MEMORY_SPENT_QUARTERS = 3;
 constexpr std::uint64_t MEGABYTE = 1024 * 1024;
 // The headers of a JPEG file are walked through at most this many segments to its frame.
 constexpr int MAX_JPEG_SEGMENTS = 1024;
+// The text filter puts some 63 lines on a page: text of more lines than this many a page for
+// the most pages a job may have is refused before it is converted.
+constexpr std::uint64_t TEXT_LINES_PER_PAGE_MOST = 100;
 constexpr std::uint16_t TIFF_IMAGE_WIDTH = 256;
 constexpr std::uint16_t TIFF_IMAGE_LENGTH = 257;
 constexpr std::uint16_t TIFF_SHORT = 3;
@@ -334,6 +338,7 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
     CPlainTextCheck textCheck;
     bool bPlain = eKind == EDocumentKind::Other;
     bool bTextual = bPlain;
+    std::uint64_t nLines = 0;
     std::vector<char> chunk(COPY_CHUNK);
     off_t nOffset = 0;
     for (;;)
@@ -357,6 +362,8 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
         nOffset += nRead;
         const std::string_view piece(chunk.data(), static_cast<std::size_t>(nRead));
         bTextual = bTextual && LooksLikeText(piece);
+        if (bPlain)
+            nLines += static_cast<std::uint64_t>(std::count(piece.begin(), piece.end(), '\n'));
         if (bPlain && !textCheck.Feed(piece))
         {
             bPlain = false;
@@ -376,6 +383,11 @@ SDocumentResult CopyDocument(int fd, EDocumentKind& eKind, const fs::path& copy,
             return Refused(strName + " is not a kind of document the fax printer takes; it takes " +
                            KINDS_TAKEN + ".");
         eKind = EDocumentKind::Text;
+        if (nLines > platform::MAX_PAGES * TEXT_LINES_PER_PAGE_MOST)
+            return Refused(strName + " has " + std::to_string(nLines) + " lines of text, more than " +
+                           std::to_string(platform::MAX_PAGES) +
+                           " pages hold; the fax printer takes at most " +
+                           std::to_string(platform::MAX_PAGES) + " pages. Nothing was written.");
     }
     return SDocumentResult{EJobResult::Done, 0, {}};
 }

@@ -182,6 +182,8 @@ TEST_F(DocumentFileTest, DocumentsBeyondTheBoundsAreRefusedBeforeTheyTakeTheComp
           SCase{Write("greedy.ps",
                       "%!PS\n/a 100000 array def 0 1 99999 { a exch 100000 string put } for showpage\n"),
                 256 * 1024 * 1024, nDisk, "needs more than 256 MB of memory"},
+          SCase{Write("long.txt", std::string(30000, '\n')), nMemory, nDisk,
+                "long.txt has 30000 lines of text"},
           SCase{Write("reaching.ps", "%!PS\n/f (/etc/passwd) (r) file def showpage\n"), nMemory, nDisk,
                 "reaching.ps could not be rendered for the fax printer"}})
     {
