@@ -479,15 +479,19 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
                 std::chrono::duration_cast<std::chrono::seconds>(settings.convertTimeout).count()) +
             " s; it was given up. Nothing was written.");
     }
-    // A filter that reached a bound fails, or (Ghostscript's) ends as if the document had no pages.
+    // A filter that reached a bound fails, or (Ghostscript's) ends as if the document had no
+    // pages; the peak of memory taken tells that it ran out of it.
     if (WrittenBytes(folder, copy) >= settings.nMaxDiskBytes)
         return Refused(strTooMuchDisk);
-    if (converter.PeakMemoryBytes() >= settings.nMaxMemoryBytes / 4 * MEMORY_SPENT_QUARTERS)
-        return Refused(
-            strName + " needs more than " + Megabytes(settings.nMaxMemoryBytes) +
-            " of memory to be converted for the fax printer; it was given up. Nothing was written.");
+    const bool bOutOfMemory =
+        converter.PeakMemoryBytes() >= settings.nMaxMemoryBytes / 4 * MEMORY_SPENT_QUARTERS;
+    const std::string strTooMuchMemory =
+        strName + " needs more than " + Megabytes(settings.nMaxMemoryBytes) +
+        " of memory to be converted for the fax printer; it was given up. Nothing was written.";
     if (!converter.Succeeded())
     {
+        if (bOutOfMemory)
+            return Refused(strTooMuchMemory);
         const std::string strComplaint = ConverterComplaint(log, copy, strName);
         return Refused(strName +
                        " cannot be converted for the fax printer (cupsfilter: " + converter.Describe() +
@@ -496,10 +500,14 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     // The filters say nothing when their renderer refused the document (one that reaches for
     // other files) or drew no page of it: either way no page came out.
     if (fs::file_size(pdf, error) == 0 || error)
+    {
+        if (bOutOfMemory)
+            return Refused(strTooMuchMemory);
         return Refused(strName +
-                       " could not be rendered for the fax printer: the renderer made no page of it. "
-                       "It refuses a document that reaches for other files, and one may have no "
-                       "pages at all. Nothing was written.");
+                       " could not be rendered for the fax printer: no page came out of it. The renderer "
+                       "refuses a document that reaches for other files, and a document may also have no "
+                       "pages. Nothing was written.");
+    }
     if (Cancelled(settings))
         return Stopped();
 
