@@ -1,5 +1,7 @@
 #include "sender/app/CommandLine.h"
 
+#include "installer/driver/DocumentFile.h"
+#include "platform/PageFiles.h"
 #include "platform/Text.h"
 #include "sender/app/SendwellApp.h"
 
@@ -59,10 +61,15 @@ SLaunch ParseCommandLine(const QStringList& aArgs)
 
 std::string CommandLineHelp()
 {
-    return "Usage: Sendwell [FILE]\n"
+    return std::string("Usage: Sendwell [FILE]\n") +
            "       Sendwell --sent\n"
            "Opens the fax dialog with the pages last printed to the fax printer or, with FILE, the\n"
-           "pages of that document: PDF, PostScript, a PNG, JPEG or TIFF image, or plain text in UTF-8.\n"
+           "pages of that document: PDF, PostScript, a PNG, JPEG or TIFF image, or plain text in UTF-8,\n"
+           "of at most " +
+           std::to_string(platform::MAX_PAGES) + " pages (an image of at most " +
+           std::to_string(driver::MAX_IMAGE_PIXELS / 1'000'000) +
+           " million pixels). Cancel or Escape stops\n"
+           "its rendering.\n"
            "\n"
            "  --sent   show the sent faxes; their Send again opens the dialog with a fax's pages\n"
            "  --help   show this text\n"
