@@ -99,10 +99,14 @@ QWidget* CDialogBuilder::CreateStandardControl(const SControlTemplate& control, 
     case EControlKind::ComboBox:
     {
         auto* pCombo = new QComboBox(pParent);
-        pCombo->setEditable(Has(control, STYLE_DROPDOWN));
         // The list is filled by the dialog; typing adds nothing to it and completes nothing.
+        // Only a box with an edit field has a completer to remove: Qt warns on any other.
         pCombo->setInsertPolicy(QComboBox::NoInsert);
-        pCombo->setCompleter(nullptr);
+        if (Has(control, STYLE_DROPDOWN))
+        {
+            pCombo->setEditable(true);
+            pCombo->setCompleter(nullptr);
+        }
         return pCombo;
     }
     case EControlKind::ListBox:

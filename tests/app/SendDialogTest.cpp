@@ -24,6 +24,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -304,6 +305,17 @@ private slots:
                  QColor(Qt::white));
         QVERIFY(!dialog.windowIcon().isNull());
         QCOMPARE(dialog.windowTitle(), QString("Vellum Zeru 3.1"));
+    }
+
+    // A warning while the windows open is a control built against Qt's rules.
+    void theDialogsOpenWithoutWarnings()
+    {
+        QTest::failOnWarning(QRegularExpression(".*"));
+        CSendDialog dialog;
+        dialog.show();
+        CSettingsDialog settings(&dialog);
+        settings.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
     }
 
     void aboutShowsTheLinksAndClosesOnOk()
