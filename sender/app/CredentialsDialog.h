@@ -28,7 +28,7 @@ class CCredentialsDialog : public QDialog
 
 public:
     // The web server's question after a 401 reply: user name and password, and the realm when
-    // the server named one. The Online Query shows it without an owner window, so the main
+    // the server named one. The Online Query shows it non-modal over the main dialog, so the
     // dialog stays usable while it is open.
     CCredentialsDialog(const QString& strServer, const QString& strRealm, QWidget* pParent = nullptr);
     explicit CCredentialsDialog(const SCredentialsQuestion& question, QWidget* pParent = nullptr);

@@ -128,6 +128,11 @@ void CQueryButton::EndQuery(const SQueryResult& result)
     emit QueryFinished();
 }
 
+QWidget* CQueryButton::OwnerWindow() const
+{
+    return m_pButton ? m_pButton->window() : nullptr;
+}
+
 void CQueryButton::KeepWindow(QWidget* pWindow)
 {
     std::erase_if(m_aOpenWindows, [](const QPointer<QWidget>& p) { return p.isNull(); });
@@ -151,9 +156,9 @@ void CQueryButton::ShowMessageAndWait(std::stop_token stopToken, const std::stri
         [this, answer, strCaption, strText, eIcon]
         {
             auto* pBox = new QMessageBox(platform::ToQtMessageIcon(eIcon), QString::fromStdString(strCaption),
-                                         QString::fromStdString(strText), QMessageBox::Ok);
+                                         QString::fromStdString(strText), QMessageBox::Ok, OwnerWindow());
             pBox->setAttribute(Qt::WA_DeleteOnClose);
-            // No owner and no modality: the main dialog stays usable while the box is open.
+            // No modality: the main dialog stays usable while the box is open.
             pBox->setWindowModality(Qt::NonModal);
             connect(pBox, &QDialog::finished, pBox, [answer] { answer->Give(); });
             KeepWindow(pBox);
@@ -174,8 +179,8 @@ std::optional<SCredentials> CQueryButton::AskCredentialsAndWait(std::stop_token 
         this,
         [this, answer, strServer, strRealm]
         {
-            auto* pDialog =
-                new CCredentialsDialog(QString::fromStdString(strServer), QString::fromStdString(strRealm));
+            auto* pDialog = new CCredentialsDialog(QString::fromStdString(strServer),
+                                                   QString::fromStdString(strRealm), OwnerWindow());
             pDialog->setAttribute(Qt::WA_DeleteOnClose);
             pDialog->setWindowModality(Qt::NonModal);
             connect(pDialog, &QDialog::finished, pDialog,

@@ -15,8 +15,9 @@ class QWidget;
 // The Online Query button of the main dialog and the query behind it. The start checks
 // run on the GUI thread; the query runs on a worker thread of its own, one at a time,
 // while the button is disabled and reads "Wait...". The worker's messages and its
-// question for a password are shown by the GUI thread as windows without an owner, so
-// the dialog stays usable, and the worker waits until the user has closed them. When the
+// question for a password are shown by the GUI thread as non-modal windows owned by the
+// button's window: the window manager keeps them above it, the dialog stays usable beside
+// them, and the worker waits until the user has closed them. When the
 // query ends, however it ends, the button is enabled again and reads "Online Query".
 // Destroying this object stops a running query and waits for its worker (at most about
 // a second); nothing is shown or touched after that.
@@ -52,6 +53,8 @@ private:
                             const std::string& strText, platform::EMessageIcon eIcon);
     std::optional<SCredentials> AskCredentialsAndWait(std::stop_token stopToken, const std::string& strServer,
                                                       const std::string& strRealm);
+    // The window the worker's windows belong to: the button's, while it exists.
+    QWidget* OwnerWindow() const;
     void KeepWindow(QWidget* pWindow);
 
     QPointer<QPushButton> m_pButton;

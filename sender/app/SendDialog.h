@@ -43,7 +43,7 @@ public:
     std::string m_strFaxNumber;
 
     // Runs the dialog until it closes, modal to no other window: the boxes and the password
-    // window of the coverage query have no owner, and they must take input beside it.
+    // window of the coverage query are non-modal, and they must take input beside it.
     int exec() override;
 
     const CAddressBook& AddressBook() const { return m_book; }
