@@ -186,15 +186,15 @@ inline constexpr SDialogTemplate SEND_DIALOG = {
 
 // Dialog 129: the settings dialog.
 inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
-    {IDOK, EControlKind::DefaultPushButton, "OK", 90, 203, 51, 14, STYLE_TABSTOP},
-    {IDCANCEL, EControlKind::PushButton, "Cancel", 144, 203, 51, 14, STYLE_TABSTOP},
-    {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 81, 46, 8, STYLE_NONE},
-    {ID_STATIC, EControlKind::Static, "Email Address:", 18, 65, 48, 10, STYLE_NONE},
-    {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 80, 126, 12,
+    {IDOK, EControlKind::DefaultPushButton, "OK", 169, 221, 51, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 223, 221, 51, 14, STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 99, 46, 8, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Email Address:", 18, 83, 48, 10, STYLE_NONE},
+    {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 98, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
-    {IDC_EMAIL, EControlKind::Edit, "", 69, 64, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
-    {ID_STATIC, EControlKind::Static, "Name:", 18, 50, 28, 9, STYLE_NONE},
-    {IDC_USER_NAME, EControlKind::Edit, "", 69, 48, 126, 12,
+    {IDC_EMAIL, EControlKind::Edit, "", 69, 82, 205, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Name:", 18, 68, 28, 9, STYLE_NONE},
+    {IDC_USER_NAME, EControlKind::Edit, "", 69, 66, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
     {ID_STATIC, EControlKind::Static, "Fill in the following edit boxes to config your system:", 9, 7, 176, 8,
      STYLE_NONE},
@@ -202,30 +202,38 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
      STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "Email Address: Used to receive the notification about free fax", 9, 25,
      193, 8, STYLE_NONE},
-    {ID_STATIC, EControlKind::Static, "SMTP Server\xEF\xBC\x9APlease ask your ISP", 9, 34, 125, 8,
+    // The full-width colon comes from the CJK face, whose line is taller.
+    {ID_STATIC, EControlKind::Static, "SMTP Server\xEF\xBC\x9APlease ask your ISP", 9, 34, 125, 10,
      STYLE_NONE},
     // How the mail server is reached, and the gateway: beyond the three settings above.
-    {ID_STATIC, EControlKind::Static, "Security:", 18, 97, 46, 8, STYLE_NONE},
-    {IDC_SECURITY, EControlKind::ComboBox, "", 69, 96, 60, 48, STYLE_TABSTOP | STYLE_VSCROLL},
-    {IDC_TEST, EControlKind::PushButton, "Test", 144, 95, 51, 14, STYLE_TABSTOP},
-    {ID_STATIC, EControlKind::Static, "Login:", 18, 114, 46, 8, STYLE_NONE},
-    {IDC_LOGIN, EControlKind::Edit, "", 69, 112, 126, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
-    {ID_STATIC, EControlKind::Static, "Password:", 18, 130, 46, 8, STYLE_NONE},
-    {IDC_PASSWORD, EControlKind::Edit, "", 69, 128, 126, 12,
+    {ID_STATIC, EControlKind::Static,
+     "Security, Login, Password: how you sign in to your mail server; Test tries them", 9, 44, 265, 8,
+     STYLE_NONE},
+    {ID_STATIC, EControlKind::Static,
+     "Fax address, Query host: where faxes and Online Query go; seldom changed", 9, 53, 265, 8, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Security:", 18, 115, 46, 8, STYLE_NONE},
+    {IDC_SECURITY, EControlKind::ComboBox, "", 69, 114, 60, 48, STYLE_TABSTOP | STYLE_VSCROLL},
+    {ID_STATIC, EControlKind::Static, "Login:", 18, 132, 46, 8, STYLE_NONE},
+    {IDC_LOGIN, EControlKind::Edit, "", 69, 130, 205, 12, STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Password:", 18, 148, 46, 8, STYLE_NONE},
+    {IDC_PASSWORD, EControlKind::Edit, "", 69, 146, 149, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL | STYLE_PASSWORD},
-    {ID_STATIC, EControlKind::GroupBox, "Advanced: the fax gateway", 9, 147, 193, 50, STYLE_NONE},
-    {ID_STATIC, EControlKind::Static, "Fax address:", 18, 163, 48, 8, STYLE_NONE},
-    {IDC_GATEWAY_ADDRESS, EControlKind::Edit, "", 69, 161, 126, 12,
+    // Test tries what is above it, so it comes after the password on screen and in tab order.
+    {IDC_TEST, EControlKind::PushButton, "Test", 223, 145, 51, 14, STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::GroupBox, "Advanced: the fax gateway", 9, 165, 274, 50, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Fax address:", 18, 181, 48, 8, STYLE_NONE},
+    {IDC_GATEWAY_ADDRESS, EControlKind::Edit, "", 69, 179, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
-    {ID_STATIC, EControlKind::Static, "Query host:", 18, 179, 48, 8, STYLE_NONE},
-    {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 177, 126, 12,
+    {ID_STATIC, EControlKind::Static, "Query host:", 18, 197, 48, 8, STYLE_NONE},
+    {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 195, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
 };
 
 // The tool tips of the settings dialog's fields beyond the three.
 inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
     {IDC_SECURITY, "STARTTLS (port 587) or TLS (port 465) protect the password and the fax; None is plain "
-                   "SMTP on port 25, for a server that asks for no password. A port in SMTP Server wins"},
+                   "SMTP on port 25, for a server that asks for no password. If SMTP Server names a port "
+                   "(host:port), that port is used instead"},
     {IDC_TEST, "Connect to the SMTP server, secure the connection and sign in, without sending anything"},
     {IDC_LOGIN, "The user name your mail provider gave you, often your e-mail address; empty: no sign-in"},
     {IDC_PASSWORD, "Kept in the desktop's keyring, never in a file. Leave it empty to keep the one stored. "
@@ -237,8 +245,8 @@ inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
 inline constexpr SDialogTemplate SETTINGS_DIALOG = {
     IDD_SETTINGS,
     PRODUCT_NAME,
-    207,
-    224,
+    288,
+    242,
     DIALOG_FONT_FACE,
     DIALOG_FONT_POINTS,
     DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
@@ -293,7 +301,7 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
-static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 24);
+static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 26);
 static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS, [](const SControlTip& tip)
                                   { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);

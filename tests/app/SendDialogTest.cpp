@@ -20,12 +20,14 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -316,6 +318,41 @@ private slots:
         CSettingsDialog settings(&dialog);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    }
+
+    // What the dialogs show fits its place: no two controls overlap (a group box holds its
+    // own), no text needs more lines than its label has, and every field shows its text whole.
+    void theDialogsControlsFitTheirPlaces()
+    {
+        CSendDialog dialog;
+        CSettingsDialog settings(&dialog);
+        for (QWidget* pDialog : std::initializer_list<QWidget*>{&dialog, &settings})
+        {
+            pDialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(pDialog));
+            QList<QWidget*> aControls;
+            for (QWidget* pChild : pDialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (!pChild->isWindow() && pChild->isVisible())
+                    aControls << pChild;
+            for (QWidget* pA : aControls)
+            {
+                if (auto* pLabel = qobject_cast<QLabel*>(pA))
+                    QVERIFY2(pLabel->heightForWidth(pLabel->width()) <= pLabel->height(),
+                             qPrintable(pLabel->text()));
+                // Qt's line edit keeps 2 pixels beside its text within the frame.
+                if (auto* pEdit = qobject_cast<QLineEdit*>(pA))
+                    QVERIFY2(pEdit->fontMetrics().horizontalAdvance(pEdit->text()) +
+                                     2 * (pEdit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2) <=
+                                 pEdit->width(),
+                             qPrintable(pEdit->text()));
+                for (QWidget* pB : aControls)
+                {
+                    const QRect a = pA->geometry(), b = pB->geometry();
+                    QVERIFY2(pA == pB || !a.intersects(b) || a.contains(b) || b.contains(a),
+                             qPrintable(pA->objectName() + " " + pB->objectName()));
+                }
+            }
+        }
     }
 
     void aboutShowsTheLinksAndClosesOnOk()
