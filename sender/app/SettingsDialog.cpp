@@ -52,8 +52,11 @@ CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
     m_editQueryHost = CDialogBuilder::Control<QLineEdit>(*this, IDC_QUERY_HOST);
     for (ESmtpSecurity eSecurity : {ESmtpSecurity::StartTls, ESmtpSecurity::Tls, ESmtpSecurity::None})
         m_comboSecurity->addItem(SmtpSecurityName(eSecurity), static_cast<int>(eSecurity));
+    // Qt draws a plain tip on one line as wide as its text, over the fields below; a rich-text
+    // tip wraps. Escaped, so that "<name>" shows as written.
     for (const SControlTip& tip : SETTINGS_DIALOG_TIPS)
-        CDialogBuilder::Control(*this, tip.m_nId)->setToolTip(QString::fromUtf8(tip.m_pszText));
+        CDialogBuilder::Control(*this, tip.m_nId)
+            ->setToolTip(QStringLiteral("<p>%1</p>").arg(QString::fromUtf8(tip.m_pszText).toHtmlEscaped()));
     connect(CDialogBuilder::Control<QPushButton>(*this, IDOK), &QPushButton::clicked, this,
             &CSettingsDialog::accept);
     connect(CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this,

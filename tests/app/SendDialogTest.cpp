@@ -30,7 +30,9 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <filesystem>
 #include <functional>
@@ -353,6 +355,28 @@ private slots:
                 }
             }
         }
+    }
+
+    // Config's tool tips wrap instead of running across the dialog, and say what the table says.
+    void configsToolTipsWrap()
+    {
+        CSettingsDialog settings;
+        settings.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        for (const SControlTip& tip : SETTINGS_DIALOG_TIPS)
+        {
+            QWidget* pControl = CDialogBuilder::Control(settings, tip.m_nId);
+            QTest::mouseMove(settings.windowHandle(), pControl->mapTo(&settings, pControl->rect().center()));
+            QTRY_COMPARE(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(),
+                         QString::fromUtf8(tip.m_pszText));
+            QWidget* pTip = nullptr;
+            for (QWidget* pWidget : QApplication::topLevelWidgets())
+                if (pWidget->objectName() == "qtooltip_label" && pWidget->isVisible())
+                    pTip = pWidget;
+            QVERIFY(pTip != nullptr);
+            QVERIFY2(pTip->width() < settings.width(), tip.m_pszText);
+        }
+        QToolTip::hideText();
     }
 
     void aboutShowsTheLinksAndClosesOnOk()
