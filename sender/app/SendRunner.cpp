@@ -5,7 +5,9 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QPointer>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -66,6 +68,36 @@ private:
     const std::function<void()>& m_fnCancel;
 };
 
+// Shows the window's buttons disabled while the gate turns their input away, all but a cancel
+// button that takes its clicks, and enables again those it disabled. Buttons of other windows
+// owned by this one (the Online Query's answer box) go on taking input and stay as they are.
+class CBusyButtons
+{
+public:
+    CBusyButtons(QWidget* pWindow, QAbstractButton* pCancel)
+    {
+        if (pWindow == nullptr)
+            return;
+        for (QAbstractButton* pButton : pWindow->findChildren<QAbstractButton*>())
+            if (pButton != pCancel && pButton->window() == pWindow && pButton->isEnabled())
+            {
+                pButton->setEnabled(false);
+                m_aDisabled.emplace_back(pButton);
+            }
+    }
+    ~CBusyButtons()
+    {
+        for (const QPointer<QAbstractButton>& pButton : m_aDisabled)
+            if (pButton)
+                pButton->setEnabled(true);
+    }
+    CBusyButtons(const CBusyButtons&) = delete;
+    CBusyButtons& operator=(const CBusyButtons&) = delete;
+
+private:
+    std::vector<QPointer<QAbstractButton>> m_aDisabled;
+};
+
 } // namespace
 
 void RunWhileWaiting(const std::function<void()>& fnWork, QWidget* pWindow, QAbstractButton* pCancel,
@@ -73,6 +105,7 @@ void RunWhileWaiting(const std::function<void()>& fnWork, QWidget* pWindow, QAbs
 {
     QEventLoop loop;
     CInputGate gate(pWindow, pCancel, fnCancel);
+    const CBusyButtons busy(pWindow, fnCancel ? pCancel : nullptr);
     QMetaObject::Connection cancelClicked;
     if (pCancel != nullptr && fnCancel)
         cancelClicked =

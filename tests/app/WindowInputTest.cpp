@@ -113,6 +113,7 @@ template <typename T> void WhenShown(std::function<void(T*)> act)
                      {
                          if (T* pWindow = VisibleWindow<T>())
                          {
+                             pPoll->stop();
                              pPoll->deleteLater();
                              act(pWindow);
                              FailIfStillOpen(pWindow);
@@ -125,6 +126,58 @@ template <typename T> void WhenShown(std::function<void(T*)> act)
                      });
     pPoll->start(20);
 }
+
+// Acts once ready() holds, from a timer, so that a loop of the window's own (a send) may run.
+void When(std::function<bool()> ready, std::function<void()> act)
+{
+    auto* pPoll = new QTimer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT);
+    QObject::connect(pPoll, &QTimer::timeout, pPoll,
+                     [pPoll, deadline, ready, act]
+                     {
+                         const bool bReady = ready();
+                         const bool bLate = std::chrono::steady_clock::now() > deadline;
+                         if (!bReady && !bLate)
+                             return;
+                         pPoll->stop();
+                         pPoll->deleteLater();
+                         if (bReady)
+                             act();
+                         else
+                             QTest::qFail("the condition never held", __FILE__, __LINE__);
+                     });
+    pPoll->start(20);
+}
+
+// A mail server on loopback that takes connections and never says a word.
+class CSilentServer
+{
+public:
+    bool Listen()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_fd, 4) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLength) != 0)
+            return false;
+        m_nPort = ntohs(address.sin_port);
+        return true;
+    }
+    ~CSilentServer()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_nPort); }
+
+private:
+    int m_fd = -1;
+    int m_nPort = 0;
+};
 
 } // namespace
 
@@ -155,6 +208,15 @@ private:
     template <typename T> static T* Control(QWidget& dialog, int nId)
     {
         return CDialogBuilder::Control<T>(dialog, nId);
+    }
+
+    void WritePlainSettings(const std::string& strServer)
+    {
+        std::string strError;
+        QVERIFY(WriteSettings(strServer, "ann@example.org", "Ann", strError));
+        SProviderSettings plain;
+        plain.m_eSecurity = ESmtpSecurity::None;
+        QVERIFY(WriteProviderSettings(plain, strError));
     }
 
     void WritePageCount(char nByte)
@@ -367,20 +429,9 @@ private slots:
     // dialog open.
     void CancelAndEscapeEndASendToASilentServer()
     {
-        const int nListener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t nLength = sizeof address;
-        QVERIFY(::bind(nListener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-        QVERIFY(::listen(nListener, 4) == 0);
-        QVERIFY(::getsockname(nListener, reinterpret_cast<sockaddr*>(&address), &nLength) == 0);
-        std::string strError;
-        QVERIFY(WriteSettings("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "ann@example.org",
-                              "Ann", strError));
-        SProviderSettings plain;
-        plain.m_eSecurity = ESmtpSecurity::None;
-        QVERIFY(WriteProviderSettings(plain, strError));
+        CSilentServer silent;
+        QVERIFY(silent.Listen());
+        WritePlainSettings(silent.Address());
         // A converter that leaves the pages as they are, and one fax page.
         const auto converter = platform::SystemDirectory() / "Pagemill";
         QVERIFY(platform::WriteWholeFile(converter, "#!/bin/sh\nexit 0\n"));
@@ -390,43 +441,99 @@ private slots:
         CSendDialog dialog;
         auto* pSend = Control<QPushButton>(dialog, IDOK);
         auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+        auto* pCancel = Control<QPushButton>(dialog, IDCANCEL);
+        const auto buttonsEnabled = [&]
+        {
+            QList<bool> aEnabled;
+            for (int nId : {IDOK, IDC_CONFIG, IDC_ABOUT, IDC_HELP, IDC_ONLINE_QUERY, IDC_PREVIEW, IDCANCEL})
+                aEnabled << Control<QPushButton>(dialog, nId)->isEnabled();
+            return aEnabled;
+        };
+        const QList<bool> aAllEnabled(7, true);
+        QList<bool> aWhileSending;
         QStringList aSeen;
+        RunDialog(
+            dialog,
+            [&]
+            {
+                Type(pNumber, "8675512345");
+                Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
+                for (const bool bByKey : {false, true})
+                {
+                    WritePageCount(platform::PageCountByte(1));
+                    When([&] { return pSend->text().startsWith("Wait..."); },
+                         [&, bByKey]
+                         {
+                             aWhileSending = buttonsEnabled();
+                             Type(pNumber, "9"); // turned away
+                             if (bByKey)
+                                 Press(&dialog, Qt::Key_Escape);
+                             else
+                                 Click(pCancel);
+                         });
+                    WhenShown<QMessageBox>(
+                        [&](QMessageBox* pBox)
+                        {
+                            aSeen << pBox->text();
+                            Press(pBox, Qt::Key_Return);
+                        });
+                    Click(pSend);
+                    QVERIFY(dialog.isVisible());
+                    QCOMPARE(pSend->text(), QString("Send"));
+                    // Only Cancel looked alive while the send ran; all are back now.
+                    QCOMPARE(aWhileSending, (QList<bool>{false, false, false, false, false, false, true}));
+                    QCOMPARE(buttonsEnabled(), aAllEnabled);
+                }
+            });
+        QCOMPARE(aSeen, QStringList(2, "The send was cancelled: nothing was sent"));
+        QCOMPARE(pNumber->text(), QString("8675512345"));
+    }
+
+    // Config's Test comes after Password in the tab order. While it runs OK looks as dead as it
+    // is and Cancel ends it.
+    void ConfigsTestFollowsThePassword()
+    {
+        CSilentServer silent;
+        QVERIFY(silent.Listen());
+        WritePlainSettings(silent.Address());
+        CSendDialog dialog;
+        QStringList aSeen;
+        QList<bool> aWhileTesting;
         RunDialog(dialog,
                   [&]
                   {
-                      Type(pNumber, "8675512345");
-                      Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
-                      for (const bool bByKey : {false, true})
-                      {
-                          WritePageCount(platform::PageCountByte(1));
-                          auto* pPoll = new QTimer(&dialog);
-                          QObject::connect(pPoll, &QTimer::timeout, &dialog,
-                                           [&, pPoll, bByKey]
-                                           {
-                                               if (!pSend->text().startsWith("Wait..."))
-                                                   return;
-                                               pPoll->deleteLater();
-                                               Type(pNumber, "9"); // turned away
-                                               if (bByKey)
-                                                   Press(&dialog, Qt::Key_Escape);
-                                               else
-                                                   Click(Control<QPushButton>(dialog, IDCANCEL));
-                                           });
-                          pPoll->start(20);
-                          WhenShown<QMessageBox>(
-                              [&](QMessageBox* pBox)
-                              {
-                                  aSeen << pBox->text();
-                                  Press(pBox, Qt::Key_Return);
-                              });
-                          Click(pSend);
-                          QVERIFY(dialog.isVisible());
-                          QCOMPARE(pSend->text(), QString("Send"));
-                      }
+                      WhenShown<CSettingsDialog>(
+                          [&](CSettingsDialog* pConfig)
+                          {
+                              auto* pTest = Control<QPushButton>(*pConfig, IDC_TEST);
+                              auto* pOk = Control<QPushButton>(*pConfig, IDOK);
+                              auto* pCancel = Control<QPushButton>(*pConfig, IDCANCEL);
+                              Click(Control<QLineEdit>(*pConfig, IDC_LOGIN));
+                              Press(pConfig, Qt::Key_Tab);
+                              QCOMPARE(pConfig->focusWidget(), Control<QLineEdit>(*pConfig, IDC_PASSWORD));
+                              Press(pConfig, Qt::Key_Tab);
+                              QCOMPARE(pConfig->focusWidget(), pTest);
+                              When([pTest] { return !pTest->isEnabled(); },
+                                   [&]
+                                   {
+                                       aWhileTesting = {pOk->isEnabled(), pCancel->isEnabled()};
+                                       Click(pCancel);
+                                   });
+                              WhenShown<QMessageBox>(
+                                  [&](QMessageBox* pBox)
+                                  {
+                                      aSeen << pBox->text();
+                                      Press(pBox, Qt::Key_Return);
+                                  });
+                              Press(pConfig, Qt::Key_Space);
+                              QCOMPARE(aWhileTesting, (QList<bool>{false, true}));
+                              QVERIFY(pOk->isEnabled() && pTest->isEnabled());
+                              Press(pConfig, Qt::Key_Escape);
+                          });
+                      Click(Control<QPushButton>(dialog, IDC_CONFIG));
                   });
-        ::close(nListener);
-        QCOMPARE(aSeen, QStringList(2, "The send was cancelled: nothing was sent"));
-        QCOMPARE(pNumber->text(), QString("8675512345"));
+        QCOMPARE(aSeen.size(), 1);
+        QVERIFY2(aSeen[0].startsWith("Sorry, the test failed"), qPrintable(aSeen[0]));
     }
 
     // While a document is rendered the Send button reads "Wait..." and the dialog takes no
