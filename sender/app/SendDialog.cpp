@@ -35,6 +35,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -323,6 +324,9 @@ void CSendDialog::OnSend()
     // cannot be written is reported and does not stop the fax.
     SaveAddressBook(m_strRecipient, m_strFaxNumber);
 
+    // The disabled Send button loses the focus (to Cancel, where Return closes the dialog): it
+    // goes back where it was once the send is over.
+    const QPointer<QWidget> pFocus = focusWidget();
     SetSendButtonBusy(true);
     job.m_strSmtpServer = m_strSmtpServer;
     job.m_eSecurity = m_provider.m_eSecurity;
@@ -351,6 +355,8 @@ void CSendDialog::OnSend()
                                   std::exchange(m_strRecordError, std::string()),
                               platform::EMessageIcon::Warning);
     SetSendButtonBusy(false);
+    if (pFocus)
+        pFocus->setFocus();
     if (result.m_eOutcome == ESendOutcome::Sent)
         accept();
 }

@@ -173,6 +173,8 @@ void CSettingsDialog::OnTest()
     m_bTesting = false;
     platform::WipeSecret(job.m_strPassword);
     pTest->setEnabled(true);
+    // The button lost the focus while disabled; once the answer is closed it has it again.
+    pTest->setFocus();
     platform::ShowMessage(PRODUCT_NAME, result.m_strText,
                           result.m_bWorked ? platform::EMessageIcon::Information
                                            : platform::EMessageIcon::Warning);

@@ -477,12 +477,18 @@ private slots:
                             aSeen << pBox->text();
                             Press(pBox, Qt::Key_Return);
                         });
-                    Click(pSend);
+                    // The first send by a click; the focus is back on Send after it, so
+                    // that Return sends again rather than pressing Cancel.
+                    if (bByKey)
+                        Press(&dialog, Qt::Key_Return);
+                    else
+                        Click(pSend);
                     QVERIFY(dialog.isVisible());
                     QCOMPARE(pSend->text(), QString("Send"));
                     // Only Cancel looked alive while the send ran; all are back now.
                     QCOMPARE(aWhileSending, (QList<bool>{false, false, false, false, false, false, true}));
                     QCOMPARE(buttonsEnabled(), aAllEnabled);
+                    QCOMPARE(dialog.focusWidget(), pSend);
                 }
             });
         QCOMPARE(aSeen, QStringList(2, "The send was cancelled: nothing was sent"));
@@ -490,8 +496,8 @@ private slots:
     }
 
     // Config's Test comes after Password in the tab order. While it runs OK looks as dead as it
-    // is and Cancel ends it.
-    void ConfigsTestFollowsThePassword()
+    // is and Cancel ends it; afterwards the focus is back on Test.
+    void ConfigsTestFollowsThePasswordAndGetsTheFocusBack()
     {
         CSilentServer silent;
         QVERIFY(silent.Listen());
@@ -528,6 +534,7 @@ private slots:
                               Press(pConfig, Qt::Key_Space);
                               QCOMPARE(aWhileTesting, (QList<bool>{false, true}));
                               QVERIFY(pOk->isEnabled() && pTest->isEnabled());
+                              QCOMPARE(pConfig->focusWidget(), pTest);
                               Press(pConfig, Qt::Key_Escape);
                           });
                       Click(Control<QPushButton>(dialog, IDC_CONFIG));
