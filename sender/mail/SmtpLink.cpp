@@ -59,6 +59,9 @@ constexpr const char* NOT_ENOUGH_MEMORY = "Not enough memory";
 constexpr const char* CANNOT_CREATE_SOCKET = "Unable to create the socket.";
 constexpr const char* CANNOT_CONNECT = "Unable to connect to server";
 constexpr const char* NO_GREETING = "Server didn't respond.";
+constexpr const char* NO_GREETING_STARTTLS =
+    "The SMTP server sent no greeting: a server that expects TLS from the first byte (port 465 as a "
+    "rule) waits for the handshake instead, so choose the security TLS for it";
 constexpr const char* SOCKET_ERROR = "Socket Error";
 constexpr const char* CLOSED_DURING_DATA =
     "The SMTP server closed the connection before the fax had gone out";
@@ -265,8 +268,11 @@ bool CSmtpLink::Connect()
     m_eStage = ESmtpStage::Greeting;
     if (!ReadReply(SMTP_REPLY_READY))
     {
+        // A server that expects TLS at once stays silent before the handshake.
         if (m_eCancel == ESmtpCancel::NotCancelled)
-            m_strError = NO_GREETING;
+            m_strError = m_eSecurity == ESmtpSecurity::StartTls && m_strServerReply.empty()
+                             ? NO_GREETING_STARTTLS
+                             : NO_GREETING;
         CloseConnection();
         return false;
     }

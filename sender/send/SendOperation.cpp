@@ -10,6 +10,7 @@
 #include "sender/mail/MimeMail.h"
 #include "sender/send/Gateway.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 #include <system_error>
@@ -25,15 +26,20 @@ bool IsDigits(const std::string& strText)
     return true;
 }
 
+// The link's text without the reply code it starts with after a refused step ("535:..."):
+// the server's reply, shown beside it, holds the code.
+std::string WithoutReplyCode(std::string_view text)
+{
+    if (text.size() > 4 && text[3] == ':' && IsDigits(std::string(text.substr(0, 3))))
+        text.remove_prefix(4);
+    return std::string(text);
+}
+
 // A secure send says what failed (a certificate, the sign-in, a size limit) in the link's words,
 // which hold only printable text, and the server's reply when there was one.
 std::string SecureFailureText(const SSendResult& result)
 {
-    // The link's text starts with the reply code ("535:..."), which the server's reply shows.
-    std::string_view detail = result.m_strDetail;
-    if (detail.size() > 4 && detail[3] == ':' && IsDigits(std::string(detail.substr(0, 3))))
-        detail.remove_prefix(4);
-    std::string strText = "Sorry, the fax was not sent: " + std::string(detail);
+    std::string strText = "Sorry, the fax was not sent: " + WithoutReplyCode(result.m_strDetail);
     if (!result.m_strServerReply.empty())
         strText += "\nThe server said: " + result.m_strServerReply;
     return strText;
@@ -104,6 +110,11 @@ namespace
 // A link for the job's server with its security, sign-in, cancel and progress.
 void PrepareLink(CSmtpLink& link, const SSendJob& job)
 {
+    SSmtpTimeouts timeouts = job.m_timeouts;
+    if (job.m_eSecurity != ESmtpSecurity::None)
+        timeouts.m_durGreeting =
+            std::min<std::chrono::milliseconds>(timeouts.m_durGreeting, SECURE_GREETING_WAIT);
+    link.SetTimeouts(timeouts);
     // The server setting's own port wins over the one that goes with the security.
     link.SetServer(job.m_strSmtpServer.c_str(), DefaultSmtpPort(job.m_eSecurity));
     link.SetSecurity(job.m_eSecurity);
@@ -123,7 +134,7 @@ SServerTestResult TestMailServer(const SSendJob& job)
     if (!link.Connect())
     {
         result.m_bCredentialsRefused = link.CredentialsRefused();
-        result.m_strText = "Sorry, the test failed: " + link.m_strError;
+        result.m_strText = "Sorry, the test failed: " + WithoutReplyCode(link.m_strError);
         if (!link.GetServerReply().empty())
             result.m_strText += "\nThe server said: " + link.GetServerReply();
         return result;

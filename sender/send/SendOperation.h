@@ -3,6 +3,7 @@
 #include "sender/mail/SmtpLink.h"
 #include "sender/send/GatewayTemplate.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -70,6 +71,7 @@ struct SSendJob
     std::string m_strSubject;
     // Runs the converter and waits for it.
     std::function<SConverterRun()> m_fnRunConverter;
+    // A secure send waits no longer than SECURE_GREETING_WAIT for the greeting.
     SSmtpTimeouts m_timeouts;
     // Raised by the user's Cancel; it must outlive the job. Null: no cancel.
     const platform::CCancelSignal* m_pCancel = nullptr;
@@ -112,6 +114,10 @@ struct SSendResult
     std::uint64_t m_nMailBytes = 0;
     std::string m_strDataReply; // the server's whole reply to the end of the data
 };
+
+// A server that expects TLS from the first byte never greets a STARTTLS client; every secure
+// server greets at once. So a secure send gives up on the greeting after this long.
+inline constexpr std::chrono::seconds SECURE_GREETING_WAIT{30};
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and
 // touches no window, so it may run on a worker thread.
