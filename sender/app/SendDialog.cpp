@@ -285,6 +285,13 @@ bool CSendDialog::FillPageList()
 void CSendDialog::OnSend()
 {
     m_provider = ReadProviderSettings();
+    // A damaged gateway address would send the fax to the built-in gateway instead.
+    if (const auto eGateway = CGatewayTemplate::Check(m_provider.m_strGatewayAddress);
+        eGateway != EGatewayTemplateCheck::Ok)
+    {
+        platform::ShowMessage(PRODUCT_NAME, GatewaySettingText(eGateway), platform::EMessageIcon::Warning);
+        return;
+    }
     const CGatewayTemplate gateway(m_provider.m_strGatewayAddress);
     m_strRecipient = m_comboRecipient->currentText().toStdString();
     m_strFaxNumber = m_editFaxNumber->text().toStdString();

@@ -32,7 +32,8 @@ class CGatewayTemplate
 public:
     static EGatewayTemplateCheck Check(std::string_view strTemplate);
 
-    // A template that fails its check gives the default one: a damaged setting does not stop a send.
+    // A template that fails its check gives the default one. A send checks the setting first and
+    // refuses a damaged one (GatewaySettingText), which would mail the fax to the default gateway.
     explicit CGatewayTemplate(std::string_view strTemplate = DEFAULT_GATEWAY_TEMPLATE);
 
     const std::string& Text() const { return m_strTemplate; }

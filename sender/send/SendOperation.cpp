@@ -98,6 +98,16 @@ std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& g
     return "";
 }
 
+std::string GatewaySettingText(EGatewayTemplateCheck eCheck)
+{
+    std::string strWhy = GatewayTemplateCheckText(eCheck);
+    constexpr std::string_view SORRY = "Sorry, ";
+    if (strWhy.starts_with(SORRY))
+        strWhy.erase(0, SORRY.size());
+    return "Sorry, the gateway address in the settings cannot be used (" + strWhy +
+           "), so nothing was sent; please push the Config button to correct it";
+}
+
 std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber,
                            const CGatewayTemplate& gateway)
 {

@@ -46,6 +46,10 @@ std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& g
 inline constexpr const char* EMAIL_NOT_PLAIN_TEXT =
     "Sorry, your Email Address is not a plain address, please push the Config button to correct it";
 
+// What the user sees when the gateway address in the settings file cannot give an address: the
+// send is refused, as a fax to the built-in gateway would go to the wrong place.
+std::string GatewaySettingText(EGatewayTemplateCheck eCheck);
+
 // The gateway template with the checked name and number in its fields; by default
 // "remote-printer." + name + "@" + fax number + the gateway's mail domain suffix.
 std::string GatewayAddress(const std::string& strRecipient, const std::string& strFaxNumber,

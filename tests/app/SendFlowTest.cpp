@@ -177,9 +177,14 @@ private slots:
         Send(dialog, "Bob", "4930");
         Configure("127.0.0.1:25", "Ann <ann@example.org>");
         Send(dialog, "Bob", "4930");
+        // A damaged gateway address would mail the fax to the built-in gateway.
+        Configure("127.0.0.1:25");
+        Write(m_root / "windows/system/sendwell.ini", "[Gateway]\nMailAddress=fax@<number>\n");
+        Send(dialog, "Bob", "4930");
         QCOMPARE(Messages(),
                  CAPTION + "\tPlease push the Config button to config Name, Email Address and SMTP Server\n" +
-                     CAPTION + "\t" + EMAIL_NOT_PLAIN_TEXT + "\n");
+                     CAPTION + "\t" + EMAIL_NOT_PLAIN_TEXT + "\n" + CAPTION + "\t" +
+                     GatewaySettingText(EGatewayTemplateCheck::BadDomain) + "\n");
         QCOMPARE(Book(), std::string("(none)"));
         ExpectIdle(dialog);
     }
