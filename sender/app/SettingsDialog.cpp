@@ -26,6 +26,9 @@ constexpr const char* TEXT_BAD_QUERY_HOST =
     "Sorry, the query host must be a host name or address, with :port if not 80";
 constexpr const char* TEXT_BAD_LOGIN =
     "Sorry, the login may not hold line breaks or other control characters";
+constexpr const char* TEXT_LOGIN_NEEDS_TLS =
+    "Sorry, a login is only sent over a secure connection: choose the security STARTTLS or TLS, or "
+    "leave the login empty";
 
 // Config's Test gives up on a silent server sooner than a send does.
 SSmtpTimeouts TestTimeouts()
@@ -108,6 +111,9 @@ bool CSettingsDialog::TakeProviderFields()
     provider.m_strQueryHost = platform::Trim(m_editQueryHost->text().toStdString());
     if (platform::HoldsControlCharacter(provider.m_strLogin))
         return refuse(m_editLogin, TEXT_BAD_LOGIN);
+    // The plain dialogue never sends a login: keeping one there would quietly sign in nowhere.
+    if (provider.m_eSecurity == ESmtpSecurity::None && !provider.m_strLogin.empty())
+        return refuse(m_editLogin, TEXT_LOGIN_NEEDS_TLS);
     if (provider.m_strGatewayAddress.empty())
         provider.m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;
     if (const auto eCheck = CGatewayTemplate::Check(provider.m_strGatewayAddress);

@@ -45,6 +45,15 @@ std::string SecureFailureText(const SSendResult& result)
     return strText;
 }
 
+// The plain dialogue's own text, and why a login in the settings made no difference.
+std::string PlainFailureText(const SSendResult& result, const char* pszText)
+{
+    std::string strText = pszText;
+    if (result.m_bLoginUnused)
+        strText += "\nThe Login in Config is only used with the security STARTTLS or TLS";
+    return strText;
+}
+
 } // namespace
 
 ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& strFaxNumber,
@@ -176,6 +185,7 @@ SSendResult RunSendJob(const SSendJob& job)
     CMimeMail mail;
     PrepareLink(link, job);
     result.m_bSecure = job.m_eSecurity != ESmtpSecurity::None;
+    result.m_bLoginUnused = !result.m_bSecure && !job.m_strLogin.empty();
     mail.m_strFrom = job.m_strFrom;
     mail.AddRecipients(job.m_strRecipientAddress.c_str());
     mail.m_strSubject = job.m_strSubject;
@@ -288,12 +298,13 @@ std::string SendOutcomeText(const SSendResult& result)
     case ESendOutcome::ConnectFailed:
         if (result.m_bSecure)
             return SecureFailureText(result);
-        return "There some error when connecting internet, please check  the internet configure and "
-               "connection";
+        return PlainFailureText(result, "There some error when connecting internet, please check  the "
+                                        "internet configure and connection");
     case ESendOutcome::SendFailed:
         if (result.m_bSecure)
             return SecureFailureText(result);
-        return "The are some error when sending fax, please check the internet configure";
+        return PlainFailureText(result,
+                                "The are some error when sending fax, please check the internet configure");
     }
     return "";
 }

@@ -391,12 +391,28 @@ private slots:
                           {
                               auto* pSecurity = Control<QComboBox>(*pConfig, IDC_SECURITY);
                               QCOMPARE(pSecurity->currentText(), QString("STARTTLS"));
-                              Click(pSecurity);
-                              QTRY_VERIFY(pSecurity->view()->isVisible());
-                              QTest::keyClick(pSecurity->view()->window()->windowHandle(), Qt::Key_Down);
-                              QTest::keyClick(pSecurity->view()->window()->windowHandle(), Qt::Key_Return);
-                              QTRY_COMPARE(pSecurity->currentText(), QString("TLS"));
+                              const auto choose = [pSecurity](std::initializer_list<Qt::Key> aKeys)
+                              {
+                                  Click(pSecurity);
+                                  QTRY_VERIFY(pSecurity->view()->isVisible());
+                                  for (const Qt::Key key : aKeys)
+                                      QTest::keyClick(pSecurity->view()->window()->windowHandle(), key);
+                              };
+                              // A login with security None is refused: it would never be sent.
+                              choose({Qt::Key_Down, Qt::Key_Down, Qt::Key_Return});
+                              QTRY_COMPARE(pSecurity->currentText(), QString("None"));
                               Type(Control<QLineEdit>(*pConfig, IDC_LOGIN), "ann@example.org");
+                              WhenShown<QMessageBox>(
+                                  [&](QMessageBox* pBox)
+                                  {
+                                      aSeen << pBox->text();
+                                      Press(pBox, Qt::Key_Return);
+                                  });
+                              Press(pConfig, Qt::Key_Return);
+                              QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
+                              QVERIFY(pConfig->isVisible());
+                              choose({Qt::Key_Up, Qt::Key_Return});
+                              QTRY_COMPARE(pSecurity->currentText(), QString("TLS"));
                               auto* pGateway = Control<QLineEdit>(*pConfig, IDC_GATEWAY_ADDRESS);
                               Click(pGateway);
                               QTest::keyClick(WindowOf(pGateway), Qt::Key_A, Qt::ControlModifier);
@@ -416,7 +432,10 @@ private slots:
                           });
                       Click(Control<QPushButton>(dialog, IDC_CONFIG));
                   });
-        QCOMPARE(aSeen, QStringList(1, GatewayTemplateCheckText(EGatewayTemplateCheck::BadDomain)));
+        QCOMPARE(aSeen,
+                 QStringList({"Sorry, a login is only sent over a secure connection: choose the security "
+                              "STARTTLS or TLS, or leave the login empty",
+                              GatewayTemplateCheckText(EGatewayTemplateCheck::BadDomain)}));
         const SProviderSettings settings = ReadProviderSettings();
         QCOMPARE(settings.m_eSecurity, ESmtpSecurity::Tls);
         QCOMPARE(settings.m_strLogin, std::string("ann@example.org"));

@@ -265,6 +265,14 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
         SendOutcomeText(result),
         "There some error when connecting internet, please check  the internet configure and connection");
     EXPECT_TRUE(Exists("quill1.tif"));
+
+    // The plain dialogue sends no login; the settings' one is named as no help.
+    Write("Page.tmp", "\x02");
+    SSendJob job = Job(UnusedPort());
+    job.m_strLogin = "ann@example.org";
+    EXPECT_EQ(SendOutcomeText(RunSendJob(job)),
+              "There some error when connecting internet, please check  the internet configure and "
+              "connection\nThe Login in Config is only used with the security STARTTLS or TLS");
 }
 
 TEST_F(SendJobTest, ARefusedRecipientIsASendFailureAndTheDialogueStillEnds)
