@@ -46,13 +46,17 @@ std::string KeyringProblem(const SKeyringResult& result, const char* pszWhat)
 } // namespace
 
 std::optional<std::string> ObtainMailPassword(QWidget* pParent, const std::string& strServer,
-                                              const std::string& strUser)
+                                              const std::string& strUser, EPasswordOrigin* peOrigin)
 {
     const CMailPasswordKeyring keyring;
     std::string strPassword;
     const SKeyringResult read = keyring.Read(strServer, strUser, strPassword);
     if (read.m_eStatus == EKeyringStatus::Ok)
+    {
+        if (peOrigin != nullptr)
+            *peOrigin = EPasswordOrigin::Keyring;
         return strPassword;
+    }
 
     CCredentialsDialog dialog(PasswordQuestion(strServer, strUser, read), pParent);
     const bool bGiven = dialog.exec() == QDialog::Accepted;
@@ -63,16 +67,29 @@ std::optional<std::string> ObtainMailPassword(QWidget* pParent, const std::strin
         platform::WipeSecret(strPassword);
         return std::nullopt;
     }
-    // Only a keyring that answered "no entry" is trusted with a new one; an empty password is
-    // not worth keeping.
-    if (read.m_eStatus == EKeyringStatus::NotFound && !strPassword.empty())
-    {
-        const SKeyringResult written = keyring.Write(strServer, strUser, strPassword);
-        // The Send goes on with the password given; the next one asks again.
-        if (written.m_eStatus != EKeyringStatus::Ok)
-            qWarning("The mail password was not kept in the keyring: %s", written.m_strError.c_str());
-    }
+    // Only a keyring that answered "no entry" is trusted with a new one, once the server has
+    // taken it; an empty password is not worth keeping.
+    if (peOrigin != nullptr)
+        *peOrigin = read.m_eStatus == EKeyringStatus::NotFound && !strPassword.empty()
+                        ? EPasswordOrigin::AskedToKeep
+                        : EPasswordOrigin::AskedNotToKeep;
     return strPassword;
+}
+
+void SettleMailPassword(const std::string& strServer, const std::string& strUser,
+                        const std::string& strPassword, EPasswordOrigin eOrigin, ESignInAnswer eAnswer)
+{
+    SKeyringResult result;
+    if (eAnswer == ESignInAnswer::Accepted && eOrigin == EPasswordOrigin::AskedToKeep)
+        result = CMailPasswordKeyring().Write(strServer, strUser, strPassword);
+    else if (eAnswer == ESignInAnswer::Refused && eOrigin == EPasswordOrigin::Keyring)
+        result = CMailPasswordKeyring().Erase(strServer, strUser);
+    else
+        return;
+    // The next Send asks again, or fails again as it would have.
+    if (result.m_eStatus != EKeyringStatus::Ok)
+        qWarning("The mail password could not be %s the keyring: %s",
+                 eAnswer == ESignInAnswer::Accepted ? "kept in" : "removed from", result.m_strError.c_str());
 }
 
 bool StoreMailPassword(const std::string& strServer, const std::string& strUser, std::string strPassword,

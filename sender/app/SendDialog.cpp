@@ -319,9 +319,10 @@ void CSendDialog::OnSend()
     // A user who cancels the question sends nothing.
     SSendJob job;
     const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
+    EPasswordOrigin ePasswordOrigin = EPasswordOrigin::AskedNotToKeep;
     if (bSignIn)
     {
-        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin);
+        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin, &ePasswordOrigin);
         if (!strPassword)
             return;
         job.m_strPassword = std::move(*strPassword);
@@ -349,6 +350,12 @@ void CSendDialog::OnSend()
     const SSendResult result = RunSendJobWhileWaiting(
         job, this, CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
 
+    if (bSignIn)
+        SettleMailPassword(m_strSmtpServer, m_provider.m_strLogin, job.m_strPassword, ePasswordOrigin,
+                           result.m_bSignedIn             ? ESignInAnswer::Accepted
+                           : result.m_bCredentialsRefused ? ESignInAnswer::Refused
+                                                          : ESignInAnswer::None);
+    platform::WipeSecret(job.m_strPassword);
     if (result.m_eOutcome == ESendOutcome::Sent)
         KeepSentRecord(job, result);
     const std::string strText = SendOutcomeText(result);

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <optional>
 
 using namespace resources;
 
@@ -160,12 +161,15 @@ void CSettingsDialog::OnTest()
     job.m_strLogin = m_provider.m_strLogin;
     job.m_strPassword = m_strPassword;
     // Without a typed password the test signs in as a send would: keyring, else the question.
+    std::optional<EPasswordOrigin> eAsked;
     if (job.m_eSecurity != ESmtpSecurity::None && !job.m_strLogin.empty() && job.m_strPassword.empty())
     {
-        auto strPassword = ObtainMailPassword(this, job.m_strSmtpServer, job.m_strLogin);
+        EPasswordOrigin eOrigin = EPasswordOrigin::AskedNotToKeep;
+        auto strPassword = ObtainMailPassword(this, job.m_strSmtpServer, job.m_strLogin, &eOrigin);
         if (!strPassword)
             return;
         job.m_strPassword = std::move(*strPassword);
+        eAsked = eOrigin;
     }
     job.m_timeouts = TestTimeouts();
     m_cancel.Clear();
@@ -177,6 +181,12 @@ void CSettingsDialog::OnTest()
     RunWhileWaiting([&job, &result] { result = TestMailServer(job); }, this,
                     CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
     m_bTesting = false;
+    // A typed password is kept by OK; one from the keyring or the question is settled here.
+    if (eAsked)
+        SettleMailPassword(job.m_strSmtpServer, job.m_strLogin, job.m_strPassword, *eAsked,
+                           result.m_bWorked               ? ESignInAnswer::Accepted
+                           : result.m_bCredentialsRefused ? ESignInAnswer::Refused
+                                                          : ESignInAnswer::None);
     platform::WipeSecret(job.m_strPassword);
     pTest->setEnabled(true);
     // The button lost the focus while disabled; once the answer is closed it has it again.

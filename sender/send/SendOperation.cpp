@@ -42,6 +42,8 @@ std::string SecureFailureText(const SSendResult& result)
     std::string strText = "Sorry, the fax was not sent: " + WithoutReplyCode(result.m_strDetail);
     if (!result.m_strServerReply.empty())
         strText += "\nThe server said: " + result.m_strServerReply;
+    if (result.m_bCredentialsRefused)
+        strText += "\nPlease push the Config button to correct the Login or the Password";
     return strText;
 }
 
@@ -233,6 +235,7 @@ SSendResult RunSendJob(const SSendJob& job)
         mail.AddPart(pagePath.c_str(), AGENT_TIFF_ATTACHMENT, "");
     }
 
+    const bool bSignIn = result.m_bSecure && !job.m_strLogin.empty();
     const auto failed = [&link, &result](ESendOutcome eOutcome)
     {
         result.m_strDetail = link.m_strError;
@@ -248,6 +251,7 @@ SSendResult RunSendJob(const SSendJob& job)
     };
     if (!link.Connect())
         return failed(ESendOutcome::ConnectFailed);
+    result.m_bSignedIn = bSignIn;
     if (!link.SendMail(mail))
     {
         failed(ESendOutcome::SendFailed);

@@ -110,6 +110,8 @@ struct SSendResult
     bool m_bMayHaveArrived = false;
     // The server refused the login and password (535): a stored password is wrong.
     bool m_bCredentialsRefused = false;
+    // The server accepted the login and password.
+    bool m_bSignedIn = false;
     // The settings name a login that security None does not send.
     bool m_bLoginUnused = false;
     // Once the server has taken the message: what a record of the fax keeps. The pages are

@@ -153,12 +153,19 @@ private slots:
     {
         if (!InPrivateKeyring())
             QSKIP("runs only inside tests/support/private-keyring.sh");
+        // An answer is kept only once the server has accepted it.
+        for (const ESignInAnswer eAnswer :
+             {ESignInAnswer::Refused, ESignInAnswer::None, ESignInAnswer::Accepted})
         {
             CQuestionAnswerer answerer(TypeAndClickOk(QStringLiteral("kept secret")));
-            QCOMPARE(ObtainMailPassword(nullptr, SERVER, USER), std::optional<std::string>("kept secret"));
+            EPasswordOrigin eOrigin = EPasswordOrigin::Keyring;
+            QCOMPARE(ObtainMailPassword(nullptr, SERVER, USER, &eOrigin),
+                     std::optional<std::string>("kept secret"));
             QVERIFY(answerer.m_bAsked);
             QCOMPARE(answerer.m_strNote,
                      QStringLiteral("The password will be kept in the desktop's keyring."));
+            QCOMPARE(eOrigin, EPasswordOrigin::AskedToKeep);
+            SettleMailPassword(SERVER, USER, "kept secret", eOrigin, eAnswer);
         }
         {
             // From the keyring now, without a question; an empty settings field changes nothing.
@@ -178,7 +185,19 @@ private slots:
             QVERIFY(!answerer.m_bAsked);
         }
         {
+            // A kept password that the server refuses is forgotten: the next Send asks.
+            EPasswordOrigin eOrigin = EPasswordOrigin::AskedToKeep;
+            QCOMPARE(ObtainMailPassword(nullptr, SERVER, USER, &eOrigin),
+                     std::optional<std::string>("from the settings"));
+            QCOMPARE(eOrigin, EPasswordOrigin::Keyring);
+            SettleMailPassword(SERVER, USER, "from the settings", eOrigin, ESignInAnswer::Refused);
+            CQuestionAnswerer answerer(ClickCancel);
+            QCOMPARE(ObtainMailPassword(nullptr, SERVER, USER), std::nullopt);
+            QVERIFY(answerer.m_bAsked);
+        }
+        {
             std::string strMessage;
+            QVERIFY(StoreMailPassword(SERVER, USER, "stored", strMessage));
             QVERIFY(ForgetMailPassword(SERVER, USER, strMessage));
             CQuestionAnswerer answerer(ClickCancel);
             QCOMPARE(ObtainMailPassword(nullptr, SERVER, USER), std::nullopt);

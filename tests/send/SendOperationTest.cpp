@@ -435,9 +435,11 @@ TEST_F(SendJobTest, SecureJobsSignInAndSayWhatTheServerRefused)
         EXPECT_EQ(server.Finish(), "");
         EXPECT_EQ(result.m_eOutcome, ESendOutcome::ConnectFailed);
         EXPECT_TRUE(result.m_bCredentialsRefused);
+        EXPECT_FALSE(result.m_bSignedIn);
         EXPECT_EQ(SendOutcomeText(result),
                   "Sorry, the fax was not sent: The SMTP server refused the user name "
-                  "or password\nThe server said: 535 5.7.8 bad credentials?[2J");
+                  "or password\nThe server said: 535 5.7.8 bad credentials?[2J\nPlease push the Config "
+                  "button to correct the Login or the Password");
         EXPECT_TRUE(Exists("quill1.tif"));
     }
     {
