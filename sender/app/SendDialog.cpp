@@ -358,6 +358,13 @@ void CSendDialog::OnSend()
     platform::WipeSecret(job.m_strPassword);
     if (result.m_eOutcome == ESendOutcome::Sent)
         KeepSentRecord(job, result);
+    // The list must not offer pages that can no longer be sent.
+    if (PagesAreGone(result))
+    {
+        m_listPages->clear();
+        m_bPreviewLoaded = false;
+        m_preview->SetView(QImage());
+    }
     const std::string strText = SendOutcomeText(result);
     if (result.m_eOutcome == ESendOutcome::NoPages)
         platform::ShowMessage(CLinkOpener::ApplicationTitle(), strText, platform::EMessageIcon::Warning);
@@ -590,7 +597,17 @@ void CSendDialog::OnPreview()
         return;
     const auto path = platform::DrivePath(platform::RasterFileName(m_nCurrentPage));
     if (!m_raster.LoadPage(path))
-        return;
+    {
+        // After a send that did not go out the raster has become this fax's fax page.
+        std::string strError;
+        const auto faxPage =
+            IsFaxPageOfWaitingJob(m_nCurrentPage)
+                ? ReadFaxPageRaster(platform::DrivePath(platform::FaxPageFileName(m_nCurrentPage)), strError)
+                : std::nullopt;
+        if (!faxPage)
+            return;
+        m_raster.LoadBytes(faxPage->data(), faxPage->size());
+    }
     m_bPreviewLoaded = true;
     DrawPreview();
 }

@@ -171,16 +171,81 @@ SServerTestResult TestMailServer(const SSendJob& job)
     return result;
 }
 
+namespace
+{
+
+// The page-count byte; nothing when the file is missing, not a regular file or empty.
+std::optional<std::uint8_t> ReadPageCountByte()
+{
+    platform::CFileReader countFile;
+    std::uint8_t nCount = 0;
+    if (!countFile.Open(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME)) || !countFile.ReadByte(nCount))
+        return std::nullopt;
+    return nCount;
+}
+
+std::optional<std::filesystem::file_time_type> RegularFileTime(const std::filesystem::path& path,
+                                                               bool bNonEmpty)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::is_regular_file(status))
+        return std::nullopt;
+    if (bNonEmpty && (std::filesystem::file_size(path, error) == 0 || error))
+        return std::nullopt;
+    const auto time = std::filesystem::last_write_time(path, error);
+    if (error)
+        return std::nullopt;
+    return time;
+}
+
+void RemovePageCountFile()
+{
+    std::error_code ignored;
+    std::filesystem::remove(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), ignored);
+}
+
+} // namespace
+
+bool IsFaxPageOfWaitingJob(int nPage)
+{
+    const auto countTime = RegularFileTime(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), false);
+    const auto pageTime = RegularFileTime(platform::DrivePath(platform::FaxPageFileName(nPage)), true);
+    return countTime && pageTime && *pageTime >= *countTime;
+}
+
+bool WaitingFaxPagesAreMade()
+{
+    const std::optional<std::uint8_t> nCount = ReadPageCountByte();
+    const int nPages = nCount ? platform::PagesOfCountByte(*nCount) : 0;
+    if (nPages == 0)
+        return false;
+    for (int nPage = 1; nPage <= nPages; ++nPage)
+    {
+        std::error_code error;
+        if (std::filesystem::symlink_status(platform::DrivePath(platform::RasterFileName(nPage)), error)
+                    .type() != std::filesystem::file_type::not_found ||
+            !IsFaxPageOfWaitingJob(nPage))
+            return false;
+    }
+    return true;
+}
+
 SSendResult RunSendJob(const SSendJob& job)
 {
     SSendResult result;
-    const SConverterRun converter = job.m_fnRunConverter ? job.m_fnRunConverter() : SConverterRun{};
-    if (!converter.m_bSucceeded)
+    // A send that did not go out left this fax's pages made and their rasters gone: they go as
+    // they are. Pagemill would take the rasters for missing and remove the pages.
+    if (!WaitingFaxPagesAreMade())
     {
-        // Whatever page files are on disk now may be incomplete or belong to an older fax.
-        result.m_eOutcome = ESendOutcome::ConverterFailed;
-        result.m_strDetail = converter.m_strWhy;
-        return result;
+        const SConverterRun converter = job.m_fnRunConverter ? job.m_fnRunConverter() : SConverterRun{};
+        if (!converter.m_bSucceeded)
+        {
+            // Whatever page files are on disk now may be incomplete or belong to an older fax.
+            result.m_eOutcome = ESendOutcome::ConverterFailed;
+            result.m_strDetail = converter.m_strWhy;
+            return result;
+        }
     }
 
     CSmtpLink link("", DefaultSmtpPort(job.m_eSecurity), job.m_timeouts);
@@ -197,37 +262,32 @@ SSendResult RunSendJob(const SSendJob& job)
     if (job.m_fnMessageId)
         mail.SetMessageIdSource(job.m_fnMessageId);
 
-    // The page count is read once more and the file deleted: the pages are now this fax's.
-    const auto countPath = platform::DrivePath(platform::PAGE_COUNT_FILE_NAME);
-    platform::CFileReader countFile;
-    std::uint8_t nCount = 0;
-    if (!countFile.Open(countPath))
-    {
-        result.m_eOutcome = ESendOutcome::NoPageCountFile;
-        return result;
-    }
-    const bool bHasByte = countFile.ReadByte(nCount);
-    countFile.Close();
-    std::error_code ignored;
-    std::filesystem::remove(countPath, ignored);
-    if (!bHasByte)
+    // The page count stays until the server has taken the mail, so that a send that fails can
+    // be tried again with the same pages. One that no pages can ever be sent for (an empty
+    // file, no pages, a page gone) goes at once.
+    const std::optional<std::uint8_t> nCount = ReadPageCountByte();
+    if (!nCount)
     {
         // An empty page-count file says nothing; the converter treated it as missing.
+        if (RegularFileTime(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), false))
+            RemovePageCountFile();
         result.m_eOutcome = ESendOutcome::NoPageCountFile;
         return result;
     }
-    if (nCount == platform::PageCountByte(0))
+    if (*nCount == platform::PageCountByte(0))
     {
+        RemovePageCountFile();
         result.m_eOutcome = ESendOutcome::NoPages;
         return result;
     }
-    for (int nPage = 1; nPage <= platform::PagesOfCountByte(nCount); ++nPage)
+    for (int nPage = 1; nPage <= platform::PagesOfCountByte(*nCount); ++nPage)
     {
         const auto pagePath = platform::DrivePath(platform::FaxPageFileName(nPage));
         std::error_code error;
         const auto nSize = std::filesystem::file_size(pagePath, error);
         if (error || nSize == 0)
         {
+            RemovePageCountFile();
             result.m_eOutcome = ESendOutcome::PageMissing;
             result.m_nMissingPage = nPage;
             return result;
@@ -259,11 +319,12 @@ SSendResult RunSendJob(const SSendJob& job)
         return result;
     }
     // The server has the message: what it said is kept before QUIT can touch the link.
-    result.m_nPages = platform::PagesOfCountByte(nCount);
+    result.m_nPages = platform::PagesOfCountByte(*nCount);
     result.m_nSentAt = static_cast<std::int64_t>(mail.GetDate());
     result.m_strMessageId = mail.GetMessageId();
     result.m_nMailBytes = link.GetDataBytes();
     result.m_strDataReply = link.GetDataReply();
+    RemovePageCountFile();
     link.Disconnect();
     result.m_eOutcome = ESendOutcome::Sent;
     return result;
@@ -288,7 +349,7 @@ std::string SendOutcomeText(const SSendResult& result)
     case ESendOutcome::ConverterFailed:
         return "Sorry, the fax pages could not be made, so nothing was sent; please print the document again";
     case ESendOutcome::NoPageCountFile:
-        return "";
+        return "Sorry, there are no fax pages to send; please print the document again";
     case ESendOutcome::NoPages:
         return SEND_NO_PAGES_TEXT;
     case ESendOutcome::PageMissing:
@@ -311,4 +372,10 @@ std::string SendOutcomeText(const SSendResult& result)
                                 "The are some error when sending fax, please check the internet configure");
     }
     return "";
+}
+
+bool PagesAreGone(const SSendResult& result)
+{
+    return result.m_eOutcome == ESendOutcome::NoPageCountFile ||
+           result.m_eOutcome == ESendOutcome::PageMissing;
 }

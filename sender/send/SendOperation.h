@@ -90,9 +90,9 @@ enum class ESendOutcome
 {
     Sent,
     ConverterFailed, // nothing sent; the page files stay as the converter left them
-    NoPageCountFile, // silent: a second Send after a failed one
+    NoPageCountFile, // no pages wait to be sent: the fax must be printed again
     NoPages,         // the page-count byte says 1
-    PageMissing,     // a fax page file is missing or empty: nothing sent
+    PageMissing,     // a fax page file is missing or empty: nothing sent, the page count goes
     ConnectFailed,
     SendFailed,
     Cancelled, // by the user; m_bMayHaveArrived once the end of the data had gone
@@ -128,8 +128,21 @@ struct SSendResult
 inline constexpr std::chrono::seconds SECURE_GREETING_WAIT{30};
 
 // Converter, page-count file, message and delivery, in this order. Shows nothing and
-// touches no window, so it may run on a worker thread.
+// touches no window, so it may run on a worker thread. The page-count file is deleted only once
+// the server has taken the mail (or when it names no pages that can ever be sent), and the fax
+// pages stay: a send that failed can simply run again. It then finds this fax's pages made
+// already (WaitingFaxPagesAreMade) and sends them without the converter, which would take
+// their rasters for missing.
 SSendResult RunSendJob(const SSendJob& job);
+
+// Whether fax page nPage was made for the job that the page-count file describes: it is a
+// regular file, not empty, and no older than the page-count file. A page of an older fax is
+// older than the page count of any job printed after it.
+bool IsFaxPageOfWaitingJob(int nPage);
+// Whether the waiting job's fax pages are all made: the page-count file names pages whose
+// rasters are all gone and whose fax pages are all IsFaxPageOfWaitingJob. A new print job
+// always brings its rasters, so a job that needs converting never passes.
+bool WaitingFaxPagesAreMade();
 
 // What Config's Test found: whether the server took the connection, its protection and the
 // sign-in, and a text for the user that says so or says what failed.
@@ -147,8 +160,10 @@ SServerTestResult TestMailServer(const SSendJob& job);
 // The converter of this installation, run as a process with a time limit.
 SConverterRun RunInstalledConverter();
 
-// The message for an outcome; empty for the silent end.
+// The message for an outcome.
 std::string SendOutcomeText(const SSendResult& result);
+// Whether the outcome says that the pages that the page list shows cannot be sent any more.
+bool PagesAreGone(const SSendResult& result);
 // The page-count byte 1 is reported through the application's own message box.
 inline constexpr const char* SEND_NO_PAGES_TEXT = "Vellum Star3.0 could not run, Please install it again";
 inline constexpr const char* SEND_SUCCESS_TEXT = "OK! The fax is sent successifully, please note your email "

@@ -189,26 +189,41 @@ private slots:
         ExpectIdle(dialog);
     }
 
-    void aFailedConnectionKeepsTheDialogOpenAndASecondSendEndsSilently()
+    // A failed send keeps its pages: the preview shows them from the fax pages, and a second
+    // Send sends them again without Pagemill, which would find their rasters gone. Pages that
+    // are gone are said to be so, and the list is emptied.
+    void aFailedConnectionKeepsTheDialogOpenAndThePagesForASecondSend()
     {
         Configure("127.0.0.1:" + std::to_string(UnusedPort()));
         Print(2);
         CSendDialog dialog;
         QCOMPARE(Send(dialog, "X. Y", "0049301"), QStringLiteral("Wait... disabled"));
-        QCOMPARE(Messages(),
-                 CAPTION +
-                     "\tThere some error when connecting internet, please check  the internet configure "
-                     "and connection\n");
+        const std::string strFailed = CAPTION + "\tThere some error when connecting internet, please check  "
+                                                "the internet configure and connection\n";
+        QCOMPARE(Messages(), strFailed);
         // Recorded with the underscores, before the send; the pages were made and stay.
         QVERIFY(Book().find("X__Y") != std::string::npos);
         QVERIFY(Book().find("0049301") != std::string::npos);
         QVERIFY(fs::file_size(Drive("quill1.tif")) > 0 && fs::file_size(Drive("quill2.tif")) > 0);
-        QVERIFY(!fs::exists(Drive("Page.tmp")) && !fs::exists(Drive("quill.1")));
+        QVERIFY(fs::exists(Drive("Page.tmp")) && !fs::exists(Drive("quill.1")));
+        ExpectIdle(dialog);
+        auto* pPages = CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST);
+        QCOMPARE(pPages->count(), 2);
+        QTest::mouseClick(CDialogBuilder::Control<QPushButton>(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QVERIFY(dialog.PreviewLoaded());
+
+        const std::string strPage = platform::ReadWholeFile(Drive("quill2.tif"), 1 << 20).value_or("");
+        Send(dialog, "X. Y", "0049301");
+        QCOMPARE(Messages(), strFailed + strFailed);
+        QCOMPARE(platform::ReadWholeFile(Drive("quill2.tif"), 1 << 20).value_or(""), strPage);
         ExpectIdle(dialog);
 
-        const std::string strBefore = Messages();
+        fs::remove(Drive("Page.tmp"));
         Send(dialog, "X. Y", "0049301");
-        QCOMPARE(Messages(), strBefore);
+        QCOMPARE(Messages(),
+                 strFailed + strFailed + CAPTION +
+                     "\tSorry, there are no fax pages to send; please print the document again\n");
+        QCOMPARE(pPages->count(), 0);
         ExpectIdle(dialog);
     }
 

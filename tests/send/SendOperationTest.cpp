@@ -16,6 +16,7 @@
 #include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -215,11 +216,13 @@ TEST_F(SendJobTest, AFailedConversionSendsNothingAndKeepsThePageCountFile)
     EXPECT_NE(SendOutcomeText(result).find("nothing was sent"), std::string::npos);
 }
 
-TEST_F(SendJobTest, WithoutAPageCountFileTheSendEndsSilently)
+TEST_F(SendJobTest, WithoutAPageCountFileTheSendAsksForTheDocumentAgain)
 {
     const SSendResult result = RunSendJob(Job(UnusedPort()));
     EXPECT_EQ(result.m_eOutcome, ESendOutcome::NoPageCountFile);
-    EXPECT_EQ(SendOutcomeText(result), "");
+    EXPECT_TRUE(PagesAreGone(result));
+    EXPECT_EQ(SendOutcomeText(result),
+              "Sorry, there are no fax pages to send; please print the document again");
     Write("Page.tmp", ""); // an empty one says no more
     EXPECT_EQ(RunSendJob(Job(UnusedPort())).m_eOutcome, ESendOutcome::NoPageCountFile);
     EXPECT_FALSE(Exists("Page.tmp"));
@@ -252,6 +255,8 @@ TEST_F(SendJobTest, AMissingOrEmptyPageSendsNothing)
             SendOutcomeText(result),
             "Sorry, page 2 of the fax is missing, so nothing was sent; please print the document again");
         EXPECT_TRUE(Exists("quill1.tif"));
+        EXPECT_FALSE(Exists("Page.tmp")); // the fax can never be sent
+        EXPECT_TRUE(PagesAreGone(result));
     }
 }
 
@@ -265,6 +270,7 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
         SendOutcomeText(result),
         "There some error when connecting internet, please check  the internet configure and connection");
     EXPECT_TRUE(Exists("quill1.tif"));
+    EXPECT_TRUE(Exists("Page.tmp"));
 
     // The plain dialogue sends no login; the settings' one is named as no help.
     Write("Page.tmp", "\x02");
@@ -273,6 +279,63 @@ TEST_F(SendJobTest, AServerThatCannotBeReachedIsAConnectionFailure)
     EXPECT_EQ(SendOutcomeText(RunSendJob(job)),
               "There some error when connecting internet, please check  the internet configure and "
               "connection\nThe Login in Config is only used with the security STARTTLS or TLS");
+}
+
+// A send that did not go out keeps the page count and the fax pages; the next one sends those
+// pages without the converter, whose rasters are gone. Only pages made for the waiting page
+// count pass: with a raster there, a page missing or older than the count, the converter runs.
+TEST_F(SendJobTest, AFailedSendKeepsItsPagesForTheNextOne)
+{
+    Write("quill.1", std::string(platform::RASTER_BYTES, '\1'));
+    Write("quill.2", std::string(platform::RASTER_BYTES, '\0'));
+    Write("Page.tmp", "\x03");
+    int nConversions = 0;
+    const auto pagemill = [this, &nConversions]
+    {
+        ++nConversions;
+        platform::SRunOptions options;
+        options.m_aEnvironment = platform::EnvironmentWith({"VELLUM_ROOT=" + m_root.string()});
+        options.m_durTimeout = 120s;
+        const auto run = platform::RunProgram({PAGEMILL_PROGRAM}, options);
+        return SConverterRun{run.Succeeded(), run.Describe()};
+    };
+    SSendJob job = Job(UnusedPort());
+    job.m_fnRunConverter = pagemill;
+    EXPECT_EQ(RunSendJob(job).m_eOutcome, ESendOutcome::ConnectFailed);
+    EXPECT_EQ(nConversions, 1);
+    ASSERT_TRUE(Exists("Page.tmp") && !Exists("quill.1") && Exists("quill2.tif"));
+    EXPECT_TRUE(WaitingFaxPagesAreMade());
+
+    const std::string strGateway = GatewayAddress("Bob", "4930123");
+    const std::string aPages[] = {(m_root / "c/quill1.tif").string(), (m_root / "c/quill2.tif").string()};
+    CSmtpPeer peer;
+    job = Job(peer.Start({"--from", "ann@example.org", "--to", strGateway, aPages[0], aPages[1]}));
+    job.m_fnRunConverter = pagemill;
+    const SSendResult result = RunSendJob(job);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::Sent) << result.m_strDetail;
+    std::string strReport;
+    EXPECT_TRUE(peer.Finish(strReport)) << strReport;
+    EXPECT_EQ(nConversions, 1);
+    EXPECT_FALSE(Exists("Page.tmp"));
+    EXPECT_TRUE(Exists("quill1.tif") && Exists("quill2.tif"));
+
+    const auto older = fs::last_write_time(m_root / "c/quill2.tif") - 1s;
+    const std::function<void()> aStale[] = {
+        [this] { Write("quill.2", "a raster of a new job"); },
+        [this] { fs::remove(m_root / "c/quill2.tif"); },
+        [this] { Write("quill2.tif", ""); },
+        [this, older] { fs::last_write_time(m_root / "c/quill2.tif", older - 1s); },
+    };
+    for (const auto& fnStale : aStale)
+    {
+        Write("Page.tmp", "\x03");
+        Write("quill2.tif", "page two");
+        fs::last_write_time(m_root / "c/Page.tmp", older);
+        EXPECT_TRUE(WaitingFaxPagesAreMade());
+        fnStale();
+        EXPECT_FALSE(WaitingFaxPagesAreMade());
+        fs::remove(m_root / "c/quill.2");
+    }
 }
 
 TEST_F(SendJobTest, ARefusedRecipientIsASendFailureAndTheDialogueStillEnds)
