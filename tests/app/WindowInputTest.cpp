@@ -14,11 +14,15 @@
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendDialog.h"
+#include "sender/app/SentFaxes.h"
 #include "sender/app/SettingsDialog.h"
 #include "sender/send/GatewayTemplate.h"
+#include "sender/send/SendOperation.h"
 #include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/support/ScriptedHttpServer.h"
+#include "tests/support/SmtpPeer.h"
+#include "tests/support/TrustedTestCa.h"
 #include "tests/support/UnusedPort.h"
 
 #include <QAbstractItemView>
@@ -34,12 +38,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace resources;
 using Server = CScriptedHttpServer;
@@ -613,6 +619,106 @@ private slots:
         QCOMPARE(Control<QListWidget>(dialog, IDC_PAGE_LIST)->count(), 2);
         QCOMPARE(platform::ReadWholeFile(platform::DrivePath("Page.tmp"), 16).value_or(""),
                  std::string(1, 3));
+    }
+
+    // A send that the server refuses with 535 (a mistyped login), the login corrected in Config,
+    // and Send again delivers the pages made for the first one: the real Pagemill, a real server
+    // (aiosmtpd with STARTTLS and sign-in, the test CA trusted), the password asked each time as
+    // there is no keyring, and every window worked with the mouse and the keyboard.
+    void ASendRefusedWithA535GoesOutOnceConfigIsFixed()
+    {
+        const CTrustedTestCa ca(VELLUM_TEST_CA_SCRIPT, "window-input-ca");
+        QCOMPARE(ca.Failure(), std::string());
+        std::vector<std::string> aRasters;
+        for (int nPage = 1; nPage <= 2; ++nPage)
+        {
+            std::string strRaster(platform::RASTER_BYTES, '\0');
+            for (std::size_t i = 0; i < strRaster.size(); i += 61 * static_cast<std::size_t>(nPage))
+                strRaster[i] = 1;
+            QVERIFY(
+                platform::WriteWholeFile(platform::DrivePath(platform::RasterFileName(nPage)), strRaster));
+            aRasters.push_back(std::move(strRaster));
+        }
+        WritePageCount(platform::PageCountByte(2));
+        std::filesystem::copy_file(PAGEMILL_PROGRAM, platform::SystemDirectory() / "Pagemill",
+                                   std::filesystem::copy_options::overwrite_existing);
+        CSmtpPeer peer;
+        const int nPort = peer.Start(
+            {"--from", "ann@example.org", "--to", GatewayAddress("Ann", "8675512345"), "--security",
+             "starttls", "--cert", ca.Certificate("good"), "--key", ca.Key("good"), "--user",
+             "ann@example.org", platform::DrivePath(platform::FaxPageFileName(1)).string(),
+             platform::DrivePath(platform::FaxPageFileName(2)).string()},
+            {"SMTP_PEER_PASSWORD=s3cret"});
+        QVERIFY(nPort != 0);
+        std::string strError;
+        QVERIFY(WriteSettings("127.0.0.1:" + std::to_string(nPort), "ann@example.org", "Ann", strError));
+        SProviderSettings provider;
+        provider.m_eSecurity = ESmtpSecurity::StartTls;
+        provider.m_strLogin = "ann@exmaple.org";
+        QVERIFY(WriteProviderSettings(provider, strError));
+
+        CSendDialog dialog;
+        auto* pSend = Control<QPushButton>(dialog, IDOK);
+        QStringList aSeen;
+        bool bAccepted = false;
+        RunDialog(dialog,
+                  [&]
+                  {
+                      Type(Control<QLineEdit>(dialog, IDC_FAX_NUMBER), "8675512345");
+                      Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
+                      const auto sendAndAnswer = [&]
+                      {
+                          WhenShown<CCredentialsDialog>(
+                              [](CCredentialsDialog* pAsk)
+                              {
+                                  Type(pAsk->findChild<QLineEdit*>("password"), "s3cret");
+                                  Press(pAsk, Qt::Key_Return);
+                              });
+                          WhenShown<QMessageBox>(
+                              [&](QMessageBox* pBox)
+                              {
+                                  aSeen << pBox->text();
+                                  Click(pBox->button(QMessageBox::Ok));
+                              });
+                          Click(pSend);
+                      };
+                      sendAndAnswer();
+                      QVERIFY(std::filesystem::exists(platform::DrivePath("Page.tmp")));
+                      QVERIFY(!std::filesystem::exists(platform::DrivePath(platform::RasterFileName(1))));
+
+                      WhenShown<CSettingsDialog>(
+                          [](CSettingsDialog* pConfig)
+                          {
+                              auto* pLogin = Control<QLineEdit>(*pConfig, IDC_LOGIN);
+                              Click(pLogin);
+                              QTest::keyClick(WindowOf(pLogin), Qt::Key_A, Qt::ControlModifier);
+                              Keys(pLogin, "ann@example.org");
+                              Press(pConfig, Qt::Key_Return);
+                          });
+                      Click(Control<QPushButton>(dialog, IDC_CONFIG));
+                      sendAndAnswer();
+                      bAccepted = dialog.result() == QDialog::Accepted && !dialog.isVisible();
+                  });
+        std::string strReport;
+        QVERIFY2(peer.Finish(strReport), strReport.c_str());
+        QCOMPARE(aSeen.size(), 2);
+        QVERIFY2(aSeen[0].startsWith("Sorry, the fax was not sent: The SMTP server refused the user name or "
+                                     "password\nThe server said: 535"),
+                 qPrintable(aSeen[0]));
+        QVERIFY(aSeen[0].endsWith("\nPlease push the Config button to correct the Login or the Password"));
+        QCOMPARE(aSeen[1], QString(SEND_SUCCESS_TEXT));
+        QVERIFY(bAccepted);
+        QVERIFY(!std::filesystem::exists(platform::DrivePath("Page.tmp")));
+        // What went out are the pages printed.
+        for (int nPage = 1; nPage <= 2; ++nPage)
+        {
+            const auto raster =
+                ReadFaxPageRaster(platform::DrivePath(platform::FaxPageFileName(nPage)), strError);
+            QVERIFY2(raster.has_value(), strError.c_str());
+            const std::string& strExpected = aRasters[nPage - 1];
+            QVERIFY(std::equal(raster->begin(), raster->end(), strExpected.begin(), strExpected.end(),
+                               [](std::uint8_t a, char b) { return (a != 0) == (b != 0); }));
+        }
     }
 
     // The start-up message of a printer that left nothing, shown before the dialog runs.
