@@ -16,10 +16,17 @@ namespace platform
 
 inline constexpr const char* PAGE_COUNT_FILE_NAME = "Page.tmp";
 
-// Sendwell holds a shared lock (flock) on this file in the drive root while it runs. Sendwell
-// writes page files itself (a document file, a fax sent again), and the watcher must not open
-// a second Sendwell for them: it treats a held lock like a Sendwell of its own still open.
+// Sendwell holds a shared lock (flock) on this file in the drive root while it runs. The
+// watcher opens no second Sendwell while one is open: a job printed meanwhile waits for it to
+// close.
 inline constexpr const char* SENDWELL_OPEN_FILE_NAME = ".sendwell.open";
+
+// Sendwell writes page files itself (a document file, a drop, a sent fax put back to be sent
+// again); they are no print job, and the watcher must never open Sendwell for them. Before
+// such a page-count file takes its name, this file names it by its inode and modification
+// time, in nanoseconds, as decimal text: "<inode> <mtime>\n" (platform/PageJob.h). A job of the
+// printer removes it, and a page-count file it does not name is a print job.
+inline constexpr const char* SENDWELL_PAGES_FILE_NAME = ".Page.sendwell";
 
 inline constexpr int RASTER_ROW_BYTES = 1700;
 inline constexpr int RASTER_ROWS = 2200;

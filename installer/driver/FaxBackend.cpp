@@ -205,7 +205,7 @@ EJobResult CFaxBackend::RenderDocument(const std::filesystem::path& document)
 {
     m_nPages = 0;
     m_strReason.clear();
-    CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages);
+    CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages, platform::EPageOrigin::Sendwell);
     if (!stage.Begin())
         return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
     return RenderAndCommit(document, stage);

@@ -61,7 +61,9 @@ public:
     // Reads the document from nInputFd to its end and makes the page files from it.
     [[nodiscard]] EJobResult Run(int nInputFd);
     // Makes the page files in the drive root from the document (PDF or PostScript) at this
-    // path, which the renderer must be able to read; the same rendering as a print job's.
+    // path, which the renderer must be able to read; the same rendering as a print job's. This
+    // is Sendwell's way to a document file, so the pages are marked as Sendwell's own, not a
+    // print job for the watcher.
     [[nodiscard]] EJobResult RenderDocument(const std::filesystem::path& document);
 
     int Pages() const { return m_nPages; }

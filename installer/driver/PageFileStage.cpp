@@ -1,6 +1,5 @@
 #include "installer/driver/PageFileStage.h"
 
-#include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
 #include "platform/Text.h"
 
@@ -74,8 +73,8 @@ bool SyncFile(const std::filesystem::path& path, std::string& strError)
 
 } // namespace
 
-CPageFileStage::CPageFileStage(std::filesystem::path driveRoot, int nMaxPages)
-    : m_driveRoot(std::move(driveRoot)), m_nMaxPages(nMaxPages)
+CPageFileStage::CPageFileStage(std::filesystem::path driveRoot, int nMaxPages, platform::EPageOrigin eOrigin)
+    : m_driveRoot(std::move(driveRoot)), m_nMaxPages(nMaxPages), m_eOrigin(eOrigin)
 {
 }
 
@@ -187,12 +186,9 @@ bool CPageFileStage::Commit()
         if (::unlink(stale.c_str()) != 0 && errno != ENOENT)
             return Fail(platform::ErrnoText("cannot remove the older page " + stale.string()));
     }
-    platform::CFileWriter writer;
-    if (!writer.Create(countPath, platform::EWriteMode::Atomic))
-        return Fail("cannot write the page count: " + writer.Error());
-    writer.WriteByte(platform::PageCountByte(m_nPages));
-    if (!writer.Close())
-        return Fail("cannot write the page count: " + writer.Error());
+    std::string strError;
+    if (!platform::WritePageCountFile(m_driveRoot, m_nPages, m_eOrigin, strError))
+        return Fail("cannot write the page count: " + strError);
     Discard();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PageFiles.h"
+#include "platform/PageJob.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,8 @@
 //      the rasters into place, removes the rasters of an older job numbered above this one's
 //      pages, and writes the new page-count file last (temporary file + rename);
 //   3. a job that is refused or fails is discarded: the staging folder goes, nothing else changes.
+// Pages that Sendwell stages itself are marked as its own with the page-count file
+// (platform/PageJob.h), so that the watcher does not take them for a print job.
 namespace driver
 {
 
@@ -24,7 +27,8 @@ class CPageFileStage
 {
 public:
     // nMaxPages: the most pages a job may have (less only to try the limit quickly).
-    explicit CPageFileStage(std::filesystem::path driveRoot, int nMaxPages = platform::MAX_PAGES);
+    explicit CPageFileStage(std::filesystem::path driveRoot, int nMaxPages = platform::MAX_PAGES,
+                            platform::EPageOrigin eOrigin = platform::EPageOrigin::Printer);
     CPageFileStage(const CPageFileStage&) = delete;
     CPageFileStage& operator=(const CPageFileStage&) = delete;
     // Discards whatever was not committed.
@@ -63,6 +67,7 @@ private:
     std::filesystem::path m_driveRoot;
     std::filesystem::path m_staging;
     int m_nMaxPages;
+    platform::EPageOrigin m_eOrigin;
     int m_nPages = 0;
     int m_nLastPage = 0;
     std::vector<bool> m_abStaged; // by page number - 1

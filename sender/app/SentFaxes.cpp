@@ -120,7 +120,7 @@ bool RestoreSentPages(const CSentFaxStore& store, const SSentFax& fax, std::stri
         strError = "the fax has no pages that can be sent again";
         return false;
     }
-    driver::CPageFileStage stage(platform::DriveRoot());
+    driver::CPageFileStage stage(platform::DriveRoot(), platform::MAX_PAGES, platform::EPageOrigin::Sendwell);
     if (!stage.Begin())
     {
         strError = stage.Error();
