@@ -1,6 +1,7 @@
 #include "installer/watcher/PageWatcher.h"
 
 #include "platform/PageFiles.h"
+#include "platform/PageJob.h"
 #include "platform/Process.h"
 
 #include <cerrno>
@@ -85,7 +86,9 @@ EWatchEnd CPageWatcher::Run()
     // finds the jobs the one before it already opened.
     bool bFirstLook = true;
     platform::CProcess sendwell;
-    const auto countFile = m_settings.m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
+    const auto& driveRoot = m_settings.m_driveRoot;
+    // The job Sendwell was last opened for, or found open with: never a second Sendwell for it.
+    std::optional<platform::SPageJob> lastJob;
 
     auto launch = [&]
     {
@@ -93,6 +96,20 @@ EWatchEnd CPageWatcher::Run()
         options.m_eInput = platform::EChildStream::Null;
         if (!sendwell.Start({m_settings.m_sendwell.string()}, options))
             std::cerr << "Pagewatch: cannot start Sendwell: " << sendwell.Error() << std::endl;
+    };
+    auto isOpen = [&] { return (sendwell.IsRunning() && !sendwell.Poll()) || SendwellHoldsOpen(driveRoot); };
+    // Opens Sendwell for the job waiting now if it is a print job that Sendwell has not been
+    // opened for; true when it must wait for the Sendwell that is open to close.
+    auto openForWaitingJob = [&]
+    {
+        const auto job = platform::WaitingPageJob(driveRoot);
+        if (!job || job == lastJob || platform::IsSendwellsOwnJob(driveRoot, *job))
+            return false;
+        if (isOpen())
+            return true;
+        lastJob = job;
+        launch();
+        return false;
     };
 
     for (;;)
@@ -109,15 +126,14 @@ EWatchEnd CPageWatcher::Run()
         if (nWatch < 0)
         {
             // The drive root is the user's and private; the printer creates it the same way.
-            ::mkdir(m_settings.m_driveRoot.c_str(), 0700);
-            nWatch = ::inotify_add_watch(notify.Get(), m_settings.m_driveRoot.c_str(),
+            ::mkdir(driveRoot.c_str(), 0700);
+            nWatch = ::inotify_add_watch(notify.Get(), driveRoot.c_str(),
                                          ARRIVAL_EVENTS | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
         }
         if (!bLocked && nWatch >= 0)
         {
             if (lock.Get() < 0)
-                lock.Reset(::open((m_settings.m_driveRoot / LOCK_FILE_NAME).c_str(),
-                                  O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+                lock.Reset(::open((driveRoot / LOCK_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
             bLocked = lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) == 0;
             if (bLocked)
             {
@@ -131,8 +147,12 @@ EWatchEnd CPageWatcher::Run()
         if (bFirstLook && nWatch >= 0)
         {
             bFirstLook = false;
-            if (bLocked && std::filesystem::exists(countFile))
-                launch();
+            // A Sendwell already open (started by the watcher before this one, say) has the
+            // waiting pages: they are its, not a job for a second Sendwell.
+            if (bLocked && isOpen())
+                lastJob = platform::WaitingPageJob(driveRoot);
+            else if (bLocked)
+                (void)openForWaitingJob();
         }
 
         pollfd pfd{notify.Get(), POLLIN, 0};
@@ -165,19 +185,10 @@ EWatchEnd CPageWatcher::Run()
             }
         }
 
-        const bool bOpen =
-            (sendwell.IsRunning() && !sendwell.Poll()) || SendwellHoldsOpen(m_settings.m_driveRoot);
-        if (bArrived && bOpen)
-            bPending = true;
-        else if (bArrived)
-            launch();
-        else if (bPending && !bOpen)
-        {
-            // Sendwell deletes the page-count file once it has sent the job; a job still there is unsent.
-            bPending = false;
-            if (std::filesystem::exists(countFile))
-                launch();
-        }
+        // A job that waits for Sendwell to close is looked at anew each time: it may have been
+        // sent or replaced meanwhile.
+        if (bArrived || bPending)
+            bPending = openForWaitingJob();
     }
     sendwell.Detach();
     return EWatchEnd::Stopped;

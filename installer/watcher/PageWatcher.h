@@ -12,10 +12,13 @@
 //
 // It runs in the user's desktop session, started with it through an autostart entry, so
 // Sendwell appears on that desktop. One watcher per drive root does the work (a lock file
-// decides which); another waits until the first one ends. While a Sendwell it started is
-// still open, a new job waits for it to close, and Sendwell opens again if the job's pages
-// are still there. A watcher that finds a job waiting when it starts (printed while no
-// watcher ran: before the first login after installing, say) opens Sendwell for it at once.
+// decides which); another waits until the first one ends. While a Sendwell is open, a new
+// job waits for it to close, and Sendwell opens again if the job's pages are still there.
+// Sendwell opens once for each print job: never for pages Sendwell wrote itself (a document
+// file, a fax sent again; platform/PageJob.h tells them apart), nor again for a job it was
+// opened for and closed without sending. A watcher that finds a job waiting when it starts
+// (printed while no watcher ran: before the first login after installing, say) opens
+// Sendwell for it at once, unless a Sendwell is open already.
 namespace watcher
 {
 

@@ -139,6 +139,25 @@ protected:
 
     void Release() { ASSERT_TRUE(platform::WriteWholeFile(m_base / "release", "")); }
 
+    // The mark of a Sendwell that the watcher did not start; it goes with the descriptor.
+    int HoldOpenMark() const
+    {
+        const int fd =
+            ::open((m_drive / platform::SENDWELL_OPEN_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::flock(fd, LOCK_SH), 0);
+        return fd;
+    }
+
+    // The log does not change while the watcher looks 25 times (every 20 ms).
+    bool LogStays(const std::string& strExpected) const
+    {
+        for (int i = 0; i < 25; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            if (Log() != strExpected)
+                return false;
+        return Log() == strExpected;
+    }
+
     fs::path m_base;
     fs::path m_drive;
     std::vector<std::unique_ptr<SRunning>> m_running;
@@ -185,25 +204,32 @@ TEST_F(PageWatcherTest, AJobSentMeanwhileDoesNotReopenSendwell)
     EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
 }
 
-TEST_F(PageWatcherTest, PagesWrittenByASendwellItDidNotStartWaitForThatSendwellToClose)
+TEST_F(PageWatcherTest, AJobPrintedWhileASendwellItDidNotStartIsOpenWaitsForItToClose)
 {
     Start("A");
     WaitUntilWatching("A");
-    // A Sendwell the user opened holds its mark while it writes the pages of a document.
-    const int fd =
-        ::open((m_drive / platform::SENDWELL_OPEN_FILE_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+    const int fd = HoldOpenMark(); // a Sendwell the user opened
     PrintJob();
-    // No second Sendwell while it is open: the watcher looks every 20 ms, so 25 looks pass here.
-    for (int i = 0; i < 25; ++i)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_EQ(Log(), "") << "a second Sendwell was opened";
-    }
+    EXPECT_TRUE(LogStays("")) << "a second Sendwell was opened";
     // Closed without sending: the job still waits, and Sendwell opens for it.
     ::close(fd);
     Release();
+    EXPECT_TRUE(WaitForLog("start A\nend A\n")) << Log();
+}
+
+// The Sendwell that an earlier watcher opened is still open when the next one starts: it has
+// the waiting pages, and they open no second Sendwell, neither now nor once it has closed.
+TEST_F(PageWatcherTest, AWatcherStartedBesideAnOpenSendwellOpensNoSecondOneForItsPages)
+{
+    const int fd = HoldOpenMark();
+    PrintJob();
+    Start("A");
+    ASSERT_TRUE(WaitForLockHolder());
+    EXPECT_TRUE(LogStays("")) << "a second Sendwell was opened for the same pages";
+    ::close(fd);
+    EXPECT_TRUE(LogStays("")) << "Sendwell opened again for the pages it had";
+    Release();
+    PrintJob();
     EXPECT_TRUE(WaitForLog("start A\nend A\n")) << Log();
 }
 
