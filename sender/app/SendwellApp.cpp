@@ -10,10 +10,13 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -23,13 +26,22 @@ namespace
 class COpenMark
 {
 public:
+    static constexpr int LOCK_TRIES = 100;
+    static constexpr std::chrono::milliseconds LOCK_RETRY_PAUSE{5};
+
     COpenMark()
     {
         ::mkdir(platform::DriveRoot().c_str(), 0700);
         m_fd = ::open(platform::DrivePath(platform::SENDWELL_OPEN_FILE_NAME).c_str(),
                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd >= 0)
-            (void)::flock(m_fd, LOCK_SH | LOCK_NB);
+        // The watcher looks by taking the lock exclusively for a moment; the shared lock is
+        // tried again for a while rather than given up, which would leave Sendwell unmarked.
+        for (int nTry = 0; m_fd >= 0 && nTry < LOCK_TRIES; ++nTry)
+        {
+            if (::flock(m_fd, LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+                break;
+            std::this_thread::sleep_for(LOCK_RETRY_PAUSE);
+        }
     }
     ~COpenMark()
     {
