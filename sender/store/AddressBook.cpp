@@ -36,7 +36,13 @@ bool StageDamagedBook(const std::filesystem::path& book, const std::filesystem::
     std::filesystem::remove(staged, error);
     std::filesystem::create_hard_link(book, staged, error);
     if (!error)
+    {
+        // The copy holds recipients too: nobody else reads it, even where an older book did.
+        std::filesystem::permissions(staged,
+                                     std::filesystem::perms::group_all | std::filesystem::perms::others_all,
+                                     std::filesystem::perm_options::remove, error);
         return true;
+    }
 
     platform::CFileReader in;
     platform::CFileWriter out;
@@ -45,7 +51,8 @@ bool StageDamagedBook(const std::filesystem::path& book, const std::filesystem::
         strError = "cannot read " + book.string();
         return false;
     }
-    if (!out.Create(staged, platform::EWriteMode::Atomic))
+    if (!out.Create(staged, platform::EWriteMode::Atomic) ||
+        !out.SetPermissions(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write))
     {
         strError = out.Error();
         return false;

@@ -6,10 +6,13 @@
 
 bool ReplaceFile(const std::filesystem::path& path, std::string_view strBytes, std::string& strError)
 {
+    namespace fs = std::filesystem;
     std::error_code ignored;
-    std::filesystem::create_directories(path.parent_path(), ignored);
+    if (fs::create_directories(path.parent_path(), ignored))
+        fs::permissions(path.parent_path(), fs::perms::owner_all, ignored);
     platform::CFileWriter file;
-    if (file.Create(path, platform::EWriteMode::Atomic))
+    if (file.Create(path, platform::EWriteMode::Atomic) &&
+        file.SetPermissions(fs::perms::owner_read | fs::perms::owner_write))
     {
         file.Write(strBytes.data(), strBytes.size());
         if (file.Close())
