@@ -54,16 +54,23 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
 
 std::vector<SStepResult> MakeFolders(const SInstallSettings& settings)
 {
+    namespace fs = std::filesystem;
     std::vector<SStepResult> aSteps;
-    std::error_code error;
-    std::filesystem::create_directories(settings.m_systemDirectory, error);
-    aSteps.push_back({"creating the folder " + settings.m_systemDirectory.string(), !error, error.message()});
-    // The page files are the user's own: the printer writes them as that user, nobody else reads them.
-    const bool bExisted = std::filesystem::is_directory(settings.m_driveRoot, error);
-    std::filesystem::create_directories(settings.m_driveRoot, error);
-    if (!error && !bExisted)
-        std::filesystem::permissions(settings.m_driveRoot, std::filesystem::perms::owner_all, error);
-    aSteps.push_back({"creating the folder " + settings.m_driveRoot.string(), !error, error.message()});
+    // A user's own root keeps what is theirs alone: the settings, the address book and the sent
+    // faxes beside the programs in the system directory, the pages printed in the drive root.
+    // Both folders are the user's only, also when an older version made them readable by all;
+    // the programs run as the user, who keeps every right. Programs that root places into a
+    // folder of its choice are left for whoever is to run them, only the pages made private.
+    const bool bUsersRoot = settings.m_eFor != EInstallFor::Folder;
+    for (const auto& folder : {settings.m_systemDirectory, settings.m_driveRoot})
+    {
+        std::error_code error;
+        const bool bExisted = fs::is_directory(folder, error);
+        fs::create_directories(folder, error);
+        if (!error && (bUsersRoot || (!bExisted && folder == settings.m_driveRoot)))
+            fs::permissions(folder, fs::perms::owner_all, error);
+        aSteps.push_back({"creating the folder " + folder.string(), !error, error.message()});
+    }
     return aSteps;
 }
 

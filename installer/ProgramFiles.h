@@ -31,7 +31,8 @@ inline constexpr const char* INSTALLED_FILES[] = {BACKEND_FILE,        PPD_FILE,
 [[nodiscard]] bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::path& to,
                                   std::filesystem::perms permissions, std::string& strError);
 
-// Creates the system directory and the page files' folder (private to the user when it is new).
+// Creates the system directory and the page files' folder, both private to the user (in a
+// folder of root's choosing, the page files' folder when it is new).
 std::vector<SStepResult> MakeFolders(const SInstallSettings& settings);
 
 // Copies one file of the distribution into the system directory, keeping its mode.

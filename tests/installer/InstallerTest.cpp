@@ -180,6 +180,22 @@ TEST_F(InstallerTest, EachCopyHasItsModeWhateverTheUmask)
     EXPECT_EQ(Perms(m_settings.m_cupsDataDir / "model" / "vellum" / "VellumZeru.ppd"), rw_r__r__);
 }
 
+TEST_F(InstallerTest, MakesTheUsersFoldersPrivateAlsoWhereAnOlderVersionLeftThemOpen)
+{
+    const auto rwxr_xr_x = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec;
+    for (const auto& folder : {m_settings.m_systemDirectory, m_settings.m_driveRoot})
+    {
+        fs::create_directories(folder);
+        fs::permissions(folder, rwxr_xr_x);
+    }
+    ASSERT_TRUE(Install().Succeeded());
+    EXPECT_EQ(Perms(m_settings.m_systemDirectory), fs::perms::owner_all);
+    EXPECT_EQ(Perms(m_settings.m_driveRoot), fs::perms::owner_all);
+    // The programs in it still run.
+    EXPECT_TRUE(platform::RunProgram({(m_settings.m_systemDirectory / "Sendwell").string()}, {}).Succeeded());
+}
+
 TEST_F(InstallerTest, WritesAnAutostartEntryThatStartsTheWatcherOnThisRoot)
 {
     // A folder name that needs quoting in a desktop entry's Exec line.
