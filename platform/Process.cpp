@@ -165,6 +165,14 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
                   m_strError) &&
         AddStream(setup.m_actions, options.m_eErrors, STDERR_FILENO, options.m_nErrorsFd, pipeFds[1],
                   m_strError);
+    // The child gets its three standard streams and nothing else this process holds open: a
+    // descriptor that is not close-on-exec (one inherited from our own parent, a spooler's
+    // back channel) must not reach a program that may run with other rights.
+    if (bOk && ::posix_spawn_file_actions_addclosefrom_np(&setup.m_actions, STDERR_FILENO + 1) != 0)
+    {
+        m_strError = "cannot close the descriptors a child must not inherit";
+        bOk = false;
+    }
     if (bOk && !options.m_strWorkingDirectory.empty() &&
         ::posix_spawn_file_actions_addchdir_np(&setup.m_actions, options.m_strWorkingDirectory.c_str()) != 0)
     {
@@ -336,6 +344,9 @@ bool CProcess::StartWithLimits(const std::vector<std::string>& args, const SSpaw
                                                      : ::dup2(stream.m_nSource, stream.m_nTarget) < 0)
                 fail(errno);
         }
+        // Only the standard streams reach the program; the status pipe stays open until exec.
+        if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+            fail(errno);
         if (!options.m_strWorkingDirectory.empty() && ::chdir(options.m_strWorkingDirectory.c_str()) != 0)
             fail(errno);
         if (options.m_bOwnProcessGroup)

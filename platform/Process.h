@@ -10,7 +10,8 @@
 
 // Starting other programs. A program is always started from an argument vector with
 // posix_spawn, never through a shell, so no argument is ever interpreted. A name without
-// a slash is looked up on this process's PATH.
+// a slash is looked up on this process's PATH. The child holds its three standard streams
+// and no other descriptor of this process.
 namespace platform
 {
 

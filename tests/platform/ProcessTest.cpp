@@ -3,9 +3,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -111,6 +113,32 @@ TEST(ProcessTest, RedirectsStreamsAndReportsSignals)
     EXPECT_EQ(sleeper.Wait(10s), platform::EWaitResult::Ended);
     EXPECT_EQ(sleeper.TermSignal(), SIGTERM);
     EXPECT_EQ(sleeper.Describe(), "killed by signal 15");
+}
+
+TEST(ProcessTest, GivesTheChildOnlyItsThreeStandardStreams)
+{
+    // Both ways of starting a child: posix_spawn, and fork and exec for resource limits.
+    for (const bool bLimited : {false, true})
+    {
+        // Descriptors without close-on-exec, as a spooler leaves its back channel to a backend;
+        // one of them becomes the child's output.
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        platform::SSpawnOptions options;
+        options.m_eOutput = platform::EChildStream::Descriptor;
+        options.m_nOutputFd = fds[1];
+        options.m_nMaxFileBytes = bLimited ? 1 << 20 : 0;
+        CProcess sleeper;
+        ASSERT_TRUE(sleeper.Start({"sleep", "30"}, options)) << sleeper.Error();
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::set<std::string> open;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(sleeper.Pid()) + "/fd"))
+            open.insert(entry.path().filename().string());
+        EXPECT_EQ(open, (std::set<std::string>{"0", "1", "2"})) << (bLimited ? "with limits" : "spawned");
+        sleeper.Kill();
+    }
 }
 
 TEST(ProcessTest, ReadsTheOutputLineByLineWhileTheChildRuns)
