@@ -28,6 +28,10 @@ using Clock = std::chrono::steady_clock;
 
 // The printer's name, which begins most messages.
 const std::string PRINTER(PRINTER_NAME);
+// What every user of the queue may read about a job that failed for a reason of its own.
+const std::string PUBLIC_CANNOT_RENDER = PRINTER + " cannot render this document. Nothing was written.";
+const std::string PUBLIC_CANNOT_FINISH =
+    PRINTER + " could not finish this job; the administrator's log says why. Nothing was written.";
 
 constexpr const char* DOCUMENT_NAME = "document";
 constexpr std::string_view PDF_MAGIC = "%PDF-";
@@ -179,10 +183,22 @@ std::vector<std::string> CFaxBackend::RenderArguments(const std::string& strGhos
 
 EJobResult CFaxBackend::Stop(EJobResult eResult, std::string strReason)
 {
-    // The reason may quote the document (Ghostscript's complaint does), and it becomes the job's
-    // state message: the spooler's clients refuse text values with control characters in them.
+    // The spooler's clients refuse text values with control characters in them.
     m_strReason = platform::PrintableUtf8(strReason);
     m_log << "ERROR: " << m_strReason << std::endl;
+    return eResult;
+}
+
+EJobResult CFaxBackend::StopPrivately(EJobResult eResult, std::string strReason)
+{
+    // An ERROR line becomes the printer's state message, which every user of the shared queue
+    // reads; the reason may quote the document (Ghostscript's complaint does) or name the
+    // user's folders, so it goes only into the administrator's log. The reason itself stays
+    // for a caller that renders the user's own file for them.
+    m_strReason = platform::PrintableUtf8(strReason);
+    m_log << "DEBUG: " << m_strReason << std::endl;
+    m_log << "ERROR: " << (eResult == EJobResult::Refused ? PUBLIC_CANNOT_RENDER : PUBLIC_CANNOT_FINISH)
+          << std::endl;
     return eResult;
 }
 
@@ -192,12 +208,20 @@ EJobResult CFaxBackend::Run(int nInputFd)
     m_strReason.clear();
     CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages);
     if (!stage.Begin())
-        return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
+        return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
 
     const auto document = stage.StagingDirectory() / DOCUMENT_NAME;
     const EJobResult eResult = CopyInput(nInputFd, document);
     if (eResult != EJobResult::Done)
         return eResult;
+    // The spooler's filters hand on nothing when they could not convert the document (PostScript
+    // with an error, say): that is a document that cannot be printed, not one without pages.
+    std::error_code error;
+    if (std::filesystem::file_size(document, error) == 0 && !error)
+        return StopPrivately(
+            EJobResult::Refused,
+            "The job reached " + PRINTER +
+                " empty: the spooler's filters could not convert the document for printing.");
     return RenderAndCommit(document, stage);
 }
 
@@ -207,7 +231,7 @@ EJobResult CFaxBackend::RenderDocument(const std::filesystem::path& document)
     m_strReason.clear();
     CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages, platform::EPageOrigin::Sendwell);
     if (!stage.Begin())
-        return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
+        return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
     return RenderAndCommit(document, stage);
 }
 
@@ -218,7 +242,7 @@ EJobResult CFaxBackend::RenderAndCommit(const std::filesystem::path& document, C
         return eResult; // the stage discards itself: the earlier page files stay as they were
 
     if (!stage.Commit())
-        return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
+        return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
     m_nPages = stage.Pages();
     m_log << "INFO: " << m_nPages << (m_nPages == 1 ? " page" : " pages") << " ready to send as a fax"
           << std::endl;
@@ -229,7 +253,7 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
 {
     platform::CFileWriter writer;
     if (!writer.Create(target))
-        return Stop(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
+        return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
     std::vector<char> chunk(READ_CHUNK);
     for (;;)
     {
@@ -239,13 +263,13 @@ EJobResult CFaxBackend::CopyInput(int nInputFd, const std::filesystem::path& tar
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the job"));
+            return StopPrivately(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the job"));
         if (n == 0)
             break;
         writer.Write(chunk.data(), static_cast<std::size_t>(n));
     }
     if (!writer.Close())
-        return Stop(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
+        return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the job: " + writer.Error());
     return EJobResult::Done;
 }
 
@@ -317,7 +341,7 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         const int nErrorFd =
             ::open(pRenderer->m_errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (nErrorFd < 0)
-            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot store the job"));
+            return StopPrivately(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot store the job"));
 
         platform::SSpawnOptions spawn;
         spawn.m_aEnvironment = RendererEnvironment(stage.StagingDirectory());
@@ -376,7 +400,8 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         if (StopRequested())
             return Stop(EJobResult::Stopped, "The job was stopped.");
         if (nReady < 0 && errno != EINTR)
-            return Stop(EJobResult::Failed, platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
+            return StopPrivately(EJobResult::Failed,
+                                 platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
         if (nReady <= 0)
         {
             if (Clock::now() - lastProgress > m_settings.renderStall)
@@ -393,8 +418,8 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                return Stop(EJobResult::Failed,
-                            platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
+                return StopPrivately(EJobResult::Failed,
+                                     platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
             if (n == 0)
             {
                 renderer.m_bOutputOpen = false;
@@ -407,15 +432,16 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
             case EFeedResult::More:
                 break;
             case EFeedResult::BadStream:
-                return Stop(EJobResult::Failed, "Ghostscript produced pages " + PRINTER +
-                                                    " cannot read: " + renderer.m_reader.Error());
+                return StopPrivately(EJobResult::Failed, "Ghostscript produced pages " + PRINTER +
+                                                             " cannot read: " + renderer.m_reader.Error());
             case EFeedResult::Stopped:
                 if (stage.TooManyPages())
                     return Stop(EJobResult::Refused,
                                 "The job has more than " + std::to_string(m_settings.nMaxPages) +
                                     " pages; the fax printer " + PRINTER + " takes at most " +
                                     std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
-                return Stop(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
+                return StopPrivately(EJobResult::Failed,
+                                     PRINTER + " cannot store the pages: " + stage.Error());
             }
         }
     }
@@ -428,10 +454,10 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         if (!renderer.Succeeded())
         {
             const std::string strComplaint = RendererComplaint(pRenderer->m_errorLog);
-            return Stop(EJobResult::Refused,
-                        PRINTER + " cannot print this document: Ghostscript cannot render it (" +
-                            renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
-                            "). Nothing was written.");
+            return StopPrivately(EJobResult::Refused,
+                                 PRINTER + " cannot print this document: Ghostscript cannot render it (" +
+                                     renderer.Describe() + (strComplaint.empty() ? "" : ": " + strComplaint) +
+                                     "). Nothing was written.");
         }
     }
     // Every renderer of a PDF counted its pages; more than a job may have, and none rendered any.
@@ -442,8 +468,8 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
                                              std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
     for (const auto& pRenderer : renderers)
         if (!pRenderer->m_reader.Finish())
-            return Stop(EJobResult::Failed, "Ghostscript produced pages " + PRINTER +
-                                                " cannot read: " + pRenderer->m_reader.Error());
+            return StopPrivately(EJobResult::Failed, "Ghostscript produced pages " + PRINTER +
+                                                         " cannot read: " + pRenderer->m_reader.Error());
     // The shares hold when the document was counted and every renderer delivered exactly the
     // pages the count gave it; otherwise the caller has one process render it all.
     bShared = nRenderers == 1 || (nCounted >= 1 && std::all_of(renderers.begin(), renderers.end(),

@@ -16,7 +16,10 @@
 // rendered by several Ghostscript processes at once, one per processor core, each taking
 // every n-th page; the pages are exactly those one process would render.
 // Progress and failures go to the log stream as the spooler reads them from a backend's
-// standard error: "INFO: ...", "ERROR: ...", "DEBUG: ..." lines.
+// standard error: "INFO: ...", "ERROR: ...", "DEBUG: ..." lines. INFO and ERROR lines become
+// the shared printer's state message, which every user reads: they never quote the document,
+// name a user or a path; such details go into DEBUG lines, which only the administrator's log
+// keeps.
 namespace driver
 {
 
@@ -76,7 +79,11 @@ public:
                                                     const std::string& strInput);
 
 private:
+    // Ends the job with a reason that every user of the queue may read.
     EJobResult Stop(EJobResult eResult, std::string strReason);
+    // Ends the job with a reason that may quote the document or name the user's folders: it goes
+    // to the administrator's log, and the public line says only what kind of failure it was.
+    EJobResult StopPrivately(EJobResult eResult, std::string strReason);
     bool StopRequested() const
     {
         return (m_settings.pStop != nullptr && *m_settings.pStop != 0) ||

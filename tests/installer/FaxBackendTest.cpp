@@ -255,8 +255,9 @@ TEST_F(FaxBackendTest, RefusesDocumentsItCannotRender)
         << Log();
     ExpectEarlierJobUntouched();
 
+    // What the spooler's filters could not convert reaches the backend empty.
     EXPECT_EQ(Print(Document("empty.ps", "")), EJobResult::Refused);
-    EXPECT_NE(m_strReason.find("no pages"), std::string::npos) << m_strReason;
+    EXPECT_NE(m_strReason.find("could not convert the document"), std::string::npos) << m_strReason;
     ExpectEarlierJobUntouched();
 }
 
@@ -266,6 +267,13 @@ TEST_F(FaxBackendTest, QuotesTheRenderersComplaintInPrintableTextOnly)
     static constexpr char DOCUMENT[] = "hello\x1b\x07world [31m \xfe\xff";
     EXPECT_EQ(Print(Document("control.ps", std::string(DOCUMENT, sizeof DOCUMENT - 1))), EJobResult::Refused);
     EXPECT_NE(m_strReason.find("hello\xEF\xBF\xBD"), std::string::npos) << m_strReason;
+    // The shared printer's state message, which every user reads, quotes nothing; the DEBUG
+    // line for the administrator does.
+    EXPECT_NE(Log().find("\nERROR: Vellum Zeru 3.0 cannot render this document. Nothing was written.\n"),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(Log().find("ERROR: " + m_strReason), std::string::npos) << Log();
+    EXPECT_NE(Log().find("DEBUG: " + m_strReason), std::string::npos) << Log();
     std::istringstream log(Log());
     int nLines = 0;
     for (std::string strLine; std::getline(log, strLine); ++nLines)
