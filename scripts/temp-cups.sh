@@ -10,14 +10,17 @@
 # DIR/env holds the variables that point CUPS clients (lp, lpstat, lpadmin) and the
 # Installer at this scheduler's socket, as a desktop's clients reach the system's. The script
 # ends by running cupsd in the foreground, so the caller owns the process and stops it with
-# SIGTERM.
+# SIGTERM. Each NAME=VALUE after PORT is set in the environment of the scheduler's filters and
+# backends (SetEnv), as an administrator configures them.
+#   scripts/temp-cups.sh DIR PORT [NAME=VALUE ...]
 set -euo pipefail
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 DIR PORT" >&2
+if [[ $# -lt 2 ]]; then
+    echo "usage: $0 DIR PORT [NAME=VALUE ...]" >&2
     exit 2
 fi
 dir=$(realpath -m "$1")
 port=$2
+shift 2
 system_serverbin=/usr/lib/cups
 system_datadir=/usr/share/cups
 cupsd=/usr/sbin/cupsd
@@ -64,6 +67,9 @@ SystemGroup $system_group
 FileDevice No
 PassEnv ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 CONF
+for setting in "$@"; do
+    echo "SetEnv ${setting%%=*} ${setting#*=}" >>"$dir/etc/cups-files.conf"
+done
 
 # DefaultAuthType Basic, as Debian has it: the policy's "AuthType Default" then asks a client on
 # the socket for its peer credentials (PeerCred), and one on TCP for a password. With None it

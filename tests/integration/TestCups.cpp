@@ -65,7 +65,8 @@ CTestCups::~CTestCups()
     Stop();
 }
 
-CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string& strWhy)
+CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string& strWhy,
+                                   const std::vector<std::string>& backendEnvironment)
 {
     m_dir = dir;
     std::filesystem::create_directories(dir);
@@ -80,10 +81,11 @@ CTestCups::EStart CTestCups::Start(const std::filesystem::path& dir, std::string
             options.m_eOutput = options.m_eErrors = platform::EChildStream::Descriptor;
             options.m_nOutputFd = options.m_nErrorsFd = nOut;
         }
-        const bool bStarted =
-            m_process.Start({SETPRIV_PROGRAM, "--pdeathsig", "TERM", "--", TIMEOUT_PROGRAM,
-                             SCHEDULER_LIFETIME, VELLUM_TEMP_CUPS_SCRIPT, dir.string(), strPort},
-                            options);
+        std::vector<std::string> args = {
+            SETPRIV_PROGRAM,    "--pdeathsig",           "TERM",       "--",   TIMEOUT_PROGRAM,
+            SCHEDULER_LIFETIME, VELLUM_TEMP_CUPS_SCRIPT, dir.string(), strPort};
+        args.insert(args.end(), backendEnvironment.begin(), backendEnvironment.end());
+        const bool bStarted = m_process.Start(args, options);
         if (nOut >= 0)
             ::close(nOut);
         if (!bStarted)

@@ -26,8 +26,10 @@ public:
     CTestCups& operator=(const CTestCups&) = delete;
     ~CTestCups();
 
-    // strWhy tells what went wrong when the scheduler does not run.
-    [[nodiscard]] EStart Start(const std::filesystem::path& dir, std::string& strWhy);
+    // strWhy tells what went wrong when the scheduler does not run. The NAME=VALUE entries of
+    // backendEnvironment go into its filters' and backends' environment (SetEnv).
+    [[nodiscard]] EStart Start(const std::filesystem::path& dir, std::string& strWhy,
+                               const std::vector<std::string>& backendEnvironment = {});
     void Stop();
 
     int Port() const { return m_nPort; }
