@@ -29,6 +29,29 @@ using Clock = std::chrono::steady_clock;
 // Without a pidfd, a wait for a child with a deadline looks at it this often.
 constexpr std::chrono::milliseconds WAIT_SLICE{5};
 
+// The argument and environment vectors that exec takes, pointing into the caller's strings, which
+// must outlive them.
+struct SExecVectors
+{
+    std::vector<char*> m_aArgv;
+    std::vector<char*> m_aEnvp;
+    char** m_ppEnvironment = environ;
+
+    SExecVectors(const std::vector<std::string>& args, const SSpawnOptions& options)
+    {
+        for (const auto& strArg : args)
+            m_aArgv.push_back(const_cast<char*>(strArg.c_str()));
+        m_aArgv.push_back(nullptr);
+        if (options.m_aEnvironment)
+        {
+            for (const auto& strEntry : *options.m_aEnvironment)
+                m_aEnvp.push_back(const_cast<char*>(strEntry.c_str()));
+            m_aEnvp.push_back(nullptr);
+            m_ppEnvironment = m_aEnvp.data();
+        }
+    }
+};
+
 // A descriptor that becomes readable when the child ends (Linux 5.3 and later); -1 if the
 // kernel or a sandbox refuses, in which case waits fall back to looking every few ms.
 int OpenPidFd(pid_t pid)
@@ -194,23 +217,13 @@ bool CProcess::Start(const std::vector<std::string>& args, const SSpawnOptions& 
     }
     ::posix_spawnattr_setflags(&setup.m_attr, nFlags);
 
-    std::vector<char*> argv;
-    for (const auto& strArg : args)
-        argv.push_back(const_cast<char*>(strArg.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    if (options.m_aEnvironment)
-    {
-        for (const auto& strEntry : *options.m_aEnvironment)
-            envp.push_back(const_cast<char*>(strEntry.c_str()));
-        envp.push_back(nullptr);
-    }
+    SExecVectors exec(args, options);
 
     if (bOk)
     {
         pid_t pid = -1;
-        const int nError = ::posix_spawnp(&pid, argv[0], &setup.m_actions, &setup.m_attr, argv.data(),
-                                          options.m_aEnvironment ? envp.data() : environ);
+        const int nError = ::posix_spawnp(&pid, exec.m_aArgv[0], &setup.m_actions, &setup.m_attr,
+                                          exec.m_aArgv.data(), exec.m_ppEnvironment);
         if (nError == 0)
         {
             m_pid = pid;
@@ -247,18 +260,7 @@ bool CProcess::StartWithLimits(const std::vector<std::string>& args, const SSpaw
         m_strError = ErrnoText(args[0].c_str(), ENOENT);
         return false;
     }
-    std::vector<char*> argv;
-    for (const auto& strArg : args)
-        argv.push_back(const_cast<char*>(strArg.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    if (options.m_aEnvironment)
-    {
-        for (const auto& strEntry : *options.m_aEnvironment)
-            envp.push_back(const_cast<char*>(strEntry.c_str()));
-        envp.push_back(nullptr);
-    }
-    char** ppEnvironment = options.m_aEnvironment ? envp.data() : environ;
+    SExecVectors exec(args, options);
 
     struct SStream
     {
@@ -361,7 +363,7 @@ bool CProcess::StartWithLimits(const std::vector<std::string>& args, const SSpaw
         sigset_t noSignals;
         sigemptyset(&noSignals);
         ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
-        ::execve(strProgram.c_str(), argv.data(), ppEnvironment);
+        ::execve(strProgram.c_str(), exec.m_aArgv.data(), exec.m_ppEnvironment);
         fail(errno);
     }
     const int nForkError = errno;
