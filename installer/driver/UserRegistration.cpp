@@ -1,5 +1,6 @@
 #include "installer/driver/UserRegistration.h"
 
+#include "installer/driver/FolderDescriptor.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
 
@@ -56,7 +57,11 @@ bool CUserRegistration::Exists() const
 
 bool CUserRegistration::Write(const std::filesystem::path& root, std::string& strError) const
 {
-    const std::string strRoot = root.string();
+    // The printer follows no symbolic link on the way to the root, so the registration names
+    // the folder a link leads to (a home under a linked /home, say).
+    std::error_code linkError;
+    const auto resolved = std::filesystem::weakly_canonical(root, linkError);
+    const std::string strRoot = linkError || !root.is_absolute() ? root.string() : resolved.string();
     if (!root.is_absolute() || strRoot.find_first_of(std::string_view("\n\r\0", 3)) != std::string::npos)
     {
         strError = "the folder " + platform::PrintableUtf8(strRoot) +
@@ -152,14 +157,9 @@ ELookup CUserRegistration::ReadRoot(std::filesystem::path& root, std::string& st
     return ELookup::Found;
 }
 
-bool CUserRegistration::IsOwnFolder(const std::filesystem::path& folder, std::string& strError) const
+bool CUserRegistration::IsOwnFolder(const std::filesystem::path& folder, const struct stat& st,
+                                    std::string& strError) const
 {
-    struct stat st = {};
-    if (::lstat(folder.c_str(), &st) != 0)
-    {
-        strError = platform::ErrnoText("the folder " + folder.string());
-        return false;
-    }
     if (!S_ISDIR(st.st_mode))
     {
         strError = folder.string() + " is not a folder";
@@ -176,6 +176,24 @@ bool CUserRegistration::IsOwnFolder(const std::filesystem::path& folder, std::st
     return true;
 }
 
+bool CUserRegistration::IsTrustedAncestor(const std::filesystem::path& folder, const struct stat& st,
+                                          std::string& strError) const
+{
+    // Whoever may rename or replace a folder above the root may put a folder of their choice
+    // in the root's place. Only root and the user may own one; others may write into it only
+    // when its sticky bit keeps them from moving what is not theirs (as in /tmp).
+    const bool bTrustedOwner = st.st_uid == 0 || st.st_uid == m_account.m_nUid;
+    const bool bOthersWrite =
+        (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != m_account.m_nGid);
+    if (!bTrustedOwner || (bOthersWrite && (st.st_mode & S_ISVTX) == 0))
+    {
+        strError = "the folder " + folder.string() + " above it may be changed by users other than " +
+                   m_account.m_strName + " and root";
+        return false;
+    }
+    return true;
+}
+
 ELookup CUserRegistration::PrepareDriveRoot(std::filesystem::path& driveRoot, std::string& strError) const
 {
     std::filesystem::path root;
@@ -183,16 +201,33 @@ ELookup CUserRegistration::PrepareDriveRoot(std::filesystem::path& driveRoot, st
     if (eFound != ELookup::Found)
         return eFound;
     root = root.lexically_normal();
-    if (!IsOwnFolder(root, strError))
+    if (!root.has_filename() && root.has_relative_path())
+        root = root.parent_path();
+    // The root is opened from "/" one folder at a time, following no link, and each folder on
+    // the way is checked before the next: nobody but root and the user can then move the
+    // page folder elsewhere between this check and the job's writes.
+    const auto rootFolder = CFolderDescriptor::OpenWithoutLinks(
+        root,
+        [&](const std::filesystem::path& folder, const struct stat& st, std::string& strWhy)
+        { return folder == root ? IsOwnFolder(folder, st, strWhy) : IsTrustedAncestor(folder, st, strWhy); },
+        strError);
+    if (!rootFolder.IsOpen())
         return ELookup::Refused;
-    driveRoot = root / DRIVE_FOLDER;
+    const auto drive = root / DRIVE_FOLDER;
     // The page files are the user's own business: nobody else needs to read them.
-    if (::mkdir(driveRoot.c_str(), 0700) != 0 && errno != EEXIST)
+    const auto driveFolder = rootFolder.OpenChild(DRIVE_FOLDER, 0700, drive, strError);
+    struct stat st = {};
+    if (!driveFolder.IsOpen())
+        return ELookup::Refused;
+    if (::fstat(driveFolder.Fd(), &st) != 0)
     {
-        strError = platform::ErrnoText("cannot create the folder " + driveRoot.string());
+        strError = platform::ErrnoText("cannot look at the folder " + drive.string());
         return ELookup::Refused;
     }
-    return IsOwnFolder(driveRoot, strError) ? ELookup::Found : ELookup::Refused;
+    if (!IsOwnFolder(drive, st, strError))
+        return ELookup::Refused;
+    driveRoot = drive;
+    return ELookup::Found;
 }
 
 } // namespace driver

@@ -114,6 +114,13 @@ TEST_F(UserRegistrationTest, RefusesARootOrPageFolderThatIsNotTheUsersOwn)
     const auto linked = m_base / "linked root";
     fs::create_directory_symlink(m_root, linked);
     ASSERT_TRUE(registration.Write(linked, strError)) << strError;
+    EXPECT_NE(platform::ReadWholeFile(registration.File(), 4096)
+                  .value_or("")
+                  .find("root=" + m_root.string() + "\n"),
+              std::string::npos)
+        << "the link is resolved when registering";
+    ASSERT_TRUE(platform::WriteWholeFile(registration.File(), "root=" + linked.string() + "\n"));
+    ::chmod(registration.File().c_str(), 0600);
     EXPECT_EQ(Prepare(strError), ELookup::Refused);
     EXPECT_FALSE(fs::exists(m_root / "c"));
 
@@ -136,6 +143,61 @@ TEST_F(UserRegistrationTest, RefusesARootOrPageFolderThatIsNotTheUsersOwn)
         ASSERT_EQ(::chown(m_root.c_str(), pNobody->pw_uid, pNobody->pw_gid), 0);
         EXPECT_EQ(Prepare(strError), ELookup::Refused);
         EXPECT_FALSE(fs::exists(m_root / "c"));
+    }
+}
+
+TEST_F(UserRegistrationTest, RefusesARootBelowAFolderThatOthersMayChange)
+{
+    // Whoever may rename a folder above the root may put another folder in the root's place.
+    const passwd* pNobody = ::getpwnam("nobody");
+    const bool bRoot = ::geteuid() == 0 && pNobody != nullptr;
+    const uid_t nOther = bRoot ? pNobody->pw_uid : ::getuid();
+    const gid_t nOtherGroup = bRoot ? pNobody->pw_gid : ::getgid();
+    struct SCase
+    {
+        const char* pszName;
+        mode_t nMode;
+        bool bOthersOwnOrGroup; // owned by another user (root only), or group-writable by another group
+        bool bLink;             // the folder above is a symbolic link to a folder of the user's
+        ELookup eExpected;
+        const char* pszSays;
+    };
+    // clang-format off
+    const SCase aCases[] = {
+        {"the user's own",                       0755,  false, false, ELookup::Found,   ""},
+        {"writable by everybody",                0777,  false, false, ELookup::Refused, "above it may be changed by users other than ada"},
+        {"writable by everybody, sticky (/tmp)", 01777, false, false, ELookup::Found,   ""},
+        {"another user's",                       0755,  true,  false, ELookup::Refused, "above it may be changed"},
+        {"another group's, group-writable",      0775,  true,  false, ELookup::Refused, "above it may be changed"},
+        {"a link",                               0755,  false, true,  ELookup::Refused, "is a symbolic link"},
+    };
+    // clang-format on
+    fs::create_directories(CUserRegistration(m_account).File().parent_path());
+    for (const auto& test : aCases)
+    {
+        SCOPED_TRACE(test.pszName);
+        if (test.bOthersOwnOrGroup && !bRoot)
+            continue; // only root can give a folder away
+        const auto above = m_base / "above";
+        const auto real = m_base / "real above";
+        fs::create_directories((test.bLink ? real : above) / "fax root");
+        if (test.bLink)
+            fs::create_directory_symlink(real, above);
+        ::chmod(above.c_str(), test.nMode);
+        if (test.bOthersOwnOrGroup)
+        {
+            ASSERT_EQ(::chown(above.c_str(), test.nMode == 0775 ? ::getuid() : nOther, nOtherGroup), 0);
+        }
+        // The registration names the link itself, as an older one may.
+        ASSERT_TRUE(platform::WriteWholeFile(CUserRegistration(m_account).File(),
+                                             "root=" + (above / "fax root").string() + "\n"));
+        ::chmod(CUserRegistration(m_account).File().c_str(), 0600);
+        std::string strError;
+        EXPECT_EQ(Prepare(strError), test.eExpected) << strError;
+        EXPECT_NE(strError.find(test.pszSays), std::string::npos) << strError;
+        EXPECT_EQ(fs::exists(above / "fax root" / "c"), test.eExpected == ELookup::Found);
+        fs::remove_all(above);
+        fs::remove_all(real);
     }
 }
 
