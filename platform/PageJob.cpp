@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform
@@ -21,6 +23,49 @@ constexpr std::uint64_t MARK_MAX_BYTES = 64;
 std::string MarkText(const SPageJob& job)
 {
     return std::to_string(job.m_nInode) + " " + std::to_string(job.m_nModifiedNs) + "\n";
+}
+
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+constexpr int TEMP_NAME_RANDOM_CHARACTERS = 6;
+
+// Creates a temporary file for pszName beside it in the folder nFolderFd (a dot, the name, a
+// dot and random letters), named in strTemp, with the mode the umask leaves of 0666; -1 when
+// none could be made.
+int CreateTempFileAt(int nFolderFd, const char* pszName, std::string& strTemp)
+{
+    static constexpr std::string_view LETTERS =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int nAttempt = 0; nAttempt < TEMP_NAME_ATTEMPTS; ++nAttempt)
+    {
+        strTemp = "." + std::string(pszName) + ".";
+        for (int n = 0; n < TEMP_NAME_RANDOM_CHARACTERS; ++n)
+            strTemp += LETTERS[random() % LETTERS.size()];
+        const int fd =
+            ::openat(nFolderFd, strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Writes Sendwell's mark beside the page count: a temporary file renamed into place.
+bool WriteMarkAt(int nDriveFd, const std::string& strText)
+{
+    std::string strTemp;
+    const int fd = CreateTempFileAt(nDriveFd, SENDWELL_PAGES_FILE_NAME, strTemp);
+    if (fd < 0)
+        return false;
+    ssize_t nWritten = 0;
+    do
+        nWritten = ::write(fd, strText.data(), strText.size());
+    while (nWritten < 0 && errno == EINTR);
+    bool bOk = nWritten == static_cast<ssize_t>(strText.size()) && ::fdatasync(fd) == 0;
+    bOk = ::close(fd) == 0 && bOk;
+    bOk = bOk && ::renameat(nDriveFd, strTemp.c_str(), nDriveFd, SENDWELL_PAGES_FILE_NAME) == 0;
+    if (!bOk)
+        (void)::unlinkat(nDriveFd, strTemp.c_str(), 0);
+    return bOk;
 }
 
 } // namespace
@@ -47,10 +92,24 @@ bool IsSendwellsOwnJob(const std::filesystem::path& driveRoot, const SPageJob& j
 bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPageOrigin eOrigin,
                         std::string& strError)
 {
+    const int nDriveFd = ::open(driveRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (nDriveFd < 0)
+    {
+        strError = ErrnoText("cannot open the folder " + driveRoot.string());
+        return false;
+    }
+    const bool bOk = WritePageCountFileAt(nDriveFd, driveRoot, nPages, eOrigin, strError);
+    ::close(nDriveFd);
+    return bOk;
+}
+
+bool WritePageCountFileAt(int nDriveFd, const std::filesystem::path& driveRoot, int nPages,
+                          EPageOrigin eOrigin, std::string& strError)
+{
     const auto countPath = driveRoot / PAGE_COUNT_FILE_NAME;
     const auto markPath = driveRoot / SENDWELL_PAGES_FILE_NAME;
-    std::string strTemplate = (driveRoot / ("." + std::string(PAGE_COUNT_FILE_NAME) + ".XXXXXX")).string();
-    const int fd = ::mkostemp(strTemplate.data(), O_CLOEXEC);
+    std::string strCountTemp;
+    const int fd = CreateTempFileAt(nDriveFd, PAGE_COUNT_FILE_NAME, strCountTemp);
     if (fd < 0)
     {
         strError = ErrnoText("cannot create a file beside " + countPath.string());
@@ -72,8 +131,7 @@ bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPag
         strError = ErrnoText("cannot write " + countPath.string());
         bOk = false;
     }
-    if (bOk && eOrigin == EPageOrigin::Sendwell &&
-        !WriteWholeFile(markPath, MarkText(PageJobOf(info)), EWriteMode::Atomic))
+    if (bOk && eOrigin == EPageOrigin::Sendwell && !WriteMarkAt(nDriveFd, MarkText(PageJobOf(info))))
     {
         strError = "cannot mark the pages as Sendwell's own in " + markPath.string();
         bOk = false;
@@ -81,14 +139,14 @@ bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPag
     // An earlier mark names a count file that is gone, and no later one has both its inode and
     // its time: removing it only keeps the drive root tidy.
     if (bOk && eOrigin == EPageOrigin::Printer)
-        (void)::unlink(markPath.c_str());
-    if (bOk && ::rename(strTemplate.c_str(), countPath.c_str()) != 0)
+        (void)::unlinkat(nDriveFd, SENDWELL_PAGES_FILE_NAME, 0);
+    if (bOk && ::renameat(nDriveFd, strCountTemp.c_str(), nDriveFd, PAGE_COUNT_FILE_NAME) != 0)
     {
         strError = ErrnoText("cannot write " + countPath.string());
         bOk = false;
     }
     if (!bOk)
-        ::unlink(strTemplate.c_str());
+        (void)::unlinkat(nDriveFd, strCountTemp.c_str(), 0);
     return bOk;
 }
 

@@ -41,5 +41,10 @@ bool IsSendwellsOwnJob(const std::filesystem::path& driveRoot, const SPageJob& j
 // the mark of an earlier one.
 [[nodiscard]] bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPageOrigin eOrigin,
                                       std::string& strError);
+// The same in the drive root held open as nDriveFd: every file is named relative to it, so
+// that a drive root renamed or replaced meanwhile leads nothing elsewhere. driveRoot names
+// it in strError.
+[[nodiscard]] bool WritePageCountFileAt(int nDriveFd, const std::filesystem::path& driveRoot, int nPages,
+                                        EPageOrigin eOrigin, std::string& strError);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "installer/driver/PageFileStage.h"
 
+#include "installer/driver/FolderDescriptor.h"
 #include "platform/PageFiles.h"
 #include "platform/Text.h"
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -17,58 +19,66 @@ namespace driver
 namespace
 {
 
-// Starts with a dot, so that nobody looking for page files mistakes it for one.
-constexpr const char* STAGING_TEMPLATE = ".quill-job.XXXXXX";
+// The staging folder's name: a dot first, so that nobody looking for page files mistakes it
+// for one, then random letters.
+constexpr std::string_view STAGING_PREFIX = ".quill-job.";
+constexpr int STAGING_RANDOM_CHARACTERS = 6;
+constexpr int STAGING_ATTEMPTS = 100;
 
-// Writes a staged raster in one write and sets it on its way to the disk without waiting:
-// the commit waits for it, by when most of it has usually arrived.
-bool WriteStagedRaster(const std::filesystem::path& path, std::span<const std::uint8_t> raster,
-                       std::string& strError)
+std::string RandomStagingName()
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    static constexpr std::string_view LETTERS =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    std::string strName(STAGING_PREFIX);
+    for (int n = 0; n < STAGING_RANDOM_CHARACTERS; ++n)
+        strName += LETTERS[random() % LETTERS.size()];
+    return strName;
+}
+
+// Writes a staged raster, at strName in the folder nFolderFd, in one write and sets it on its
+// way to the disk without waiting: the commit waits for it, by when most of it has usually
+// arrived. errno tells why it failed.
+bool WriteStagedRaster(int nFolderFd, const std::string& strName, std::span<const std::uint8_t> data)
+{
+    const int fd =
+        ::openat(nFolderFd, strName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
-    {
-        strError = platform::ErrnoText("create " + path.string());
         return false;
-    }
     std::size_t nDone = 0;
-    while (nDone < raster.size())
+    while (nDone < data.size())
     {
-        const ssize_t n = ::write(fd, raster.data() + nDone, raster.size() - nDone);
+        const ssize_t n = ::write(fd, data.data() + nDone, data.size() - nDone);
         if (n > 0)
             nDone += static_cast<std::size_t>(n);
         else if (n < 0 && errno == EINTR)
             continue;
         else
         {
-            strError = platform::ErrnoText("write " + path.string(), n == 0 ? ENOSPC : errno);
+            // A part of a raster is no use to anyone.
+            const int nError = n == 0 ? ENOSPC : errno;
             ::close(fd);
+            (void)::unlinkat(nFolderFd, strName.c_str(), 0);
+            errno = nError;
             return false;
         }
     }
     // Only a start: a failure here shows at the commit's sync.
     (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    if (::close(fd) != 0)
-    {
-        strError = platform::ErrnoText("close " + path.string());
-        return false;
-    }
-    return true;
+    return ::close(fd) == 0;
 }
 
-// Waits until the file's data are on the disk.
-bool SyncFile(const std::filesystem::path& path, std::string& strError)
+// Waits until the data of the file strName in the folder nFolderFd are on the disk.
+bool SyncFileAt(int nFolderFd, const std::string& strName)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fdatasync(fd) != 0)
-    {
-        strError = platform::ErrnoText("sync " + path.string());
-        if (fd >= 0)
-            ::close(fd);
+    const int fd = ::openat(nFolderFd, strName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
         return false;
-    }
+    const bool bOk = ::fdatasync(fd) == 0;
+    const int nError = errno;
     ::close(fd);
-    return true;
+    errno = nError;
+    return bOk;
 }
 
 } // namespace
@@ -93,21 +103,47 @@ bool CPageFileStage::Fail(std::string strError)
 bool CPageFileStage::Begin()
 {
     Discard();
+    m_driveFolder.Close();
     m_strError.clear();
     m_nPages = 0;
     m_nLastPage = 0;
     m_abStaged.clear();
     m_bTooManyPages = false;
-    // The page files are the user's own business: nobody else needs to read them.
+    // The folders above the drive root are the user's choice and are followed as they are;
+    // the drive root itself is held open, and everything the stage writes, moves and removes
+    // goes through it (or the staging folder's descriptor), so that a drive root moved or
+    // replaced during the job leads the pages nowhere else.
     std::error_code error;
-    std::filesystem::create_directories(m_driveRoot.parent_path(), error);
-    if (::mkdir(m_driveRoot.c_str(), 0700) != 0 && errno != EEXIST)
+    const auto parent = m_driveRoot.parent_path();
+    std::filesystem::create_directories(parent, error);
+    const CFolderDescriptor parentFolder(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFolder.IsOpen())
         return Fail(platform::ErrnoText("cannot create the folder " + m_driveRoot.string()));
-    std::string strTemplate = (m_driveRoot / STAGING_TEMPLATE).string();
-    if (::mkdtemp(strTemplate.data()) == nullptr)
-        return Fail(platform::ErrnoText("cannot write into the folder " + m_driveRoot.string()));
-    m_staging = strTemplate;
-    return true;
+    std::string strError;
+    // The page files are the user's own business: nobody else needs to read them.
+    m_driveFolder = parentFolder.OpenChild(m_driveRoot.filename().string(), 0700, m_driveRoot, strError);
+    if (!m_driveFolder.IsOpen())
+        return Fail(strError);
+    for (int nAttempt = 0; nAttempt < STAGING_ATTEMPTS; ++nAttempt)
+    {
+        const std::string strName = RandomStagingName();
+        if (::mkdirat(m_driveFolder.Fd(), strName.c_str(), 0700) != 0)
+        {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        m_stagingFolder = m_driveFolder.OpenChild(strName, 0700, m_driveRoot / strName, strError);
+        if (!m_stagingFolder.IsOpen())
+        {
+            (void)::unlinkat(m_driveFolder.Fd(), strName.c_str(), AT_REMOVEDIR);
+            return Fail(strError);
+        }
+        m_strStagingName = strName;
+        m_staging = m_driveRoot / strName;
+        return true;
+    }
+    return Fail(platform::ErrnoText("cannot write into the folder " + m_driveRoot.string()));
 }
 
 bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
@@ -125,9 +161,9 @@ bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
         return Fail("the job has more than " + std::to_string(m_nMaxPages) +
                     " pages; the fax printer takes at most " + std::to_string(m_nMaxPages));
     }
-    std::string strError;
-    if (!WriteStagedRaster(m_staging / platform::RasterFileName(nPage), raster, strError))
-        return Fail("cannot write page " + std::to_string(nPage) + ": " + strError);
+    if (!WriteStagedRaster(m_stagingFolder.Fd(), platform::RasterFileName(nPage), raster))
+        return Fail(platform::ErrnoText("cannot write page " + std::to_string(nPage) + " into " +
+                                        m_staging.string()));
     if (m_abStaged.size() < static_cast<std::size_t>(nPage))
         m_abStaged.resize(static_cast<std::size_t>(nPage), false);
     if (!m_abStaged[nPage - 1])
@@ -139,9 +175,10 @@ bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
 
 void CPageFileStage::ClearPages()
 {
-    for (int nPage = 1; nPage <= m_nLastPage; ++nPage)
-        if (m_abStaged[nPage - 1])
-            ::unlink((m_staging / platform::RasterFileName(nPage)).c_str());
+    if (m_stagingFolder.IsOpen())
+        for (int nPage = 1; nPage <= m_nLastPage; ++nPage)
+            if (m_abStaged[nPage - 1])
+                (void)::unlinkat(m_stagingFolder.Fd(), platform::RasterFileName(nPage).c_str(), 0);
     m_nPages = 0;
     m_nLastPage = 0;
     m_abStaged.clear();
@@ -159,35 +196,37 @@ bool CPageFileStage::Commit()
         return Fail("page " + std::to_string(nMissing) + " of " + std::to_string(m_nLastPage) +
                     " is missing");
     }
+    const int nDrive = m_driveFolder.Fd();
+    const int nStaging = m_stagingFolder.Fd();
     // The rasters reach the disk before a page count names them.
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
     {
-        std::string strError;
-        if (!SyncFile(m_staging / platform::RasterFileName(nPage), strError))
-            return Fail("cannot write page " + std::to_string(nPage) + ": " + strError);
+        if (!SyncFileAt(nStaging, platform::RasterFileName(nPage)))
+            return Fail(platform::ErrnoText("cannot write page " + std::to_string(nPage)));
     }
 
     // Without the old count no reader pairs it with the new rasters while they move in.
     const auto countPath = m_driveRoot / platform::PAGE_COUNT_FILE_NAME;
-    if (::unlink(countPath.c_str()) != 0 && errno != ENOENT)
+    if (::unlinkat(nDrive, platform::PAGE_COUNT_FILE_NAME, 0) != 0 && errno != ENOENT)
         return Fail(platform::ErrnoText("cannot replace " + countPath.string()));
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
     {
-        const auto from = m_staging / platform::RasterFileName(nPage);
-        const auto to = m_driveRoot / platform::RasterFileName(nPage);
-        if (::rename(from.c_str(), to.c_str()) != 0)
-            return Fail(
-                platform::ErrnoText("cannot move page " + std::to_string(nPage) + " to " + to.string()));
+        const std::string strName = platform::RasterFileName(nPage);
+        if (::renameat(nStaging, strName.c_str(), nDrive, strName.c_str()) != 0)
+            return Fail(platform::ErrnoText("cannot move page " + std::to_string(nPage) + " to " +
+                                            (m_driveRoot / strName).string()));
     }
     // An older, longer job's last rasters would otherwise stay beside this one's pages.
     for (int nPage = m_nPages + 1; nPage <= platform::MAX_PAGES; ++nPage)
     {
-        const auto stale = m_driveRoot / platform::RasterFileName(nPage);
-        if (::unlink(stale.c_str()) != 0 && errno != ENOENT)
-            return Fail(platform::ErrnoText("cannot remove the older page " + stale.string()));
+        const std::string strName = platform::RasterFileName(nPage);
+        if (::unlinkat(nDrive, strName.c_str(), 0) != 0 && errno != ENOENT)
+            return Fail(
+                platform::ErrnoText("cannot remove the older page " + (m_driveRoot / strName).string()));
     }
+    // The count is written beside its place and renamed into it, in the folder held open.
     std::string strError;
-    if (!platform::WritePageCountFile(m_driveRoot, m_nPages, m_eOrigin, strError))
+    if (!platform::WritePageCountFileAt(nDrive, m_driveRoot, m_nPages, m_eOrigin, strError))
         return Fail("cannot write the page count: " + strError);
     Discard();
     return true;
@@ -197,8 +236,9 @@ void CPageFileStage::Discard()
 {
     if (m_staging.empty())
         return;
-    std::error_code error;
-    std::filesystem::remove_all(m_staging, error);
+    m_stagingFolder.Close();
+    (void)m_driveFolder.RemoveTree(m_strStagingName);
+    m_strStagingName.clear();
     m_staging.clear();
 }
 

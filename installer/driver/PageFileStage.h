@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installer/driver/FolderDescriptor.h"
 #include "platform/PageFiles.h"
 #include "platform/PageJob.h"
 
@@ -20,6 +21,9 @@
 //   3. a job that is refused or fails is discarded: the staging folder goes, nothing else changes.
 // Pages that Sendwell stages itself are marked as its own with the page-count file
 // (platform/PageJob.h), so that the watcher does not take them for a print job.
+// The drive root is held open from Begin() on, and every file the stage writes, moves or
+// removes is named relative to it: a drive root moved or replaced by a link meanwhile leads
+// no page elsewhere.
 namespace driver
 {
 
@@ -34,7 +38,8 @@ public:
     // Discards whatever was not committed.
     ~CPageFileStage();
 
-    // Creates the drive root if needed and a fresh staging folder in it.
+    // Creates the drive root if needed (a symbolic link in its place is not followed), opens
+    // it, and makes a fresh staging folder in it.
     [[nodiscard]] bool Begin();
     const std::filesystem::path& StagingDirectory() const { return m_staging; }
 
@@ -66,6 +71,9 @@ private:
 
     std::filesystem::path m_driveRoot;
     std::filesystem::path m_staging;
+    std::string m_strStagingName;
+    CFolderDescriptor m_driveFolder;
+    CFolderDescriptor m_stagingFolder;
     int m_nMaxPages;
     platform::EPageOrigin m_eOrigin;
     int m_nPages = 0;

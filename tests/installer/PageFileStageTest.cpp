@@ -3,6 +3,7 @@
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -202,6 +203,34 @@ TEST_F(PageFileStageTest, ReportsADriveRootItCannotWrite)
     CPageFileStage stage(m_drive);
     EXPECT_FALSE(stage.Begin());
     EXPECT_NE(stage.Error().find(m_drive.string()), std::string::npos) << stage.Error();
+}
+
+TEST_F(PageFileStageTest, WritesIntoTheDriveRootItOpenedThoughItsNameIsSwappedForALink)
+{
+    const auto elsewhere = m_base / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::create_directories(m_drive.parent_path());
+    fs::create_directory_symlink(elsewhere, m_drive);
+    CPageFileStage linked(m_drive);
+    EXPECT_FALSE(linked.Begin()) << "a drive root that is a link is not followed";
+    EXPECT_NE(linked.Error().find("symbolic link"), std::string::npos) << linked.Error();
+    fs::remove(m_drive);
+
+    CPageFileStage stage(m_drive);
+    ASSERT_TRUE(stage.Begin()) << stage.Error();
+    ASSERT_TRUE(stage.AddPage(Raster(1)));
+    // The folder is moved away during the job and a link to another folder takes its name.
+    const auto moved = m_base / "moved";
+    fs::rename(m_drive, moved);
+    fs::create_directory_symlink(elsewhere, m_drive);
+    ASSERT_TRUE(stage.AddPage(Raster(2)));
+    ASSERT_TRUE(stage.Commit()) << stage.Error();
+    EXPECT_TRUE(fs::is_empty(elsewhere)) << "nothing went where the link leads";
+    std::vector<std::string> aNames;
+    for (const auto& entry : fs::directory_iterator(moved))
+        aNames.push_back(entry.path().filename().string());
+    std::sort(aNames.begin(), aNames.end());
+    EXPECT_EQ(aNames, (std::vector<std::string>{"Page.tmp", "quill.1", "quill.2"}));
 }
 
 } // namespace
