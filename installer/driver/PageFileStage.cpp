@@ -36,6 +36,11 @@ std::string RandomStagingName()
     return strName;
 }
 
+bool IsOutOfRoom(int nError)
+{
+    return nError == ENOSPC || nError == EDQUOT;
+}
+
 // Writes a staged raster, at strName in the folder nFolderFd, in one write and sets it on its
 // way to the disk without waiting: the commit waits for it, by when most of it has usually
 // arrived. errno tells why it failed.
@@ -55,7 +60,7 @@ bool WriteStagedRaster(int nFolderFd, const std::string& strName, std::span<cons
             continue;
         else
         {
-            // A part of a raster is no use to anyone.
+            // A part of a file is no use to anyone, and takes room a full disk lacks.
             const int nError = n == 0 ? ENOSPC : errno;
             ::close(fd);
             (void)::unlinkat(nFolderFd, strName.c_str(), 0);
@@ -105,6 +110,7 @@ bool CPageFileStage::Begin()
     Discard();
     m_driveFolder.Close();
     m_strError.clear();
+    m_strOutOfRoom.clear();
     m_nPages = 0;
     m_nLastPage = 0;
     m_abStaged.clear();
@@ -157,13 +163,26 @@ bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
         return Fail("there is no page " + std::to_string(nPage));
     if (nPage > m_nMaxPages)
     {
+        // What was staged is of no use now: it goes at once, not when the caller gives up.
+        ClearPages();
         m_bTooManyPages = true;
         return Fail("the job has more than " + std::to_string(m_nMaxPages) +
                     " pages; the fax printer takes at most " + std::to_string(m_nMaxPages));
     }
-    if (!WriteStagedRaster(m_stagingFolder.Fd(), platform::RasterFileName(nPage), raster))
-        return Fail(platform::ErrnoText("cannot write page " + std::to_string(nPage) + " into " +
-                                        m_staging.string()));
+    // Once the disk is full the pages are only counted: a job of too many pages is then still
+    // refused as one at the page past the limit, instead of as a full disk, and the disk has
+    // its room back at once.
+    if (m_strOutOfRoom.empty() &&
+        !WriteStagedRaster(m_stagingFolder.Fd(), platform::RasterFileName(nPage), raster))
+    {
+        const int nError = errno;
+        if (!IsOutOfRoom(nError))
+            return Fail(platform::ErrnoText(
+                "cannot write page " + std::to_string(nPage) + " into " + m_staging.string(), nError));
+        m_strOutOfRoom = "there is not enough room for the pages in " + m_driveRoot.string() + " (" +
+                         platform::ErrnoText("page " + std::to_string(nPage), nError) + ")";
+        RemoveStagedRasters();
+    }
     if (m_abStaged.size() < static_cast<std::size_t>(nPage))
         m_abStaged.resize(static_cast<std::size_t>(nPage), false);
     if (!m_abStaged[nPage - 1])
@@ -173,12 +192,18 @@ bool CPageFileStage::AddPage(int nPage, std::span<const std::uint8_t> raster)
     return true;
 }
 
+void CPageFileStage::RemoveStagedRasters()
+{
+    if (!m_stagingFolder.IsOpen())
+        return;
+    for (int nPage = 1; nPage <= m_nLastPage; ++nPage)
+        if (m_abStaged[nPage - 1])
+            (void)::unlinkat(m_stagingFolder.Fd(), platform::RasterFileName(nPage).c_str(), 0);
+}
+
 void CPageFileStage::ClearPages()
 {
-    if (m_stagingFolder.IsOpen())
-        for (int nPage = 1; nPage <= m_nLastPage; ++nPage)
-            if (m_abStaged[nPage - 1])
-                (void)::unlinkat(m_stagingFolder.Fd(), platform::RasterFileName(nPage).c_str(), 0);
+    RemoveStagedRasters();
     m_nPages = 0;
     m_nLastPage = 0;
     m_abStaged.clear();
@@ -188,6 +213,8 @@ bool CPageFileStage::Commit()
 {
     if (m_staging.empty())
         return Fail("no job has been started");
+    if (!m_strOutOfRoom.empty())
+        return Fail(m_strOutOfRoom);
     if (m_nPages == 0)
         return Fail("the job has no pages");
     if (m_nPages != m_nLastPage)

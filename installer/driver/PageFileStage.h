@@ -44,7 +44,10 @@ public:
     const std::filesystem::path& StagingDirectory() const { return m_staging; }
 
     // Stages page nPage (from 1; a raster of platform::RASTER_BYTES), replacing a page of that
-    // number staged before. Refuses a page past the most a job may have.
+    // number staged before. Refuses a page past the most a job may have, and removes what was
+    // staged then. Once the disk has no room for a page, the pages that follow are counted
+    // but not kept (so that a job of too many pages is still refused as such), and Commit()
+    // fails saying so.
     [[nodiscard]] bool AddPage(int nPage, std::span<const std::uint8_t> raster);
     // Stages the page after the last one staged.
     [[nodiscard]] bool AddPage(std::span<const std::uint8_t> raster)
@@ -68,12 +71,15 @@ public:
 
 private:
     bool Fail(std::string strError);
+    void RemoveStagedRasters();
 
     std::filesystem::path m_driveRoot;
     std::filesystem::path m_staging;
     std::string m_strStagingName;
     CFolderDescriptor m_driveFolder;
     CFolderDescriptor m_stagingFolder;
+    // Why the pages since the disk was full are not kept; empty while there is room.
+    std::string m_strOutOfRoom;
     int m_nMaxPages;
     platform::EPageOrigin m_eOrigin;
     int m_nPages = 0;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mount.h>
 #include <vector>
 
 namespace
@@ -27,7 +28,11 @@ protected:
         m_base = strTemplate;
         m_drive = m_base / "root" / "c";
     }
-    void TearDown() override { fs::remove_all(m_base); }
+    void TearDown() override
+    {
+        (void)::umount2(m_drive.c_str(), MNT_DETACH); // a small file system of a test, if any
+        fs::remove_all(m_base);
+    }
 
     static std::vector<std::uint8_t> Raster(std::uint8_t fill)
     {
@@ -131,6 +136,7 @@ TEST_F(PageFileStageTest, RefusesAPagePastTheLimitAndLeavesTheEarlierJob)
         EXPECT_FALSE(stage.AddPage(raster));
         EXPECT_TRUE(stage.TooManyPages());
         EXPECT_NE(stage.Error().find("at most 3"), std::string::npos) << stage.Error();
+        EXPECT_TRUE(fs::is_empty(stage.StagingDirectory())) << "the staged pages go at once";
         // The caller gives the job up: the stage goes with it.
     }
     EXPECT_EQ(Read("Page.tmp"), std::string(1, '\x02'));
@@ -231,6 +237,35 @@ TEST_F(PageFileStageTest, WritesIntoTheDriveRootItOpenedThoughItsNameIsSwappedFo
         aNames.push_back(entry.path().filename().string());
     std::sort(aNames.begin(), aNames.end());
     EXPECT_EQ(aNames, (std::vector<std::string>{"Page.tmp", "quill.1", "quill.2"}));
+}
+
+TEST_F(PageFileStageTest, CountsPagesPastAFullDiskSoThatTooManyAreStillRefusedAsSuch)
+{
+    // A disk with room for two pages: a file system of the test's own (needs root).
+    fs::create_directories(m_drive);
+    if (::mount("tmpfs", m_drive.c_str(), "tmpfs", 0, "size=8m,mode=0700") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    struct SCase
+    {
+        int nPages;
+        bool bTooMany;
+        const char* pszSays;
+    };
+    const SCase aCases[] = {{4, true, "more than 3 pages"}, {3, false, "not enough room for the pages"}};
+    for (const auto& test : aCases)
+    {
+        SCOPED_TRACE(test.nPages);
+        CPageFileStage stage(m_drive, 3);
+        ASSERT_TRUE(stage.Begin()) << stage.Error();
+        bool bAccepted = true;
+        for (int nPage = 1; nPage <= test.nPages && bAccepted; ++nPage)
+            bAccepted = stage.AddPage(Raster(1));
+        EXPECT_EQ(stage.TooManyPages(), test.bTooMany);
+        EXPECT_TRUE(fs::is_empty(stage.StagingDirectory())) << "the disk has its room back at once";
+        EXPECT_FALSE(bAccepted && stage.Commit());
+        EXPECT_NE(stage.Error().find(test.pszSays), std::string::npos) << stage.Error();
+    }
+    EXPECT_TRUE(fs::is_empty(m_drive));
 }
 
 } // namespace
