@@ -4,6 +4,7 @@
 #include "installer/DesktopEntries.h"
 #include "installer/Installer.h"
 #include "installer/ProgramFiles.h"
+#include "installer/RunningPrograms.h"
 #include "installer/WatcherProcess.h"
 #include "installer/driver/UserRegistration.h"
 #include "platform/BinaryFile.h"
@@ -108,6 +109,18 @@ void CInstaller::UninstallUserFiles()
     if (auto step = StopWatcher(m_settings))
         Record(std::move(*step));
     const auto& system = m_settings.m_systemDirectory;
+    // A Sendwell left open would fail at its next send without Pagemill, and after --purge it
+    // would write a new address book into the folder just removed. Ending it loses at most a
+    // fax not yet sent, which the user is removing the means to send (a mail the server has
+    // not acknowledged whole is not delivered). Only the user's own processes are looked at,
+    // and only those that run these very program files.
+    if (m_settings.m_account)
+    {
+        for (const auto& program : FindRunningPrograms(system, {SENDWELL_FILE, WATCHER_FILE, PAGEMILL_FILE},
+                                                       m_settings.m_account->m_nUid))
+            Record(EndRunningProgram(program, system, m_settings.m_account->m_nUid,
+                                     m_settings.m_durWatcherTimeout));
+    }
     for (const char* pszName : INSTALLED_FILES)
         Remove(pszName + (" in " + system.string()), system / pszName);
     if (m_settings.m_bPurge)

@@ -6,8 +6,10 @@
 #include "tests/installer/TestDocuments.h"
 
 #include <algorithm>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace
 {
@@ -504,6 +506,43 @@ TEST_F(InstallerTest, UninstallRemovesWhatItInstalledAndKeepsTheSettings)
     m_settings.m_bPurge = true;
     const auto& purge = Install();
     EXPECT_TRUE(purge.Succeeded());
+    EXPECT_FALSE(fs::exists(m_base / "root"));
+}
+
+TEST_F(InstallerTest, UninstallingEndsTheUsersSendwellThatRunsFromTheRemovedFolder)
+{
+    // A real program under Sendwell's name: a process runs the file itself, not a shell.
+    const auto sleep = platform::ReadWholeFile("/bin/sleep", 1 << 24);
+    ASSERT_TRUE(sleep.has_value());
+    WriteSource(installer::SENDWELL_FILE, *sleep, 0755);
+    (void)Install();
+    platform::CProcess installed;
+    platform::CProcess another; // the same program, from another folder
+    ASSERT_TRUE(installed.Start({(m_settings.m_systemDirectory / installer::SENDWELL_FILE).string(), "300"}));
+    ASSERT_TRUE(another.Start({(m_source / installer::SENDWELL_FILE).string(), "300"}));
+    // Each runs its program once it has been executed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto runs = [](const platform::CProcess& process, const fs::path& program)
+    {
+        std::error_code error;
+        return fs::read_symlink("/proc/" + std::to_string(process.Pid()) + "/exe", error) == program;
+    };
+    while (!(runs(installed, m_settings.m_systemDirectory / installer::SENDWELL_FILE) &&
+             runs(another, m_source / installer::SENDWELL_FILE)) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+
+    m_settings.m_eAction = installer::EAction::Uninstall;
+    m_settings.m_bPurge = true;
+    const auto& removal = Install();
+    EXPECT_TRUE(removal.Succeeded()) << removal.CompletionText();
+    ASSERT_EQ(installed.Wait(std::chrono::seconds(10)), platform::EWaitResult::Ended);
+    EXPECT_EQ(installed.TermSignal(), SIGTERM);
+    EXPECT_TRUE(another.IsRunning() && !another.Poll()) << "only what runs from the removed folder ends";
+    EXPECT_NE(removal.CompletionText().find("- ending Sendwell (process " + std::to_string(installed.Pid()) +
+                                            "), which ran from " + m_settings.m_systemDirectory.string()),
+              std::string::npos)
+        << removal.CompletionText();
     EXPECT_FALSE(fs::exists(m_base / "root"));
 }
 
