@@ -70,7 +70,8 @@ std::string InstallText(const SInstallSettings& settings, const std::vector<SSte
     }
     if (settings.m_eFor == EInstallFor::Folder)
         strText += "The printer takes no print jobs of root: each user who sends faxes sets it up for "
-                   "themselves by running the Installer as themselves.\n";
+                   "themselves once, by running the Installer as themselves:\ncd " +
+                   ShellQuote(settings.m_sourceDirectory.string()) + " && ./Installer\n";
     else if (settings.m_eFor != EInstallFor::MachineOnly && !bWatcherRunning)
         strText +=
             "Sendwell opens after printing from your next login on. To have it open before that, run:\n" +
@@ -87,15 +88,32 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
         std::string strNames;
         for (const auto& strName : aOtherUsers)
             strNames += (strNames.empty() ? "" : ", ") + strName;
-        strKept = "The printer stays on this computer for " + strNames + ", who still use it.\n";
+        strKept = std::string("The printer Vellum Zeru 3.0 stays on this computer for ") + strNames +
+                  (aOtherUsers.size() == 1 ? ", who still uses it." : ", who still use it.");
     }
+    // Whose files this run removed: an administrator's run for a user removes that user's only.
+    const bool bUsersFiles =
+        settings.m_eFor == EInstallFor::InvokingUser || settings.m_eFor == EInstallFor::Self;
     std::string strText;
-    if (aSteps.empty())
-        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" + strKept;
+    if (!strKept.empty() && settings.m_eFor == EInstallFor::MachineOnly)
+        strText = strKept + " It is removed when this is run again after they have removed it for themselves "
+                            "(Installer --uninstall).\n";
+    else if (!strKept.empty() && bUsersFiles && aSteps.empty())
+        strText = strKept + " You had no files of it to remove.\n";
+    else if (aSteps.empty())
+        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" +
+                  (strKept.empty() ? std::string() : strKept + "\n");
     else
     {
-        strText = AllSucceeded(aSteps) ? "Vellum Zeru 3.0 has been removed.\n"
-                                       : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
+        if (!strKept.empty() && bUsersFiles)
+            strText = AllSucceeded(aSteps)
+                          ? "Your files of Vellum Zeru 3.0 have been removed. " + strKept + "\n"
+                          : "Your files of Vellum Zeru 3.0 were not removed completely. " + strKept +
+                                " These steps failed:\n";
+        else
+            strText = AllSucceeded(aSteps)
+                          ? "Vellum Zeru 3.0 has been removed.\n"
+                          : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
         strText += FailedStepLines(aSteps);
         strText += "Done:\n";
         for (const auto& step : aSteps)
@@ -103,7 +121,8 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
             if (step.m_bOk)
                 strText += "- " + step.m_strStep + "\n";
         }
-        strText += strKept;
+        if (!strKept.empty() && !bUsersFiles)
+            strText += strKept + "\n";
         std::error_code error;
         if (settings.m_eFor != EInstallFor::MachineOnly && !settings.m_bPurge &&
             std::filesystem::exists(settings.m_systemDirectory, error))

@@ -1,5 +1,6 @@
 #include "installer/Installer.h"
 
+#include "installer/CompletionReport.h"
 #include "installer/ProgramFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
@@ -544,6 +545,33 @@ TEST_F(InstallerTest, UninstallingEndsTheUsersSendwellThatRunsFromTheRemovedFold
               std::string::npos)
         << removal.CompletionText();
     EXPECT_FALSE(fs::exists(m_base / "root"));
+}
+
+TEST_F(InstallerTest, AnAdministratorsUninstallSaysThatThePrinterStaysForItsOtherUsers)
+{
+    struct SCase
+    {
+        installer::EInstallFor eFor;
+        bool bRemovedFiles;
+        const char* pszOpening;
+    };
+    // clang-format off
+    const SCase aCases[] = {
+        {installer::EInstallFor::MachineOnly,  false, "The printer Vellum Zeru 3.0 stays on this computer for bob, who still uses it. It is removed when this is run again after they have removed it for themselves (Installer --uninstall).\n"},
+        {installer::EInstallFor::InvokingUser, false, "The printer Vellum Zeru 3.0 stays on this computer for bob, who still uses it. You had no files of it to remove.\n"},
+        {installer::EInstallFor::InvokingUser, true,  "Your files of Vellum Zeru 3.0 have been removed. The printer Vellum Zeru 3.0 stays on this computer for bob, who still uses it.\nDone:\n- removing Sendwell\n"},
+    };
+    // clang-format on
+    for (const auto& test : aCases)
+    {
+        m_settings.m_eFor = test.eFor;
+        m_settings.m_eAction = installer::EAction::Uninstall;
+        std::vector<installer::SStepResult> aSteps;
+        if (test.bRemovedFiles)
+            aSteps.push_back({"removing Sendwell", true, {}});
+        const std::string strText = installer::UninstallText(m_settings, aSteps, {"bob"});
+        EXPECT_EQ(strText.rfind(test.pszOpening, 0), 0u) << strText;
+    }
 }
 
 TEST_F(InstallerTest, ReadsItsCommandLine)
