@@ -119,15 +119,18 @@ bool CPageFileStage::Begin()
     // the drive root itself is held open, and everything the stage writes, moves and removes
     // goes through it (or the staging folder's descriptor), so that a drive root moved or
     // replaced during the job leads the pages nowhere else.
+    auto drive = m_driveRoot.lexically_normal();
+    if (!drive.has_filename() && drive.has_relative_path())
+        drive = drive.parent_path(); // "root/c/"
+    const auto parent = drive.has_parent_path() ? drive.parent_path() : std::filesystem::path(".");
     std::error_code error;
-    const auto parent = m_driveRoot.parent_path();
     std::filesystem::create_directories(parent, error);
     const CFolderDescriptor parentFolder(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!parentFolder.IsOpen())
         return Fail(platform::ErrnoText("cannot create the folder " + m_driveRoot.string()));
     std::string strError;
     // The page files are the user's own business: nobody else needs to read them.
-    m_driveFolder = parentFolder.OpenChild(m_driveRoot.filename().string(), 0700, m_driveRoot, strError);
+    m_driveFolder = parentFolder.OpenChild(drive.filename().string(), 0700, m_driveRoot, strError);
     if (!m_driveFolder.IsOpen())
         return Fail(strError);
     for (int nAttempt = 0; nAttempt < STAGING_ATTEMPTS; ++nAttempt)
