@@ -230,7 +230,6 @@ private slots:
                 Key(pMegabytes, Qt::Key_Return);
                 QCOMPARE(pMegabytes->text(), QString("no limit"));
                 QCOMPARE(ReadProviderSettings().m_sentLimits.m_nMaxMegabytes, 0);
-                QCOMPARE(window.Model()->rowCount(), 2);
 
                 // Keep at most one fax: the question names how many go; the user clicks.
                 qunsetenv("VELLUM_MESSAGE_LOG");
@@ -279,8 +278,6 @@ private slots:
         auto* pProblem = window.findChild<QLabel*>("problem");
         auto* pNewRecord = window.findChild<QPushButton*>("newRecord");
         QVERIFY(pProblem->isVisible() && pNewRecord->isVisible());
-        QVERIFY(pProblem->text().contains("(sent.db) is damaged"));
-        QVERIFY(!pProblem->text().contains(m_pRoot->path()));
         QVERIFY(!window.findChild<QLineEdit*>("search")->isEnabled());
 
         Click(pNewRecord);
