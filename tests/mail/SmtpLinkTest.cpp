@@ -194,9 +194,17 @@ TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
         Script m_script;
         bool m_bConnects;
         const char* m_pszError;
+        ESmtpSecurity m_eSecurity = ESmtpSecurity::None;
     };
     const SStage stages[] = {
         {{}, false, "Server didn't respond."},
+        // A server that expects TLS at once says nothing to STARTTLS: the client is told to choose TLS.
+        {{},
+         false,
+         "The SMTP server sent no greeting: a server that expects TLS from the first byte (port 465 as a "
+         "rule) "
+         "waits for the handshake instead, so choose the security TLS for it",
+         ESmtpSecurity::StartTls},
         {{"S: 220 mx", "C: HELO *"}, false, "Socket Error"},
         {Join({OPEN, {"C: MAIL From: <me@example.com>"}}), true, "Socket Error"},
         {Join({OPEN, ENVELOPE, {"C: DATA"}}), true, "Socket Error"},
@@ -210,6 +218,7 @@ TEST(SmtpLinkTest, SilentServerTimesOutAtEveryStage)
         CPlainMail mail;
         FillPlain(mail);
         CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts(300ms));
+        link.SetSecurity(stage.m_eSecurity);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(link.Connect(), stage.m_bConnects);
         if (stage.m_bConnects)

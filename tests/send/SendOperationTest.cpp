@@ -505,19 +505,6 @@ TEST_F(SendJobTest, SecureJobsSignInAndSayWhatTheServerRefused)
                                     "password\nThe server said: 535 5.7.8 bad credentials");
     }
     {
-        // A server that expects TLS at once says nothing to STARTTLS.
-        Write("Page.tmp", "\x02");
-        CScriptedSmtpServer server({}, options);
-        SSendJob job = secureJob(server.Port());
-        job.m_timeouts.m_durGreeting = 200ms;
-        const SSendResult result = RunSendJob(job);
-        EXPECT_EQ(server.Finish(), "");
-        EXPECT_EQ(SendOutcomeText(result),
-                  "Sorry, the fax was not sent: The SMTP server sent no greeting: a server that expects TLS "
-                  "from the first byte (port 465 as a rule) waits for the handshake instead, so choose the "
-                  "security TLS for it");
-    }
-    {
         CScriptedSmtpServer server(script("235 2.7.0 accepted", true), options);
         const SServerTestResult result = TestMailServer(secureJob(server.Port()));
         EXPECT_EQ(server.Finish(), "");
