@@ -53,10 +53,13 @@ void OnTerminate(int)
 }
 
 // One line for the spooler: the job's state message and the error log. Names and reasons may
-// hold anything a client sent, so only printable text goes out.
+// hold anything a client sent, so only printable text goes out. The job's filters write to the
+// same status pipe, so the line goes out in one write: in pieces, a filter's line could come
+// between its level and its text, and the spooler would read neither as the job's ERROR.
 void Report(const char* pszLevel, const std::string& strText)
 {
-    std::cerr << pszLevel << ": " << platform::PrintableUtf8(strText) << std::endl;
+    const std::string strLine = std::string(pszLevel) + ": " + platform::PrintableUtf8(strText) + "\n";
+    std::cerr.write(strLine.data(), static_cast<std::streamsize>(strLine.size())).flush();
 }
 
 // Refuses the job: strPublic for everybody, strDetail (names, paths) for the administrator.

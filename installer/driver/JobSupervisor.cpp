@@ -59,6 +59,15 @@ int MillisecondsUntil(Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(nLeft, 1, POLL_SLICE.count()));
 }
 
+// Writes strLine and its end to the log in one write: the log is the job's status pipe, which
+// the spooler's filters write to as well, and a line written in pieces could be split by one
+// of theirs.
+void WriteLine(std::ostream& log, std::string strLine)
+{
+    strLine += '\n';
+    log.write(strLine.data(), static_cast<std::streamsize>(strLine.size())).flush();
+}
+
 } // namespace
 
 SJobLimits SJobLimits::FromEnvironment()
@@ -104,7 +113,7 @@ void CJobSupervisor::PassOn(std::string_view line)
     const std::string strLine = platform::PrintableUtf8(line.substr(0, MAX_LINE_BYTES));
     const bool bPassed = std::any_of(std::begin(PASSED_LEVELS), std::end(PASSED_LEVELS),
                                      [&](std::string_view level) { return strLine.starts_with(level); });
-    m_log << (bPassed ? "" : "DEBUG: ") << strLine << std::endl;
+    WriteLine(m_log, (bPassed ? "" : "DEBUG: ") + strLine);
 }
 
 EJobEnd CJobSupervisor::Run(int nInputFd, const std::function<int()>& fnWork)
@@ -159,7 +168,7 @@ EJobEnd CJobSupervisor::Run(int nInputFd, const std::function<int()>& fnWork)
     }
     m_pid = pid;
     ::setpgid(pid, pid); // whichever of the two comes first
-    m_log << "DEBUG: the job's work runs in process " << pid << std::endl;
+    WriteLine(m_log, "DEBUG: the job's work runs in process " + std::to_string(pid));
 
     int nFeedFd = aInput[1];
     int nStatusFd = aStatus[0];
@@ -334,7 +343,7 @@ EJobEnd CJobSupervisor::Run(int nInputFd, const std::function<int()>& fnWork)
 
     if (eEnd != EJobEnd::Finished)
     {
-        m_log << "DEBUG: ending the job's work (process group " << pid << ")" << std::endl;
+        WriteLine(m_log, "DEBUG: ending the job's work (process group " + std::to_string(pid) + ")");
         KillChild();
         return End(eEnd, strReason);
     }

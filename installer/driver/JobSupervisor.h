@@ -52,9 +52,9 @@ public:
     // Runs fnWork in a child that leads a process group of its own; fnWork's result is the
     // child's exit code. The child's standard input is a pipe that this process feeds from
     // nInputFd, its standard error a pipe whose lines this process passes on to the log
-    // (printable; only DEBUG, INFO, WARNING and ERROR lines as such, anything else as DEBUG),
-    // its standard output /dev/null; it holds no other descriptor. Its reading and its lines
-    // are its progress. When a limit is passed, the child's process group is killed.
+    // (printable, each in one write; only DEBUG, INFO, WARNING and ERROR lines as such, anything
+    // else as DEBUG), its standard output /dev/null; it holds no other descriptor. Its reading
+    // and its lines are its progress. When a limit is passed, the child's process group is killed.
     [[nodiscard]] EJobEnd Run(int nInputFd, const std::function<int()>& fnWork);
 
     // After Finished: the child's exit code.

@@ -1,5 +1,6 @@
 #include "installer/driver/JobSupervisor.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <sstream>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -51,6 +53,46 @@ int KillItself()
 {
     ::raise(SIGKILL);
     return 0;
+}
+
+// Keeps each write it gets as one piece, as the spooler's status pipe, which the job's filters
+// write to as well, keeps a write of up to 4096 bytes whole.
+class CPieceBuffer : public std::streambuf
+{
+public:
+    std::vector<std::string> m_aPieces;
+
+protected:
+    std::streamsize xsputn(const char* pData, std::streamsize nSize) override
+    {
+        m_aPieces.emplace_back(pData, static_cast<std::size_t>(nSize));
+        return nSize;
+    }
+    int_type overflow(int_type nChar) override
+    {
+        if (!traits_type::eq_int_type(nChar, traits_type::eof()))
+            m_aPieces.emplace_back(1, traits_type::to_char_type(nChar));
+        return traits_type::not_eof(nChar);
+    }
+};
+
+TEST(JobSupervisorTest, PassesEachLineOnInOneWrite)
+{
+    int aInput[2];
+    ASSERT_EQ(::pipe(aInput), 0);
+    ASSERT_EQ(::write(aInput[1], "the document", 12), 12);
+    ::close(aInput[1]);
+    CPieceBuffer buffer;
+    std::ostream log(&buffer);
+    CJobSupervisor supervisor({60s, 60s, 60s}, log);
+    EXPECT_EQ(supervisor.Run(aInput[0], ReadAll), EJobEnd::Finished);
+    ::close(aInput[0]);
+    // The supervisor's own line, and the child's three.
+    EXPECT_EQ(buffer.m_aPieces.size(), 4U);
+    for (const std::string& strPiece : buffer.m_aPieces)
+        EXPECT_TRUE(strPiece.find('\n') == strPiece.size() - 1) << "[" << strPiece << "]";
+    EXPECT_NE(std::find(buffer.m_aPieces.begin(), buffer.m_aPieces.end(), "INFO: read the document\n"),
+              buffer.m_aPieces.end());
 }
 
 TEST(JobSupervisorTest, FeedsTheWorkAndEndsItWhenALimitIsPassed)
