@@ -2,8 +2,8 @@
 
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
-#include "installer/driver/DeviceUri.h"
 #include "platform/BinaryFile.h"
+#include "printer/DeviceUri.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "installer/driver/UserAccount.h"
+#include "printer/UserAccount.h"
 
 #include <chrono>
 #include <filesystem>

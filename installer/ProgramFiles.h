@@ -2,7 +2,7 @@
 
 #include "installer/InstallSettings.h"
 #include "installer/StepResult.h"
-#include "installer/driver/FaxPrinter.h"
+#include "pages/FaxPrinter.h"
 
 #include <filesystem>
 #include <string>

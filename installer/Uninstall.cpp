@@ -6,9 +6,9 @@
 #include "installer/ProgramFiles.h"
 #include "installer/RunningPrograms.h"
 #include "installer/WatcherProcess.h"
-#include "installer/driver/UserRegistration.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
+#include "printer/UserRegistration.h"
 
 #include <cstring>
 #include <pwd.h>

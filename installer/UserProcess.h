@@ -1,7 +1,7 @@
 #pragma once
 
 #include "installer/StepResult.h"
-#include "installer/driver/UserAccount.h"
+#include "printer/UserAccount.h"
 
 #include <functional>
 #include <vector>

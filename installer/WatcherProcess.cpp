@@ -2,10 +2,10 @@
 
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
-#include "installer/watcher/PageWatcher.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "watcher/PageWatcher.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
 #include "sender/app/CommandLine.h"
 
-#include "installer/driver/DocumentFile.h"
+#include "pages/DocumentFile.h"
 #include "platform/PageFiles.h"
 #include "platform/Text.h"
 #include "sender/app/SendwellApp.h"

@@ -1,6 +1,6 @@
 #include "sender/app/SendDialog.h"
 
-#include "installer/driver/DocumentFile.h"
+#include "pages/DocumentFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
 #include "platform/PageFiles.h"

@@ -1,6 +1,6 @@
 #include "sender/app/SentFaxes.h"
 
-#include "installer/driver/PageFileStage.h"
+#include "pages/PageFileStage.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
 

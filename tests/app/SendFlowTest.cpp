@@ -11,7 +11,7 @@
 #include "sender/send/SendOperation.h"
 #include "sender/store/SentFaxStore.h"
 #include "sender/store/SettingsFile.h"
-#include "tests/installer/TestDocuments.h"
+#include "tests/pages/TestDocuments.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/UnusedPort.h"

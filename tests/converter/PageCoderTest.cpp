@@ -5,7 +5,7 @@
 #include "converter/T4Encoder.h"
 #include "platform/BinaryFile.h"
 #include "platform/PageFiles.h"
-#include "tests/installer/TestDocuments.h"
+#include "tests/pages/TestDocuments.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>

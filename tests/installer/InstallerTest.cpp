@@ -4,7 +4,7 @@
 #include "installer/ProgramFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
-#include "tests/installer/TestDocuments.h"
+#include "tests/pages/TestDocuments.h"
 
 #include <algorithm>
 #include <csignal>

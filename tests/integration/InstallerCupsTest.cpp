@@ -3,13 +3,13 @@
 // jobs through lp, and the page files checked against Ghostscript's own rendering of the
 // printed document. Everything here needs root (users, a backend that CUPS runs as root).
 
-#include "installer/driver/DocumentFile.h"
-#include "installer/watcher/PageWatcher.h"
+#include "pages/DocumentFile.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
-#include "tests/installer/TestDocuments.h"
 #include "tests/integration/TestCups.h"
 #include "tests/integration/TestUser.h"
+#include "tests/pages/TestDocuments.h"
+#include "watcher/PageWatcher.h"
 
 #include <algorithm>
 #include <cctype>

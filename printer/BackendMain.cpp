@@ -1,0 +1,225 @@
+// vellumfax: the spooler backend of the fax printer Vellum Zeru 3.0.
+//
+// The spooler runs it as "vellumfax job user title copies options [file]" with the queue's
+// device URI in DEVICE_URI (see DeviceUri.h); the document arrives as PDF on standard input
+// or in the named file. The queue is shared by everyone on the computer: the pages go to
+// the job's user, into the root that user registered when they ran the Installer (see
+// UserRegistration.h). Installed without permissions for group and others, the backend is
+// started as root, and stays root as the job's supervisor (JobSupervisor.h): the work on the
+// user's files runs in a child that has become the job's user for good before it touches
+// anything of theirs, so the page files are that user's and nothing is written with more
+// rights than theirs, while the user, who may stop or kill that child, cannot hold up the
+// queue. A job of root, of a name the computer does not know, or of a user who has not set
+// the printer up is refused, and nothing is written anywhere.
+//
+// What the backend writes as INFO and ERROR becomes the printer's state message, which every
+// user reads: those lines name no user, no path and quote nothing of a document; the details
+// go into DEBUG lines, which only the administrator's log keeps.
+
+#include "pages/FaxBackend.h"
+#include "pages/FaxPrinter.h"
+#include "platform/BinaryFile.h"
+#include "platform/Text.h"
+#include "printer/DeviceUri.h"
+#include "printer/JobSupervisor.h"
+#include "printer/UserAccount.h"
+#include "printer/UserRegistration.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// The exit codes a backend reports to the spooler (cups/backend.h).
+constexpr int BACKEND_OK = 0;
+constexpr int BACKEND_FAILED = 1; // the queue's error policy decides; the Installer sets abort-job
+constexpr int BACKEND_STOP = 4;   // the queue is misconfigured: every job would fail the same way
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnTerminate(int)
+{
+    g_stop = 1;
+}
+
+// One line for the spooler: the job's state message and the error log. Names and reasons may
+// hold anything a client sent, so only printable text goes out. The job's filters write to the
+// same status pipe, so the line goes out in one write: in pieces, a filter's line could come
+// between its level and its text, and the spooler would read neither as the job's ERROR.
+void Report(const char* pszLevel, const std::string& strText)
+{
+    const std::string strLine = std::string(pszLevel) + ": " + platform::PrintableUtf8(strText) + "\n";
+    std::cerr.write(strLine.data(), static_cast<std::streamsize>(strLine.size())).flush();
+}
+
+// Refuses the job: strPublic for everybody, strDetail (names, paths) for the administrator.
+int Refuse(const std::string& strPublic, const std::string& strDetail = {})
+{
+    if (!strDetail.empty())
+        Report("DEBUG", strDetail);
+    Report("ERROR", strPublic + " Nothing was written.");
+    return BACKEND_FAILED;
+}
+
+// The work on the job as its user, in the supervisor's child: the exit code of the child.
+int WorkAsUser(const driver::SUserAccount& account, const driver::SJobLimits& limits, pid_t supervisor)
+{
+    const std::string strPrinter = driver::PRINTER_NAME;
+    // Nothing in the user's home is looked at before the backend is the user: their own
+    // rights decide what it may read and write there, whatever links they put in its way.
+    std::string strError;
+    if (!account.Become(strError))
+        return Refuse(strPrinter + " cannot act as the job's user.",
+                      "cannot act as " + account.m_strName + ": " + strError);
+    ::umask(077);
+    // Becoming the user cleared the parent-death signal: a supervisor that is killed takes
+    // the work with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != supervisor)
+        return BACKEND_FAILED;
+
+    const driver::CUserRegistration registration(account);
+    driver::SBackendSettings settings;
+    switch (registration.PrepareDriveRoot(settings.driveRoot, strError))
+    {
+    case driver::ELookup::Found:
+        break;
+    case driver::ELookup::NotSetUp:
+        return Refuse("This user has not set up the fax printer: open Sendwell once.",
+                      account.m_strName + " has not set up the fax printer " + strPrinter);
+    case driver::ELookup::Refused:
+        return Refuse(strPrinter + " does not put this user's pages where they registered.",
+                      strPrinter + " does not put " + account.m_strName + "'s pages there: " + strError);
+    }
+    Report("DEBUG", "the pages of " + account.m_strName + " go to " + settings.driveRoot.string());
+
+    settings.pStop = &g_stop;
+    settings.renderStall = limits.m_durWorkStall;
+    driver::CFaxBackend backend(settings, std::cerr);
+    return backend.Run(STDIN_FILENO) == driver::EJobResult::Done ? BACKEND_OK : BACKEND_FAILED;
+}
+
+// Ends the other processes the spooler runs for this job: its filters, the children of the
+// spooler that write to the job's status pipe (this process's standard error), each leading a
+// process group of its own. A filter that never hands its output on (PostScript that loops in
+// Ghostscript) would otherwise keep the job, and the queue, busy after the backend has given
+// the job up.
+void EndJobFilters()
+{
+    const pid_t spooler = ::getppid();
+    std::error_code error;
+    const auto statusPipe = std::filesystem::read_symlink("/proc/self/fd/2", error);
+    if (error || !statusPipe.string().starts_with("pipe:"))
+        return;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error))
+    {
+        const std::string strPid = entry.path().filename().string();
+        if (strPid.empty() || strPid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = std::stoi(strPid);
+        // "PID (NAME) STATE PPID ...": the name may hold blanks and parentheses.
+        const std::string strStat = platform::ReadWholeFile(entry.path() / "stat", 4096).value_or("");
+        const auto nClose = strStat.rfind(')');
+        std::error_code linkError;
+        if (pid == ::getpid() || nClose == std::string::npos ||
+            std::atol(strStat.c_str() + std::min(nClose + 4, strStat.size())) != spooler ||
+            std::filesystem::read_symlink(entry.path() / "fd/2", linkError) != statusPipe)
+            continue;
+        Report("DEBUG", "ending the job's filter process " + strPid);
+        ::kill(-pid, SIGTERM);
+        ::kill(pid, SIGTERM);
+    }
+}
+
+// The job from its arguments; bInputRead tells whether the job's input was read to its end.
+int RunJob(int argc, char* argv[], bool& bInputRead)
+{
+    const std::string strPrinter = driver::PRINTER_NAME;
+    const char* pszUri = std::getenv("DEVICE_URI");
+    std::string strError;
+    const auto uri = driver::SDeviceUri::Parse(pszUri != nullptr ? pszUri : argv[0], strError);
+    if (!uri)
+    {
+        Report("ERROR", "The fax printer is not set up right: " + strError + ". Run the Installer of " +
+                            strPrinter + " again as administrator.");
+        return BACKEND_STOP;
+    }
+
+    // The job's user as the spooler names them: the pages are theirs, and go nowhere else.
+    const std::string strUser = argv[2];
+    const auto account = driver::SUserAccount::ByName(strUser);
+    if (!account)
+        return Refuse("The job's user has no account on this computer, so " + strPrinter +
+                          " has nowhere to put the pages.",
+                      "the job's user \"" + strUser + "\" has no account on this computer");
+    if (account->m_nUid == 0)
+        return Refuse(strPrinter + " takes no jobs from root: print as the user who sends the fax.");
+    if (!uri->IsShared() && *uri->m_nUid != account->m_nUid)
+        return Refuse("This queue of " + strPrinter +
+                      " was set up for another user only. Run the Installer of " + strPrinter +
+                      " again as administrator to share it.");
+
+    // The document is opened while the spooler's rights still apply: its spool file is not the user's.
+    int nInputFd = STDIN_FILENO;
+    if (argc == 7)
+    {
+        nInputFd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (nInputFd < 0)
+        {
+            Report("ERROR", platform::ErrnoText("Cannot open the job's document"));
+            return BACKEND_FAILED;
+        }
+    }
+
+    // The supervisor reads the job's input and feeds it on, so the child never holds the
+    // spooler's descriptors; whatever the child does, the job ends within the limits and the
+    // next one follows.
+    const auto limits = driver::SJobLimits::FromEnvironment();
+    driver::CJobSupervisor supervisor(limits, std::cerr, &g_stop);
+    const pid_t self = ::getpid();
+    const auto eEnd = supervisor.Run(nInputFd, [&] { return WorkAsUser(*account, limits, self); });
+    bInputRead = supervisor.InputEnded() || argc == 7;
+    if (eEnd == driver::EJobEnd::Finished)
+        return supervisor.ChildExitCode() == BACKEND_OK ? BACKEND_OK : BACKEND_FAILED;
+    Report("ERROR", supervisor.Reason());
+    return BACKEND_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc == 1)
+    {
+        // Asked to list the devices it can find: this backend finds none; the Installer sets its queue up.
+        return BACKEND_OK;
+    }
+    if (argc < 6 || argc > 7)
+    {
+        std::cerr << "Usage: " << argv[0] << " job-id user title copies options [file]" << std::endl;
+        return BACKEND_FAILED;
+    }
+
+    struct sigaction action = {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr); // no SA_RESTART: a blocked read ends with EINTR
+    std::signal(SIGPIPE, SIG_IGN);
+
+    bool bInputRead = false;
+    const int nCode = RunJob(argc, argv, bInputRead);
+    // Refused or given up before the filters handed everything on: they have nobody to hand it to.
+    if (nCode != BACKEND_OK && !bInputRead && g_stop == 0)
+        EndJobFilters();
+    return nCode;
+}
