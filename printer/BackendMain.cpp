@@ -17,12 +17,10 @@
 // go into DEBUG lines, which only the administrator's log keeps.
 
 #include "pages/FaxBackend.h"
-#include "pages/FaxPrinter.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
-#include "printer/DeviceUri.h"
+#include "printer/BackendJob.h"
 #include "printer/JobSupervisor.h"
-#include "printer/UserAccount.h"
 #include "printer/UserRegistration.h"
 
 #include <algorithm>
@@ -40,11 +38,6 @@
 namespace
 {
 
-// The exit codes a backend reports to the spooler (cups/backend.h).
-constexpr int BACKEND_OK = 0;
-constexpr int BACKEND_FAILED = 1; // the queue's error policy decides; the Installer sets abort-job
-constexpr int BACKEND_STOP = 4;   // the queue is misconfigured: every job would fail the same way
-
 volatile std::sig_atomic_t g_stop = 0;
 
 void OnTerminate(int)
@@ -60,53 +53,6 @@ void Report(const char* pszLevel, const std::string& strText)
 {
     const std::string strLine = std::string(pszLevel) + ": " + platform::PrintableUtf8(strText) + "\n";
     std::cerr.write(strLine.data(), static_cast<std::streamsize>(strLine.size())).flush();
-}
-
-// Refuses the job: strPublic for everybody, strDetail (names, paths) for the administrator.
-int Refuse(const std::string& strPublic, const std::string& strDetail = {})
-{
-    if (!strDetail.empty())
-        Report("DEBUG", strDetail);
-    Report("ERROR", strPublic + " Nothing was written.");
-    return BACKEND_FAILED;
-}
-
-// The work on the job as its user, in the supervisor's child: the exit code of the child.
-int WorkAsUser(const driver::SUserAccount& account, const driver::SJobLimits& limits, pid_t supervisor)
-{
-    const std::string strPrinter = driver::PRINTER_NAME;
-    // Nothing in the user's home is looked at before the backend is the user: their own
-    // rights decide what it may read and write there, whatever links they put in its way.
-    std::string strError;
-    if (!account.Become(strError))
-        return Refuse(strPrinter + " cannot act as the job's user.",
-                      "cannot act as " + account.m_strName + ": " + strError);
-    ::umask(077);
-    // Becoming the user cleared the parent-death signal: a supervisor that is killed takes
-    // the work with it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != supervisor)
-        return BACKEND_FAILED;
-
-    const driver::CUserRegistration registration(account);
-    driver::SBackendSettings settings;
-    switch (registration.PrepareDriveRoot(settings.driveRoot, strError))
-    {
-    case driver::ELookup::Found:
-        break;
-    case driver::ELookup::NotSetUp:
-        return Refuse("This user has not set up the fax printer: open Sendwell once.",
-                      account.m_strName + " has not set up the fax printer " + strPrinter);
-    case driver::ELookup::Refused:
-        return Refuse(strPrinter + " does not put this user's pages where they registered.",
-                      strPrinter + " does not put " + account.m_strName + "'s pages there: " + strError);
-    }
-    Report("DEBUG", "the pages of " + account.m_strName + " go to " + settings.driveRoot.string());
-
-    settings.pStop = &g_stop;
-    settings.renderStall = limits.m_durWorkStall;
-    driver::CFaxBackend backend(settings, std::cerr);
-    return backend.Run(STDIN_FILENO) == driver::EJobResult::Done ? BACKEND_OK : BACKEND_FAILED;
 }
 
 // Ends the other processes the spooler runs for this job: its filters, the children of the
@@ -141,58 +87,69 @@ void EndJobFilters()
     }
 }
 
-// The job from its arguments; bInputRead tells whether the job's input was read to its end.
-int RunJob(int argc, char* argv[], bool& bInputRead)
+// The real steps of a job: the supervisor runs the work as the job's user in its child, which
+// renders the document it feeds it into the user's registered root. bInputRead tells whether
+// the job's input was read to its end.
+driver::SBackendJobSteps RealSteps(int argc, char* argv[], bool& bInputRead)
 {
-    const std::string strPrinter = driver::PRINTER_NAME;
-    const char* pszUri = std::getenv("DEVICE_URI");
-    std::string strError;
-    const auto uri = driver::SDeviceUri::Parse(pszUri != nullptr ? pszUri : argv[0], strError);
-    if (!uri)
-    {
-        Report("ERROR", "The fax printer is not set up right: " + strError + ". Run the Installer of " +
-                            strPrinter + " again as administrator.");
-        return BACKEND_STOP;
-    }
-
-    // The job's user as the spooler names them: the pages are theirs, and go nowhere else.
-    const std::string strUser = argv[2];
-    const auto account = driver::SUserAccount::ByName(strUser);
-    if (!account)
-        return Refuse("The job's user has no account on this computer, so " + strPrinter +
-                          " has nowhere to put the pages.",
-                      "the job's user \"" + strUser + "\" has no account on this computer");
-    if (account->m_nUid == 0)
-        return Refuse(strPrinter + " takes no jobs from root: print as the user who sends the fax.");
-    if (!uri->IsShared() && *uri->m_nUid != account->m_nUid)
-        return Refuse("This queue of " + strPrinter +
-                      " was set up for another user only. Run the Installer of " + strPrinter +
-                      " again as administrator to share it.");
-
-    // The document is opened while the spooler's rights still apply: its spool file is not the user's.
-    int nInputFd = STDIN_FILENO;
-    if (argc == 7)
-    {
-        nInputFd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
-        if (nInputFd < 0)
-        {
-            Report("ERROR", platform::ErrnoText("Cannot open the job's document"));
-            return BACKEND_FAILED;
-        }
-    }
-
-    // The supervisor reads the job's input and feeds it on, so the child never holds the
-    // spooler's descriptors; whatever the child does, the job ends within the limits and the
-    // next one follows.
-    const auto limits = driver::SJobLimits::FromEnvironment();
-    driver::CJobSupervisor supervisor(limits, std::cerr, &g_stop);
+    driver::SBackendJobSteps steps;
+    steps.fnFindAccount = driver::SUserAccount::ByName;
+    steps.fnReport = Report;
     const pid_t self = ::getpid();
-    const auto eEnd = supervisor.Run(nInputFd, [&] { return WorkAsUser(*account, limits, self); });
-    bInputRead = supervisor.InputEnded() || argc == 7;
-    if (eEnd == driver::EJobEnd::Finished)
-        return supervisor.ChildExitCode() == BACKEND_OK ? BACKEND_OK : BACKEND_FAILED;
-    Report("ERROR", supervisor.Reason());
-    return BACKEND_FAILED;
+    steps.fnBecome = [self](const driver::SUserAccount& account, std::string& strError)
+    {
+        if (!account.Become(strError))
+            return false;
+        ::umask(077);
+        // Becoming the user cleared the parent-death signal: a supervisor that is killed takes
+        // the work with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != self)
+        {
+            strError = "the supervisor has ended";
+            return false;
+        }
+        return true;
+    };
+    steps.fnPrepareDriveRoot =
+        [](const driver::SUserAccount& account, std::filesystem::path& driveRoot, std::string& strError)
+    { return driver::CUserRegistration(account).PrepareDriveRoot(driveRoot, strError); };
+    const auto limits = driver::SJobLimits::FromEnvironment();
+    steps.fnRender = [limits](const std::filesystem::path& driveRoot)
+    {
+        driver::SBackendSettings settings;
+        settings.driveRoot = driveRoot;
+        settings.pStop = &g_stop;
+        settings.renderStall = limits.m_durWorkStall;
+        driver::CFaxBackend backend(settings, std::cerr);
+        return backend.Run(STDIN_FILENO) == driver::EJobResult::Done;
+    };
+    steps.fnSupervise = [=, &bInputRead](const std::function<int()>& fnWork)
+    {
+        // The document is opened while the spooler's rights still apply: its spool file is not the user's.
+        int nInputFd = STDIN_FILENO;
+        if (argc == 7)
+        {
+            nInputFd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
+            if (nInputFd < 0)
+            {
+                Report("ERROR", platform::ErrnoText("Cannot open the job's document"));
+                return driver::BACKEND_FAILED;
+            }
+        }
+        // The supervisor reads the job's input and feeds it on, so the child never holds the
+        // spooler's descriptors; whatever the child does, the job ends within the limits and the
+        // next one follows.
+        driver::CJobSupervisor supervisor(limits, std::cerr, &g_stop);
+        const auto eEnd = supervisor.Run(nInputFd, fnWork);
+        bInputRead = supervisor.InputEnded() || argc == 7;
+        if (eEnd == driver::EJobEnd::Finished)
+            return supervisor.ChildExitCode() == driver::BACKEND_OK ? driver::BACKEND_OK
+                                                                    : driver::BACKEND_FAILED;
+        Report("ERROR", supervisor.Reason());
+        return driver::BACKEND_FAILED;
+    };
+    return steps;
 }
 
 } // namespace
@@ -202,12 +159,12 @@ int main(int argc, char* argv[])
     if (argc == 1)
     {
         // Asked to list the devices it can find: this backend finds none; the Installer sets its queue up.
-        return BACKEND_OK;
+        return driver::BACKEND_OK;
     }
     if (argc < 6 || argc > 7)
     {
         std::cerr << "Usage: " << argv[0] << " job-id user title copies options [file]" << std::endl;
-        return BACKEND_FAILED;
+        return driver::BACKEND_FAILED;
     }
 
     struct sigaction action = {};
@@ -217,9 +174,11 @@ int main(int argc, char* argv[])
     std::signal(SIGPIPE, SIG_IGN);
 
     bool bInputRead = false;
-    const int nCode = RunJob(argc, argv, bInputRead);
+    const char* pszUri = std::getenv("DEVICE_URI");
+    const int nCode = driver::RunBackendJob(pszUri != nullptr ? pszUri : argv[0], argv[2],
+                                            RealSteps(argc, argv, bInputRead));
     // Refused or given up before the filters handed everything on: they have nobody to hand it to.
-    if (nCode != BACKEND_OK && !bInputRead && g_stop == 0)
+    if (nCode != driver::BACKEND_OK && !bInputRead && g_stop == 0)
         EndJobFilters();
     return nCode;
 }

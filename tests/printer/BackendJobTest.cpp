@@ -1,0 +1,97 @@
+#include "printer/BackendJob.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace
+{
+
+using driver::ELookup;
+using driver::SUserAccount;
+
+struct SJobCase
+{
+    const char* pszUri;
+    const char* pszUser;
+    ELookup eRegistration;
+    bool bBecomeWorks;
+    int nCode;
+    std::vector<std::string> aSteps; // what was done, as whom
+    const char* pszError;            // the start of the one ERROR line; empty: none
+};
+
+// Each case on a computer on which nothing is real: accounts root, ada (1000) and bob (1001).
+TEST(BackendJobTest, TakesOnlyJobsOfSetUpUsersAndWorksOnThemAsTheUser)
+{
+    const std::vector<std::string> ADA = {"supervise", "become ada", "registration of ada as ada"};
+    const std::string ADA_PAGES = "render into /home/ada/pages as ada";
+    // clang-format off
+    const SJobCase CASES[] = {
+        {"vellumfax:/",                         "ada",  ELookup::Found,    true,  0, {ADA[0], ADA[1], ADA[2], ADA_PAGES}, ""},
+        {"vellumfax:/",                         "root", ELookup::Found,    true,  1, {},  "Vellum Zeru 3.0 takes no jobs from root"},
+        {"vellumfax:/",                         "eve",  ELookup::Found,    true,  1, {},  "The job's user has no account"},
+        {"vellumfax:/home/ada/vellum?uid=1000", "bob",  ELookup::Found,    true,  1, {},  "This queue of Vellum Zeru 3.0 was set up for another user"},
+        {"vellumfax:/",                         "ada",  ELookup::NotSetUp, true,  1, ADA, "This user has not set up the fax printer"},
+        {"vellumfax:/",                         "ada",  ELookup::Refused,  true,  1, ADA, "Vellum Zeru 3.0 does not put this user's pages where"},
+        {"vellumfax:/",                         "ada",  ELookup::Found,    false, 1, {ADA[0], ADA[1]}, "Vellum Zeru 3.0 cannot act as the job's user"},
+        {"lpd://printer/queue",                 "ada",  ELookup::Found,    true,  4, {},  "The fax printer is not set up right"},
+    };
+    // clang-format on
+    for (const SJobCase& job : CASES)
+    {
+        SCOPED_TRACE(std::string(job.pszUri) + " " + job.pszUser);
+        std::string strActingAs = "root";
+        std::vector<std::string> aSteps, aErrors;
+        driver::SBackendJobSteps steps;
+        steps.fnFindAccount = [](const std::string& strName) -> std::optional<SUserAccount>
+        {
+            for (const uid_t nUid : {0, 1000, 1001})
+                if (strName == (nUid == 0 ? "root" : nUid == 1000 ? "ada" : "bob"))
+                    return SUserAccount{strName, nUid, nUid, "/home/" + strName};
+            return std::nullopt;
+        };
+        steps.fnSupervise = [&](const std::function<int()>& fnWork)
+        {
+            aSteps.push_back("supervise");
+            return fnWork();
+        };
+        steps.fnBecome = [&](const SUserAccount& account, std::string& strError)
+        {
+            aSteps.push_back("become " + account.m_strName);
+            strError = "Operation not permitted";
+            strActingAs = job.bBecomeWorks ? account.m_strName : strActingAs;
+            return job.bBecomeWorks;
+        };
+        steps.fnPrepareDriveRoot =
+            [&](const SUserAccount& account, std::filesystem::path& driveRoot, std::string& strError)
+        {
+            aSteps.push_back("registration of " + account.m_strName + " as " + strActingAs);
+            driveRoot = account.m_home / "pages";
+            strError = "the root is a symbolic link";
+            return job.eRegistration;
+        };
+        steps.fnRender = [&](const std::filesystem::path& driveRoot)
+        {
+            aSteps.push_back("render into " + driveRoot.string() + " as " + strActingAs);
+            return true;
+        };
+        steps.fnReport = [&](const char* pszLevel, const std::string& strText)
+        {
+            if (std::string(pszLevel) == "ERROR")
+                aErrors.push_back(strText);
+        };
+
+        EXPECT_EQ(driver::RunBackendJob(job.pszUri, job.pszUser, steps), job.nCode);
+        EXPECT_EQ(aSteps, job.aSteps);
+        ASSERT_EQ(aErrors.size(), *job.pszError == '\0' ? 0u : 1u);
+        if (aErrors.empty())
+            continue;
+        EXPECT_TRUE(aErrors[0].starts_with(job.pszError)) << aErrors[0];
+        // Every user of the queue reads the ERROR line: it names no user and no folder.
+        if (std::string(job.pszUser) != "root")
+            EXPECT_EQ(aErrors[0].find(job.pszUser), std::string::npos) << aErrors[0];
+        EXPECT_EQ(aErrors[0].find("/home"), std::string::npos) << aErrors[0];
+    }
+}
+
+} // namespace
