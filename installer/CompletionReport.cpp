@@ -3,6 +3,7 @@
 #include "installer/CupsSetup.h"
 #include "installer/Quoting.h"
 #include "installer/WatcherProcess.h"
+#include "pages/FaxPrinter.h"
 
 #include <system_error>
 
@@ -11,6 +12,8 @@ namespace installer
 
 namespace
 {
+
+const std::string PRINTER = driver::PRINTER_NAME;
 
 constexpr const char* WEB_LINE = "Web\xEF\xBC\x9A"
                                  "http://www.vellum-zeru.example/"; // full-width colon
@@ -44,23 +47,23 @@ std::string InstallText(const SInstallSettings& settings, const std::vector<SSte
     std::string strText;
     if (bSucceeded && settings.m_eFor == EInstallFor::MachineOnly)
     {
-        strText = "Vellum Zeru 3.0 has been installed on this computer.\n"
+        strText = PRINTER +
+                  " has been installed on this computer.\n"
                   "Each user who sends faxes sets it up for themselves once, by running the Installer "
                   "as themselves (or with sudo):\n"
                   "cd " +
                   ShellQuote(settings.m_sourceDirectory.string()) + " && ./Installer\n";
     }
     else if (bSucceeded && settings.m_eFor == EInstallFor::Folder)
-        strText = "Vellum Zeru 3.0 has been installed into " + settings.m_vellumRoot.string() + ".\n";
+        strText = PRINTER + " has been installed into " + settings.m_vellumRoot.string() + ".\n";
     else if (bSucceeded)
     {
-        strText = "Vellum Zeru 3.0 has been installed successfully!\n"
-                  "You may send free fax by printing on it now!\n";
+        strText = PRINTER + " has been installed successfully!\n"
+                            "You may send free fax by printing on it now!\n";
     }
     else
     {
-        strText =
-            "Vellum Zeru 3.0 was not installed completely. These steps failed:\n" + FailedStepLines(aSteps);
+        strText = PRINTER + " was not installed completely. These steps failed:\n" + FailedStepLines(aSteps);
         if (CCupsSetup::RegistrationFailed(aSteps) && settings.m_ePrivilege == EPrivilege::User)
         {
             strText += "Registering a printer needs a CUPS administrator. To register the printer, run:\n";
@@ -88,7 +91,7 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
         std::string strNames;
         for (const auto& strName : aOtherUsers)
             strNames += (strNames.empty() ? "" : ", ") + strName;
-        strKept = std::string("The printer Vellum Zeru 3.0 stays on this computer for ") + strNames +
+        strKept = "The printer " + PRINTER + " stays on this computer for " + strNames +
                   (aOtherUsers.size() == 1 ? ", who still uses it." : ", who still use it.");
     }
     // Whose files this run removed: an administrator's run for a user removes that user's only.
@@ -101,19 +104,18 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
     else if (!strKept.empty() && bUsersFiles && aSteps.empty())
         strText = strKept + " You had no files of it to remove.\n";
     else if (aSteps.empty())
-        strText = "Vellum Zeru 3.0 is not installed here: there is nothing to remove.\n" +
+        strText = PRINTER + " is not installed here: there is nothing to remove.\n" +
                   (strKept.empty() ? std::string() : strKept + "\n");
     else
     {
         if (!strKept.empty() && bUsersFiles)
             strText = AllSucceeded(aSteps)
-                          ? "Your files of Vellum Zeru 3.0 have been removed. " + strKept + "\n"
-                          : "Your files of Vellum Zeru 3.0 were not removed completely. " + strKept +
+                          ? "Your files of " + PRINTER + " have been removed. " + strKept + "\n"
+                          : "Your files of " + PRINTER + " were not removed completely. " + strKept +
                                 " These steps failed:\n";
         else
-            strText = AllSucceeded(aSteps)
-                          ? "Vellum Zeru 3.0 has been removed.\n"
-                          : "Vellum Zeru 3.0 was not removed completely. These steps failed:\n";
+            strText = AllSucceeded(aSteps) ? PRINTER + " has been removed.\n"
+                                           : PRINTER + " was not removed completely. These steps failed:\n";
         strText += FailedStepLines(aSteps);
         strText += "Done:\n";
         for (const auto& step : aSteps)

@@ -2,6 +2,7 @@
 
 #include "installer/InstallSettings.h"
 #include "installer/StepResult.h"
+#include "pages/FaxPrinter.h"
 
 #include <string>
 #include <vector>
@@ -11,8 +12,8 @@
 namespace installer
 {
 
-inline constexpr const char* COMPLETION_CAPTION = "Welcome to use Vellum Zeru 3.0";
-inline constexpr const char* UNINSTALL_CAPTION = "Removing Vellum Zeru 3.0";
+inline const std::string COMPLETION_CAPTION = std::string("Welcome to use ") + driver::PRINTER_NAME;
+inline const std::string UNINSTALL_CAPTION = std::string("Removing ") + driver::PRINTER_NAME;
 
 // The text after installing with these steps (lines separated by '\n').
 std::string InstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,

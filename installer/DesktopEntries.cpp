@@ -2,6 +2,7 @@
 
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
+#include "pages/FaxPrinter.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
 
@@ -12,6 +13,8 @@ namespace installer
 
 namespace
 {
+
+const std::string PRINTER = driver::PRINTER_NAME;
 
 // A desktop entry's Exec value that runs program with VELLUM_ROOT set to root.
 std::string ExecWithRoot(const std::filesystem::path& root, const std::filesystem::path& program)
@@ -38,11 +41,10 @@ SStepResult WriteEntry(const std::string& strStep, const std::filesystem::path& 
 
 std::string AutostartEntry(const std::filesystem::path& root, const std::filesystem::path& systemDirectory)
 {
-    std::string strEntry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Vellum Zeru 3.0 pages\n"
-        "Comment=Opens Sendwell when a document is printed to the fax printer Vellum Zeru 3.0\n";
+    std::string strEntry = "[Desktop Entry]\n"
+                           "Type=Application\n";
+    strEntry += "Name=" + PRINTER + " pages\n";
+    strEntry += "Comment=Opens Sendwell when a document is printed to the fax printer " + PRINTER + "\n";
     strEntry += "Exec=" + ExecWithRoot(root, systemDirectory / WATCHER_FILE) + "\n";
     strEntry += "Terminal=false\n"
                 "NoDisplay=true\n"
@@ -53,13 +55,12 @@ std::string AutostartEntry(const std::filesystem::path& root, const std::filesys
 std::string MenuEntry(const std::filesystem::path& root, const std::filesystem::path& systemDirectory)
 {
     // Sendwell shows the pages waiting to be sent, or an empty page list for Config and the address book.
-    std::string strEntry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Vellum Zeru 3.0 Fax\n"
-        "GenericName=Fax Sender\n"
-        "Comment=Send the pages printed to Vellum Zeru 3.0 as a fax; edit the settings and "
-        "the address book\n";
+    std::string strEntry = "[Desktop Entry]\n"
+                           "Type=Application\n";
+    strEntry += "Name=" + PRINTER + " Fax\n";
+    strEntry += "GenericName=Fax Sender\n";
+    strEntry += "Comment=Send the pages printed to " + PRINTER +
+                " as a fax; edit the settings and the address book\n";
     // "Open with" hands it a document, an image or a text file, whose pages it shows to send.
     strEntry += "Exec=" + ExecWithRoot(root, systemDirectory / SENDWELL_FILE) + " %f\n";
     strEntry +=

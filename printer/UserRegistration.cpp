@@ -1,5 +1,6 @@
 #include "printer/UserRegistration.h"
 
+#include "pages/FaxPrinter.h"
 #include "pages/FolderDescriptor.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
@@ -75,8 +76,8 @@ bool CUserRegistration::Write(const std::filesystem::path& root, std::string& st
         strError = File().parent_path().string() + ": " + error.message();
         return false;
     }
-    const std::string strText = "# Where the fax printer Vellum Zeru 3.0 leaves this user's pages.\n" +
-                                std::string(ROOT_KEY) + strRoot + "\n";
+    const std::string strText = "# Where the fax printer " + std::string(PRINTER_NAME) +
+                                " leaves this user's pages.\n" + std::string(ROOT_KEY) + strRoot + "\n";
     platform::CFileWriter writer;
     if (writer.Create(File(), platform::EWriteMode::Atomic) &&
         writer.SetPermissions(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write))
