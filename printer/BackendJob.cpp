@@ -46,7 +46,7 @@ public:
         case ELookup::Found:
             break;
         case ELookup::NotSetUp:
-            return Refuse("This user has not set up the fax printer: open Sendwell once.",
+            return Refuse("This user has not set up the fax printer: run the Installer once as this user.",
                           account.m_strName + " has not set up the fax printer " + strPrinter);
         case ELookup::Refused:
             return Refuse(strPrinter + " does not put this user's pages where they registered.",
