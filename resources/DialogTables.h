@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sender/Branding.h"
+#include "sender/common/Branding.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "sender/app/CredentialsDialog.h"
 
-#include "sender/Branding.h"
+#include "sender/common/Branding.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

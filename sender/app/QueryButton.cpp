@@ -1,8 +1,8 @@
 #include "sender/app/QueryButton.h"
 
 #include "platform/qt/MessageIcon.h"
-#include "sender/Branding.h"
 #include "sender/app/CredentialsDialog.h"
+#include "sender/common/Branding.h"
 #include "sender/query/QueryNumber.h"
 
 #include <QCoreApplication>

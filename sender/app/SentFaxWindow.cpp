@@ -3,10 +3,10 @@
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
-#include "sender/Branding.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/SentFaxModel.h"
 #include "sender/app/SentFaxes.h"
+#include "sender/common/Branding.h"
 #include "sender/store/ProviderSettings.h"
 
 #include <QGridLayout>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/TcpSocket.h"
+#include "sender/common/SmtpSecurity.h"
 #include "sender/mail/EhloReply.h"
 #include "sender/mail/PlainMail.h"
-#include "sender/mail/SmtpSecurity.h"
 
 #include <chrono>
 #include <cstdint>

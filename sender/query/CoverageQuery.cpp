@@ -1,6 +1,6 @@
 #include "sender/query/CoverageQuery.h"
 
-#include "sender/Branding.h"
+#include "sender/common/Branding.h"
 #include "sender/query/InternetException.h"
 #include "sender/query/QueryNumber.h"
 #include "sender/query/ReplyHeaders.h"

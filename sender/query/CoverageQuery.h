@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/Message.h"
+#include "sender/common/Gateway.h"
 #include "sender/query/HttpUrl.h"
 #include "sender/query/ReplyScanner.h"
-#include "sender/send/Gateway.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sender/send/Gateway.h"
+#include "sender/common/Gateway.h"
 
 #include <cstddef>
 #include <string>

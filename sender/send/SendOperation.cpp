@@ -5,10 +5,10 @@
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
+#include "sender/common/Gateway.h"
 #include "sender/mail/ContentAgent.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/mail/MimeMail.h"
-#include "sender/send/Gateway.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -14,7 +14,7 @@
 // message with one attachment per page, the SMTP delivery). The dialog shows the
 // messages and keeps the button's state.
 
-// What the subject says before PRODUCT_NAME (sender/Branding.h), the program that sent the fax.
+// What the subject says before PRODUCT_NAME (sender/common/Branding.h), the program that sent the fax.
 inline constexpr const char* SUBJECT_PREFIX = "Hi! I am: ";
 
 enum class ERecipientCheck

@@ -2,7 +2,7 @@
 
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
-#include "sender/send/Gateway.h"
+#include "sender/common/Gateway.h"
 #include "sender/store/ReplaceFile.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sender/mail/SmtpSecurity.h"
-#include "sender/send/Gateway.h"
+#include "sender/common/Gateway.h"
+#include "sender/common/SmtpSecurity.h"
 #include "sender/store/SentFaxStore.h"
 
 #include <filesystem>

@@ -337,7 +337,7 @@ def main():
     parser.add_argument("--bin", required=True, help="the build's bin folder: the distribution")
     parser.add_argument("--render", required=True, help="scripts/make-page-files.py")
     parser.add_argument("--mail-drop", required=True, help="scripts/mail-drop.py")
-    parser.add_argument("--gateway-header", required=True, help="sender/send/Gateway.h")
+    parser.add_argument("--gateway-header", required=True, help="sender/common/Gateway.h")
     parser.add_argument("--test-ca", required=True, help="tests/support/test-ca.sh")
     parser.add_argument("--private-postfix", required=True, help="tests/support/private-postfix.sh")
     ARGS, rest = parser.parse_known_args()

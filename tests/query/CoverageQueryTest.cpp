@@ -3,8 +3,8 @@
 
 #include "sender/query/CoverageQuery.h"
 
+#include "sender/common/Gateway.h"
 #include "sender/query/QueryNumber.h"
-#include "sender/send/Gateway.h"
 #include "tests/support/ScriptedHttpServer.h"
 #include "tests/support/UnusedPort.h"
 

@@ -1,11 +1,11 @@
 // The pieces of the coverage query that need no server: the start checks, splitting URLs,
 // finding the redirect target and reading the reply in pieces.
 
+#include "sender/common/Gateway.h"
 #include "sender/query/HttpUrl.h"
 #include "sender/query/QueryNumber.h"
 #include "sender/query/ReplyHeaders.h"
 #include "sender/query/ReplyScanner.h"
-#include "sender/send/Gateway.h"
 
 #include <gtest/gtest.h>
 

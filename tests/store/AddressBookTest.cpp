@@ -1,7 +1,7 @@
 #include "sender/store/AddressBook.h"
 
 #include "platform/BinaryFile.h"
-#include "sender/send/Gateway.h"
+#include "sender/common/Gateway.h"
 #include "tests/support/FifoWatchdog.h"
 #include "tests/support/TestFiles.h"
 
