@@ -8,7 +8,7 @@ write and read them:
                   connection security and the login; the password is never there
 
 An archive string is a length prefix and the UTF-8 bytes of the text: one byte for up to
-254 bytes, FF and 2 bytes for up to 65,533, FF FF FF and 4 bytes beyond (platform/ArchiveString.h).
+254 bytes, FF and 2 bytes for up to 65,533, FF FF FF and 4 bytes beyond (sender/store/ArchiveString.h).
 Files are written beside their place and renamed into it, so a reader never sees half of one."""
 
 import os

@@ -1,7 +1,6 @@
 #include "sender/app/SettingsDialog.h"
 
 #include "platform/Message.h"
-#include "platform/ServerAddress.h"
 #include "platform/Text.h"
 #include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
@@ -9,6 +8,7 @@
 #include "sender/app/SendRunner.h"
 #include "sender/common/Branding.h"
 #include "sender/mail/MailSyntax.h"
+#include "sender/mail/ServerAddress.h"
 #include "sender/send/GatewayTemplate.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
@@ -122,7 +122,7 @@ bool CSettingsDialog::TakeProviderFields()
         return refuse(m_editGatewayAddress, GatewayTemplateCheckText(eCheck));
     if (provider.m_strQueryHost.empty())
         provider.m_strQueryHost = GATEWAY_WEB_HOST;
-    const auto queryHost = platform::ParseServerAddress(provider.m_strQueryHost, 80);
+    const auto queryHost = ParseServerAddress(provider.m_strQueryHost, 80);
     if (!queryHost || !IsPlainDomain(queryHost->m_strHost) ||
         provider.m_strQueryHost.find_first_of(" \t") != std::string::npos)
         return refuse(m_editQueryHost, TEXT_BAD_QUERY_HOST);

@@ -1,11 +1,11 @@
 #include "sender/mail/SmtpLink.h"
 
 #include "platform/CancelSignal.h"
-#include "platform/ServerAddress.h"
 #include "platform/Text.h"
 #include "platform/TlsConnection.h"
 #include "sender/mail/Base64Codec.h"
 #include "sender/mail/MailSyntax.h"
+#include "sender/mail/ServerAddress.h"
 #include "sender/mail/SmtpReply.h"
 
 #include <algorithm>
@@ -240,7 +240,7 @@ bool CSmtpLink::Connect()
     }
     m_strPending.clear();
 
-    const auto address = platform::ParseServerAddress(m_strServer, m_nPort);
+    const auto address = ParseServerAddress(m_strServer, m_nPort);
     const platform::EConnectStatus eConnect =
         address ? m_socket.Connect(address->m_strHost, address->m_nPort, m_timeouts.m_durConnect)
                 : platform::EConnectStatus::CannotResolve;

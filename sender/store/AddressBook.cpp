@@ -84,7 +84,7 @@ std::filesystem::path AddressBookPath()
     return platform::SystemDirectory() / ADDRESS_BOOK_FILE_NAME;
 }
 
-EBookLoad CAddressBook::LoadFrom(platform::CArchiveIn& in)
+EBookLoad CAddressBook::LoadFrom(CArchiveIn& in)
 {
     m_entries.clear();
     m_bDamaged = false;
@@ -104,8 +104,8 @@ EBookLoad CAddressBook::LoadFrom(platform::CArchiveIn& in)
     for (int i = 0; i < nWanted; ++i)
     {
         SAddressEntry entry;
-        if (platform::ReadArchiveString(in, entry.m_strName) != platform::EArchiveRead::Ok ||
-            platform::ReadArchiveString(in, entry.m_strNumber) != platform::EArchiveRead::Ok)
+        if (ReadArchiveString(in, entry.m_strName) != EArchiveRead::Ok ||
+            ReadArchiveString(in, entry.m_strNumber) != EArchiveRead::Ok)
         {
             m_bDamaged = true;
             break;
@@ -124,7 +124,7 @@ EBookLoad CAddressBook::Load(const std::filesystem::path& path)
         m_bDamaged = false;
         return EBookLoad::Missing;
     }
-    platform::CArchiveIn in(file);
+    CArchiveIn in(file);
     const EBookLoad eResult = LoadFrom(in);
     if (file.Failed() && eResult == EBookLoad::Loaded)
     {
@@ -151,10 +151,10 @@ std::optional<std::string> CAddressBook::Encode(std::string_view strName, std::s
             others.push_back(&entry);
 
     std::string strBytes;
-    platform::AppendInt32(strBytes, static_cast<std::int32_t>(others.size() + 1));
+    AppendInt32(strBytes, static_cast<std::int32_t>(others.size() + 1));
     auto append = [&strBytes](std::string_view strText)
     {
-        const auto strEncoded = platform::EncodeArchiveString(strText);
+        const auto strEncoded = EncodeArchiveString(strText);
         if (strEncoded)
             strBytes += *strEncoded;
         return strEncoded.has_value();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ArchiveString.h"
+#include "sender/store/ArchiveString.h"
 
 #include <filesystem>
 #include <optional>
@@ -44,7 +44,7 @@ class CAddressBook
 public:
     // Loads the first MAX_ADDRESS_ENTRIES entries of the file, in file order.
     EBookLoad Load(const std::filesystem::path& path = AddressBookPath());
-    EBookLoad LoadFrom(platform::CArchiveIn& in);
+    EBookLoad LoadFrom(CArchiveIn& in);
 
     const std::vector<SAddressEntry>& Entries() const { return m_entries; }
     bool IsDamaged() const { return m_bDamaged; }

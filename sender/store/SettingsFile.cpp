@@ -11,12 +11,12 @@ std::filesystem::path SettingsPath()
     return platform::SystemDirectory() / SETTINGS_FILE_NAME;
 }
 
-bool ReadSettingsFrom(platform::CArchiveIn& in, std::string& strSmtpServer, std::string& strEmail,
+bool ReadSettingsFrom(CArchiveIn& in, std::string& strSmtpServer, std::string& strEmail,
                       std::string& strUserName)
 {
     std::string strValues[3];
     for (auto& strValue : strValues)
-        if (platform::ReadArchiveString(in, strValue) != platform::EArchiveRead::Ok)
+        if (ReadArchiveString(in, strValue) != EArchiveRead::Ok)
             return false;
     strSmtpServer = std::move(strValues[0]);
     strEmail = std::move(strValues[1]);
@@ -30,7 +30,7 @@ bool ReadSettings(std::string& strSmtpServer, std::string& strEmail, std::string
     platform::CFileReader file;
     if (!file.Open(path))
         return false;
-    platform::CArchiveIn in(file);
+    CArchiveIn in(file);
     return ReadSettingsFrom(in, strSmtpServer, strEmail, strUserName) && !file.Failed();
 }
 
@@ -40,7 +40,7 @@ std::optional<std::string> EncodeSettings(std::string_view strSmtpServer, std::s
     std::string strBytes;
     for (std::string_view strValue : {strSmtpServer, strEmail, strUserName})
     {
-        const auto strEncoded = platform::EncodeArchiveString(strValue);
+        const auto strEncoded = EncodeArchiveString(strValue);
         if (!strEncoded)
             return std::nullopt;
         strBytes += *strEncoded;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ArchiveString.h"
+#include "sender/store/ArchiveString.h"
 
 #include <filesystem>
 #include <string>
@@ -18,8 +18,8 @@ std::filesystem::path SettingsPath();
 // strings are left as they were.
 [[nodiscard]] bool ReadSettings(std::string& strSmtpServer, std::string& strEmail, std::string& strUserName,
                                 const std::filesystem::path& path = SettingsPath());
-[[nodiscard]] bool ReadSettingsFrom(platform::CArchiveIn& in, std::string& strSmtpServer,
-                                    std::string& strEmail, std::string& strUserName);
+[[nodiscard]] bool ReadSettingsFrom(CArchiveIn& in, std::string& strSmtpServer, std::string& strEmail,
+                                    std::string& strUserName);
 
 // The file's bytes for the three strings; nullopt when a text has no archive form.
 [[nodiscard]] std::optional<std::string>

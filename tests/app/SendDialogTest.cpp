@@ -2,7 +2,6 @@
 
 #include "sender/app/SendDialog.h"
 
-#include "platform/ArchiveString.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
@@ -14,6 +13,7 @@
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkStatic.h"
 #include "sender/controls/TintedStatic.h"
+#include "sender/store/ArchiveString.h"
 #include "sender/store/SettingsFile.h"
 
 #include <QApplication>
@@ -63,9 +63,9 @@ std::string PageCountFile(std::uint8_t nByte)
 std::string BookBytes(const std::vector<std::pair<std::string, std::string>>& entries)
 {
     std::string strBytes;
-    platform::AppendInt32(strBytes, static_cast<std::int32_t>(entries.size()));
+    AppendInt32(strBytes, static_cast<std::int32_t>(entries.size()));
     for (const auto& [strName, strNumber] : entries)
-        strBytes += *platform::EncodeArchiveString(strName) + *platform::EncodeArchiveString(strNumber);
+        strBytes += *EncodeArchiveString(strName) + *EncodeArchiveString(strNumber);
     return strBytes;
 }
 

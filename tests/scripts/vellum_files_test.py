@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The settings and address-book writer that ./run and the fax road test use: the archive
-string's length forms byte for byte as platform/ArchiveString.h gives them (the same vectors
-as tests/platform/ArchiveStringTest.cpp), the address book read back or refused, and
+string's length forms byte for byte as sender/store/ArchiveString.h gives them (the same vectors
+as tests/store/ArchiveStringTest.cpp), the address book read back or refused, and
 sendwell.ini written without a line that the login could smuggle in."""
 
 import os

@@ -19,9 +19,9 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 std::string BookBytes(const Entries& entries, std::int32_t nCount = -1)
 {
     std::string strBytes;
-    platform::AppendInt32(strBytes, nCount >= 0 ? nCount : static_cast<std::int32_t>(entries.size()));
+    AppendInt32(strBytes, nCount >= 0 ? nCount : static_cast<std::int32_t>(entries.size()));
     for (const auto& [strName, strNumber] : entries)
-        strBytes += *platform::EncodeArchiveString(strName) + *platform::EncodeArchiveString(strNumber);
+        strBytes += *EncodeArchiveString(strName) + *EncodeArchiveString(strNumber);
     return strBytes;
 }
 
@@ -36,7 +36,7 @@ Entries ToPairs(const CAddressBook& book)
 CAddressBook BookOf(const Entries& entries)
 {
     const std::string strBytes = BookBytes(entries);
-    platform::CArchiveIn in(strBytes);
+    CArchiveIn in(strBytes);
     CAddressBook book;
     EXPECT_EQ(book.LoadFrom(in), EBookLoad::Loaded);
     return book;
@@ -44,7 +44,7 @@ CAddressBook BookOf(const Entries& entries)
 
 Entries Parse(const std::string& strBytes, EBookLoad eExpected = EBookLoad::Loaded)
 {
-    platform::CArchiveIn in(strBytes);
+    CArchiveIn in(strBytes);
     CAddressBook book;
     EXPECT_EQ(book.LoadFrom(in), eExpected);
     return ToPairs(book);

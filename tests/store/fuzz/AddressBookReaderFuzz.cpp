@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
 {
-    platform::CArchiveIn in(std::string_view(reinterpret_cast<const char*>(pData), nSize));
+    CArchiveIn in(std::string_view(reinterpret_cast<const char*>(pData), nSize));
     CAddressBook book;
     const EBookLoad eResult = book.LoadFrom(in);
     if (book.Entries().size() > static_cast<std::size_t>(MAX_ADDRESS_ENTRIES))
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const auto strBytes = book.Encode("Fuzz_Co", "8612345");
     if (!strBytes)
         std::abort();
-    platform::CArchiveIn again(*strBytes);
+    CArchiveIn again(*strBytes);
     CAddressBook saved;
     if (saved.LoadFrom(again) != EBookLoad::Loaded || saved.Entries().empty() ||
         saved.Entries().front().m_strName != "Fuzz_Co" ||

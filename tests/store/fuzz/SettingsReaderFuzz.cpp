@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
 {
-    platform::CArchiveIn in(std::string_view(reinterpret_cast<const char*>(pData), nSize));
+    CArchiveIn in(std::string_view(reinterpret_cast<const char*>(pData), nSize));
     std::string strServer = "unset", strEmail = "unset", strName = "unset";
     if (!ReadSettingsFrom(in, strServer, strEmail, strName))
     {
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     const auto strBytes = EncodeSettings(strServer, strEmail, strName);
     if (!strBytes)
         std::abort();
-    platform::CArchiveIn again(*strBytes);
+    CArchiveIn again(*strBytes);
     std::string strServer2, strEmail2, strName2;
     if (!ReadSettingsFrom(again, strServer2, strEmail2, strName2) || strServer2 != strServer ||
         strEmail2 != strEmail || strName2 != strName || again.Remaining() != 0u)

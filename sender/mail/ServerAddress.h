@@ -8,9 +8,6 @@
 //   "mail.example.com"   "mail.example.com:587"   "192.0.2.7:2525"   "[2001:db8::1]:25"
 // A bare IPv6 address ("2001:db8::1") is a host without a port; only the bracketed form
 // can carry one, because its colons would be ambiguous otherwise.
-namespace platform
-{
-
 constexpr int SMTP_DEFAULT_PORT = 25;
 
 struct SServerAddress
@@ -23,5 +20,3 @@ struct SServerAddress
 // not 1 to 65535 in decimal give no result.
 [[nodiscard]] std::optional<SServerAddress> ParseServerAddress(std::string_view strText,
                                                                int nDefaultPort = SMTP_DEFAULT_PORT);
-
-} // namespace platform

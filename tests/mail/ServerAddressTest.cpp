@@ -1,4 +1,4 @@
-#include "platform/ServerAddress.h"
+#include "sender/mail/ServerAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +23,19 @@ TEST(ServerAddressTest, HostMayCarryAPortAfterAColonOrAfterBrackets)
     };
     for (const auto& test : cases)
     {
-        const auto address = platform::ParseServerAddress(test.m_pszText);
+        const auto address = ParseServerAddress(test.m_pszText);
         ASSERT_TRUE(address) << test.m_pszText;
         EXPECT_EQ(address->m_strHost, test.m_pszHost);
         EXPECT_EQ(address->m_nPort, test.m_nPort);
     }
-    EXPECT_EQ(platform::ParseServerAddress("h", 2525)->m_nPort, 2525);
+    EXPECT_EQ(ParseServerAddress("h", 2525)->m_nPort, 2525);
 }
 
 TEST(ServerAddressTest, MalformedSettingsGiveNoAddress)
 {
     for (const char* pszText : {"", "  ", "h:", "h:0", "h:65536", "h:25x", "h:-1", ":25", "[::1", "[::1]25",
                                 "[]:25", "[::1]:", "two words", "h:1234567"})
-        EXPECT_FALSE(platform::ParseServerAddress(pszText)) << pszText;
+        EXPECT_FALSE(ParseServerAddress(pszText)) << pszText;
 }
 
 } // namespace

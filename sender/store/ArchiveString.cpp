@@ -1,12 +1,9 @@
-#include "platform/ArchiveString.h"
+#include "sender/store/ArchiveString.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
-
-namespace platform
-{
 
 namespace
 {
@@ -17,7 +14,7 @@ constexpr std::size_t READ_STEP_BYTES = 64 * 1024;
 
 } // namespace
 
-CArchiveIn::CArchiveIn(CFileReader& file) : m_pFile(&file), m_nFileSize(file.Size()) {}
+CArchiveIn::CArchiveIn(platform::CFileReader& file) : m_pFile(&file), m_nFileSize(file.Size()) {}
 
 CArchiveIn::CArchiveIn(std::string_view bytes) : m_bytes(bytes) {}
 
@@ -208,7 +205,7 @@ std::optional<std::string> EncodeArchiveString(std::string_view strText)
     return strOut;
 }
 
-bool WriteArchiveString(CFileWriter& file, std::string_view strText)
+bool WriteArchiveString(platform::CFileWriter& file, std::string_view strText)
 {
     const auto strBytes = EncodeArchiveString(strText);
     return strBytes && file.Write(strBytes->data(), strBytes->size());
@@ -262,5 +259,3 @@ std::string Utf16ToUtf8(const std::uint16_t* pUnits, std::size_t nUnits)
     }
     return strOut;
 }
-
-} // namespace platform

@@ -16,9 +16,6 @@
 // A reader also accepts the wide form that other writers produce: FF FE FF, then the
 // length in UTF-16 code units by the same rules, then the code units (little-endian).
 // Wide texts are converted to UTF-8; this program itself only writes the narrow form.
-namespace platform
-{
-
 inline constexpr std::uint8_t ARCHIVE_BYTE_LENGTH_MAX = 0xFE;
 inline constexpr std::uint16_t ARCHIVE_WORD_LENGTH_MAX = 0xFFFD;
 inline constexpr std::uint16_t ARCHIVE_WIDE_MARKER = 0xFFFE;
@@ -31,7 +28,7 @@ class CArchiveIn
 {
 public:
     // Reads a file from its current position; the bytes left come from its size.
-    explicit CArchiveIn(CFileReader& file);
+    explicit CArchiveIn(platform::CFileReader& file);
     // Reads a block of memory, which must outlive the reader.
     explicit CArchiveIn(std::string_view bytes);
     CArchiveIn(const CArchiveIn&) = delete;
@@ -50,7 +47,7 @@ public:
     bool CanHold(std::uint64_t nBytes) const;
 
 private:
-    CFileReader* m_pFile = nullptr;
+    platform::CFileReader* m_pFile = nullptr;
     std::string_view m_bytes;
     std::optional<std::uint64_t> m_nFileSize;
     std::uint64_t m_nConsumed = 0;
@@ -72,12 +69,10 @@ enum class EArchiveRead
 // The bytes of one archive string in the narrow form. Texts of 2^32 bytes and more
 // have no archive form; they give nullopt.
 [[nodiscard]] std::optional<std::string> EncodeArchiveString(std::string_view strText);
-[[nodiscard]] bool WriteArchiveString(CFileWriter& file, std::string_view strText);
+[[nodiscard]] bool WriteArchiveString(platform::CFileWriter& file, std::string_view strText);
 
 // Little-endian fixed-width values as the archive writes them.
 void AppendInt32(std::string& strOut, std::int32_t nValue);
 
 // UTF-16LE code units to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const std::uint16_t* pUnits, std::size_t nUnits);
-
-} // namespace platform

@@ -1,23 +1,20 @@
-#include "platform/ArchiveString.h"
+#include "sender/store/ArchiveString.h"
 
 #include <gtest/gtest.h>
 #include <string>
-
-using platform::CArchiveIn;
-using platform::EArchiveRead;
 
 namespace
 {
 
 std::string Encoded(std::string_view strText)
 {
-    return platform::EncodeArchiveString(strText).value();
+    return EncodeArchiveString(strText).value();
 }
 
 EArchiveRead Decode(const std::string& strBytes, std::string& strText)
 {
     CArchiveIn in(strBytes);
-    return platform::ReadArchiveString(in, strText);
+    return ReadArchiveString(in, strText);
 }
 
 std::string Decoded(const std::string& strBytes)
@@ -86,8 +83,8 @@ TEST(ArchiveString, ReadsForeignForms)
     // Text after the string belongs to the next one.
     CArchiveIn in(std::string_view("\x01x\x01y", 4));
     std::string strFirst, strSecond;
-    ASSERT_EQ(platform::ReadArchiveString(in, strFirst), EArchiveRead::Ok);
-    ASSERT_EQ(platform::ReadArchiveString(in, strSecond), EArchiveRead::Ok);
+    ASSERT_EQ(ReadArchiveString(in, strFirst), EArchiveRead::Ok);
+    ASSERT_EQ(ReadArchiveString(in, strSecond), EArchiveRead::Ok);
     EXPECT_EQ(strFirst + strSecond, "xy");
 }
 

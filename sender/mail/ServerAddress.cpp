@@ -1,11 +1,8 @@
-#include "platform/ServerAddress.h"
+#include "sender/mail/ServerAddress.h"
 
 #include "platform/Text.h"
 
 #include <algorithm>
-
-namespace platform
-{
 
 namespace
 {
@@ -32,7 +29,7 @@ std::optional<int> ParsePort(std::string_view strPort)
 
 std::optional<SServerAddress> ParseServerAddress(std::string_view strText, int nDefaultPort)
 {
-    strText = Trim(strText);
+    strText = platform::Trim(strText);
     SServerAddress address;
     address.m_nPort = nDefaultPort;
     std::string_view strHost = strText;
@@ -69,5 +66,3 @@ std::optional<SServerAddress> ParseServerAddress(std::string_view strText, int n
     address.m_strHost = std::string(strHost);
     return address;
 }
-
-} // namespace platform
