@@ -12,7 +12,7 @@
 #include "sender/app/PreviewPane.h"
 #include "sender/app/SentFaxModel.h"
 #include "sender/app/SentFaxWindow.h"
-#include "sender/store/SentFaxStore.h"
+#include "sender/record/SentFaxStore.h"
 
 #include <QApplication>
 #include <QSqlDatabase>

@@ -2,7 +2,7 @@
 
 #include "platform/Text.h"
 #include "sender/app/CredentialsDialog.h"
-#include "sender/store/MailPasswordKeyring.h"
+#include "sender/keyring/MailPasswordKeyring.h"
 
 #include <QtGlobal>
 

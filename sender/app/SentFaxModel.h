@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sender/store/SentFaxStore.h"
+#include "sender/record/SentFaxStore.h"
 
 #include <QAbstractTableModel>
 #include <string>

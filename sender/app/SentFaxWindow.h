@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sender/app/PageRaster.h"
-#include "sender/store/SentFaxStore.h"
+#include "sender/record/SentFaxStore.h"
 
 #include <QDialog>
 #include <filesystem>

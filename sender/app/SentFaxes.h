@@ -1,7 +1,7 @@
 #pragma once
 
+#include "sender/record/SentFaxStore.h"
 #include "sender/send/SendOperation.h"
-#include "sender/store/SentFaxStore.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,7 +2,7 @@
 
 #include "sender/common/Gateway.h"
 #include "sender/common/SmtpSecurity.h"
-#include "sender/store/SentFaxStore.h"
+#include "sender/store/SentFaxLimits.h"
 
 #include <filesystem>
 #include <string>
@@ -37,7 +37,7 @@ struct SProviderSettings
     std::string m_strGatewayAddress = DEFAULT_GATEWAY_TEMPLATE;
     // The coverage query's web server: a host, with ":port" if not 80.
     std::string m_strQueryHost = GATEWAY_WEB_HOST;
-    // How many sent faxes are kept (sender/store/SentFaxStore.h).
+    // How many sent faxes are kept (sender/record/SentFaxStore.h).
     SSentFaxLimits m_sentLimits;
 };
 

@@ -1,4 +1,4 @@
-#include "sender/store/MailPasswordKeyring.h"
+#include "sender/keyring/MailPasswordKeyring.h"
 
 #include "platform/Text.h"
 

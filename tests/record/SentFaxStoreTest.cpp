@@ -1,4 +1,4 @@
-#include "sender/store/SentFaxStore.h"
+#include "sender/record/SentFaxStore.h"
 
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sender/store/SentFaxLimits.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -40,16 +42,6 @@ struct SSentFax
     // The name of its folder of page copies, and what they take.
     std::string m_strFolder;
     std::uint64_t m_nFolderBytes = 0;
-};
-
-// A limit of 0: no limit, so that a limit that was never set on purpose removes nothing.
-inline constexpr int SENT_NO_LIMIT = 0;
-
-// How many faxes, and how many megabytes of page copies, are kept at most; the oldest go first.
-struct SSentFaxLimits
-{
-    int m_nMaxFaxes = 1000;
-    int m_nMaxMegabytes = 200;
 };
 
 class CSentFaxStore
