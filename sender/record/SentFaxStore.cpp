@@ -1,6 +1,7 @@
 #include "sender/record/SentFaxStore.h"
 
 #include "platform/Roots.h"
+#include "platform/Text.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <random>
@@ -86,11 +86,6 @@ std::string NewFolderName(std::int64_t nSentAt)
     return name;
 }
 
-std::string ErrnoText(const std::string& strWhat)
-{
-    return strWhat + ": " + std::strerror(errno);
-}
-
 // The database named for the user: its file name, not the whole path of the user's folders.
 std::string RecordName()
 {
@@ -159,7 +154,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
     const int inFd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (inFd < 0)
     {
-        strError = ErrnoText("cannot read " + strFrom);
+        strError = platform::ErrnoText("cannot read " + strFrom);
         return false;
     }
     struct stat info = {};
@@ -172,7 +167,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
     const int outFd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (outFd < 0)
     {
-        strError = ErrnoText("cannot write " + strTo);
+        strError = platform::ErrnoText("cannot write " + strTo);
         ::close(inFd);
         return false;
     }
@@ -187,7 +182,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
         {
             if (errno == EINTR)
                 continue;
-            strError = ErrnoText("cannot read " + strFrom);
+            strError = platform::ErrnoText("cannot read " + strFrom);
             bOk = false;
             break;
         }
@@ -199,7 +194,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
                 continue;
             if (nWritten <= 0)
             {
-                strError = ErrnoText("cannot write " + strTo);
+                strError = platform::ErrnoText("cannot write " + strTo);
                 bOk = false;
                 break;
             }
@@ -212,7 +207,7 @@ bool CopyPrivateFile(const std::filesystem::path& from, const std::filesystem::p
     ::close(inFd);
     if (::close(outFd) != 0 && bOk)
     {
-        strError = ErrnoText("cannot write " + strTo);
+        strError = platform::ErrnoText("cannot write " + strTo);
         bOk = false;
     }
     return bOk;
@@ -337,7 +332,7 @@ bool CSentFaxStore::Open(std::string& strError)
     // The records and copies are the user's own, whatever the folder was made with.
     if ((folderInfo.st_mode & 07777) != 0700 && ::chmod(m_folder.c_str(), 0700) != 0)
     {
-        strError = ErrnoText("cannot make the folder of sent faxes private");
+        strError = platform::ErrnoText("cannot make the folder of sent faxes private");
         return false;
     }
 
@@ -349,14 +344,14 @@ bool CSentFaxStore::Open(std::string& strError)
         const int fd = ::open(dbPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0 && errno != EEXIST)
         {
-            strError = ErrnoText("cannot make " + RecordName());
+            strError = platform::ErrnoText("cannot make " + RecordName());
             return false;
         }
         if (fd >= 0)
             ::close(fd);
         if (::lstat(dbPath.c_str(), &info) != 0)
         {
-            strError = ErrnoText("cannot read " + RecordName());
+            strError = platform::ErrnoText("cannot read " + RecordName());
             return false;
         }
     }
@@ -481,7 +476,7 @@ bool CSentFaxStore::StartNewRecord(std::string& strAsideName, std::string& strEr
             strAsideName = strName;
             break;
         }
-        strError = ErrnoText("cannot keep " + RecordName() + " aside");
+        strError = platform::ErrnoText("cannot keep " + RecordName() + " aside");
         for (const char* pszSuffix : aMoved)
             (void)RenameNew(m_folder / (strName + pszSuffix), dbPath.string() + pszSuffix);
         return false;
@@ -517,7 +512,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
         }
         else if (errno != EEXIST)
         {
-            strError = ErrnoText("cannot make a folder in the folder of sent faxes");
+            strError = platform::ErrnoText("cannot make a folder in the folder of sent faxes");
             return false;
         }
     }
