@@ -3,6 +3,7 @@
 #include "pages/FaxPrinter.h"
 #include "pages/FolderDescriptor.h"
 #include "platform/BinaryFile.h"
+#include "platform/Descriptor.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -19,22 +20,7 @@ namespace
 constexpr std::string_view ROOT_KEY = "root=";
 constexpr const char* DRIVE_FOLDER = "c";
 
-class CDescriptor
-{
-public:
-    explicit CDescriptor(int fd) : m_fd(fd) {}
-    CDescriptor(const CDescriptor&) = delete;
-    CDescriptor& operator=(const CDescriptor&) = delete;
-    ~CDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using platform::CDescriptor;
 
 } // namespace
 

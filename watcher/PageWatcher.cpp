@@ -1,5 +1,6 @@
 #include "watcher/PageWatcher.h"
 
+#include "platform/Descriptor.h"
 #include "platform/PageFiles.h"
 #include "platform/PageJob.h"
 #include "platform/Process.h"
@@ -30,24 +31,7 @@ constexpr std::uint32_t ARRIVAL_EVENTS = IN_MOVED_TO | IN_CLOSE_WRITE;
 // The folder itself went away: the watch must be set up again once it is back.
 constexpr std::uint32_t LOST_EVENTS = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
 
-class CDescriptor
-{
-public:
-    explicit CDescriptor(int fd = -1) : m_fd(fd) {}
-    CDescriptor(const CDescriptor&) = delete;
-    CDescriptor& operator=(const CDescriptor&) = delete;
-    ~CDescriptor() { Reset(); }
-    void Reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using platform::CDescriptor;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "sender/app/SendwellApp.h"
 
+#include "platform/Descriptor.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
 #include "resources/ProgramIcon.h"
@@ -32,27 +33,20 @@ public:
     COpenMark()
     {
         ::mkdir(platform::DriveRoot().c_str(), 0700);
-        m_fd = ::open(platform::DrivePath(platform::SENDWELL_OPEN_FILE_NAME).c_str(),
-                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        m_fd.Reset(::open(platform::DrivePath(platform::SENDWELL_OPEN_FILE_NAME).c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         // The watcher looks by taking the lock exclusively for a moment; the shared lock is
         // tried again for a while rather than given up, which would leave Sendwell unmarked.
-        for (int nTry = 0; m_fd >= 0 && nTry < LOCK_TRIES; ++nTry)
+        for (int nTry = 0; m_fd.Get() >= 0 && nTry < LOCK_TRIES; ++nTry)
         {
-            if (::flock(m_fd, LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+            if (::flock(m_fd.Get(), LOCK_SH | LOCK_NB) == 0 || errno != EWOULDBLOCK)
                 break;
             std::this_thread::sleep_for(LOCK_RETRY_PAUSE);
         }
     }
-    ~COpenMark()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    COpenMark(const COpenMark&) = delete;
-    COpenMark& operator=(const COpenMark&) = delete;
 
 private:
-    int m_fd = -1;
+    platform::CDescriptor m_fd;
 };
 
 } // namespace
