@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include "platform/Deadline.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -67,12 +68,6 @@ int OpenPidFd(pid_t pid)
     (void)pid;
 #endif
     return -1;
-}
-
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
 }
 
 class CSpawnSetup
@@ -416,7 +411,7 @@ long CProcess::ReadMoreOutput(Clock::time_point deadline, bool bLimited)
     for (;;)
     {
         pollfd pfd{m_nOutputFd, POLLIN, 0};
-        const int nReady = ::poll(&pfd, 1, bLimited ? RemainingMs(deadline) : -1);
+        const int nReady = ::poll(&pfd, 1, bLimited ? PollTimeoutUntil(deadline) : -1);
         if (nReady < 0 && errno == EINTR)
             continue;
         if (nReady == 0)
@@ -530,7 +525,7 @@ EWaitResult CProcess::Wait(std::chrono::milliseconds nTimeout)
     const int nPidFd = OpenPidFd(m_pid);
     while (!Poll())
     {
-        const int nLeft = RemainingMs(deadline);
+        const int nLeft = PollTimeoutUntil(deadline);
         if (nLeft == 0 && Clock::now() >= deadline)
             break;
         if (nPidFd >= 0)
@@ -636,10 +631,7 @@ SRunResult RunProgram(const std::vector<std::string>& args, const SRunOptions& o
     if (!bTimedOut)
     {
         const auto nLeft =
-            bLimited
-                ? std::max(std::chrono::milliseconds(0),
-                           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()))
-                : std::chrono::milliseconds(-1);
+            bLimited ? RoundUpToMilliseconds(deadline - Clock::now()) : std::chrono::milliseconds(-1);
         bTimedOut = process.Wait(nLeft) == EWaitResult::TimedOut;
     }
     if (bTimedOut)

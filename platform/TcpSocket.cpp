@@ -1,6 +1,7 @@
 #include "platform/TcpSocket.h"
 
 #include "platform/CancelSignal.h"
+#include "platform/Deadline.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -24,14 +25,6 @@ namespace
 {
 
 using std::chrono::milliseconds;
-
-// Milliseconds left until the deadline, for poll(); 0 once it has passed.
-int MillisecondsUntil(CTcpSocket::Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - CTcpSocket::Clock::now()).count();
-    constexpr long long MAX_POLL_MS = 24LL * 3600 * 1000;
-    return static_cast<int>(std::clamp<long long>(left, 0, MAX_POLL_MS));
-}
 
 // With a cancel signal that has no descriptor, how often a wait looks at it.
 constexpr int CANCEL_CHECK_MS = 50;
@@ -77,7 +70,7 @@ ESocketStatus CTcpSocket::WaitFor(int fd, short nEvents, Clock::time_point deadl
     for (;;)
     {
         // A signal raised before the call finds its descriptor readable at once.
-        int nTimeout = MillisecondsUntil(deadline);
+        int nTimeout = PollTimeoutUntil(deadline);
         if (m_pCancel != nullptr && nCancelFd < 0)
             nTimeout = std::min(nTimeout, CANCEL_CHECK_MS);
         // poll() passes over an entry with a negative descriptor, so one list serves both cases.
@@ -91,7 +84,8 @@ ESocketStatus CTcpSocket::WaitFor(int fd, short nEvents, Clock::time_point deadl
             return ESocketStatus::Cancelled;
         if (aFds[0].revents != 0)
             return ESocketStatus::Ok; // an error or hang-up shows in the next call
-        // poll() rounds down to whole milliseconds, so the clock decides.
+        // A poll may end short of the deadline (the cancel check, the longest single poll), so the
+        // clock decides.
         if (Clock::now() >= deadline)
             return ESocketStatus::TimedOut;
     }

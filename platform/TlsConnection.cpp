@@ -1,6 +1,7 @@
 #include "platform/TlsConnection.h"
 
 #include "platform/CancelSignal.h"
+#include "platform/Deadline.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -124,14 +125,6 @@ bool IsAddressLiteral(const std::string& strHost)
     unsigned char address[sizeof(in6_addr)] = {};
     return ::inet_pton(AF_INET, strHost.c_str(), address) == 1 ||
            ::inet_pton(AF_INET6, strHost.c_str(), address) == 1;
-}
-
-// Milliseconds left until the deadline, rounded up so that a poll does not end just before it.
-int MillisecondsUntil(CByteStream::Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<milliseconds>(deadline - CByteStream::Clock::now()).count();
-    constexpr long long MAX_POLL_MS = 24LL * 3600 * 1000;
-    return static_cast<int>(std::clamp<long long>(left, 0, MAX_POLL_MS));
 }
 
 // The session's record layer reads and writes the socket through this small BIO instead of
@@ -557,7 +550,7 @@ CTlsConnection::EWait CTlsConnection::WaitFor(int nSslError, Clock::time_point d
     for (;;)
     {
         // A signal raised before the call finds its descriptor readable at once.
-        int nTimeout = MillisecondsUntil(deadline);
+        int nTimeout = PollTimeoutUntil(deadline);
         if (m_pCancel != nullptr && nCancelFd < 0)
             nTimeout = std::min(nTimeout, CANCEL_CHECK_MS);
         // poll() passes over an entry with a negative descriptor, so one list serves both cases.

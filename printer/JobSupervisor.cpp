@@ -1,6 +1,7 @@
 #include "printer/JobSupervisor.h"
 
 #include "pages/FaxPrinter.h"
+#include "platform/Deadline.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -55,8 +56,7 @@ std::string InSeconds(milliseconds dur)
 
 int MillisecondsUntil(Clock::time_point deadline)
 {
-    const auto nLeft = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(nLeft, 1, POLL_SLICE.count()));
+    return std::clamp(platform::PollTimeoutUntil(deadline), 1, static_cast<int>(POLL_SLICE.count()));
 }
 
 // Writes strLine and its end to the log in one write: the log is the job's status pipe, which
