@@ -64,14 +64,15 @@ bool CTcpSocket::IsCancelled() const
     return m_pCancel != nullptr && m_pCancel->IsRaised();
 }
 
-ESocketStatus CTcpSocket::WaitFor(int fd, short nEvents, Clock::time_point deadline) const
+ESocketStatus WaitForDescriptor(int fd, short nEvents, const CCancelSignal* pCancel,
+                                CByteStream::Clock::time_point deadline)
 {
-    const int nCancelFd = m_pCancel != nullptr ? m_pCancel->Descriptor() : -1;
+    const int nCancelFd = pCancel != nullptr ? pCancel->Descriptor() : -1;
     for (;;)
     {
         // A signal raised before the call finds its descriptor readable at once.
         int nTimeout = PollTimeoutUntil(deadline);
-        if (m_pCancel != nullptr && nCancelFd < 0)
+        if (pCancel != nullptr && nCancelFd < 0)
             nTimeout = std::min(nTimeout, CANCEL_CHECK_MS);
         // poll() passes over an entry with a negative descriptor, so one list serves both cases.
         pollfd aFds[2] = {{fd, nEvents, 0}, {nCancelFd, POLLIN, 0}};
@@ -80,13 +81,13 @@ ESocketStatus CTcpSocket::WaitFor(int fd, short nEvents, Clock::time_point deadl
             continue;
         if (nReady < 0)
             return ESocketStatus::Failed;
-        if (aFds[1].revents != 0 || IsCancelled())
+        if (aFds[1].revents != 0 || (pCancel != nullptr && pCancel->IsRaised()))
             return ESocketStatus::Cancelled;
         if (aFds[0].revents != 0)
             return ESocketStatus::Ok; // an error or hang-up shows in the next call
         // A poll may end short of the deadline (the cancel check, the longest single poll), so the
         // clock decides.
-        if (Clock::now() >= deadline)
+        if (CByteStream::Clock::now() >= deadline)
             return ESocketStatus::TimedOut;
     }
 }
@@ -155,7 +156,7 @@ EConnectStatus CTcpSocket::Connect(const std::string& strHost, int nPort, millis
             nError = errno;
             if (nError == EINPROGRESS || nError == EINTR)
             {
-                const ESocketStatus eReady = WaitFor(fd, POLLOUT, deadline);
+                const ESocketStatus eReady = WaitForDescriptor(fd, POLLOUT, m_pCancel, deadline);
                 socklen_t nLen = sizeof(nError);
                 if (eReady == ESocketStatus::Cancelled)
                 {
@@ -204,7 +205,8 @@ ESocketStatus CTcpSocket::SendAll(std::string_view data, milliseconds idleLimit)
             continue;
         if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
-            const ESocketStatus eReady = WaitFor(m_fd, POLLOUT, Clock::now() + idleLimit);
+            const ESocketStatus eReady =
+                WaitForDescriptor(m_fd, POLLOUT, m_pCancel, Clock::now() + idleLimit);
             if (eReady != ESocketStatus::Ok)
                 return eReady;
             continue; // POLLERR / POLLHUP show up as an error of the next send()
@@ -238,7 +240,7 @@ ESocketStatus CTcpSocket::Receive(char* pBuffer, std::size_t nCapacity, std::siz
             return ESocketStatus::Closed;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return ESocketStatus::Failed;
-        const ESocketStatus eReady = WaitFor(m_fd, POLLIN, deadline);
+        const ESocketStatus eReady = WaitForDescriptor(m_fd, POLLIN, m_pCancel, deadline);
         if (eReady != ESocketStatus::Ok)
             return eReady;
     }

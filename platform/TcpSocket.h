@@ -27,6 +27,12 @@ enum class EConnectStatus
     Cancelled, // the socket's cancel signal was raised
 };
 
+// Waits until fd is ready for nEvents (poll() events), the deadline passes or the cancel signal
+// (none when null) is raised: Ok, TimedOut, Cancelled or Failed. An error or a hang-up counts as
+// ready: it shows in the next call on the descriptor. Shared by the plain and the TLS streams.
+[[nodiscard]] ESocketStatus WaitForDescriptor(int fd, short nEvents, const CCancelSignal* pCancel,
+                                              CByteStream::Clock::time_point deadline);
+
 class CTcpSocket : public CByteStream
 {
 public:
@@ -71,9 +77,6 @@ public:
     int Descriptor() const { return m_fd; }
 
 private:
-    // Waits until the descriptor is ready for the events, the deadline passes or the cancel
-    // signal is raised.
-    ESocketStatus WaitFor(int fd, short nEvents, Clock::time_point deadline) const;
     bool IsCancelled() const;
 
     int m_fd = -1;

@@ -1,7 +1,6 @@
 #include "platform/TlsConnection.h"
 
 #include "platform/CancelSignal.h"
-#include "platform/Deadline.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -30,8 +29,6 @@ using std::chrono::milliseconds;
 
 // The longest piece of certificate text (a name, an issuer) that goes into a message.
 constexpr std::size_t CERTIFICATE_TEXT_MAX = 64;
-// How often a wait looks at a cancel signal that has no descriptor to poll.
-constexpr int CANCEL_CHECK_MS = 100;
 
 std::string Asn1Text(const ASN1_STRING* pText)
 {
@@ -546,27 +543,19 @@ STlsResult CTlsConnection::Handshake(const std::string& strHost, milliseconds li
 CTlsConnection::EWait CTlsConnection::WaitFor(int nSslError, Clock::time_point deadline) const
 {
     const short nEvents = nSslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
-    const int nCancelFd = m_pCancel != nullptr ? m_pCancel->Descriptor() : -1;
-    for (;;)
+    switch (WaitForDescriptor(m_transport.m_fd, nEvents, m_pCancel, deadline))
     {
-        // A signal raised before the call finds its descriptor readable at once.
-        int nTimeout = PollTimeoutUntil(deadline);
-        if (m_pCancel != nullptr && nCancelFd < 0)
-            nTimeout = std::min(nTimeout, CANCEL_CHECK_MS);
-        // poll() passes over an entry with a negative descriptor, so one list serves both cases.
-        pollfd aFds[2] = {{m_transport.m_fd, nEvents, 0}, {nCancelFd, POLLIN, 0}};
-        const int nReady = ::poll(aFds, 2, nTimeout);
-        if (nReady < 0 && errno == EINTR)
-            continue;
-        if (nReady < 0)
-            return EWait::Failed;
-        if (aFds[1].revents != 0 || IsCancelled())
-            return EWait::Cancelled;
-        if (aFds[0].revents != 0)
-            return EWait::Ready; // an error or hang-up shows in the next call
-        if (Clock::now() >= deadline)
-            return EWait::TimedOut;
+    case ESocketStatus::Ok:
+        return EWait::Ready;
+    case ESocketStatus::TimedOut:
+        return EWait::TimedOut;
+    case ESocketStatus::Cancelled:
+        return EWait::Cancelled;
+    case ESocketStatus::Closed:
+    case ESocketStatus::Failed:
+        break;
     }
+    return EWait::Failed;
 }
 
 ESocketStatus CTlsConnection::SendAll(std::string_view data, milliseconds idleLimit)
