@@ -92,8 +92,8 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
         {
             settings.m_eFor = EInstallFor::Folder;
             settings.m_vellumRoot = std::filesystem::absolute(strChosenRoot, error);
-            settings.m_systemDirectory = settings.m_vellumRoot / "windows" / "system";
-            settings.m_driveRoot = settings.m_vellumRoot / "c";
+            settings.m_systemDirectory = platform::SystemDirectory(settings.m_vellumRoot);
+            settings.m_driveRoot = platform::DriveRoot(settings.m_vellumRoot);
             return settings;
         }
         settings.m_eFor = EInstallFor::InvokingUser;
@@ -108,8 +108,8 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
             root = registration.DefaultRoot();
         const auto home = settings.m_account->m_home;
         settings.m_vellumRoot = root;
-        settings.m_systemDirectory = root / "windows" / "system";
-        settings.m_driveRoot = root / "c";
+        settings.m_systemDirectory = platform::SystemDirectory(root);
+        settings.m_driveRoot = platform::DriveRoot(root);
         settings.m_autostartDirectory = home / ".config" / "autostart";
         settings.m_applicationsDirectory = home / ".local" / "share" / "applications";
         return settings;

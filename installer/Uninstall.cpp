@@ -7,6 +7,7 @@
 #include "installer/RunningPrograms.h"
 #include "installer/WatcherProcess.h"
 #include "platform/BinaryFile.h"
+#include "platform/Roots.h"
 #include "platform/Text.h"
 #include "printer/UserRegistration.h"
 
@@ -124,9 +125,11 @@ void CInstaller::UninstallUserFiles()
     for (const char* pszName : INSTALLED_FILES)
         Remove(pszName + (" in " + system.string()), system / pszName);
     if (m_settings.m_bPurge)
-        Remove("the settings, the address book, the sent faxes and everything else in " +
-                   m_settings.m_vellumRoot.string() + "/windows",
-               m_settings.m_vellumRoot / "windows");
+    {
+        const auto windows = platform::WindowsDirectory(m_settings.m_vellumRoot);
+        Remove("the settings, the address book, the sent faxes and everything else in " + windows.string(),
+               windows);
+    }
     Remove("the page files in " + m_settings.m_driveRoot.string(), m_settings.m_driveRoot);
     const auto home = m_settings.m_account ? m_settings.m_account->m_home : std::filesystem::path();
     RemoveEmptyFolders(system, m_settings.m_vellumRoot.parent_path());

@@ -17,19 +17,34 @@ std::filesystem::path VellumRoot()
     return std::filesystem::path("/tmp/vellum");
 }
 
+std::filesystem::path DriveRoot(const std::filesystem::path& vellumRoot)
+{
+    return vellumRoot / "c";
+}
+
+std::filesystem::path WindowsDirectory(const std::filesystem::path& vellumRoot)
+{
+    return vellumRoot / "windows";
+}
+
+std::filesystem::path SystemDirectory(const std::filesystem::path& vellumRoot)
+{
+    return WindowsDirectory(vellumRoot) / "system";
+}
+
 std::filesystem::path DriveRoot()
 {
-    return VellumRoot() / "c";
+    return DriveRoot(VellumRoot());
 }
 
 std::filesystem::path WindowsDirectory()
 {
-    return VellumRoot() / "windows";
+    return WindowsDirectory(VellumRoot());
 }
 
 std::filesystem::path SystemDirectory()
 {
-    return WindowsDirectory() / "system";
+    return SystemDirectory(VellumRoot());
 }
 
 std::filesystem::path DrivePath(std::string_view strName)

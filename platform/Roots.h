@@ -17,6 +17,12 @@ std::filesystem::path DriveRoot();
 std::filesystem::path WindowsDirectory();
 std::filesystem::path SystemDirectory();
 
+// The same folders below a root given outright: the Installer's and the backend's, which work
+// for a user other than the one running them.
+std::filesystem::path DriveRoot(const std::filesystem::path& vellumRoot);
+std::filesystem::path WindowsDirectory(const std::filesystem::path& vellumRoot);
+std::filesystem::path SystemDirectory(const std::filesystem::path& vellumRoot);
+
 // A fixed file in the drive root, as the programs name it ("Page.tmp", "quill1.tif").
 std::filesystem::path DrivePath(std::string_view strName);
 

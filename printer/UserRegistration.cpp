@@ -4,6 +4,7 @@
 #include "pages/FolderDescriptor.h"
 #include "platform/BinaryFile.h"
 #include "platform/Descriptor.h"
+#include "platform/Roots.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -18,7 +19,6 @@ namespace
 {
 
 constexpr std::string_view ROOT_KEY = "root=";
-constexpr const char* DRIVE_FOLDER = "c";
 
 using platform::CDescriptor;
 
@@ -200,9 +200,9 @@ ELookup CUserRegistration::PrepareDriveRoot(std::filesystem::path& driveRoot, st
         strError);
     if (!rootFolder.IsOpen())
         return ELookup::Refused;
-    const auto drive = root / DRIVE_FOLDER;
+    const auto drive = platform::DriveRoot(root);
     // The page files are the user's own business: nobody else needs to read them.
-    const auto driveFolder = rootFolder.OpenChild(DRIVE_FOLDER, 0700, drive, strError);
+    const auto driveFolder = rootFolder.OpenChild(drive.filename().string(), 0700, drive, strError);
     struct stat st = {};
     if (!driveFolder.IsOpen())
         return ELookup::Refused;
