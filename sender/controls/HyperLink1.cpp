@@ -5,10 +5,8 @@
 #include "sender/controls/TextFit.h"
 
 #include <QFocusEvent>
-#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 
 namespace
 {
@@ -20,45 +18,31 @@ bool g_bHandCursorLoaded = false;
 
 } // namespace
 
-CHyperLink1::CHyperLink1(QWidget* pParent) : QLabel(pParent)
-{
-    // A label is not a tab stop; it takes the focus only when a press gives it (LinkFocusOnPress).
-    setFocusPolicy(Qt::NoFocus);
-    setMouseTracking(true);
-    setAlignment(Qt::AlignLeft | Qt::AlignTop);
-}
+// A label is not a tab stop; it takes the focus only when a press gives it (LinkFocusOnPress).
+CHyperLink1::CHyperLink1(QWidget* pParent) : CLinkLabel(pParent) {}
 
 CHyperLink1::~CHyperLink1() = default;
 
 void CHyperLink1::Attach()
 {
-    m_bAttached = true;
-    if (m_strTarget.empty())
-        m_strTarget = text().toStdString();
-    if (text().isEmpty())
-        setText(QString::fromStdString(m_strTarget));
-
-    QFont linkFont = font();
-    linkFont.setUnderline((m_state.Style() & LinkUnderline) != 0);
-    m_linkFont = linkFont;
-    setFont(m_linkFont);
+    TakeOver((m_state.Style() & LinkUnderline) != 0);
     FitToText();
 
     if ((m_state.Style() & LinkKeepCursor) == 0)
         LoadHandCursor();
     UpdateCursor();
-    setToolTip(QString::fromStdString(m_strTarget));
+    ShowTargetAsToolTip();
 }
 
 void CHyperLink1::SetTarget(const std::string& strTarget)
 {
-    m_strTarget = strTarget;
-    if (!m_bAttached)
+    StoreTarget(strTarget);
+    if (!IsAttached())
         return;
     // Held back from painting while it changes size, so that it never shows half-updated.
     setUpdatesEnabled(false);
     FitToText();
-    setToolTip(QString::fromStdString(m_strTarget));
+    ShowTargetAsToolTip();
     setUpdatesEnabled(true);
 }
 
@@ -66,15 +50,11 @@ bool CHyperLink1::AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApp
 {
     if (!m_state.AlterStyle(uRemove, uAdd))
         return false;
-    if (eApply == EApply::Later || !m_bAttached)
+    if (eApply == EApply::Later || !IsAttached())
         return true;
 
     if (((uRemove | uAdd) & LinkUnderline) != 0)
-    {
-        QFont linkFont = font();
-        linkFont.setUnderline((m_state.Style() & LinkUnderline) != 0);
-        ApplyLinkFont(linkFont);
-    }
+        ApplyLinkFont(FontUnderlined((m_state.Style() & LinkUnderline) != 0));
     if ((uAdd & LinkFitText) != 0)
         FitToText();
     if ((uRemove & LinkHoverTint) != 0)
@@ -85,8 +65,7 @@ bool CHyperLink1::AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApp
 void CHyperLink1::ApplyLinkFont(const QFont& font)
 {
     setUpdatesEnabled(false);
-    m_linkFont = font;
-    setFont(m_linkFont);
+    SetLinkFont(font);
     FitToText();
     setUpdatesEnabled(true);
     update();
@@ -94,11 +73,9 @@ void CHyperLink1::ApplyLinkFont(const QFont& font)
 
 void CHyperLink1::FitToText()
 {
-    if (!m_bAttached || (m_state.Style() & LinkFitText) == 0)
+    if (!IsAttached() || (m_state.Style() & LinkFitText) == 0)
         return;
-    const QFontMetrics metrics(m_linkFont);
-    const QSize sizeText(metrics.horizontalAdvance(text()), metrics.height());
-    const QRect rcFit = FitRectToText(geometry(), sizeText, alignment());
+    const QRect rcFit = FitRectToText(geometry(), TextSize(), alignment());
     // The frame, if any, comes on top of the text.
     const int nBorderWidth = width() - contentsRect().width();
     const int nBorderHeight = height() - contentsRect().height();
@@ -108,7 +85,7 @@ void CHyperLink1::FitToText()
 
 void CHyperLink1::OpenTarget()
 {
-    const int nResult = OpenWithShell(m_strTarget);
+    const int nResult = OpenWithShell(Target());
     if (platform::ShellSucceeded(nResult))
     {
         m_state.Opened(true);
@@ -116,11 +93,6 @@ void CHyperLink1::OpenTarget()
         return;
     }
     ShowOpenError(nResult);
-}
-
-int CHyperLink1::OpenWithShell(const std::string& strTarget)
-{
-    return CLinkOpener::Open(strTarget, CLinkOpener::EFallback::Browser);
 }
 
 void CHyperLink1::ShowOpenError(int nCode)
@@ -154,19 +126,6 @@ QColor CHyperLink1::CurrentColour() const
     return LinkColour();
 }
 
-void CHyperLink1::paintEvent(QPaintEvent*)
-{
-    // No background: the dialog shows through, as behind any label.
-    QPainter painter(this);
-    drawFrame(&painter);
-    painter.setFont(font());
-    painter.setPen(CurrentColour());
-    int nFlags = static_cast<int>(alignment());
-    if (wordWrap())
-        nFlags |= Qt::TextWordWrap;
-    painter.drawText(contentsRect(), nFlags, text());
-}
-
 void CHyperLink1::HoverChanged(CLinkState::EHoverChange eChange)
 {
     // The mouse is held while hovering, so that the move that leaves the label reaches it.
@@ -197,20 +156,20 @@ void CHyperLink1::mouseMoveEvent(QMouseEvent* pEvent)
 void CHyperLink1::leaveEvent(QEvent* pEvent)
 {
     HoverChanged(m_state.MouseLeft());
-    QLabel::leaveEvent(pEvent);
+    CLinkLabel::leaveEvent(pEvent);
 }
 
 void CHyperLink1::enterEvent(QEnterEvent* pEvent)
 {
     UpdateCursor();
-    QLabel::enterEvent(pEvent);
+    CLinkLabel::enterEvent(pEvent);
 }
 
 void CHyperLink1::mousePressEvent(QMouseEvent* pEvent)
 {
     if (pEvent->button() != Qt::LeftButton)
     {
-        QLabel::mousePressEvent(pEvent);
+        CLinkLabel::mousePressEvent(pEvent);
         return;
     }
     const auto actions = m_state.PressActions();
@@ -226,7 +185,7 @@ void CHyperLink1::mouseReleaseEvent(QMouseEvent* pEvent)
 {
     if (pEvent->button() != Qt::LeftButton)
     {
-        QLabel::mouseReleaseEvent(pEvent);
+        CLinkLabel::mouseReleaseEvent(pEvent);
         return;
     }
     if (m_state.ReleaseOpens())
@@ -238,7 +197,7 @@ void CHyperLink1::focusInEvent(QFocusEvent* pEvent)
 {
     m_state.FocusGained();
     update();
-    QLabel::focusInEvent(pEvent);
+    CLinkLabel::focusInEvent(pEvent);
 }
 
 void CHyperLink1::focusOutEvent(QFocusEvent* pEvent)
@@ -249,7 +208,7 @@ void CHyperLink1::focusOutEvent(QFocusEvent* pEvent)
     if (bWasHovering && QWidget::mouseGrabber() == this)
         releaseMouse();
     update();
-    QLabel::focusOutEvent(pEvent);
+    CLinkLabel::focusOutEvent(pEvent);
 }
 
 void CHyperLink1::keyPressEvent(QKeyEvent* pEvent)
@@ -260,7 +219,7 @@ void CHyperLink1::keyPressEvent(QKeyEvent* pEvent)
         pEvent->accept();
         return;
     }
-    QLabel::keyPressEvent(pEvent);
+    CLinkLabel::keyPressEvent(pEvent);
 }
 
 void CHyperLink1::UpdateCursor()

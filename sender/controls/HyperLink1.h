@@ -1,10 +1,10 @@
 #pragma once
 
+#include "sender/controls/LinkLabel.h"
 #include "sender/controls/LinkState.h"
 
 #include <QColor>
 #include <QFont>
-#include <QLabel>
 #include <cstdint>
 #include <string>
 
@@ -18,7 +18,7 @@
 //     pLink->setText("..."); pLink->setGeometry(...); pLink->Attach();
 //     pLink->SetTarget("https://..."); pLink->AlterLinkStyle(0, CHyperLink1::LinkOpenOnPress,
 //     CHyperLink1::EApply::Now);
-class CHyperLink1 : public QLabel
+class CHyperLink1 : public CLinkLabel
 {
     Q_OBJECT
 
@@ -44,10 +44,8 @@ public:
     // target; the font gets the underline of the style; the label is fitted to its text; the hand
     // cursor is loaded unless LinkKeepCursor is set; the tool tip shows the target.
     void Attach();
-    [[nodiscard]] bool IsAttached() const { return m_bAttached; }
 
     void SetTarget(const std::string& strTarget);
-    [[nodiscard]] const std::string& Target() const { return m_strTarget; }
 
     // Removes, then adds style bits. Refuses (false, nothing changed) when a bit is in both.
     bool AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApply eApply);
@@ -62,7 +60,6 @@ public:
     void OpenTarget();
 
     // Class-wide operations.
-    [[nodiscard]] static int OpenWithShell(const std::string& strTarget);
     static void ShowOpenError(int nCode);
     static void LoadHandCursor();
     [[nodiscard]] static bool IsHandCursorLoaded();
@@ -73,13 +70,12 @@ public:
     [[nodiscard]] static QColor HoverColour() { return QColor(255, 0, 0); }
 
     // The state the label is drawn from.
-    [[nodiscard]] QColor CurrentColour() const;
+    [[nodiscard]] QColor CurrentColour() const override;
     [[nodiscard]] bool IsHovering() const { return m_state.IsHovering(); }
     [[nodiscard]] bool HasFocusFlag() const { return m_state.HasFocusFlag(); }
     [[nodiscard]] bool IsVisited() const { return m_state.IsVisited(); }
 
 protected:
-    void paintEvent(QPaintEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
@@ -94,7 +90,4 @@ private:
     void UpdateCursor();
 
     CLinkState m_state;
-    std::string m_strTarget;
-    QFont m_linkFont;
-    bool m_bAttached = false;
 };

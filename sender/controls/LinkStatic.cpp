@@ -4,9 +4,7 @@
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TextFit.h"
 
-#include <QFontMetrics>
 #include <QMouseEvent>
-#include <QPainter>
 
 namespace
 {
@@ -16,72 +14,55 @@ constexpr const char* OPEN_ERROR_PREFIX = "Unable to open hyperlink:\n\n";
 } // namespace
 
 CLinkStatic::CLinkStatic(QWidget* pParent)
-    : QLabel(pParent), m_hoverColour(palette().color(QPalette::Highlight))
+    : CLinkLabel(pParent), m_hoverColour(palette().color(QPalette::Highlight))
 {
-    setFocusPolicy(Qt::NoFocus);
-    setMouseTracking(true);
-    setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 CLinkStatic::~CLinkStatic() = default;
 
 void CLinkStatic::Attach()
 {
-    m_bAttached = true;
-    if (m_strTarget.empty())
-        m_strTarget = text().toStdString();
-    if (text().isEmpty())
-        setText(QString::fromStdString(m_strTarget));
-
-    QFont linkFont = font();
-    linkFont.setUnderline(m_bUnderline);
-    m_linkFont = linkFont;
-    setFont(m_linkFont);
+    TakeOver(m_bUnderline);
     FitToText();
     LoadHandCursor();
-    setToolTip(QString::fromStdString(m_strTarget));
+    ShowTargetAsToolTip();
 }
 
 void CLinkStatic::SetTarget(const std::string& strTarget)
 {
-    m_strTarget = strTarget;
-    if (!m_bAttached)
+    StoreTarget(strTarget);
+    if (!IsAttached())
         return;
     FitToText();
-    setToolTip(QString::fromStdString(m_strTarget));
+    ShowTargetAsToolTip();
 }
 
 void CLinkStatic::MarkVisited(bool bVisited)
 {
     m_bVisited = bVisited;
-    if (m_bAttached)
+    if (IsAttached())
         update();
 }
 
 void CLinkStatic::SetUnderlined(EUnderline eUnderline)
 {
     m_bUnderline = eUnderline == EUnderline::On;
-    if (!m_bAttached)
+    if (!IsAttached())
         return;
-    QFont linkFont = font();
-    linkFont.setUnderline(m_bUnderline);
-    m_linkFont = linkFont;
-    setFont(m_linkFont);
+    SetLinkFont(FontUnderlined(m_bUnderline));
     update();
 }
 
 void CLinkStatic::FitToText()
 {
-    if (!m_bAttached || !m_bFit)
+    if (!IsAttached() || !m_bFit)
         return;
-    const QFontMetrics metrics(m_linkFont);
-    const QSize sizeText(metrics.horizontalAdvance(text()), metrics.height());
-    setGeometry(FitRectToText(geometry(), sizeText, alignment()));
+    setGeometry(FitRectToText(geometry(), TextSize(), alignment()));
 }
 
 void CLinkStatic::OpenTarget()
 {
-    const int nResult = OpenWithShell(m_strTarget);
+    const int nResult = OpenWithShell(Target());
     // The visited state is the outcome of this attempt.
     m_bVisited = platform::ShellSucceeded(nResult);
     if (m_bVisited)
@@ -90,11 +71,6 @@ void CLinkStatic::OpenTarget()
         return;
     }
     ShowOpenError(nResult);
-}
-
-int CLinkStatic::OpenWithShell(const std::string& strTarget)
-{
-    return CLinkOpener::Open(strTarget, CLinkOpener::EFallback::Browser);
 }
 
 void CLinkStatic::ShowOpenError(int nCode)
@@ -117,21 +93,9 @@ QColor CLinkStatic::CurrentColour() const
     return m_bVisited ? m_visitedColour : m_linkColour;
 }
 
-void CLinkStatic::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    drawFrame(&painter);
-    painter.setFont(font());
-    painter.setPen(CurrentColour());
-    int nFlags = static_cast<int>(alignment());
-    if (wordWrap())
-        nFlags |= Qt::TextWordWrap;
-    painter.drawText(contentsRect(), nFlags, text());
-}
-
 void CLinkStatic::mouseMoveEvent(QMouseEvent* pEvent)
 {
-    QLabel::mouseMoveEvent(pEvent);
+    CLinkLabel::mouseMoveEvent(pEvent);
     if (!m_bHover)
     {
         m_bHover = true;
@@ -151,14 +115,14 @@ void CLinkStatic::leaveEvent(QEvent* pEvent)
     // Reached only when the mouse was not held (the grab was lost).
     if (m_bHover)
         EndHover();
-    QLabel::leaveEvent(pEvent);
+    CLinkLabel::leaveEvent(pEvent);
 }
 
 void CLinkStatic::enterEvent(QEnterEvent* pEvent)
 {
     if (m_bHandCursor)
         setCursor(Qt::PointingHandCursor);
-    QLabel::enterEvent(pEvent);
+    CLinkLabel::enterEvent(pEvent);
 }
 
 void CLinkStatic::EndHover()
@@ -174,7 +138,7 @@ void CLinkStatic::mousePressEvent(QMouseEvent* pEvent)
     // A click on the label is its click notification, which comes with the press.
     if (pEvent->button() != Qt::LeftButton)
     {
-        QLabel::mousePressEvent(pEvent);
+        CLinkLabel::mousePressEvent(pEvent);
         return;
     }
     OpenTarget();

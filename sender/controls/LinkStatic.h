@@ -1,8 +1,8 @@
 #pragma once
 
+#include "sender/controls/LinkLabel.h"
+
 #include <QColor>
-#include <QFont>
-#include <QLabel>
 #include <string>
 
 // A simpler link label: its own colours, always underlined unless told otherwise, always sized
@@ -10,7 +10,7 @@
 //
 // Use: create it in place of the dialog's label, call Attach() once, then SetTarget() and
 // SetUnderlined() as needed.
-class CLinkStatic : public QLabel
+class CLinkStatic : public CLinkLabel
 {
     Q_OBJECT
 
@@ -28,10 +28,8 @@ public:
     // target; the font gets the underline; the label is fitted to its text; the tool tip shows
     // the target.
     void Attach();
-    [[nodiscard]] bool IsAttached() const { return m_bAttached; }
 
     void SetTarget(const std::string& strTarget);
-    [[nodiscard]] const std::string& Target() const { return m_strTarget; }
 
     void MarkVisited(bool bVisited);
     void SetUnderlined(EUnderline eUnderline);
@@ -40,7 +38,6 @@ public:
     // Opens the target, as a click does.
     void OpenTarget();
 
-    [[nodiscard]] static int OpenWithShell(const std::string& strTarget);
     static void ShowOpenError(int nCode);
     void LoadHandCursor();
 
@@ -49,14 +46,13 @@ public:
     [[nodiscard]] QColor HoverColour() const { return m_hoverColour; }
 
     // The state the label is drawn from.
-    [[nodiscard]] QColor CurrentColour() const;
+    [[nodiscard]] QColor CurrentColour() const override;
     [[nodiscard]] bool IsHovering() const { return m_bHover; }
     [[nodiscard]] bool IsVisited() const { return m_bVisited; }
     [[nodiscard]] bool IsUnderlined() const { return m_bUnderline; }
     [[nodiscard]] bool IsHandCursorLoaded() const { return m_bHandCursor; }
 
 protected:
-    void paintEvent(QPaintEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
@@ -72,8 +68,5 @@ private:
     bool m_bVisited = false;
     bool m_bUnderline = true;
     bool m_bFit = true;
-    std::string m_strTarget;
-    QFont m_linkFont;
     bool m_bHandCursor = false;
-    bool m_bAttached = false;
 };
