@@ -521,15 +521,16 @@ STlsResult CTlsConnection::Handshake(const std::string& strHost, milliseconds li
         }
         switch (WaitFor(nError, deadline))
         {
-        case EWait::Ready:
+        case ESocketStatus::Ok:
             break;
-        case EWait::TimedOut:
+        case ESocketStatus::TimedOut:
             result = Refusal(ETlsStatus::TimedOut, "the server did not complete the TLS handshake in time");
             break;
-        case EWait::Cancelled:
+        case ESocketStatus::Cancelled:
             result = Refusal(ETlsStatus::Cancelled, "the TLS handshake was cancelled");
             break;
-        case EWait::Failed:
+        case ESocketStatus::Closed:
+        case ESocketStatus::Failed:
             result = Refusal(ETlsStatus::Failed,
                              std::string("waiting for the server failed (") + std::strerror(errno) + ")");
             break;
@@ -540,22 +541,10 @@ STlsResult CTlsConnection::Handshake(const std::string& strHost, milliseconds li
     return result;
 }
 
-CTlsConnection::EWait CTlsConnection::WaitFor(int nSslError, Clock::time_point deadline) const
+ESocketStatus CTlsConnection::WaitFor(int nSslError, Clock::time_point deadline) const
 {
     const short nEvents = nSslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
-    switch (WaitForDescriptor(m_transport.m_fd, nEvents, m_pCancel, deadline))
-    {
-    case ESocketStatus::Ok:
-        return EWait::Ready;
-    case ESocketStatus::TimedOut:
-        return EWait::TimedOut;
-    case ESocketStatus::Cancelled:
-        return EWait::Cancelled;
-    case ESocketStatus::Closed:
-    case ESocketStatus::Failed:
-        break;
-    }
-    return EWait::Failed;
+    return WaitForDescriptor(m_transport.m_fd, nEvents, m_pCancel, deadline);
 }
 
 ESocketStatus CTlsConnection::SendAll(std::string_view data, milliseconds idleLimit)
@@ -578,13 +567,11 @@ ESocketStatus CTlsConnection::SendAll(std::string_view data, milliseconds idleLi
         // From here on a record may be half sent: the session cannot carry anything more.
         if (nError == SSL_ERROR_WANT_READ || nError == SSL_ERROR_WANT_WRITE)
         {
-            const EWait eWait = WaitFor(nError, Clock::now() + idleLimit);
-            if (eWait == EWait::Ready)
+            const ESocketStatus eWait = WaitFor(nError, Clock::now() + idleLimit);
+            if (eWait == ESocketStatus::Ok)
                 continue;
             m_bBroken = true;
-            return eWait == EWait::TimedOut    ? ESocketStatus::TimedOut
-                   : eWait == EWait::Cancelled ? ESocketStatus::Cancelled
-                                               : ESocketStatus::Failed;
+            return eWait;
         }
         m_bBroken = true;
         return (nError == SSL_ERROR_ZERO_RETURN || PeerHasGone()) ? ESocketStatus::Closed
@@ -614,13 +601,14 @@ ESocketStatus CTlsConnection::Receive(char* pBuffer, std::size_t nCapacity, std:
             // A record that is only partly here stays buffered, so a later call can go on with it.
             switch (WaitFor(nError, deadline))
             {
-            case EWait::Ready:
+            case ESocketStatus::Ok:
                 continue;
-            case EWait::TimedOut:
+            case ESocketStatus::TimedOut:
                 return ESocketStatus::TimedOut;
-            case EWait::Cancelled:
+            case ESocketStatus::Cancelled:
                 return ESocketStatus::Cancelled;
-            case EWait::Failed:
+            case ESocketStatus::Closed:
+            case ESocketStatus::Failed:
                 m_bBroken = true;
                 return ESocketStatus::Failed;
             }

@@ -106,22 +106,14 @@ private:
         void operator()(x509_st* pCertificate) const;
     };
 
-    enum class EWait
-    {
-        Ready,
-        TimedOut,
-        Cancelled,
-        Failed,
-    };
-
     static int VerifyCallback(int nPreverifyOk, x509_store_ctx_st* pStore);
 
     // A failure, or none when the session is ready for its handshake.
     std::optional<STlsResult> SetUp(const std::string& strHost);
     STlsResult HandshakeFailure(int nSslError, const std::string& strHost) const;
     // Waits for the socket to be ready for what the last call said it wants (SSL_ERROR_WANT_READ
-    // or _WRITE), for the deadline, or for the cancel signal.
-    EWait WaitFor(int nSslError, Clock::time_point deadline) const;
+    // or _WRITE), for the deadline, or for the cancel signal: Ok, TimedOut, Cancelled or Failed.
+    ESocketStatus WaitFor(int nSslError, Clock::time_point deadline) const;
     bool IsCancelled() const;
     bool PeerHasGone() const;
 
