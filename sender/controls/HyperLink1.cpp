@@ -23,26 +23,23 @@ CHyperLink1::CHyperLink1(QWidget* pParent) : CLinkLabel(pParent) {}
 
 CHyperLink1::~CHyperLink1() = default;
 
-void CHyperLink1::Attach()
+bool CHyperLink1::IsUnderlined() const
 {
-    TakeOver((m_state.Style() & LinkUnderline) != 0);
-    FitToText();
+    return (m_state.Style() & LinkUnderline) != 0;
+}
 
+void CHyperLink1::TakeCursor()
+{
     if ((m_state.Style() & LinkKeepCursor) == 0)
         LoadHandCursor();
     UpdateCursor();
-    ShowTargetAsToolTip();
 }
 
-void CHyperLink1::SetTarget(const std::string& strTarget)
+void CHyperLink1::ShowNewTarget()
 {
-    StoreTarget(strTarget);
-    if (!IsAttached())
-        return;
     // Held back from painting while it changes size, so that it never shows half-updated.
     setUpdatesEnabled(false);
-    FitToText();
-    ShowTargetAsToolTip();
+    CLinkLabel::ShowNewTarget();
     setUpdatesEnabled(true);
 }
 
@@ -54,7 +51,7 @@ bool CHyperLink1::AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApp
         return true;
 
     if (((uRemove | uAdd) & LinkUnderline) != 0)
-        ApplyLinkFont(FontUnderlined((m_state.Style() & LinkUnderline) != 0));
+        ApplyLinkFont(FontUnderlined(IsUnderlined()));
     if ((uAdd & LinkFitText) != 0)
         FitToText();
     if ((uRemove & LinkHoverTint) != 0)

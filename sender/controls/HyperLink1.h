@@ -40,21 +40,16 @@ public:
     explicit CHyperLink1(QWidget* pParent = nullptr);
     ~CHyperLink1() override;
 
-    // Takes the label over as a link: an empty target becomes the text and an empty text the
-    // target; the font gets the underline of the style; the label is fitted to its text; the hand
-    // cursor is loaded unless LinkKeepCursor is set; the tool tip shows the target.
-    void Attach();
-
-    void SetTarget(const std::string& strTarget);
-
     // Removes, then adds style bits. Refuses (false, nothing changed) when a bit is in both.
     bool AlterLinkStyle(std::uint32_t uRemove, std::uint32_t uAdd, EApply eApply);
     [[nodiscard]] std::uint32_t LinkStyle() const { return m_state.Style(); }
 
+    // Underlined with LinkUnderline.
+    [[nodiscard]] bool IsUnderlined() const override;
     // Gives the label a copy of the font and fits it to its text.
     void ApplyLinkFont(const QFont& font);
     // Resizes the label to its text (only with LinkFitText), keeping the edge its alignment names.
-    void FitToText();
+    void FitToText() override;
 
     // Opens the target; success marks the link visited, failure beeps and tells the user.
     void OpenTarget();
@@ -76,6 +71,9 @@ public:
     [[nodiscard]] bool IsVisited() const { return m_state.IsVisited(); }
 
 protected:
+    // Loads the hand cursor unless LinkKeepCursor is set.
+    void TakeCursor() override;
+    void ShowNewTarget() override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;

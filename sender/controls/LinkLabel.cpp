@@ -19,14 +19,30 @@ int CLinkLabel::OpenWithShell(const std::string& strTarget)
     return CLinkOpener::Open(strTarget, CLinkOpener::EFallback::Browser);
 }
 
-void CLinkLabel::TakeOver(bool bUnderline)
+void CLinkLabel::Attach()
 {
     m_bAttached = true;
     if (m_strTarget.empty())
         m_strTarget = text().toStdString();
     if (text().isEmpty())
         setText(QString::fromStdString(m_strTarget));
-    SetLinkFont(FontUnderlined(bUnderline));
+    SetLinkFont(FontUnderlined(IsUnderlined()));
+    FitToText();
+    TakeCursor();
+    ShowTargetAsToolTip();
+}
+
+void CLinkLabel::SetTarget(const std::string& strTarget)
+{
+    m_strTarget = strTarget;
+    if (m_bAttached)
+        ShowNewTarget();
+}
+
+void CLinkLabel::ShowNewTarget()
+{
+    FitToText();
+    ShowTargetAsToolTip();
 }
 
 QFont CLinkLabel::FontUnderlined(bool bUnderline) const

@@ -6,10 +6,10 @@
 #include <QSize>
 #include <string>
 
-// What the link labels (CHyperLink1, CLinkStatic) share: a label that carries a target, takes
-// its text and its target from each other when attached, measures its text in its link font,
-// opens the target through the desktop and draws the text, with no background, in the colour
-// that the label's own state picks.
+// What the link labels (CHyperLink1, CLinkStatic) share: a label that carries a target, is
+// attached in the same steps, measures its text in its link font, opens the target through the
+// desktop and draws the text, with no background, in the colour that the label's own state
+// picks. The underline, the fitting, the cursor and the colours follow each label's own rules.
 class CLinkLabel : public QLabel
 {
     Q_OBJECT
@@ -17,8 +17,18 @@ class CLinkLabel : public QLabel
 public:
     ~CLinkLabel() override;
 
+    // Takes the label over as a link: an empty target becomes the text and an empty text the
+    // target; the font gets the label's underline; the label is fitted to its text and takes its
+    // cursor; the tool tip shows the target.
+    void Attach();
     [[nodiscard]] bool IsAttached() const { return m_bAttached; }
+
+    void SetTarget(const std::string& strTarget);
     [[nodiscard]] const std::string& Target() const { return m_strTarget; }
+
+    [[nodiscard]] virtual bool IsUnderlined() const = 0;
+    // Resizes the label to its text, where its rules ask for that.
+    virtual void FitToText() = 0;
 
     [[nodiscard]] static int OpenWithShell(const std::string& strTarget);
 
@@ -30,11 +40,10 @@ protected:
     // keeps its text at the top left.
     explicit CLinkLabel(QWidget* pParent);
 
-    // Marks the label attached: an empty target becomes the text and an empty text the target;
-    // the link font is the label's font, underlined or not.
-    void TakeOver(bool bUnderline);
-    void StoreTarget(const std::string& strTarget) { m_strTarget = strTarget; }
-    void ShowTargetAsToolTip() { setToolTip(QString::fromStdString(m_strTarget)); }
+    // Sets the cursor of an attached label.
+    virtual void TakeCursor() = 0;
+    // A new target on an attached label: refits it and shows the target as the tool tip.
+    virtual void ShowNewTarget();
 
     // The label's font with the underline set or cleared.
     [[nodiscard]] QFont FontUnderlined(bool bUnderline) const;
@@ -46,6 +55,8 @@ protected:
     void paintEvent(QPaintEvent* pEvent) override;
 
 private:
+    void ShowTargetAsToolTip() { setToolTip(QString::fromStdString(m_strTarget)); }
+
     std::string m_strTarget;
     QFont m_linkFont;
     bool m_bAttached = false;

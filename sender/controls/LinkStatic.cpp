@@ -20,23 +20,6 @@ CLinkStatic::CLinkStatic(QWidget* pParent)
 
 CLinkStatic::~CLinkStatic() = default;
 
-void CLinkStatic::Attach()
-{
-    TakeOver(m_bUnderline);
-    FitToText();
-    LoadHandCursor();
-    ShowTargetAsToolTip();
-}
-
-void CLinkStatic::SetTarget(const std::string& strTarget)
-{
-    StoreTarget(strTarget);
-    if (!IsAttached())
-        return;
-    FitToText();
-    ShowTargetAsToolTip();
-}
-
 void CLinkStatic::MarkVisited(bool bVisited)
 {
     m_bVisited = bVisited;

@@ -24,16 +24,9 @@ public:
     explicit CLinkStatic(QWidget* pParent = nullptr);
     ~CLinkStatic() override;
 
-    // Takes the label over as a link: an empty target becomes the text and an empty text the
-    // target; the font gets the underline; the label is fitted to its text; the tool tip shows
-    // the target.
-    void Attach();
-
-    void SetTarget(const std::string& strTarget);
-
     void MarkVisited(bool bVisited);
     void SetUnderlined(EUnderline eUnderline);
-    void FitToText();
+    void FitToText() override;
 
     // Opens the target, as a click does.
     void OpenTarget();
@@ -49,10 +42,11 @@ public:
     [[nodiscard]] QColor CurrentColour() const override;
     [[nodiscard]] bool IsHovering() const { return m_bHover; }
     [[nodiscard]] bool IsVisited() const { return m_bVisited; }
-    [[nodiscard]] bool IsUnderlined() const { return m_bUnderline; }
+    [[nodiscard]] bool IsUnderlined() const override { return m_bUnderline; }
     [[nodiscard]] bool IsHandCursorLoaded() const { return m_bHandCursor; }
 
 protected:
+    void TakeCursor() override { LoadHandCursor(); }
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
