@@ -1,6 +1,8 @@
 #include "installer/RunningPrograms.h"
 
 #include "platform/BinaryFile.h"
+#include "platform/Deadline.h"
+#include "platform/Descriptor.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -97,7 +99,8 @@ SStepResult EndRunningProgram(const SRunningProgram& program, const std::filesys
 {
     const std::string strStep = "ending " + program.m_strName + " (process " +
                                 std::to_string(program.m_nPid) + "), which ran from " + folder.string();
-    const int nPidFd = static_cast<int>(::syscall(SYS_pidfd_open, program.m_nPid, 0));
+    const platform::CDescriptor pidFd(static_cast<int>(::syscall(SYS_pidfd_open, program.m_nPid, 0)));
+    const int nPidFd = pidFd.Get();
     if (nPidFd < 0)
     {
         if (errno == ESRCH)
@@ -110,27 +113,16 @@ SStepResult EndRunningProgram(const SRunningProgram& program, const std::filesys
         RunsFrom(program.m_nPid, Resolved(folder), {program.m_strName}, nUid) == program.m_strName &&
         ::syscall(SYS_pidfd_send_signal, nPidFd, 0, nullptr, 0) == 0;
     if (!bSame)
-    {
-        ::close(nPidFd);
         return {strStep, true, {}};
-    }
     if (::syscall(SYS_pidfd_send_signal, nPidFd, SIGTERM, nullptr, 0) != 0 && errno != ESRCH)
-    {
-        const std::string strError = platform::ErrnoText("cannot end it");
-        ::close(nPidFd);
-        return {strStep, false, strError + "; close it"};
-    }
+        return {strStep, false, platform::ErrnoText("cannot end it") + "; close it"};
     // The descriptor becomes readable when the process has ended.
     pollfd polled = {nPidFd, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + durWait;
     int nReady = 0;
     do
-    {
-        const auto durLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        nReady = ::poll(&polled, 1, static_cast<int>(std::max<std::int64_t>(durLeft.count(), 0)));
-    } while (nReady < 0 && errno == EINTR);
-    ::close(nPidFd);
+        nReady = ::poll(&polled, 1, platform::PollTimeoutUntil(deadline));
+    while (nReady < 0 && errno == EINTR);
     if (nReady <= 0)
         return {strStep, false, "it is still running; close it"};
     return {strStep, true, {}};
