@@ -56,30 +56,6 @@ bool RemoveIn(int nParentFd, const std::string& strName)
 
 } // namespace
 
-CFolderDescriptor& CFolderDescriptor::operator=(CFolderDescriptor&& other) noexcept
-{
-    if (this != &other)
-    {
-        Close();
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-int CFolderDescriptor::Release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void CFolderDescriptor::Close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
 CFolderDescriptor CFolderDescriptor::OpenWithoutLinks(const std::filesystem::path& folder,
                                                       const FCheck& fnCheck, std::string& strError)
 {
@@ -134,16 +110,16 @@ CFolderDescriptor CFolderDescriptor::OpenChild(const std::string& strName, mode_
                                                const std::filesystem::path& shownPath,
                                                std::string& strError) const
 {
-    if (::mkdirat(m_fd, strName.c_str(), nMode) != 0 && errno != EEXIST)
+    if (::mkdirat(Fd(), strName.c_str(), nMode) != 0 && errno != EEXIST)
     {
         strError = platform::ErrnoText("cannot create the folder " + shownPath.string());
         return {};
     }
-    CFolderDescriptor child(::openat(m_fd, strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    CFolderDescriptor child(::openat(Fd(), strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!child.IsOpen())
     {
         strError = errno == ENOTDIR || errno == ELOOP
-                       ? NotAFolderText(m_fd, strName, shownPath)
+                       ? NotAFolderText(Fd(), strName, shownPath)
                        : platform::ErrnoText("cannot open the folder " + shownPath.string());
     }
     return child;
@@ -151,7 +127,7 @@ CFolderDescriptor CFolderDescriptor::OpenChild(const std::string& strName, mode_
 
 bool CFolderDescriptor::RemoveTree(const std::string& strName) const
 {
-    return RemoveIn(m_fd, strName);
+    return RemoveIn(Fd(), strName);
 }
 
 } // namespace driver

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Descriptor.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,14 +24,11 @@ public:
 
     CFolderDescriptor() = default;
     explicit CFolderDescriptor(int fd) : m_fd(fd) {}
-    CFolderDescriptor(CFolderDescriptor&& other) noexcept : m_fd(other.Release()) {}
-    CFolderDescriptor& operator=(CFolderDescriptor&& other) noexcept;
-    ~CFolderDescriptor() { Close(); }
 
-    int Fd() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    int Release();
-    void Close();
+    int Fd() const { return m_fd.Get(); }
+    bool IsOpen() const { return m_fd.Get() >= 0; }
+    int Release() { return m_fd.Release(); }
+    void Close() { m_fd.Reset(); }
 
     // Opens the absolute folder one name at a time from "/", following no symbolic link on the
     // way, and checks each folder before the next is opened. A closed descriptor, with
@@ -46,7 +45,7 @@ public:
     bool RemoveTree(const std::string& strName) const;
 
 private:
-    int m_fd = -1;
+    platform::CDescriptor m_fd;
 };
 
 } // namespace driver

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <utility>
 
 namespace platform
 {
@@ -13,6 +14,13 @@ public:
     explicit CDescriptor(int fd = -1) : m_fd(fd) {}
     CDescriptor(const CDescriptor&) = delete;
     CDescriptor& operator=(const CDescriptor&) = delete;
+    CDescriptor(CDescriptor&& other) noexcept : m_fd(other.Release()) {}
+    CDescriptor& operator=(CDescriptor&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
     ~CDescriptor() { Reset(); }
 
     // Closes the one held, if any, and takes fd instead.
@@ -23,6 +31,8 @@ public:
         m_fd = fd;
     }
     int Get() const { return m_fd; }
+    // Gives the descriptor up without closing it.
+    int Release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
