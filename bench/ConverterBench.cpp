@@ -50,7 +50,7 @@ struct SPages
 {
     fs::path m_dir;                          // scratch folder
     std::map<std::string, Bytes> m_aRasters; // name -> raster bytes
-    std::vector<std::string> m_aDocument;    // names of the m_aDocument's pages, in order
+    std::vector<std::string> m_aDocument;    // names of the document's pages, in order
 };
 
 Bytes Pattern(const std::function<std::uint8_t(int, int)>& pixel)

@@ -26,7 +26,7 @@ enum class EChildStream
 
 struct SSpawnOptions
 {
-    // The child's whole m_aEnvironment as NAME=value entries; none: this process's m_aEnvironment.
+    // The child's whole environment as NAME=value entries; none: this process's environment.
     std::optional<std::vector<std::string>> m_aEnvironment;
     // The child's current directory; empty: this process's.
     std::string m_strWorkingDirectory;
@@ -142,7 +142,7 @@ struct SRunResult
     EOutcome m_eOutcome = EOutcome::NotStarted;
     int m_nExitCode = -1;
     int m_nSignal = 0;
-    // Standard output and error together, at most SRunOptions::nMaxOutputBytes of it.
+    // Standard output and error together, at most SRunOptions::m_nMaxOutputBytes of it.
     std::string m_strOutput;
     // Why the program could not be started.
     std::string m_strError;
