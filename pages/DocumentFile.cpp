@@ -86,7 +86,7 @@ SDocumentResult Stopped()
 
 bool Cancelled(const SDocumentSettings& settings)
 {
-    return settings.pCancel != nullptr && settings.pCancel->IsRaised();
+    return settings.m_pCancel != nullptr && settings.m_pCancel->IsRaised();
 }
 
 std::string Megabytes(std::uint64_t nBytes)
@@ -278,11 +278,11 @@ SDocumentResult RenderWithBackend(const fs::path& pdf, const fs::path& driveRoot
                                   const SDocumentSettings& documentSettings)
 {
     SBackendSettings settings;
-    settings.driveRoot = driveRoot;
-    settings.pCancel = documentSettings.pCancel;
-    settings.nMaxRendererMemoryBytes = documentSettings.nMaxMemoryBytes;
-    settings.nMaxRendererFileBytes = documentSettings.nMaxDiskBytes;
-    settings.nMaxRendererCpuSeconds = RENDERER_CPU_SECONDS;
+    settings.m_driveRoot = driveRoot;
+    settings.m_pCancel = documentSettings.m_pCancel;
+    settings.m_nMaxRendererMemoryBytes = documentSettings.m_nMaxMemoryBytes;
+    settings.m_nMaxRendererFileBytes = documentSettings.m_nMaxDiskBytes;
+    settings.m_nMaxRendererCpuSeconds = RENDERER_CPU_SECONDS;
     // The spooler reads these lines; here only the reason of a refusal counts.
     std::ostringstream log;
     CFaxBackend backend(settings, log);
@@ -406,7 +406,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
         return copied;
 
     std::error_code error;
-    const fs::path ppd = settings.ppd.empty() ? FindPpd() : settings.ppd;
+    const fs::path ppd = settings.m_ppd.empty() ? FindPpd() : settings.m_ppd;
     if (!fs::is_regular_file(ppd, error))
         return Failed("The fax printer's description " + platform::PrintableUtf8(ppd.string()) +
                       " is missing, so documents cannot be converted for it; run the Installer again.");
@@ -435,12 +435,13 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     // cupsfilter runs each filter as a process of its own: a time limit must end them all, and
     // the bounds hold for each of them.
     spawn.m_bOwnProcessGroup = true;
-    spawn.m_nMaxAddressSpaceBytes = settings.nMaxMemoryBytes;
-    spawn.m_nMaxFileBytes = settings.nMaxDiskBytes;
-    spawn.m_nMaxCpuSeconds =
-        static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::seconds>(settings.convertTimeout).count());
-    const std::string strCupsfilter =
-        settings.strCupsfilter.empty() ? platform::FindSystemProgram("cupsfilter") : settings.strCupsfilter;
+    spawn.m_nMaxAddressSpaceBytes = settings.m_nMaxMemoryBytes;
+    spawn.m_nMaxFileBytes = settings.m_nMaxDiskBytes;
+    spawn.m_nMaxCpuSeconds = static_cast<std::uint64_t>(
+        std::chrono::ceil<std::chrono::seconds>(settings.m_durConvertTimeout).count());
+    const std::string strCupsfilter = settings.m_strCupsfilter.empty()
+                                          ? platform::FindSystemProgram("cupsfilter")
+                                          : settings.m_strCupsfilter;
     platform::CProcess converter;
     const bool bStarted = converter.Start(
         {strCupsfilter, "-p", ppd.string(), "-m", QUEUE_INPUT_TYPE, "-i", MimeTypeOf(eKind), copy.string()},
@@ -450,12 +451,12 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
     if (!bStarted)
         return Failed("Documents cannot be converted for the fax printer: cupsfilter cannot be started (" +
                       converter.Error() + "); is the cups package installed?");
-    const std::string strTooMuchDisk = strName + " needs more than " + Megabytes(settings.nMaxDiskBytes) +
+    const std::string strTooMuchDisk = strName + " needs more than " + Megabytes(settings.m_nMaxDiskBytes) +
                                        " of disk to be converted for the fax printer; it was given up. "
                                        "Nothing was written.";
     // The converter is watched while it runs: the user's Cancel and the disk it takes stop it at
     // once, the time limit after a grace to end by itself.
-    const auto deadline = Clock::now() + settings.convertTimeout;
+    const auto deadline = Clock::now() + settings.m_durConvertTimeout;
     while (converter.Wait(WATCH_SLICE) == platform::EWaitResult::TimedOut)
     {
         if (Cancelled(settings))
@@ -463,7 +464,7 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
             converter.Kill();
             return Stopped();
         }
-        if (WrittenBytes(folder, copy) >= settings.nMaxDiskBytes)
+        if (WrittenBytes(folder, copy) >= settings.m_nMaxDiskBytes)
         {
             converter.Kill();
             return Refused(strTooMuchDisk);
@@ -476,17 +477,17 @@ SDocumentResult ConvertAndRender(int fd, EDocumentKind eKind, const std::string&
         return Refused(
             strName + " was not converted for the fax printer within " +
             std::to_string(
-                std::chrono::duration_cast<std::chrono::seconds>(settings.convertTimeout).count()) +
+                std::chrono::duration_cast<std::chrono::seconds>(settings.m_durConvertTimeout).count()) +
             " s; it was given up. Nothing was written.");
     }
     // A filter that reached a bound fails, or (Ghostscript's) ends as if the document had no
     // pages; the peak of memory taken tells that it ran out of it.
-    if (WrittenBytes(folder, copy) >= settings.nMaxDiskBytes)
+    if (WrittenBytes(folder, copy) >= settings.m_nMaxDiskBytes)
         return Refused(strTooMuchDisk);
     const bool bOutOfMemory =
-        converter.PeakMemoryBytes() >= settings.nMaxMemoryBytes / 4 * MEMORY_SPENT_QUARTERS;
+        converter.PeakMemoryBytes() >= settings.m_nMaxMemoryBytes / 4 * MEMORY_SPENT_QUARTERS;
     const std::string strTooMuchMemory =
-        strName + " needs more than " + Megabytes(settings.nMaxMemoryBytes) +
+        strName + " needs more than " + Megabytes(settings.m_nMaxMemoryBytes) +
         " of memory to be converted for the fax printer; it was given up. Nothing was written.";
     if (!converter.Succeeded())
     {
@@ -572,12 +573,12 @@ SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
     // An image is converted whole in memory and on disk: a huge one is refused by its header.
     // One whose header cannot be read is left to the converter, which says what is wrong.
     if (const auto size = ImageSizeOf(fd, eKind);
-        size && std::uint64_t{size->m_nWidth} * size->m_nHeight > settings.nMaxImagePixels)
+        size && std::uint64_t{size->m_nWidth} * size->m_nHeight > settings.m_nMaxImagePixels)
     {
         ::close(fd);
         return Refused(strName + " is an image of " + std::to_string(size->m_nWidth) + " x " +
                        std::to_string(size->m_nHeight) + " pixels; the fax printer takes images of at most " +
-                       std::to_string(settings.nMaxImagePixels / 1'000'000) +
+                       std::to_string(settings.m_nMaxImagePixels / 1'000'000) +
                        " million pixels (a fax page has some 4 million). Scale it down and try again.");
     }
     // A folder of this user's alone (mkdtemp makes it 0700) for the copy, the PDF and the

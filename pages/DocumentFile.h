@@ -57,18 +57,18 @@ struct SDocumentSettings
 {
     // The fax printer's PPD, which chooses the filters as the queue does; empty: the installed
     // one in the system directory, else the one beside this program.
-    std::filesystem::path ppd;
+    std::filesystem::path m_ppd;
     // CUPS's filter runner; empty: cupsfilter, on PATH or among the administrator's programs.
-    std::string strCupsfilter;
+    std::string m_strCupsfilter;
     // Converting the document into the PDF for the backend takes at most this long.
-    std::chrono::milliseconds convertTimeout = std::chrono::seconds(120);
+    std::chrono::milliseconds m_durConvertTimeout = std::chrono::seconds(120);
     // The bounds above; tests make them small.
-    std::uint64_t nMaxImagePixels = MAX_IMAGE_PIXELS;
-    std::uint64_t nMaxMemoryBytes = MAX_RENDER_MEMORY_BYTES;
-    std::uint64_t nMaxDiskBytes = MAX_RENDER_DISK_BYTES;
+    std::uint64_t m_nMaxImagePixels = MAX_IMAGE_PIXELS;
+    std::uint64_t m_nMaxMemoryBytes = MAX_RENDER_MEMORY_BYTES;
+    std::uint64_t m_nMaxDiskBytes = MAX_RENDER_DISK_BYTES;
     // Raised by another thread to stop the rendering: the converter and the renderers are
     // killed at once, and the result is Stopped with the earlier page files as they were.
-    const platform::CCancelSignal* pCancel = nullptr;
+    const platform::CCancelSignal* m_pCancel = nullptr;
 };
 
 struct SDocumentResult

@@ -206,7 +206,7 @@ EJobResult CFaxBackend::Run(int nInputFd)
 {
     m_nPages = 0;
     m_strReason.clear();
-    CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages);
+    CPageFileStage stage(m_settings.m_driveRoot, m_settings.m_nMaxPages);
     if (!stage.Begin())
         return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
 
@@ -229,7 +229,7 @@ EJobResult CFaxBackend::RenderDocument(const std::filesystem::path& document)
 {
     m_nPages = 0;
     m_strReason.clear();
-    CPageFileStage stage(m_settings.driveRoot, m_settings.nMaxPages, platform::EPageOrigin::Sendwell);
+    CPageFileStage stage(m_settings.m_driveRoot, m_settings.m_nMaxPages, platform::EPageOrigin::Sendwell);
     if (!stage.Begin())
         return StopPrivately(EJobResult::Failed, PRINTER + " cannot store the pages: " + stage.Error());
     return RenderAndCommit(document, stage);
@@ -295,8 +295,8 @@ std::string CFaxBackend::RendererComplaint(const std::filesystem::path& errorLog
 
 int CFaxBackend::RendererCount() const
 {
-    if (m_settings.nRenderers > 0)
-        return std::min(m_settings.nRenderers, MAX_RENDERERS);
+    if (m_settings.m_nRenderers > 0)
+        return std::min(m_settings.m_nRenderers, MAX_RENDERERS);
     cpu_set_t cores;
     CPU_ZERO(&cores);
     const int nCores = ::sched_getaffinity(0, sizeof cores, &cores) == 0
@@ -349,16 +349,16 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         spawn.m_eOutput = platform::EChildStream::Pipe;
         spawn.m_eErrors = platform::EChildStream::Descriptor;
         spawn.m_nErrorsFd = nErrorFd;
-        spawn.m_nMaxAddressSpaceBytes = m_settings.nMaxRendererMemoryBytes;
-        spawn.m_nMaxFileBytes = m_settings.nMaxRendererFileBytes;
-        spawn.m_nMaxCpuSeconds = m_settings.nMaxRendererCpuSeconds;
-        auto args = RenderArguments(m_settings.strGhostscript, document.string());
+        spawn.m_nMaxAddressSpaceBytes = m_settings.m_nMaxRendererMemoryBytes;
+        spawn.m_nMaxFileBytes = m_settings.m_nMaxRendererFileBytes;
+        spawn.m_nMaxCpuSeconds = m_settings.m_nMaxRendererCpuSeconds;
+        auto args = RenderArguments(m_settings.m_strGhostscript, document.string());
         if (bPdf)
         {
             // The page count and this renderer's share come before the document.
             const std::vector<std::string> prologue = {
                 "--permit-file-read=" + document.string(), "-sVellumDocument=" + document.string(), "-c",
-                PageSharePrologue(nRenderer, nRenderers, m_settings.nMaxPages)};
+                PageSharePrologue(nRenderer, nRenderers, m_settings.m_nMaxPages)};
             args.insert(args.end() - 2, prologue.begin(), prologue.end());
         }
         const bool bStarted = pRenderer->m_process.Start(args, spawn);
@@ -391,7 +391,7 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
         if (open.empty())
             break;
         // A cancel signal's descriptor ends the wait as soon as it is raised.
-        const int nCancelFd = m_settings.pCancel != nullptr ? m_settings.pCancel->Descriptor() : -1;
+        const int nCancelFd = m_settings.m_pCancel != nullptr ? m_settings.m_pCancel->Descriptor() : -1;
         if (nCancelFd >= 0)
             polled.push_back({nCancelFd, POLLIN, 0});
         const int nReady = ::poll(polled.data(), polled.size(), POLL_SLICE_MS);
@@ -404,7 +404,7 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
                                  platform::ErrnoText(PRINTER + " cannot read the rendered pages"));
         if (nReady <= 0)
         {
-            if (Clock::now() - lastProgress > m_settings.renderStall)
+            if (Clock::now() - lastProgress > m_settings.m_durRenderStall)
                 return Stop(EJobResult::Refused,
                             "Ghostscript stopped making progress on this job; it was given up.");
             continue;
@@ -437,9 +437,9 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
             case EFeedResult::Stopped:
                 if (stage.TooManyPages())
                     return Stop(EJobResult::Refused,
-                                "The job has more than " + std::to_string(m_settings.nMaxPages) +
+                                "The job has more than " + std::to_string(m_settings.m_nMaxPages) +
                                     " pages; the fax printer " + PRINTER + " takes at most " +
-                                    std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
+                                    std::to_string(m_settings.m_nMaxPages) + ". Nothing was written.");
                 return StopPrivately(EJobResult::Failed,
                                      PRINTER + " cannot store the pages: " + stage.Error());
             }
@@ -462,10 +462,11 @@ EJobResult CFaxBackend::RenderWith(int nRenderers, bool bPdf, const std::filesys
     }
     // Every renderer of a PDF counted its pages; more than a job may have, and none rendered any.
     const long nCounted = bPdf ? CountedPages(renderers.front()->m_errorLog) : -1;
-    if (nCounted > m_settings.nMaxPages)
+    if (nCounted > m_settings.m_nMaxPages)
         return Stop(EJobResult::Refused, "The job has " + std::to_string(nCounted) +
                                              " pages; the fax printer " + PRINTER + " takes at most " +
-                                             std::to_string(m_settings.nMaxPages) + ". Nothing was written.");
+                                             std::to_string(m_settings.m_nMaxPages) +
+                                             ". Nothing was written.");
     for (const auto& pRenderer : renderers)
         if (!pRenderer->m_reader.Finish())
             return StopPrivately(EJobResult::Failed, "Ghostscript produced pages " + PRINTER +

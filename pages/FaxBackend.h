@@ -34,24 +34,24 @@ enum class EJobResult
 struct SBackendSettings
 {
     // The drive root the page files go to.
-    std::filesystem::path driveRoot;
+    std::filesystem::path m_driveRoot;
     // The most pages a job may have: the page-count file's one byte holds pages + 1.
-    int nMaxPages = platform::MAX_PAGES;
+    int m_nMaxPages = platform::MAX_PAGES;
     // The renderer; a name is looked up on PATH.
-    std::string strGhostscript = "gs";
+    std::string m_strGhostscript = "gs";
     // A renderer that produces nothing for this long is taken to hang.
-    std::chrono::milliseconds renderStall = std::chrono::seconds(120);
+    std::chrono::milliseconds m_durRenderStall = std::chrono::seconds(120);
     // The Ghostscript processes that share a PDF's pages; 0: one per processor core this
     // process may use, at most MAX_RENDERERS. Other documents have one.
-    int nRenderers = 0;
+    int m_nRenderers = 0;
     // Set (by a signal handler) when the job is to stop.
-    const volatile std::sig_atomic_t* pStop = nullptr;
+    const volatile std::sig_atomic_t* m_pStop = nullptr;
     // Raised by another thread when the job is to stop: the renderers are stopped at once.
-    const platform::CCancelSignal* pCancel = nullptr;
+    const platform::CCancelSignal* m_pCancel = nullptr;
     // The limits each Ghostscript process runs under (platform::SSpawnOptions); 0: none.
-    std::uint64_t nMaxRendererMemoryBytes = 0;
-    std::uint64_t nMaxRendererFileBytes = 0;
-    std::uint64_t nMaxRendererCpuSeconds = 0;
+    std::uint64_t m_nMaxRendererMemoryBytes = 0;
+    std::uint64_t m_nMaxRendererFileBytes = 0;
+    std::uint64_t m_nMaxRendererCpuSeconds = 0;
 };
 
 class CFaxBackend
@@ -86,8 +86,8 @@ private:
     EJobResult StopPrivately(EJobResult eResult, std::string strReason);
     bool StopRequested() const
     {
-        return (m_settings.pStop != nullptr && *m_settings.pStop != 0) ||
-               (m_settings.pCancel != nullptr && m_settings.pCancel->IsRaised());
+        return (m_settings.m_pStop != nullptr && *m_settings.m_pStop != 0) ||
+               (m_settings.m_pCancel != nullptr && m_settings.m_pCancel->IsRaised());
     }
     EJobResult CopyInput(int nInputFd, const std::filesystem::path& target);
     EJobResult RenderAndCommit(const std::filesystem::path& document, class CPageFileStage& stage);

@@ -118,9 +118,9 @@ driver::SBackendJobSteps RealSteps(int argc, char* argv[], bool& bInputRead)
     steps.fnRender = [limits](const std::filesystem::path& driveRoot)
     {
         driver::SBackendSettings settings;
-        settings.driveRoot = driveRoot;
-        settings.pStop = &g_stop;
-        settings.renderStall = limits.m_durWorkStall;
+        settings.m_driveRoot = driveRoot;
+        settings.m_pStop = &g_stop;
+        settings.m_durRenderStall = limits.m_durWorkStall;
         driver::CFaxBackend backend(settings, std::cerr);
         return backend.Run(STDIN_FILENO) == driver::EJobResult::Done;
     };

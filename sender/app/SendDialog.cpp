@@ -438,7 +438,7 @@ bool CSendDialog::TakeDocument(const std::string& strPath)
     SetSendButtonBusy(true);
     m_cancel.Clear();
     driver::SDocumentSettings settings;
-    settings.pCancel = &m_cancel;
+    settings.m_pCancel = &m_cancel;
     driver::SDocumentResult result;
     RunWhileWaiting([&result, &settings, strPath]
                     { result = driver::RenderDocumentFile(strPath, platform::DriveRoot(), settings); },

@@ -27,12 +27,15 @@ public:
 
     struct SEdges
     {
-        int nLeft = 0;
-        int nTop = 0;
-        int nRight = 0;
-        int nBottom = 0;
+        int m_nLeft = 0;
+        int m_nTop = 0;
+        int m_nRight = 0;
+        int m_nBottom = 0;
 
-        [[nodiscard]] QRect ToRect() const { return QRect(nLeft, nTop, nRight - nLeft, nBottom - nTop); }
+        [[nodiscard]] QRect ToRect() const
+        {
+            return QRect(m_nLeft, m_nTop, m_nRight - m_nLeft, m_nBottom - m_nTop);
+        }
         bool operator==(const SEdges&) const = default;
     };
 

@@ -388,7 +388,7 @@ TEST_F(InstallerCupsTest, SendwellRendersADocumentFileAsPrintingItThroughTheQueu
     // Sendwell's way: the file rendered in its own process, with the PPD the Installer placed.
     const auto given = m_base / "given" / "c";
     driver::SDocumentSettings settings;
-    settings.ppd = DefaultRoot(ada) / "windows/system/VellumZeru.ppd";
+    settings.m_ppd = DefaultRoot(ada) / "windows/system/VellumZeru.ppd";
 
     struct SCase
     {

@@ -30,7 +30,7 @@ protected:
         m_temp = m_base / "tmp";
         fs::create_directories(m_temp);
         ::setenv("TMPDIR", m_temp.c_str(), 1);
-        m_settings.ppd = VELLUM_PPD_FILE;
+        m_settings.m_ppd = VELLUM_PPD_FILE;
         m_drive = m_base / "root" / "c";
         fs::create_directories(m_drive);
         ASSERT_TRUE(platform::WriteWholeFile(m_drive / "Page.tmp", std::string(1, '\x02')));
@@ -188,8 +188,8 @@ TEST_F(DocumentFileTest, DocumentsBeyondTheBoundsAreRefusedBeforeTheyTakeTheComp
                 "reaching.ps could not be rendered for the fax printer"}})
     {
         auto settings = m_settings;
-        settings.nMaxMemoryBytes = test.m_nMaxMemoryBytes;
-        settings.nMaxDiskBytes = test.m_nMaxDiskBytes;
+        settings.m_nMaxMemoryBytes = test.m_nMaxMemoryBytes;
+        settings.m_nMaxDiskBytes = test.m_nMaxDiskBytes;
         const auto result = driver::RenderDocumentFile(test.m_document, m_drive, settings);
         EXPECT_EQ(result.m_eResult, EJobResult::Refused) << test.m_document;
         EXPECT_NE(result.m_strReason.find(test.m_pszSays), std::string::npos) << result.m_strReason;
@@ -204,7 +204,7 @@ TEST_F(DocumentFileTest, CancellingStopsTheConverterAndChangesNothing)
     const fs::path looping = Write("looping.ps", "%!PS\n{ } loop\n");
     platform::CCancelSignal cancel;
     auto settings = m_settings;
-    settings.pCancel = &cancel;
+    settings.m_pCancel = &cancel;
     std::thread canceller(
         [&]
         {
@@ -275,28 +275,28 @@ TEST_F(DocumentFileTest, ConverterTroubleIsReportedAndChangesNothing)
         ExpectEarlierJobUntouched();
     };
     auto settings = m_settings;
-    settings.ppd = m_base / "nowhere.ppd";
+    settings.m_ppd = m_base / "nowhere.ppd";
     render(settings, "is missing, so documents cannot be converted for it; run the Installer again");
     settings = m_settings;
-    settings.strCupsfilter = (m_base / "no-cupsfilter").string();
+    settings.m_strCupsfilter = (m_base / "no-cupsfilter").string();
     render(settings, "cupsfilter cannot be started");
     // A converter that hangs is stopped at the time limit.
-    settings.strCupsfilter = Write("hanging-converter", "#!/bin/sh\nexec sleep 60\n").string();
-    ::chmod(settings.strCupsfilter.c_str(), 0700);
-    settings.convertTimeout = std::chrono::seconds(1);
+    settings.m_strCupsfilter = Write("hanging-converter", "#!/bin/sh\nexec sleep 60\n").string();
+    ::chmod(settings.m_strCupsfilter.c_str(), 0700);
+    settings.m_durConvertTimeout = std::chrono::seconds(1);
     render(settings, "was not converted for the fax printer within 1 s");
 
     // The converter works in a folder and on a file that are the user's alone.
     const fs::path modes = m_base / "modes";
     settings = m_settings;
-    settings.strCupsfilter =
+    settings.m_strCupsfilter =
         Write("watched-converter", "#!/bin/sh\nfor a; do last=$a; done\n"
                                    "modes=$(stat -L -c %a \"${last%/*}\" /proc/$$/fd/1)\n"
                                    "echo \"$modes\" > '" +
                                        modes.string() + "'\nexec '" +
                                        platform::FindSystemProgram("cupsfilter") + "' \"$@\"\n")
             .string();
-    ::chmod(settings.strCupsfilter.c_str(), 0700);
+    ::chmod(settings.m_strCupsfilter.c_str(), 0700);
     const auto result = driver::RenderDocumentFile(picture, m_drive, settings);
     EXPECT_EQ(result.m_eResult, EJobResult::Done) << result.m_strReason;
     EXPECT_EQ(platform::ReadWholeFile(modes, 64).value_or(""), "700\n600\n");

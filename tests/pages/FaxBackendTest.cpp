@@ -29,7 +29,7 @@ protected:
     {
         m_base = testdocs::MakeTempFolder("faxbackend");
         ASSERT_FALSE(m_base.empty());
-        m_settings.driveRoot = m_base / "root" / "c";
+        m_settings.m_driveRoot = m_base / "root" / "c";
     }
     void TearDown() override { fs::remove_all(m_base); }
 
@@ -61,15 +61,15 @@ protected:
 
     void WriteEarlierJob()
     {
-        fs::create_directories(m_settings.driveRoot);
-        ASSERT_TRUE(platform::WriteWholeFile(m_settings.driveRoot / "Page.tmp", std::string(1, '\x02')));
-        ASSERT_TRUE(platform::WriteWholeFile(m_settings.driveRoot / "quill.1", "earlier page"));
+        fs::create_directories(m_settings.m_driveRoot);
+        ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "Page.tmp", std::string(1, '\x02')));
+        ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_driveRoot / "quill.1", "earlier page"));
     }
 
     // The earlier job is as it was, and the refused job left nothing behind.
     void ExpectEarlierJobUntouched()
     {
-        const auto drive = m_settings.driveRoot;
+        const auto drive = m_settings.m_driveRoot;
         EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x02'));
         EXPECT_EQ(platform::ReadWholeFile(drive / "quill.1", 64).value_or(""), "earlier page");
         std::vector<std::string> others;
@@ -97,7 +97,7 @@ TEST_F(FaxBackendTest, RendersATwoPageDocumentIntoPageFiles)
     const auto pdf = Pdf("two.pdf", testdocs::TwoPagePostScript());
     ASSERT_EQ(Print(pdf), EJobResult::Done) << m_strReason << "\n" << Log();
     EXPECT_EQ(m_nPages, 2);
-    const auto drive = m_settings.driveRoot;
+    const auto drive = m_settings.m_driveRoot;
     EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x03'));
 
     std::string strError;
@@ -146,11 +146,11 @@ TEST_F(FaxBackendTest, RendersARealDocumentByteForByteAsOneGhostscriptProcessDoe
     for (const int nRenderers : {1, 2, 3})
     {
         SCOPED_TRACE(std::to_string(nRenderers) + " renderers");
-        m_settings.nRenderers = nRenderers;
+        m_settings.m_nRenderers = nRenderers;
         CFaxBackend backend(m_settings, m_log);
         ASSERT_EQ(backend.RenderDocument(manual), EJobResult::Done) << backend.Reason() << "\n" << Log();
         EXPECT_EQ(backend.Pages(), 17);
-        const auto drive = m_settings.driveRoot;
+        const auto drive = m_settings.m_driveRoot;
         EXPECT_EQ(platform::ReadWholeFile(drive / "Page.tmp", 16).value_or(""), std::string(1, '\x12'));
         for (int nPage = 1; nPage <= 17; ++nPage)
         {
@@ -196,12 +196,12 @@ TEST_F(FaxBackendTest, RendersInOneProcessWhenTheSharedPagesDoNotAddUp)
     std::string strError;
     const auto reference = testdocs::RenderReference(pdf, strError);
     ASSERT_FALSE(reference.empty()) << strError;
-    m_settings.nRenderers = 2;
+    m_settings.m_nRenderers = 2;
     ASSERT_EQ(Print(pdf), EJobResult::Done) << m_strReason << "\n" << Log();
     EXPECT_NE(Log().find("rendering it again in one process"), std::string::npos) << Log();
     ASSERT_EQ(m_nPages, static_cast<int>(reference.size()));
     for (int nPage = 1; nPage <= m_nPages; ++nPage)
-        EXPECT_TRUE(testdocs::ReadRasterFile(m_settings.driveRoot / platform::RasterFileName(nPage)) ==
+        EXPECT_TRUE(testdocs::ReadRasterFile(m_settings.m_driveRoot / platform::RasterFileName(nPage)) ==
                     reference[nPage - 1])
             << "page " << nPage;
 }
@@ -222,7 +222,7 @@ TEST_F(FaxBackendTest, CountsPagesWhileRenderingWhenTheDocumentDoesNotSay)
 {
     // PostScript gives no page count ahead; the limit holds as the pages come.
     WriteEarlierJob();
-    m_settings.nMaxPages = 3;
+    m_settings.m_nMaxPages = 3;
     const auto ps = Document("four.ps", testdocs::NumberedPagesPostScript(4));
     EXPECT_EQ(Print(ps), EJobResult::Refused);
     EXPECT_NE(Log().find("Rendered page 3"), std::string::npos) << Log();
@@ -238,7 +238,7 @@ TEST_F(FaxBackendTest, CountsPagesWhileRenderingWhenTheDocumentDoesNotSay)
     // Three pages are fine.
     const auto three = Document("three.ps", testdocs::NumberedPagesPostScript(3));
     EXPECT_EQ(Print(three), EJobResult::Done) << m_strReason;
-    EXPECT_EQ(platform::ReadWholeFile(m_settings.driveRoot / "Page.tmp", 16).value_or(""),
+    EXPECT_EQ(platform::ReadWholeFile(m_settings.m_driveRoot / "Page.tmp", 16).value_or(""),
               std::string(1, '\x04'));
 }
 
@@ -284,7 +284,7 @@ TEST_F(FaxBackendTest, QuotesTheRenderersComplaintInPrintableTextOnly)
 TEST_F(FaxBackendTest, SaysWhenTheRendererIsMissing)
 {
     WriteEarlierJob();
-    m_settings.strGhostscript = (m_base / "no-such-gs").string();
+    m_settings.m_strGhostscript = (m_base / "no-such-gs").string();
     EXPECT_EQ(Print(Document("some.ps", testdocs::NumberedPagesPostScript(1))), EJobResult::Failed);
     EXPECT_NE(m_strReason.find("ghostscript package"), std::string::npos) << m_strReason;
     ExpectEarlierJobUntouched();
@@ -294,7 +294,7 @@ TEST_F(FaxBackendTest, StopsWhenTheSpoolerAsks)
 {
     WriteEarlierJob();
     volatile std::sig_atomic_t stop = 1;
-    m_settings.pStop = &stop;
+    m_settings.m_pStop = &stop;
     EXPECT_EQ(Print(Document("some.ps", testdocs::NumberedPagesPostScript(1))), EJobResult::Stopped);
     ExpectEarlierJobUntouched();
 }
@@ -305,7 +305,7 @@ TEST_F(FaxBackendTest, StopsARendererThatLoopsWhenCancelled)
 {
     WriteEarlierJob();
     platform::CCancelSignal cancel;
-    m_settings.pCancel = &cancel;
+    m_settings.m_pCancel = &cancel;
     std::thread canceller(
         [&]
         {
@@ -313,7 +313,7 @@ TEST_F(FaxBackendTest, StopsARendererThatLoopsWhenCancelled)
             for (int i = 0; i < 2000 && !cancel.IsRaised(); ++i)
             {
                 std::error_code error;
-                for (fs::recursive_directory_iterator it(m_settings.driveRoot, error), end;
+                for (fs::recursive_directory_iterator it(m_settings.m_driveRoot, error), end;
                      !error && it != end; it.increment(error))
                     if (it->path().filename() == "render-0.log")
                         cancel.Raise();
