@@ -27,8 +27,8 @@ constexpr int MAX_WHITE_PAGES = 254;
 constexpr int MAX_CHECKER_PAGES = 20;
 
 fs::path g_dir;
-std::vector<std::string> g_whitePages;
-std::vector<std::string> g_checkerPages;
+std::vector<std::string> g_aWhitePages;
+std::vector<std::string> g_aCheckerPages;
 
 // Runs Pagemill on an all-white and a checkerboard raster and copies its two pages.
 bool MakePageFiles()
@@ -52,17 +52,17 @@ bool MakePageFiles()
         return false;
     for (int i = 1; i <= MAX_WHITE_PAGES; ++i)
     {
-        g_whitePages.push_back((g_dir / ("white" + std::to_string(i) + ".tif")).string());
-        fs::copy_file(g_dir / "c" / "quill1.tif", g_whitePages.back());
+        g_aWhitePages.push_back((g_dir / ("white" + std::to_string(i) + ".tif")).string());
+        fs::copy_file(g_dir / "c" / "quill1.tif", g_aWhitePages.back());
     }
     for (int i = 1; i <= MAX_CHECKER_PAGES; ++i)
     {
-        g_checkerPages.push_back((g_dir / ("checker" + std::to_string(i) + ".tif")).string());
-        fs::copy_file(g_dir / "c" / "quill2.tif", g_checkerPages.back());
+        g_aCheckerPages.push_back((g_dir / ("checker" + std::to_string(i) + ".tif")).string());
+        fs::copy_file(g_dir / "c" / "quill2.tif", g_aCheckerPages.back());
     }
     std::printf("page files from Pagemill: all white %ju bytes, checkerboard %ju bytes\n",
-                static_cast<std::uintmax_t>(fs::file_size(g_whitePages[0])),
-                static_cast<std::uintmax_t>(fs::file_size(g_checkerPages[0])));
+                static_cast<std::uintmax_t>(fs::file_size(g_aWhitePages[0])),
+                static_cast<std::uintmax_t>(fs::file_size(g_aCheckerPages[0])));
     return true;
 }
 
@@ -157,19 +157,19 @@ void SendFax(benchmark::State& state, const std::vector<std::string>& files)
 
 void BM_BuildWhitePages(benchmark::State& state)
 {
-    BuildFax(state, g_whitePages);
+    BuildFax(state, g_aWhitePages);
 }
 void BM_SendWhitePages(benchmark::State& state)
 {
-    SendFax(state, g_whitePages);
+    SendFax(state, g_aWhitePages);
 }
 void BM_BuildCheckerPages(benchmark::State& state)
 {
-    BuildFax(state, g_checkerPages);
+    BuildFax(state, g_aCheckerPages);
 }
 void BM_SendCheckerPages(benchmark::State& state)
 {
-    SendFax(state, g_checkerPages);
+    SendFax(state, g_aCheckerPages);
 }
 
 BENCHMARK(BM_BuildWhitePages)

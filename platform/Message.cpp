@@ -18,7 +18,7 @@ namespace
 constexpr const char* MESSAGE_LOG_VARIABLE = "VELLUM_MESSAGE_LOG";
 
 std::mutex g_presenterMutex;
-MessagePresenter g_presenter;
+MessagePresenter g_fnPresenter;
 
 bool AppendToLog(const char* pszLog, const std::string& strLine)
 {
@@ -72,7 +72,7 @@ std::string FormatMessageLogLine(std::string_view strCaption, std::string_view s
 void SetMessagePresenter(MessagePresenter presenter)
 {
     std::lock_guard lock(g_presenterMutex);
-    g_presenter = std::move(presenter);
+    g_fnPresenter = std::move(presenter);
 }
 
 bool MessagesGoToLog()
@@ -95,7 +95,7 @@ void ShowMessage(std::string_view strCaption, std::string_view strText, EMessage
         MessagePresenter presenter;
         {
             std::lock_guard lock(g_presenterMutex);
-            presenter = g_presenter;
+            presenter = g_fnPresenter;
         }
         if (presenter)
         {
