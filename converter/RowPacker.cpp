@@ -4,7 +4,14 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+// The C library's header spells its results as C's _Bool, which clang does not take in C++.
+#if defined(__clang__)
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #endif
 
 namespace converter
