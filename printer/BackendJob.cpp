@@ -17,7 +17,7 @@ public:
     // Names and reasons may hold anything a client sent, so only printable text goes out.
     void Report(const char* pszLevel, const std::string& strText) const
     {
-        m_steps.fnReport(pszLevel, platform::PrintableUtf8(strText));
+        m_steps.m_fnReport(pszLevel, platform::PrintableUtf8(strText));
     }
 
     // Refuses the job: strPublic for everybody, strDetail (names, paths) for the administrator.
@@ -36,12 +36,12 @@ public:
         // Nothing in the user's home is looked at before the backend is the user: their own
         // rights decide what it may read and write there, whatever links they put in its way.
         std::string strError;
-        if (!m_steps.fnBecome(account, strError))
+        if (!m_steps.m_fnBecome(account, strError))
             return Refuse(strPrinter + " cannot act as the job's user.",
                           "cannot act as " + account.m_strName + ": " + strError);
 
         std::filesystem::path driveRoot;
-        switch (m_steps.fnPrepareDriveRoot(account, driveRoot, strError))
+        switch (m_steps.m_fnPrepareDriveRoot(account, driveRoot, strError))
         {
         case ELookup::Found:
             break;
@@ -53,7 +53,7 @@ public:
                           strPrinter + " does not put " + account.m_strName + "'s pages there: " + strError);
         }
         Report("DEBUG", "the pages of " + account.m_strName + " go to " + driveRoot.string());
-        return m_steps.fnRender(driveRoot) ? BACKEND_OK : BACKEND_FAILED;
+        return m_steps.m_fnRender(driveRoot) ? BACKEND_OK : BACKEND_FAILED;
     }
 
 private:
@@ -76,7 +76,7 @@ int RunBackendJob(std::string_view strDeviceUri, const std::string& strUser, con
     }
 
     // The job's user as the spooler names them: the pages are theirs, and go nowhere else.
-    const auto account = steps.fnFindAccount(strUser);
+    const auto account = steps.m_fnFindAccount(strUser);
     if (!account)
         return job.Refuse("The job's user has no account on this computer, so " + strPrinter +
                               " has nowhere to put the pages.",
@@ -88,7 +88,7 @@ int RunBackendJob(std::string_view strDeviceUri, const std::string& strUser, con
                           " was set up for another user only. Run the Installer of " + strPrinter +
                           " again as administrator to share it.");
 
-    return steps.fnSupervise([&] { return job.WorkAsUser(*account); });
+    return steps.m_fnSupervise([&] { return job.WorkAsUser(*account); });
 }
 
 } // namespace driver

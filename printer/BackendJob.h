@@ -27,21 +27,21 @@ inline constexpr int BACKEND_STOP = 4;   // the queue is misconfigured: every jo
 struct SBackendJobSteps
 {
     // The account of the job's user name (SUserAccount::ByName).
-    std::function<std::optional<SUserAccount>(const std::string& strName)> fnFindAccount;
+    std::function<std::optional<SUserAccount>(const std::string& strName)> m_fnFindAccount;
     // Runs fnWork in the supervisor's child and gives the backend's exit code for the job.
-    std::function<int(const std::function<int()>& fnWork)> fnSupervise;
+    std::function<int(const std::function<int()>& fnWork)> m_fnSupervise;
     // Makes the calling process the account's for good (SUserAccount::Become); false, with
     // strError, when that fails.
-    std::function<bool(const SUserAccount& account, std::string& strError)> fnBecome;
+    std::function<bool(const SUserAccount& account, std::string& strError)> m_fnBecome;
     // The registered drive root of the account, made ready for pages
     // (CUserRegistration::PrepareDriveRoot); run as the user.
     std::function<ELookup(const SUserAccount& account, std::filesystem::path& driveRoot,
                           std::string& strError)>
-        fnPrepareDriveRoot;
+        m_fnPrepareDriveRoot;
     // Renders the job's document into the drive root; true when the pages are there.
-    std::function<bool(const std::filesystem::path& driveRoot)> fnRender;
+    std::function<bool(const std::filesystem::path& driveRoot)> m_fnRender;
     // One line for the spooler: "DEBUG", "INFO" or "ERROR", and printable text.
-    std::function<void(const char* pszLevel, const std::string& strText)> fnReport;
+    std::function<void(const char* pszLevel, const std::string& strText)> m_fnReport;
 };
 
 // The job of strUser, as the spooler names them, on the queue whose device URI is strDeviceUri:

@@ -93,10 +93,10 @@ void EndJobFilters()
 driver::SBackendJobSteps RealSteps(int argc, char* argv[], bool& bInputRead)
 {
     driver::SBackendJobSteps steps;
-    steps.fnFindAccount = driver::SUserAccount::ByName;
-    steps.fnReport = Report;
+    steps.m_fnFindAccount = driver::SUserAccount::ByName;
+    steps.m_fnReport = Report;
     const pid_t self = ::getpid();
-    steps.fnBecome = [self](const driver::SUserAccount& account, std::string& strError)
+    steps.m_fnBecome = [self](const driver::SUserAccount& account, std::string& strError)
     {
         if (!account.Become(strError))
             return false;
@@ -111,11 +111,11 @@ driver::SBackendJobSteps RealSteps(int argc, char* argv[], bool& bInputRead)
         }
         return true;
     };
-    steps.fnPrepareDriveRoot =
+    steps.m_fnPrepareDriveRoot =
         [](const driver::SUserAccount& account, std::filesystem::path& driveRoot, std::string& strError)
     { return driver::CUserRegistration(account).PrepareDriveRoot(driveRoot, strError); };
     const auto limits = driver::SJobLimits::FromEnvironment();
-    steps.fnRender = [limits](const std::filesystem::path& driveRoot)
+    steps.m_fnRender = [limits](const std::filesystem::path& driveRoot)
     {
         driver::SBackendSettings settings;
         settings.m_driveRoot = driveRoot;
@@ -124,7 +124,7 @@ driver::SBackendJobSteps RealSteps(int argc, char* argv[], bool& bInputRead)
         driver::CFaxBackend backend(settings, std::cerr);
         return backend.Run(STDIN_FILENO) == driver::EJobResult::Done;
     };
-    steps.fnSupervise = [=, &bInputRead](const std::function<int()>& fnWork)
+    steps.m_fnSupervise = [=, &bInputRead](const std::function<int()>& fnWork)
     {
         // The document is opened while the spooler's rights still apply: its spool file is not the user's.
         int nInputFd = STDIN_FILENO;

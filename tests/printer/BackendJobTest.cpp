@@ -11,13 +11,13 @@ using driver::SUserAccount;
 
 struct SJobCase
 {
-    const char* pszUri;
-    const char* pszUser;
-    ELookup eRegistration;
-    bool bBecomeWorks;
-    int nCode;
-    std::vector<std::string> aSteps; // what was done, as whom
-    const char* pszError;            // the start of the one ERROR line; empty: none
+    const char* m_pszUri;
+    const char* m_pszUser;
+    ELookup m_eRegistration;
+    bool m_bBecomeWorks;
+    int m_nCode;
+    std::vector<std::string> m_aSteps; // what was done, as whom
+    const char* m_pszError;            // the start of the one ERROR line; empty: none
 };
 
 // Each case on a computer on which nothing is real: accounts root, ada (1000) and bob (1001).
@@ -39,57 +39,59 @@ TEST(BackendJobTest, TakesOnlyJobsOfSetUpUsersAndWorksOnThemAsTheUser)
     // clang-format on
     for (const SJobCase& job : CASES)
     {
-        SCOPED_TRACE(std::string(job.pszUri) + " " + job.pszUser);
+        SCOPED_TRACE(std::string(job.m_pszUri) + " " + job.m_pszUser);
         std::string strActingAs = "root";
         std::vector<std::string> aSteps, aErrors;
         driver::SBackendJobSteps steps;
-        steps.fnFindAccount = [](const std::string& strName) -> std::optional<SUserAccount>
+        steps.m_fnFindAccount = [](const std::string& strName) -> std::optional<SUserAccount>
         {
             for (const uid_t nUid : {0, 1000, 1001})
                 if (strName == (nUid == 0 ? "root" : nUid == 1000 ? "ada" : "bob"))
                     return SUserAccount{strName, nUid, nUid, "/home/" + strName};
             return std::nullopt;
         };
-        steps.fnSupervise = [&](const std::function<int()>& fnWork)
+        steps.m_fnSupervise = [&](const std::function<int()>& fnWork)
         {
             aSteps.push_back("supervise");
             return fnWork();
         };
-        steps.fnBecome = [&](const SUserAccount& account, std::string& strError)
+        steps.m_fnBecome = [&](const SUserAccount& account, std::string& strError)
         {
             aSteps.push_back("become " + account.m_strName);
             strError = "Operation not permitted";
-            strActingAs = job.bBecomeWorks ? account.m_strName : strActingAs;
-            return job.bBecomeWorks;
+            strActingAs = job.m_bBecomeWorks ? account.m_strName : strActingAs;
+            return job.m_bBecomeWorks;
         };
-        steps.fnPrepareDriveRoot =
+        steps.m_fnPrepareDriveRoot =
             [&](const SUserAccount& account, std::filesystem::path& driveRoot, std::string& strError)
         {
             aSteps.push_back("registration of " + account.m_strName + " as " + strActingAs);
             driveRoot = account.m_home / "pages";
             strError = "the root is a symbolic link";
-            return job.eRegistration;
+            return job.m_eRegistration;
         };
-        steps.fnRender = [&](const std::filesystem::path& driveRoot)
+        steps.m_fnRender = [&](const std::filesystem::path& driveRoot)
         {
             aSteps.push_back("render into " + driveRoot.string() + " as " + strActingAs);
             return true;
         };
-        steps.fnReport = [&](const char* pszLevel, const std::string& strText)
+        steps.m_fnReport = [&](const char* pszLevel, const std::string& strText)
         {
             if (std::string(pszLevel) == "ERROR")
                 aErrors.push_back(strText);
         };
 
-        EXPECT_EQ(driver::RunBackendJob(job.pszUri, job.pszUser, steps), job.nCode);
-        EXPECT_EQ(aSteps, job.aSteps);
-        ASSERT_EQ(aErrors.size(), *job.pszError == '\0' ? 0u : 1u);
+        EXPECT_EQ(driver::RunBackendJob(job.m_pszUri, job.m_pszUser, steps), job.m_nCode);
+        EXPECT_EQ(aSteps, job.m_aSteps);
+        ASSERT_EQ(aErrors.size(), *job.m_pszError == '\0' ? 0u : 1u);
         if (aErrors.empty())
             continue;
-        EXPECT_TRUE(aErrors[0].starts_with(job.pszError)) << aErrors[0];
+        EXPECT_TRUE(aErrors[0].starts_with(job.m_pszError)) << aErrors[0];
         // Every user of the queue reads the ERROR line: it names no user and no folder.
-        if (std::string(job.pszUser) != "root")
-            EXPECT_EQ(aErrors[0].find(job.pszUser), std::string::npos) << aErrors[0];
+        if (std::string(job.m_pszUser) != "root")
+        {
+            EXPECT_EQ(aErrors[0].find(job.m_pszUser), std::string::npos) << aErrors[0];
+        }
         EXPECT_EQ(aErrors[0].find("/home"), std::string::npos) << aErrors[0];
     }
 }
