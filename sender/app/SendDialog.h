@@ -110,7 +110,7 @@ private:
     void KeepSentRecord(const SSendJob& job, const SSendResult& result);
     void DrawPreview();
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the
-    // mail goes out how much of it has gone.
+    // mail goes out how much of it the server has acknowledged.
     void SetSendButtonBusy(bool bBusy);
     void ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal);
 

@@ -95,7 +95,7 @@ enum class ESendOutcome
     PageMissing,     // a fax page file is missing or empty: nothing sent, the page count goes
     ConnectFailed,
     SendFailed,
-    Cancelled, // by the user; m_bMayHaveArrived once the end of the data had gone
+    Cancelled, // by the user; m_bMayHaveArrived once the server had acknowledged the end of the data
 };
 
 struct SSendResult
