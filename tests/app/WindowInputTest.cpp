@@ -359,34 +359,31 @@ private slots:
                                   for (const Qt::Key key : aKeys)
                                       QTest::keyClick(pSecurity->view()->window()->windowHandle(), key);
                               };
+                              // OK is refused: the message is noted and Config stays open.
+                              const auto refusedOk = [&]
+                              {
+                                  WhenShown<QMessageBox>(
+                                      [&](QMessageBox* pBox)
+                                      {
+                                          aSeen << pBox->text();
+                                          Press(pBox, Qt::Key_Return);
+                                      });
+                                  Press(pConfig, Qt::Key_Return);
+                                  QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
+                                  QVERIFY(pConfig->isVisible());
+                              };
                               // A login with security None is refused: it would never be sent.
                               choose({Qt::Key_Down, Qt::Key_Down, Qt::Key_Return});
                               QTRY_COMPARE(pSecurity->currentText(), QString("None"));
                               Type(Control<QLineEdit>(*pConfig, IDC_LOGIN), "ann@example.org");
-                              WhenShown<QMessageBox>(
-                                  [&](QMessageBox* pBox)
-                                  {
-                                      aSeen << pBox->text();
-                                      Press(pBox, Qt::Key_Return);
-                                  });
-                              Press(pConfig, Qt::Key_Return);
-                              QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
-                              QVERIFY(pConfig->isVisible());
+                              refusedOk();
                               choose({Qt::Key_Up, Qt::Key_Return});
                               QTRY_COMPARE(pSecurity->currentText(), QString("TLS"));
                               auto* pGateway = Control<QLineEdit>(*pConfig, IDC_GATEWAY_ADDRESS);
                               Click(pGateway);
                               QTest::keyClick(WindowOf(pGateway), Qt::Key_A, Qt::ControlModifier);
                               Keys(pGateway, "fax@<number>");
-                              WhenShown<QMessageBox>(
-                                  [&](QMessageBox* pBox)
-                                  {
-                                      aSeen << pBox->text();
-                                      Press(pBox, Qt::Key_Return);
-                                  });
-                              Press(pConfig, Qt::Key_Return);
-                              QTRY_VERIFY(VisibleWindow<QMessageBox>() == nullptr);
-                              QVERIFY(pConfig->isVisible());
+                              refusedOk();
                               // The refused field has the focus with its text selected.
                               Keys(pGateway, "<number>@fax.provider.example");
                               Press(pConfig, Qt::Key_Return);
