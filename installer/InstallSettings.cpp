@@ -1,10 +1,10 @@
 #include "installer/InstallSettings.h"
 
+#include "pages/UserRegistration.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/Roots.h"
 #include "platform/Text.h"
-#include "printer/UserRegistration.h"
 
 #include <charconv>
 #include <system_error>

@@ -6,7 +6,7 @@
 #include "installer/ProgramFiles.h"
 #include "installer/UserProcess.h"
 #include "installer/WatcherProcess.h"
-#include "printer/UserRegistration.h"
+#include "pages/UserRegistration.h"
 
 #include <utility>
 #include <vector>

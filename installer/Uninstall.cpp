@@ -6,10 +6,10 @@
 #include "installer/ProgramFiles.h"
 #include "installer/RunningPrograms.h"
 #include "installer/WatcherProcess.h"
+#include "pages/UserRegistration.h"
 #include "platform/BinaryFile.h"
 #include "platform/Roots.h"
 #include "platform/Text.h"
-#include "printer/UserRegistration.h"
 
 #include <cstring>
 #include <pwd.h>

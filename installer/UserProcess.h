@@ -1,7 +1,7 @@
 #pragma once
 
 #include "installer/StepResult.h"
-#include "printer/UserAccount.h"
+#include "pages/UserAccount.h"
 
 #include <functional>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "printer/UserAccount.h"
-#include "printer/UserRegistration.h"
+#include "pages/UserAccount.h"
+#include "pages/UserRegistration.h"
 
 #include <filesystem>
 #include <functional>

@@ -17,11 +17,11 @@
 // go into DEBUG lines, which only the administrator's log keeps.
 
 #include "pages/FaxBackend.h"
+#include "pages/UserRegistration.h"
 #include "platform/BinaryFile.h"
 #include "platform/Text.h"
 #include "printer/BackendJob.h"
 #include "printer/JobSupervisor.h"
-#include "printer/UserRegistration.h"
 
 #include <algorithm>
 #include <cerrno>

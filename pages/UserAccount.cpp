@@ -1,4 +1,4 @@
-#include "printer/UserAccount.h"
+#include "pages/UserAccount.h"
 
 #include "platform/Text.h"
 

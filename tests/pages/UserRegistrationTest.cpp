@@ -1,4 +1,4 @@
-#include "printer/UserRegistration.h"
+#include "pages/UserRegistration.h"
 
 #include "platform/BinaryFile.h"
 #include "tests/pages/TestDocuments.h"

@@ -1,4 +1,4 @@
-#include "printer/UserRegistration.h"
+#include "pages/UserRegistration.h"
 
 #include "pages/FaxPrinter.h"
 #include "pages/FolderDescriptor.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "printer/UserAccount.h"
+#include "pages/UserAccount.h"
 
 #include <filesystem>
 #include <string>
