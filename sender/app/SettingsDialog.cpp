@@ -98,7 +98,7 @@ bool CSettingsDialog::OnInitDialog()
 
 bool CSettingsDialog::TakeProviderFields()
 {
-    const auto refuse = [this](QLineEdit* pField, const std::string& strText)
+    const auto refuse = [](QLineEdit* pField, const std::string& strText)
     {
         platform::ShowMessage(PRODUCT_NAME, strText, platform::EMessageIcon::Warning);
         pField->setFocus();
