@@ -5,6 +5,7 @@
 #include "installer/WatcherProcess.h"
 #include "pages/FaxPrinter.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace installer
@@ -136,6 +137,24 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
         strText += "The printer itself stays on this computer for its other users; an administrator removes "
                    "it with: sudo ./Installer --uninstall\n";
     return strText + ClosingLines();
+}
+
+std::string QueueText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps)
+{
+    const bool bAdd = settings.m_eAction == EAction::AddQueue;
+    if (!AllSucceeded(aSteps))
+        return "The printer " + PRINTER +
+               (bAdd ? " was not registered with CUPS:\n" : " was not removed from CUPS:\n") +
+               FailedStepLines(aSteps);
+    if (bAdd)
+        return "The printer " + PRINTER + " is registered with CUPS as " + QUEUE_NAME +
+               " for every user of this computer.\n";
+    // The removal is the only step that names the queue; without it there was no queue.
+    const bool bRemoved = std::any_of(aSteps.begin(), aSteps.end(),
+                                      [](const SStepResult& step)
+                                      { return step.m_strStep.starts_with("removing the printer"); });
+    return bRemoved ? "The printer " + PRINTER + " is removed from CUPS.\n"
+                    : "The printer " + PRINTER + " was not registered with CUPS: nothing to remove.\n";
 }
 
 } // namespace installer

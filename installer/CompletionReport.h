@@ -23,4 +23,7 @@ std::string InstallText(const SInstallSettings& settings, const std::vector<SSte
 std::string UninstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
                           const std::vector<std::string>& aOtherUsers);
 
+// The text after --add-queue or --remove-queue with these steps.
+std::string QueueText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps);
+
 } // namespace installer

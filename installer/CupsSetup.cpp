@@ -3,6 +3,7 @@
 #include "installer/ProgramFiles.h"
 #include "installer/Quoting.h"
 #include "platform/BinaryFile.h"
+#include "platform/Environment.h"
 #include "printer/DeviceUri.h"
 
 #include <algorithm>
@@ -78,6 +79,11 @@ std::filesystem::path CCupsSetup::PpdPath() const
     return ModelFolder() / PPD_FILE;
 }
 
+std::filesystem::path CCupsSetup::QueuePpdPath() const
+{
+    return m_settings.m_eAction == EAction::AddQueue ? m_settings.m_sourceDirectory / PPD_FILE : PpdPath();
+}
+
 platform::SRunResult CCupsSetup::RunTool(const std::vector<std::string>& args) const
 {
     platform::SRunOptions options;
@@ -95,7 +101,7 @@ std::vector<std::string> CCupsSetup::QueueCommand() const
 {
     return {
         m_settings.m_strLpadmin, "-p", QUEUE_NAME, "-D", PRINTER_DESCRIPTION, "-v", DeviceUri(), "-P",
-        PpdPath().string(),
+        QueuePpdPath().string(),
         // A job the printer refuses (too many pages, unreadable, not set up) is dropped; the queue goes on.
         "-o", "printer-error-policy=abort-job", "-o", "printer-is-shared=false",
         // Each job is the user's who submitted it, not whoever the client names.
@@ -179,6 +185,31 @@ bool CCupsSetup::QueueExists() const
 {
     const auto result = RunTool({m_settings.m_strLpstat, "-v", QUEUE_NAME});
     return result.Succeeded() && result.m_strOutput.find(QUEUE_NAME) != std::string::npos;
+}
+
+bool CCupsSetup::SchedulerRuns() const
+{
+    // lpstat says so in the user's language and exits 0 either way: its answer is asked for in C.
+    platform::SRunOptions options;
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_durTimeout = m_settings.m_durSpoolerTimeout;
+    options.m_aEnvironment = platform::EnvironmentWith({"LC_ALL=C", "LANGUAGE=C"});
+    const auto result = platform::RunProgram({m_settings.m_strLpstat, "-r"}, options);
+    return result.Succeeded() && result.m_strOutput.find("scheduler is running") != std::string::npos;
+}
+
+std::vector<std::filesystem::path> CCupsSetup::CachedQueueFiles() const
+{
+    // NAME.data and the like; the dot keeps a queue whose name merely begins with ours.
+    std::vector<std::filesystem::path> aFiles;
+    std::error_code error;
+    const std::string strPrefix = std::string(QUEUE_NAME) + ".";
+    for (const auto& entry : std::filesystem::directory_iterator(m_settings.m_cupsCacheDir, error))
+    {
+        if (entry.path().filename().string().starts_with(strPrefix))
+            aFiles.push_back(entry.path());
+    }
+    return aFiles;
 }
 
 bool CCupsSetup::QueueInPlace() const

@@ -36,6 +36,9 @@ public:
     std::filesystem::path BackendPath() const;
     std::filesystem::path ModelFolder() const;
     std::filesystem::path PpdPath() const;
+    // The PPD the queue is made with: the one placed for CUPS, or with --add-queue the one next to
+    // the Installer (the package's).
+    std::filesystem::path QueuePpdPath() const;
 
     // The queue's device URI: it names nobody, each job's pages go to the user who printed it.
     std::string DeviceUri() const;
@@ -54,6 +57,10 @@ public:
     // Whether the scheduler knows a queue of this name, whatever its device.
     bool QueueExists() const;
     SStepResult RemoveQueue() const;
+    // Whether the scheduler answers (lpstat -r).
+    bool SchedulerRuns() const;
+    // What the scheduler keeps in its cache folder of the queue, which it leaves when the queue goes.
+    std::vector<std::filesystem::path> CachedQueueFiles() const;
 
     // Whether one of these steps failed to register the driver or the queue.
     static bool RegistrationFailed(const std::vector<SStepResult>& aSteps);

@@ -3,6 +3,7 @@
 #include "pages/UserRegistration.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
+#include "platform/ProgramPath.h"
 #include "platform/Roots.h"
 #include "platform/Text.h"
 
@@ -37,7 +38,16 @@ bool SInstallSettings::ParseArguments(const std::vector<std::string>& args, SIns
 {
     for (const auto& strArg : args)
     {
-        if (strArg == "--uninstall")
+        if ((strArg == "--add-queue" || strArg == "--remove-queue") && args.size() != 1)
+        {
+            strError = platform::PrintableUtf8(strArg) + " goes alone";
+            return false;
+        }
+        if (strArg == "--add-queue")
+            settings.m_eAction = EAction::AddQueue;
+        else if (strArg == "--remove-queue")
+            settings.m_eAction = EAction::RemoveQueue;
+        else if (strArg == "--uninstall")
             settings.m_eAction = EAction::Uninstall;
         else if (strArg == "--purge")
             settings.m_bPurge = true;
@@ -72,6 +82,13 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
     settings.m_strLpoptions = platform::FindSystemProgram("lpoptions");
     settings.m_strSetsid = platform::FindSystemProgram("setsid");
     settings.m_ePrivilege = ::geteuid() == 0 ? EPrivilege::Administrator : EPrivilege::User;
+    if (settings.m_eAction == EAction::AddQueue || settings.m_eAction == EAction::RemoveQueue)
+    {
+        // The machine's queue only, whoever started the Installer, with the files installed beside it.
+        settings.m_eFor = EInstallFor::MachineOnly;
+        settings.m_sourceDirectory = platform::ProgramDirectory();
+        return settings;
+    }
 
     if (::geteuid() == 0)
     {

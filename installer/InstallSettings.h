@@ -31,6 +31,10 @@ enum class EAction
 {
     Install,
     Uninstall,
+    // Root only, for the package's maintainer scripts: the shared queue alone, with the PPD next to
+    // the Installer and the backend already in CUPS's backend folder; nobody's files.
+    AddQueue,
+    RemoveQueue,
 };
 
 struct SInstallSettings
@@ -70,7 +74,8 @@ struct SInstallSettings
 
     // The settings of this process: its user and SUDO_UID or PKEXEC_UID, the current directory,
     // VELLUM_ROOT, CUPS_*, XDG_CONFIG_HOME, XDG_DATA_HOME, DISPLAY and WAYLAND_DISPLAY, and args
-    // (the command line after the program's name: --uninstall, --purge).
+    // (the command line after the program's name: --uninstall, --purge, --add-queue, --remove-queue).
+    // With --add-queue or --remove-queue the source directory is the Installer's own folder.
     static SInstallSettings FromEnvironment(const std::vector<std::string>& args = {});
     // The command-line options this Installer understands, for its usage message.
     static bool ParseArguments(const std::vector<std::string>& args, SInstallSettings& settings,

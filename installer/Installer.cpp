@@ -4,6 +4,7 @@
 #include "installer/CupsSetup.h"
 #include "installer/DesktopEntries.h"
 #include "installer/ProgramFiles.h"
+#include "installer/Quoting.h"
 #include "installer/UserProcess.h"
 #include "installer/WatcherProcess.h"
 #include "pages/UserRegistration.h"
@@ -21,6 +22,10 @@ void CInstaller::Run()
     m_steps.clear();
     m_aOtherUsers.clear();
     m_bWatcherRunning = false;
+    if (m_settings.m_eAction == EAction::AddQueue)
+        return AddSharedQueue();
+    if (m_settings.m_eAction == EAction::RemoveQueue)
+        return RemoveSharedQueue();
     if (m_settings.m_eAction == EAction::Uninstall)
     {
         if (m_settings.m_eFor != EInstallFor::MachineOnly)
@@ -41,6 +46,61 @@ void CInstaller::Run()
     Record(cups.RegisterDriver());
     Record(cups.RegisterQueue());
     AsUser(&CInstaller::InstallUserPrinter);
+}
+
+bool CInstaller::RunsAsRoot(const std::string& strStep)
+{
+    if (m_settings.m_ePrivilege == EPrivilege::Administrator)
+        return true;
+    Record(strStep, false,
+           "the printer is shared by every user of this computer; only root may change it (run the Installer "
+           "with sudo)");
+    return false;
+}
+
+void CInstaller::AddSharedQueue()
+{
+    const CCupsSetup cups(m_settings);
+    const std::string strStep = std::string("registering the printer ") + PRINTER_DESCRIPTION;
+    if (!RunsAsRoot(strStep))
+        return;
+    // The package put the backend in place; without it every job to the queue would fail.
+    std::error_code error;
+    const auto backend = cups.BackendPath();
+    const bool bBackend = std::filesystem::is_regular_file(backend, error);
+    Record("finding the printer's backend " + backend.string(), bBackend,
+           bBackend ? std::string() : "it is missing; reinstall the package vellum-zeru");
+    if (!bBackend)
+        return;
+    if (!cups.SchedulerRuns())
+    {
+        Record(strStep, false,
+               "CUPS is not running. Start it (sudo systemctl start cups) and then run: sudo " +
+                   ShellQuote((m_settings.m_sourceDirectory / "Installer").string()) + " --add-queue");
+        return;
+    }
+    Record(cups.RegisterQueue());
+}
+
+void CInstaller::RemoveSharedQueue()
+{
+    const CCupsSetup cups(m_settings);
+    if (!RunsAsRoot(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS"))
+        return;
+    if (!cups.SchedulerRuns())
+    {
+        // The Installer goes with the package: the command given is CUPS's own.
+        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", false,
+               std::string("CUPS is not running, so the queue stays in its configuration. Once CUPS runs, "
+                           "remove it with: sudo lpadmin -x ") +
+                   QUEUE_NAME);
+        return;
+    }
+    if (cups.QueueExists())
+        Record(cups.RemoveQueue());
+    // Also what an earlier queue of this name left behind.
+    for (const auto& file : cups.CachedQueueFiles())
+        Remove("the scheduler's cache " + file.string(), file);
 }
 
 void CInstaller::InstallUserFiles()
@@ -99,13 +159,17 @@ bool CInstaller::Succeeded() const
 
 std::string CInstaller::CompletionCaption() const
 {
-    return m_settings.m_eAction == EAction::Uninstall ? UNINSTALL_CAPTION : COMPLETION_CAPTION;
+    return m_settings.m_eAction == EAction::Uninstall || m_settings.m_eAction == EAction::RemoveQueue
+               ? UNINSTALL_CAPTION
+               : COMPLETION_CAPTION;
 }
 
 std::string CInstaller::CompletionText() const
 {
     if (m_settings.m_eAction == EAction::Uninstall)
         return UninstallText(m_settings, m_steps, m_aOtherUsers);
+    if (m_settings.m_eAction == EAction::AddQueue || m_settings.m_eAction == EAction::RemoveQueue)
+        return QueueText(m_settings, m_steps);
     return InstallText(m_settings, m_steps, m_bWatcherRunning);
 }
 

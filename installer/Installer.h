@@ -54,6 +54,12 @@ private:
     void InstallUserPrinter();
     void RegisterUser();
 
+    // The shared queue alone (--add-queue, --remove-queue).
+    void AddSharedQueue();
+    void RemoveSharedQueue();
+    // Whether root runs this; else records why the step may not run.
+    bool RunsAsRoot(const std::string& strStep);
+
     // Removing.
     void UninstallUserFiles();
     void UninstallMachinePart();

@@ -184,13 +184,8 @@ void CInstaller::UninstallMachinePart()
     {
         Record(cups.RemoveQueue());
         // The scheduler keeps what it read from the queue's PPD in its cache after the queue is gone.
-        std::error_code error;
-        const std::string strPrefix = std::string(QUEUE_NAME) + ".";
-        for (const auto& entry : std::filesystem::directory_iterator(m_settings.m_cupsCacheDir, error))
-        {
-            if (entry.path().filename().string().starts_with(strPrefix))
-                Remove("the scheduler's cache " + entry.path().string(), entry.path());
-        }
+        for (const auto& file : cups.CachedQueueFiles())
+            Remove("the scheduler's cache " + file.string(), file);
     }
     const auto modelDir = cups.ModelFolder();
     Remove("the printer's backend " + cups.BackendPath().string(), cups.BackendPath());

@@ -1,6 +1,7 @@
 #include "installer/Installer.h"
 
 #include "installer/CompletionReport.h"
+#include "installer/CupsSetup.h"
 #include "installer/ProgramFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
@@ -587,6 +588,126 @@ TEST_F(InstallerTest, ReadsItsCommandLine)
     EXPECT_FALSE(SInstallSettings::ParseArguments({"--purge"}, other, strError));
     EXPECT_FALSE(SInstallSettings::ParseArguments({"--frobnicate"}, other, strError));
     EXPECT_NE(strError.find("--frobnicate"), std::string::npos);
+}
+
+TEST_F(InstallerTest, ReadsTheQueueModesOnlyAlone)
+{
+    // clang-format off
+    const struct
+    {
+        std::vector<std::string> aArgs;
+        bool bOk;
+        installer::EAction eAction;
+    } TESTS[] = {
+        {{"--add-queue"},                   true,  installer::EAction::AddQueue},
+        {{"--remove-queue"},                true,  installer::EAction::RemoveQueue},
+        {{"--add-queue", "--purge"},        false, {}},
+        {{"--uninstall", "--remove-queue"}, false, {}},
+        {{"--add-queue", "--remove-queue"}, false, {}},
+    };
+    // clang-format on
+    for (const auto& test : TESTS)
+    {
+        SInstallSettings settings;
+        std::string strError;
+        EXPECT_EQ(SInstallSettings::ParseArguments(test.aArgs, settings, strError), test.bOk)
+            << test.aArgs[0];
+        if (test.bOk)
+        {
+            EXPECT_EQ(settings.m_eAction, test.eAction) << test.aArgs[0];
+        }
+        else
+        {
+            EXPECT_NE(strError.find("goes alone"), std::string::npos) << strError;
+        }
+    }
+}
+
+// --add-queue and --remove-queue against a stand-in scheduler that runs or not and has the queue or not.
+TEST_F(InstallerTest, TheQueueModesChangeTheSharedQueueOnlyWhereTheyMay)
+{
+    using installer::EAction;
+    // clang-format off
+    const struct
+    {
+        const char* pszCase;
+        EAction eAction;
+        bool bRoot, bBackend, bSchedulerRuns, bQueueThere;
+        bool bOk;
+        const char* pszLpadmin; // its arguments, one a line; empty: not run
+        bool bCacheLeft;
+        const char* pszSays;
+    } TESTS[] = {
+        {"add",                  EAction::AddQueue,    true,  true,  true,  false, true,
+         "-p\nVellum_Zeru_3.0\n", true, "is registered with CUPS as Vellum_Zeru_3.0 for every user"},
+        {"add, not root",        EAction::AddQueue,    false, true,  true,  false, false, "", true, "only root may"},
+        {"add, no backend",      EAction::AddQueue,    true,  false, true,  false, false, "", true,
+         "reinstall the package vellum-zeru"},
+        {"add, no scheduler",    EAction::AddQueue,    true,  true,  false, false, false, "", true,
+         "CUPS is not running. Start it (sudo systemctl start cups) and then run: sudo "},
+        {"remove",               EAction::RemoveQueue, true,  true,  true,  true,  true,
+         "-x\nVellum_Zeru_3.0\n---\n", false, "is removed from CUPS"},
+        {"remove, no queue",     EAction::RemoveQueue, true,  true,  true,  false, true,  "", false,
+         "was not registered with CUPS: nothing to remove"},
+        {"remove, no scheduler", EAction::RemoveQueue, true,  true,  false, true,  false, "", true,
+         "remove it with: sudo lpadmin -x Vellum_Zeru_3.0"},
+        {"remove, not root",     EAction::RemoveQueue, false, true,  true,  true,  false, "", true, "only root may"},
+    };
+    // clang-format on
+    for (const auto& test : TESTS)
+    {
+        SCOPED_TRACE(test.pszCase);
+        fs::remove(m_base / "lpadmin.log");
+        m_settings.m_eAction = test.eAction;
+        m_settings.m_eFor = installer::EInstallFor::MachineOnly;
+        m_settings.m_ePrivilege = test.bRoot ? EPrivilege::Administrator : EPrivilege::User;
+        m_settings.m_cupsCacheDir = m_base / "cache";
+        fs::create_directories(m_settings.m_cupsCacheDir);
+        ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_cupsCacheDir / "Vellum_Zeru_3.0.data", "cached"));
+        const auto backend = m_settings.m_cupsServerBin / "backend" / installer::BACKEND_FILE;
+        fs::remove(backend);
+        if (test.bBackend)
+        {
+            ASSERT_TRUE(platform::WriteWholeFile(backend, "backend"));
+        }
+        // lpstat answers in English only when asked in C, as a translated one would not.
+        ASSERT_TRUE(platform::WriteWholeFile(
+            m_base / "lpstat",
+            std::string("#!/bin/sh\ncase \"$1\" in\n-r) [ \"$LC_ALL\" = C ] || { echo 'le planificateur'; "
+                        "exit 0; }\n") +
+                (test.bSchedulerRuns ? "echo 'scheduler is running';;\n"
+                                     : "echo 'scheduler is not running';;\n") +
+                (test.bQueueThere ? "-v) echo 'device for Vellum_Zeru_3.0: vellumfax:/';;\n"
+                                  : "-v) echo 'lpstat: Invalid destination name' >&2; exit 1;;\n") +
+                "esac\n"));
+        ::chmod((m_base / "lpstat").c_str(), 0755);
+
+        const auto& run = Install();
+        EXPECT_EQ(run.Succeeded(), test.bOk);
+        const std::string strText = run.CompletionText();
+        EXPECT_NE(strText.find(test.pszSays), std::string::npos) << strText;
+        const std::string strLpadmin = platform::ReadWholeFile(m_base / "lpadmin.log", 1 << 16).value_or("");
+        if (*test.pszLpadmin == '\0')
+        {
+            EXPECT_EQ(strLpadmin, "");
+        }
+        else
+        {
+            EXPECT_EQ(strLpadmin.rfind(test.pszLpadmin, 0), 0u) << strLpadmin;
+        }
+        EXPECT_EQ(fs::exists(m_settings.m_cupsCacheDir / "Vellum_Zeru_3.0.data"), test.bCacheLeft);
+    }
+}
+
+TEST_F(InstallerTest, AddQueueMakesTheQueueWithThePpdNextToTheInstaller)
+{
+    m_settings.m_eAction = installer::EAction::AddQueue;
+    const auto command = installer::CCupsSetup(m_settings).QueueCommand();
+    const auto ppd = std::find(command.begin(), command.end(), "-P");
+    ASSERT_NE(ppd, command.end());
+    ASSERT_NE(ppd + 1, command.end());
+    EXPECT_EQ(*(ppd + 1), (m_source / installer::PPD_FILE).string());
+    EXPECT_NE(std::find(command.begin(), command.end(), "printer-op-policy=authenticated"), command.end());
 }
 
 } // namespace
