@@ -90,10 +90,11 @@ void CInstaller::RemoveSharedQueue()
     if (!cups.SchedulerRuns())
     {
         // The Installer goes with the package: the command given is CUPS's own.
-        Record(std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", false,
-               std::string("CUPS is not running, so the queue stays in its configuration. Once CUPS runs, "
-                           "remove it with: sudo lpadmin -x ") +
-                   QUEUE_NAME);
+        Record(
+            std::string("removing the printer ") + PRINTER_DESCRIPTION + " from CUPS", false,
+            std::string("CUPS is not running, so a queue registered before stays in its configuration. Once "
+                        "CUPS runs, remove it with: sudo lpadmin -x ") +
+                QUEUE_NAME);
         return;
     }
     if (cups.QueueExists())
