@@ -26,8 +26,9 @@ for pkg in dpkg-dev debhelper fakeroot lintian; do
     [[ $(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true) == "install ok installed" ]] || tools+=("$pkg")
 done
 install_missing "${tools[@]}"
+# What dpkg-checkbuilddeps finds missing, without versions, alternatives (the first is taken) or architectures.
 unmet=$(cd "$source_dir" && dpkg-checkbuilddeps 2>&1 | sed -n 's/.*Unmet build dependencies: //p' |
-    sed -E 's/\([^)]*\)//g; s/\|[^ ]*//g') || true
+    sed -E 's/\([^)]*\)//g; s/ *\| *[^ ]+//g; s/:[a-z]+//g') || true
 # shellcheck disable=SC2086 # one package a word
 install_missing $unmet
 
