@@ -7,7 +7,6 @@
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "platform/ProgramPath.h"
-#include "platform/Roots.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -263,14 +262,11 @@ const char* MimeTypeOf(EDocumentKind eKind)
     }
 }
 
-// The installed PPD, which the queue was made from, else the distribution's beside Sendwell.
+// The PPD that came with this Sendwell, which the queue was made from: the package's or the
+// build's beside it, else the one the Installer copied into the system directory.
 fs::path FindPpd()
 {
-    std::error_code error;
-    const fs::path installed = platform::SystemDirectory() / PPD_FILE_NAME;
-    if (fs::is_regular_file(installed, error))
-        return installed;
-    return platform::ProgramDirectory() / PPD_FILE_NAME;
+    return platform::InstalledFile(PPD_FILE_NAME);
 }
 
 // Runs the backend's rendering on the converted PDF, in its private folder.

@@ -8,7 +8,7 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target app_dialog_tests >/dev/null
 shots=$(mktemp -d)
 QT_QPA_PLATFORM=offscreen VELLUM_SCREENSHOT="$shots/sendwell.png" \
-    build/bin/app_dialog_tests screenshotOfTheMainDialog >/dev/null
+    build/tests/bin/app_dialog_tests screenshotOfTheMainDialog >/dev/null
 mkdir -p docs
 cp "$shots/sendwell.png" docs/sendwell.png
 cp "$shots"/sendwell-*.png build/

@@ -1,6 +1,7 @@
 // Pagewatch: started with the desktop session (see the Installer's autostart entry); opens
 // Sendwell whenever the fax printer has left a new job.
 
+#include "platform/ProgramPath.h"
 #include "platform/Roots.h"
 #include "watcher/PageWatcher.h"
 
@@ -36,7 +37,8 @@ int main()
 
     watcher::SWatchSettings settings;
     settings.m_driveRoot = platform::DriveRoot();
-    settings.m_sendwell = platform::SystemDirectory() / SENDWELL_FILE;
+    // The Sendwell beside this watcher: the packaged one for the packaged watcher.
+    settings.m_sendwell = platform::InstalledFile(SENDWELL_FILE);
     settings.m_pStop = &g_stop;
     // A watcher outliving its session (when logind keeps user processes) must not open
     // Sendwell on a desktop that is gone, nor keep the next session's watcher waiting.

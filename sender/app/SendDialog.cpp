@@ -4,6 +4,7 @@
 #include "platform/BinaryFile.h"
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
+#include "platform/ProgramPath.h"
 #include "platform/Roots.h"
 #include "platform/Text.h"
 #include "resources/DialogTables.h"
@@ -557,7 +558,7 @@ void CSendDialog::OnConfig()
 void CSendDialog::OnHelpButton()
 {
     // The desktop's viewer opens the document; a failure to start it is not reported.
-    const auto path = platform::SystemDirectory() / HELP_DOCUMENT_NAME;
+    const auto path = platform::InstalledFile(HELP_DOCUMENT_NAME);
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
 }
 

@@ -4,6 +4,7 @@
 #include "platform/CancelSignal.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
+#include "platform/ProgramPath.h"
 #include "platform/Roots.h"
 #include "sender/common/Gateway.h"
 #include "sender/mail/ContentAgent.h"
@@ -336,7 +337,7 @@ SConverterRun RunInstalledConverter()
     platform::SRunOptions options;
     options.m_durTimeout = std::chrono::minutes(5);
     const platform::SRunResult run =
-        platform::RunProgram({(platform::SystemDirectory() / "Pagemill").string()}, options);
+        platform::RunProgram({platform::InstalledFile("Pagemill").string()}, options);
     return SConverterRun{run.Succeeded(), run.Succeeded() ? "" : run.Describe()};
 }
 

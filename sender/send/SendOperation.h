@@ -157,7 +157,8 @@ struct SServerTestResult
 // and runs no converter. Touches no window, so it may run on a worker thread.
 SServerTestResult TestMailServer(const SSendJob& job);
 
-// The converter of this installation, run as a process with a time limit.
+// The converter of this installation (Pagemill beside Sendwell, else in the system directory),
+// run as a process with a time limit.
 SConverterRun RunInstalledConverter();
 
 // The message for an outcome.

@@ -129,6 +129,8 @@ private slots:
         fs::create_directories(m_root / "c");
         fs::create_directories(m_root / "windows/system");
         fs::copy_file(PAGEMILL_PROGRAM, m_root / "windows/system/Pagemill");
+        // The printer's PPD, with which a dropped document is rendered, where the Installer puts it.
+        fs::copy_file(VELLUM_PPD_FILE, m_root / "windows/system/VellumZeru.ppd");
         qputenv("VELLUM_ROOT", m_pRoot->path().toUtf8());
         qputenv("VELLUM_MESSAGE_LOG", QByteArray::fromStdString((m_root / "messages.log").string()));
     }

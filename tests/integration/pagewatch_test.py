@@ -37,9 +37,13 @@ class CancelAfterSendwellFileStaysCancelled(unittest.TestCase):
         self.drive = os.path.join(self.root, "c")
         system = os.path.join(self.root, "windows", "system")
         os.makedirs(system)
-        # The Sendwell that Pagewatch opens; the test's own runs from the build under another name.
+        # The Sendwell that Pagewatch opens, the one beside it; the test's own runs from the build
+        # under another name. Pagewatch is copied, as the Installer places it, so that its own
+        # folder is the system folder.
         self.installed_sendwell = os.path.join(system, "Sendwell")
         os.symlink(os.path.join(ARGS.bin, "Sendwell"), self.installed_sendwell)
+        self.installed_watcher = os.path.join(system, "Pagewatch")
+        shutil.copy2(os.path.join(ARGS.bin, "Pagewatch"), self.installed_watcher)
         self.document = os.path.join(self.work, "note.txt")
         with open(self.document, "w", encoding="utf-8") as f:
             f.write("Cancel must stick.\n")
@@ -88,7 +92,7 @@ class CancelAfterSendwellFileStaysCancelled(unittest.TestCase):
             time.sleep(0.05)
 
     def test_cancel_after_sendwell_file(self):
-        watcher = self.start([os.path.join(ARGS.bin, "Pagewatch")])
+        watcher = self.start([self.installed_watcher])
         lock = os.path.join(self.drive, ".pagewatch.lock")
         # The watcher notes its process id in the lock file once it watches.
         self.wait_until(lambda: os.path.exists(lock) and open(lock).read() == f"{watcher.pid}\n",
