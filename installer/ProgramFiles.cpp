@@ -1,5 +1,6 @@
 #include "installer/ProgramFiles.h"
 
+#include "pages/UserRoot.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
@@ -54,7 +55,6 @@ bool CopyAtomically(const std::filesystem::path& from, const std::filesystem::pa
 
 std::vector<SStepResult> MakeFolders(const SInstallSettings& settings)
 {
-    namespace fs = std::filesystem;
     std::vector<SStepResult> aSteps;
     // A user's own root keeps what is theirs alone: the settings, the address book and the sent
     // faxes beside the programs in the system directory, the pages printed in the drive root.
@@ -64,11 +64,10 @@ std::vector<SStepResult> MakeFolders(const SInstallSettings& settings)
     const bool bUsersRoot = settings.m_eFor != EInstallFor::Folder;
     for (const auto& folder : {settings.m_systemDirectory, settings.m_driveRoot})
     {
-        std::error_code error;
-        const bool bExisted = fs::is_directory(folder, error);
-        fs::create_directories(folder, error);
-        if (!error && (bUsersRoot || (!bExisted && folder == settings.m_driveRoot)))
-            fs::permissions(folder, fs::perms::owner_all, error);
+        const auto eAccess = bUsersRoot                       ? driver::EFolderAccess::Private
+                             : folder == settings.m_driveRoot ? driver::EFolderAccess::PrivateWhenNew
+                                                              : driver::EFolderAccess::AsItIs;
+        const std::error_code error = driver::MakeRootFolder(folder, eAccess);
         aSteps.push_back({"creating the folder " + folder.string(), !error, error.message()});
     }
     return aSteps;
