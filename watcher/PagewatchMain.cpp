@@ -1,11 +1,14 @@
 // Pagewatch: started with the desktop session (see the Installer's autostart entry); opens
 // Sendwell whenever the fax printer has left a new job.
 
+#include "pages/UserRoot.h"
 #include "platform/ProgramPath.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 #include "watcher/PageWatcher.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -34,6 +37,13 @@ int main()
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGHUP, &action, nullptr);
+
+    // The packaged watcher, started by the session's autostart entry before the user has opened
+    // anything, sets the user up for the fax printer; it watches all the same when that fails.
+    std::string strError;
+    if (driver::SetUpOnFirstStart(strError) == driver::ESetUp::Failed)
+        std::fprintf(stderr, "Pagewatch could not set up the fax printer for you: %s\n",
+                     platform::PrintableUtf8(strError).c_str());
 
     watcher::SWatchSettings settings;
     settings.m_driveRoot = platform::DriveRoot();

@@ -1,13 +1,17 @@
 #include "sender/app/SendwellApp.h"
 
+#include "pages/FaxPrinter.h"
 #include "platform/Descriptor.h"
+#include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 #include "resources/ProgramIcon.h"
 #include "sender/app/CommandLine.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SentFaxWindow.h"
+#include "sender/common/Branding.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -51,6 +55,18 @@ private:
 
 } // namespace
 
+void RunFirstStart(const std::function<driver::ESetUp(std::string&)>& fnSetUp)
+{
+    std::string strError;
+    if (fnSetUp(strError) != driver::ESetUp::Failed)
+        return;
+    platform::ShowMessage(PRODUCT_NAME,
+                          SET_UP_FAILED_TEXT + platform::PrintableUtf8(strError) +
+                              ".\nUntil it is, what you print to " + driver::PRINTER_NAME +
+                              " does not reach you; Sendwell tries again when it next starts.",
+                          platform::EMessageIcon::Warning);
+}
+
 int CSendwellApp::InitInstance()
 {
     // A bad command line opens nothing: the plain dialog would hide that the file was not taken.
@@ -65,9 +81,11 @@ int CSendwellApp::InitInstance()
         std::fprintf(stderr, "Sendwell: %s\nTry Sendwell --help.\n", launch.m_strMessage.c_str());
         return BAD_COMMAND_LINE_EXIT;
     }
-    const COpenMark openMark;
     InstallQtMessagePresenter();
     QApplication::setWindowIcon(resources::ProgramIcon());
+    // Before the mark, which needs the drive root that a first start makes.
+    RunFirstStart(driver::SetUpOnFirstStart);
+    const COpenMark openMark;
     if (launch.m_eLaunch == ELaunch::SentFaxes)
     {
         CSentFaxWindow window;

@@ -14,6 +14,7 @@
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendDialog.h"
+#include "sender/app/SendwellApp.h"
 #include "sender/app/SettingsDialog.h"
 #include "sender/send/GatewayTemplate.h"
 #include "sender/send/SendOperation.h"
@@ -40,6 +41,7 @@
 #include <QWindow>
 #include <functional>
 #include <string>
+#include <unistd.h>
 
 using namespace resources;
 using Server = CScriptedHttpServer;
@@ -644,6 +646,32 @@ private slots:
             CSendDialog dialog;
             QCOMPARE(nSeen, 1);
             QVERIFY(!dialog.InitCompleted());
+        }
+    }
+
+    // A first start that cannot set the user up says why in a box before any window, which
+    // takes a click and the keyboard.
+    void AFailedFirstStartIsToldInABoxThatTakesAClickAndTheKeyboard()
+    {
+        const driver::SUserAccount account{"ada", ::getuid() == 0 ? 1000 : ::getuid(), ::getgid(),
+                                           m_root.filePath("home").toStdString()};
+        const auto root = account.m_home / ".local/share/vellum";
+        std::filesystem::create_directories(root);
+        QVERIFY(platform::WriteWholeFile(root / "windows", "a file where a folder belongs"));
+        for (const bool bByKey : {false, true})
+        {
+            QStringList aSeen;
+            WhenShown<QMessageBox>(
+                [&](QMessageBox* pBox)
+                {
+                    aSeen << pBox->text();
+                    bByKey ? Press(pBox, Qt::Key_Return) : Click(pBox->button(QMessageBox::Ok));
+                });
+            RunFirstStart([&](std::string& strError) { return driver::SetUpUser(account, root, strError); });
+            QCOMPARE(aSeen.size(), 1);
+            QVERIFY2(aSeen[0].startsWith(QString(SET_UP_FAILED_TEXT) + "the folder " +
+                                         QString::fromStdString((root / "windows/system").string())),
+                     qPrintable(aSeen[0]));
         }
     }
 };
