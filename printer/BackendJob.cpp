@@ -46,7 +46,9 @@ public:
         case ELookup::Found:
             break;
         case ELookup::NotSetUp:
-            return Refuse("This user has not set up the fax printer: run the Installer once as this user.",
+            // With the package the user's first Sendwell sets them up (a user without it runs the
+            // Installer, which also sets them up): the line says what works for both.
+            return Refuse("This user has not set up the fax printer: open Sendwell once.",
                           account.m_strName + " has not set up the fax printer " + strPrinter);
         case ELookup::Refused:
             return Refuse(strPrinter + " does not put this user's pages where they registered.",

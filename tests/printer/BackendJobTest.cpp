@@ -31,7 +31,7 @@ TEST(BackendJobTest, TakesOnlyJobsOfSetUpUsersAndWorksOnThemAsTheUser)
         {"vellumfax:/",                         "root", ELookup::Found,    true,  1, {},  "Vellum Zeru 3.0 takes no jobs from root"},
         {"vellumfax:/",                         "eve",  ELookup::Found,    true,  1, {},  "The job's user has no account"},
         {"vellumfax:/home/ada/vellum?uid=1000", "bob",  ELookup::Found,    true,  1, {},  "This queue of Vellum Zeru 3.0 was set up for another user"},
-        {"vellumfax:/",                         "ada",  ELookup::NotSetUp, true,  1, ADA, "This user has not set up the fax printer"},
+        {"vellumfax:/",                         "ada",  ELookup::NotSetUp, true,  1, ADA, "This user has not set up the fax printer: open Sendwell once."},
         {"vellumfax:/",                         "ada",  ELookup::Refused,  true,  1, ADA, "Vellum Zeru 3.0 does not put this user's pages where"},
         {"vellumfax:/",                         "ada",  ELookup::Found,    false, 1, {ADA[0], ADA[1]}, "Vellum Zeru 3.0 cannot act as the job's user"},
         {"lpd://printer/queue",                 "ada",  ELookup::Found,    true,  4, {},  "The fax printer is not set up right"},
