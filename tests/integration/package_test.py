@@ -67,7 +67,7 @@ OVERLAID = ("/usr", "/etc", "/var")
 STATE_FILES = {
     "/var/lib/dpkg/": "dpkg's database: its record of the package, kept after removal until purge, and backups",
     "/var/log/": "the logs of dpkg and of the scheduler",
-    "/etc/cups/printers.conf": "the scheduler's list of queues and its backup (.O), rewritten when a queue comes or goes",
+    "/etc/cups/printers.conf": "the scheduler's queues and their backup (.O), rewritten when a queue comes or goes",
     "/etc/cups/subscriptions.conf": "the scheduler's subscriptions, rewritten with the queues",
     "/etc/cups/classes.conf": "the scheduler's classes, rewritten with the queues",
     "/var/cache/cups/": "the scheduler's caches: job list, PPD list, remote printers",
@@ -84,6 +84,16 @@ def run(command, timeout=TIMEOUT, **kwargs):
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout,
                             **kwargs)
     return result.returncode, result.stdout
+
+
+def stop(process):
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def wait_until(condition, what, fail, timeout=TIMEOUT):
@@ -237,7 +247,9 @@ def file_list():
 
 
 def unexplained(paths, allowed=()):
-    return sorted(p for p in paths if QUEUE in p or (p not in allowed and not any(p.startswith(s) for s in STATE_FILES)))
+    """The paths that neither are among the allowed ones nor are the scheduler's or dpkg's state."""
+    return sorted(p for p in paths
+                  if QUEUE in p or (p not in allowed and not any(p.startswith(s) for s in STATE_FILES)))
 
 
 class User:
@@ -285,10 +297,8 @@ class PackageOnThisComputer(unittest.TestCase):
         self.bob = User(self.work, "bob")
 
     def tearDown(self):
-        # What is left running ends with the PID namespace; the scheduler is stopped here so
-        # that a failure report can still read its log.
-        self.cupsd.terminate()
-        self.cupsd.wait(timeout=TIMEOUT)
+        # Whatever is left running ends with the PID namespace.
+        stop(self.cupsd)
 
     def dpkg(self, *args):
         code, output = run(["dpkg", *args], env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
@@ -321,12 +331,20 @@ class PackageOnThisComputer(unittest.TestCase):
 
     def first_start(self, user, program, **env):
         process = user.start([f"/usr/bin/{program}"], **env)
+        self.addCleanup(stop, process)
         wait_until(lambda: os.path.exists(user.registration), f"{user.name}'s first start of {program}", self.fail)
         return process
 
     def sendwells(self):
-        return [int(pid) for pid in os.listdir("/proc")
-                if pid.isdigit() and os.path.realpath(f"/proc/{pid}/exe") == f"/usr/lib/{PACKAGE}/Sendwell"]
+        """The running packaged Sendwells."""
+        pids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if os.readlink(f"/proc/{pid}/exe") == f"/usr/lib/{PACKAGE}/Sendwell":
+                    pids.append(int(pid))
+            except OSError:
+                pass  # a process that has just ended, or a kernel thread
+        return pids
 
     def send_adas_fax(self, pages):
         """Sendwell, opened by Ada's Pagewatch, sends her pages through a mail server on loopback."""
@@ -334,6 +352,8 @@ class PackageOnThisComputer(unittest.TestCase):
         server = subprocess.Popen([sys.executable, os.path.join(ARGS.source, "scripts", "mail-drop.py"), "--folder",
                                    mail, "--messages", "1", "--timeout", str(TIMEOUT)], stdout=subprocess.PIPE,
                                   text=True)
+        self.addCleanup(server.stdout.close)
+        self.addCleanup(server.kill)
         port = server.stdout.readline().split()[1]
         vellum_files.write_settings(self.ada.system, f"127.0.0.1:{port}", SENDER, "Ada")
         vellum_files.write_provider_settings(self.ada.system, "None")
@@ -361,7 +381,7 @@ class PackageOnThisComputer(unittest.TestCase):
     def settings_of(self, users):
         found = {}
         for user in users:
-            for path in (user.registration, *glob.glob(os.path.join(user.system, "*"))):
+            for path in (user.registration, *filter(os.path.isfile, glob.glob(os.path.join(user.system, "*")))):
                 with open(path, "rb") as f:
                     found[path] = f.read()
         return found
@@ -381,9 +401,7 @@ class PackageOnThisComputer(unittest.TestCase):
         self.first_start(self.ada, "Pagewatch")
         wait_until(lambda: os.path.exists(os.path.join(self.ada.drive, ".pagewatch.lock")), "Pagewatch watching",
                    self.fail)
-        bobs_sendwell = self.first_start(self.bob, "Sendwell", QT_QPA_PLATFORM="offscreen")
-        bobs_sendwell.terminate()
-        bobs_sendwell.wait(timeout=TIMEOUT)
+        stop(self.first_start(self.bob, "Sendwell", QT_QPA_PLATFORM="offscreen"))
 
         self.assertEqual(self.send_adas_fax("1-2"), ["quill1.tif", "quill2.tif"])
         self.assertEqual(self.print_pages(self.bob, "3"), ("completed", ""))
