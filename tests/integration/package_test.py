@@ -146,9 +146,10 @@ def why_namespaces_fail(work):
 
 def build_package(out):
     """The built .deb, or (None, why) when this computer lacks what building it needs."""
+    missing = [tool for tool in ("dpkg-buildpackage", "fakeroot", "lintian") if shutil.which(tool) is None]
     code, output = run(["dpkg-checkbuilddeps"], cwd=ARGS.source)
-    if code != 0:
-        return None, f"the package cannot be built here: {output.strip()}"
+    if missing or code != 0:
+        return None, f"the package cannot be built here: {' '.join(missing)} {output.strip()}"
     code, output = run([os.path.join(ARGS.source, "scripts", "build-package.sh"), out], timeout=BUILD_TIMEOUT)
     debs = glob.glob(os.path.join(out, f"{PACKAGE}_*.deb"))
     if code != 0 or len(debs) != 1:
@@ -388,10 +389,10 @@ class PackageOnThisComputer(unittest.TestCase):
 
     def test_install_print_send_reinstall_remove(self):
         before = file_list()
-        self.dpkg("-i", ARGS.inside)
+        said = self.dpkg("-i", ARGS.inside)
         installed = self.dpkg("-L", PACKAGE).split("\n")
         conffiles = [line.split()[0] for line in self.dpkg("-s", PACKAGE).split("\n") if line.startswith(" /")]
-        self.assertTrue(self.queue_seen_by(self.ada), "lpstat does not show the queue to a user")
+        self.assertTrue(self.queue_seen_by(self.ada), f"lpstat does not show the queue to a user; dpkg said:\n{said}")
 
         state, message = self.print_pages(self.ada, "1")
         self.assertEqual(state, "aborted")
