@@ -54,6 +54,8 @@ NOT_SET_UP = "This user has not set up the fax printer: open Sendwell once."
 DOCUMENT = sorted(glob.glob("/usr/share/doc/shared-mime-info/shared-mime-info-*.pdf"))[0]
 RECIPIENT, FAX_NUMBER = "Dr Ann Smith", "0049301234567"
 SENDER = "ada@example.org"
+# Where an administrator says the fax printer is; a queue made anew would not know it.
+LOCATION = "Room 12"
 TIMEOUT = 120
 BUILD_TIMEOUT = 1800
 SKIP = desktop.SKIP_CODE
@@ -66,7 +68,9 @@ OVERLAID = ("/usr", "/etc", "/var")
 # /var/cache/cups) is never among them: removing the package removes that too.
 STATE_FILES = {
     "/var/lib/dpkg/": "dpkg's database: its record of the package, kept after removal until purge, and backups",
-    "/var/log/": "the logs of dpkg and of the scheduler",
+    "/var/log/cups/": "the scheduler's logs",
+    "/var/log/dpkg.log": "dpkg's log",
+    "/var/log/alternatives.log": "the log of update-alternatives, which dpkg's triggers may run",
     "/etc/cups/printers.conf": "the scheduler's queues and their backup (.O), rewritten when a queue comes or goes",
     "/etc/cups/subscriptions.conf": "the scheduler's subscriptions, rewritten with the queues",
     "/etc/cups/classes.conf": "the scheduler's classes, rewritten with the queues",
@@ -410,11 +414,16 @@ class PackageOnThisComputer(unittest.TestCase):
         self.assertEqual(self.pages_of(self.ada), {"quill1.tif": ada, "quill2.tif": ada})
         self.assertEqual(self.pages_of(self.bob), {"quill.1": bob})
 
-        # An upgrade to the same version: the queue and every user's files stay.
+        self.assertNotEqual(self.bob.run(["ls", self.ada.drive])[0], 0, "Bob can list Ada's pages")
+
+        # An upgrade to the same version: the queue, with what an administrator set on it, and
+        # every user's files stay.
+        self.assertEqual(run(["lpadmin", "-p", QUEUE, "-L", LOCATION])[0], 0)
         vellum_files.write_provider_settings(self.ada.system, "TLS", "ada-login")
         settings = self.settings_of([self.ada, self.bob])
         self.dpkg("-i", ARGS.inside)
-        self.assertTrue(self.queue_seen_by(self.bob), "reinstalling lost the queue")
+        self.assertIn(f"Location: {LOCATION}", self.bob.run(["lpstat", "-l", "-p", QUEUE])[1],
+                      "reinstalling made the queue anew")
         self.assertEqual(self.settings_of([self.ada, self.bob]), settings)
 
         self.dpkg("-r", PACKAGE)
