@@ -3,9 +3,9 @@
 
 The test builds the package with scripts/build-package.sh, then runs the rest of itself in
 private namespaces (unshare): a mount namespace with overlays on /usr, /etc and /var whose
-upper folders lie in the test's temporary folder, a tmpfs on /run, a network namespace of
-its own (its loopback holds the scheduler's port, the mail server and the virtual display)
-and a PID namespace, so that when the test ends, however it ends, every process it started
+upper folders lie in the test's temporary folder, tmpfs on /run and /tmp (the test's folder
+carried over), a network namespace of its own (its loopback holds the scheduler's port, the
+mail server and the virtual display) and a PID namespace, so that when the test ends, however it ends, every process it started
 ends with it and the overlays go. Inside, as on a freshly set up computer:
 
 - the scheduler is the system's cupsd with the stock configuration in /etc/cups, started
@@ -13,11 +13,11 @@ ends with it and the overlays go. Inside, as on a freshly set up computer:
   and listens where clients look by default (/run/cups/cups.sock, localhost:631): dpkg's
   maintainer scripts, lpstat and lp reach it with no CUPS_SERVER, as on a desktop;
 - two users made for the test (useradd into the overlay's /etc, homes in the temporary
-  folder) print: before their first start the job fails with a message that tells them what
-  to do; Ada starts Pagewatch and Bob Sendwell, which sets each up; Ada's next job opens
-  Sendwell through her Pagewatch on a virtual display (Xvfb), the test types a recipient and
-  presses Send, and the fax reaches a mail server on loopback; Bob's pages land in his own
-  root only;
+  folder) see the queue with lpstat; Ada's job before her first start fails with a message
+  that tells her what to do; Ada starts Pagewatch and Bob Sendwell, which sets each up; Ada's
+  next job opens Sendwell through her Pagewatch on a virtual display (Xvfb), the test types a
+  recipient and presses Send, and her pages reach a mail server on loopback as a fax; Bob's
+  job lands in his own root, and neither sees the other's pages;
 - dpkg -i over the installed package keeps the queue and the users' settings; dpkg -r
   removes the queue and every file the package installed but its conffiles; dpkg -P those
   too, and neither touches the users' homes.
@@ -154,7 +154,16 @@ def build_package(out):
     code, output = run(["dpkg-checkbuilddeps"], cwd=ARGS.source)
     if missing or code != 0:
         return None, f"the package cannot be built here: {' '.join(missing)} {output.strip()}"
-    code, output = run([os.path.join(ARGS.source, "scripts", "build-package.sh"), out], timeout=BUILD_TIMEOUT)
+    # In a process group of its own, so that a test stopped while it builds stops the whole build.
+    build = subprocess.Popen([os.path.join(ARGS.source, "scripts", "build-package.sh"), out], stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    try:
+        output, _ = build.communicate(timeout=BUILD_TIMEOUT)
+    finally:
+        if build.poll() is None:
+            os.killpg(build.pid, signal.SIGKILL)
+            build.wait()
+    code = build.returncode
     debs = glob.glob(os.path.join(out, f"{PACKAGE}_*.deb"))
     if code != 0 or len(debs) != 1:
         print(output)
@@ -209,23 +218,37 @@ def outside():
 # ---- inside the namespaces --------------------------------------------------------------
 
 
+def mount(*args):
+    subprocess.run(["mount", *args], check=True, timeout=TIMEOUT)
+
+
 def private_system(work):
-    """Overlays on the system's folders, a private /run and loopback, and the scheduler
-    started against them. Returns the scheduler's process."""
+    """Overlays on the system's folders, a private /run, /tmp and loopback. The test's folder
+    stays where it is: it is carried over into the private /tmp."""
     for top in OVERLAID:
         layer = os.path.join(work, "overlay", top.strip("/"))
         os.makedirs(f"{layer}/upper")
         os.makedirs(f"{layer}/work")
-        options = f"lowerdir={top},upperdir={layer}/upper,workdir={layer}/work"
-        subprocess.run(["mount", "-t", "overlay", "overlay", "-o", options, top], check=True, timeout=TIMEOUT)
+        mount("-t", "overlay", "overlay", "-o", f"lowerdir={top},upperdir={layer}/upper,workdir={layer}/work", top)
     # No socket of the real computer's scheduler or session bus can be reached from here.
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run"], check=True, timeout=TIMEOUT)
+    mount("-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run")
     os.makedirs("/run/cups")
+    # Nor can the virtual display's socket and lock file reach the real /tmp, where another
+    # display's lock, whose process this PID namespace cannot see, would look stale.
+    os.mkdir("/run/test")
+    mount("--bind", work, "/run/test")
+    mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+    os.mkdir(work, 0o711)
+    mount("--move", "/run/test", work)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=TIMEOUT)
     # The manual pages' index is rebuilt on a trigger; without this mark man-db skips that,
     # which takes longer than the rest of the install.
     if os.path.exists("/var/lib/man-db/auto-update"):
         os.remove("/var/lib/man-db/auto-update")
+
+
+def start_scheduler():
+    """The system's cupsd with the configuration in /etc/cups, as the overlays have it."""
     cupsd = subprocess.Popen(["/usr/sbin/cupsd", "-f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + TIMEOUT
     while run(["lpstat", "-r"])[1].strip() != "scheduler is running":
@@ -297,7 +320,7 @@ class PackageOnThisComputer(unittest.TestCase):
     def setUp(self):
         self.work = ARGS.work
         self.hands = desktop.Hands(DISPLAY, self.fail)
-        self.cupsd = private_system(self.work)
+        self.cupsd = start_scheduler()
         self.ada = User(self.work, "ada")
         self.bob = User(self.work, "bob")
 
@@ -447,6 +470,7 @@ def main():
     ARGS, ARGS.rest = parser.parse_known_args()
     ARGS.source = os.path.abspath(ARGS.source)
     if ARGS.inside:
+        private_system(ARGS.work)
         return desktop.run_tests_on_a_display([sys.argv[0]] + ARGS.rest)
     return outside()
 
