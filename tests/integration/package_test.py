@@ -75,8 +75,6 @@ STATE_FILES = {
     "/etc/cups/subscriptions.conf": "the scheduler's subscriptions, rewritten with the queues",
     "/etc/cups/classes.conf": "the scheduler's classes, rewritten with the queues",
     "/var/cache/cups/": "the scheduler's caches: job list, PPD list, remote printers",
-    "/var/spool/cups/": "the test's print jobs, which the scheduler keeps in its job history",
-    "/var/cache/debconf/": "debconf's database, which maintainer scripts may open",
 }
 
 ARGS = None
@@ -180,10 +178,11 @@ def outside():
     os.chmod(work, 0o711)
     inside = None
 
-    def stop(signum, frame):
+    def on_sigterm(signum, frame):
+        # An exception, unlike the default end, stops the build and the namespaces (below).
         raise SystemExit(f"FAIL: ended by signal {signum}")
 
-    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGTERM, on_sigterm)
     try:
         why = why_namespaces_fail(work)
         if why:
