@@ -221,9 +221,11 @@ def mount(*args):
     subprocess.run(["mount", *args], check=True, timeout=TIMEOUT)
 
 
-def private_system(work):
-    """Overlays on the system's folders, a private /run, /tmp and loopback. The test's folder
-    stays where it is: it is carried over into the private /tmp."""
+def private_system(carried):
+    """Overlays on the system's folders, a private /run, /tmp and loopback. The folders carried
+    (the test's own, and the sources where they lie in /tmp) stay where they are: they are
+    carried over into the private /tmp. The first is the test's folder."""
+    work = carried[0]
     for top in OVERLAID:
         layer = os.path.join(work, "overlay", top.strip("/"))
         os.makedirs(f"{layer}/upper")
@@ -234,11 +236,14 @@ def private_system(work):
     os.makedirs("/run/cups")
     # Nor can the virtual display's socket and lock file reach the real /tmp, where another
     # display's lock, whose process this PID namespace cannot see, would look stale.
-    os.mkdir("/run/test")
-    mount("--bind", work, "/run/test")
+    aside = [f"/run/carried/{n}" for n in range(len(carried))]
+    for folder, place in zip(carried, aside):
+        os.makedirs(place)
+        mount("--bind", folder, place)
     mount("-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
-    os.mkdir(work, 0o711)
-    mount("--move", "/run/test", work)
+    for folder, place in zip(carried, aside):
+        os.makedirs(folder, 0o711, exist_ok=True)
+        mount("--move", place, folder)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=TIMEOUT)
     # The manual pages' index is rebuilt on a trigger; without this mark man-db skips that,
     # which takes longer than the rest of the install.
@@ -381,7 +386,9 @@ class PackageOnThisComputer(unittest.TestCase):
                                   text=True)
         self.addCleanup(server.stdout.close)
         self.addCleanup(server.kill)
-        port = server.stdout.readline().split()[1]
+        line = server.stdout.readline()
+        self.assertTrue(line.startswith("PORT "), f"the mail server said {line!r}")
+        port = line.split()[1]
         vellum_files.write_settings(self.ada.system, f"127.0.0.1:{port}", SENDER, "Ada")
         vellum_files.write_provider_settings(self.ada.system, "None")
         for name in (vellum_files.SETTINGS_FILE, vellum_files.PROVIDER_SETTINGS_FILE):
@@ -469,7 +476,7 @@ def main():
     ARGS, ARGS.rest = parser.parse_known_args()
     ARGS.source = os.path.abspath(ARGS.source)
     if ARGS.inside:
-        private_system(ARGS.work)
+        private_system([ARGS.work] + [ARGS.source] * ARGS.source.startswith("/tmp/"))
         return desktop.run_tests_on_a_display([sys.argv[0]] + ARGS.rest)
     return outside()
 
