@@ -119,6 +119,7 @@ void CInstaller::InstallUserFiles()
     Record(FindGhostscript(m_settings));
     Record(CopyFromSource(m_settings, HELP_FILE));
     Record(CopyFromSource(m_settings, ICON_FILE));
+    Record(CopyFromSource(m_settings, COVER_TEMPLATE_FILE));
     if (!bForUser)
         return; // root's print jobs are refused: no registration, and nothing to open after printing
     RegisterUser();

@@ -22,9 +22,11 @@ inline constexpr const char* SENDWELL_FILE = "Sendwell";
 inline constexpr const char* WATCHER_FILE = "Pagewatch";
 inline constexpr const char* HELP_FILE = "Sample.html";
 inline constexpr const char* ICON_FILE = "vellum-sendwell.png";
+// The default cover page template, which Sendwell finds beside itself.
+inline constexpr const char* COVER_TEMPLATE_FILE = "Cover.svg";
 inline constexpr const char* INSTALLED_FILES[] = {BACKEND_FILE,        PPD_FILE,      PAGEMILL_FILE,
                                                   MESSAGE_MODULE_FILE, SENDWELL_FILE, WATCHER_FILE,
-                                                  HELP_FILE,           ICON_FILE};
+                                                  HELP_FILE,           ICON_FILE,     COVER_TEMPLATE_FILE};
 
 // Copies a file so that the target is either the old file or the whole new one, with the
 // given permissions from the start. Replacing by rename also works while the old program runs.

@@ -36,7 +36,7 @@ protected:
                                     installer::SENDWELL_FILE, installer::WATCHER_FILE})
             WriteSource(pszName, std::string("#!/bin/sh\n# ") + pszName + "\n", 0755);
         for (const char* pszName : {installer::PPD_FILE, installer::MESSAGE_MODULE_FILE, installer::HELP_FILE,
-                                    installer::ICON_FILE})
+                                    installer::ICON_FILE, installer::COVER_TEMPLATE_FILE})
             WriteSource(pszName, std::string("content of ") + pszName + "\n", 0644);
         SetLpadmin(0, "");
         // The type the private cupsd of tests/integration gives the queue: it asks who sends a job.
@@ -129,7 +129,7 @@ TEST_F(InstallerTest, CopiesRegistersAndAnnouncesSuccess)
 
     const auto system = m_settings.m_systemDirectory;
     for (const char* pszName : {"vellumfax", "VellumZeru.ppd", "Pagemill", "libvellum_msgbox.so", "Sendwell",
-                                "Pagewatch", "Sample.html"})
+                                "Pagewatch", "Sample.html", "Cover.svg"})
         EXPECT_EQ(Read(system / pszName), Read(m_source / pszName)) << pszName;
     EXPECT_EQ(Perms(system / "Sendwell") & fs::perms::owner_exec, fs::perms::owner_exec)
         << "programs stay runnable";

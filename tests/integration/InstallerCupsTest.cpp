@@ -32,9 +32,9 @@ using namespace std::chrono_literals;
 constexpr auto JOB_DEADLINE = 120s;
 constexpr const char* QUEUE = "Vellum_Zeru_3.0";
 
-const char* const DISTRIBUTION_FILES[] = {"vellumfax",           "VellumZeru.ppd", "Pagemill",
-                                          "libvellum_msgbox.so", "Sendwell",       "Pagewatch",
-                                          "Sample.html",         "Installer",      "vellum-sendwell.png"};
+const char* const DISTRIBUTION_FILES[] = {
+    "vellumfax", "VellumZeru.ppd", "Pagemill",  "libvellum_msgbox.so", "Sendwell",
+    "Pagewatch", "Sample.html",    "Installer", "vellum-sendwell.png", "Cover.svg"};
 
 const std::string WEB_AND_DEVELOPER = "Web\xEF\xBC\x9Ahttp://www.vellum-zeru.example/\\n"
                                       "Developer: Quill Technology\n";
