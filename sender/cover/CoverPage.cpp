@@ -105,7 +105,10 @@ bool DrawCoverPage(const CCoverTemplate& coverTemplate, const SCoverFields& fiel
         return false;
     }
     const std::string strToday = QDate::currentDate().toString(Qt::ISODate).toStdString();
-    QSvgRenderer renderer(coverTemplate.Fill(fields, strToday));
+    QByteArray svg;
+    if (!coverTemplate.Fill(fields, strToday, svg, strError))
+        return false;
+    QSvgRenderer renderer(svg);
     QRectF rcView = renderer.viewBoxF();
     if (!renderer.isValid() || rcView.isEmpty())
     {

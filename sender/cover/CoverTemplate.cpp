@@ -153,44 +153,39 @@ bool CCoverTemplate::Load(const std::filesystem::path& path, std::string& strErr
         return Refuse("is larger than " + platform::ByteSizeText(MAX_BYTES), strError);
     strSvg.resize(nRead);
     m_strSvg = std::move(strSvg);
-    if (!CheckSvg(strError) || !CheckPlaceholders(strError))
-    {
+    const std::string strWhy =
+        CheckSvg(QByteArray::fromRawData(m_strSvg.data(), qsizetype(m_strSvg.size())), m_bNoteBox);
+    const bool bOk = strWhy.empty() ? CheckPlaceholders(strError) : Refuse(strWhy, strError);
+    if (!bOk)
         m_strSvg.clear();
-        return false;
-    }
-    return true;
+    return bOk;
 }
 
-bool CCoverTemplate::CheckSvg(std::string& strError)
+std::string CCoverTemplate::CheckSvg(const QByteArray& svg, bool& bNoteBox)
 {
-    QXmlStreamReader reader(
-        QByteArray::fromRawData(m_strSvg.data(), static_cast<qsizetype>(m_strSvg.size())));
+    static constexpr std::string_view OUTSIDE = "; a template may refer to nothing outside itself";
+    QXmlStreamReader reader(svg);
     bool bRoot = true;
     int nStyleDepth = 0;
+    bNoteBox = false;
     while (!reader.atEnd())
     {
-        const auto eToken = reader.readNext();
-        switch (eToken)
+        switch (reader.readNext())
         {
         case QXmlStreamReader::DTD:
             // A document type may name an outside file or declare entities that expand without
             // end; an SVG needs neither.
             if (!reader.dtdSystemId().isEmpty() || !reader.dtdPublicId().isEmpty() ||
                 !reader.entityDeclarations().isEmpty() || reader.text().contains(u"<!ENTITY"))
-                return Refuse("declares a document type or entities (remove its <!DOCTYPE ...>); a "
-                              "template may refer to nothing outside itself",
-                              strError);
+                return "declares a document type or entities (remove its <!DOCTYPE ...>)" +
+                       std::string(OUTSIDE);
             break;
         case QXmlStreamReader::ProcessingInstruction:
-            return Refuse("holds the processing instruction <?" +
-                              ReferenceText(reader.processingInstructionTarget()) +
-                              "?>; a template may refer to nothing outside itself",
-                          strError);
+            return "holds the processing instruction <?" +
+                   ReferenceText(reader.processingInstructionTarget()) + "?>" + std::string(OUTSIDE);
         case QXmlStreamReader::StartElement:
             if (bRoot && reader.name() != u"svg")
-                return Refuse("is not an SVG file (its first element is <" + ReferenceText(reader.name()) +
-                                  ">)",
-                              strError);
+                return "is not an SVG file (its first element is <" + ReferenceText(reader.name()) + ">)";
             bRoot = false;
             if (reader.name() == u"style")
                 ++nStyleDepth;
@@ -198,15 +193,12 @@ bool CCoverTemplate::CheckSvg(std::string& strError)
             {
                 const QStringView strValue = attribute.value();
                 if (attribute.name() == u"href" && !IsInternalReference(strValue))
-                    return Refuse("refers to \"" + ReferenceText(strValue) +
-                                      "\"; a template may refer to nothing outside itself",
-                                  strError);
+                    return "refers to \"" + ReferenceText(strValue) + "\"" + std::string(OUTSIDE);
                 if (!UrlsAreInternal(strValue) || HoldsImport(strValue))
-                    return Refuse("refers to something outside itself in \"" + ReferenceText(strValue) +
-                                      "\"; a template may refer to nothing outside itself",
-                                  strError);
+                    return "refers to something outside itself in \"" + ReferenceText(strValue) + "\"" +
+                           std::string(OUTSIDE);
                 if (attribute.name() == u"id" && strValue == QString::fromUtf8(COVER_NOTE_ID.data()))
-                    m_bNoteBox = true;
+                    bNoteBox = true;
             }
             break;
         case QXmlStreamReader::EndElement:
@@ -215,27 +207,20 @@ bool CCoverTemplate::CheckSvg(std::string& strError)
             break;
         case QXmlStreamReader::Characters:
             if (nStyleDepth > 0 && (!UrlsAreInternal(reader.text()) || HoldsImport(reader.text())))
-                return Refuse("loads a style from outside itself; a template may refer to nothing "
-                              "outside itself",
-                              strError);
+                return "loads a style from outside itself" + std::string(OUTSIDE);
             break;
         case QXmlStreamReader::EntityReference:
-            return Refuse("uses the entity &" + ReferenceText(reader.name()) + ";", strError);
+            return "uses the entity &" + ReferenceText(reader.name()) + ";";
         default:
             break;
         }
     }
-    if (reader.hasError())
-    {
-        if (bRoot)
-            return Refuse("is not an SVG file", strError);
-        return Refuse("is not well-formed SVG: " + ReferenceText(reader.errorString()) + " at line " +
-                          std::to_string(reader.lineNumber()),
-                      strError);
-    }
+    if (reader.hasError() && !bRoot)
+        return "is not well-formed SVG: " + ReferenceText(reader.errorString()) + " at line " +
+               std::to_string(reader.lineNumber());
     if (bRoot)
-        return Refuse("is not an SVG file", strError);
-    return true;
+        return "is not an SVG file";
+    return {};
 }
 
 bool CCoverTemplate::CheckPlaceholders(std::string& strError) const
@@ -266,9 +251,10 @@ bool CCoverTemplate::CheckPlaceholders(std::string& strError) const
     return true;
 }
 
-QByteArray CCoverTemplate::Fill(const SCoverFields& fields, const std::string& strToday) const
+bool CCoverTemplate::Fill(const SCoverFields& fields, const std::string& strToday, QByteArray& out,
+                          std::string& strError) const
 {
-    QByteArray out;
+    out.clear();
     out.reserve(static_cast<qsizetype>(m_strSvg.size()) + 1024);
     std::size_t nFrom = 0;
     for (;;)
@@ -286,5 +272,9 @@ QByteArray CCoverTemplate::Fill(const SCoverFields& fields, const std::string& s
         nFrom = nClose + PLACEHOLDER_CLOSE.size();
     }
     out.append(m_strSvg.data() + nFrom, static_cast<qsizetype>(m_strSvg.size() - nFrom));
-    return out;
+    // Escaping keeps every value text, but a value in an attribute could still name something
+    // (style="fill:{{subject}}"), and one in a comment could break it: the whole is checked again.
+    bool bNoteBox = false;
+    const std::string strWhy = CheckSvg(out, bNoteBox);
+    return strWhy.empty() || Refuse("with these fields " + strWhy, strError);
 }

@@ -34,12 +34,14 @@ public:
 
     // The SVG with each placeholder replaced by the printable part of its field's text,
     // escaped for XML, on one line and at most MAX_FIELD_CHARACTERS long; an empty date is
-    // strToday.
-    QByteArray Fill(const SCoverFields& fields, const std::string& strToday) const;
+    // strToday. Refuses, as Load() does, a result that refers outside itself or is no SVG.
+    [[nodiscard]] bool Fill(const SCoverFields& fields, const std::string& strToday, QByteArray& svg,
+                            std::string& strError) const;
 
 private:
     bool Refuse(std::string_view strWhy, std::string& strError) const;
-    bool CheckSvg(std::string& strError);
+    // Why svg cannot serve as a template (see above), or nothing; whether it has a note box.
+    static std::string CheckSvg(const QByteArray& svg, bool& bNoteBox);
     bool CheckPlaceholders(std::string& strError) const;
 
     std::filesystem::path m_path;

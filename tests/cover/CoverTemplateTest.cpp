@@ -100,13 +100,24 @@ TEST_F(CoverTemplateTest, FillsEscapedPrintableTextThatCannotAddMarkup)
     SCoverFields fields;
     fields.m_strRecipient = "A</text><image href=\"http://x\"/>&amp; 'B'\x01\x1b[31m\nC";
     fields.m_strRecipientFax = "1\" x=\"2";
-    QXmlStreamReader reader(coverTemplate.Fill(fields, ""));
+    QByteArray svg;
+    ASSERT_TRUE(coverTemplate.Fill(fields, "", svg, strError)) << strError;
+    QXmlStreamReader reader(svg);
     QString strText;
     while (!reader.atEnd())
         if (reader.readNext() == QXmlStreamReader::Characters)
             strText += reader.text().toString() + u'|';
     EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
     EXPECT_EQ(strText.toStdString(), "A</text><image href=\"http://x\"/>&amp; 'B'[31m C|1\" x=\"2|");
+
+    // A value that names something where the template places it is refused.
+    const std::string strStyled =
+        SVG_OPEN + std::string(R"(<rect style="fill:{{subject}}"/>)") + FIELDS + "</svg>";
+    ASSERT_TRUE(coverTemplate.Load(Write("styled.svg", strStyled), strError)) << strError;
+    fields.m_strSubject = "url(http://192.0.2.1/p)";
+    EXPECT_FALSE(coverTemplate.Fill(fields, "", svg, strError));
+    EXPECT_NE(strError.find("with these fields refers to something outside itself"), std::string::npos)
+        << strError;
 }
 
 TEST_F(CoverTemplateTest, ListsTheDefaultFirstThenTheUsersSvgFiles)
