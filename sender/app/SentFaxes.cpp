@@ -3,29 +3,10 @@
 #include "pages/PageFileStage.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
+#include "sender/faxpage/FaxPageReader.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
-#include <tiffio.h>
-#include <unistd.h>
-
-namespace
-{
-
-// The fax page that Pagemill writes: 1728 pixels a row, 2200 rows, one bit a pixel.
-constexpr std::uint32_t FAX_PAGE_WIDTH = 1728;
-constexpr std::uint32_t FAX_PAGE_ROWS = 2200;
+// The page raster is the fax page's first 1700 columns.
 static_assert(FAX_PAGE_ROWS == platform::RASTER_ROWS && FAX_PAGE_WIDTH >= platform::RASTER_ROW_BYTES);
-
-struct STiffCloser
-{
-    void operator()(TIFF* pTiff) const { TIFFClose(pTiff); }
-};
-
-} // namespace
 
 bool KeepSentFax(const std::string& strRecipient, const std::string& strFaxNumber,
                  const std::string& strGatewayAddress, const SSendResult& result,
@@ -49,66 +30,21 @@ bool KeepSentFax(const std::string& strRecipient, const std::string& strFaxNumbe
 std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem::path& path,
                                                            std::string& strError)
 {
-    // libtiff would print what it finds wrong, quoting the file, on standard error.
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    // Only a regular file is read: opening a FIFO put in a copy's place would wait for a writer
-    // for good, and a link could lead anywhere.
-    const std::string strName = path.filename().string();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const auto page = ReadFaxPage(path, strError);
+    if (!page)
+        return std::nullopt;
+    if (page->m_nRows != platform::RASTER_ROWS)
     {
-        strError = "cannot read " + strName + ": " + std::strerror(errno);
+        strError = path.filename().string() + " is not a fax page of 1728 x 2200 pixels";
         return std::nullopt;
     }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    {
-        strError = strName + " is not a regular file";
-        ::close(fd);
-        return std::nullopt;
-    }
-    // libtiff owns the descriptor once it has opened it, and closes it with the TIFF.
-    std::unique_ptr<TIFF, STiffCloser> pTiff(TIFFFdOpen(fd, strName.c_str(), "r"));
-    if (!pTiff)
-    {
-        ::close(fd);
-        strError = strName + " is not a TIFF file";
-        return std::nullopt;
-    }
-    std::uint32_t nWidth = 0;
-    std::uint32_t nRows = 0;
-    std::uint16_t nBits = 1;
-    std::uint16_t nSamples = 1;
-    std::uint16_t nPhotometric = PHOTOMETRIC_MINISWHITE;
-    TIFFGetField(pTiff.get(), TIFFTAG_IMAGEWIDTH, &nWidth);
-    TIFFGetField(pTiff.get(), TIFFTAG_IMAGELENGTH, &nRows);
-    TIFFGetFieldDefaulted(pTiff.get(), TIFFTAG_BITSPERSAMPLE, &nBits);
-    TIFFGetFieldDefaulted(pTiff.get(), TIFFTAG_SAMPLESPERPIXEL, &nSamples);
-    TIFFGetField(pTiff.get(), TIFFTAG_PHOTOMETRIC, &nPhotometric);
-    if (nWidth != FAX_PAGE_WIDTH || nRows != FAX_PAGE_ROWS || nBits != 1 || nSamples != 1 ||
-        TIFFScanlineSize(pTiff.get()) != FAX_PAGE_WIDTH / 8)
-    {
-        strError = strName + " is not a fax page of 1728 x 2200 pixels";
-        return std::nullopt;
-    }
-    // Class F pages are min-is-white: a set bit is black.
-    const std::uint8_t nBlackBit = nPhotometric == PHOTOMETRIC_MINISBLACK ? 0 : 1;
-    std::vector<std::uint8_t> aRow(FAX_PAGE_WIDTH / 8);
     std::vector<std::uint8_t> aRaster(platform::RASTER_BYTES);
-    for (std::uint32_t nRow = 0; nRow < nRows; ++nRow)
+    for (int nRow = 0; nRow < page->m_nRows; ++nRow)
     {
-        if (TIFFReadScanline(pTiff.get(), aRow.data(), nRow, 0) < 0)
-        {
-            strError = "cannot decode row " + std::to_string(nRow + 1) + " of " + strName;
-            return std::nullopt;
-        }
-        std::uint8_t* pOut = aRaster.data() + std::size_t{nRow} * platform::RASTER_ROW_BYTES;
+        const std::uint8_t* pRow = page->m_aBits.data() + std::size_t(nRow) * FAX_PAGE_ROW_BYTES;
+        std::uint8_t* pOut = aRaster.data() + std::size_t(nRow) * platform::RASTER_ROW_BYTES;
         for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
-        {
-            const std::uint8_t nBit = (aRow[static_cast<std::size_t>(x) >> 3] >> (7 - (x & 7))) & 1;
-            pOut[x] = nBit == nBlackBit ? platform::RASTER_BLACK : platform::RASTER_WHITE;
-        }
+            pOut[x] = (pRow[x >> 3] >> (7 - (x & 7))) & 1 ? platform::RASTER_BLACK : platform::RASTER_WHITE;
     }
     return aRaster;
 }
