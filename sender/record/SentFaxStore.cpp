@@ -20,6 +20,7 @@
 namespace
 {
 
+// The layout of version 1; Upgrade brings it to the present one.
 constexpr const char* SQL_CREATE_TABLE = "CREATE TABLE IF NOT EXISTS sent_fax ("
                                          " id INTEGER PRIMARY KEY AUTOINCREMENT,"
                                          " sent_at INTEGER NOT NULL,"
@@ -32,10 +33,15 @@ constexpr const char* SQL_CREATE_TABLE = "CREATE TABLE IF NOT EXISTS sent_fax ("
                                          " server_reply TEXT NOT NULL,"
                                          " folder TEXT NOT NULL UNIQUE,"
                                          " folder_bytes INTEGER NOT NULL)";
+// Version 2. The rows there are keep their values and read as sent without a cover.
+constexpr const char* SQL_ADD_COVER_SENT =
+    "ALTER TABLE sent_fax ADD COLUMN cover_sent INTEGER NOT NULL DEFAULT 0";
 constexpr const char* SQL_CREATE_INDEX =
     "CREATE INDEX IF NOT EXISTS sent_fax_newest ON sent_fax (sent_at, id)";
 constexpr const char* SQL_COLUMNS = "id, sent_at, recipient, fax_number, gateway_address, pages, mail_bytes, "
                                     "message_id, server_reply, folder, folder_bytes";
+constexpr const char* SQL_COVER_COLUMN = ", cover_sent";
+constexpr const char* SQL_NO_COVER_COLUMN = ", 0";
 // The name is compared as the send wrote it, blanks and dots as underscores, and so is the
 // name pattern (ContainsPattern); the number and the Message-ID are compared as they are.
 constexpr const char* SQL_SEARCH =
@@ -227,6 +233,7 @@ SSentFax FaxFromQuery(const QSqlQuery& query)
     fax.m_strServerReply = query.value(8).toString().toStdString();
     fax.m_strFolder = query.value(9).toString().toStdString();
     fax.m_nFolderBytes = query.value(10).toULongLong();
+    fax.m_bCoverSent = query.value(11).toLongLong() != 0;
     return fax;
 }
 
@@ -296,7 +303,7 @@ bool CSentFaxStore::Exec(const char* pszSql, std::string& strError)
 bool CSentFaxStore::HasColumns(std::string& strError)
 {
     QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
-    if (query.exec(QStringLiteral("SELECT ") + SQL_COLUMNS + QStringLiteral(" FROM sent_fax LIMIT 0")))
+    if (query.exec(QStringLiteral("SELECT ") + SelectColumns() + QStringLiteral(" FROM sent_fax LIMIT 0")))
         return true;
     const int nCode = SqliteCode(query.lastError());
     if (nCode == SQLITE_CODE_BUSY || nCode == SQLITE_CODE_LOCKED || IsDamage(query.lastError()))
@@ -399,30 +406,32 @@ bool CSentFaxStore::Open(std::string& strError)
     }
     const int nVersion = version.value(0).toInt();
     version.finish();
+    m_bHasCoverColumn = true;
     if (nVersion > SENT_SCHEMA_VERSION)
         m_bReadOnly = true; // a later version's layout: shown as far as it is understood, never written
-    else if (nVersion < SENT_SCHEMA_VERSION)
+    else if (nVersion < SENT_SCHEMA_VERSION && m_bReadOnly)
     {
-        if (m_bReadOnly)
+        // An earlier layout that may not be upgraded is read as it is.
+        if (nVersion < 1)
         {
             strError = RecordName() + " is read-only and holds no records yet";
             db.close();
             return false;
         }
-        // A table of that name that another program made is not taken for ours.
-        if (!db.transaction() || !Exec(SQL_CREATE_TABLE, strError) || !HasColumns(strError) ||
-            !Exec(SQL_CREATE_INDEX, strError) || !Exec("PRAGMA user_version = 1", strError) || !db.commit())
+        m_bHasCoverColumn = false;
+        if (!HasColumns(strError))
         {
-            if (strError.empty())
-            {
-                strError = DatabaseProblem(db.lastError());
-                m_bDamaged = IsDamage(db.lastError());
-            }
-            db.rollback();
             db.close();
             return false;
         }
-        static_assert(SENT_SCHEMA_VERSION == 1, "the PRAGMA above sets this version");
+    }
+    else if (nVersion < SENT_SCHEMA_VERSION)
+    {
+        if (!Upgrade(nVersion, strError))
+        {
+            db.close();
+            return false;
+        }
     }
     else if (!HasColumns(strError))
     {
@@ -431,6 +440,36 @@ bool CSentFaxStore::Open(std::string& strError)
     }
     m_bOpen = true;
     return true;
+}
+
+bool CSentFaxStore::Upgrade(int nVersion, std::string& strError)
+{
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(m_strConnection), false);
+    // Each step from the version before; a table of that name that another program made is
+    // not taken for ours (HasColumns).
+    bool bOk = db.transaction();
+    if (bOk && nVersion < 1)
+        bOk = Exec(SQL_CREATE_TABLE, strError) && Exec(SQL_CREATE_INDEX, strError);
+    if (bOk && nVersion < 2)
+        bOk = Exec(SQL_ADD_COVER_SENT, strError);
+    static_assert(SENT_SCHEMA_VERSION == 2, "a step above for each version, and the PRAGMA below");
+    bOk = bOk && HasColumns(strError) && Exec("PRAGMA user_version = 2", strError) && db.commit();
+    if (!bOk)
+    {
+        if (strError.empty())
+        {
+            strError = DatabaseProblem(db.lastError());
+            m_bDamaged = IsDamage(db.lastError());
+        }
+        db.rollback();
+    }
+    return bOk;
+}
+
+QString CSentFaxStore::SelectColumns() const
+{
+    return QString::fromLatin1(SQL_COLUMNS) +
+           QString::fromLatin1(m_bHasCoverColumn ? SQL_COVER_COLUMN : SQL_NO_COVER_COLUMN);
 }
 
 bool CSentFaxStore::StartNewRecord(std::string& strAsideName, std::string& strError)
@@ -546,10 +585,10 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
         return false;
     }
     QSqlQuery insert(db);
-    insert.prepare(
-        QStringLiteral("INSERT INTO sent_fax (sent_at, recipient, fax_number, gateway_address, pages, "
-                       "mail_bytes, message_id, server_reply, folder, folder_bytes) VALUES (?, ?, ?, ?, "
-                       "?, ?, ?, ?, ?, ?)"));
+    insert.prepare(QStringLiteral(
+        "INSERT INTO sent_fax (sent_at, recipient, fax_number, gateway_address, pages, "
+        "mail_bytes, message_id, server_reply, folder, folder_bytes, cover_sent) VALUES (?, ?, ?, "
+        "?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(static_cast<qlonglong>(fax.m_nSentAt));
     insert.addBindValue(QString::fromStdString(fax.m_strRecipient));
     insert.addBindValue(QString::fromStdString(fax.m_strFaxNumber));
@@ -560,6 +599,7 @@ bool CSentFaxStore::Add(SSentFax& fax, const std::vector<std::filesystem::path>&
     insert.addBindValue(QString::fromStdString(fax.m_strServerReply));
     insert.addBindValue(QString::fromStdString(fax.m_strFolder));
     insert.addBindValue(static_cast<qulonglong>(fax.m_nFolderBytes));
+    insert.addBindValue(fax.m_bCoverSent ? 1 : 0);
     std::vector<std::int64_t> aIds;
     std::vector<std::string> aFolders;
     bool bOk = insert.exec();
@@ -664,7 +704,7 @@ std::vector<SSentFax> CSentFaxStore::List(std::string_view strSearch, int nOffse
         return aFaxes;
     QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
     query.setForwardOnly(true);
-    QString strSql = QStringLiteral("SELECT ") + SQL_COLUMNS + QStringLiteral(" FROM sent_fax");
+    QString strSql = QStringLiteral("SELECT ") + SelectColumns() + QStringLiteral(" FROM sent_fax");
     if (!strSearch.empty())
         strSql += SQL_SEARCH;
     strSql += SQL_NEWEST_FIRST;
@@ -702,7 +742,8 @@ std::optional<SSentFax> CSentFaxStore::Find(std::int64_t nId) const
     if (!m_bOpen)
         return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
-    query.prepare(QStringLiteral("SELECT ") + SQL_COLUMNS + QStringLiteral(" FROM sent_fax WHERE id = ?"));
+    query.prepare(QStringLiteral("SELECT ") + SelectColumns() +
+                  QStringLiteral(" FROM sent_fax WHERE id = ?"));
     query.addBindValue(static_cast<qlonglong>(nId));
     if (!query.exec() || !query.next())
         return std::nullopt;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+class QString;
+
 // The faxes sent: one row each in an SQLite database (Qt SQL), and a folder each beside it
 // with a copy of the fax page files that went out. Everything is the user's own: the folder
 // 0700, the database and the copies 0600. Nothing here needs a window; it needs the Qt SQL
@@ -20,7 +22,9 @@
 inline constexpr const char* SENT_FOLDER_NAME = "sent";
 inline constexpr const char* SENT_DATABASE_NAME = "sent.db";
 // The layout of table sent_fax; a database of a later version is read but never written.
-inline constexpr int SENT_SCHEMA_VERSION = 1;
+// Version 2 adds cover_sent; a database of version 1 gains it on opening, its rows kept (one
+// that may not be written is read as it is, its faxes sent without a cover).
+inline constexpr int SENT_SCHEMA_VERSION = 2;
 // How long a write waits for another process that holds the database.
 inline constexpr int SENT_BUSY_TIMEOUT_MS = 2000;
 
@@ -42,6 +46,8 @@ struct SSentFax
     // The name of its folder of page copies, and what they take.
     std::string m_strFolder;
     std::uint64_t m_nFolderBytes = 0;
+    // A cover page went out as page 1 (one of m_nPages).
+    bool m_bCoverSent = false;
 };
 
 class CSentFaxStore
@@ -99,6 +105,10 @@ public:
 private:
     bool Exec(const char* pszSql, std::string& strError);
     bool HasColumns(std::string& strError);
+    // Brings a database of an earlier layout to this one, in one transaction.
+    bool Upgrade(int nVersion, std::string& strError);
+    // The columns that List and Find read, as this database has them.
+    QString SelectColumns() const;
     // Rows to remove (oldest first) so that the limits hold, with their folders.
     bool SelectBeyondLimits(const SSentFaxLimits& limits, std::vector<std::int64_t>& aIds,
                             std::vector<std::string>& aFolders, std::string& strError) const;
@@ -111,4 +121,6 @@ private:
     bool m_bOpen = false;
     bool m_bReadOnly = false;
     bool m_bDamaged = false;
+    // A read-only database of version 1 has no cover_sent: its faxes read as sent without one.
+    bool m_bHasCoverColumn = true;
 };
