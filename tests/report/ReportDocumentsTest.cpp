@@ -1,0 +1,236 @@
+// The transmission report (CTransmissionReport) and the fax as one PDF (WriteFaxPdf), made
+// from fax pages of the real Pagemill and read back with poppler's tools, not with our code.
+
+#include "platform/BinaryFile.h"
+#include "platform/PageFiles.h"
+#include "platform/Process.h"
+#include "sender/report/FaxPdf.h"
+#include "sender/report/TransmissionReport.h"
+#include "tests/support/TestFiles.h"
+
+#include <QGuiApplication>
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <regex>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+constexpr int MAX_OUTPUT = 1 << 24;
+
+// What a program printed on standard output, or "" when it failed.
+std::string Output(const std::vector<std::string>& aArgs)
+{
+    platform::SRunOptions options;
+    options.m_durTimeout = std::chrono::seconds(60);
+    options.m_eOutput = platform::SRunOptions::EOutput::Capture;
+    options.m_nMaxOutputBytes = MAX_OUTPUT;
+    const auto result = platform::RunProgram(aArgs, options);
+    return result.Succeeded() ? result.m_strOutput : std::string();
+}
+
+// "Page    2 size: 609.882 x 808.163 pts" from pdfinfo, for each page.
+std::vector<std::pair<double, double>> PageSizes(const fs::path& pdf)
+{
+    const std::string strInfo = Output({"pdfinfo", "-f", "1", "-l", "999", pdf.string()});
+    std::vector<std::pair<double, double>> aSizes;
+    const std::regex size(R"(Page +\d+ size: +([0-9.]+) x ([0-9.]+) pts)");
+    for (auto it = std::sregex_iterator(strInfo.begin(), strInfo.end(), size); it != std::sregex_iterator();
+         ++it)
+        aSizes.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    return aSizes;
+}
+
+// A page raster with a black block at its top left and a pattern that differs per seed.
+std::string Raster(int nSeed)
+{
+    std::string strRaster(platform::RASTER_BYTES, '\0');
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            strRaster[static_cast<std::size_t>(y) * platform::RASTER_ROW_BYTES + x] = 1;
+    for (std::size_t i = 700'000; i < platform::RASTER_BYTES; i += 97 + static_cast<std::size_t>(nSeed))
+        strRaster[i] = 1;
+    return strRaster;
+}
+
+class ReportDocuments : public CTempFolderTest
+{
+protected:
+    // Three fax pages made by Pagemill from rasters, as a send makes them.
+    void SetUp() override
+    {
+        CTempFolderTest::SetUp();
+        fs::create_directories(m_dir / "c");
+        fs::create_directories(m_dir / "windows/system");
+        for (int n = 1; n <= PAGES; ++n)
+            ASSERT_TRUE(platform::WriteWholeFile(m_dir / "c" / platform::RasterFileName(n), Raster(n)));
+        ASSERT_TRUE(platform::WriteWholeFile(m_dir / "c" / platform::PAGE_COUNT_FILE_NAME,
+                                             std::string(1, static_cast<char>(PAGES + 1))));
+        ::setenv("VELLUM_ROOT", m_dir.c_str(), 1);
+        platform::SRunOptions options;
+        options.m_durTimeout = std::chrono::seconds(60);
+        ASSERT_TRUE(platform::RunProgram({PAGEMILL_PROGRAM}, options).Succeeded());
+        for (int n = 1; n <= PAGES; ++n)
+            m_aPages.push_back(m_dir / "c" / platform::FaxPageFileName(n));
+
+        m_fax.m_nSentAt = 1'800'000'000;
+        m_fax.m_strRecipient = "Борис_Acme";
+        m_fax.m_strFaxNumber = "4930111222";
+        m_fax.m_strGatewayAddress = "remote-printer.Acme@4930111222.fax.example";
+        m_fax.m_nPages = PAGES;
+        m_fax.m_nMailBytes = 123456;
+        m_fax.m_strMessageId = "<1800000000.42@sender.example>";
+        m_fax.m_strServerReply = "250 2.0.0 Ok: queued as 7F3A";
+    }
+
+    static constexpr int PAGES = 3;
+    SSentFax m_fax;
+    std::vector<fs::path> m_aPages;
+};
+
+TEST_F(ReportDocuments, FaxPdfHasEveryPageAtItsTrueSizeAndItsPixels)
+{
+    const fs::path pdf = m_dir / "fax.pdf";
+    std::string strError;
+    ASSERT_TRUE(WriteFaxPdf(m_fax, m_aPages, pdf, strError)) << strError;
+
+    // 1728 pixels at 204 dpi by 2200 rows at 196 dpi, to the whole point that Qt's PDF writer
+    // gives a page's size in.
+    const auto aSizes = PageSizes(pdf);
+    ASSERT_EQ(aSizes.size(), std::size_t{PAGES});
+    for (const auto& [nWidth, nHeight] : aSizes)
+    {
+        EXPECT_NEAR(nWidth, 1728.0 / 204 * 72, 0.5);
+        EXPECT_NEAR(nHeight, 2200.0 / 196 * 72, 0.5);
+    }
+    // Found by a search for the fax: its recipient and Message-ID are in the text.
+    const std::string strText = Output({"pdftotext", pdf.string(), "-"});
+    EXPECT_NE(strText.find(m_fax.m_strMessageId), std::string::npos) << strText;
+    EXPECT_NE(strText.find(m_fax.m_strRecipient), std::string::npos) << strText;
+
+    // Page 2 drawn back at the fax's own resolution is the fax page, pixel for pixel.
+    ASSERT_TRUE(platform::RunProgram({"pdftoppm", "-f", "2", "-l", "2", "-rx", "204", "-ry", "196", "-mono",
+                                      "-singlefile", pdf.string(), (m_dir / "page2").string()})
+                    .Succeeded());
+    const auto strPbm = platform::ReadWholeFile(m_dir / "page2.pbm", MAX_OUTPUT);
+    ASSERT_TRUE(strPbm);
+    // The page's whole points may add a column or a row at the edge, never move a pixel.
+    std::smatch header;
+    ASSERT_TRUE(std::regex_search(*strPbm, header, std::regex(R"(^P4\n(\d+) (\d+)\n)")));
+    const int nWidth = std::stoi(header[1]);
+    const std::size_t nRowBytes = static_cast<std::size_t>(nWidth + 7) / 8;
+    EXPECT_NEAR(nWidth, 1728, 1);
+    EXPECT_NEAR(std::stoi(header[2]), 2200, 1);
+    ASSERT_GE(strPbm->size(), header.length() + nRowBytes * platform::RASTER_ROWS);
+    const std::string strRaster = Raster(2);
+    int nDiffer = 0;
+    for (int y = 0; y < platform::RASTER_ROWS; ++y)
+        for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+        {
+            const auto nByte =
+                static_cast<unsigned char>((*strPbm)[header.length() + y * nRowBytes + (x >> 3)]);
+            const bool bBlack = (nByte >> (7 - (x & 7))) & 1;
+            nDiffer +=
+                bBlack != (strRaster[static_cast<std::size_t>(y) * platform::RASTER_ROW_BYTES + x] != 0);
+        }
+    EXPECT_EQ(nDiffer, 0);
+}
+
+TEST_F(ReportDocuments, ReportIsOnePageThatSaysWhatWasSent)
+{
+    m_fax.m_bCoverSent = true;
+    // Text from the record is drawn as it is: markup stays text, control characters and
+    // direction overrides are shown as replacement characters, and an overlong reply is cut.
+    m_fax.m_strServerReply = "250-<b>Ok</b> &amp;\x1b[31m\n250 queued\u202e as 7F3A";
+    for (int n = 0; n < 40; ++n)
+        m_fax.m_strServerReply += "\n250-line " + std::to_string(n);
+    CTransmissionReport report;
+    std::string strError;
+    ASSERT_TRUE(report.Load(m_fax, m_aPages[0], strError)) << strError;
+    const fs::path pdf = m_dir / "report.pdf";
+    ASSERT_TRUE(report.WritePdf(pdf, strError)) << strError;
+
+    const auto aSizes = PageSizes(pdf);
+    ASSERT_EQ(aSizes.size(), 1u);
+    const QRectF rcPage = CTransmissionReport::DefaultLayout().fullRect(QPageLayout::Point);
+    EXPECT_NEAR(aSizes[0].first, rcPage.width(), 0.5);
+    EXPECT_NEAR(aSizes[0].second, rcPage.height(), 0.5);
+
+    const std::string strText = Output({"pdftotext", "-layout", pdf.string(), "-"});
+    for (const std::string& strExpected :
+         {std::string("TRANSMISSION REPORT"), m_fax.m_strRecipient, m_fax.m_strFaxNumber,
+          m_fax.m_strGatewayAddress, m_fax.m_strMessageId, std::string("3, including the cover page"),
+          std::string("123 456 bytes"), std::string("250-<b>Ok</b> &amp;\uFFFD[31m"),
+          std::string("250 queued\uFFFD as 7F3A"), std::string("Accepted by the mail server"),
+          std::string("\u2026]"), std::string("2027-01-15")})
+        EXPECT_NE(strText.find(strExpected), std::string::npos) << strExpected << "\n" << strText;
+    EXPECT_EQ(strText.find("line 39"), std::string::npos) << "the reply is cut";
+    // The reduced first page is there, drawn smaller than the page.
+    const std::string strImages = Output({"pdfimages", "-list", pdf.string()});
+    EXPECT_NE(strImages.find("image"), std::string::npos) << strImages;
+}
+
+// A page that is missing or not a fax page is named with its fax, and the PDF that was there
+// stays as it was, with nothing left beside it.
+TEST_F(ReportDocuments, UnusablePageIsNamedAndLeavesTheFileThere)
+{
+    struct SCase
+    {
+        const char* pszName;
+        bool bReport;
+        bool bMissing;
+        const char* pszProblem;
+    };
+    // clang-format off
+    const SCase aCases[] = {
+        {"pdf, page missing",    false, true,  "page 2 of the fax to Борис_Acme (4930111222) sent "},
+        {"pdf, not a TIFF",      false, false, "quill2.tif is not a TIFF file"},
+        {"report, page missing", true,  true,  "page 1 of the fax to Борис_Acme (4930111222) sent "},
+        {"report, not a TIFF",   true,  false, "quill1.tif is not a TIFF file"},
+    };
+    // clang-format on
+    for (const SCase& test : aCases)
+    {
+        const fs::path folder = m_dir / "out";
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        const fs::path target = folder / "kept.pdf";
+        ASSERT_TRUE(platform::WriteWholeFile(target, "%PDF-1.4 a good old file"));
+        std::vector<fs::path> aPages = m_aPages;
+        const fs::path broken = m_dir / (test.bReport ? "quill1.tif" : "quill2.tif");
+        if (!test.bMissing)
+        {
+            ASSERT_TRUE(platform::WriteWholeFile(broken, "not a fax page"));
+        }
+        aPages[test.bReport ? 0 : 1] = test.bMissing ? m_dir / "gone" / broken.filename() : broken;
+
+        std::string strError;
+        bool bWritten = true;
+        if (test.bReport)
+        {
+            CTransmissionReport report;
+            bWritten = report.Load(m_fax, aPages[0], strError) && report.WritePdf(target, strError);
+        }
+        else
+            bWritten = WriteFaxPdf(m_fax, aPages, target, strError);
+        EXPECT_FALSE(bWritten) << test.pszName;
+        EXPECT_NE(strError.find(test.pszProblem), std::string::npos) << test.pszName << ": " << strError;
+        EXPECT_EQ(strError.find(m_dir.string()), std::string::npos) << test.pszName << ": " << strError;
+        EXPECT_EQ(platform::ReadWholeFile(target, 1 << 16), "%PDF-1.4 a good old file") << test.pszName;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << test.pszName;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The painter's fonts need an application of Qt Gui; the offscreen platform needs no display.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
