@@ -7,8 +7,13 @@
 #include "sender/app/SentFaxModel.h"
 #include "sender/app/SentFaxes.h"
 #include "sender/common/Branding.h"
+#include "sender/report/FaxPdf.h"
+#include "sender/report/TransmissionReport.h"
 #include "sender/store/ProviderSettings.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,11 +22,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -31,6 +40,8 @@ namespace
 constexpr const char* WINDOW_TITLE = "Sent faxes - Vellum Zeru 3.1";
 // The preview pane holds the view and its margin on each side.
 constexpr int PREVIEW_MARGIN = 5;
+// How much of the recipient's name a proposed file name takes.
+constexpr int MAX_NAME_CHARACTERS = 60;
 
 // Asks before something that cannot be undone. With a message log (tests, scripts) the
 // question is logged and answered with its default button.
@@ -76,6 +87,22 @@ std::string WithoutRoot(std::string strText)
         strText.erase(nAt, strRoot.size());
     return strText;
 }
+
+// "Fax 2027-01-15 Acme_Trading.pdf": the date sent and the recipient, with only characters
+// that any file system and any desktop takes in a name.
+QString PdfName(const char* pszKind, const SSentFax& fax)
+{
+    QString strRecipient = QString::fromStdString(fax.m_strRecipient).left(MAX_NAME_CHARACTERS);
+    for (QChar& ch : strRecipient)
+        if (!ch.isLetterOrNumber() && ch != u'-' && ch != u'_')
+            ch = u'_';
+    return QString::fromLatin1(pszKind) + u' ' +
+           QDateTime::fromSecsSinceEpoch(fax.m_nSentAt).toString(QStringLiteral("yyyy-MM-dd")) + u' ' +
+           strRecipient + QStringLiteral(".pdf");
+}
+
+// Where the last PDF was saved in this run of the program.
+QString g_strLastPdfFolder;
 
 std::string Describe(const SSentFax& fax)
 {
@@ -142,6 +169,15 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     m_textDetails->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_textDetails->setFixedHeight(110);
 
+    m_buttonReport = new QPushButton(tr("Report..."), this);
+    m_buttonReport->setObjectName(QStringLiteral("report"));
+    m_buttonReport->setToolTip(tr("Save a transmission report of the fax as a PDF, and print it"));
+    m_buttonSavePdf = new QPushButton(tr("Save as PDF..."), this);
+    m_buttonSavePdf->setObjectName(QStringLiteral("savePdf"));
+    m_buttonSavePdf->setToolTip(tr("Save every page of the fax in one PDF, at its true size"));
+    // Neither is the window's default button: Return in the search starts no file dialog.
+    m_buttonReport->setAutoDefault(false);
+    m_buttonSavePdf->setAutoDefault(false);
     m_buttonSendAgain = new QPushButton(tr("Send again"), this);
     m_buttonSendAgain->setObjectName(QStringLiteral("sendAgain"));
     m_buttonDelete = new QPushButton(tr("Delete"), this);
@@ -184,6 +220,8 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     pKeep->addStretch();
     auto* pButtons = new QHBoxLayout;
     pButtons->addLayout(pKeep, 1);
+    pButtons->addWidget(m_buttonReport);
+    pButtons->addWidget(m_buttonSavePdf);
     pButtons->addWidget(m_buttonSendAgain);
     pButtons->addWidget(m_buttonDelete);
     pButtons->addWidget(pClose);
@@ -209,6 +247,8 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     connect(m_listPages, &QListWidget::currentRowChanged, this, &CSentFaxWindow::OnPage);
     connect(m_sliderHorz, &QSlider::valueChanged, this, &CSentFaxWindow::OnHScroll);
     connect(m_sliderVert, &QSlider::valueChanged, this, &CSentFaxWindow::OnVScroll);
+    connect(m_buttonReport, &QPushButton::clicked, this, &CSentFaxWindow::OnReport);
+    connect(m_buttonSavePdf, &QPushButton::clicked, this, &CSentFaxWindow::OnSavePdf);
     connect(m_buttonSendAgain, &QPushButton::clicked, this, &CSentFaxWindow::OnSendAgain);
     connect(m_buttonDelete, &QPushButton::clicked, this, &CSentFaxWindow::OnDelete);
     connect(pClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -285,6 +325,8 @@ void CSentFaxWindow::OnSelect()
     const SSentFax* pFax = SelectedFax();
     ShowDetails(pFax);
     const bool bWritable = m_pStore->IsOpen() && !m_pStore->IsReadOnly();
+    m_buttonReport->setEnabled(pFax != nullptr);
+    m_buttonSavePdf->setEnabled(pFax != nullptr && pFax->m_nPages > 0);
     m_buttonSendAgain->setEnabled(pFax != nullptr && pFax->m_nPages > 0);
     m_buttonDelete->setEnabled(pFax != nullptr && bWritable);
     m_listPages->clear();
@@ -361,6 +403,110 @@ void CSentFaxWindow::OnVScroll()
 {
     if (m_bPreviewLoaded)
         DrawPreview();
+}
+
+std::vector<std::filesystem::path> CSentFaxWindow::PagePaths(const SSentFax& fax) const
+{
+    std::vector<std::filesystem::path> aPages;
+    for (int nPage = 1; nPage <= fax.m_nPages; ++nPage)
+        aPages.push_back(m_pStore->PagePath(fax, nPage));
+    return aPages;
+}
+
+std::optional<std::filesystem::path> CSentFaxWindow::AskSavePath(const QString& strTitle,
+                                                                 const QString& strName)
+{
+    if (g_strLastPdfFolder.isEmpty())
+    {
+        g_strLastPdfFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (g_strLastPdfFolder.isEmpty() || !QDir(g_strLastPdfFolder).exists())
+            g_strLastPdfFolder = QDir::homePath();
+    }
+    QFileDialog dialog(this, strTitle, QDir(g_strLastPdfFolder).filePath(strName),
+                       tr("PDF documents (*.pdf)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString strPath = dialog.selectedFiles().constFirst();
+    g_strLastPdfFolder = QFileInfo(strPath).absolutePath();
+    return std::filesystem::path(strPath.toStdString());
+}
+
+void CSentFaxWindow::OnReport()
+{
+    const SSentFax* pFax = SelectedFax();
+    if (pFax == nullptr)
+        return;
+    const SSentFax fax = *pFax;
+    CTransmissionReport report;
+    std::string strError;
+    if (!report.Load(fax, m_pStore->PagePath(fax, 1), strError))
+    {
+        platform::ShowMessage(PRODUCT_NAME,
+                              "Sorry, the transmission report cannot be made: " + strError + ".",
+                              platform::EMessageIcon::Warning);
+        return;
+    }
+    const auto path = AskSavePath(tr("Save the transmission report"), PdfName("Fax report", fax));
+    if (!path)
+        return;
+    if (!report.WritePdf(*path, strError))
+    {
+        platform::ShowMessage(PRODUCT_NAME,
+                              "Sorry, the transmission report could not be saved: " + strError + ".",
+                              platform::EMessageIcon::Warning);
+        return;
+    }
+    // Printing is a choice after the report is saved: the same page goes to the printer.
+    const std::string strSaved = "The transmission report of the fax to " + Describe(fax) + " is saved as " +
+                                 path->filename().string() + ".";
+    if (platform::MessagesGoToLog())
+    {
+        platform::ShowMessage(PRODUCT_NAME, strSaved, platform::EMessageIcon::Information);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, PRODUCT_NAME, QString::fromStdString(strSaved),
+                    QMessageBox::Close, this);
+    box.setObjectName(QStringLiteral("reportSaved"));
+    QPushButton* pPrint = box.addButton(tr("Print..."), QMessageBox::ActionRole);
+    pPrint->setObjectName(QStringLiteral("print"));
+    box.setDefaultButton(QMessageBox::Close);
+    box.exec();
+    if (box.clickedButton() != pPrint)
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QString::fromStdString(path->stem().string()));
+    printer.setPageLayout(CTransmissionReport::DefaultLayout());
+    QPrintDialog dialog(&printer, this);
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QPainter painter;
+    if (!painter.begin(&printer))
+    {
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the transmission report could not be printed.",
+                              platform::EMessageIcon::Warning);
+        return;
+    }
+    report.Draw(painter, printer.pageLayout());
+    painter.end();
+}
+
+void CSentFaxWindow::OnSavePdf()
+{
+    const SSentFax* pFax = SelectedFax();
+    if (pFax == nullptr)
+        return;
+    const SSentFax fax = *pFax;
+    const auto path = AskSavePath(tr("Save the fax as a PDF"), PdfName("Fax", fax));
+    if (!path)
+        return;
+    std::string strError;
+    if (!WriteFaxPdf(fax, PagePaths(fax), *path, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the fax could not be saved as a PDF: " + strError + ".",
+                              platform::EMessageIcon::Warning);
 }
 
 void CSentFaxWindow::OnSendAgain()

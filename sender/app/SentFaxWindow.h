@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class CPreviewPane;
 class CSentFaxModel;
@@ -21,8 +22,9 @@ class QTableView;
 
 // The faxes sent, newest first: a search by name, number or Message-ID, the chosen fax's pages
 // in a preview like the main dialog's, its details (Message-ID and the server's reply, which
-// can be selected and copied), Send again, Delete, and how many faxes and megabytes are kept
-// (0: no limit; a limit that would delete faxes asks first). A damaged record can be put
+// can be selected and copied), its transmission report (saved as a PDF, then printed if the
+// user likes) and the fax as one PDF, Send again, Delete, and how many faxes and megabytes are
+// kept (0: no limit; a limit that would delete faxes asks first). A damaged record can be put
 // aside for a new one from here.
 class CSentFaxWindow : public QDialog
 {
@@ -42,6 +44,8 @@ public slots:
     void OnSearch();
     void OnSelect();
     void OnPage();
+    void OnReport();
+    void OnSavePdf();
     void OnSendAgain();
     void OnDelete();
     void OnLimits();
@@ -55,6 +59,11 @@ private:
     void DrawPreview();
     // The problem line, the new-record button and what may be used, after opening the store.
     void ShowStoreState(const std::string& strError);
+    // The kept page files of a fax, page 1 first (an empty path for a page that has none).
+    std::vector<std::filesystem::path> PagePaths(const SSentFax& fax) const;
+    // Asks where to save a PDF, proposing strName in the folder last used; nullopt when the
+    // user cancels.
+    std::optional<std::filesystem::path> AskSavePath(const QString& strTitle, const QString& strName);
 
     std::unique_ptr<CSentFaxStore> m_pStore;
     CSentFaxModel* m_pModel = nullptr;
@@ -73,6 +82,8 @@ private:
     QSlider* m_sliderHorz = nullptr;
     QSlider* m_sliderVert = nullptr;
     QPlainTextEdit* m_textDetails = nullptr;
+    QPushButton* m_buttonReport = nullptr;
+    QPushButton* m_buttonSavePdf = nullptr;
     QPushButton* m_buttonSendAgain = nullptr;
     QPushButton* m_buttonDelete = nullptr;
     QSpinBox* m_spinFaxes = nullptr;
