@@ -231,66 +231,39 @@ TEST_F(SentFaxStore, DamagedReadOnlyOrNewerDatabaseIsNeverWritten)
 }
 
 // A record of version 1 (before cover_sent) keeps every row: upgraded in place where it may be
-// written, read as it is where not; its faxes went without a cover. The column then holds
-// what a send says.
+// written, read as it is where not; its faxes went without a cover.
 TEST_F(SentFaxStore, EarlierRecordKeepsItsRowsAndGainsTheCoverColumn)
 {
     for (const bool bReadOnly : {false, true})
     {
-        SCOPED_TRACE(bReadOnly ? "read-only" : "writable");
         fs::remove_all(m_store);
         fs::create_directories(m_store);
         const fs::path db = m_store / SENT_DATABASE_NAME;
         ASSERT_TRUE(
             platform::RunProgram(
                 {"/usr/bin/python3", "-c",
-                 "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('CREATE TABLE sent_fax ("
-                 "id INTEGER PRIMARY KEY AUTOINCREMENT, sent_at INTEGER NOT NULL, recipient TEXT NOT NULL, "
-                 "fax_number TEXT NOT NULL, gateway_address TEXT NOT NULL, pages INTEGER NOT NULL, "
-                 "mail_bytes INTEGER NOT NULL, message_id TEXT NOT NULL, server_reply TEXT NOT NULL, "
-                 "folder TEXT NOT NULL UNIQUE, folder_bytes INTEGER NOT NULL)'); "
-                 "[c.execute('INSERT INTO sent_fax VALUES (NULL, ?, ?, \\'1\\', \\'gw\\', 2, 9, ?, "
-                 "\\'250 ok\\', ?, 5)', (n, 'F%d' % n, '<%d@x>' % n, '%016x' % n)) for n in (1, 2)]; "
-                 "c.execute('PRAGMA user_version = 1'); c.commit()",
+                 "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('CREATE TABLE sent_fax (id "
+                 "INTEGER PRIMARY KEY AUTOINCREMENT, sent_at, recipient, fax_number, gateway_address, pages, "
+                 "mail_bytes, message_id, server_reply, folder UNIQUE, folder_bytes)'); [c.execute('INSERT "
+                 "INTO sent_fax VALUES (NULL,?,?,1,2,2,9,?,3,?,5)', (n, 'F%d' % n, '<%d@x>' % n, "
+                 "'%016x' % n)) for n in (1, 2)]; c.execute('PRAGMA user_version = 1'); c.commit()",
                  db.string()})
                 .Succeeded());
-        if (bReadOnly)
-        {
-            ASSERT_EQ(::chmod(db.c_str(), 0400), 0);
-        }
+        ASSERT_EQ(::chmod(db.c_str(), bReadOnly ? 0400 : 0600), 0);
         const auto strBefore = platform::ReadWholeFile(db, 1 << 20);
-        {
-            CSentFaxStore store(m_store);
-            std::string strError;
-            ASSERT_TRUE(store.Open(strError)) << strError;
-            EXPECT_EQ(store.IsReadOnly(), bReadOnly);
-            const auto aFaxes = store.List();
-            ASSERT_EQ(aFaxes.size(), 2u);
-            EXPECT_EQ(aFaxes[0].m_strRecipient, "F2");
-            EXPECT_EQ(aFaxes[1].m_strMessageId, "<1@x>");
-            EXPECT_FALSE(aFaxes[0].m_bCoverSent || aFaxes[1].m_bCoverSent);
-            if (!bReadOnly)
-            {
-                SSentFax fax = Fax("C", "3", 3);
-                fax.m_bCoverSent = true;
-                ASSERT_TRUE(store.Add(fax, m_aPages, {}, strError)) << strError;
-                EXPECT_TRUE(store.Find(fax.m_nId)->m_bCoverSent);
-            }
-        }
-        const int nVersion = platform::RunProgram({"/usr/bin/python3", "-c",
-                                                   "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); "
-                                                   "sys.exit(c.execute('PRAGMA user_version').fetchone()[0])",
-                                                   db.string()})
-                                 .m_nExitCode;
-        EXPECT_EQ(nVersion, bReadOnly ? 1 : SENT_SCHEMA_VERSION);
-        if (bReadOnly)
-        {
-            EXPECT_EQ(platform::ReadWholeFile(db, 1 << 20), strBefore);
-        }
-        else
-        {
-            EXPECT_EQ(Names(), (std::vector<std::string>{"C", "F2", "F1"}));
-        }
+        CSentFaxStore store(m_store);
+        std::string strError;
+        ASSERT_TRUE(store.Open(strError)) << strError;
+        EXPECT_EQ(store.IsReadOnly(), bReadOnly);
+        const auto aFaxes = store.List();
+        ASSERT_EQ(aFaxes.size(), 2u);
+        EXPECT_EQ(aFaxes[1].m_strMessageId, "<1@x>");
+        EXPECT_FALSE(aFaxes[0].m_bCoverSent || aFaxes[1].m_bCoverSent);
+        SSentFax fax = Fax("C", "3", 3);
+        fax.m_bCoverSent = true;
+        EXPECT_EQ(store.Add(fax, m_aPages, {}, strError), !bReadOnly) << strError;
+        EXPECT_TRUE(bReadOnly ? platform::ReadWholeFile(db, 1 << 20) == strBefore
+                              : store.Find(fax.m_nId)->m_bCoverSent && store.Count() == 3);
     }
 }
 
