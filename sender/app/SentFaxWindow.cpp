@@ -98,8 +98,8 @@ QString PdfName(const char* pszKind, const SSentFax& fax)
         if (!ch.isLetterOrNumber() && ch != u'-' && ch != u'_')
             ch = u'_';
     return QString::fromLatin1(pszKind) + u' ' +
-           QDateTime::fromSecsSinceEpoch(fax.m_nSentAt).toString(QStringLiteral("yyyy-MM-dd")) + u' ' +
-           strRecipient + QStringLiteral(".pdf");
+           QDateTime::fromSecsSinceEpoch(fax.m_nSentAt).toString(QStringLiteral("yyyy-MM-dd")) +
+           (strRecipient.isEmpty() ? QString() : u' ' + strRecipient) + QStringLiteral(".pdf");
 }
 
 // Where the last PDF was saved in this run of the program.
