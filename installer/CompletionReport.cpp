@@ -84,10 +84,14 @@ std::string InstallText(const SInstallSettings& settings, const std::vector<SSte
 }
 
 std::string UninstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
-                          const std::vector<std::string>& aOtherUsers)
+                          const std::vector<std::string>& aOtherUsers, bool bPackageKeepsPrinter)
 {
     std::string strKept;
-    if (!aOtherUsers.empty())
+    if (bPackageKeepsPrinter)
+        strKept = "The printer " + PRINTER +
+                  " stays on this computer: the package vellum-zeru provides it for every user (removing "
+                  "the package removes it).";
+    else if (!aOtherUsers.empty())
     {
         std::string strNames;
         for (const auto& strName : aOtherUsers)
@@ -99,7 +103,9 @@ std::string UninstallText(const SInstallSettings& settings, const std::vector<SS
     const bool bUsersFiles =
         settings.m_eFor == EInstallFor::InvokingUser || settings.m_eFor == EInstallFor::Self;
     std::string strText;
-    if (!strKept.empty() && settings.m_eFor == EInstallFor::MachineOnly)
+    if (bPackageKeepsPrinter && settings.m_eFor == EInstallFor::MachineOnly)
+        strText = strKept + "\n";
+    else if (!strKept.empty() && settings.m_eFor == EInstallFor::MachineOnly)
         strText = strKept + " It is removed when this is run again after they have removed it for themselves "
                             "(Installer --uninstall).\n";
     else if (!strKept.empty() && bUsersFiles && aSteps.empty())

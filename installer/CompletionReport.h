@@ -19,9 +19,10 @@ inline const std::string UNINSTALL_CAPTION = std::string("Removing ") + driver::
 std::string InstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
                         bool bWatcherRunning);
 
-// The text after uninstalling with these steps; aOtherUsers still use the printer, which stays.
+// The text after uninstalling with these steps; the printer stays when aOtherUsers still use it
+// or when the package vellum-zeru provides it (bPackageKeepsPrinter).
 std::string UninstallText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps,
-                          const std::vector<std::string>& aOtherUsers);
+                          const std::vector<std::string>& aOtherUsers, bool bPackageKeepsPrinter = false);
 
 // The text after --add-queue or --remove-queue with these steps.
 std::string QueueText(const SInstallSettings& settings, const std::vector<SStepResult>& aSteps);

@@ -4,6 +4,7 @@
 #include "installer/Quoting.h"
 #include "platform/BinaryFile.h"
 #include "platform/Environment.h"
+#include "platform/ProgramPath.h"
 #include "printer/DeviceUri.h"
 
 #include <algorithm>
@@ -81,7 +82,26 @@ std::filesystem::path CCupsSetup::PpdPath() const
 
 std::filesystem::path CCupsSetup::QueuePpdPath() const
 {
-    return m_settings.m_eAction == EAction::AddQueue ? m_settings.m_sourceDirectory / PPD_FILE : PpdPath();
+    if (m_settings.m_eAction == EAction::AddQueue)
+        return m_settings.m_sourceDirectory / PPD_FILE;
+    return PackageProvidesDriver() ? platform::PackageDirectory() / PPD_FILE : PpdPath();
+}
+
+bool CCupsSetup::PackageProvidesDriver() const
+{
+    const auto list = platform::ReadWholeFile(m_settings.m_packageFileList, 1 << 20);
+    if (!list)
+        return false;
+    const std::string strBackend = BackendPath().string();
+    std::string_view strRest = *list;
+    while (!strRest.empty())
+    {
+        const auto nEnd = strRest.find('\n');
+        if (strRest.substr(0, nEnd) == strBackend)
+            return true;
+        strRest = nEnd == std::string_view::npos ? std::string_view() : strRest.substr(nEnd + 1);
+    }
+    return false;
 }
 
 platform::SRunResult CCupsSetup::RunTool(const std::vector<std::string>& args) const
@@ -153,9 +173,10 @@ bool CCupsSetup::DriverInPlace() const
 SStepResult CCupsSetup::RegisterDriver() const
 {
     const std::string strStep = std::string(REGISTERING_STEP) + " driver";
-    if (m_settings.m_ePrivilege == EPrivilege::User && DriverInPlace())
+    if ((m_settings.m_ePrivilege == EPrivilege::User && DriverInPlace()) || PackageProvidesDriver())
     {
-        // An administrator placed this driver already: nothing for this user to do.
+        // An administrator or the package placed this driver already: dpkg's files are its own to
+        // replace, and a user has nothing to do.
         return {strStep, true, {}};
     }
     std::string strError;

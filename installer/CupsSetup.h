@@ -54,6 +54,11 @@ public:
     // Makes the printer the default printer of the user this process runs as.
     SStepResult MakeDefaultPrinter() const;
 
+    // Whether the package vellum-zeru placed the backend and the PPD: dpkg's list of its files names
+    // the backend. The Installer then neither copies nor removes them, and the queue takes the
+    // package's PPD.
+    bool PackageProvidesDriver() const;
+
     // Whether the scheduler knows a queue of this name, whatever its device.
     bool QueueExists() const;
     SStepResult RemoveQueue() const;

@@ -18,6 +18,7 @@ namespace
 {
 
 constexpr const char* DEFAULT_SERVER_BIN = "/usr/lib/cups";
+constexpr const char* PACKAGE_FILE_LIST = "/var/lib/dpkg/info/vellum-zeru.list";
 constexpr const char* DEFAULT_DATA_DIR = "/usr/share/cups";
 constexpr const char* DEFAULT_CACHE_DIR = "/var/cache/cups";
 
@@ -75,6 +76,7 @@ SInstallSettings SInstallSettings::FromEnvironment(const std::vector<std::string
     settings.m_cupsServerBin = platform::EnvOr("CUPS_SERVERBIN", DEFAULT_SERVER_BIN);
     settings.m_cupsDataDir = platform::EnvOr("CUPS_DATADIR", DEFAULT_DATA_DIR);
     settings.m_cupsCacheDir = platform::EnvOr("CUPS_CACHEDIR", DEFAULT_CACHE_DIR);
+    settings.m_packageFileList = PACKAGE_FILE_LIST;
     settings.m_strCupsServer = platform::EnvOr("CUPS_SERVER", "");
     // Debian gives ordinary users no /usr/sbin on PATH, where lpadmin lives.
     settings.m_strLpadmin = platform::FindSystemProgram("lpadmin");

@@ -59,6 +59,9 @@ struct SInstallSettings
     std::filesystem::path m_cupsDataDir;
     // CUPS's cache folder (CUPS_CACHEDIR), where the scheduler keeps what it learned of a queue.
     std::filesystem::path m_cupsCacheDir;
+    // dpkg's list of the files of the package vellum-zeru: where it names the backend, the package
+    // has placed the machine's part, which the Installer then leaves to it.
+    std::filesystem::path m_packageFileList;
     // CUPS_SERVER when set: lpadmin talks to it, and the commands shown to the user name it.
     std::string m_strCupsServer;
     std::string m_strLpadmin = "lpadmin";

@@ -21,6 +21,7 @@ void CInstaller::Run()
 {
     m_steps.clear();
     m_aOtherUsers.clear();
+    m_bPackageKeepsPrinter = false;
     m_bWatcherRunning = false;
     if (m_settings.m_eAction == EAction::AddQueue)
         return AddSharedQueue();
@@ -169,7 +170,7 @@ std::string CInstaller::CompletionCaption() const
 std::string CInstaller::CompletionText() const
 {
     if (m_settings.m_eAction == EAction::Uninstall)
-        return UninstallText(m_settings, m_steps, m_aOtherUsers);
+        return UninstallText(m_settings, m_steps, m_aOtherUsers, m_bPackageKeepsPrinter);
     if (m_settings.m_eAction == EAction::AddQueue || m_settings.m_eAction == EAction::RemoveQueue)
         return QueueText(m_settings, m_steps);
     return InstallText(m_settings, m_steps, m_bWatcherRunning);

@@ -73,6 +73,8 @@ private:
     bool m_bWatcherRunning = false;
     // Uninstalling: the users who still use the printer, so its machine part stays.
     std::vector<std::string> m_aOtherUsers;
+    // Uninstalling: the package vellum-zeru provides the printer, so its machine part stays.
+    bool m_bPackageKeepsPrinter = false;
 };
 
 } // namespace installer

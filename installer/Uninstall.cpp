@@ -177,9 +177,11 @@ std::vector<std::string> CInstaller::OtherRegisteredUsers() const
 void CInstaller::UninstallMachinePart()
 {
     m_aOtherUsers = OtherRegisteredUsers();
-    if (!m_aOtherUsers.empty())
-        return;
     const CCupsSetup cups(m_settings);
+    // The package's queue and driver go when the package is removed, with dpkg's record of them.
+    m_bPackageKeepsPrinter = cups.PackageProvidesDriver();
+    if (!m_aOtherUsers.empty() || m_bPackageKeepsPrinter)
+        return;
     if (cups.QueueExists())
     {
         Record(cups.RemoveQueue());

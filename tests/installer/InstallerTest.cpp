@@ -5,6 +5,7 @@
 #include "installer/ProgramFiles.h"
 #include "platform/BinaryFile.h"
 #include "platform/Process.h"
+#include "platform/ProgramPath.h"
 #include "tests/pages/TestDocuments.h"
 
 #include <algorithm>
@@ -711,3 +712,38 @@ TEST_F(InstallerTest, AddQueueMakesTheQueueWithThePpdNextToTheInstaller)
 }
 
 } // namespace
+
+TEST_F(InstallerTest, AnAdministratorLeavesThePackagesDriverAndQueueToThePackage)
+{
+    // dpkg's list of the package's files names the backend: the package placed the driver.
+    const auto backend = m_settings.m_cupsServerBin / "backend" / installer::BACKEND_FILE;
+    ASSERT_TRUE(platform::WriteWholeFile(backend, "the package's backend"));
+    m_settings.m_packageFileList = m_base / "vellum-zeru.list";
+    ASSERT_TRUE(platform::WriteWholeFile(m_settings.m_packageFileList,
+                                         "/.\n/usr\n" + backend.string() + "\n/usr/share/ppd\n"));
+    m_settings.m_eFor = installer::EInstallFor::MachineOnly;
+    m_settings.m_account.reset();
+
+    const auto& install = Install();
+    EXPECT_TRUE(install.Succeeded()) << install.CompletionText();
+    EXPECT_EQ(Read(backend), "the package's backend") << "dpkg's file is not replaced";
+    EXPECT_FALSE(fs::exists(m_settings.m_cupsDataDir / installer::MODEL_FOLDER)) << "no second PPD";
+    EXPECT_NE(Read(m_base / "lpadmin.log")
+                  .find("-P\n" + (platform::PackageDirectory() / "VellumZeru.ppd").string()),
+              std::string::npos)
+        << "the queue takes the package's PPD";
+
+    fs::remove(m_base / "lpadmin.log");
+    SetTool("lpstat", 0, "device for Vellum_Zeru_3.0: vellumfax:/");
+    m_settings.m_eAction = installer::EAction::Uninstall;
+    const auto& removal = Install();
+    EXPECT_EQ(Read(backend), "the package's backend");
+    EXPECT_FALSE(fs::exists(m_base / "lpadmin.log")) << "the queue stays";
+    EXPECT_EQ(
+        removal.CompletionText().rfind("The printer Vellum Zeru 3.0 stays on this computer: the package "
+                                       "vellum-zeru provides it for every user (removing the package "
+                                       "removes it).\n",
+                                       0),
+        0u)
+        << removal.CompletionText();
+}
