@@ -90,7 +90,7 @@ bool IsSendwellsOwnJob(const std::filesystem::path& driveRoot, const SPageJob& j
 }
 
 bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPageOrigin eOrigin,
-                        std::string& strError)
+                        std::string& strError, const PageJobNote& fnBeforeRename)
 {
     const int nDriveFd = ::open(driveRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (nDriveFd < 0)
@@ -98,13 +98,13 @@ bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPag
         strError = ErrnoText("cannot open the folder " + driveRoot.string());
         return false;
     }
-    const bool bOk = WritePageCountFileAt(nDriveFd, driveRoot, nPages, eOrigin, strError);
+    const bool bOk = WritePageCountFileAt(nDriveFd, driveRoot, nPages, eOrigin, strError, fnBeforeRename);
     ::close(nDriveFd);
     return bOk;
 }
 
 bool WritePageCountFileAt(int nDriveFd, const std::filesystem::path& driveRoot, int nPages,
-                          EPageOrigin eOrigin, std::string& strError)
+                          EPageOrigin eOrigin, std::string& strError, const PageJobNote& fnBeforeRename)
 {
     const auto countPath = driveRoot / PAGE_COUNT_FILE_NAME;
     const auto markPath = driveRoot / SENDWELL_PAGES_FILE_NAME;
@@ -140,6 +140,8 @@ bool WritePageCountFileAt(int nDriveFd, const std::filesystem::path& driveRoot, 
     // its time: removing it only keeps the drive root tidy.
     if (bOk && eOrigin == EPageOrigin::Printer)
         (void)::unlinkat(nDriveFd, SENDWELL_PAGES_FILE_NAME, 0);
+    if (bOk && fnBeforeRename && !fnBeforeRename(PageJobOf(info), strError))
+        bOk = false;
     if (bOk && ::renameat(nDriveFd, strCountTemp.c_str(), nDriveFd, PAGE_COUNT_FILE_NAME) != 0)
     {
         strError = ErrnoText("cannot write " + countPath.string());

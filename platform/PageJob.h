@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -38,13 +39,17 @@ bool IsSendwellsOwnJob(const std::filesystem::path& driveRoot, const SPageJob& j
 // Writes the page-count file of a job of nPages: a temporary file renamed into place, synced
 // first. Pages of Sendwell's own are marked as such before the count takes its name, so that
 // a watcher reading the mark when the count arrives finds this job's; a print job removes
-// the mark of an earlier one.
+// the mark of an earlier one. fnBeforeRename, when given, learns the job that the new file will
+// be once it is complete and before it takes its name (so that a note of it can be written
+// first); when it fails, with strError, the old page-count file stays.
+using PageJobNote = std::function<bool(const SPageJob& newJob, std::string& strError)>;
 [[nodiscard]] bool WritePageCountFile(const std::filesystem::path& driveRoot, int nPages, EPageOrigin eOrigin,
-                                      std::string& strError);
+                                      std::string& strError, const PageJobNote& fnBeforeRename = {});
 // The same in the drive root held open as nDriveFd: every file is named relative to it, so
 // that a drive root renamed or replaced meanwhile leads nothing elsewhere. driveRoot names
 // it in strError.
 [[nodiscard]] bool WritePageCountFileAt(int nDriveFd, const std::filesystem::path& driveRoot, int nPages,
-                                        EPageOrigin eOrigin, std::string& strError);
+                                        EPageOrigin eOrigin, std::string& strError,
+                                        const PageJobNote& fnBeforeRename = {});
 
 } // namespace platform
