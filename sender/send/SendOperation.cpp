@@ -10,6 +10,7 @@
 #include "sender/mail/ContentAgent.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/mail/MimeMail.h"
+#include "sender/send/CoverInsertion.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -200,10 +201,29 @@ std::optional<std::filesystem::file_time_type> RegularFileTime(const std::filesy
     return time;
 }
 
+// The cover's note goes with the page-count file it names.
 void RemovePageCountFile()
 {
     std::error_code ignored;
     std::filesystem::remove(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), ignored);
+    RemoveCoverFiles();
+}
+
+// Puts the job's cover page in, or finishes one that a send cut short put in, before the
+// converter runs. False with the result's outcome set when the fax must not go.
+bool PrepareCover(const SSendJob& job, SSendResult& result)
+{
+    SCoverInsertion insertion;
+    if (job.m_cover)
+        insertion = InsertCoverPage(*job.m_cover);
+    else if (!FinishCoverInsertion(insertion.m_strError))
+        insertion.m_eResult = ECoverInsertion::CannotMove;
+    const std::string strText = CoverInsertionText(insertion);
+    if (strText.empty())
+        return true;
+    result.m_eOutcome = ESendOutcome::CoverFailed;
+    result.m_strDetail = strText;
+    return false;
 }
 
 } // namespace
@@ -235,6 +255,8 @@ bool WaitingFaxPagesAreMade()
 SSendResult RunSendJob(const SSendJob& job)
 {
     SSendResult result;
+    if (!PrepareCover(job, result))
+        return result;
     // A send that did not go out left this fax's pages made and their rasters gone: they go as
     // they are. Pagemill would take the rasters for missing and remove the pages.
     if (!WaitingFaxPagesAreMade())
@@ -325,6 +347,7 @@ SSendResult RunSendJob(const SSendJob& job)
     result.m_strMessageId = mail.GetMessageId();
     result.m_nMailBytes = link.GetDataBytes();
     result.m_strDataReply = link.GetDataReply();
+    result.m_bCoverSent = WaitingFaxHasCover();
     RemovePageCountFile();
     link.Disconnect();
     result.m_eOutcome = ESendOutcome::Sent;
@@ -353,6 +376,8 @@ std::string SendOutcomeText(const SSendResult& result)
         return "Sorry, there are no fax pages to send; please print the document again";
     case ESendOutcome::NoPages:
         return SEND_NO_PAGES_TEXT;
+    case ESendOutcome::CoverFailed:
+        return result.m_strDetail;
     case ESendOutcome::PageMissing:
         return "Sorry, page " + std::to_string(result.m_nMissingPage) +
                " of the fax is missing, so nothing was sent; please print the document again";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sender/cover/CoverRequest.h"
 #include "sender/mail/SmtpLink.h"
 #include "sender/send/GatewayTemplate.h"
 
@@ -84,6 +85,8 @@ struct SSendJob
     // Fixes the time and Message-ID of the message, for tests; empty: the real ones.
     CPlainMail::TimeSource m_fnTime;
     CPlainMail::MessageIdSource m_fnMessageId;
+    // A cover page to put in as page 1 before the converter runs (sender/send/CoverInsertion.h).
+    std::optional<SCoverRequest> m_cover;
 };
 
 enum class ESendOutcome
@@ -96,6 +99,9 @@ enum class ESendOutcome
     ConnectFailed,
     SendFailed,
     Cancelled, // by the user; m_bMayHaveArrived once the server had acknowledged the end of the data
+    // The cover page asked for cannot be put in (m_strDetail says why): nothing sent, and the
+    // page files stay as they were, or noted so that the next send finishes what was begun.
+    CoverFailed,
 };
 
 struct SSendResult
@@ -121,18 +127,21 @@ struct SSendResult
     std::string m_strMessageId;
     std::uint64_t m_nMailBytes = 0;
     std::string m_strDataReply; // the server's whole reply to the end of the data
+    // Page 1 of the fax that went out is a cover page that the send put in.
+    bool m_bCoverSent = false;
 };
 
 // A server that expects TLS from the first byte never greets a STARTTLS client; every secure
 // server greets at once. So a secure send gives up on the greeting after this long.
 inline constexpr std::chrono::seconds SECURE_GREETING_WAIT{30};
 
-// Converter, page-count file, message and delivery, in this order. Shows nothing and
+// Cover page, converter, page-count file, message and delivery, in this order. Shows nothing and
 // touches no window, so it may run on a worker thread. The page-count file is deleted only once
 // the server has taken the mail (or when it names no pages that can ever be sent), and the fax
 // pages stay: a send that failed can simply run again. It then finds this fax's pages made
 // already (WaitingFaxPagesAreMade) and sends them without the converter, which would take
-// their rasters for missing.
+// their rasters for missing. A cover page is put in once (CoverInsertion.h): a retry sends the
+// one that the failed send put in.
 SSendResult RunSendJob(const SSendJob& job);
 
 // Whether fax page nPage was made for the job that the page-count file describes: it is a
