@@ -63,8 +63,12 @@ public:
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
     // Lists the page files of the drive root anew (after Send again put a sent fax's pages
-    // there) and fills in the recipient and number.
-    void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
+    // there) and fills in the recipient and number; bCover: the fax went with a cover page,
+    // which Send again left out of the pages so that it is drawn anew (ChooseCover).
+    void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber, bool bCover = false);
+    // Whether the next send is to put a cover page in as page 1.
+    void ChooseCover(bool bCover) { m_bCoverChosen = bCover; }
+    bool CoverChosen() const { return m_bCoverChosen; }
     // Makes a document file (PDF, PostScript, an image or plain text) the pages to send, as
     // printing it would, while the dialog waits with the Send button reading "Wait..."; a file
     // that cannot be rendered is reported, and one whose rendering the user stops with Cancel or
@@ -117,6 +121,7 @@ private:
     CAddressBook m_book;
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
+    bool m_bCoverChosen = false;
     bool m_bSending = false;
     // Why the record of the last fax sent could not be kept; told after the outcome.
     std::string m_strRecordError;

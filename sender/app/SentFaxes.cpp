@@ -20,6 +20,7 @@ bool KeepSentFax(const std::string& strRecipient, const std::string& strFaxNumbe
     fax.m_nMailBytes = result.m_nMailBytes;
     fax.m_strMessageId = result.m_strMessageId;
     fax.m_strServerReply = result.m_strDataReply;
+    fax.m_bCoverSent = result.m_bCoverSent;
     std::vector<std::filesystem::path> aPages;
     for (int nPage = 1; nPage <= result.m_nPages; ++nPage)
         aPages.push_back(platform::DrivePath(platform::FaxPageFileName(nPage)));
@@ -51,7 +52,9 @@ std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem
 
 bool RestoreSentPages(const CSentFaxStore& store, const SSentFax& fax, std::string& strError)
 {
-    if (fax.m_nPages < 1 || fax.m_nPages > platform::MAX_PAGES)
+    // A cover page is drawn anew for the new send, with its date and page count.
+    const int nFirstPage = fax.m_bCoverSent ? 2 : 1;
+    if (fax.m_nPages < nFirstPage || fax.m_nPages > platform::MAX_PAGES)
     {
         strError = "the fax has no pages that can be sent again";
         return false;
@@ -62,7 +65,7 @@ bool RestoreSentPages(const CSentFaxStore& store, const SSentFax& fax, std::stri
         strError = stage.Error();
         return false;
     }
-    for (int nPage = 1; nPage <= fax.m_nPages; ++nPage)
+    for (int nPage = nFirstPage; nPage <= fax.m_nPages; ++nPage)
     {
         const auto path = store.PagePath(fax, nPage);
         std::string strProblem = "it is missing";

@@ -28,6 +28,7 @@ std::optional<std::vector<std::uint8_t>> ReadFaxPageRaster(const std::filesystem
                                                            std::string& strError);
 
 // Puts the pages of a kept fax into the drive root as the printer does (every raster first,
-// the page-count file last), so that a reader never sees a count without its rasters. On
-// failure the page files there stay as they were.
+// the page-count file last), so that a reader never sees a count without its rasters. The
+// cover page of a fax sent with one is left out: a send again draws it anew. On failure the
+// page files there stay as they were.
 [[nodiscard]] bool RestoreSentPages(const CSentFaxStore& store, const SSentFax& fax, std::string& strError);
