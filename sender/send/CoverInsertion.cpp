@@ -45,8 +45,8 @@ std::optional<SCoverMark> ReadCoverMark()
     std::istringstream in(*strText);
     SCoverMark mark;
     platform::SPageJob covered;
-    if (!(in >> mark.m_nPrinted >> mark.m_printed.m_nInode >> mark.m_printed.m_nModifiedNs >> covered.m_nInode >>
-          covered.m_nModifiedNs) ||
+    if (!(in >> mark.m_nPrinted >> mark.m_printed.m_nInode >> mark.m_printed.m_nModifiedNs >>
+          covered.m_nInode >> covered.m_nModifiedNs) ||
         mark.m_nPrinted < 1 || mark.m_nPrinted >= platform::MAX_PAGES)
         return std::nullopt;
     if (covered.m_nInode != 0)
@@ -126,8 +126,8 @@ bool CompleteInsertion(SCoverMark mark, std::string& strError)
         SyncDriveRoot();
     }
     // Sendwell shows these pages already: the watcher is not to take them for a new print job.
-    return platform::WritePageCountFile(platform::DriveRoot(), mark.m_nPrinted + 1, platform::EPageOrigin::Sendwell,
-                                        strError,
+    return platform::WritePageCountFile(platform::DriveRoot(), mark.m_nPrinted + 1,
+                                        platform::EPageOrigin::Sendwell, strError,
                                         [&mark](const platform::SPageJob& covered, std::string& strNoteError)
                                         {
                                             mark.m_covered = covered;
@@ -271,8 +271,8 @@ SCoverInsertion InsertCoverPage(const SCoverRequest& request)
         return insertion;
     }
     SyncDriveRoot();
-    insertion.m_eResult =
-        CompleteInsertion(mark, insertion.m_strError) ? ECoverInsertion::Inserted : ECoverInsertion::CannotMove;
+    insertion.m_eResult = CompleteInsertion(mark, insertion.m_strError) ? ECoverInsertion::Inserted
+                                                                        : ECoverInsertion::CannotMove;
     return insertion;
 }
 
