@@ -1,0 +1,14 @@
+// A send with a cover page draws it, which needs fonts, and fonts a QGuiApplication; the
+// offscreen platform needs no display.
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
