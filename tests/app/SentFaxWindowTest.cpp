@@ -140,7 +140,8 @@ private:
         QVERIFY(WriteProviderSettings(provider, strError));
     }
     // A record of a fax of real fax pages, made as a send makes it.
-    void Record(const std::string& strName, const std::string& strNumber, std::int64_t nSentAt, int nPages)
+    void Record(const std::string& strName, const std::string& strNumber, std::int64_t nSentAt, int nPages,
+                bool bCover = false)
     {
         Print(nPages, static_cast<int>(nSentAt));
         platform::SRunOptions options;
@@ -151,6 +152,7 @@ private:
         result.m_nSentAt = nSentAt;
         result.m_strMessageId = "<" + strName + "@example.org>";
         result.m_strDataReply = "250 queued as " + strName;
+        result.m_bCoverSent = bCover;
         std::string strError;
         QVERIFY2(KeepSentFax(strName, strNumber, "gw", result, {}, strError), strError.c_str());
     }
@@ -412,6 +414,48 @@ private slots:
             QCOMPARE(platform::ReadWholeFile(Drive("quill" + std::to_string(n) + ".tif"), 1 << 22),
                      platform::ReadWholeFile(store.PagePath(aFaxes[0], n), 1 << 22));
         QCOMPARE(store.Count(), 2);
+    }
+
+    // A fax sent with a cover goes again without the old one, whose date and page count are
+    // past: the dialog lists the other pages and has the cover chosen, to be drawn anew.
+    void sendAgainLeavesTheOldCoverOut()
+    {
+        Record("Acme", "4930111", 1'800'000'000, 3, true);
+        CSentFaxStore store(SentFolder());
+        std::string strError;
+        QVERIFY(store.Open(strError));
+        const auto aFaxes = store.List();
+        QCOMPARE(aFaxes.size(), std::size_t{1});
+        QVERIFY(aFaxes[0].m_bCoverSent);
+        for (const char* pszName : {"quill1.tif", "quill2.tif", "quill3.tif", "Page.tmp"})
+            fs::remove(Drive(pszName));
+
+        CSendDialog dialog;
+        QVERIFY(!dialog.CoverChosen());
+        QTimer::singleShot(
+            0, &dialog,
+            [&]
+            {
+                WhenShown<CSentFaxWindow>([](CSentFaxWindow* pWindow)
+                                          { Click(pWindow->findChild<QPushButton*>("sendAgain")); });
+                Key(&dialog, Qt::Key_H, Qt::ControlModifier);
+                QCOMPARE(CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST)->count(), 2);
+                QVERIFY(dialog.CoverChosen());
+                dialog.reject();
+            });
+        QTimer::singleShot(WAIT * 2, &dialog, &QDialog::reject);
+        dialog.exec();
+        QCOMPARE(platform::ReadWholeFile(Drive("Page.tmp"), 2), std::optional<std::string>("\x03"));
+        for (int n = 1; n <= 2; ++n)
+        {
+            const auto restored =
+                platform::ReadWholeFile(Drive("quill." + std::to_string(n)), platform::RASTER_BYTES);
+            const auto kept = ReadFaxPageRaster(store.PagePath(aFaxes[0], n + 1), strError);
+            QVERIFY2(restored && kept, strError.c_str());
+            QVERIFY(std::equal(restored->begin(), restored->end(), kept->begin(), kept->end(),
+                               [](char ch, std::uint8_t nPixel)
+                               { return static_cast<std::uint8_t>(ch) == nPixel; }));
+        }
     }
 };
 
