@@ -398,8 +398,8 @@ void CSendDialog::OnSentFaxes()
     CSentFaxWindow window(this);
     if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
         return;
-    ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber,
-                 window.SendAgainFax()->m_bCoverSent);
+    ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber);
+    ChooseCover(window.SendAgainFax()->m_bCoverSent);
 }
 
 namespace
@@ -459,9 +459,8 @@ bool CSendDialog::TakeDocument(const std::string& strPath)
     return true;
 }
 
-void CSendDialog::ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber, bool bCover)
+void CSendDialog::ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber)
 {
-    ChooseCover(bCover);
     m_listPages->clear();
     m_bPreviewLoaded = false;
     m_preview->SetView(QImage());

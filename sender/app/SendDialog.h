@@ -63,10 +63,10 @@ public:
     // or one that says the printer left nothing behind).
     bool InitCompleted() const { return m_bInitCompleted; }
     // Lists the page files of the drive root anew (after Send again put a sent fax's pages
-    // there) and fills in the recipient and number; bCover: the fax went with a cover page,
-    // which Send again left out of the pages so that it is drawn anew (ChooseCover).
-    void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber, bool bCover = false);
-    // Whether the next send is to put a cover page in as page 1.
+    // there) and fills in the recipient and number.
+    void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
+    // Whether the next send is to put a cover page in as page 1. Send again chooses as the fax
+    // went: a cover it was sent with was left out of its pages, to be drawn anew.
     void ChooseCover(bool bCover) { m_bCoverChosen = bCover; }
     bool CoverChosen() const { return m_bCoverChosen; }
     // Makes a document file (PDF, PostScript, an image or plain text) the pages to send, as

@@ -92,8 +92,8 @@ int CSendwellApp::InitInstance()
         if (window.exec() != QDialog::Accepted || !window.SendAgainFax())
             return 0;
         CSendDialog dialog;
-        dialog.ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber,
-                            window.SendAgainFax()->m_bCoverSent);
+        dialog.ShowPagesFor(window.SendAgainFax()->m_strRecipient, window.SendAgainFax()->m_strFaxNumber);
+        dialog.ChooseCover(window.SendAgainFax()->m_bCoverSent);
         (void)dialog.exec();
         return 0;
     }
