@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
@@ -55,8 +56,10 @@ protected:
     void Print(int nPages, bool bRealRasters = false) const
     {
         for (int nPage = 1; nPage <= nPages; ++nPage)
-            Write(platform::RasterFileName(nPage), bRealRasters ? Raster(nPage) : "page " + std::to_string(nPage));
-        Write(platform::PAGE_COUNT_FILE_NAME, std::string(1, static_cast<char>(platform::PageCountByte(nPages))));
+            Write(platform::RasterFileName(nPage),
+                  bRealRasters ? Raster(nPage) : "page " + std::to_string(nPage));
+        Write(platform::PAGE_COUNT_FILE_NAME,
+              std::string(1, static_cast<char>(platform::PageCountByte(nPages))));
     }
     static std::string Raster(int nSeed)
     {
@@ -111,9 +114,10 @@ TEST_F(CoverInsertionTest, TheCoverBecomesPageOneAndThePrintedPagesMoveUp)
         if (nPrinted == platform::MAX_PAGES)
         {
             EXPECT_EQ(insertion.m_eResult, ECoverInsertion::TooManyPages);
-            EXPECT_EQ(CoverInsertionText(insertion),
-                      "Sorry, a fax may have at most 254 pages, the cover page included, and this one has 254 "
-                      "without it, so nothing was sent; please send it without a cover page");
+            EXPECT_EQ(
+                CoverInsertionText(insertion),
+                "Sorry, a fax may have at most 254 pages, the cover page included, and this one has 254 "
+                "without it, so nothing was sent; please send it without a cover page");
             EXPECT_EQ(Files(), aBefore);
             continue;
         }
@@ -147,7 +151,8 @@ TEST_F(CoverInsertionTest, AnInsertionCutShortIsFinishedWithoutLosingAPage)
         Write(COVER_STAGING_FILE_NAME, "cover");
         struct stat info = {};
         ASSERT_EQ(::stat(Drive(platform::PAGE_COUNT_FILE_NAME).c_str(), &info), 0);
-        const std::int64_t nModified = std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+        const std::int64_t nModified =
+            std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
         Write(COVER_MARK_FILE_NAME,
               "3 " + std::to_string(info.st_ino) + " " + std::to_string(nModified) + " 0 0\n");
         for (int nStep = 0; nStep < nStepsDone; ++nStep)
@@ -159,7 +164,8 @@ TEST_F(CoverInsertionTest, AnInsertionCutShortIsFinishedWithoutLosingAPage)
         ASSERT_TRUE(FinishCoverInsertion(strError)) << strError;
         EXPECT_EQ(Read("quill.1"), "cover") << nStepsDone;
         for (int nPage = 1; nPage <= 3; ++nPage)
-            EXPECT_EQ(Read(platform::RasterFileName(nPage + 1)), "page " + std::to_string(nPage)) << nStepsDone;
+            EXPECT_EQ(Read(platform::RasterFileName(nPage + 1)), "page " + std::to_string(nPage))
+                << nStepsDone;
         EXPECT_EQ(Read(platform::PAGE_COUNT_FILE_NAME), "\x05");
         EXPECT_TRUE(WaitingFaxHasCover());
         EXPECT_FALSE(fs::exists(Drive(COVER_STAGING_FILE_NAME)));
@@ -188,7 +194,8 @@ TEST_F(CoverInsertionTest, ABadTemplateSendsNothingAndLeavesEveryFileAsItWas)
     const SCase aCases[] = {
         {"missing.svg", nullptr},
         {"notes.svg", "Dear Bob, this is no picture"},
-        {"nofields.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><text>Hi</text></svg>"},
+        {"nofields.svg",
+         "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><text>Hi</text></svg>"},
     };
     Print(3);
     const auto aBefore = Files();
@@ -209,7 +216,8 @@ TEST_F(CoverInsertionTest, ABadTemplateSendsNothingAndLeavesEveryFileAsItWas)
         const SSendResult result = RunSendJob(job);
         EXPECT_EQ(result.m_eOutcome, ESendOutcome::CoverFailed) << test.pszName;
         const std::string strText = SendOutcomeText(result);
-        EXPECT_TRUE(strText.starts_with("Sorry, the cover page cannot be drawn, so nothing was sent: ")) << strText;
+        EXPECT_TRUE(strText.starts_with("Sorry, the cover page cannot be drawn, so nothing was sent: "))
+            << strText;
         EXPECT_NE(strText.find(test.pszName), std::string::npos) << strText;
         EXPECT_FALSE(PagesAreGone(result));
         EXPECT_EQ(nConversions, 0);
@@ -218,8 +226,8 @@ TEST_F(CoverInsertionTest, ABadTemplateSendsNothingAndLeavesEveryFileAsItWas)
 }
 
 // The whole road: a printed fax and a cover through the real Pagemill; the first send finds no
-// server, the second sends the pages the first made, with one cover, to aiosmtpd. The first
-// attachment is quill1.tif, which libtiff decodes to the cover's raster.
+// server (sent from a worker thread), the second sends the pages the first made, with one cover, to aiosmtpd.
+// The first attachment is quill1.tif, which libtiff decodes to the cover's raster.
 TEST_F(CoverInsertionTest, ARetriedSendDeliversOneCoverAsTheFirstAttachment)
 {
     Print(2, true);
@@ -234,7 +242,9 @@ TEST_F(CoverInsertionTest, ARetriedSendDeliversOneCoverAsTheFirstAttachment)
         const auto run = platform::RunProgram({PAGEMILL_PROGRAM}, options);
         return SConverterRun{run.Succeeded(), run.Describe()};
     };
-    const SSendResult failed = RunSendJob(Job(UnusedPort(), pagemill));
+    // On a worker thread, as the main dialog runs it: the cover is drawn there.
+    const SSendResult failed =
+        std::async(std::launch::async, [&] { return RunSendJob(Job(UnusedPort(), pagemill)); }).get();
     ASSERT_EQ(failed.m_eOutcome, ESendOutcome::ConnectFailed);
     EXPECT_EQ(nConversions, 1);
 
@@ -255,7 +265,8 @@ TEST_F(CoverInsertionTest, ARetriedSendDeliversOneCoverAsTheFirstAttachment)
 
     // Page 1 is the cover, page 2 the printed page 1.
     const std::pair<fs::path, std::string> aPages[] = {
-        {Drive("quill1.tif"), platform::ReadWholeFile(m_dir / "cover.raster", platform::RASTER_BYTES).value()},
+        {Drive("quill1.tif"),
+         platform::ReadWholeFile(m_dir / "cover.raster", platform::RASTER_BYTES).value()},
         {Drive("quill2.tif"), Raster(1)},
     };
     for (const auto& [path, strRaster] : aPages)
@@ -267,9 +278,10 @@ TEST_F(CoverInsertionTest, ARetriedSendDeliversOneCoverAsTheFirstAttachment)
         for (int y = 0; y < platform::RASTER_ROWS; ++y)
             for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
             {
-                const bool bBlack = (page->m_aBits[std::size_t(y) * FAX_PAGE_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1;
-                nDifferent += bBlack != platform::IsBlackPixel(
-                    static_cast<std::uint8_t>(strRaster[std::size_t(y) * platform::RASTER_ROW_BYTES + x]));
+                const bool bBlack =
+                    (page->m_aBits[std::size_t(y) * FAX_PAGE_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1;
+                nDifferent += bBlack != platform::IsBlackPixel(static_cast<std::uint8_t>(
+                                            strRaster[std::size_t(y) * platform::RASTER_ROW_BYTES + x]));
             }
         EXPECT_EQ(nDifferent, 0) << path.filename();
     }
