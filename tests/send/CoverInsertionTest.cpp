@@ -1,6 +1,5 @@
 // The cover page put in as page 1 of the waiting fax: the printed rasters moved up, the limit,
-// an insertion cut short and finished, a bad template, and a retried send through Pagemill to a
-// real SMTP server, whose first attachment libtiff decodes to the cover.
+// an insertion cut short, a bad template, and a retried send through Pagemill to aiosmtpd.
 
 #include "sender/send/CoverInsertion.h"
 
@@ -8,14 +7,12 @@
 #include "platform/Environment.h"
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
-#include "sender/common/Branding.h"
 #include "sender/faxpage/FaxPageReader.h"
 #include "sender/send/SendOperation.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UnusedPort.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <future>
 #include <gtest/gtest.h>
@@ -26,7 +23,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 class CoverInsertionTest : public CTempFolderTest
 {
@@ -34,7 +30,6 @@ protected:
     void SetUp() override
     {
         CTempFolderTest::SetUp();
-        fs::create_directories(m_dir / "c");
         ::setenv("VELLUM_ROOT", m_dir.c_str(), 1);
     }
     void TearDown() override
@@ -52,23 +47,16 @@ protected:
     {
         ASSERT_TRUE(platform::WriteWholeFile(Drive(strName), strData, platform::EWriteMode::AtomicNoSync));
     }
-    // A print job of nPages: each raster says which page it is, or is a real page raster.
-    void Print(int nPages, bool bRealRasters = false) const
+    // A fresh print job of nPages whose rasters say which page they are, or are real rasters.
+    void Print(int nPages, bool bReal = false) const
     {
+        fs::remove_all(m_dir / "c");
+        fs::create_directories(m_dir / "c");
         for (int nPage = 1; nPage <= nPages; ++nPage)
             Write(platform::RasterFileName(nPage),
-                  bRealRasters ? Raster(nPage) : "page " + std::to_string(nPage));
-        Write(platform::PAGE_COUNT_FILE_NAME,
-              std::string(1, static_cast<char>(platform::PageCountByte(nPages))));
+                  bReal ? std::string(platform::RASTER_BYTES, '\1') : "page " + std::to_string(nPage));
+        Write(platform::PAGE_COUNT_FILE_NAME, std::string(1, char(platform::PageCountByte(nPages))));
     }
-    static std::string Raster(int nSeed)
-    {
-        std::string strRaster(platform::RASTER_BYTES, '\0');
-        for (std::size_t i = 0; i < platform::RASTER_BYTES; i += 89 + static_cast<std::size_t>(nSeed))
-            strRaster[i] = 1;
-        return strRaster;
-    }
-    // Every file of the drive root with what it holds.
     std::map<std::string, std::string> Files() const
     {
         std::map<std::string, std::string> aFiles;
@@ -81,210 +69,142 @@ protected:
         SCoverRequest request;
         request.m_fields.m_strRecipient = "Bob Smith";
         request.m_fields.m_strRecipientFax = "4930123";
-        request.m_fields.m_strSenderName = "Ann";
         request.m_template = templatePath;
         return request;
     }
-    SSendJob Job(int nPort, std::function<SConverterRun()> fnConverter) const
+    static SSendJob Job(int nPort, std::function<SConverterRun()> fnConverter)
     {
         SSendJob job;
         job.m_strSmtpServer = "127.0.0.1:" + std::to_string(nPort);
         job.m_strFrom = "ann@example.org";
         job.m_strRecipientAddress = GatewayAddress("Bob", "4930123");
-        job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
         job.m_fnRunConverter = std::move(fnConverter);
-        job.m_timeouts.m_durConnect = job.m_timeouts.m_durGreeting = job.m_timeouts.m_durCommand = 5s;
-        job.m_timeouts.m_durDataStart = job.m_timeouts.m_durSend = job.m_timeouts.m_durDataEnd = 5s;
         job.m_cover = Request();
         return job;
     }
 };
 
 // The printed pages move up one number and keep what they hold; the cover is page 1 and counted.
-// A second insertion for the same fax adds nothing. 254 pages leave no room: nothing moves.
+// 254 printed pages leave no room for it: nothing moves.
 TEST_F(CoverInsertionTest, TheCoverBecomesPageOneAndThePrintedPagesMoveUp)
 {
     for (const int nPrinted : {1, 3, 253, 254})
     {
-        fs::remove_all(m_dir / "c");
-        fs::create_directories(m_dir / "c");
         Print(nPrinted);
         const auto aBefore = Files();
         const SCoverInsertion insertion = InsertCoverPage(Request());
         if (nPrinted == platform::MAX_PAGES)
         {
             EXPECT_EQ(insertion.m_eResult, ECoverInsertion::TooManyPages);
-            EXPECT_EQ(
-                CoverInsertionText(insertion),
-                "Sorry, a fax may have at most 254 pages, the cover page included, and this one has 254 "
-                "without it, so nothing was sent; please send it without a cover page");
             EXPECT_EQ(Files(), aBefore);
             continue;
         }
         ASSERT_EQ(insertion.m_eResult, ECoverInsertion::Inserted) << insertion.m_strError;
         for (int nPage = 1; nPage <= nPrinted; ++nPage)
             ASSERT_EQ(Read(platform::RasterFileName(nPage + 1)), "page " + std::to_string(nPage)) << nPrinted;
-        const std::string strCover = Read(platform::RasterFileName(1));
-        ASSERT_EQ(strCover.size(), platform::RASTER_BYTES);
-        EXPECT_TRUE(std::any_of(strCover.begin(), strCover.end(), [](char ch) { return ch != 0; }));
-        EXPECT_EQ(Read(platform::PAGE_COUNT_FILE_NAME),
-                  std::string(1, static_cast<char>(platform::PageCountByte(nPrinted + 1))));
+        EXPECT_EQ(Read("quill.1").size(), platform::RASTER_BYTES);
+        EXPECT_EQ(Read("Page.tmp"), std::string(1, char(platform::PageCountByte(nPrinted + 1))));
         EXPECT_TRUE(WaitingFaxHasCover());
-
-        const auto aCovered = Files();
-        EXPECT_EQ(InsertCoverPage(Request()).m_eResult, ECoverInsertion::AlreadyIn);
-        EXPECT_EQ(Files(), aCovered);
     }
 }
 
-// A crash may stop an insertion after any step; the next send finishes it and no page is lost.
-// The steps are replayed by hand from the note on: moves of the rasters from the last down, then
-// the cover taking page 1.
+// A crash may stop an insertion after any move (replayed here by hand from the note on: the
+// rasters from the last down, then the cover); the next send finishes it and no page is lost.
+// A new print job in the meantime makes the note stale: nothing moves.
 TEST_F(CoverInsertionTest, AnInsertionCutShortIsFinishedWithoutLosingAPage)
 {
-    for (int nStepsDone = 0; nStepsDone <= 4; ++nStepsDone)
+    for (int nMovesDone = 0; nMovesDone <= 4; ++nMovesDone)
     {
-        fs::remove_all(m_dir / "c");
-        fs::create_directories(m_dir / "c");
         Print(3);
-        Write("quill.4", "an older job's page"); // above this job: the first move replaces it
+        Write("quill.4", "an older job's page");
         Write(COVER_STAGING_FILE_NAME, "cover");
         struct stat info = {};
-        ASSERT_EQ(::stat(Drive(platform::PAGE_COUNT_FILE_NAME).c_str(), &info), 0);
-        const std::int64_t nModified =
-            std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+        ASSERT_EQ(::stat(Drive("Page.tmp").c_str(), &info), 0);
         Write(COVER_MARK_FILE_NAME,
-              "3 " + std::to_string(info.st_ino) + " " + std::to_string(nModified) + " 0 0\n");
-        for (int nStep = 0; nStep < nStepsDone; ++nStep)
-            fs::rename(Drive(nStep < 3 ? platform::RasterFileName(3 - nStep) : COVER_STAGING_FILE_NAME),
-                       Drive(platform::RasterFileName(nStep < 3 ? 4 - nStep : 1)));
-        EXPECT_FALSE(WaitingFaxHasCover());
-
+              "3 " + std::to_string(info.st_ino) + " " +
+                  std::to_string(info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec) + " 0 0\n");
+        for (int nMove = 0; nMove < nMovesDone; ++nMove)
+            fs::rename(Drive(nMove < 3 ? platform::RasterFileName(3 - nMove) : COVER_STAGING_FILE_NAME),
+                       Drive(platform::RasterFileName(nMove < 3 ? 4 - nMove : 1)));
         std::string strError;
         ASSERT_TRUE(FinishCoverInsertion(strError)) << strError;
-        EXPECT_EQ(Read("quill.1"), "cover") << nStepsDone;
-        for (int nPage = 1; nPage <= 3; ++nPage)
-            EXPECT_EQ(Read(platform::RasterFileName(nPage + 1)), "page " + std::to_string(nPage))
-                << nStepsDone;
-        EXPECT_EQ(Read(platform::PAGE_COUNT_FILE_NAME), "\x05");
+        EXPECT_EQ(Files(),
+                  (std::map<std::string, std::string>{{"quill.1", "cover"},
+                                                      {"quill.2", "page 1"},
+                                                      {"quill.3", "page 2"},
+                                                      {"quill.4", "page 3"},
+                                                      {"Page.tmp", "\x05"},
+                                                      {".Page.sendwell", Read(".Page.sendwell")},
+                                                      {COVER_MARK_FILE_NAME, Read(COVER_MARK_FILE_NAME)}}))
+            << nMovesDone;
         EXPECT_TRUE(WaitingFaxHasCover());
-        EXPECT_FALSE(fs::exists(Drive(COVER_STAGING_FILE_NAME)));
     }
-
-    // A new print job in place of the covered one: the note is stale and goes, nothing moves.
-    Print(2);
-    const auto aPrinted = Files();
+    Write("Page.tmp", "\x03");
     std::string strError;
     EXPECT_TRUE(FinishCoverInsertion(strError));
     EXPECT_FALSE(WaitingFaxHasCover());
-    auto aExpected = aPrinted;
-    aExpected.erase(COVER_MARK_FILE_NAME);
-    EXPECT_EQ(Files(), aExpected);
+    EXPECT_EQ(Read("quill.1"), "cover");
+    EXPECT_FALSE(fs::exists(Drive(COVER_MARK_FILE_NAME)));
 }
 
-// A template that cannot be read or drawn refuses the send, names the template, runs no
-// converter and leaves every page file as it was.
+// A template that cannot be drawn refuses the send, names the template, runs no converter and
+// leaves every page file as it was.
 TEST_F(CoverInsertionTest, ABadTemplateSendsNothingAndLeavesEveryFileAsItWas)
 {
-    struct SCase
-    {
-        const char* pszName;
-        const char* pszContent; // null: no file
-    };
-    const SCase aCases[] = {
-        {"missing.svg", nullptr},
-        {"notes.svg", "Dear Bob, this is no picture"},
-        {"nofields.svg",
-         "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'><text>Hi</text></svg>"},
-    };
     Print(3);
     const auto aBefore = Files();
-    for (const SCase& test : aCases)
-    {
-        if (test.pszContent != nullptr)
-        {
-            ASSERT_TRUE(platform::WriteWholeFile(m_dir / test.pszName, test.pszContent));
-        }
-        int nConversions = 0;
-        SSendJob job = Job(UnusedPort(),
-                           [&nConversions]
-                           {
-                               ++nConversions;
-                               return SConverterRun{true, ""};
-                           });
-        job.m_cover = Request(m_dir / test.pszName);
-        const SSendResult result = RunSendJob(job);
-        EXPECT_EQ(result.m_eOutcome, ESendOutcome::CoverFailed) << test.pszName;
-        const std::string strText = SendOutcomeText(result);
-        EXPECT_TRUE(strText.starts_with("Sorry, the cover page cannot be drawn, so nothing was sent: "))
-            << strText;
-        EXPECT_NE(strText.find(test.pszName), std::string::npos) << strText;
-        EXPECT_FALSE(PagesAreGone(result));
-        EXPECT_EQ(nConversions, 0);
-        EXPECT_EQ(Files(), aBefore) << test.pszName;
-    }
+    ASSERT_TRUE(platform::WriteWholeFile(m_dir / "notes.svg", "Dear Bob, this is no picture"));
+    SSendJob job = Job(UnusedPort(), [] { return SConverterRun{false, "the converter ran"}; });
+    job.m_cover = Request(m_dir / "notes.svg");
+    const SSendResult result = RunSendJob(job);
+    EXPECT_EQ(result.m_eOutcome, ESendOutcome::CoverFailed);
+    const std::string strText = SendOutcomeText(result);
+    EXPECT_TRUE(strText.starts_with("Sorry, the cover page cannot be drawn, so nothing was sent: "))
+        << strText;
+    EXPECT_NE(strText.find("notes.svg"), std::string::npos) << strText;
+    EXPECT_EQ(Files(), aBefore);
 }
 
-// The whole road: a printed fax and a cover through the real Pagemill; the first send finds no
-// server (sent from a worker thread), the second sends the pages the first made, with one cover, to aiosmtpd.
-// The first attachment is quill1.tif, which libtiff decodes to the cover's raster.
+// The whole road: a printed page and a cover through the real Pagemill. The first send (from a
+// worker thread, as the dialog sends) finds no server; the second sends the pages the first made,
+// one cover among them, to aiosmtpd, and the first attachment decodes to the cover's raster.
 TEST_F(CoverInsertionTest, ARetriedSendDeliversOneCoverAsTheFirstAttachment)
 {
-    Print(2, true);
+    Print(1, true);
+    std::string strCover;
     int nConversions = 0;
-    const auto pagemill = [this, &nConversions]
+    const auto pagemill = [this, &strCover, &nConversions]
     {
         ++nConversions;
-        fs::copy_file(Drive("quill.1"), m_dir / "cover.raster");
+        strCover = Read("quill.1");
         platform::SRunOptions options;
         options.m_aEnvironment = platform::EnvironmentWith({"VELLUM_ROOT=" + m_dir.string()});
-        options.m_durTimeout = 120s;
         const auto run = platform::RunProgram({PAGEMILL_PROGRAM}, options);
         return SConverterRun{run.Succeeded(), run.Describe()};
     };
-    // On a worker thread, as the main dialog runs it: the cover is drawn there.
-    const SSendResult failed =
-        std::async(std::launch::async, [&] { return RunSendJob(Job(UnusedPort(), pagemill)); }).get();
-    ASSERT_EQ(failed.m_eOutcome, ESendOutcome::ConnectFailed);
-    EXPECT_EQ(nConversions, 1);
+    auto failed = std::async(std::launch::async, [&] { return RunSendJob(Job(UnusedPort(), pagemill)); });
+    ASSERT_EQ(failed.get().m_eOutcome, ESendOutcome::ConnectFailed);
 
-    std::vector<std::string> aArgs = {"--from", "ann@example.org", "--to", GatewayAddress("Bob", "4930123")};
-    for (int nPage = 1; nPage <= 3; ++nPage)
-        aArgs.push_back(Drive(platform::FaxPageFileName(nPage)).string());
     CSmtpPeer peer;
-    const int nPort = peer.Start(aArgs);
-    ASSERT_NE(nPort, 0);
+    const int nPort = peer.Start({"--from", "ann@example.org", "--to", GatewayAddress("Bob", "4930123"),
+                                  Drive("quill1.tif").string(), Drive("quill2.tif").string()});
     const SSendResult sent = RunSendJob(Job(nPort, pagemill));
     ASSERT_EQ(sent.m_eOutcome, ESendOutcome::Sent) << sent.m_strDetail;
     std::string strReport;
     EXPECT_TRUE(peer.Finish(strReport)) << strReport;
-    EXPECT_EQ(nConversions, 1);
-    EXPECT_EQ(sent.m_nPages, 3);
     EXPECT_TRUE(sent.m_bCoverSent);
-    EXPECT_FALSE(fs::exists(Drive(COVER_MARK_FILE_NAME)));
+    EXPECT_EQ(nConversions, 1); // the fax pages were made: no second conversion, no second cover
 
-    // Page 1 is the cover, page 2 the printed page 1.
-    const std::pair<fs::path, std::string> aPages[] = {
-        {Drive("quill1.tif"),
-         platform::ReadWholeFile(m_dir / "cover.raster", platform::RASTER_BYTES).value()},
-        {Drive("quill2.tif"), Raster(1)},
-    };
-    for (const auto& [path, strRaster] : aPages)
-    {
-        std::string strError;
-        const auto page = ReadFaxPage(path, strError);
-        ASSERT_TRUE(page) << strError;
-        int nDifferent = 0;
-        for (int y = 0; y < platform::RASTER_ROWS; ++y)
-            for (int x = 0; x < platform::RASTER_ROW_BYTES; ++x)
-            {
-                const bool bBlack =
-                    (page->m_aBits[std::size_t(y) * FAX_PAGE_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1;
-                nDifferent += bBlack != platform::IsBlackPixel(static_cast<std::uint8_t>(
-                                            strRaster[std::size_t(y) * platform::RASTER_ROW_BYTES + x]));
-            }
-        EXPECT_EQ(nDifferent, 0) << path.filename();
-    }
+    std::string strError;
+    const auto page = ReadFaxPage(Drive("quill1.tif"), strError);
+    ASSERT_TRUE(page) << strError;
+    ASSERT_EQ(strCover.size(), platform::RASTER_BYTES);
+    int nDifferent = 0;
+    for (std::size_t y = 0; y < platform::RASTER_ROWS; ++y)
+        for (std::size_t x = 0; x < platform::RASTER_ROW_BYTES; ++x)
+            nDifferent += ((page->m_aBits[y * FAX_PAGE_ROW_BYTES + x / 8] >> (7 - x % 8)) & 1) !=
+                          platform::IsBlackPixel(std::uint8_t(strCover[y * platform::RASTER_ROW_BYTES + x]));
+    EXPECT_EQ(nDifferent, 0);
 }
 
 } // namespace
