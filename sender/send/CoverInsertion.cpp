@@ -6,6 +6,7 @@
 #include "platform/Roots.h"
 #include "platform/Text.h"
 #include "sender/cover/CoverPage.h"
+#include "sender/send/SendOperation.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -155,32 +156,14 @@ ECoverState CoverState(std::optional<SCoverMark>& mark)
     return ECoverState::None;
 }
 
-std::optional<std::uint8_t> PageCountByte()
+// The page-count byte, read as the rest of the send reads it.
+std::optional<std::uint8_t> ReadCountByte()
 {
-    const auto strCount =
-        platform::ReadWholeFile(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), platform::MAX_PAGES + 2);
-    if (!strCount || strCount->empty())
+    platform::CFileReader countFile;
+    std::uint8_t nCount = 0;
+    if (!countFile.Open(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME)) || !countFile.ReadByte(nCount))
         return std::nullopt;
-    return static_cast<std::uint8_t>((*strCount)[0]);
-}
-
-// Whether fax pages made for the waiting count are there without their rasters (see
-// WaitingFaxPagesAreMade in SendOperation.h): the converter is done with this fax.
-bool FaxPagesMadeWithoutRasters(int nPages)
-{
-    const auto countPath = platform::DrivePath(platform::PAGE_COUNT_FILE_NAME);
-    std::error_code error;
-    const auto countTime = fs::last_write_time(countPath, error);
-    if (error)
-        return false;
-    for (int nPage = 1; nPage <= nPages; ++nPage)
-    {
-        const auto page = platform::DrivePath(platform::FaxPageFileName(nPage));
-        if (Exists(platform::DrivePath(platform::RasterFileName(nPage))) || !IsRegularFile(page) ||
-            fs::file_size(page, error) == 0 || error || fs::last_write_time(page, error) < countTime || error)
-            return false;
-    }
-    return true;
+    return nCount;
 }
 
 } // namespace
@@ -227,7 +210,7 @@ SCoverInsertion InsertCoverPage(const SCoverRequest& request)
         insertion.m_eResult = ECoverInsertion::AlreadyIn;
         return insertion;
     }
-    const auto nCount = PageCountByte();
+    const auto nCount = ReadCountByte();
     const auto job = platform::WaitingPageJob(platform::DriveRoot());
     const int nPrinted = nCount ? platform::PagesOfCountByte(*nCount) : 0;
     if (nPrinted == 0 || !job)
@@ -237,7 +220,7 @@ SCoverInsertion InsertCoverPage(const SCoverRequest& request)
         insertion.m_eResult = ECoverInsertion::TooManyPages;
         return insertion;
     }
-    if (FaxPagesMadeWithoutRasters(nPrinted))
+    if (WaitingFaxPagesAreMade())
     {
         insertion.m_eResult = ECoverInsertion::MadeWithoutCover;
         return insertion;
