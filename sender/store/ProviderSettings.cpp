@@ -21,6 +21,32 @@ constexpr std::string_view KEY_GATEWAY_ADDRESS = "Gateway/MailAddress";
 constexpr std::string_view KEY_QUERY_HOST = "Gateway/QueryHost";
 constexpr std::string_view KEY_KEEP_FAXES = "SentFaxes/KeepFaxes";
 constexpr std::string_view KEY_KEEP_MEGABYTES = "SentFaxes/KeepMegabytes";
+constexpr std::string_view KEY_COVER_PAGE = "Cover/Enabled";
+
+// The settings that are plain texts, by section and key, in the order they are written.
+struct STextKey
+{
+    const char* m_pszSection;
+    const char* m_pszKey;
+    std::string SProviderSettings::*m_pValue;
+};
+// clang-format off
+constexpr STextKey TEXT_KEYS[] = {
+    {"Sender", "Name",     &SProviderSettings::m_strSenderName},
+    {"Sender", "Company",  &SProviderSettings::m_strSenderCompany},
+    {"Sender", "Phone",    &SProviderSettings::m_strSenderVoice},
+    {"Sender", "Fax",      &SProviderSettings::m_strSenderFax},
+    {"Sender", "Email",    &SProviderSettings::m_strSenderEmail},
+    {"Cover",  "Template", &SProviderSettings::m_strCoverTemplate},
+};
+// The sections this version writes, in order.
+constexpr const char* SECTIONS[] = {"Mail", "Gateway", "SentFaxes", "Sender", "Cover"};
+// clang-format on
+
+bool IsKnownSection(std::string_view strSection)
+{
+    return std::find(std::begin(SECTIONS), std::end(SECTIONS), strSection) != std::end(SECTIONS);
+}
 
 // A whole number from 0 to nMax, written in decimal digits only.
 std::optional<int> LimitValue(const std::string& strValue, int nMax)
@@ -60,9 +86,17 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
         const auto nEquals = line.find('=');
         if (nEquals == std::string_view::npos || platform::HoldsControlCharacter(line))
             continue;
-        const std::string strKey = strSection + "/" + std::string(platform::Trim(line.substr(0, nEquals)));
+        const std::string strName(platform::Trim(line.substr(0, nEquals)));
+        const std::string strKey = strSection + "/" + strName;
         const std::string strValue(platform::Trim(line.substr(nEquals + 1)));
-        if (strKey == KEY_SECURITY)
+        const auto pText = std::find_if(
+            std::begin(TEXT_KEYS), std::end(TEXT_KEYS),
+            [&](const STextKey& key) { return strSection == key.m_pszSection && strName == key.m_pszKey; });
+        if (pText != std::end(TEXT_KEYS))
+            settings.*(pText->m_pValue) = strValue;
+        else if (strKey == KEY_COVER_PAGE)
+            settings.m_bCoverPage = strValue == "1";
+        else if (strKey == KEY_SECURITY)
         {
             if (const auto eSecurity = SmtpSecurityFromName(strValue))
                 settings.m_eSecurity = *eSecurity;
@@ -81,6 +115,9 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
         else if (strKey == KEY_KEEP_MEGABYTES)
             settings.m_sentLimits.m_nMaxMegabytes =
                 LimitValue(strValue, MAX_SENT_MEGABYTES_KEPT).value_or(SENT_NO_LIMIT);
+        // A later version's key: kept, so that writing the file from here does not lose it.
+        else if (strKey != KEY_LOGIN && strKey != KEY_GATEWAY_ADDRESS && strKey != KEY_QUERY_HOST)
+            settings.m_aOtherKeys.emplace_back(strSection, std::string(line));
     }
     return settings;
 }
@@ -98,25 +135,70 @@ SProviderSettings ReadProviderSettings(const std::filesystem::path& path,
     return settings;
 }
 
+namespace
+{
+
+// The keys of section strSection that this version does not know, one line each.
+std::string OtherKeys(const SProviderSettings& settings, std::string_view strSection)
+{
+    std::string strText;
+    for (const auto& [strKeySection, strLine] : settings.m_aOtherKeys)
+        if (strKeySection == strSection)
+            strText += strLine + "\n";
+    return strText;
+}
+
+} // namespace
+
 std::string EncodeProviderSettings(const SProviderSettings& settings)
 {
-    std::string strText = "[Mail]\n";
+    // Keys before any section stay before them all.
+    std::string strText = OtherKeys(settings, "");
+    strText += "[Mail]\n";
     strText += "Security=" + std::string(SmtpSecurityName(settings.m_eSecurity)) + "\n";
     strText += "Login=" + settings.m_strLogin + "\n";
+    strText += OtherKeys(settings, "Mail");
     strText += "[Gateway]\n";
     strText += "MailAddress=" + settings.m_strGatewayAddress + "\n";
     strText += "QueryHost=" + settings.m_strQueryHost + "\n";
+    strText += OtherKeys(settings, "Gateway");
     strText += "[SentFaxes]\n";
     strText += "KeepFaxes=" + std::to_string(settings.m_sentLimits.m_nMaxFaxes) + "\n";
     strText += "KeepMegabytes=" + std::to_string(settings.m_sentLimits.m_nMaxMegabytes) + "\n";
+    strText += OtherKeys(settings, "SentFaxes");
+    std::string_view strSection;
+    for (const STextKey& key : TEXT_KEYS)
+    {
+        if (strSection != key.m_pszSection)
+        {
+            if (!strSection.empty())
+                strText += OtherKeys(settings, strSection);
+            strSection = key.m_pszSection;
+            strText += "[" + std::string(strSection) + "]\n";
+        }
+        strText += std::string(key.m_pszKey) + "=" + settings.*(key.m_pValue) + "\n";
+    }
+    strText += std::string("Enabled=") + (settings.m_bCoverPage ? "1" : "0") + "\n";
+    strText += OtherKeys(settings, strSection);
+    // Sections this version does not know, in the order the file had them.
+    std::vector<std::string> aSections;
+    for (const auto& [strKeySection, strLine] : settings.m_aOtherKeys)
+        if (!strKeySection.empty() && !IsKnownSection(strKeySection) &&
+            std::find(aSections.begin(), aSections.end(), strKeySection) == aSections.end())
+            aSections.push_back(strKeySection);
+    for (const std::string& strOther : aSections)
+        strText += "[" + strOther + "]\n" + OtherKeys(settings, strOther);
     return strText;
 }
 
 bool WriteProviderSettings(const SProviderSettings& settings, std::string& strError,
                            const std::filesystem::path& path)
 {
-    for (const std::string* pValue :
-         {&settings.m_strLogin, &settings.m_strGatewayAddress, &settings.m_strQueryHost})
+    std::vector<const std::string*> aValues = {&settings.m_strLogin, &settings.m_strGatewayAddress,
+                                               &settings.m_strQueryHost};
+    for (const STextKey& key : TEXT_KEYS)
+        aValues.push_back(&(settings.*(key.m_pValue)));
+    for (const std::string* pValue : aValues)
         if (platform::HoldsControlCharacter(*pValue))
         {
             strError = "a setting holds a line break or a control character, which " + path.string() +

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The settings beyond the three of quill.cfg, kept in a file of their own beside it so that
 // quill.cfg stays byte for byte what older versions read: how the mail server is reached and
@@ -21,8 +23,18 @@
 //   [SentFaxes]
 //   KeepFaxes=1000
 //   KeepMegabytes=200        (0: no limit)
+//   [Sender]                 (what a cover page says of the sender)
+//   Name=Ann Lee
+//   Company=Lee Trading
+//   Phone=+44 20 7946 0000
+//   Fax=+44 20 7946 0001
+//   Email=ann@example.org
+//   [Cover]
+//   Template=letterhead.svg  (in the user's cover folder; empty: the default template)
+//   Enabled=1                (the main dialog's last cover choice)
 //
-// The password is never here: it lives in the desktop's keyring.
+// The password is never here: it lives in the desktop's keyring. Keys this version does not
+// know (written by a later one) are kept as they were when the file is written again.
 
 inline constexpr const char* PROVIDER_SETTINGS_FILE_NAME = "sendwell.ini";
 
@@ -39,6 +51,21 @@ struct SProviderSettings
     std::string m_strQueryHost = GATEWAY_WEB_HOST;
     // How many sent faxes are kept (sender/record/SentFaxStore.h).
     SSentFaxLimits m_sentLimits;
+    // The sender as a cover page names them.
+    std::string m_strSenderName;
+    std::string m_strSenderCompany;
+    std::string m_strSenderVoice;
+    std::string m_strSenderFax;
+    std::string m_strSenderEmail;
+    // The cover template's file name in the user's cover folder; empty: the default template.
+    std::string m_strCoverTemplate;
+    // Whether the last fax asked for a cover page: the next one starts with the same choice.
+    // Only the choice is kept: the subject and the note belong to the one fax they were
+    // written for, and the recipient's company to its recipient.
+    bool m_bCoverPage = false;
+    // The keys of the file that this version does not know, each as its section's name and
+    // its line ("Key=value"), in the file's order: written back as they were read.
+    std::vector<std::pair<std::string, std::string>> m_aOtherKeys;
 };
 
 // The most a limit of the sent faxes may be. A limit that is in the file but larger, negative

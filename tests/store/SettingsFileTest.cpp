@@ -153,3 +153,55 @@ TEST_F(SettingsFile, SettingsBesideTheFileAreReadLeniently)
     ASSERT_TRUE(platform::WriteWholeFile(m_dir / "sendwell.ini", std::string(100 * 1024, '[')));
     EXPECT_EQ(ReadProviderSettings(m_dir / "sendwell.ini", File()).m_eSecurity, ESmtpSecurity::StartTls);
 }
+
+TEST_F(SettingsFile, SenderAndCoverChoiceRoundTripAndOlderFilesReadWithDefaults)
+{
+    const fs::path ini = m_dir / "sendwell.ini";
+    // A file written before the sender and the cover had keys.
+    ASSERT_TRUE(platform::WriteWholeFile(ini, "[Mail]\nSecurity=TLS\nLogin=ann\n"));
+    SProviderSettings settings = ReadProviderSettings(ini, File());
+    EXPECT_EQ(settings.m_eSecurity, ESmtpSecurity::Tls);
+    EXPECT_EQ(settings.m_strSenderName, "");
+    EXPECT_EQ(settings.m_strCoverTemplate, "");
+    EXPECT_FALSE(settings.m_bCoverPage);
+
+    settings.m_strSenderName = "Анна Ли";
+    settings.m_strSenderCompany = "Lee & Söhne 株式会社";
+    settings.m_strSenderVoice = "+44 20 7946 0000";
+    settings.m_strSenderFax = "+44 20 7946 0001";
+    settings.m_strSenderEmail = "ann@example.net";
+    settings.m_strCoverTemplate = "letterhead.svg";
+    settings.m_bCoverPage = true;
+    std::string strError;
+    ASSERT_TRUE(WriteProviderSettings(settings, strError, ini)) << strError;
+    const SProviderSettings read = ReadProviderSettings(ini, File());
+    EXPECT_EQ(read.m_strSenderName, settings.m_strSenderName);
+    EXPECT_EQ(read.m_strSenderCompany, settings.m_strSenderCompany);
+    EXPECT_EQ(read.m_strSenderVoice, settings.m_strSenderVoice);
+    EXPECT_EQ(read.m_strSenderFax, settings.m_strSenderFax);
+    EXPECT_EQ(read.m_strSenderEmail, settings.m_strSenderEmail);
+    EXPECT_EQ(read.m_strCoverTemplate, settings.m_strCoverTemplate);
+    EXPECT_TRUE(read.m_bCoverPage);
+    EXPECT_EQ(read.m_strLogin, "ann");
+
+    settings.m_strSenderName = "Ann\nEnabled=0";
+    EXPECT_FALSE(WriteProviderSettings(settings, strError, ini));
+}
+
+TEST_F(SettingsFile, KeysOfALaterVersionSurviveAWrite)
+{
+    const std::string strText = "Top=1\n[Mail]\nSecurity=TLS\nWatch = yes\n[Cover]\nMargin=3\n"
+                                "[Mailbox]\nHost=imap.example.net\nPort=993\n[Gateway]\nRetries=2\n";
+    SProviderSettings settings = DecodeProviderSettings(strText);
+    settings.m_strSenderName = "Ann";
+    const SProviderSettings read = DecodeProviderSettings(EncodeProviderSettings(settings));
+    // Each in its own section again, the sections this version writes in its order.
+    const std::vector<std::pair<std::string, std::string>> aExpected = {{"", "Top=1"},
+                                                                        {"Mail", "Watch = yes"},
+                                                                        {"Gateway", "Retries=2"},
+                                                                        {"Cover", "Margin=3"},
+                                                                        {"Mailbox", "Host=imap.example.net"},
+                                                                        {"Mailbox", "Port=993"}};
+    EXPECT_EQ(read.m_aOtherKeys, aExpected);
+    EXPECT_EQ(read.m_strSenderName, "Ann");
+}
