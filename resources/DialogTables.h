@@ -22,6 +22,7 @@ enum class EControlKind
     ComboBox,
     ListBox,
     Trackbar,
+    CheckBox,
 };
 
 // Style notes of a control; several may be combined.
@@ -41,7 +42,8 @@ enum EControlStyle : std::uint32_t
     STYLE_NOTIFY = 1u << 10,
     STYLE_NO_INTEGRAL_HEIGHT = 1u << 11,
     STYLE_HYPERLINK = 1u << 12,
-    STYLE_PASSWORD = 1u << 13, // edit field that shows no characters
+    STYLE_PASSWORD = 1u << 13,  // edit field that shows no characters
+    STYLE_MULTILINE = 1u << 14, // edit field of several lines
 };
 
 // Styles of a dialog window.

@@ -1,6 +1,7 @@
 #include "sender/app/DialogBuilder.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 
@@ -88,8 +90,20 @@ QWidget* CDialogBuilder::CreateStandardControl(const SControlTemplate& control, 
     }
     case EControlKind::GroupBox:
         return new QGroupBox(strText, pParent);
+    case EControlKind::CheckBox:
+        return new QCheckBox(strText, pParent);
     case EControlKind::Edit:
     {
+        if (Has(control, STYLE_MULTILINE))
+        {
+            // Several lines: Tab leaves the field, as it does every other, and Return starts a line.
+            auto* pText = new QPlainTextEdit(strText, pParent);
+            pText->setTabChangesFocus(true);
+            pText->setFrameShape(Has(control, STYLE_BORDER) ? QFrame::StyledPanel : QFrame::NoFrame);
+            pText->setVerticalScrollBarPolicy(Has(control, STYLE_VSCROLL) ? Qt::ScrollBarAsNeeded
+                                                                          : Qt::ScrollBarAlwaysOff);
+            return pText;
+        }
         auto* pEdit = new QLineEdit(strText, pParent);
         pEdit->setFrame(Has(control, STYLE_BORDER));
         if (Has(control, STYLE_PASSWORD))
