@@ -105,7 +105,9 @@ bool CSettingsDialog::TakeProviderFields()
         pField->selectAll();
         return false;
     };
-    SProviderSettings provider;
+    // What the dialog does not show (the sent faxes' limits, a later version's keys) stays as
+    // read: OK must not reset it.
+    SProviderSettings provider = m_provider;
     provider.m_eSecurity = static_cast<ESmtpSecurity>(m_comboSecurity->currentData().toInt());
     provider.m_strLogin = platform::Trim(m_editLogin->text().toStdString());
     provider.m_strGatewayAddress = platform::Trim(m_editGatewayAddress->text().toStdString());
