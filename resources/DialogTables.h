@@ -107,6 +107,12 @@ inline constexpr int IDC_PASSWORD = 1012;
 inline constexpr int IDC_GATEWAY_ADDRESS = 1013;
 inline constexpr int IDC_QUERY_HOST = 1014;
 inline constexpr int IDC_TEST = 1015;
+inline constexpr int IDC_SENDER_NAME = 1016;
+inline constexpr int IDC_SENDER_COMPANY = 1017;
+inline constexpr int IDC_SENDER_VOICE = 1018;
+inline constexpr int IDC_SENDER_FAX = 1019;
+inline constexpr int IDC_SENDER_EMAIL = 1020;
+inline constexpr int IDC_COVER_TEMPLATE = 1022;
 
 inline constexpr int IDD_ABOUT = 139;
 inline constexpr int IDC_ABOUT_OK = 1007;
@@ -188,8 +194,8 @@ inline constexpr SDialogTemplate SEND_DIALOG = {
 
 // Dialog 129: the settings dialog.
 inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
-    {IDOK, EControlKind::DefaultPushButton, "OK", 169, 221, 51, 14, STYLE_TABSTOP},
-    {IDCANCEL, EControlKind::PushButton, "Cancel", 223, 221, 51, 14, STYLE_TABSTOP},
+    {IDOK, EControlKind::DefaultPushButton, "OK", 169, 306, 51, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 223, 306, 51, 14, STYLE_TABSTOP},
     {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 99, 46, 8, STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "Email Address:", 18, 83, 48, 10, STYLE_NONE},
     {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 98, 205, 12,
@@ -229,6 +235,25 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
     {ID_STATIC, EControlKind::Static, "Query host:", 18, 197, 48, 8, STYLE_NONE},
     {IDC_QUERY_HOST, EControlKind::Edit, "", 69, 195, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    // What a cover page says of the sender, and the template it is drawn from.
+    {ID_STATIC, EControlKind::GroupBox, "Cover page: you and the template", 9, 220, 274, 80, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Name:", 18, 236, 46, 8, STYLE_NONE},
+    {IDC_SENDER_NAME, EControlKind::Edit, "", 69, 234, 80, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Company:", 156, 236, 36, 8, STYLE_NONE},
+    {IDC_SENDER_COMPANY, EControlKind::Edit, "", 194, 234, 80, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Phone:", 18, 252, 46, 8, STYLE_NONE},
+    {IDC_SENDER_VOICE, EControlKind::Edit, "", 69, 250, 80, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Fax:", 156, 252, 36, 8, STYLE_NONE},
+    {IDC_SENDER_FAX, EControlKind::Edit, "", 194, 250, 80, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "E-mail:", 18, 268, 46, 8, STYLE_NONE},
+    {IDC_SENDER_EMAIL, EControlKind::Edit, "", 69, 266, 205, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Template:", 18, 284, 46, 8, STYLE_NONE},
+    {IDC_COVER_TEMPLATE, EControlKind::ComboBox, "", 69, 282, 205, 60, STYLE_TABSTOP | STYLE_VSCROLL},
 };
 
 // The tool tips of the settings dialog's fields beyond the three.
@@ -242,13 +267,17 @@ inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
                    "Providers with two-step sign-in want an app password here"},
     {IDC_GATEWAY_ADDRESS, "Where the fax mails go: <name> is the recipient's name, <number> the fax number"},
     {IDC_QUERY_HOST, "The gateway's web server that Online Query asks, with :port if not 80"},
+    {IDC_SENDER_NAME, "Your name as the cover page shows it, in any script; empty: the Name above"},
+    {IDC_SENDER_EMAIL, "Your e-mail address as the cover page shows it; empty: the Email Address above"},
+    {IDC_COVER_TEMPLATE, "The page the cover is drawn from: the default, or an SVG file of your own with "
+                         "{{field}} placeholders in the covers folder of Sendwell's system directory"},
 };
 
 inline constexpr SDialogTemplate SETTINGS_DIALOG = {
     IDD_SETTINGS,
     PRODUCT_NAME,
     288,
-    242,
+    327,
     DIALOG_FONT_FACE,
     DIALOG_FONT_POINTS,
     DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
@@ -303,7 +332,7 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
-static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 26);
+static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 39);
 static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS, [](const SControlTip& tip)
                                   { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);

@@ -7,6 +7,7 @@
 #include "sender/app/MailPassword.h"
 #include "sender/app/SendRunner.h"
 #include "sender/common/Branding.h"
+#include "sender/cover/CoverTemplates.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/mail/ServerAddress.h"
 #include "sender/send/GatewayTemplate.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <optional>
+#include <utility>
 
 using namespace resources;
 
@@ -27,6 +29,10 @@ constexpr const char* TEXT_BAD_QUERY_HOST =
     "Sorry, the query host must be a host name or address, with :port if not 80";
 constexpr const char* TEXT_BAD_LOGIN =
     "Sorry, the login may not hold line breaks or other control characters";
+constexpr const char* TEXT_BAD_SENDER =
+    "Sorry, your details for the cover page may not hold line breaks or other control characters";
+constexpr const char* TEXT_DEFAULT_TEMPLATE = "Default (%1)";
+constexpr const char* TEXT_MISSING_TEMPLATE = "%1 (not found)";
 constexpr const char* TEXT_LOGIN_NEEDS_TLS =
     "Sorry, a login is only sent over a secure connection: choose the security STARTTLS or TLS, or "
     "leave the login empty";
@@ -54,6 +60,15 @@ CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
     m_editPassword = CDialogBuilder::Control<QLineEdit>(*this, IDC_PASSWORD);
     m_editGatewayAddress = CDialogBuilder::Control<QLineEdit>(*this, IDC_GATEWAY_ADDRESS);
     m_editQueryHost = CDialogBuilder::Control<QLineEdit>(*this, IDC_QUERY_HOST);
+    m_editSenderName = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_NAME);
+    m_editSenderCompany = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_COMPANY);
+    m_editSenderVoice = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_VOICE);
+    m_editSenderFax = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_FAX);
+    m_editSenderEmail = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_EMAIL);
+    m_comboCoverTemplate = CDialogBuilder::Control<QComboBox>(*this, IDC_COVER_TEMPLATE);
+    // An empty name or address on the cover is the one above: the field shows which.
+    connect(m_editUserName, &QLineEdit::textChanged, m_editSenderName, &QLineEdit::setPlaceholderText);
+    connect(m_editEmail, &QLineEdit::textChanged, m_editSenderEmail, &QLineEdit::setPlaceholderText);
     for (ESmtpSecurity eSecurity : {ESmtpSecurity::StartTls, ESmtpSecurity::Tls, ESmtpSecurity::None})
         m_comboSecurity->addItem(SmtpSecurityName(eSecurity), static_cast<int>(eSecurity));
     // Qt draws a plain tip on one line as wide as its text, over the fields below; a rich-text
@@ -84,6 +99,12 @@ bool CSettingsDialog::OnInitDialog()
     m_editGatewayAddress->setText(QString::fromStdString(m_provider.m_strGatewayAddress));
     m_editGatewayAddress->setCursorPosition(0);
     m_editQueryHost->setText(QString::fromStdString(m_provider.m_strQueryHost));
+    m_editSenderName->setText(QString::fromStdString(m_provider.m_strSenderName));
+    m_editSenderCompany->setText(QString::fromStdString(m_provider.m_strSenderCompany));
+    m_editSenderVoice->setText(QString::fromStdString(m_provider.m_strSenderVoice));
+    m_editSenderFax->setText(QString::fromStdString(m_provider.m_strSenderFax));
+    m_editSenderEmail->setText(QString::fromStdString(m_provider.m_strSenderEmail));
+    FillCoverTemplates();
 
     m_strEmail.clear();
     m_strSmtpServer.clear();
@@ -96,6 +117,30 @@ bool CSettingsDialog::OnInitDialog()
     return true;
 }
 
+void CSettingsDialog::FillCoverTemplates()
+{
+    m_comboCoverTemplate->clear();
+    const auto aTemplates = AvailableCoverTemplates();
+    for (std::size_t n = 0; n < aTemplates.size(); ++n)
+    {
+        const QString strFile = QString::fromStdString(aTemplates[n].filename().string());
+        // The default comes first and is stored as no name at all, so that it follows the
+        // programs wherever they are installed.
+        if (n == 0)
+            m_comboCoverTemplate->addItem(QString::fromLatin1(TEXT_DEFAULT_TEMPLATE).arg(strFile), QString());
+        else
+            m_comboCoverTemplate->addItem(strFile, strFile);
+    }
+    const QString strChosen = QString::fromStdString(m_provider.m_strCoverTemplate);
+    int nIndex = m_comboCoverTemplate->findData(strChosen);
+    if (nIndex < 0)
+    {
+        m_comboCoverTemplate->addItem(QString::fromLatin1(TEXT_MISSING_TEMPLATE).arg(strChosen), strChosen);
+        nIndex = m_comboCoverTemplate->count() - 1;
+    }
+    m_comboCoverTemplate->setCurrentIndex(nIndex);
+}
+
 bool CSettingsDialog::TakeProviderFields()
 {
     const auto refuse = [](QLineEdit* pField, const std::string& strText)
@@ -105,8 +150,8 @@ bool CSettingsDialog::TakeProviderFields()
         pField->selectAll();
         return false;
     };
-    // What the dialog does not show (the sent faxes' limits, a later version's keys) stays as
-    // read: OK must not reset it.
+    // What the dialog does not show (the sent faxes' limits, the last cover choice, a later
+    // version's keys) stays as read.
     SProviderSettings provider = m_provider;
     provider.m_eSecurity = static_cast<ESmtpSecurity>(m_comboSecurity->currentData().toInt());
     provider.m_strLogin = platform::Trim(m_editLogin->text().toStdString());
@@ -114,6 +159,17 @@ bool CSettingsDialog::TakeProviderFields()
     provider.m_strQueryHost = platform::Trim(m_editQueryHost->text().toStdString());
     if (platform::HoldsControlCharacter(provider.m_strLogin))
         return refuse(m_editLogin, TEXT_BAD_LOGIN);
+    for (auto [pEdit, pValue] : {std::pair{m_editSenderName, &provider.m_strSenderName},
+                                 std::pair{m_editSenderCompany, &provider.m_strSenderCompany},
+                                 std::pair{m_editSenderVoice, &provider.m_strSenderVoice},
+                                 std::pair{m_editSenderFax, &provider.m_strSenderFax},
+                                 std::pair{m_editSenderEmail, &provider.m_strSenderEmail}})
+    {
+        *pValue = platform::Trim(pEdit->text().toStdString());
+        if (platform::HoldsControlCharacter(*pValue))
+            return refuse(pEdit, TEXT_BAD_SENDER);
+    }
+    provider.m_strCoverTemplate = m_comboCoverTemplate->currentData().toString().toStdString();
     // The plain dialogue never sends a login: keeping one there would quietly sign in nowhere.
     if (provider.m_eSecurity == ESmtpSecurity::None && !provider.m_strLogin.empty())
         return refuse(m_editLogin, TEXT_LOGIN_NEEDS_TLS);

@@ -10,9 +10,10 @@ class QComboBox;
 class QLineEdit;
 
 // The settings dialog (dialog 129): SMTP server, e-mail address and user name, and beside
-// them how the mail server is reached (security, login, password) and the gateway (its
-// address template and query host). It shows the settings files' values; on OK its strings
-// hold the texts as typed, after the gateway fields have passed their checks.
+// them how the mail server is reached (security, login, password), the gateway (its
+// address template and query host) and the cover page (the sender's details and the template). It shows the
+// settings files' values; on OK its strings hold the texts as typed, after the gateway fields have passed
+// their checks.
 class CSettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -44,6 +45,9 @@ private:
     // The fields beyond the three into m_provider and m_strPassword; false, with the user
     // told why and the field focused, when a gateway field cannot be used.
     bool TakeProviderFields();
+    // The default template, then the user's; the one the settings name is chosen (listed even
+    // when its file has gone, so that the choice does not change behind the user's back).
+    void FillCoverTemplates();
 
     QLineEdit* m_editEmail = nullptr;
     QLineEdit* m_editSmtpServer = nullptr;
@@ -53,6 +57,12 @@ private:
     QLineEdit* m_editPassword = nullptr;
     QLineEdit* m_editGatewayAddress = nullptr;
     QLineEdit* m_editQueryHost = nullptr;
+    QLineEdit* m_editSenderName = nullptr;
+    QLineEdit* m_editSenderCompany = nullptr;
+    QLineEdit* m_editSenderVoice = nullptr;
+    QLineEdit* m_editSenderFax = nullptr;
+    QLineEdit* m_editSenderEmail = nullptr;
+    QComboBox* m_comboCoverTemplate = nullptr;
     bool m_bInitCompleted = false;
     bool m_bTesting = false;
     platform::CCancelSignal m_cancel;
