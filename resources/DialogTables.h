@@ -96,6 +96,8 @@ inline constexpr int IDC_SLIDER_HORZ = 1042;
 inline constexpr int IDC_BOX_MORE = 1044;
 inline constexpr int IDC_TEXT_MORE = 1045;
 inline constexpr int IDC_LINK_MORE = 1046;
+inline constexpr int IDC_COVER_PAGE = 1047;
+inline constexpr int IDC_COVER_DETAILS = 1048;
 
 inline constexpr int IDD_SETTINGS = 129;
 inline constexpr int IDC_SMTP_SERVER = 1005;
@@ -113,6 +115,11 @@ inline constexpr int IDC_SENDER_VOICE = 1018;
 inline constexpr int IDC_SENDER_FAX = 1019;
 inline constexpr int IDC_SENDER_EMAIL = 1020;
 inline constexpr int IDC_COVER_TEMPLATE = 1022;
+
+inline constexpr int IDD_COVER = 140;
+inline constexpr int IDC_COVER_COMPANY = 1050;
+inline constexpr int IDC_COVER_SUBJECT = 1051;
+inline constexpr int IDC_COVER_NOTE = 1052;
 
 inline constexpr int IDD_ABOUT = 139;
 inline constexpr int IDC_ABOUT_OK = 1007;
@@ -136,8 +143,8 @@ inline constexpr const char* STRING_ABOUT_ITEM = "&About Sendwell...";
 
 // Dialog 102: the main dialog.
 inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
-    {IDOK, EControlKind::DefaultPushButton, "Send", 144, 139, 48, 13, STYLE_TABSTOP},
-    {IDCANCEL, EControlKind::PushButton, "Cancel", 199, 139, 48, 13, STYLE_TABSTOP},
+    {IDOK, EControlKind::DefaultPushButton, "Send", 144, 157, 48, 13, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 199, 157, 48, 13, STYLE_TABSTOP},
     {IDC_CONFIG, EControlKind::PushButton, "Config", 201, 3, 48, 13, STYLE_TABSTOP},
     {IDC_ABOUT, EControlKind::PushButton, "About", 201, 22, 48, 13, STYLE_TABSTOP},
     {IDC_HELP, EControlKind::PushButton, "Help", 201, 41, 48, 13, STYLE_TABSTOP},
@@ -148,6 +155,9 @@ inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
     {ID_STATIC, EControlKind::Static, "Fax Number:", 122, 59, 42, 8, STYLE_NONE},
     {IDC_FAX_NUMBER, EControlKind::Edit, "", 122, 70, 72, 13,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    // The cover page of this fax: a row of its own above Send, after the number in tab order.
+    {IDC_COVER_PAGE, EControlKind::CheckBox, "&Cover page", 122, 140, 70, 10, STYLE_TABSTOP},
+    {IDC_COVER_DETAILS, EControlKind::PushButton, "Cover page...", 199, 138, 48, 13, STYLE_TABSTOP},
     {IDC_PREVIEW_SURFACE, EControlKind::Static, "", 9, 3, 102, 124, STYLE_BORDER | STYLE_SUNKEN},
     {IDC_SLIDER_VERT, EControlKind::Trackbar, "", 113, 3, 7, 124,
      STYLE_TABSTOP | STYLE_VERTICAL | STYLE_BOTH_SIDES | STYLE_NO_TICKS},
@@ -179,13 +189,15 @@ inline constexpr SControlTip SEND_DIALOG_TIPS[] = {
     {IDC_HELP, "About software usage, FAQ and tips"},
     {IDC_ABOUT, "Software copyright and how to update"},
     {IDC_PREVIEW, "Push this button to preview the selected page"},
+    {IDC_COVER_PAGE, "Send a cover page as page 1 of this fax"},
+    {IDC_COVER_DETAILS, "The recipient's company, the subject and a note for the cover page"},
 };
 
 inline constexpr SDialogTemplate SEND_DIALOG = {
     IDD_SEND,
     PRODUCT_NAME,
     255,
-    162,
+    177,
     DIALOG_FONT_FACE,
     DIALOG_FONT_POINTS,
     DIALOG_VISIBLE | DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MINIMIZE_BOX | DIALOG_MODAL_FRAME,
@@ -310,6 +322,36 @@ inline constexpr SDialogTemplate ABOUT_DIALOG = {
     ABOUT_DIALOG_CONTROLS,
 };
 
+// Dialog 140: the cover page of one fax, from the main dialog's Cover page... button.
+inline constexpr SControlTemplate COVER_DIALOG_CONTROLS[] = {
+    {ID_STATIC, EControlKind::Static,
+     "The cover names the recipient and the fax number as typed in the main dialog, and you as "
+     "Config says.",
+     7, 7, 206, 16, STYLE_NONE},
+    {ID_STATIC, EControlKind::Static, "Company:", 7, 30, 40, 8, STYLE_NONE},
+    {IDC_COVER_COMPANY, EControlKind::Edit, "", 50, 28, 163, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Subject:", 7, 46, 40, 8, STYLE_NONE},
+    {IDC_COVER_SUBJECT, EControlKind::Edit, "", 50, 44, 163, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Note:", 7, 62, 40, 8, STYLE_NONE},
+    {IDC_COVER_NOTE, EControlKind::Edit, "", 7, 72, 206, 66,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_VSCROLL | STYLE_MULTILINE},
+    {IDOK, EControlKind::DefaultPushButton, "OK", 108, 145, 50, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 163, 145, 50, 14, STYLE_TABSTOP},
+};
+
+inline constexpr SDialogTemplate COVER_DIALOG = {
+    IDD_COVER,
+    "Cover page",
+    220,
+    166,
+    DIALOG_FONT_FACE,
+    DIALOG_FONT_POINTS,
+    DIALOG_CAPTION | DIALOG_SYSMENU | DIALOG_MODAL_FRAME,
+    COVER_DIALOG_CONTROLS,
+};
+
 // Finds a control of a dialog by its ID; null when it has none (or it is ID_STATIC).
 constexpr const SControlTemplate* FindControl(const SDialogTemplate& dialog, int nId)
 {
@@ -329,7 +371,7 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
                                                    { return control.m_nId == nId; });
 }
 
-static_assert(std::size(SEND_DIALOG_CONTROLS) == 18);
+static_assert(std::size(SEND_DIALOG_CONTROLS) == 20);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 39);

@@ -10,6 +10,8 @@
 #include "resources/DialogTables.h"
 #include "resources/ProgramIcon.h"
 #include "sender/app/AboutDialog.h"
+#include "sender/app/CoverChoice.h"
+#include "sender/app/CoverPageDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/MailPassword.h"
 #include "sender/app/PreviewPane.h"
@@ -26,6 +28,7 @@
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -39,11 +42,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 using namespace resources;
 
@@ -60,6 +65,9 @@ constexpr const char* TEXT_BUTTON_WAIT = "Wait...";
 constexpr const char* TEXT_BUTTON_SEND = "Send";
 
 constexpr const char* PAGE_ENTRY_PREFIX = "Page ";
+constexpr const char* TEXT_NO_COVER = "Sorry, the fax cannot have a cover page: ";
+constexpr const char* TEXT_COVER_OVER_LIMIT = "Sorry, a fax has at most 254 pages, the cover page included";
+static_assert(platform::MAX_PAGES == 254);
 
 constexpr int SLIDER_TICK_FREQUENCY = 200;
 constexpr int SLIDER_START_POSITION = 30;
@@ -83,6 +91,8 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
     m_listPages = CDialogBuilder::Control<QListWidget>(*this, IDC_PAGE_LIST);
     m_editFaxNumber = CDialogBuilder::Control<QLineEdit>(*this, IDC_FAX_NUMBER);
     m_comboRecipient = CDialogBuilder::Control<QComboBox>(*this, IDC_RECIPIENT);
+    m_buttonCoverPage = CDialogBuilder::Control<QCheckBox>(*this, IDC_COVER_PAGE);
+    m_buttonCoverDetails = CDialogBuilder::Control<QPushButton>(*this, IDC_COVER_DETAILS);
     m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
     m_pQueryButton =
         std::make_unique<CQueryButton>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
@@ -162,6 +172,8 @@ bool CSendDialog::OnInitDialog()
     LoadAddressBook();
     m_provider = ReadProviderSettings();
     m_pQueryButton->m_options.m_strHost = m_provider.m_strQueryHost;
+    // The last fax's choice; its template is checked when the cover is shown or sent.
+    m_buttonCoverPage->setChecked(m_provider.m_bCoverPage);
 
     if (!FillPageList())
         return false;
@@ -195,6 +207,8 @@ void CSendDialog::ConnectHandlers()
     connect(button(IDC_HELP), &QPushButton::clicked, this, &CSendDialog::OnHelpButton);
     connect(button(IDC_ABOUT), &QPushButton::clicked, this, &CSendDialog::OnAbout);
     connect(button(IDC_PREVIEW), &QPushButton::clicked, this, &CSendDialog::OnPreview);
+    connect(m_buttonCoverPage, &QCheckBox::toggled, this, &CSendDialog::OnCoverPageToggled);
+    connect(m_buttonCoverDetails, &QPushButton::clicked, this, &CSendDialog::OnCoverDetails);
     // The sent faxes have no control of their own: the dialog's layout stays as it is.
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
             &CSendDialog::OnSentFaxes);
@@ -274,7 +288,10 @@ bool CSendDialog::FillPageList()
                               platform::EMessageIcon::Warning);
         return false;
     }
-    for (int nPage = 1; nPage <= platform::PagesOfCountByte(nPageCount); ++nPage)
+    m_nDocumentPages = platform::PagesOfCountByte(nPageCount);
+    // The cover is page 1 of the fax, and of the list.
+    const int nPages = m_nDocumentPages + (m_buttonCoverPage->isChecked() ? 1 : 0);
+    for (int nPage = 1; nPage <= nPages; ++nPage)
         m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
     if (m_listPages->count() > 0)
         m_listPages->setCurrentRow(0);
@@ -316,9 +333,14 @@ void CSendDialog::OnSend()
         return;
     }
 
+    // A cover asked for and not to be had stops the send: the fax never goes without it.
+    SSendJob job;
+    job.m_cover = CoverRequest();
+    if (job.m_cover && !CheckCover(*job.m_cover))
+        return;
+
     // A secure send with a login signs in: the password comes from the keyring or the user.
     // A user who cancels the question sends nothing.
-    SSendJob job;
     const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
     EPasswordOrigin ePasswordOrigin = EPasswordOrigin::AskedNotToKeep;
     if (bSignIn)
@@ -389,6 +411,98 @@ void CSendDialog::KeepSentRecord(const SSendJob& job, const SSendResult& result)
     if (!KeepSentFax(m_strRecipient, m_strFaxNumber, job.m_strRecipientAddress, result,
                      m_provider.m_sentLimits, strError))
         m_strRecordError = strError;
+}
+
+std::optional<SCoverRequest> CSendDialog::CoverRequest() const
+{
+    if (!m_buttonCoverPage->isChecked())
+        return std::nullopt;
+    // The settings as they are now: Config may have changed them since the dialog started.
+    const SProviderSettings provider = ReadProviderSettings();
+    std::string strServer, strEmail, strUserName;
+    (void)ReadSettings(strServer, strEmail, strUserName);
+    SCoverRequest request;
+    request.m_template = CoverTemplatePath(provider.m_strCoverTemplate);
+    SCoverFields& fields = request.m_fields;
+    fields.m_strRecipient = m_comboRecipient->currentText().toStdString();
+    fields.m_strRecipientFax = m_editFaxNumber->text().toStdString();
+    fields.m_strRecipientCompany = m_strCoverCompany;
+    fields.m_strSubject = m_strCoverSubject;
+    fields.m_strNote = m_strCoverNote;
+    FillCoverSender(fields, provider, strUserName, strEmail);
+    fields.m_nPages = m_nDocumentPages + 1;
+    return request;
+}
+
+bool CSendDialog::CheckCover(const SCoverRequest& request)
+{
+    if (request.m_fields.m_nPages > platform::MAX_PAGES)
+    {
+        platform::ShowMessage(PRODUCT_NAME, TEXT_COVER_OVER_LIMIT, platform::EMessageIcon::Warning);
+        return false;
+    }
+    std::vector<std::uint8_t> raster;
+    std::string strError;
+    if (DrawCoverRequest(request, raster, strError))
+        return true;
+    platform::ShowMessage(PRODUCT_NAME, TEXT_NO_COVER + strError, platform::EMessageIcon::Warning);
+    return false;
+}
+
+void CSendDialog::OnCoverPageToggled(bool bChecked)
+{
+    if (bChecked)
+    {
+        const auto request = CoverRequest();
+        if (!request || !CheckCover(*request))
+        {
+            const QSignalBlocker blocker(m_buttonCoverPage);
+            m_buttonCoverPage->setChecked(false);
+            return;
+        }
+    }
+    RefillPageList();
+    // The next fax starts with this choice.
+    SProviderSettings settings = ReadProviderSettings();
+    settings.m_bCoverPage = bChecked;
+    m_provider.m_bCoverPage = bChecked;
+    std::string strError;
+    if (!WriteProviderSettings(settings, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the settings could not be saved (" + strError + ")",
+                              platform::EMessageIcon::Warning);
+}
+
+void CSendDialog::OnCoverDetails()
+{
+    CCoverPageDialog dialog(m_strCoverCompany, m_strCoverSubject, m_strCoverNote, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_strCoverCompany = dialog.m_strCompany;
+    m_strCoverSubject = dialog.m_strSubject;
+    m_strCoverNote = dialog.m_strNote;
+    // Writing a cover asks for one; a cover already shown shows the new texts.
+    if (!m_buttonCoverPage->isChecked())
+        m_buttonCoverPage->setChecked(true);
+    else if (m_bPreviewLoaded && m_nCurrentPage == 1)
+        OnPreview();
+}
+
+void CSendDialog::RefillPageList()
+{
+    if (m_listPages->count() == 0)
+        return;
+    // The page that was chosen stays chosen: one row further down with a cover, one up without.
+    const int nRow = m_listPages->currentRow();
+    const bool bCover = m_buttonCoverPage->isChecked();
+    m_listPages->clear();
+    const int nPages = m_nDocumentPages + (bCover ? 1 : 0);
+    if (nPages == 0)
+        return;
+    for (int nPage = 1; nPage <= nPages; ++nPage)
+        m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
+    m_listPages->setCurrentRow(std::clamp(nRow + (bCover ? 1 : -1), 0, nPages - 1));
+    if (m_bPreviewLoaded)
+        OnPreview();
 }
 
 void CSendDialog::OnSentFaxes()
@@ -597,14 +711,31 @@ void CSendDialog::OnPreview()
     m_nCurrentPage = m_listPages->currentRow() + 1;
     if (m_nCurrentPage < 1)
         return;
-    const auto path = platform::DrivePath(platform::RasterFileName(m_nCurrentPage));
+    // With a cover the list's first page is the cover, drawn here; the printed pages follow it.
+    const auto cover = CoverRequest();
+    if (cover && m_nCurrentPage == 1)
+    {
+        std::vector<std::uint8_t> raster;
+        std::string strError;
+        if (!DrawCoverRequest(*cover, raster, strError))
+        {
+            platform::ShowMessage(PRODUCT_NAME, TEXT_NO_COVER + strError, platform::EMessageIcon::Warning);
+            return;
+        }
+        m_raster.LoadBytes(raster.data(), raster.size());
+        m_bPreviewLoaded = true;
+        DrawPreview();
+        return;
+    }
+    const int nFilePage = m_nCurrentPage - (cover ? 1 : 0);
+    const auto path = platform::DrivePath(platform::RasterFileName(nFilePage));
     if (!m_raster.LoadPage(path))
     {
         // After a send that did not go out the raster has become this fax's fax page.
         std::string strError;
         const auto faxPage =
-            IsFaxPageOfWaitingJob(m_nCurrentPage)
-                ? ReadFaxPageRaster(platform::DrivePath(platform::FaxPageFileName(m_nCurrentPage)), strError)
+            IsFaxPageOfWaitingJob(nFilePage)
+                ? ReadFaxPageRaster(platform::DrivePath(platform::FaxPageFileName(nFilePage)), strError)
                 : std::nullopt;
         if (!faxPage)
             return;

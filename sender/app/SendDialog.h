@@ -11,19 +11,22 @@
 #include <QDialog>
 #include <QIcon>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CHyperLink1;
 class CQueryButton;
 class CPreviewPane;
 class CTintedStatic;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QSlider;
 
-// The main dialog (dialog 102): recipient and fax number, the page list and its
-// preview, and the buttons that send, configure, query, help and show About.
+// The main dialog (dialog 102): recipient and fax number, the cover page choice, the page list
+// and its preview, and the buttons that send, configure, query, help and show About.
 class CSendDialog : public QDialog
 {
     Q_OBJECT
@@ -41,6 +44,11 @@ public:
     // Recipient and fax number as last read from their controls.
     std::string m_strRecipient;
     std::string m_strFaxNumber;
+    // What the cover page of this fax says beyond the recipient and the sender (the cover page
+    // dialog's fields). They belong to this fax: they live as long as the dialog.
+    std::string m_strCoverCompany;
+    std::string m_strCoverSubject;
+    std::string m_strCoverNote;
 
     // Runs the dialog until it closes, modal to no other window: the boxes and the password
     // window of the coverage query are non-modal, and they must take input beside it.
@@ -74,6 +82,9 @@ public:
     // that cannot be rendered is reported, and one whose rendering the user stops with Cancel or
     // Escape is not: either way the pages stay as they were.
     bool TakeDocument(const std::string& strPath);
+    // The cover page that Send asks for: nullopt when the Cover page box is not ticked.
+    // The page count includes the cover; the date is left to the day of drawing.
+    std::optional<SCoverRequest> CoverRequest() const;
 
 public slots:
     // Send (the default button): the send operation.
@@ -93,6 +104,11 @@ public slots:
     void OnVScroll();
     // Ctrl+H: the sent faxes window; its Send again brings a fax's pages and recipient here.
     void OnSentFaxes();
+    // The Cover page box: a cover is checked by drawing it, and refused (the box cleared) with
+    // the reason when its template cannot serve; the choice is kept for the next start.
+    void OnCoverPageToggled(bool bChecked);
+    // Cover page...: the cover page dialog; its OK asks for a cover.
+    void OnCoverDetails();
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -113,6 +129,11 @@ private:
     // Records a send the server took; a record that cannot be kept is reported, nothing more.
     void KeepSentRecord(const SSendJob& job, const SSendResult& result);
     void DrawPreview();
+    // Whether the cover of request can be drawn and the fax with it stays within the page
+    // limit; otherwise the user is told why and false comes back.
+    bool CheckCover(const SCoverRequest& request);
+    // Lists the pages anew (after the cover choice changed), keeping the page shown.
+    void RefillPageList();
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the
     // mail goes out how much of it the server has acknowledged.
     void SetSendButtonBusy(bool bBusy);
@@ -134,6 +155,8 @@ private:
     // and the offsets, which are taken from the sliders only when a slider moves.
     int m_nCurrentPage = 0;
     bool m_bPreviewLoaded = false;
+    // The pages of the printed document, without the cover.
+    int m_nDocumentPages = 0;
     int m_nHorzOffset = 0;
     int m_nVertOffset = 0;
 
@@ -146,6 +169,8 @@ private:
     QListWidget* m_listPages = nullptr;
     QLineEdit* m_editFaxNumber = nullptr;
     QComboBox* m_comboRecipient = nullptr;
+    QCheckBox* m_buttonCoverPage = nullptr;
+    QPushButton* m_buttonCoverDetails = nullptr;
     CPreviewPane* m_preview = nullptr;
     QIcon m_hIcon;
     // Last, so that a running query is stopped while the controls still exist.
