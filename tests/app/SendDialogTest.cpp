@@ -6,6 +6,7 @@
 #include "platform/Roots.h"
 #include "resources/DialogTables.h"
 #include "sender/app/AboutDialog.h"
+#include "sender/app/CoverPageDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/PageRaster.h"
 #include "sender/app/PreviewPane.h"
@@ -14,9 +15,11 @@
 #include "sender/controls/LinkStatic.h"
 #include "sender/controls/TintedStatic.h"
 #include "sender/store/ArchiveString.h"
+#include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
@@ -24,6 +27,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
@@ -130,6 +134,13 @@ void OnNextModal(std::function<void(QDialog&)> action)
                            if (pDialog->isVisible())
                                pDialog->reject();
                        });
+}
+
+// Types text as key presses, any script: QTest's own typing knows ASCII keys only.
+void TypeText(QWidget* pWidget, const QString& strText)
+{
+    for (const QChar ch : strText)
+        QTest::sendKeyEvent(QTest::Click, pWidget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
 }
 
 } // namespace
@@ -319,7 +330,8 @@ private slots:
         QTest::failOnWarning(QRegularExpression(".*"));
         CSendDialog dialog;
         CSettingsDialog settings(&dialog);
-        for (QWidget* pDialog : std::initializer_list<QWidget*>{&dialog, &settings})
+        CCoverPageDialog cover("", "", "", &dialog);
+        for (QWidget* pDialog : std::initializer_list<QWidget*>{&dialog, &settings, &cover})
         {
             pDialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(pDialog));
@@ -641,6 +653,199 @@ private slots:
         QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
         QCOMPARE(dialog.CurrentPage(), 2);
         QCOMPARE(qGray(pPane->View().pixel(VIEW_WIDTH - 1, VIEW_HEIGHT - 1)), 255);
+        QCOMPARE(Messages(), std::string());
+    }
+
+    // The cover choice by keyboard and mouse: the box, the cover page dialog, the list and the
+    // preview with the cover as page 1, what Send hands the send path, and the choice kept.
+    void coverChoiceByKeyboardAndMouse()
+    {
+        WriteBytes(Drive("Page.tmp"), PageCountFile(3));
+        WriteBytes(Drive("quill.1"), LetterRaster());
+        WriteBytes(System("quill.cfg"), "\x10mail.example.net\x0F"
+                                        "ann@example.net\x07"
+                                        "Ann Lee");
+        fs::copy_file(DEFAULT_COVER_TEMPLATE, System("Cover.svg"));
+        SProviderSettings provider;
+        provider.m_strSenderCompany = "Lee Trading";
+        std::string strError;
+        QVERIFY(WriteProviderSettings(provider, strError));
+
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto* pCover = CDialogBuilder::Control<QCheckBox>(dialog, IDC_COVER_PAGE);
+        QVERIFY(!pCover->isChecked());
+        QVERIFY(!dialog.CoverRequest());
+        // Page 1 of the document is shown; with the cover it is page 2, still shown.
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QTest::keyClicks(Recipient(dialog)->lineEdit(), "Bolt Trading");
+        FaxNumber(dialog)->setFocus();
+        QTest::keyClicks(FaxNumber(dialog), "12345678901");
+        QTest::keyClick(&dialog, Qt::Key_Tab);
+        QCOMPARE(dialog.focusWidget(), pCover);
+        QTest::keyClick(pCover, Qt::Key_Space);
+        QVERIFY(pCover->isChecked());
+        QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2", "Page 3"}));
+        QCOMPARE(dialog.CurrentPage(), 2);
+        QCOMPARE(ReadProviderSettings().m_bCoverPage, true);
+
+        OnNextModal(
+            [](QDialog& coverDialog)
+            {
+                auto* pCompany = CDialogBuilder::Control<QLineEdit>(coverDialog, IDC_COVER_COMPANY);
+                QCOMPARE(coverDialog.focusWidget(), pCompany);
+                TypeText(pCompany, "Bolt & Söhne");
+                QTest::keyClick(&coverDialog, Qt::Key_Tab);
+                QTest::keyClicks(coverDialog.focusWidget(), "Spring offer");
+                QTest::keyClick(&coverDialog, Qt::Key_Tab);
+                auto* pNote = CDialogBuilder::Control<QPlainTextEdit>(coverDialog, IDC_COVER_NOTE);
+                QCOMPARE(coverDialog.focusWidget(), pNote);
+                QTest::keyClicks(pNote, "Two pages follow.");
+                QTest::keyClick(pNote, Qt::Key_Return);
+                QTest::keyClicks(pNote, "Call me.");
+                QTest::mouseClick(Button(coverDialog, IDOK), Qt::LeftButton);
+            });
+        QTest::mouseClick(Button(dialog, IDC_COVER_DETAILS), Qt::LeftButton);
+        const auto request = dialog.CoverRequest();
+        QVERIFY(request);
+        QCOMPARE(request->m_template, System("Cover.svg"));
+        const SCoverFields& fields = request->m_fields;
+        QCOMPARE(fields.m_strRecipient, std::string("Bolt Trading"));
+        QCOMPARE(fields.m_strRecipientFax, std::string("12345678901"));
+        QCOMPARE(fields.m_strRecipientCompany, std::string("Bolt & Söhne"));
+        QCOMPARE(fields.m_strSubject, std::string("Spring offer"));
+        QCOMPARE(fields.m_strNote, std::string("Two pages follow.\nCall me."));
+        // The sender's name is Config's user name when the cover has none of its own.
+        QCOMPARE(fields.m_strSenderName, std::string("Ann Lee"));
+        QCOMPARE(fields.m_strSenderCompany, std::string("Lee Trading"));
+        QCOMPARE(fields.m_strSenderEmail, std::string("ann@example.net"));
+        QCOMPARE(fields.m_nPages, 3);
+
+        // Page 1 is the cover, drawn: black on the page where the letter's first page is white.
+        Pages(dialog)->setCurrentRow(0);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QCOMPARE(dialog.CurrentPage(), 1);
+        auto* pPane = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(dialog, IDC_PREVIEW_SURFACE));
+        const QImage cover = pPane->View();
+        Pages(dialog)->setCurrentRow(1);
+        QTest::mouseClick(Button(dialog, IDC_PREVIEW), Qt::LeftButton);
+        QVERIFY(pPane->View() != cover);
+
+        // A click clears the box: the document's pages alone, nothing for Send, and the next
+        // start remembers it.
+        QTest::mouseClick(pCover, Qt::LeftButton);
+        QVERIFY(!pCover->isChecked());
+        QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2"}));
+        QCOMPARE(dialog.CurrentPage(), 1);
+        QVERIFY(!dialog.CoverRequest());
+        QCOMPARE(ReadProviderSettings().m_bCoverPage, false);
+        QTest::mouseClick(pCover, Qt::LeftButton);
+        QVERIFY(pCover->isChecked());
+        CSendDialog next;
+        QVERIFY(CDialogBuilder::Control<QCheckBox>(next, IDC_COVER_PAGE)->isChecked());
+        QCOMPARE(PageTexts(next), (QStringList{"Page 1", "Page 2", "Page 3"}));
+        // The texts belonged to the other dialog's fax.
+        QCOMPARE(next.CoverRequest()->m_fields.m_strNote, std::string());
+        QCOMPARE(Messages(), std::string());
+    }
+
+    // A template that cannot serve is refused, naming it, when the box is ticked, and at Send
+    // when the box was ticked at start: the box is cleared, or nothing is sent.
+    void aCoverTemplateThatCannotServeIsRefused()
+    {
+        WriteBytes(Drive("Page.tmp"), PageCountFile(2));
+        WriteBytes(System("quill.cfg"), "\x10mail.example.net\x0F"
+                                        "ann@example.net\x07"
+                                        "Ann Lee");
+        WriteBytes(System("covers") / "broken.svg", "not a drawing");
+        SProviderSettings provider;
+        provider.m_eSecurity = ESmtpSecurity::None;
+        provider.m_strCoverTemplate = "broken.svg";
+        std::string strError;
+        QVERIFY(WriteProviderSettings(provider, strError));
+        const std::string strBroken = (System("covers") / "broken.svg").string();
+        {
+            CSendDialog dialog;
+            auto* pCover = CDialogBuilder::Control<QCheckBox>(dialog, IDC_COVER_PAGE);
+            pCover->setFocus();
+            QTest::keyClick(pCover, Qt::Key_Space);
+            QVERIFY(!pCover->isChecked());
+            QCOMPARE(PageTexts(dialog), QStringList{"Page 1"});
+            QVERIFY2(Messages().find(strBroken) != std::string::npos, Messages().c_str());
+            QCOMPARE(ReadProviderSettings().m_bCoverPage, false);
+        }
+        QVERIFY(fs::remove(m_root / "messages.log"));
+        provider.m_bCoverPage = true;
+        QVERIFY(WriteProviderSettings(provider, strError));
+        CSendDialog dialog;
+        QVERIFY(CDialogBuilder::Control<QCheckBox>(dialog, IDC_COVER_PAGE)->isChecked());
+        Recipient(dialog)->setEditText("Bolt");
+        FaxNumber(dialog)->setText("12345678901");
+        QTest::mouseClick(Button(dialog, IDOK), Qt::LeftButton);
+        const std::string strMessages = Messages();
+        QCOMPARE(std::count(strMessages.begin(), strMessages.end(), '\n'), 1);
+        QVERIFY2(strMessages.find(strBroken) != std::string::npos, strMessages.c_str());
+        // Refused before anything else: the recipient is not even recorded.
+        QVERIFY(!fs::exists(System("flist.dll")));
+    }
+
+    // Config's cover fields, set by keyboard and mouse, are saved, shown again, and leave what
+    // Config does not show as it was.
+    void configKeepsTheSenderAndTheTemplate()
+    {
+        WriteBytes(System("quill.cfg"), "\x10mail.example.net\x0F"
+                                        "ann@example.net\x07"
+                                        "Ann Lee");
+        WriteBytes(System("covers") / "letterhead.svg", "<svg/>");
+        WriteBytes(System("sendwell.ini"), "[Mail]\nSecurity=None\n[SentFaxes]\nKeepFaxes=7\n"
+                                           "[Mailbox]\nHost=imap.example.net\n");
+        CSendDialog dialog;
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                auto* pName = CDialogBuilder::Control<QLineEdit>(settings, IDC_SENDER_NAME);
+                // An empty name on the cover is the user name: the field says so.
+                QCOMPARE(pName->placeholderText(), QString("Ann Lee"));
+                QTest::mouseClick(pName, Qt::LeftButton);
+                TypeText(pName, "Анна Ли");
+                for (const char* pszText :
+                     {"Lee Trading", "+44 20 7946 0000", "+44 20 7946 0001", "ann@lee.example"})
+                {
+                    QTest::keyClick(&settings, Qt::Key_Tab);
+                    QTest::keyClicks(settings.focusWidget(), pszText);
+                }
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                auto* pTemplate = CDialogBuilder::Control<QComboBox>(settings, IDC_COVER_TEMPLATE);
+                QCOMPARE(settings.focusWidget(), pTemplate);
+                QCOMPARE(pTemplate->currentText(), QString("Default (Cover.svg)"));
+                QTest::keyClick(pTemplate, Qt::Key_Down);
+                QTest::mouseClick(Button(settings, IDOK), Qt::LeftButton);
+            });
+        QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
+        const SProviderSettings read = ReadProviderSettings();
+        QCOMPARE(read.m_strSenderName, std::string("Анна Ли"));
+        QCOMPARE(read.m_strSenderCompany, std::string("Lee Trading"));
+        QCOMPARE(read.m_strSenderVoice, std::string("+44 20 7946 0000"));
+        QCOMPARE(read.m_strSenderFax, std::string("+44 20 7946 0001"));
+        QCOMPARE(read.m_strSenderEmail, std::string("ann@lee.example"));
+        QCOMPARE(read.m_strCoverTemplate, std::string("letterhead.svg"));
+        QCOMPARE(read.m_sentLimits.m_nMaxFaxes, 7);
+        QVERIFY(ReadText(System("sendwell.ini")).find("[Mailbox]\nHost=imap.example.net\n") !=
+                std::string::npos);
+
+        OnNextModal(
+            [](QDialog& settings)
+            {
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_SENDER_NAME)->text(),
+                         QString("Анна Ли"));
+                QCOMPARE(CDialogBuilder::Control<QLineEdit>(settings, IDC_SENDER_EMAIL)->text(),
+                         QString("ann@lee.example"));
+                QCOMPARE(CDialogBuilder::Control<QComboBox>(settings, IDC_COVER_TEMPLATE)->currentText(),
+                         QString("letterhead.svg"));
+                QTest::keyClick(&settings, Qt::Key_Escape);
+            });
+        QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
         QCOMPARE(Messages(), std::string());
     }
 
