@@ -742,6 +742,15 @@ private slots:
         QCOMPARE(ReadProviderSettings().m_bCoverPage, false);
         QTest::mouseClick(pCover, Qt::LeftButton);
         QVERIFY(pCover->isChecked());
+        // Its mnemonic Alt+C, from wherever the focus is.
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        Recipient(dialog)->setFocus();
+        // The mnemonic presses the box as a click would, shown pressed for a moment first.
+        QTest::keyClick(dialog.windowHandle(), Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(!pCover->isChecked());
+        QTest::keyClick(dialog.windowHandle(), Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(pCover->isChecked());
         CSendDialog next;
         QVERIFY(CDialogBuilder::Control<QCheckBox>(next, IDC_COVER_PAGE)->isChecked());
         QCOMPARE(PageTexts(next), (QStringList{"Page 1", "Page 2", "Page 3"}));
