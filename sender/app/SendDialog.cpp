@@ -25,6 +25,7 @@
 #include "sender/controls/LinkOpener.h"
 #include "sender/controls/TintedStatic.h"
 #include "sender/mail/MailSyntax.h"
+#include "sender/send/CoverInsertion.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 
@@ -288,13 +289,9 @@ bool CSendDialog::FillPageList()
                               platform::EMessageIcon::Warning);
         return false;
     }
-    m_nDocumentPages = platform::PagesOfCountByte(nPageCount);
-    // The cover is page 1 of the fax, and of the list.
-    const int nPages = m_nDocumentPages + (m_buttonCoverPage->isChecked() ? 1 : 0);
-    for (int nPage = 1; nPage <= nPages; ++nPage)
-        m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
-    if (m_listPages->count() > 0)
-        m_listPages->setCurrentRow(0);
+    m_bCoverInPages = WaitingFaxHasCover();
+    m_nDocumentPages = platform::PagesOfCountByte(nPageCount) - (m_bCoverInPages ? 1 : 0);
+    ListPages(0);
     return true;
 }
 
@@ -334,9 +331,10 @@ void CSendDialog::OnSend()
     }
 
     // A cover asked for and not to be had stops the send: the fax never goes without it.
+    // A cover that a failed send put in already goes as it is.
     SSendJob job;
     job.m_cover = CoverRequest();
-    if (job.m_cover && !CheckCover(*job.m_cover))
+    if (job.m_cover && !WaitingFaxHasCover() && !CheckCover(*job.m_cover))
         return;
 
     // A secure send with a login signs in: the password comes from the keyring or the user.
@@ -489,20 +487,48 @@ void CSendDialog::OnCoverDetails()
 
 void CSendDialog::RefillPageList()
 {
+    // No pages, nothing to list: a cover alone is no fax.
     if (m_listPages->count() == 0)
         return;
     // The page that was chosen stays chosen: one row further down with a cover, one up without.
-    const int nRow = m_listPages->currentRow();
-    const bool bCover = m_buttonCoverPage->isChecked();
-    m_listPages->clear();
-    const int nPages = m_nDocumentPages + (bCover ? 1 : 0);
-    if (nPages == 0)
-        return;
-    for (int nPage = 1; nPage <= nPages; ++nPage)
-        m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
-    m_listPages->setCurrentRow(std::clamp(nRow + (bCover ? 1 : -1), 0, nPages - 1));
+    ListPages(m_listPages->currentRow() + ListedPages() - m_listPages->count());
     if (m_bPreviewLoaded)
         OnPreview();
+}
+
+int CSendDialog::ListedPages() const
+{
+    return m_nDocumentPages + (m_buttonCoverPage->isChecked() || m_bCoverInPages ? 1 : 0);
+}
+
+void CSendDialog::ListPages(int nRow)
+{
+    m_listPages->clear();
+    const int nPages = ListedPages();
+    for (int nPage = 1; nPage <= nPages; ++nPage)
+        m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
+    if (nPages > 0)
+        m_listPages->setCurrentRow(std::clamp(nRow, 0, nPages - 1));
+}
+
+bool CSendDialog::DrawsCover() const
+{
+    return m_buttonCoverPage->isChecked() && !m_bCoverInPages;
+}
+
+void CSendDialog::ChooseCover(bool bCover)
+{
+    {
+        const QSignalBlocker blocker(m_buttonCoverPage);
+        m_buttonCoverPage->setChecked(bCover);
+    }
+    if (m_listPages->count() > 0)
+        ListPages(0);
+}
+
+bool CSendDialog::CoverChosen() const
+{
+    return m_buttonCoverPage->isChecked();
 }
 
 void CSendDialog::OnSentFaxes()
@@ -712,7 +738,7 @@ void CSendDialog::OnPreview()
     if (m_nCurrentPage < 1)
         return;
     // With a cover the list's first page is the cover, drawn here; the printed pages follow it.
-    const auto cover = CoverRequest();
+    const auto cover = DrawsCover() ? CoverRequest() : std::nullopt;
     if (cover && m_nCurrentPage == 1)
     {
         std::vector<std::uint8_t> raster;
@@ -727,7 +753,7 @@ void CSendDialog::OnPreview()
         DrawPreview();
         return;
     }
-    const int nFilePage = m_nCurrentPage - (cover ? 1 : 0);
+    const int nFilePage = m_nCurrentPage - (DrawsCover() ? 1 : 0);
     const auto path = platform::DrivePath(platform::RasterFileName(nFilePage));
     if (!m_raster.LoadPage(path))
     {

@@ -73,10 +73,11 @@ public:
     // Lists the page files of the drive root anew (after Send again put a sent fax's pages
     // there) and fills in the recipient and number.
     void ShowPagesFor(const std::string& strRecipient, const std::string& strFaxNumber);
-    // Whether the next send is to put a cover page in as page 1. Send again chooses as the fax
-    // went: a cover it was sent with was left out of its pages, to be drawn anew.
-    void ChooseCover(bool bCover) { m_bCoverChosen = bCover; }
-    bool CoverChosen() const { return m_bCoverChosen; }
+    // Whether the next send is to put a cover page in as page 1: the Cover page box. Send again
+    // chooses as the fax went (a cover it was sent with was left out of its pages, to be drawn
+    // anew); the choice kept for the next start stays the user's own.
+    void ChooseCover(bool bCover);
+    bool CoverChosen() const;
     // Makes a document file (PDF, PostScript, an image or plain text) the pages to send, as
     // printing it would, while the dialog waits with the Send button reading "Wait..."; a file
     // that cannot be rendered is reported, and one whose rendering the user stops with Cancel or
@@ -134,6 +135,11 @@ private:
     bool CheckCover(const SCoverRequest& request);
     // Lists the pages anew (after the cover choice changed), keeping the page shown.
     void RefillPageList();
+    // The list's entries: the printed pages, and the cover before them when there is one.
+    int ListedPages() const;
+    void ListPages(int nRow);
+    // Whether page 1 of the list is a cover the dialog draws, not one a send has put in already.
+    bool DrawsCover() const;
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the
     // mail goes out how much of it the server has acknowledged.
     void SetSendButtonBusy(bool bBusy);
@@ -142,7 +148,6 @@ private:
     CAddressBook m_book;
     CPageRaster m_raster;
     bool m_bInitCompleted = false;
-    bool m_bCoverChosen = false;
     bool m_bSending = false;
     // Why the record of the last fax sent could not be kept; told after the outcome.
     std::string m_strRecordError;
@@ -157,6 +162,9 @@ private:
     bool m_bPreviewLoaded = false;
     // The pages of the printed document, without the cover.
     int m_nDocumentPages = 0;
+    // A send that did not go out has put the cover in as page 1 of the waiting fax already: it
+    // is among the page files, and goes with them whatever the box says.
+    bool m_bCoverInPages = false;
     int m_nHorzOffset = 0;
     int m_nVertOffset = 0;
 

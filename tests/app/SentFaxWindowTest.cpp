@@ -20,6 +20,7 @@
 #include "tests/support/SmtpPeer.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
@@ -417,7 +418,7 @@ private slots:
     }
 
     // A fax sent with a cover goes again without the old one, whose date and page count are
-    // past: the dialog lists the other pages and has the cover chosen, to be drawn anew.
+    // past: the dialog has the cover chosen, to be drawn anew as page 1 before the other pages.
     void sendAgainLeavesTheOldCoverOut()
     {
         Record("Acme", "4930111", 1'800'000'000, 3, true);
@@ -439,8 +440,9 @@ private slots:
                 WhenShown<CSentFaxWindow>([](CSentFaxWindow* pWindow)
                                           { Click(pWindow->findChild<QPushButton*>("sendAgain")); });
                 Key(&dialog, Qt::Key_H, Qt::ControlModifier);
-                QCOMPARE(CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST)->count(), 2);
+                QCOMPARE(CDialogBuilder::Control<QListWidget>(dialog, IDC_PAGE_LIST)->count(), 3);
                 QVERIFY(dialog.CoverChosen());
+                QVERIFY(CDialogBuilder::Control<QCheckBox>(dialog, IDC_COVER_PAGE)->isChecked());
                 dialog.reject();
             });
         QTimer::singleShot(WAIT * 2, &dialog, &QDialog::reject);
