@@ -14,6 +14,7 @@
 #include "sender/controls/HyperLink1.h"
 #include "sender/controls/LinkStatic.h"
 #include "sender/controls/TintedStatic.h"
+#include "sender/send/CoverInsertion.h"
 #include "sender/store/ArchiveString.h"
 #include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
@@ -797,6 +798,33 @@ private slots:
         QVERIFY2(strMessages.find(strBroken) != std::string::npos, strMessages.c_str());
         // Refused before anything else: the recipient is not even recorded.
         QVERIFY(!fs::exists(System("flist.dll")));
+    }
+
+    // A send that did not go out has put the cover in already: it is listed once, as page 1 of
+    // the page files, and stays there whatever the box says.
+    void aCoverPutInByAFailedSendIsListedOnce()
+    {
+        WriteBytes(Drive("Page.tmp"), PageCountFile(3));
+        WriteBytes(Drive("quill.1"), LetterRaster());
+        WriteBytes(Drive("quill.2"), LetterRaster());
+        fs::copy_file(DEFAULT_COVER_TEMPLATE, System("Cover.svg"));
+        SCoverRequest request;
+        request.m_fields.m_strRecipient = "Bolt";
+        request.m_fields.m_strRecipientFax = "12345678901";
+        request.m_template = System("Cover.svg");
+        QCOMPARE(InsertCoverPage(request).m_eResult, ECoverInsertion::Inserted);
+        SProviderSettings provider;
+        provider.m_bCoverPage = true;
+        std::string strError;
+        QVERIFY(WriteProviderSettings(provider, strError));
+
+        CSendDialog dialog;
+        QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2", "Page 3"}));
+        QCOMPARE(dialog.CoverRequest()->m_fields.m_nPages, 3);
+        QTest::mouseClick(CDialogBuilder::Control<QCheckBox>(dialog, IDC_COVER_PAGE), Qt::LeftButton);
+        QVERIFY(!dialog.CoverChosen());
+        QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2", "Page 3"}));
+        QCOMPARE(Messages(), std::string());
     }
 
     // Config's cover fields, set by keyboard and mouse, are saved, shown again, and leave what
