@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes docs/sendwell.png: the main dialog of Sendwell with a previewed page, grabbed from
-# the running dialog on the offscreen platform (and the other two dialogs beside it, for a
+# the running dialog on the offscreen platform (and the other dialogs beside it, for a
 # look, in the build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -917,7 +917,7 @@ private slots:
         const QString strMain = QString::fromUtf8(strTarget);
         QVERIFY(dialog.grab().save(strMain));
 
-        // The other two dialogs beside it, for a look.
+        // The other dialogs beside it, for a look.
         const QString strBase = strMain.left(strMain.lastIndexOf('.'));
         WriteBytes(System("quill.cfg"), "\x10mail.example.net\x0F"
                                         "ann@example.net\x07"
@@ -930,6 +930,11 @@ private slots:
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QVERIFY(about.grab().save(strBase + "-about.png"));
+        CCoverPageDialog cover("Bolt Trading Ltd", "Spring offer", "Two pages follow.\nPlease call me.",
+                               &dialog);
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        QVERIFY(cover.grab().save(strBase + "-cover.png"));
     }
 };
 
