@@ -265,7 +265,7 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
     {IDC_SENDER_EMAIL, EControlKind::Edit, "", 69, 266, 205, 12,
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
     {ID_STATIC, EControlKind::Static, "Template:", 18, 284, 46, 8, STYLE_NONE},
-    {IDC_COVER_TEMPLATE, EControlKind::ComboBox, "", 69, 282, 205, 60, STYLE_TABSTOP | STYLE_VSCROLL},
+    {IDC_COVER_TEMPLATE, EControlKind::ComboBox, "", 69, 282, 205, 45, STYLE_TABSTOP | STYLE_VSCROLL},
 };
 
 // The tool tips of the settings dialog's fields beyond the three.

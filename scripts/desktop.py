@@ -17,11 +17,11 @@ TIMEOUT = 60
 # The exit code that tells CTest a test was skipped.
 SKIP_CODE = 77
 
-# Sendwell's main dialog: its caption, its layout of 255 x 162 dialog units
+# Sendwell's main dialog: its caption, its layout of 255 x 177 dialog units
 # (resources/DialogTables.h), and points inside the recipient box, the fax number field
 # (122, 70, 72, 13) and the Online Query button (201, 70, 48, 13).
 SENDWELL_CAPTION = "Vellum Zeru 3.1"
-MAIN_DIALOG_UNITS = (255, 162)
+MAIN_DIALOG_UNITS = (255, 177)
 RECIPIENT_POINT = (150, 28)
 FAX_NUMBER_POINT = (150, 76)
 ONLINE_QUERY_POINT = (225, 76)

@@ -29,7 +29,7 @@ TEST(DialogUnits, MainDialogAtSevenByFifteenHoldsTheWholeView)
 {
     const SDialogBaseUnits units{7, 15};
     EXPECT_EQ(DialogRectToPixels(units, 0, 0, SEND_DIALOG.m_nWidth, SEND_DIALOG.m_nHeight),
-              (SPixelRect{0, 0, 446, 304}));
+              (SPixelRect{0, 0, 446, 332}));
     const auto* pPreview = FindControl(SEND_DIALOG, IDC_PREVIEW_SURFACE);
     const SPixelRect preview =
         DialogRectToPixels(units, pPreview->m_nX, pPreview->m_nY, pPreview->m_nWidth, pPreview->m_nHeight);
@@ -41,7 +41,7 @@ TEST(DialogUnits, MainDialogAtSevenByFifteenHoldsTheWholeView)
 
 TEST(DialogTables, ControlsLieInsideTheirDialogsWithUniqueIds)
 {
-    for (const SDialogTemplate* pDialog : {&SEND_DIALOG, &SETTINGS_DIALOG, &ABOUT_DIALOG})
+    for (const SDialogTemplate* pDialog : {&SEND_DIALOG, &SETTINGS_DIALOG, &ABOUT_DIALOG, &COVER_DIALOG})
     {
         std::set<int> ids;
         for (const auto& control : pDialog->m_aControls)

@@ -21,8 +21,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 CAPTION = desktop.SENDWELL_CAPTION
-# The Cancel button (199, 139, 48, 13 in dialog units) of the main dialog.
-CANCEL_POINT = (223, 145)
+# The Cancel button (199, 157, 48, 13 in dialog units) of the main dialog.
+CANCEL_POINT = (223, 163)
 STAYS_CANCELLED = 5.0
 TIMEOUT = desktop.TIMEOUT
 
