@@ -303,7 +303,8 @@ TEST_F(BalloonTipTest, EveryTipOfTheMainDialogShowsWholeInsideItsBalloon)
     for (const resources::SControlTip& tip : resources::SEND_DIALOG_TIPS)
     {
         auto* pButton = new QPushButton(m_pDialog.get());
-        pButton->setGeometry(200, 10 + 30 * static_cast<int>(aButtons.size()), 100, 25);
+        // One under the other, all of them within the 300 pixels of the window.
+        pButton->setGeometry(200, 10 + 26 * static_cast<int>(aButtons.size()), 100, 24);
         pButton->show();
         m_tip.AddControlTip(pButton, tip.m_pszText, RED);
         aButtons.push_back(pButton);
