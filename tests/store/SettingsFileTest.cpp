@@ -160,30 +160,26 @@ TEST_F(SettingsFile, SenderAndCoverChoiceRoundTripAndOlderFilesReadWithDefaults)
     // A file written before the sender and the cover had keys.
     ASSERT_TRUE(platform::WriteWholeFile(ini, "[Mail]\nSecurity=TLS\nLogin=ann\n"));
     SProviderSettings settings = ReadProviderSettings(ini, File());
-    EXPECT_EQ(settings.m_eSecurity, ESmtpSecurity::Tls);
-    EXPECT_EQ(settings.m_strSenderName, "");
-    EXPECT_EQ(settings.m_strCoverTemplate, "");
+    EXPECT_EQ(settings.m_strSenderName + settings.m_strSenderEmail + settings.m_strCoverTemplate, "");
     EXPECT_FALSE(settings.m_bCoverPage);
 
-    settings.m_strSenderName = "Анна Ли";
-    settings.m_strSenderCompany = "Lee & Söhne 株式会社";
-    settings.m_strSenderVoice = "+44 20 7946 0000";
-    settings.m_strSenderFax = "+44 20 7946 0001";
-    settings.m_strSenderEmail = "ann@example.net";
-    settings.m_strCoverTemplate = "letterhead.svg";
+    const std::vector<std::string SProviderSettings::*> aTexts = {
+        &SProviderSettings::m_strSenderName,  &SProviderSettings::m_strSenderCompany,
+        &SProviderSettings::m_strSenderVoice, &SProviderSettings::m_strSenderFax,
+        &SProviderSettings::m_strSenderEmail, &SProviderSettings::m_strCoverTemplate};
+    const char* aValues[] = {"Анна Ли",          "Lee & Söhne 株式会社", "+44 20 7946 0000",
+                             "+44 20 7946 0001", "ann@example.net",      "letterhead.svg"};
+    for (std::size_t n = 0; n < aTexts.size(); ++n)
+        settings.*aTexts[n] = aValues[n];
     settings.m_bCoverPage = true;
     std::string strError;
     ASSERT_TRUE(WriteProviderSettings(settings, strError, ini)) << strError;
     const SProviderSettings read = ReadProviderSettings(ini, File());
-    EXPECT_EQ(read.m_strSenderName, settings.m_strSenderName);
-    EXPECT_EQ(read.m_strSenderCompany, settings.m_strSenderCompany);
-    EXPECT_EQ(read.m_strSenderVoice, settings.m_strSenderVoice);
-    EXPECT_EQ(read.m_strSenderFax, settings.m_strSenderFax);
-    EXPECT_EQ(read.m_strSenderEmail, settings.m_strSenderEmail);
-    EXPECT_EQ(read.m_strCoverTemplate, settings.m_strCoverTemplate);
+    for (std::size_t n = 0; n < aTexts.size(); ++n)
+        EXPECT_EQ(read.*aTexts[n], aValues[n]);
     EXPECT_TRUE(read.m_bCoverPage);
     EXPECT_EQ(read.m_strLogin, "ann");
-
+    // A line break would let a name write a key of its own.
     settings.m_strSenderName = "Ann\nEnabled=0";
     EXPECT_FALSE(WriteProviderSettings(settings, strError, ini));
 }
