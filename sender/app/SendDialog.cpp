@@ -291,6 +291,7 @@ bool CSendDialog::FillPageList()
     }
     m_bCoverInPages = WaitingFaxHasCover();
     m_nDocumentPages = platform::PagesOfCountByte(nPageCount) - (m_bCoverInPages ? 1 : 0);
+    ShowCoverInPages();
     ListPages(0);
     return true;
 }
@@ -385,6 +386,12 @@ void CSendDialog::OnSend()
         m_listPages->clear();
         m_bPreviewLoaded = false;
         m_preview->SetView(QImage());
+    }
+    else if (result.m_eOutcome != ESendOutcome::Sent)
+    {
+        // A cover this send put in stays among the pages for the next try.
+        m_bCoverInPages = WaitingFaxHasCover();
+        ShowCoverInPages();
     }
     const std::string strText = SendOutcomeText(result);
     if (result.m_eOutcome == ESendOutcome::NoPages)
@@ -509,6 +516,19 @@ void CSendDialog::ListPages(int nRow)
         m_listPages->addItem(QString::fromLatin1(PAGE_ENTRY_PREFIX) + QString::number(nPage));
     if (nPages > 0)
         m_listPages->setCurrentRow(std::clamp(nRow, 0, nPages - 1));
+}
+
+void CSendDialog::ShowCoverInPages()
+{
+    // A cover that an earlier, failed send put in is one of the fax's pages now and goes with
+    // them: the box says so and cannot be cleared, nor the drawn cover's texts changed.
+    if (m_bCoverInPages)
+    {
+        const QSignalBlocker blocker(m_buttonCoverPage);
+        m_buttonCoverPage->setChecked(true);
+    }
+    m_buttonCoverPage->setEnabled(!m_bCoverInPages);
+    m_buttonCoverDetails->setEnabled(!m_bCoverInPages);
 }
 
 bool CSendDialog::DrawsCover() const

@@ -138,6 +138,8 @@ private:
     // The list's entries: the printed pages, and the cover before them when there is one.
     int ListedPages() const;
     void ListPages(int nRow);
+    // Shows whether the waiting pages hold a cover already: the box ticked and fixed.
+    void ShowCoverInPages();
     // Whether page 1 of the list is a cover the dialog draws, not one a send has put in already.
     bool DrawsCover() const;
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the

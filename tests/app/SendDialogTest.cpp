@@ -800,7 +800,10 @@ private slots:
         CSendDialog dialog;
         QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2", "Page 3"}));
         QCOMPARE(dialog.CoverRequest()->m_fields.m_nPages, 3);
+        // The cover goes with the pages: the box shows it and cannot be cleared.
         QTest::mouseClick(CoverBox(dialog), Qt::LeftButton);
+        QVERIFY(CoverBox(dialog)->isChecked());
+        QVERIFY(!CoverBox(dialog)->isEnabled());
         QCOMPARE(PageTexts(dialog), (QStringList{"Page 1", "Page 2", "Page 3"}));
         QCOMPARE(Messages(), std::string());
     }
