@@ -711,8 +711,6 @@ TEST_F(InstallerTest, AddQueueMakesTheQueueWithThePpdNextToTheInstaller)
     EXPECT_NE(std::find(command.begin(), command.end(), "printer-op-policy=authenticated"), command.end());
 }
 
-} // namespace
-
 TEST_F(InstallerTest, AnAdministratorLeavesThePackagesDriverAndQueueToThePackage)
 {
     // dpkg's list of the package's files names the backend: the package placed the driver.
@@ -747,3 +745,5 @@ TEST_F(InstallerTest, AnAdministratorLeavesThePackagesDriverAndQueueToThePackage
         0u)
         << removal.CompletionText();
 }
+
+} // namespace
