@@ -35,9 +35,9 @@ struct SImapAccount
 struct SAwaitingFax
 {
     std::int64_t m_nId = 0;
-    std::int64_t m_nSentAt = 0;   // seconds since 1970
-    std::string m_strMessageId;   // as recorded, with its angle brackets "<...>"
-    std::string m_strFaxNumber;   // digits
+    std::int64_t m_nSentAt = 0; // seconds since 1970
+    std::string m_strMessageId; // as recorded, with its angle brackets "<...>"
+    std::string m_strFaxNumber; // digits
     std::string m_strGatewayAddress;
 };
 
