@@ -45,24 +45,29 @@ constexpr long SEVERAL = -2;
 
 long FindFax(const SNotice& notice, const std::vector<SAwaitingFax>& aAwaiting)
 {
-    const auto pick = [&](auto fnFits) -> std::optional<long> {
+    const auto pick = [&](auto fnFits) -> std::optional<long>
+    {
         const long nCount = std::count_if(aAwaiting.begin(), aAwaiting.end(), fnFits);
         if (nCount == 0)
             return std::nullopt;
         if (nCount > 1)
             return SEVERAL;
-        return static_cast<long>(std::find_if(aAwaiting.begin(), aAwaiting.end(), fnFits) - aAwaiting.begin());
+        return static_cast<long>(std::find_if(aAwaiting.begin(), aAwaiting.end(), fnFits) -
+                                 aAwaiting.begin());
     };
-    if (auto found = pick([&](const SAwaitingFax& fax) { return NamesAny(notice.m_report.m_aReturnedIds, fax); }))
+    if (auto found =
+            pick([&](const SAwaitingFax& fax) { return NamesAny(notice.m_report.m_aReturnedIds, fax); }))
         return *found;
     if (auto found = pick([&](const SAwaitingFax& fax) { return NamesAny(notice.m_aReferences, fax); }))
         return *found;
-    if (auto found = pick([&](const SAwaitingFax& fax) {
-            return fax.m_strFaxNumber.size() >= MIN_NUMBER_DIGITS &&
-                   notice.m_nDate + CLOCK_SKEW_SECONDS >= fax.m_nSentAt &&
-                   (HoldsFaxNumber(notice.m_strSubject, fax.m_strFaxNumber) ||
-                    HoldsFaxNumber(notice.m_strText, fax.m_strFaxNumber));
-        }))
+    if (auto found = pick(
+            [&](const SAwaitingFax& fax)
+            {
+                return fax.m_strFaxNumber.size() >= MIN_NUMBER_DIGITS &&
+                       notice.m_nDate + CLOCK_SKEW_SECONDS >= fax.m_nSentAt &&
+                       (HoldsFaxNumber(notice.m_strSubject, fax.m_strFaxNumber) ||
+                        HoldsFaxNumber(notice.m_strText, fax.m_strFaxNumber));
+            }))
         return *found;
     return NO_FAX;
 }
@@ -102,8 +107,15 @@ bool HoldsFaxNumber(std::string_view strText, std::string_view strDigits)
                 ++j;
                 ++k;
             }
-            else if (k > 0 && IsNumberSeparator(strText[j]) && j + 1 < strText.size() && IsDigit(strText[j + 1]))
-                ++j;
+            else if (k > 0 && IsNumberSeparator(strText[j]))
+            {
+                // At most two in a row: "+49 (40) 654321".
+                const std::size_t nDigit =
+                    j + (j + 1 < strText.size() && IsNumberSeparator(strText[j + 1]) ? 2 : 1);
+                if (nDigit >= strText.size() || !IsDigit(strText[nDigit]))
+                    break;
+                j = nDigit;
+            }
             else
                 break;
         }
@@ -131,8 +143,9 @@ std::vector<SNoticeOutcome> MatchNotices(const std::vector<SNotice>& aNotices,
         if (!verdict)
             continue;
         const auto it = chosen.find(static_cast<std::size_t>(nFax));
-        if (it != chosen.end() && std::make_pair(it->second.m_pNotice->m_nDate, it->second.m_pNotice->m_nUid) >
-                                      std::make_pair(notice.m_nDate, notice.m_nUid))
+        if (it != chosen.end() &&
+            std::make_pair(it->second.m_pNotice->m_nDate, it->second.m_pNotice->m_nUid) >
+                std::make_pair(notice.m_nDate, notice.m_nUid))
             continue;
         chosen[static_cast<std::size_t>(nFax)] = SChosen{&notice, std::move(*verdict)};
     }

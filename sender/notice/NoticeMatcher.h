@@ -19,7 +19,7 @@
 std::vector<SNoticeOutcome> MatchNotices(const std::vector<SNotice>& aNotices,
                                          const std::vector<SAwaitingFax>& aAwaiting);
 
-// Whether the fax number's digits stand in strText as a number of their own: single blanks,
-// dashes, dots, slashes or parentheses may part its digits, and no digit may touch it on either
-// side, so that 301234 is not found in 4930123456.
+// Whether the fax number's digits stand in strText as a number of their own: blanks, dashes,
+// dots, slashes or parentheses (two at most in a row) may part its digits, and no digit may touch it on
+// either side, so that 301234 is not found in 4930123456.
 bool HoldsFaxNumber(std::string_view strText, std::string_view strDigits);
