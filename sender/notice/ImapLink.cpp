@@ -61,7 +61,8 @@ std::string ServerText(std::string_view strText)
 
 } // namespace
 
-CImapLink::CImapLink(Clock::time_point deadline, const platform::CCancelSignal* pCancel, const SImapLimits& limits)
+CImapLink::CImapLink(Clock::time_point deadline, const platform::CCancelSignal* pCancel,
+                     const SImapLimits& limits)
     : m_deadline(deadline), m_pCancel(pCancel), m_reader(m_socket, limits)
 {
     m_socket.SetCancelSignal(pCancel);
@@ -137,8 +138,8 @@ std::string CImapLink::NextTag()
     return "v" + std::to_string(++m_nTag);
 }
 
-EPollStatus CImapLink::ReadUntil(const std::string& strTag, SCommandEnd& end, const UntaggedHandler& fnUntagged,
-                                 bool bContinuation, bool& bContinued)
+EPollStatus CImapLink::ReadUntil(const std::string& strTag, SCommandEnd& end,
+                                 const UntaggedHandler& fnUntagged, bool bContinuation, bool& bContinued)
 {
     bContinued = false;
     SImapResponse response;
@@ -176,7 +177,8 @@ EPollStatus CImapLink::ReadUntil(const std::string& strTag, SCommandEnd& end, co
     }
 }
 
-EPollStatus CImapLink::Command(const std::string& strCommand, SCommandEnd& end, const UntaggedHandler& fnUntagged)
+EPollStatus CImapLink::Command(const std::string& strCommand, SCommandEnd& end,
+                               const UntaggedHandler& fnUntagged)
 {
     if (m_bFailed)
         return EPollStatus::ServerError;
@@ -209,13 +211,15 @@ bool CImapLink::Offers(std::string_view strCapability) const
 EPollStatus CImapLink::Capabilities()
 {
     SCommandEnd end;
-    const EPollStatus eStatus = Command("CAPABILITY", end, [this](const SImapResponse& response) {
-        std::string_view strRest = response.Head();
-        NextWord(strRest);
-        if (Upper(NextWord(strRest)) == "CAPABILITY")
-            TakeCapabilities(strRest);
-        return EPollStatus::Ok;
-    });
+    const EPollStatus eStatus = Command("CAPABILITY", end,
+                                        [this](const SImapResponse& response)
+                                        {
+                                            std::string_view strRest = response.Head();
+                                            NextWord(strRest);
+                                            if (Upper(NextWord(strRest)) == "CAPABILITY")
+                                                TakeCapabilities(strRest);
+                                            return EPollStatus::Ok;
+                                        });
     if (eStatus != EPollStatus::Ok)
         return eStatus;
     if (!end.m_bOk)
@@ -253,8 +257,9 @@ EPollStatus CImapLink::StartTls(const std::string& strHost)
             return eStatus;
     }
     if (!Offers("STARTTLS"))
-        return Fail(EPollStatus::NotSecure,
-                    "the mail server does not offer STARTTLS; nothing was sent over the unprotected connection");
+        return Fail(
+            EPollStatus::NotSecure,
+            "the mail server does not offer STARTTLS; nothing was sent over the unprotected connection");
     SCommandEnd end;
     const EPollStatus eStatus = Command("STARTTLS", end);
     if (eStatus != EPollStatus::Ok)
@@ -309,7 +314,8 @@ EPollStatus CImapLink::Connect(const std::string& strServer, EImapSecurity eSecu
     const std::string_view strStar = NextWord(strRest);
     const std::string strKind = Upper(NextWord(strRest));
     if (strStar != "*" || (strKind != "OK" && strKind != "PREAUTH"))
-        return Fail(EPollStatus::CannotConnect, "the mail server turned the connection away: " + ServerText(strRest));
+        return Fail(EPollStatus::CannotConnect,
+                    "the mail server turned the connection away: " + ServerText(strRest));
     const std::string strUpper = Upper(strRest);
     if (strUpper.rfind("[CAPABILITY ", 0) == 0)
         TakeCapabilities(std::string_view(strRest).substr(12, strRest.find(']') - 12));
@@ -333,7 +339,8 @@ EPollStatus CImapLink::Login(const std::string& strLogin, const std::string& str
     if (!m_pTls)
         return Fail(EPollStatus::NotSecure, "a password is only sent over a secure connection");
     if (strLogin.find('\0') != std::string::npos || strPassword.find('\0') != std::string::npos)
-        return Fail(EPollStatus::LoginRefused, "the login or password holds a character that IMAP cannot carry");
+        return Fail(EPollStatus::LoginRefused,
+                    "the login or password holds a character that IMAP cannot carry");
     if (m_aCapabilities.empty())
     {
         const EPollStatus eStatus = Capabilities();
@@ -413,7 +420,8 @@ EPollStatus CImapLink::Login(const std::string& strLogin, const std::string& str
     if (eStatus != EPollStatus::Ok)
         return eStatus;
     if (end.m_strKind == "BAD")
-        return Fail(EPollStatus::ServerError, "the mail server did not understand the login: " + end.m_strText);
+        return Fail(EPollStatus::ServerError,
+                    "the mail server did not understand the login: " + end.m_strText);
     if (!end.m_bOk)
         return Fail(EPollStatus::LoginRefused, strWho);
     m_bAuthenticated = true;
@@ -427,19 +435,22 @@ EPollStatus CImapLink::Examine(const std::string& strFolder, SImapFolderState& s
     if (strName.empty())
         return Fail(EPollStatus::FolderMissing, ServerText(strFolder));
     SCommandEnd end;
-    const EPollStatus eStatus = Command("EXAMINE " + strName, end, [&state](const SImapResponse& response) {
-        const std::string& strLine = response.Head();
-        if (const std::uint32_t nValidity = CodeNumber(strLine, "UIDVALIDITY"))
-            state.m_nUidValidity = nValidity;
-        if (const std::uint32_t nNext = CodeNumber(strLine, "UIDNEXT"))
-            state.m_nUidNext = nNext;
-        std::string_view strRest = strLine;
-        NextWord(strRest);
-        std::uint32_t nCount = 0;
-        if (ParseNumber(NextWord(strRest), nCount) && Upper(NextWord(strRest)) == "EXISTS")
-            state.m_nExists = nCount;
-        return EPollStatus::Ok;
-    });
+    const EPollStatus eStatus =
+        Command("EXAMINE " + strName, end,
+                [&state](const SImapResponse& response)
+                {
+                    const std::string& strLine = response.Head();
+                    if (const std::uint32_t nValidity = CodeNumber(strLine, "UIDVALIDITY"))
+                        state.m_nUidValidity = nValidity;
+                    if (const std::uint32_t nNext = CodeNumber(strLine, "UIDNEXT"))
+                        state.m_nUidNext = nNext;
+                    std::string_view strRest = strLine;
+                    NextWord(strRest);
+                    std::uint32_t nCount = 0;
+                    if (ParseNumber(NextWord(strRest), nCount) && Upper(NextWord(strRest)) == "EXISTS")
+                        state.m_nExists = nCount;
+                    return EPollStatus::Ok;
+                });
     if (eStatus != EPollStatus::Ok)
         return eStatus;
     if (end.m_strKind == "NO")
@@ -455,20 +466,24 @@ EPollStatus CImapLink::UidSearch(const std::string& strCriteria, std::vector<std
 {
     aUids.clear();
     SCommandEnd end;
-    const EPollStatus eStatus = Command("UID SEARCH " + strCriteria, end, [&](const SImapResponse& response) {
-        std::string_view strRest = response.Head();
-        NextWord(strRest);
-        if (Upper(NextWord(strRest)) != "SEARCH")
-            return EPollStatus::Ok;
-        while (!platform::TrimStart(strRest, " ").empty())
-        {
-            std::uint32_t nUid = 0;
-            if (!ParseNumber(NextWord(strRest), nUid))
-                return Fail(EPollStatus::ServerError, "the mail server sent a search result that is not a number");
-            aUids.push_back(nUid);
-        }
-        return EPollStatus::Ok;
-    });
+    const EPollStatus eStatus =
+        Command("UID SEARCH " + strCriteria, end,
+                [&](const SImapResponse& response)
+                {
+                    std::string_view strRest = response.Head();
+                    NextWord(strRest);
+                    if (Upper(NextWord(strRest)) != "SEARCH")
+                        return EPollStatus::Ok;
+                    while (!platform::TrimStart(strRest, " ").empty())
+                    {
+                        std::uint32_t nUid = 0;
+                        if (!ParseNumber(NextWord(strRest), nUid))
+                            return Fail(EPollStatus::ServerError,
+                                        "the mail server sent a search result that is not a number");
+                        aUids.push_back(nUid);
+                    }
+                    return EPollStatus::Ok;
+                });
     if (eStatus != EPollStatus::Ok)
         return eStatus;
     if (!end.m_bOk)
@@ -479,7 +494,8 @@ EPollStatus CImapLink::UidSearch(const std::string& strCriteria, std::vector<std
 }
 
 EPollStatus CImapLink::UidFetch(const std::vector<std::uint32_t>& aAsked, std::size_t nHeaderBytes,
-                                std::size_t nTextBytes, const std::function<void(SFetchedMessage&&)>& fnMessage)
+                                std::size_t nTextBytes,
+                                const std::function<void(SFetchedMessage&&)>& fnMessage)
 {
     std::vector<std::uint32_t> aUids = aAsked;
     std::sort(aUids.begin(), aUids.end());
@@ -489,14 +505,17 @@ EPollStatus CImapLink::UidFetch(const std::vector<std::uint32_t>& aAsked, std::s
                                  "> BODY.PEEK[TEXT]<0." + std::to_string(nTextBytes) + ">)";
     std::vector<SImapToken> aTokens;
     SCommandEnd end;
-    const EPollStatus eStatus =
-        Command("UID FETCH " + UidSet(aUids) + " " + strItems, end, [&](const SImapResponse& response) {
+    const EPollStatus eStatus = Command(
+        "UID FETCH " + UidSet(aUids) + " " + strItems, end,
+        [&](const SImapResponse& response)
+        {
             if (!TokenizeResponse(response, aTokens))
                 return Fail(EPollStatus::ServerError, "the mail server sent a response that cannot be read");
             if (aTokens.size() < 4 || Upper(aTokens[2].m_strText) != "FETCH")
                 return EPollStatus::Ok;
             if (aTokens[3].m_eKind != EImapToken::Open)
-                return Fail(EPollStatus::ServerError, "the mail server sent a FETCH response without its list");
+                return Fail(EPollStatus::ServerError,
+                            "the mail server sent a FETCH response without its list");
             SFetchedMessage message;
             std::size_t i = 4;
             while (i < aTokens.size() && aTokens[i].m_eKind != EImapToken::Close)

@@ -59,8 +59,8 @@ public:
     EPollStatus UidSearch(const std::string& strCriteria, std::vector<std::uint32_t>& aUids);
     // Fetches the header (up to nHeaderBytes) and the start of the text (up to nTextBytes) of each
     // message, calling fnMessage for each as it comes.
-    EPollStatus UidFetch(const std::vector<std::uint32_t>& aUids, std::size_t nHeaderBytes, std::size_t nTextBytes,
-                         const std::function<void(SFetchedMessage&&)>& fnMessage);
+    EPollStatus UidFetch(const std::vector<std::uint32_t>& aUids, std::size_t nHeaderBytes,
+                         std::size_t nTextBytes, const std::function<void(SFetchedMessage&&)>& fnMessage);
     // LOGOUT, briefly waited for, and closes the connection.
     void Logout();
 
@@ -81,7 +81,8 @@ private:
     EPollStatus Send(const std::string& strBytes);
     std::string NextTag();
     // Sends a command and reads up to its tagged end; each untagged response goes to fnUntagged.
-    EPollStatus Command(const std::string& strCommand, SCommandEnd& end, const UntaggedHandler& fnUntagged = {});
+    EPollStatus Command(const std::string& strCommand, SCommandEnd& end,
+                        const UntaggedHandler& fnUntagged = {});
     // Reads responses up to the tagged one for strTag, or a continuation when bContinuation.
     EPollStatus ReadUntil(const std::string& strTag, SCommandEnd& end, const UntaggedHandler& fnUntagged,
                           bool bContinuation, bool& bContinued);

@@ -11,8 +11,8 @@ constexpr std::size_t RECEIVE_CHUNK_BYTES = 16 * 1024;
 // blanks and parentheses included ("BODY[HEADER.FIELDS (DATE)]").
 bool EndsAtom(char ch)
 {
-    return ch == ' ' || ch == '(' || ch == ')' || ch == '"' || ch == '{' || static_cast<unsigned char>(ch) < 0x20 ||
-           ch == 0x7f;
+    return ch == ' ' || ch == '(' || ch == ')' || ch == '"' || ch == '{' ||
+           static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f;
 }
 
 // The literal's size when the line ends in "{n}" or "{n+}" (RFC 7888); the line loses it.
@@ -164,8 +164,8 @@ EImapRead CImapReader::Read(SImapResponse& response, platform::CByteStream::Cloc
                 if (eFill != EImapRead::Ok)
                     return eFill;
             }
-            const std::size_t nTake =
-                std::min<std::size_t>(m_strBuffer.size(), static_cast<std::size_t>(nLiteral) - strLiteral.size());
+            const std::size_t nTake = std::min<std::size_t>(
+                m_strBuffer.size(), static_cast<std::size_t>(nLiteral) - strLiteral.size());
             strLiteral.append(m_strBuffer, 0, nTake);
             m_strBuffer.erase(0, nTake);
         }

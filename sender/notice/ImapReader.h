@@ -15,8 +15,8 @@
 
 struct SImapLimits
 {
-    std::size_t m_nMaxLineBytes = 1024 * 1024;     // the text of one response, its literals aside
-    std::size_t m_nMaxLiteralBytes = 256 * 1024;   // one literal
+    std::size_t m_nMaxLineBytes = 1024 * 1024;    // the text of one response, its literals aside
+    std::size_t m_nMaxLiteralBytes = 256 * 1024;  // one literal
     std::uint64_t m_nMaxSessionBytes = 64u << 20; // everything read over the connection
 };
 
@@ -46,10 +46,10 @@ struct SImapResponse
 
 enum class EImapToken
 {
-    Atom,    // an atom, number or NIL; "BODY[HEADER]<0>" stays one atom, its brackets included
-    String,  // a quoted string (unescaped) or a literal
-    Open,    // "("
-    Close,   // ")"
+    Atom,   // an atom, number or NIL; "BODY[HEADER]<0>" stays one atom, its brackets included
+    String, // a quoted string (unescaped) or a literal
+    Open,   // "("
+    Close,  // ")"
 };
 
 struct SImapToken
@@ -65,7 +65,10 @@ struct SImapToken
 class CImapReader
 {
 public:
-    CImapReader(platform::CByteStream& stream, const SImapLimits& limits) : m_pStream(&stream), m_limits(limits) {}
+    CImapReader(platform::CByteStream& stream, const SImapLimits& limits)
+        : m_pStream(&stream), m_limits(limits)
+    {
+    }
 
     // Reads the next whole response, its literals included.
     [[nodiscard]] EImapRead Read(SImapResponse& response, platform::CByteStream::Clock::time_point deadline);

@@ -21,7 +21,11 @@ bool DecodeUtf8(std::string_view strText, std::vector<char32_t>& aPoints)
     for (std::size_t i = 0; i < strText.size();)
     {
         const auto ch = static_cast<unsigned char>(strText[i]);
-        const int nMore = ch < 0x80 ? 0 : (ch & 0xe0) == 0xc0 ? 1 : (ch & 0xf0) == 0xe0 ? 2 : (ch & 0xf8) == 0xf0 ? 3 : -1;
+        const int nMore = ch < 0x80             ? 0
+                          : (ch & 0xe0) == 0xc0 ? 1
+                          : (ch & 0xf0) == 0xe0 ? 2
+                          : (ch & 0xf8) == 0xf0 ? 3
+                                                : -1;
         if (nMore < 0 || i + static_cast<std::size_t>(nMore) >= strText.size())
             return false;
         char32_t nPoint = nMore == 0 ? ch : ch & (0x3f >> nMore);
@@ -70,7 +74,8 @@ std::string MailboxName(std::string_view strFolder)
         return {};
     std::string strName;
     std::vector<std::uint16_t> aUnits; // the UTF-16 of the run of characters being encoded
-    const auto flush = [&]() {
+    const auto flush = [&]()
+    {
         if (aUnits.empty())
             return;
         strName += '&';
@@ -136,7 +141,8 @@ std::string SearchDate(std::int64_t nTime)
     std::tm parts = {};
     ::gmtime_r(&time, &parts);
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%d-%s-%d", parts.tm_mday, MONTHS[parts.tm_mon], parts.tm_year + 1900);
+    std::snprintf(buffer, sizeof buffer, "%d-%s-%d", parts.tm_mday, MONTHS[parts.tm_mon],
+                  parts.tm_year + 1900);
     return buffer;
 }
 
@@ -150,8 +156,8 @@ std::int64_t ParseInternalDate(std::string_view strDate)
     int nDay = 0, nYear = 0, nHour = 0, nMinute = 0, nSecond = 0, nZone = 0;
     char szMonth[4] = {};
     char chSign = 0;
-    if (std::sscanf(szText, "%d-%3s-%d %d:%d:%d %c%4d", &nDay, szMonth, &nYear, &nHour, &nMinute, &nSecond, &chSign,
-                    &nZone) != 8 ||
+    if (std::sscanf(szText, "%d-%3s-%d %d:%d:%d %c%4d", &nDay, szMonth, &nYear, &nHour, &nMinute, &nSecond,
+                    &chSign, &nZone) != 8 ||
         (chSign != '+' && chSign != '-'))
         return 0;
     int nMonth = -1;

@@ -20,10 +20,10 @@ struct SDeliveryReport
 struct SNotice
 {
     std::uint32_t m_nUid = 0;
-    std::int64_t m_nDate = 0;      // its Date, else its arrival; seconds since 1970
-    std::string m_strSubject;      // decoded (RFC 2047), at most 200 bytes
-    std::string m_strFirstLines;   // the first lines of its text, joined with " / ", at most 500 bytes
-    std::string m_strText;         // the start of its text on one line, for words and numbers
+    std::int64_t m_nDate = 0;    // its Date, else its arrival; seconds since 1970
+    std::string m_strSubject;    // decoded (RFC 2047), at most 200 bytes
+    std::string m_strFirstLines; // the first lines of its text, joined with " / ", at most 500 bytes
+    std::string m_strText;       // the start of its text on one line, for words and numbers
     std::vector<std::string> m_aReferences; // In-Reply-To and References, without angle brackets
     bool m_bDeliveryReport = false;
     SDeliveryReport m_report;

@@ -3,7 +3,6 @@
 #include "platform/Text.h"
 
 #include <gmime/gmime.h>
-
 #include <memory>
 #include <mutex>
 
@@ -29,8 +28,7 @@ struct SGObjectDeleter
             g_object_unref(pObject);
     }
 };
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, SGObjectDeleter>;
+template <typename T> using GObjectPtr = std::unique_ptr<T, SGObjectDeleter>;
 
 void InitialiseGMime()
 {
@@ -56,7 +54,8 @@ std::string PartContent(GMimeObject* pObject)
     GObjectPtr<GMimeStream> pStream(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(pContent, pStream.get());
     const GByteArray* pBytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(pStream.get()));
-    return pBytes != nullptr ? std::string(reinterpret_cast<const char*>(pBytes->data), pBytes->len) : std::string();
+    return pBytes != nullptr ? std::string(reinterpret_cast<const char*>(pBytes->data), pBytes->len)
+                             : std::string();
 }
 
 std::string StripBrackets(std::string_view strId)
@@ -89,14 +88,16 @@ void ReadDeliveryStatus(std::string_view strContent, SDeliveryReport& report)
     SDeliveryReport best;
     SDeliveryReport block;
     std::string strField;
-    const auto takeField = [&]() {
+    const auto takeField = [&]()
+    {
         const std::size_t nColon = strField.find(':');
         if (nColon != std::string::npos)
         {
             std::string strName = strField.substr(0, nColon);
             for (char& ch : strName)
                 ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            const std::string strValue = FilterLine(std::string_view(strField).substr(nColon + 1), FIELD_BYTES);
+            const std::string strValue =
+                FilterLine(std::string_view(strField).substr(nColon + 1), FIELD_BYTES);
             if (strName == "action")
             {
                 block.m_strAction = strValue;
@@ -110,10 +111,11 @@ void ReadDeliveryStatus(std::string_view strContent, SDeliveryReport& report)
         }
         strField.clear();
     };
-    const auto endBlock = [&]() {
+    const auto endBlock = [&]()
+    {
         takeField();
-        if (!block.m_strAction.empty() && (best.m_strAction.empty() ||
-                                           (best.m_strAction != "failed" && block.m_strAction == "failed")))
+        if (!block.m_strAction.empty() &&
+            (best.m_strAction.empty() || (best.m_strAction != "failed" && block.m_strAction == "failed")))
             best = block;
         block = {};
     };
@@ -198,7 +200,8 @@ void Walk(GMimeObject* pObject, int nDepth, SWalk& walk, SNotice& notice)
         strHeaders += "\r\n\r\n";
         AddReturnedId(ParseMessage(strHeaders).get(), notice.m_report);
     }
-    else if (!walk.m_bTextFound && g_mime_content_type_is_type(pType, "text", "plain") && GMIME_IS_TEXT_PART(pObject))
+    else if (!walk.m_bTextFound && g_mime_content_type_is_type(pType, "text", "plain") &&
+             GMIME_IS_TEXT_PART(pObject))
     {
         // The charset is turned into UTF-8 here; a part without one is taken as UTF-8 or Latin-1.
         char* pszText = g_mime_text_part_get_text(GMIME_TEXT_PART(pObject));

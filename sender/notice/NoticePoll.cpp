@@ -31,7 +31,8 @@ SPollResult PollNotices(const SImapAccount& account, const std::vector<SAwaiting
         return result;
 
     CImapLink link(CImapLink::Clock::now() + timeout, pCancel);
-    const auto fail = [&](EPollStatus eStatus) {
+    const auto fail = [&](EPollStatus eStatus)
+    {
         result.m_eStatus = eStatus;
         result.m_strDetail = link.Detail();
         result.m_mark = mark;
@@ -60,18 +61,22 @@ SPollResult PollNotices(const SImapAccount& account, const std::vector<SAwaiting
     if (eStatus != EPollStatus::Ok)
         return fail(eStatus);
     // "n:*" takes in the last message even when its UID is below n (RFC 3501 6.4.8).
-    aUids.erase(std::remove_if(aUids.begin(), aUids.end(), [&](std::uint32_t nUid) { return nUid <= nLastUid; }),
-                aUids.end());
+    aUids.erase(
+        std::remove_if(aUids.begin(), aUids.end(), [&](std::uint32_t nUid) { return nUid <= nLastUid; }),
+        aUids.end());
     const bool bCut = aUids.size() > MAX_NOTICES_PER_POLL;
     if (bCut)
         aUids.resize(MAX_NOTICES_PER_POLL);
 
     std::vector<SNotice> aNotices;
-    eStatus = link.UidFetch(aUids, HEADER_BYTES, TEXT_BYTES, [&](SFetchedMessage&& message) {
-        SNotice notice = ParseNotice(message.m_strHeader, message.m_strText, message.m_nArrival);
-        notice.m_nUid = message.m_nUid;
-        aNotices.push_back(std::move(notice));
-    });
+    eStatus = link.UidFetch(aUids, HEADER_BYTES, TEXT_BYTES,
+                            [&](SFetchedMessage&& message)
+                            {
+                                SNotice notice =
+                                    ParseNotice(message.m_strHeader, message.m_strText, message.m_nArrival);
+                                notice.m_nUid = message.m_nUid;
+                                aNotices.push_back(std::move(notice));
+                            });
     if (eStatus != EPollStatus::Ok)
         return fail(eStatus);
     link.Logout();
