@@ -316,6 +316,7 @@ EPollStatus CImapLink::Connect(const std::string& strServer, EImapSecurity eSecu
     if (strStar != "*" || (strKind != "OK" && strKind != "PREAUTH"))
         return Fail(EPollStatus::CannotConnect,
                     "the mail server turned the connection away: " + ServerText(strRest));
+    strRest = platform::TrimStart(strRest, " ");
     const std::string strUpper = Upper(strRest);
     if (strUpper.rfind("[CAPABILITY ", 0) == 0)
         TakeCapabilities(std::string_view(strRest).substr(12, strRest.find(']') - 12));
