@@ -131,14 +131,16 @@ EImapRead CImapReader::Read(SImapResponse& response, platform::CByteStream::Cloc
         std::size_t nEnd = m_strBuffer.find('\n');
         while (nEnd == std::string::npos)
         {
-            if (nTextBytes + m_strBuffer.size() > m_limits.m_nMaxLineBytes)
+            // One more for the CR that may come before the LF.
+            if (nTextBytes + m_strBuffer.size() > m_limits.m_nMaxLineBytes + 1)
                 return EImapRead::LineTooLong;
             const EImapRead eFill = Fill(deadline);
             if (eFill != EImapRead::Ok)
                 return eFill;
             nEnd = m_strBuffer.find('\n');
         }
-        if (nTextBytes + nEnd > m_limits.m_nMaxLineBytes)
+        const std::size_t nLength = nEnd > 0 && m_strBuffer[nEnd - 1] == '\r' ? nEnd - 1 : nEnd;
+        if (nTextBytes + nLength > m_limits.m_nMaxLineBytes)
             return EImapRead::LineTooLong;
         std::string strLine = m_strBuffer.substr(0, nEnd);
         m_strBuffer.erase(0, nEnd + 1);
