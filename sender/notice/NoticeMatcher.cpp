@@ -26,6 +26,12 @@ bool IsNumberSeparator(char ch)
     return ch == ' ' || ch == '-' || ch == '.' || ch == '/' || ch == '(' || ch == ')';
 }
 
+// Joins the digits of one number ("030-1234-567"), where a blank or a parenthesis may also part two.
+bool IsJoiner(char ch)
+{
+    return ch == '-' || ch == '.' || ch == '/';
+}
+
 std::string_view WithoutBrackets(std::string_view strId)
 {
     if (strId.size() >= 2 && strId.front() == '<' && strId.back() == '>')
@@ -96,7 +102,8 @@ bool HoldsFaxNumber(std::string_view strText, std::string_view strDigits)
         return false;
     for (std::size_t nStart = 0; nStart < strText.size(); ++nStart)
     {
-        if (!IsDigit(strText[nStart]) || (nStart > 0 && IsDigit(strText[nStart - 1])))
+        if (!IsDigit(strText[nStart]) || (nStart > 0 && IsDigit(strText[nStart - 1])) ||
+            (nStart > 1 && IsJoiner(strText[nStart - 1]) && IsDigit(strText[nStart - 2])))
             continue;
         std::size_t j = nStart;
         std::size_t k = 0;
@@ -119,7 +126,10 @@ bool HoldsFaxNumber(std::string_view strText, std::string_view strDigits)
             else
                 break;
         }
-        if (k == strDigits.size() && (j == strText.size() || !IsDigit(strText[j])))
+        const bool bLonger = j < strText.size() &&
+                             (IsDigit(strText[j]) ||
+                              (IsJoiner(strText[j]) && j + 1 < strText.size() && IsDigit(strText[j + 1])));
+        if (k == strDigits.size() && !bLonger)
             return true;
     }
     return false;

@@ -20,6 +20,7 @@ std::vector<SNoticeOutcome> MatchNotices(const std::vector<SNotice>& aNotices,
                                          const std::vector<SAwaitingFax>& aAwaiting);
 
 // Whether the fax number's digits stand in strText as a number of their own: blanks, dashes,
-// dots, slashes or parentheses (two at most in a row) may part its digits, and no digit may touch it on
-// either side, so that 301234 is not found in 4930123456.
+// dots, slashes or parentheses (two at most in a row) may part its digits, and no digit may
+// touch it on either side, directly or across a dash, dot or slash, so that 301234 is not found
+// in 4930123456 nor 4940654321 in 4940-654321-7.
 bool HoldsFaxNumber(std::string_view strText, std::string_view strDigits);
