@@ -40,11 +40,11 @@ CPrivateDovecot::CPrivateDovecot(const std::string& strCertificate, const std::s
     options.m_eOutput = platform::EChildStream::Pipe;
     options.m_aEnvironment = platform::EnvironmentWith({"PRIVATE_DOVECOT_PASSWORD=" + strPassword});
     std::string strLine;
-    const bool bReady = start.Start({PRIVATE_DOVECOT_SCRIPT, "start", (m_dir / "server").string(),
-                                     std::to_string(m_nTlsPort), std::to_string(m_nStartTlsPort), strCertificate,
-                                     strKey, strUser},
-                                    options) &&
-                        start.ReadOutputLine(strLine, 60s) && strLine == "READY";
+    const bool bReady =
+        start.Start({PRIVATE_DOVECOT_SCRIPT, "start", (m_dir / "server").string(), std::to_string(m_nTlsPort),
+                     std::to_string(m_nStartTlsPort), strCertificate, strKey, strUser},
+                    options) &&
+        start.ReadOutputLine(strLine, 60s) && strLine == "READY";
     const bool bEnded = start.Wait(30s) == platform::EWaitResult::Ended && start.Succeeded();
     if (!bReady || !bEnded)
     {
@@ -88,7 +88,8 @@ fs::path CPrivateDovecot::FolderPath(const std::string& strFolder)
     return folder;
 }
 
-void CPrivateDovecot::Deliver(const std::string& strFolder, const std::string& strMessage, std::int64_t nArrival)
+void CPrivateDovecot::Deliver(const std::string& strFolder, const std::string& strMessage,
+                              std::int64_t nArrival)
 {
     const fs::path folder = FolderPath(strFolder);
     const std::string strName = std::to_string(++m_nDelivered) + "." + std::to_string(::getpid()) + ".test";
@@ -110,8 +111,9 @@ std::string CPrivateDovecot::Flags(const std::string& strFolder) const
     platform::SRunOptions options;
     options.m_durTimeout = 30s;
     options.m_eOutput = platform::SRunOptions::EOutput::Capture;
-    const auto fetched = platform::RunProgram({PRIVATE_DOVECOT_SCRIPT, "doveadm", (m_dir / "server").string(), "fetch",
-                                               "-u", m_strUser, "uid flags", "mailbox", strFolder, "ALL"},
-                                              options);
+    const auto fetched =
+        platform::RunProgram({PRIVATE_DOVECOT_SCRIPT, "doveadm", (m_dir / "server").string(), "fetch", "-u",
+                              m_strUser, "uid flags", "mailbox", strFolder, "ALL"},
+                             options);
     return fetched.Succeeded() ? fetched.m_strOutput : std::string();
 }
