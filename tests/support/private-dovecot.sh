@@ -55,9 +55,9 @@ command -v /usr/sbin/dovecot >/dev/null && command -v doveadm >/dev/null &&
 # Dovecot runs no process as root: as root, the package's own users take the parts, and the mail
 # is read as dovecot (the test's files in the Maildir stay readable to it).
 if [[ $(id -u) -eq 0 ]]; then
-    internal=dovecot login=dovenull mailuser=dovecot
+    internal=dovecot group=dovecot login=dovenull mailuser=dovecot
 else
-    internal=$(id -un) login=$(id -un) mailuser=$(id -un)
+    internal=$(id -un) group=$(id -gn) login=$(id -un) mailuser=$(id -un)
 fi
 mkdir -p "$dir"/{run,state,keys,Maildir/cur,Maildir/new,Maildir/tmp}
 chmod 0711 "$dir"
@@ -80,6 +80,7 @@ instance_name = private-dovecot-$$
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 default_internal_user = $internal
+default_internal_group = $group
 default_login_user = $login
 first_valid_uid = 0
 mail_location = maildir:$dir/Maildir
