@@ -12,11 +12,16 @@ namespace
 using namespace std::chrono_literals;
 using Script = std::vector<std::string>;
 
-const Script SIGNED_IN = {"T:", "S: * OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready", "C: v1 LOGIN \"ann\" \"pw\"",
-                          "S: v1 OK signed in", "C: v2 EXAMINE \"INBOX\"",
-                          "S: * OK [UIDVALIDITY 7] ok\r\n* OK [UIDNEXT 9] ok\r\nv2 OK [READ-ONLY] done",
-                          "C: v3 UID SEARCH SINCE *", "S: * SEARCH 8\r\nv3 OK done",
-                          "C: v4 UID FETCH 8 (UID INTERNALDATE BODY.PEEK[HEADER]<0.16384> BODY.PEEK[TEXT]<0.16384>)"};
+const Script SIGNED_IN = {
+    "T:",
+    "S: * OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready",
+    "C: v1 LOGIN \"ann\" \"pw\"",
+    "S: v1 OK signed in",
+    "C: v2 EXAMINE \"INBOX\"",
+    "S: * OK [UIDVALIDITY 7] ok\r\n* OK [UIDNEXT 9] ok\r\nv2 OK [READ-ONLY] done",
+    "C: v3 UID SEARCH SINCE *",
+    "S: * SEARCH 8\r\nv3 OK done",
+    "C: v4 UID FETCH 8 (UID INTERNALDATE BODY.PEEK[HEADER]<0.16384> BODY.PEEK[TEXT]<0.16384>)"};
 
 Script With(Script script, std::initializer_list<std::string> more)
 {
@@ -49,17 +54,19 @@ TEST(ImapLinkTest, FaultsEndThePollWithTheirStatus)
          EPollStatus::NotSecure,
          true},
         {"password sent as a literal",
-         {"T:", "S: * OK [CAPABILITY IMAP4rev1] ready", "C: v1 LOGIN \"ann\" {7}", "S: + go on", "C: p\xc3\xa4sswd",
-          "S: v1 NO [AUTHENTICATIONFAILED] no"},
+         {"T:", "S: * OK [CAPABILITY IMAP4rev1] ready", "C: v1 LOGIN \"ann\" {7}", "S: + go on",
+          "C: p\xc3\xa4sswd", "S: v1 NO [AUTHENTICATIONFAILED] no"},
          "good",
          EImapSecurity::Tls,
          "p\xc3\xa4sswd",
          EPollStatus::LoginRefused,
          true},
-        {"literal of 2^31 announced", With(SIGNED_IN, {"S: * 1 FETCH (UID 8 BODY[HEADER]<0> {2147483648}", "H:"}),
-         "good", EImapSecurity::Tls, "pw", EPollStatus::ServerError, true},
-        {"server gone mid-fetch", With(SIGNED_IN, {"S: * 1 FETCH (UID 8 BODY[HEADER]<0> {100}\r\nFrom: a@b", "X:"}),
-         "good", EImapSecurity::Tls, "pw", EPollStatus::ServerError, true},
+        {"literal of 2^31 announced",
+         With(SIGNED_IN, {"S: * 1 FETCH (UID 8 BODY[HEADER]<0> {2147483648}", "H:"}), "good",
+         EImapSecurity::Tls, "pw", EPollStatus::ServerError, true},
+        {"server gone mid-fetch",
+         With(SIGNED_IN, {"S: * 1 FETCH (UID 8 BODY[HEADER]<0> {100}\r\nFrom: a@b", "X:"}), "good",
+         EImapSecurity::Tls, "pw", EPollStatus::ServerError, true},
     };
     for (const SFaultCase& test : CASES)
     {

@@ -57,7 +57,8 @@ TEST(ImapReaderTest, BoundsEveryPartOfAResponse)
         {"literal past its limit", "* 1 FETCH (BODY[TEXT] {11}\r\n", EImapRead::LiteralTooBig},
         {"literal of 2^31", "* 1 FETCH (BODY[TEXT] {2147483648}\r\n", EImapRead::LiteralTooBig},
         {"literal cut off", "* 1 FETCH (BODY[TEXT] {10}\r\nabc", EImapRead::Closed},
-        {"session past its limit", "* 1 FETCH (A {10}\r\n0123456789 B {10}\r\n0123456789 C {10}\r\n0123456789)\r\n",
+        {"session past its limit",
+         "* 1 FETCH (A {10}\r\n0123456789 B {10}\r\n0123456789 C {10}\r\n0123456789)\r\n",
          EImapRead::SessionTooBig},
     };
     for (const SReadCase& test : CASES)
@@ -81,9 +82,23 @@ TEST(ImapReaderTest, TokensHoldLiteralsAndBracketedNames)
     std::vector<std::string> aTexts;
     for (const SImapToken& token : aTokens)
         aTexts.emplace_back(token.m_strText);
-    const std::vector<std::string> EXPECTED = {"*", "3", "FETCH", "(", "UID", "5", "FLAGS", "(", "\\Seen", ")",
-                                               "INTERNALDATE", "09-Dec-2026 22:07:35 +0000",
-                                               "BODY[HEADER.FIELDS (DATE)]<0>", "ab\r\nc", "BODY[TEXT]<0>", "NIL", ")"};
+    const std::vector<std::string> EXPECTED = {"*",
+                                               "3",
+                                               "FETCH",
+                                               "(",
+                                               "UID",
+                                               "5",
+                                               "FLAGS",
+                                               "(",
+                                               "\\Seen",
+                                               ")",
+                                               "INTERNALDATE",
+                                               "09-Dec-2026 22:07:35 +0000",
+                                               "BODY[HEADER.FIELDS (DATE)]<0>",
+                                               "ab\r\nc",
+                                               "BODY[TEXT]<0>",
+                                               "NIL",
+                                               ")"};
     EXPECT_EQ(aTexts, EXPECTED);
     ASSERT_EQ(reader.Read(response, CMemoryStream::Clock::now()), EImapRead::Ok);
     EXPECT_EQ(response.Head(), "v1 OK done");

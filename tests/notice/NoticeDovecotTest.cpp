@@ -38,8 +38,8 @@ std::string MailDate(std::int64_t nTime)
 std::string Notice(const std::string& strHeaders, const std::string& strSubject, const std::string& strText)
 {
     return "From: Fax Gateway <status@fax.example>\nTo: ann@example.org\n" + strHeaders +
-           "Date: " + MailDate(Now() - 60) + "\nSubject: " + strSubject +
-           "\nMessage-ID: <n" + std::to_string(std::rand()) + "@fax.example>\n\n" + strText + "\n";
+           "Date: " + MailDate(Now() - 60) + "\nSubject: " + strSubject + "\nMessage-ID: <n" +
+           std::to_string(std::rand()) + "@fax.example>\n\n" + strText + "\n";
 }
 
 // A bounce from the user's own mail server for the fax mail with that Message-ID.
@@ -80,8 +80,8 @@ protected:
             return;
         s_pCa = std::make_unique<CTrustedTestCa>(VELLUM_TEST_CA_SCRIPT, "notice-dovecot-ca");
         if (s_pCa->Failure().empty())
-            s_pServer = std::make_unique<CPrivateDovecot>(s_pCa->Certificate("good"), s_pCa->Key("good"), USER,
-                                                          PASSWORD);
+            s_pServer = std::make_unique<CPrivateDovecot>(s_pCa->Certificate("good"), s_pCa->Key("good"),
+                                                          USER, PASSWORD);
     }
     static void TearDownTestSuite()
     {
@@ -119,20 +119,21 @@ std::unique_ptr<CPrivateDovecot> NoticeDovecotTest::s_pServer;
 
 TEST_F(NoticeDovecotTest, EachKindOfNoticeFindsItsFaxAndNoFlagChanges)
 {
-    const std::vector<SAwaitingFax> aFaxes = {Fax(1, "4930111111"), Fax(2, "4930222222"), Fax(3, "4930999999"),
-                                              Fax(4, "4940123456"), Fax(5, "4940654321"), Fax(6, "4940777777")};
+    const std::vector<SAwaitingFax> aFaxes = {Fax(1, "4930111111"), Fax(2, "4930222222"),
+                                              Fax(3, "4930999999"), Fax(4, "4940123456"),
+                                              Fax(5, "4940654321"), Fax(6, "4940777777")};
     const std::string strFolder = "Kinds";
     s_pServer->Deliver(strFolder, Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Re: your fax",
                                          "Your fax was delivered to 4930111111 (2 pages)."));
-    s_pServer->Deliver(strFolder, Notice("References: <other@x.example> " + aFaxes[1].m_strMessageId + "\n",
-                                         "Fax status", "Transmission result: line busy.\nWe gave up after 3 tries."));
+    s_pServer->Deliver(strFolder,
+                       Notice("References: <other@x.example> " + aFaxes[1].m_strMessageId + "\n",
+                              "Fax status", "Transmission result: line busy.\nWe gave up after 3 tries."));
     s_pServer->Deliver(strFolder, Bounce(aFaxes[2].m_strMessageId));
     s_pServer->Deliver(strFolder, Notice("", "Fax to +49 (40) 654321: transmitted", "Pages: 1"));
     // Unrelated: 4940123456 only inside a longer number, 4940777777 in mail older than the fax.
     s_pServer->Deliver(strFolder, Notice("", "Your order was delivered", "Tracking 004940123456789."));
-    s_pServer->Deliver(strFolder,
-                       "From: x@y.example\nDate: " + MailDate(Now() - 7200) +
-                           "\nSubject: fax 4940777777 failed\n\nold news\n");
+    s_pServer->Deliver(strFolder, "From: x@y.example\nDate: " + MailDate(Now() - 7200) +
+                                      "\nSubject: fax 4940777777 failed\n\nold news\n");
     const std::string strFlagsBefore = s_pServer->Flags(strFolder);
     ASSERT_NE(strFlagsBefore, "");
 
@@ -159,17 +160,22 @@ TEST_F(NoticeDovecotTest, TheMarkMakesTheNextPollReadOnlyNewMailOverStartTls)
 {
     const std::vector<SAwaitingFax> aFaxes = {Fax(1, "4930111111")};
     const std::string strFolder = "Marked";
-    s_pServer->Deliver(strFolder, Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax failed", "no answer"));
-    const SPollResult first = PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, {}, POLL_LIMIT);
+    s_pServer->Deliver(strFolder,
+                       Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax failed", "no answer"));
+    const SPollResult first =
+        PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, {}, POLL_LIMIT);
     ASSERT_EQ(first.m_eStatus, EPollStatus::Ok) << first.m_strDetail;
     ASSERT_EQ(first.m_aOutcomes.size(), 1u);
 
-    const SPollResult again = PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, first.m_mark, POLL_LIMIT);
+    const SPollResult again =
+        PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, first.m_mark, POLL_LIMIT);
     ASSERT_EQ(again.m_eStatus, EPollStatus::Ok) << again.m_strDetail;
     EXPECT_TRUE(again.m_aOutcomes.empty());
 
-    s_pServer->Deliver(strFolder, Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax delivered", ""));
-    const SPollResult later = PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, again.m_mark, POLL_LIMIT);
+    s_pServer->Deliver(strFolder,
+                       Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax delivered", ""));
+    const SPollResult later =
+        PollNotices(Account(strFolder, EImapSecurity::StartTls), aFaxes, again.m_mark, POLL_LIMIT);
     ASSERT_EQ(later.m_aOutcomes.size(), 1u);
     EXPECT_EQ(later.m_aOutcomes[0].m_eStatus, EFaxStatus::Delivered);
     EXPECT_EQ(later.m_mark.m_nLastUid, 2u);
@@ -178,7 +184,8 @@ TEST_F(NoticeDovecotTest, TheMarkMakesTheNextPollReadOnlyNewMailOverStartTls)
 TEST_F(NoticeDovecotTest, FaultsEndWithTheirStatus)
 {
     const std::vector<SAwaitingFax> aFaxes = {Fax(1, "4930111111")};
-    EXPECT_EQ(PollNotices(Account("No such folder"), aFaxes, {}, POLL_LIMIT).m_eStatus, EPollStatus::FolderMissing);
+    EXPECT_EQ(PollNotices(Account("No such folder"), aFaxes, {}, POLL_LIMIT).m_eStatus,
+              EPollStatus::FolderMissing);
 
     // Last: Dovecot delays the next sign-in from an address after a refused one.
     SImapAccount wrong = Account("INBOX");
@@ -188,7 +195,6 @@ TEST_F(NoticeDovecotTest, FaultsEndWithTheirStatus)
     EXPECT_EQ(PollStatusText(refused.m_eStatus, refused.m_strDetail),
               "The mail server refused the login for ann@example.org.");
     EXPECT_EQ(refused.m_mark.m_nUidValidity, 7u);
-
 }
 
 TEST_F(NoticeDovecotTest, ATenMegabyteNoticeIsReadInPart)
@@ -197,7 +203,8 @@ TEST_F(NoticeDovecotTest, ATenMegabyteNoticeIsReadInPart)
     std::string strBig(10 * 1024 * 1024, 'x');
     for (std::size_t i = 100; i < strBig.size(); i += 100)
         strBig[i] = '\n';
-    s_pServer->Deliver("Big", Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax delivered", strBig));
+    s_pServer->Deliver("Big",
+                       Notice("In-Reply-To: " + aFaxes[0].m_strMessageId + "\n", "Fax delivered", strBig));
 
     const SPollResult result = PollNotices(Account("Big"), aFaxes, {}, POLL_LIMIT);
 

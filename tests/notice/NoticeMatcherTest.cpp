@@ -1,5 +1,6 @@
 // The outcome words, the fax number in a text, and which notice gives which fax its outcome.
 #include "sender/notice/NoticeMatcher.h"
+
 #include "sender/notice/OutcomeWords.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +11,10 @@ namespace
 TEST(NoticeMatcherTest, FindsTheNumberOnlyAsANumberOfItsOwn)
 {
     const std::pair<const char*, bool> CASES[] = {
-        {"Fax to 4940654321 sent", true},     {"Fax to +49 (40) 654-321: busy", true},
-        {"to:4940654321.", true},             {"ref 04940654321", false},
-        {"4940654321999", false},             {"49406 54321 x", true},
-        {"49 40 65 43 2", false},             {"4940-654321-7", false},
+        {"Fax to 4940654321 sent", true}, {"Fax to +49 (40) 654-321: busy", true},
+        {"to:4940654321.", true},         {"ref 04940654321", false},
+        {"4940654321999", false},         {"49406 54321 x", true},
+        {"49 40 65 43 2", false},         {"4940-654321-7", false},
     };
     for (const auto& [pszText, bFound] : CASES)
         EXPECT_EQ(HoldsFaxNumber(pszText, "4940654321"), bFound) << pszText;
@@ -22,9 +23,12 @@ TEST(NoticeMatcherTest, FindsTheNumberOnlyAsANumberOfItsOwn)
 TEST(NoticeMatcherTest, TakesFailureWordsBeforeSuccessWords)
 {
     const std::tuple<const char*, EFaxStatus, const char*> CASES[] = {
-        {"Fax delivered", EFaxStatus::Delivered, ""},     {"Your fax was NOT delivered", EFaxStatus::Failed, "not delivered"},
-        {"Transmission failed: busy", EFaxStatus::Failed, "busy"}, {"Successful transmission", EFaxStatus::Delivered, ""},
-        {"No answer after 3 tries", EFaxStatus::Failed, "no answer"}, {"Number is not a fax", EFaxStatus::Failed, "not a fax"},
+        {"Fax delivered", EFaxStatus::Delivered, ""},
+        {"Your fax was NOT delivered", EFaxStatus::Failed, "not delivered"},
+        {"Transmission failed: busy", EFaxStatus::Failed, "busy"},
+        {"Successful transmission", EFaxStatus::Delivered, ""},
+        {"No answer after 3 tries", EFaxStatus::Failed, "no answer"},
+        {"Number is not a fax", EFaxStatus::Failed, "not a fax"},
     };
     for (const auto& [pszText, eStatus, pszReason] : CASES)
     {
@@ -53,10 +57,8 @@ TEST(NoticeMatcherTest, AssignsANoticeOnlyToTheOneFaxItFitsAndTheLatestWins)
     aFaxes[1] = {2, 1000, "<2@a>", "4930222222", ""};
     aFaxes[2] = {3, 1000, "<3@a>", "4930222222", ""}; // the same number as fax 2
     const std::vector<SNotice> aNotices = {
-        NumberNotice(1, 5000, "4930111111: busy"),
-        NumberNotice(2, 9000, "4930111111: delivered"),
-        NumberNotice(3, 6000, "4930111111: failed"),
-        NumberNotice(4, 9000, "4930222222: delivered"),
+        NumberNotice(1, 5000, "4930111111: busy"),     NumberNotice(2, 9000, "4930111111: delivered"),
+        NumberNotice(3, 6000, "4930111111: failed"),   NumberNotice(4, 9000, "4930222222: delivered"),
         NumberNotice(5, 100, "4930333333: delivered"),
     };
 
