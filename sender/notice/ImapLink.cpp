@@ -510,6 +510,13 @@ EPollStatus CImapLink::UidFetch(const std::vector<std::uint32_t>& aAsked, std::s
         "UID FETCH " + UidSet(aUids) + " " + strItems, end,
         [&](const SImapResponse& response)
         {
+            // Only FETCH responses are read further: the text of others ("* OK Still here") may hold
+            // anything.
+            std::string_view strHead = response.Head();
+            NextWord(strHead);
+            NextWord(strHead);
+            if (Upper(NextWord(strHead)) != "FETCH")
+                return EPollStatus::Ok;
             if (!TokenizeResponse(response, aTokens))
                 return Fail(EPollStatus::ServerError, "the mail server sent a response that cannot be read");
             if (aTokens.size() < 4 || Upper(aTokens[2].m_strText) != "FETCH")
