@@ -1,5 +1,6 @@
 // The IMAP dialogue against the scripted server (TLS with the test CA at a "T:" step): faults
 // that a real server does not make end the poll with their status and nothing more sent.
+#include "platform/CancelSignal.h"
 #include "sender/notice/NoticePoll.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/TrustedTestCa.h"
@@ -38,6 +39,8 @@ struct SFaultCase
     std::string m_strPassword;
     EPollStatus m_eStatus;
     bool m_bScriptFollowed; // false where the handshake itself fails
+    std::chrono::milliseconds m_durLimit = 20s;
+    bool m_bCancelled = false;
 };
 
 TEST(ImapLinkTest, FaultsEndThePollWithTheirStatus)
@@ -67,6 +70,22 @@ TEST(ImapLinkTest, FaultsEndThePollWithTheirStatus)
         {"server gone mid-fetch",
          With(SIGNED_IN, {"S: * 1 FETCH (UID 8 BODY[HEADER]<0> {100}\r\nFrom: a@b", "X:"}), "good",
          EImapSecurity::Tls, "pw", EPollStatus::ServerError, true},
+        {"odd untagged text during the fetch",
+         With(SIGNED_IN,
+              {"S: * OK [ALERT] \"odd {x\r\n* 1 FETCH (UID 8 BODY[HEADER]<0> {11}\r\nSubject: \r\n "
+               "BODY[TEXT]<0> NIL)\r\nv4 OK done",
+               "C: v5 LOGOUT", "S: * BYE bye\r\nv5 OK done"}),
+         "good", EImapSecurity::Tls, "pw", EPollStatus::Ok, true},
+        {"server silent", {"T:", "H:"}, "good", EImapSecurity::Tls, "pw", EPollStatus::TimedOut, true, 500ms},
+        {"cancelled",
+         {"T:", "H:"},
+         "good",
+         EImapSecurity::Tls,
+         "pw",
+         EPollStatus::Cancelled,
+         false,
+         20s,
+         true},
     };
     for (const SFaultCase& test : CASES)
     {
@@ -83,7 +102,11 @@ TEST(ImapLinkTest, FaultsEndThePollWithTheirStatus)
         fax.m_nId = 1;
         fax.m_strMessageId = "<1@example.org>";
 
-        const SPollResult result = PollNotices(account, {fax}, {}, 20s);
+        platform::CCancelSignal cancel;
+        if (test.m_bCancelled)
+            cancel.Raise();
+
+        const SPollResult result = PollNotices(account, {fax}, {}, test.m_durLimit, &cancel);
 
         EXPECT_EQ(result.m_eStatus, test.m_eStatus) << test.m_pszName << ": " << result.m_strDetail;
         EXPECT_TRUE(result.m_aOutcomes.empty()) << test.m_pszName;
