@@ -45,7 +45,8 @@ std::string Prepare()
     g_pCa = std::make_unique<CTrustedTestCa>(VELLUM_TEST_CA_SCRIPT, "notice-bench-ca");
     if (!g_pCa->Failure().empty())
         return g_pCa->Failure();
-    g_pServer = std::make_unique<CPrivateDovecot>(g_pCa->Certificate("good"), g_pCa->Key("good"), USER, PASSWORD);
+    g_pServer =
+        std::make_unique<CPrivateDovecot>(g_pCa->Certificate("good"), g_pCa->Key("good"), USER, PASSWORD);
     if (!g_pServer->Failure().empty())
         return g_pServer->Failure();
     const std::int64_t nNow = static_cast<std::int64_t>(std::time(nullptr));
@@ -62,7 +63,8 @@ std::string Prepare()
         fax.m_strMessageId = "<fax" + std::to_string(i) + "@ann.example.org>";
         fax.m_strFaxNumber = "49301000" + std::to_string(100 + i);
         g_aFaxes.push_back(fax);
-        g_pServer->Deliver("INBOX", Mail("In-Reply-To: " + fax.m_strMessageId + "\n", "Fax delivered", nNow - 60));
+        g_pServer->Deliver("INBOX",
+                           Mail("In-Reply-To: " + fax.m_strMessageId + "\n", "Fax delivered", nNow - 60));
     }
     return {};
 }
@@ -79,7 +81,8 @@ SImapAccount Account()
 // Fills and indexes the folder once for every repetition; empty when ready, else why not.
 const std::string& Ready()
 {
-    static const std::string s_strFailure = [] {
+    static const std::string s_strFailure = []
+    {
         std::string strFailure = Prepare();
         if (!strFailure.empty())
             return strFailure;
@@ -106,7 +109,11 @@ void BM_PollTenThousandMails(benchmark::State& state)
             state.SkipWithError(("a poll failed: " + result.m_strDetail).c_str());
     }
 }
-BENCHMARK(BM_PollTenThousandMails)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(5);
+BENCHMARK(BM_PollTenThousandMails)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5)
+    ->Repetitions(5);
 
 } // namespace
 
