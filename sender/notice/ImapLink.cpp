@@ -358,6 +358,7 @@ EPollStatus CImapLink::Login(const std::string& strLogin, const std::string& str
         // Each argument goes quoted when it can, else as a literal (RFC 3501 4.3), waiting for the
         // server's go-ahead unless it takes LITERAL+ (RFC 7888).
         const bool bLiteralPlus = Offers("LITERAL+");
+        bool bEndedEarly = false;
         std::string strPending = strTag + " LOGIN";
         for (const std::string* pArgument : {&strLogin, &strPassword})
         {
@@ -376,16 +377,14 @@ EPollStatus CImapLink::Login(const std::string& strLogin, const std::string& str
                     eStatus = ReadUntil(strTag, end, {}, true, bContinued);
                 if (eStatus != EPollStatus::Ok)
                     return eStatus;
-                if (!bContinued)
+                // The server may end the command instead of taking the literal.
+                bEndedEarly = !bContinued;
+                if (bEndedEarly)
                     break;
             }
             strPending += *pArgument;
         }
-        if (!bContinued && !end.m_strKind.empty())
-        {
-            // The server ended the command before taking the literal.
-        }
-        else
+        if (!bEndedEarly)
         {
             strPending += "\r\n";
             eStatus = Send(strPending);
