@@ -57,7 +57,7 @@ struct SNoticeOutcome
     std::string m_strReason;        // for Failed: "busy", "no answer", "address not deliverable" (DSN) ...
     std::int64_t m_nNoticeDate = 0; // the notice's Date (else its arrival), seconds since 1970
     std::string m_strSubject;       // at most 200 bytes
-    std::string m_strFirstLines;    // the first few lines of its text, at most 500 bytes
+    std::string m_strFirstLines;    // the first few lines of its text, joined with " / ", at most 500 bytes
 };
 
 // Where the last poll ended in the folder, so the next one reads only what arrived since.
@@ -89,7 +89,7 @@ struct SPollResult
 
 // Reads (EXAMINE, BODY.PEEK, bounded parts) the notices that arrived after the oldest awaiting
 // fax (SEARCH SINCE, and past mark when its UIDVALIDITY still holds) and matches them. Every
-// wait bounded: timeout covers the whole poll.
+// wait bounded: timeout covers the whole poll. With no fax awaiting word it connects to nothing.
 SPollResult PollNotices(const SImapAccount& account, const std::vector<SAwaitingFax>& aAwaiting,
                         const SPollMark& mark, std::chrono::milliseconds timeout,
                         const platform::CCancelSignal* pCancel = nullptr);
