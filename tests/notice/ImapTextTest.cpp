@@ -11,7 +11,8 @@ TEST(ImapTextTest, WritesFolderNamesInModifiedUtf7)
     const std::pair<const char*, const char*> CASES[] = {
         {"INBOX", "\"INBOX\""},
         // RFC 3501 5.1.3's own example.
-        {"~peter/mail/\xe5\x8f\xb0\xe5\x8c\x97/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\"~peter/mail/&U,BTFw-/&ZeVnLIqe-\""},
+        {"~peter/mail/\xe5\x8f\xb0\xe5\x8c\x97/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
+         "\"~peter/mail/&U,BTFw-/&ZeVnLIqe-\""},
         {"Faxes & \"Notices\"", "\"Faxes &- \\\"Notices\\\"\""},
         {"bad\xff", ""},
         {"line\r\nbreak", ""},
