@@ -1,19 +1,29 @@
 // The converter measured side by side with its peers, in one run:
 //   - EncodePage against libtiff's CCITT Group 3 one-dimensional encoder on the same pages;
-//   - one page of a 20-page run against the floor of reading a raster and scanning it once;
+//   - one page of a 20-page run against the floor of mapping a raster, reading every byte of it
+//     and removing it;
 //   - Pagemill as a whole process against netpbm's pbmtog3, per page and over a document,
-//     and the 10-page document against the floor of mapping and scanning its 10 rasters;
+//     and the 10-page document against the same floor over its 10 rasters;
 //   - Pagemill's peak memory for runs of 1, 20 and 254 pages.
-// Run: build/bin/converter_bench  (needs Ghostscript, netpbm and the sample manual).
-// With VELLUM_PAGEMILL_BASELINE=/path/to/an/older/Pagemill the document runs of that
-// Pagemill are measured beside this build's, in the same run.
+// Every run's rasters are written as the fax printer's backend writes them (driver::CPageFileStage:
+// each page its own file, on the disk before the page count names it), outside the timed part,
+// so that converting a page and removing its raster do the work they do after a print job.
+// The scratch folder is under TMPDIR (default /tmp); it must be on a disk, not in memory, for the
+// syncs to cost what they cost.
+// Run: build/bin/converter_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+// (needs Ghostscript, netpbm and the sample manual; --benchmark_filter=Document10 for the
+// document alone). With VELLUM_PAGEMILL_BASELINE=/path/to/an/older/Pagemill[:/another/Pagemill...]
+// the 10-page document runs of each of those are measured beside this build's, in the same run.
 
 #include "converter/FaxRow.h"
 #include "converter/PageConverter.h"
 #include "converter/RowPacker.h"
 #include "converter/T4Encoder.h"
+#include "pages/PageFileStage.h"
 #include "platform/Process.h"
 
+#include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +36,7 @@
 #include <random>
 #include <string>
 #include <sys/mman.h>
+#include <thread>
 #include <tiffio.h>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +54,9 @@ using platform::RASTER_ROW_BYTES;
 constexpr int RUN_PAGES = 20;      // pages of the run whose per-page cost is measured
 constexpr int DOCUMENT_PAGES = 17; // the sample manual
 constexpr int SHORT_DOCUMENT_PAGES = 10;
+// Writing a run's rasters to the disk takes far longer than converting them, and is not timed:
+// a fixed number of iterations keeps a benchmark's wall time bounded. Repetitions give the spread.
+constexpr int RUN_ITERATIONS = 10;
 
 // ---- test pages ---------------------------------------------------------------------
 
@@ -309,12 +323,14 @@ void BM_FloorReadAndScan(benchmark::State& state)
     }
 }
 
-// Maps a raster, looks at every byte once and unmaps it: the least a converter does per page.
+// Maps a raster and looks at every byte once: the least a converter does per page.
 void MapAndScan(const fs::path& path)
 {
     const int fd = open(path.c_str(), O_RDONLY);
     void* pMap = mmap(nullptr, RASTER_BYTES, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     close(fd);
+    if (pMap == MAP_FAILED)
+        std::abort();
     const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
     std::size_t nBlack = 0;
     for (std::size_t i = 0; i < RASTER_BYTES; ++i)
@@ -330,26 +346,59 @@ void BM_FloorMapAndScan(benchmark::State& state)
         MapAndScan(Pages().m_dir / "doc1.raster");
 }
 
-// The floor of a whole document: each of its rasters mapped and scanned once, one after
-// the other, as no converter can do with less.
-void BM_FloorMapAndScanDocument(benchmark::State& state, const std::vector<std::string>& pages)
-{
-    for (auto _ : state)
-        for (const auto& strPage : pages)
-            MapAndScan(Pages().m_dir / (strPage + ".raster"));
-}
-
-// Lays out a run in a VELLUM_ROOT: hard links to the stored rasters, so that preparing
-// a run costs no copying, and the page-count file.
+// Lays out a run in a VELLUM_ROOT as a print job leaves it: the fax printer's own stage
+// writes each raster as a file of its own, syncs them and writes the page-count file.
 void PrepareRun(const fs::path& root, const std::vector<std::string>& pages)
 {
     fs::remove_all(root);
-    fs::create_directories(root / "c");
-    for (std::size_t n = 0; n < pages.size(); ++n)
-        fs::create_hard_link(Pages().m_dir / (pages[n] + ".raster"),
-                             root / "c" / ("quill." + std::to_string(n + 1)));
-    const std::uint8_t nCount = std::uint8_t(pages.size() + 1);
-    WriteFile(root / "c/Page.tmp", &nCount, 1);
+    driver::CPageFileStage stage(root / "c");
+    bool bOk = stage.Begin();
+    for (const auto& strPage : pages)
+        bOk = bOk && stage.AddPage(Pages().m_aRasters.at(strPage));
+    if (!bOk || !stage.Commit())
+    {
+        std::fprintf(stderr, "cannot lay out a run: %s\n", stage.Error().c_str());
+        std::exit(1);
+    }
+}
+
+// The floor of a run: each raster the printer left mapped, every byte of it read once, and
+// the raster removed; no converter can do with less. Pagemill shares its pages between two
+// threads, so the floor is also measured with the pages shared out over state.range(0) threads,
+// each taking every n-th page: the least that work costs on as many cores.
+void FloorOfRun(benchmark::State& state, const fs::path& root, const std::vector<std::string>& pages)
+{
+    const auto nThreads = std::size_t(state.range(0));
+    std::atomic<bool> bFailed = false;
+    const auto work = [&](std::size_t nFirst)
+    {
+        for (std::size_t n = nFirst; n <= pages.size(); n += nThreads)
+        {
+            const fs::path raster = root / "c" / platform::RasterFileName(int(n));
+            MapAndScan(raster);
+            if (unlink(raster.c_str()) != 0)
+                bFailed = true;
+        }
+    };
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        PrepareRun(root, pages);
+        state.ResumeTiming();
+        std::vector<std::thread> aHelpers;
+        for (std::size_t nThread = 1; nThread < nThreads; ++nThread)
+            aHelpers.emplace_back(work, nThread + 1);
+        work(1);
+        for (auto& helper : aHelpers)
+            helper.join();
+    }
+    if (bFailed)
+        state.SkipWithError("cannot remove a raster");
+}
+
+void BM_FloorOfDocument(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    FloorOfRun(state, Pages().m_dir / "floor", pages);
 }
 
 // Converts the pages inside this process, once per iteration; only the conversion is timed.
@@ -366,22 +415,38 @@ void ConvertInProcess(benchmark::State& state, const fs::path& root, const std::
     }
 }
 
-void BM_ConvertPagesPerPageOf20(benchmark::State& state)
+// A document converted inside this process: what Pagemill does without starting a process.
+void BM_ConvertPagesInProcess(benchmark::State& state, const std::vector<std::string>& pages)
+{
+    ConvertInProcess(state, Pages().m_dir / "inprocess", pages);
+}
+
+std::vector<std::string> PagesOfRun()
 {
     std::vector<std::string> pages;
     for (int n = 0; n < RUN_PAGES; ++n)
         pages.push_back(Pages().m_aDocument[std::size_t(n) % Pages().m_aDocument.size()]);
-    ConvertInProcess(state, Pages().m_dir / "run", pages);
+    return pages;
+}
+
+void CountPerPage(benchmark::State& state)
+{
     state.SetItemsProcessed(state.iterations() * RUN_PAGES);
     state.counters["ms_per_page"] =
         benchmark::Counter(double(state.iterations() * RUN_PAGES) / 1000.0,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// A document converted inside this process: what Pagemill does without starting a process.
-void BM_ConvertPagesInProcess(benchmark::State& state, const std::vector<std::string>& pages)
+void BM_ConvertPagesPerPageOf20(benchmark::State& state)
 {
-    ConvertInProcess(state, Pages().m_dir / "inprocess", pages);
+    ConvertInProcess(state, Pages().m_dir / "run", PagesOfRun());
+    CountPerPage(state);
+}
+
+void BM_FloorPerPageOf20(benchmark::State& state)
+{
+    FloorOfRun(state, Pages().m_dir / "run", PagesOfRun());
+    CountPerPage(state);
 }
 
 // ---- whole processes ------------------------------------------------------------------
@@ -451,12 +516,23 @@ void RegisterAll()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Page/floor_map_and_scan", BM_FloorMapAndScan)
         ->Unit(benchmark::kMillisecond);
+    // Per page in wall time: the work is shared between threads.
     benchmark::RegisterBenchmark("Page/ConvertPages_20_page_run", BM_ConvertPagesPerPageOf20)
+        ->Iterations(RUN_ITERATIONS)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Page/floor_20_page_run", BM_FloorPerPageOf20)
+        ->ArgName("threads")
+        ->Arg(1)
+        ->Arg(2)
+        ->Iterations(RUN_ITERATIONS)
+        ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
     for (const auto& strPage : cases)
     {
         benchmark::RegisterBenchmark(("Process/Pagemill/" + strPage).c_str(), BM_ProcessPagemill,
                                      std::vector<std::string>{strPage}, std::string(VELLUM_PAGEMILL))
+            ->Iterations(RUN_ITERATIONS)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Process/pbmtog3/" + strPage).c_str(), BM_ProcessPbmtog3,
                                      std::vector<std::string>{strPage})
@@ -464,27 +540,41 @@ void RegisterAll()
     }
     benchmark::RegisterBenchmark("Process/Pagemill/document_17_pages", BM_ProcessPagemill,
                                  Pages().m_aDocument, std::string(VELLUM_PAGEMILL))
+        ->Iterations(RUN_ITERATIONS)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Process/pbmtog3/document_17_pages", BM_ProcessPbmtog3, Pages().m_aDocument)
         ->Unit(benchmark::kMillisecond);
 
     // The 10 real pages of a document in one run, as Sendwell runs Pagemill, against pbmtog3
-    // once per page and against the floor of mapping and scanning the same rasters.
+    // once per page and against the floor of mapping, reading and removing the same rasters.
     const std::vector<std::string> shortDocument(Pages().m_aDocument.begin(),
                                                  Pages().m_aDocument.begin() + SHORT_DOCUMENT_PAGES);
     benchmark::RegisterBenchmark("Document10/Pagemill", BM_ProcessPagemill, shortDocument,
                                  std::string(VELLUM_PAGEMILL))
+        ->Iterations(RUN_ITERATIONS)
         ->Unit(benchmark::kMillisecond);
-    if (const char* pszBaseline = std::getenv("VELLUM_PAGEMILL_BASELINE"))
-        benchmark::RegisterBenchmark("Document10/Pagemill_baseline", BM_ProcessPagemill, shortDocument,
-                                     std::string(pszBaseline))
+    const char* pszBaselines = std::getenv("VELLUM_PAGEMILL_BASELINE");
+    std::string strBaselines = pszBaselines ? pszBaselines : "";
+    for (int nBaseline = 1; !strBaselines.empty(); ++nBaseline)
+    {
+        const std::size_t nEnd = std::min(strBaselines.find(':'), strBaselines.size());
+        benchmark::RegisterBenchmark(("Document10/Pagemill_baseline_" + std::to_string(nBaseline)).c_str(),
+                                     BM_ProcessPagemill, shortDocument, strBaselines.substr(0, nEnd))
+            ->Iterations(RUN_ITERATIONS)
             ->Unit(benchmark::kMillisecond);
+        strBaselines.erase(0, nEnd + 1);
+    }
     benchmark::RegisterBenchmark("Document10/pbmtog3", BM_ProcessPbmtog3, shortDocument)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Document10/ConvertPages_in_process", BM_ConvertPagesInProcess,
                                  shortDocument)
+        ->Iterations(RUN_ITERATIONS)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Document10/floor_map_and_scan", BM_FloorMapAndScanDocument, shortDocument)
+    benchmark::RegisterBenchmark("Document10/floor_map_read_and_remove", BM_FloorOfDocument, shortDocument)
+        ->ArgName("threads")
+        ->Arg(1)
+        ->Arg(2)
+        ->Iterations(RUN_ITERATIONS)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("Memory/Pagemill_pages", BM_PeakMemory)
         ->Arg(1)
