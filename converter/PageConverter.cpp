@@ -3,17 +3,22 @@
 #include "converter/FaxPageWriter.h"
 #include "converter/PageCoder.h"
 #include "platform/BinaryFile.h"
+#include "platform/Descriptor.h"
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 namespace converter
 {
@@ -49,18 +54,30 @@ enum class EPageResult
     OutOfMemory,
 };
 
+// Waits until the folder's entries (a fax page renamed into it) are on the disk.
+bool SyncFolder(int nFolderFd)
+{
+    int nResult;
+    do
+        nResult = ::fsync(nFolderFd);
+    while (nResult != 0 && errno == EINTR);
+    return nResult == 0;
+}
+
 // The pages are coded ahead by the coder, on both cores; here each page's files change in
 // the order they always did: its fax page is begun, written in full and renamed into place,
-// and only then is its raster removed.
-EPageResult ConvertPage(int nPage, int nTotal, CPageCoder& coder)
+// and only then is its raster removed. Before the raster goes, the fax page's data and its
+// name in the folder are on the disk: a machine that stops at any moment keeps the page as
+// its raster or as its fax page.
+EPageResult ConvertPage(int nPage, int nTotal, CPageCoder& coder, int nFolderFd)
 {
     const auto faxPath = platform::DrivePath(platform::FaxPageFileName(nPage));
     const auto rasterPath = platform::DrivePath(platform::RasterFileName(nPage));
 
-    // The fax page is written beside its final name and renamed when complete, so that
-    // no reader ever sees part of a page under that name.
+    // The fax page is written beside its final name, synced, and renamed when complete, so
+    // that no reader ever sees part of a page under that name, nor a crash leaves one there.
     platform::CFileWriter fax;
-    if (!fax.Create(faxPath, platform::EWriteMode::AtomicNoSync))
+    if (!fax.Create(faxPath, platform::EWriteMode::Atomic))
     {
         Diagnose(nPage, fax.Error());
         return EPageResult::Failed;
@@ -81,6 +98,12 @@ EPageResult ConvertPage(int nPage, int nTotal, CPageCoder& coder)
     if (!bWritten)
     {
         Diagnose(nPage, fax.Error());
+        return EPageResult::Failed;
+    }
+    // A folder that cannot be synced fails the page as a failed write does: its raster stays.
+    if (!SyncFolder(nFolderFd))
+    {
+        Diagnose(nPage, platform::ErrnoText("sync " + platform::DrivePath("").string()));
         return EPageResult::Failed;
     }
     // The raster goes only once its fax page is safely in place, so that a full disk
@@ -104,6 +127,14 @@ EConvertResult ConvertPages()
     }
 
     const int nTotal = platform::PagesOfCountByte(*nCountByte);
+    // The folder is held open for syncing the fax pages' names into it.
+    const platform::CDescriptor folder(
+        ::open(platform::DrivePath("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0)
+    {
+        Diagnose(1, platform::ErrnoText("open " + platform::DrivePath("").string()));
+        return EConvertResult::Stopped;
+    }
     std::unique_ptr<CPageCoder> pCoder;
     try
     {
@@ -120,7 +151,7 @@ EConvertResult ConvertPages()
         try
         {
             if (pCoder)
-                eResult = ConvertPage(nPage, nTotal, *pCoder);
+                eResult = ConvertPage(nPage, nTotal, *pCoder, folder.Get());
         }
         catch (const std::bad_alloc&)
         {

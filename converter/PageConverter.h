@@ -17,8 +17,8 @@ enum class EConvertResult
 };
 
 // Turns every page raster named by the page-count file into its fax page file, in page
-// order, deleting each raster once its fax page file is complete. The page-count file
-// itself is left as it is for the sender.
+// order, deleting each raster once its fax page file is complete and, with its name in the
+// folder, on the disk. The page-count file itself is left as it is for the sender.
 EConvertResult ConvertPages();
 
 // The program's exit code for a result: non-zero only when a run stopped early.

@@ -265,6 +265,49 @@ class KeepsTheOrderThatMakesACrashSafe(PagemillCase):
         self.assertEqual(events, expected)
 
 
+class SyncsEachPageBeforeItsRasterGoes(PagemillCase):
+    """A machine that stops at any moment keeps each page, as its raster or as a synced fax page."""
+
+    def run_traced(self, pages, *strace_args):
+        if shutil.which("strace") is None:
+            self.skipTest("strace is not installed")
+        probe = subprocess.run(["strace", "-qq", "-o", os.devnull, "true"], capture_output=True, text=True)
+        if probe.returncode != 0:
+            self.skipTest(f"strace cannot trace here: {probe.stderr.strip()}")
+        for n in range(1, pages + 1):
+            self.write(f"quill.{n}", noise(random.Random(n)))
+        self.write("Page.tmp", bytes([pages + 1]))
+        env = dict(os.environ, VELLUM_ROOT=self.root, VELLUM_MESSAGE_LOG=self.log)
+        return subprocess.run(["strace", "-f", "-qq", "-y", "-e", "trace=fsync,fdatasync,syncfs,unlink,unlinkat,"
+                               "rename,renameat,renameat2", *strace_args, ARGS.pagemill],
+                              env=env, capture_output=True, text=True, timeout=120)
+
+    def test_the_fax_page_and_its_name_are_synced_before_the_raster_goes(self):
+        trace = os.path.join(self.root, "trace")
+        self.assertEqual(self.run_traced(3, "-o", trace).returncode, 0)
+        events = []
+        with open(trace) as f:
+            for name, args in re.findall(r"^\d+\s+(\w+)\((.*)\)\s+= 0$", f.read(), re.MULTILINE):
+                if "sync" in name:  # -y names the descriptor's file: the folder or the page beside its name
+                    path = re.match(r"\d+<(.*)>", args).group(1)
+                    synced = re.sub(r"^\.|\.\w+$", "", os.path.basename(path))
+                    events.append(("sync", "the folder" if path == self.drive else synced))
+                else:
+                    events.append((re.sub(r"at2?$", "", name), os.path.basename(re.findall(r'"(.*?)"', args)[-1])))
+        expected = [event for n in (1, 2, 3) for event in (("sync", f"quill{n}.tif"), ("rename", f"quill{n}.tif"),
+                                                           ("sync", "the folder"), ("unlink", f"quill.{n}"))]
+        self.assertEqual(events, expected)
+
+    def test_a_failed_sync_keeps_the_raster_and_says_why(self):
+        for call in ("fdatasync", "fsync"):  # the fax page's, the folder's
+            with self.subTest(call):
+                result = self.run_traced(2, "-o", os.devnull, "-e", f"inject={call}:error=EIO:when=1")
+                self.assertEqual(result.returncode, 1)
+                self.assertRegex(result.stderr, r"Pagemill: page 1: sync .*: Input/output error")
+                self.assertEqual(sorted(os.listdir(self.drive)), ["Page.tmp", "quill.1", "quill.2"])
+                self.assertEqual(self.read("quill.1"), noise(random.Random(1)))
+
+
 class LeavesTheRightFiles(PagemillCase):
     def test_nothing_to_do_leaves_everything_alone(self):
         self.write("quill.1", bytes(RASTER_BYTES))
