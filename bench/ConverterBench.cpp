@@ -304,6 +304,22 @@ void BM_LibtiffEncodePage(benchmark::State& state, const std::string& strPage)
 
 // ---- a page of a run against the floor -------------------------------------------
 
+// Reads every byte of a raster once, eight at a time into four independent ORs, so that the
+// scan runs at memory speed: whether the page has any black is the least that can be asked.
+std::uint64_t ScanRaster(const std::uint8_t* pBytes)
+{
+    static_assert(RASTER_BYTES % 32 == 0);
+    std::uint64_t aAny[4] = {};
+    for (std::size_t i = 0; i < RASTER_BYTES; i += 32)
+        for (std::size_t n = 0; n < 4; ++n)
+        {
+            std::uint64_t nWord;
+            std::memcpy(&nWord, pBytes + i + 8 * n, 8);
+            aAny[n] |= nWord;
+        }
+    return aAny[0] | aAny[1] | aAny[2] | aAny[3];
+}
+
 // The least any converter must do per page: read the raster (from the page cache) in one
 // read and look at every byte once.
 void BM_FloorReadAndScan(benchmark::State& state)
@@ -315,10 +331,7 @@ void BM_FloorReadAndScan(benchmark::State& state)
         const int fd = open(path.c_str(), O_RDONLY);
         const auto nRead = read(fd, buffer.data(), buffer.size());
         close(fd);
-        std::size_t nBlack = 0;
-        for (auto nByte : buffer)
-            nBlack += nByte != 0;
-        benchmark::DoNotOptimize(nBlack);
+        benchmark::DoNotOptimize(ScanRaster(buffer.data()));
         benchmark::DoNotOptimize(nRead);
     }
 }
@@ -331,11 +344,7 @@ void MapAndScan(const fs::path& path)
     close(fd);
     if (pMap == MAP_FAILED)
         std::abort();
-    const auto* pBytes = static_cast<const std::uint8_t*>(pMap);
-    std::size_t nBlack = 0;
-    for (std::size_t i = 0; i < RASTER_BYTES; ++i)
-        nBlack += pBytes[i] != 0;
-    benchmark::DoNotOptimize(nBlack);
+    benchmark::DoNotOptimize(ScanRaster(static_cast<const std::uint8_t*>(pMap)));
     munmap(pMap, RASTER_BYTES);
 }
 
