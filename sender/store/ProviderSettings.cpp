@@ -22,6 +22,9 @@ constexpr std::string_view KEY_QUERY_HOST = "Gateway/QueryHost";
 constexpr std::string_view KEY_KEEP_FAXES = "SentFaxes/KeepFaxes";
 constexpr std::string_view KEY_KEEP_MEGABYTES = "SentFaxes/KeepMegabytes";
 constexpr std::string_view KEY_COVER_PAGE = "Cover/Enabled";
+constexpr std::string_view KEY_INCOMING_SECURITY = "Incoming/Security";
+constexpr std::string_view KEY_INCOMING_FOLDER = "Incoming/Folder";
+constexpr std::string_view KEY_INCOMING_WATCH = "Incoming/Watch";
 
 // The settings that are plain texts, by section and key, in the order they are written.
 struct STextKey
@@ -39,8 +42,18 @@ constexpr STextKey TEXT_KEYS[] = {
     {"Sender", "Email",    &SProviderSettings::m_strSenderEmail},
     {"Cover",  "Template", &SProviderSettings::m_strCoverTemplate},
 };
+// The texts of [Incoming], written after its security.
+struct SIncomingKey
+{
+    const char* m_pszKey;
+    std::string SIncomingSettings::*m_pValue;
+};
+constexpr SIncomingKey INCOMING_TEXT_KEYS[] = {
+    {"Server", &SIncomingSettings::m_strServer},
+    {"Login",  &SIncomingSettings::m_strLogin},
+};
 // The sections this version writes, in order.
-constexpr const char* SECTIONS[] = {"Mail", "Gateway", "SentFaxes", "Sender", "Cover"};
+constexpr const char* SECTIONS[] = {"Mail", "Gateway", "SentFaxes", "Sender", "Cover", "Incoming"};
 // clang-format on
 
 bool IsKnownSection(std::string_view strSection)
@@ -61,6 +74,19 @@ std::optional<int> LimitValue(const std::string& strValue, int nMax)
 }
 
 } // namespace
+
+const char* IncomingSecurityName(EIncomingSecurity eSecurity)
+{
+    return eSecurity == EIncomingSecurity::StartTls ? "STARTTLS" : "TLS";
+}
+
+std::optional<EIncomingSecurity> IncomingSecurityFromName(std::string_view strName)
+{
+    for (EIncomingSecurity eSecurity : {EIncomingSecurity::Tls, EIncomingSecurity::StartTls})
+        if (strName == IncomingSecurityName(eSecurity))
+            return eSecurity;
+    return std::nullopt;
+}
 
 std::filesystem::path ProviderSettingsPath()
 {
@@ -92,8 +118,22 @@ SProviderSettings DecodeProviderSettings(std::string_view strText)
         const auto pText = std::find_if(
             std::begin(TEXT_KEYS), std::end(TEXT_KEYS),
             [&](const STextKey& key) { return strSection == key.m_pszSection && strName == key.m_pszKey; });
+        const auto pIncoming = std::find_if(std::begin(INCOMING_TEXT_KEYS), std::end(INCOMING_TEXT_KEYS),
+                                            [&](const SIncomingKey& key)
+                                            { return strSection == "Incoming" && strName == key.m_pszKey; });
         if (pText != std::end(TEXT_KEYS))
             settings.*(pText->m_pValue) = strValue;
+        else if (pIncoming != std::end(INCOMING_TEXT_KEYS))
+            settings.m_incoming.*(pIncoming->m_pValue) = strValue;
+        // A security this version does not know (plain text, say) keeps TLS rather than
+        // weakening the connection.
+        else if (strKey == KEY_INCOMING_SECURITY)
+            settings.m_incoming.m_eSecurity =
+                IncomingSecurityFromName(strValue).value_or(EIncomingSecurity::Tls);
+        else if (strKey == KEY_INCOMING_FOLDER && !strValue.empty())
+            settings.m_incoming.m_strFolder = strValue;
+        else if (strKey == KEY_INCOMING_WATCH)
+            settings.m_incoming.m_bWatch = strValue == "1";
         else if (strKey == KEY_COVER_PAGE)
             settings.m_bCoverPage = strValue == "1";
         else if (strKey == KEY_SECURITY)
@@ -180,6 +220,13 @@ std::string EncodeProviderSettings(const SProviderSettings& settings)
     }
     strText += std::string("Enabled=") + (settings.m_bCoverPage ? "1" : "0") + "\n";
     strText += OtherKeys(settings, strSection);
+    strText += "[Incoming]\n";
+    strText += "Server=" + settings.m_incoming.m_strServer + "\n";
+    strText += std::string("Security=") + IncomingSecurityName(settings.m_incoming.m_eSecurity) + "\n";
+    strText += "Login=" + settings.m_incoming.m_strLogin + "\n";
+    strText += "Folder=" + settings.m_incoming.m_strFolder + "\n";
+    strText += std::string("Watch=") + (settings.m_incoming.m_bWatch ? "1" : "0") + "\n";
+    strText += OtherKeys(settings, "Incoming");
     // Sections this version does not know, in the order the file had them.
     std::vector<std::string> aSections;
     for (const auto& [strKeySection, strLine] : settings.m_aOtherKeys)
@@ -198,6 +245,9 @@ bool WriteProviderSettings(const SProviderSettings& settings, std::string& strEr
                                                &settings.m_strQueryHost};
     for (const STextKey& key : TEXT_KEYS)
         aValues.push_back(&(settings.*(key.m_pValue)));
+    for (const SIncomingKey& key : INCOMING_TEXT_KEYS)
+        aValues.push_back(&(settings.m_incoming.*(key.m_pValue)));
+    aValues.push_back(&settings.m_incoming.m_strFolder);
     for (const std::string* pValue : aValues)
         if (platform::HoldsControlCharacter(*pValue))
         {

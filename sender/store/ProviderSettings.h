@@ -5,6 +5,7 @@
 #include "sender/store/SentFaxLimits.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,6 +33,12 @@
 //   [Cover]
 //   Template=letterhead.svg  (in the user's cover folder; empty: the default template)
 //   Enabled=1                (the main dialog's last cover choice)
+//   [Incoming]               (the mailbox where the gateway's status notices arrive)
+//   Server=imap.example.org  (host, host:port or [v6]:port)
+//   Security=TLS             (TLS, port 993, or STARTTLS, port 143; never plain text)
+//   Login=                   (empty: the login of [Mail])
+//   Folder=INBOX
+//   Watch=1                  (0: no notices are looked for; a file without it reads as 0)
 //
 // The password is never here: it lives in the desktop's keyring. Keys this version does not
 // know (written by a later one) are kept as they were when the file is written again.
@@ -39,6 +46,31 @@
 inline constexpr const char* PROVIDER_SETTINGS_FILE_NAME = "sendwell.ini";
 
 std::filesystem::path ProviderSettingsPath();
+
+// How the mailbox of the status notices is reached. Plain text is not offered: the password
+// would cross the network readable.
+enum class EIncomingSecurity
+{
+    Tls,
+    StartTls,
+};
+
+inline constexpr const char* DEFAULT_INCOMING_FOLDER = "INBOX";
+
+// "TLS", "STARTTLS" as the file and Config name them; nullopt for any other name.
+const char* IncomingSecurityName(EIncomingSecurity eSecurity);
+std::optional<EIncomingSecurity> IncomingSecurityFromName(std::string_view strName);
+
+// Where the gateway's status notices are read.
+struct SIncomingSettings
+{
+    std::string m_strServer;
+    EIncomingSecurity m_eSecurity = EIncomingSecurity::Tls;
+    // Empty: the SMTP login (SProviderSettings::m_strLogin).
+    std::string m_strLogin;
+    std::string m_strFolder = DEFAULT_INCOMING_FOLDER;
+    bool m_bWatch = false;
+};
 
 struct SProviderSettings
 {
@@ -63,6 +95,8 @@ struct SProviderSettings
     // Only the choice is kept: the subject and the note belong to the one fax they were
     // written for, and the recipient's company to its recipient.
     bool m_bCoverPage = false;
+    // The mailbox of the status notices.
+    SIncomingSettings m_incoming;
     // The keys of the file that this version does not know, each as its section's name and
     // its line ("Key=value"), in the file's order: written back as they were read.
     std::vector<std::pair<std::string, std::string>> m_aOtherKeys;
