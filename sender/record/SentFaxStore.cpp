@@ -36,12 +36,31 @@ constexpr const char* SQL_CREATE_TABLE = "CREATE TABLE IF NOT EXISTS sent_fax ("
 // Version 2. The rows there are keep their values and read as sent without a cover.
 constexpr const char* SQL_ADD_COVER_SENT =
     "ALTER TABLE sent_fax ADD COLUMN cover_sent INTEGER NOT NULL DEFAULT 0";
+// Version 3: the word of the gateway's notices, and where the polls stand. Rows there read as
+// Sent.
+constexpr const char* SQL_ADD_NOTICE_COLUMNS[] = {
+    "ALTER TABLE sent_fax ADD COLUMN status INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE sent_fax ADD COLUMN status_reason TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE sent_fax ADD COLUMN notice_at INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE sent_fax ADD COLUMN notice_subject TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE sent_fax ADD COLUMN notice_lines TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE IF NOT EXISTS notice_poll ("
+    " account TEXT PRIMARY KEY,"
+    " uid_validity INTEGER NOT NULL,"
+    " last_uid INTEGER NOT NULL,"
+    " failures INTEGER NOT NULL,"
+    " next_try INTEGER NOT NULL,"
+    " failure_text TEXT NOT NULL,"
+    " failure_shown INTEGER NOT NULL)",
+};
 constexpr const char* SQL_CREATE_INDEX =
     "CREATE INDEX IF NOT EXISTS sent_fax_newest ON sent_fax (sent_at, id)";
 constexpr const char* SQL_COLUMNS = "id, sent_at, recipient, fax_number, gateway_address, pages, mail_bytes, "
                                     "message_id, server_reply, folder, folder_bytes";
 constexpr const char* SQL_COVER_COLUMN = ", cover_sent";
 constexpr const char* SQL_NO_COVER_COLUMN = ", 0";
+constexpr const char* SQL_NOTICE_COLUMNS = ", status, status_reason, notice_at, notice_subject, notice_lines";
+constexpr const char* SQL_NO_NOTICE_COLUMNS = ", 0, '', 0, '', ''";
 // The name is compared as the send wrote it, blanks and dots as underscores, and so is the
 // name pattern (ContainsPattern); the number and the Message-ID are compared as they are.
 constexpr const char* SQL_SEARCH =
@@ -234,6 +253,15 @@ SSentFax FaxFromQuery(const QSqlQuery& query)
     fax.m_strFolder = query.value(9).toString().toStdString();
     fax.m_nFolderBytes = query.value(10).toULongLong();
     fax.m_bCoverSent = query.value(11).toLongLong() != 0;
+    // A status this version does not know (a later one's) reads as Sent.
+    const qlonglong nStatus = query.value(12).toLongLong();
+    fax.m_eStatus = nStatus == static_cast<int>(ESentStatus::Delivered) ? ESentStatus::Delivered
+                    : nStatus == static_cast<int>(ESentStatus::Failed)  ? ESentStatus::Failed
+                                                                        : ESentStatus::Sent;
+    fax.m_strStatusReason = query.value(13).toString().toStdString();
+    fax.m_nNoticeAt = query.value(14).toLongLong();
+    fax.m_strNoticeSubject = query.value(15).toString().toStdString();
+    fax.m_strNoticeLines = query.value(16).toString().toStdString();
     return fax;
 }
 
@@ -406,7 +434,7 @@ bool CSentFaxStore::Open(std::string& strError)
     }
     const int nVersion = version.value(0).toInt();
     version.finish();
-    m_bHasCoverColumn = true;
+    m_nLayout = SENT_SCHEMA_VERSION;
     if (nVersion > SENT_SCHEMA_VERSION)
         m_bReadOnly = true; // a later version's layout: shown as far as it is understood, never written
     else if (nVersion < SENT_SCHEMA_VERSION && m_bReadOnly)
@@ -418,7 +446,7 @@ bool CSentFaxStore::Open(std::string& strError)
             db.close();
             return false;
         }
-        m_bHasCoverColumn = false;
+        m_nLayout = nVersion;
         if (!HasColumns(strError))
         {
             db.close();
@@ -452,8 +480,11 @@ bool CSentFaxStore::Upgrade(int nVersion, std::string& strError)
         bOk = Exec(SQL_CREATE_TABLE, strError) && Exec(SQL_CREATE_INDEX, strError);
     if (bOk && nVersion < 2)
         bOk = Exec(SQL_ADD_COVER_SENT, strError);
-    static_assert(SENT_SCHEMA_VERSION == 2, "a step above for each version, and the PRAGMA below");
-    bOk = bOk && HasColumns(strError) && Exec("PRAGMA user_version = 2", strError) && db.commit();
+    if (nVersion < 3)
+        for (const char* pszStep : SQL_ADD_NOTICE_COLUMNS)
+            bOk = bOk && Exec(pszStep, strError);
+    static_assert(SENT_SCHEMA_VERSION == 3, "a step above for each version, and the PRAGMA below");
+    bOk = bOk && HasColumns(strError) && Exec("PRAGMA user_version = 3", strError) && db.commit();
     if (!bOk)
     {
         if (strError.empty())
@@ -469,7 +500,8 @@ bool CSentFaxStore::Upgrade(int nVersion, std::string& strError)
 QString CSentFaxStore::SelectColumns() const
 {
     return QString::fromLatin1(SQL_COLUMNS) +
-           QString::fromLatin1(m_bHasCoverColumn ? SQL_COVER_COLUMN : SQL_NO_COVER_COLUMN);
+           QString::fromLatin1(m_nLayout >= 2 ? SQL_COVER_COLUMN : SQL_NO_COVER_COLUMN) +
+           QString::fromLatin1(m_nLayout >= 3 ? SQL_NOTICE_COLUMNS : SQL_NO_NOTICE_COLUMNS);
 }
 
 bool CSentFaxStore::StartNewRecord(std::string& strAsideName, std::string& strError)
@@ -814,4 +846,125 @@ std::optional<int> CSentFaxStore::CountBeyondLimits(const SSentFaxLimits& limits
     if (!SelectBeyondLimits(limits, aIds, aFolders, strError))
         return std::nullopt;
     return static_cast<int>(aIds.size());
+}
+
+std::vector<SSentFax> CSentFaxStore::AwaitingWord(std::int64_t nNow) const
+{
+    std::vector<SSentFax> aFaxes;
+    if (!m_bOpen || m_nLayout < 3)
+        return aFaxes;
+    QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT ") + SelectColumns() +
+                  QStringLiteral(" FROM sent_fax WHERE status = 0 AND sent_at >= ? ORDER BY sent_at, id"));
+    query.addBindValue(static_cast<qlonglong>(nNow - NOTICE_WAIT_SECONDS));
+    if (!query.exec())
+        return aFaxes;
+    while (query.next())
+        aFaxes.push_back(FaxFromQuery(query));
+    return aFaxes;
+}
+
+bool CSentFaxStore::ApplyNoticeWord(const std::vector<SFaxWord>& aWords, const SNoticePollState& state,
+                                    std::string& strError)
+{
+    if (!m_bOpen && !Open(strError))
+        return false;
+    if (m_bReadOnly)
+    {
+        strError = RecordName() + " is read-only";
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(m_strConnection), false);
+    if (!db.transaction())
+    {
+        strError = DatabaseProblem(db.lastError());
+        return false;
+    }
+    QSqlQuery update(db);
+    // Only a fax still without word takes it: two polls at once (the window's and the
+    // watcher's) never let a later notice overwrite the first.
+    update.prepare(QStringLiteral("UPDATE sent_fax SET status = ?, status_reason = ?, notice_at = ?, "
+                                  "notice_subject = ?, notice_lines = ? WHERE id = ? AND status = 0"));
+    bool bOk = true;
+    for (const SFaxWord& word : aWords)
+    {
+        if (word.m_eStatus == ESentStatus::Sent)
+            continue;
+        update.addBindValue(static_cast<int>(word.m_eStatus));
+        update.addBindValue(QString::fromStdString(word.m_strReason));
+        update.addBindValue(static_cast<qlonglong>(word.m_nNoticeAt));
+        update.addBindValue(QString::fromStdString(word.m_strSubject));
+        update.addBindValue(QString::fromStdString(word.m_strFirstLines));
+        update.addBindValue(static_cast<qlonglong>(word.m_nFaxId));
+        if (!update.exec())
+        {
+            strError = DatabaseProblem(update.lastError());
+            bOk = false;
+            break;
+        }
+    }
+    update.finish();
+    bOk = bOk && WritePollStateRow(state, strError);
+    if (bOk && !db.commit())
+    {
+        strError = DatabaseProblem(db.lastError());
+        bOk = false;
+    }
+    if (!bOk)
+        db.rollback();
+    return bOk;
+}
+
+SNoticePollState CSentFaxStore::PollState(const std::string& strAccount) const
+{
+    SNoticePollState state;
+    state.m_strAccount = strAccount;
+    if (!m_bOpen || m_nLayout < 3)
+        return state;
+    QSqlQuery query(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
+    query.prepare(
+        QStringLiteral("SELECT uid_validity, last_uid, failures, next_try, failure_text, failure_shown "
+                       "FROM notice_poll WHERE account = ?"));
+    query.addBindValue(QString::fromStdString(strAccount));
+    if (!query.exec() || !query.next())
+        return state;
+    state.m_nUidValidity = static_cast<std::uint32_t>(query.value(0).toLongLong());
+    state.m_nLastUid = static_cast<std::uint32_t>(query.value(1).toLongLong());
+    state.m_nFailures = std::max(0, query.value(2).toInt());
+    state.m_nNextTry = query.value(3).toLongLong();
+    state.m_strFailure = query.value(4).toString().toStdString();
+    state.m_bFailureShown = query.value(5).toLongLong() != 0;
+    return state;
+}
+
+bool CSentFaxStore::WritePollStateRow(const SNoticePollState& state, std::string& strError)
+{
+    QSqlQuery write(QSqlDatabase::database(QString::fromStdString(m_strConnection), false));
+    write.prepare(
+        QStringLiteral("INSERT OR REPLACE INTO notice_poll (account, uid_validity, last_uid, failures, "
+                       "next_try, failure_text, failure_shown) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    write.addBindValue(QString::fromStdString(state.m_strAccount));
+    write.addBindValue(static_cast<qlonglong>(state.m_nUidValidity));
+    write.addBindValue(static_cast<qlonglong>(state.m_nLastUid));
+    write.addBindValue(state.m_nFailures);
+    write.addBindValue(static_cast<qlonglong>(state.m_nNextTry));
+    write.addBindValue(QString::fromStdString(state.m_strFailure));
+    write.addBindValue(state.m_bFailureShown ? 1 : 0);
+    if (write.exec())
+        return true;
+    strError = DatabaseProblem(write.lastError());
+    return false;
+}
+
+bool CSentFaxStore::WritePollState(const SNoticePollState& state, std::string& strError)
+{
+    if (!m_bOpen && !Open(strError))
+        return false;
+    if (m_bReadOnly)
+    {
+        strError = RecordName() + " is read-only";
+        return false;
+    }
+    return WritePollStateRow(state, strError);
 }

@@ -23,12 +23,25 @@ inline constexpr const char* SENT_FOLDER_NAME = "sent";
 inline constexpr const char* SENT_DATABASE_NAME = "sent.db";
 // The layout of table sent_fax; a database of a later version is read but never written.
 // Version 2 adds cover_sent; a database of version 1 gains it on opening, its rows kept (one
-// that may not be written is read as it is, its faxes sent without a cover).
-inline constexpr int SENT_SCHEMA_VERSION = 2;
+// that may not be written is read as it is, its faxes sent without a cover). Version 3 adds
+// what the gateway's status notices said of each fax (status, status_reason, notice_at,
+// notice_subject, notice_lines) and table notice_poll; an earlier database gains them the same
+// way, and one that may not be written reads its faxes as Sent.
+inline constexpr int SENT_SCHEMA_VERSION = 3;
+// How long after its send a fax awaits word from the gateway; after that it stays Sent.
+inline constexpr std::int64_t NOTICE_WAIT_SECONDS = 3 * 24 * 60 * 60;
 // How long a write waits for another process that holds the database.
 inline constexpr int SENT_BUSY_TIMEOUT_MS = 2000;
 
 std::filesystem::path SentFaxFolder();
+
+// What is known of a fax's delivery, as stored (the numbers are those of the database).
+enum class ESentStatus
+{
+    Sent = 0,      // the mail server took it; no word from the gateway
+    Delivered = 1, // a notice said it arrived
+    Failed = 2,    // a notice (or a bounce) said it did not
+};
 
 struct SSentFax
 {
@@ -48,6 +61,37 @@ struct SSentFax
     std::uint64_t m_nFolderBytes = 0;
     // A cover page went out as page 1 (one of m_nPages).
     bool m_bCoverSent = false;
+    // The word of the gateway's status notice, when one came: every text filtered and bounded
+    // by the notice reader before it is stored.
+    ESentStatus m_eStatus = ESentStatus::Sent;
+    std::string m_strStatusReason; // for Failed: "busy", "no answer" ...
+    std::int64_t m_nNoticeAt = 0;  // the notice's date, seconds since 1970; 0: none
+    std::string m_strNoticeSubject;
+    std::string m_strNoticeLines; // its first lines
+};
+
+// The word a notice gave of one fax, to be stored (ApplyNoticeWord).
+struct SFaxWord
+{
+    std::int64_t m_nFaxId = 0;
+    ESentStatus m_eStatus = ESentStatus::Sent;
+    std::string m_strReason;
+    std::int64_t m_nNoticeAt = 0;
+    std::string m_strSubject;
+    std::string m_strFirstLines;
+};
+
+// Where the polls of one mailbox folder stand (table notice_poll, one row per account and
+// folder): the mark of the last message read, and the failures since the last poll that worked.
+struct SNoticePollState
+{
+    std::string m_strAccount;         // "login@server/folder"
+    std::uint32_t m_nUidValidity = 0; // 0: no mark yet
+    std::uint32_t m_nLastUid = 0;
+    int m_nFailures = 0;          // in a row; 0 after a poll that worked
+    std::int64_t m_nNextTry = 0;  // no poll before this time (seconds since 1970)
+    std::string m_strFailure;     // the last failure, for the user; empty: none
+    bool m_bFailureShown = false; // the sent faxes window has shown it
 };
 
 class CSentFaxStore
@@ -89,6 +133,16 @@ public:
     int Count(std::string_view strSearch = {}) const;
     std::optional<SSentFax> Find(std::int64_t nId) const;
 
+    // The faxes sent since nNow - NOTICE_WAIT_SECONDS that have no word yet, oldest first.
+    std::vector<SSentFax> AwaitingWord(std::int64_t nNow) const;
+    // In one transaction: stores the word of each fax that is still Sent (a fax that has word
+    // already keeps it), and the poll state. Nothing is changed when anything fails.
+    [[nodiscard]] bool ApplyNoticeWord(const std::vector<SFaxWord>& aWords, const SNoticePollState& state,
+                                       std::string& strError);
+    // The state of an account's polls; a fresh state (no mark, no failure) when there is none.
+    SNoticePollState PollState(const std::string& strAccount) const;
+    [[nodiscard]] bool WritePollState(const SNoticePollState& state, std::string& strError);
+
     // The copy of page nPage (from 1) of a fax.
     std::filesystem::path PagePath(const SSentFax& fax, int nPage) const;
 
@@ -121,6 +175,9 @@ private:
     bool m_bOpen = false;
     bool m_bReadOnly = false;
     bool m_bDamaged = false;
-    // A read-only database of version 1 has no cover_sent: its faxes read as sent without one.
-    bool m_bHasCoverColumn = true;
+    bool WritePollStateRow(const SNoticePollState& state, std::string& strError);
+
+    // The layout of the database as opened: a read-only one of an earlier version lacks the
+    // later columns, which read as their defaults (no cover, Sent).
+    int m_nLayout = SENT_SCHEMA_VERSION;
 };

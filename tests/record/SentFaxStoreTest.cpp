@@ -267,6 +267,99 @@ TEST_F(SentFaxStore, EarlierRecordKeepsItsRowsAndGainsTheCoverColumn)
     }
 }
 
+// A record of version 1 or 2 gains the notices' columns in one step, its rows kept and Sent;
+// one that may not be written reads them as Sent and stays byte for byte as it was.
+TEST_F(SentFaxStore, EarlierRecordReadsAsSentAndGainsTheNoticeColumns)
+{
+    const char* pszCover = ", cover_sent INTEGER NOT NULL DEFAULT 0";
+    for (const int nVersion : {1, 2})
+        for (const bool bReadOnly : {false, true})
+        {
+            fs::remove_all(m_store);
+            fs::create_directories(m_store);
+            const fs::path db = m_store / SENT_DATABASE_NAME;
+            const std::string strScript =
+                "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('CREATE TABLE sent_fax (id "
+                "INTEGER PRIMARY KEY AUTOINCREMENT, sent_at, recipient, fax_number, gateway_address, pages, "
+                "mail_bytes, message_id, server_reply, folder UNIQUE, folder_bytes" +
+                std::string(nVersion == 2 ? pszCover : "") +
+                ")'); c.execute('INSERT INTO sent_fax (sent_at, recipient, fax_number, gateway_address, "
+                "pages, "
+                "mail_bytes, message_id, server_reply, folder, folder_bytes) VALUES "
+                "(100,\"F\",1,2,2,9,\"<1@x>\","
+                "3,\"0000000000000001\",5)'); c.execute('PRAGMA user_version = " +
+                std::to_string(nVersion) + "'); c.commit()";
+            ASSERT_TRUE(platform::RunProgram({"/usr/bin/python3", "-c", strScript, db.string()}).Succeeded());
+            ASSERT_EQ(::chmod(db.c_str(), bReadOnly ? 0400 : 0600), 0);
+            const auto strBefore = platform::ReadWholeFile(db, 1 << 20);
+            CSentFaxStore store(m_store);
+            std::string strError;
+            ASSERT_TRUE(store.Open(strError)) << nVersion << ": " << strError;
+            const auto aFaxes = store.List();
+            ASSERT_EQ(aFaxes.size(), 1u) << nVersion;
+            EXPECT_EQ(aFaxes[0].m_strMessageId, "<1@x>");
+            EXPECT_EQ(aFaxes[0].m_eStatus, ESentStatus::Sent);
+            EXPECT_EQ(store.AwaitingWord(100).size(), bReadOnly ? 0u : 1u) << nVersion;
+            EXPECT_EQ(store.ApplyNoticeWord({{aFaxes[0].m_nId, ESentStatus::Delivered, "", 200, "OK", ""}},
+                                            SNoticePollState{"a@b/INBOX", 0, 0, 0, 0, "", false}, strError),
+                      !bReadOnly);
+            EXPECT_TRUE(bReadOnly ? platform::ReadWholeFile(db, 1 << 20) == strBefore
+                                  : store.Find(aFaxes[0].m_nId)->m_eStatus == ESentStatus::Delivered)
+                << nVersion;
+        }
+}
+
+// Word is stored once per fax, all of one poll or none of it; only faxes of the last three
+// days that have no word await it.
+TEST_F(SentFaxStore, NoticeWordIsStoredOnceAndOnlyRecentFaxesWithoutWordAwaitIt)
+{
+    const std::int64_t nNow = 1'800'000'000;
+    const std::int64_t nOld = Add(Fax("Old", "1", nNow - NOTICE_WAIT_SECONDS - 1));
+    const std::int64_t nFirst = Add(Fax("First", "2", nNow - NOTICE_WAIT_SECONDS));
+    const std::int64_t nSecond = Add(Fax("Second", "3", nNow - 60));
+    CSentFaxStore store(m_store);
+    std::string strError;
+    ASSERT_TRUE(store.Open(strError)) << strError;
+    const auto awaiting = [&]
+    {
+        std::vector<std::int64_t> aIds;
+        for (const SSentFax& fax : store.AwaitingWord(nNow))
+            aIds.push_back(fax.m_nId);
+        return aIds;
+    };
+    EXPECT_EQ(awaiting(), (std::vector<std::int64_t>{nFirst, nSecond}));
+
+    SNoticePollState state{"ann@imap.example.org/INBOX", 7, 42, 0, nNow + 300, "", false};
+    const SFaxWord failed{nFirst,    ESentStatus::Failed, "busy",
+                          nNow - 30, "Fax failed",        "Line busy.\nTried 3 times."};
+    ASSERT_TRUE(store.ApplyNoticeWord({failed}, state, strError)) << strError;
+    EXPECT_EQ(awaiting(), (std::vector<std::int64_t>{nSecond}));
+    const auto fax = store.Find(nFirst);
+    EXPECT_EQ(fax->m_eStatus, ESentStatus::Failed);
+    EXPECT_EQ(fax->m_strStatusReason, "busy");
+    EXPECT_EQ(fax->m_nNoticeAt, nNow - 30);
+    EXPECT_EQ(fax->m_strNoticeSubject, "Fax failed");
+    EXPECT_EQ(fax->m_strNoticeLines, "Line busy.\nTried 3 times.");
+    const SNoticePollState read = store.PollState(state.m_strAccount);
+    EXPECT_EQ(read.m_nUidValidity, 7u);
+    EXPECT_EQ(read.m_nLastUid, 42u);
+    EXPECT_EQ(read.m_nNextTry, nNow + 300);
+    EXPECT_EQ(store.PollState("other@imap.example.org/INBOX").m_nUidValidity, 0u);
+
+    // A later notice for a fax that has word changes nothing; a fax that is gone is passed over.
+    ASSERT_TRUE(store.ApplyNoticeWord({{nFirst, ESentStatus::Delivered, "", nNow, "Delivered", ""},
+                                       {nOld + 1000, ESentStatus::Delivered, "", nNow, "", ""}},
+                                      state, strError))
+        << strError;
+    EXPECT_EQ(store.Find(nFirst)->m_eStatus, ESentStatus::Failed);
+
+    state.m_nFailures = 3;
+    state.m_strFailure = "The mail server refused the login.";
+    ASSERT_TRUE(store.WritePollState(state, strError)) << strError;
+    EXPECT_EQ(store.PollState(state.m_strAccount).m_nFailures, 3);
+    EXPECT_EQ(store.PollState(state.m_strAccount).m_strFailure, state.m_strFailure);
+}
+
 TEST_F(SentFaxStore, DamagedRecordIsSaidAndKeptAsideForANewOne)
 {
     ASSERT_NE(Add(Fax("A", "1", 1)), 0);
