@@ -11,6 +11,7 @@ namespace
 constexpr const char* HELP_OPTION = "--help";
 constexpr const char* SHORT_HELP_OPTION = "-h";
 constexpr const char* END_OF_OPTIONS = "--";
+constexpr const char* CHECK_NOTICES_OPTION = "--check-notices";
 
 SLaunch Refused(const std::string& strMessage)
 {
@@ -23,6 +24,7 @@ SLaunch ParseCommandLine(const QStringList& aArgs)
 {
     bool bHelp = false;
     bool bSent = false;
+    bool bCheckNotices = false;
     bool bFilesOnly = false;
     QStringList aFiles;
     for (const QString& strArg : aArgs)
@@ -35,6 +37,8 @@ SLaunch ParseCommandLine(const QStringList& aArgs)
             bHelp = true;
         else if (strArg == QLatin1String(SENT_FAXES_OPTION))
             bSent = true;
+        else if (strArg == QLatin1String(CHECK_NOTICES_OPTION))
+            bCheckNotices = true;
         else
         {
             const std::string strShown = platform::PrintableUtf8(strArg.toStdString());
@@ -52,6 +56,10 @@ SLaunch ParseCommandLine(const QStringList& aArgs)
         return Refused("the file name is empty.");
     if (bSent && !aFiles.isEmpty())
         return Refused("--sent opens the sent faxes and takes no file.");
+    if (bCheckNotices && (bSent || !aFiles.isEmpty()))
+        return Refused("--check-notices runs alone, without a file or another option.");
+    if (bCheckNotices)
+        return SLaunch{ELaunch::CheckNotices, {}, {}};
     if (bSent)
         return SLaunch{ELaunch::SentFaxes, {}, {}};
     if (aFiles.size() == 1)
@@ -59,10 +67,19 @@ SLaunch ParseCommandLine(const QStringList& aArgs)
     return SLaunch{};
 }
 
+bool IsCheckNoticesLaunch(int argc, const char* const* argv)
+{
+    QStringList aArgs;
+    for (int n = 1; n < argc; ++n)
+        aArgs << QString::fromLocal8Bit(argv[n]);
+    return ParseCommandLine(aArgs).m_eLaunch == ELaunch::CheckNotices;
+}
+
 std::string CommandLineHelp()
 {
     return std::string("Usage: Sendwell [FILE]\n") +
            "       Sendwell --sent\n"
+           "       Sendwell --check-notices\n"
            "Opens the fax dialog with the pages last printed to the fax printer or, with FILE, the\n"
            "pages of that document: PDF, PostScript, a PNG, JPEG or TIFF image, or plain text in UTF-8,\n"
            "of at most " +
@@ -72,6 +89,8 @@ std::string CommandLineHelp()
            "its rendering.\n"
            "\n"
            "  --sent   show the sent faxes; their Send again opens the dialog with a fax's pages\n"
+           "  --check-notices  look once, without a window, for the gateway's status notices in\n"
+           "           the incoming mail folder set in Config (Pagewatch runs it every few minutes)\n"
            "  --help   show this text\n"
            "  --       what follows is a file name, even if it begins with \"-\"\n"
            "\n"

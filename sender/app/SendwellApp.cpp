@@ -9,6 +9,7 @@
 #include "resources/ProgramIcon.h"
 #include "sender/app/CommandLine.h"
 #include "sender/app/MessagePresenter.h"
+#include "sender/app/NoticeCommand.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SentFaxWindow.h"
 #include "sender/common/Branding.h"
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -76,6 +78,8 @@ int CSendwellApp::InitInstance()
         std::fputs(CommandLineHelp().c_str(), stdout);
         return 0;
     }
+    if (launch.m_eLaunch == ELaunch::CheckNotices)
+        return CheckNoticesCommand({}, std::time(nullptr));
     if (launch.m_eLaunch == ELaunch::Refused)
     {
         std::fprintf(stderr, "Sendwell: %s\nTry Sendwell --help.\n", launch.m_strMessage.c_str());

@@ -21,6 +21,9 @@ TEST(CommandLineTest, TakesOneFileOrOneOptionAndSaysWhatIsWrongWithTheRest)
         {{"./-lead.pdf"},                   ELaunch::Document,  "./-lead.pdf"},
         {{"--sent"},                        ELaunch::SentFaxes, ""},
         {{"--help"},                        ELaunch::Help,      ""},
+        {{"--check-notices"},               ELaunch::CheckNotices, ""},
+        {{"--check-notices", "--sent"},     ELaunch::Refused,   "--check-notices runs alone"},
+        {{"a.pdf", "--check-notices"},      ELaunch::Refused,   "--check-notices runs alone"},
         {{"a.pdf", "-h"},                   ELaunch::Help,      ""},
         {{"--lead.pdf"},                    ELaunch::Refused,   "there is no option --lead.pdf. A file whose name "
                                                                 "begins with \"-\" is given after \"--\" (Sendwell "
@@ -46,6 +49,16 @@ TEST(CommandLineTest, TakesOneFileOrOneOptionAndSaysWhatIsWrongWithTheRest)
         EXPECT_EQ(launch.m_strMessage.find('\x1b'), std::string::npos)
             << "a control byte reached the message";
     }
+}
+
+TEST(CommandLineTest, OnlyTheNoticeCheckStartsWithoutAWindow)
+{
+    const char* aHeadless[] = {"Sendwell", "--check-notices"};
+    const char* aWindow[] = {"Sendwell", "--sent"};
+    const char* aRefused[] = {"Sendwell", "--check-notices", "x.pdf"};
+    EXPECT_TRUE(IsCheckNoticesLaunch(2, aHeadless));
+    EXPECT_FALSE(IsCheckNoticesLaunch(2, aWindow));
+    EXPECT_FALSE(IsCheckNoticesLaunch(3, aRefused));
 }
 
 } // namespace
