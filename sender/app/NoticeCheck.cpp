@@ -129,8 +129,8 @@ bool CNoticeCheck::IsDue(const SProviderSettings& settings, std::int64_t nNow, b
     return bOnDemand || m_store.PollState(NoticePollAccount(settings)).m_nNextTry <= nNow;
 }
 
-SNoticeCheckResult CNoticeCheck::RecordFailure(const SProviderSettings& settings, const std::string& strFailure,
-                                               std::int64_t nNow)
+SNoticeCheckResult CNoticeCheck::RecordFailure(const SProviderSettings& settings,
+                                               const std::string& strFailure, std::int64_t nNow)
 {
     SNoticePollState state = m_store.PollState(NoticePollAccount(settings));
     state.m_nFailures = std::min(state.m_nFailures + 1, MAX_DOUBLINGS + 1);
@@ -174,7 +174,8 @@ SPollResult CNoticeCheck::Poll(SNoticePollJob& job, const platform::CCancelSigna
     return poll;
 }
 
-SNoticeCheckResult CNoticeCheck::Apply(const SProviderSettings& settings, const SPollResult& poll, std::int64_t nNow)
+SNoticeCheckResult CNoticeCheck::Apply(const SProviderSettings& settings, const SPollResult& poll,
+                                       std::int64_t nNow)
 {
     SNoticeCheckResult result;
     if (poll.m_eStatus == EPollStatus::Cancelled)
@@ -189,8 +190,9 @@ SNoticeCheckResult CNoticeCheck::Apply(const SProviderSettings& settings, const 
     {
         const bool bAwaited = std::any_of(aFaxes.begin(), aFaxes.end(),
                                           [&](const SSentFax& fax) { return fax.m_nId == outcome.m_nFaxId; });
-        const bool bTaken = std::any_of(aWords.begin(), aWords.end(),
-                                        [&](const SFaxWord& word) { return word.m_nFaxId == outcome.m_nFaxId; });
+        const bool bTaken =
+            std::any_of(aWords.begin(), aWords.end(),
+                        [&](const SFaxWord& word) { return word.m_nFaxId == outcome.m_nFaxId; });
         if (bAwaited && !bTaken && outcome.m_eStatus != EFaxStatus::Sent)
             aWords.push_back({outcome.m_nFaxId, StoredStatus(outcome.m_eStatus), outcome.m_strReason,
                               outcome.m_nNoticeDate, outcome.m_strSubject, outcome.m_strFirstLines});

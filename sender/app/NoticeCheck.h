@@ -17,10 +17,9 @@
 // comes in from the caller and the faxes with new word go out to it.
 
 // The notice poll (sender/notice/NoticePoll.h): PollNotices, or a test's stand-in.
-using FnNoticePoll =
-    std::function<SPollResult(const SImapAccount& account, const std::vector<SAwaitingFax>& aAwaiting,
-                              const SPollMark& mark, std::chrono::milliseconds durTimeout,
-                              const platform::CCancelSignal* pCancel)>;
+using FnNoticePoll = std::function<SPollResult(
+    const SImapAccount& account, const std::vector<SAwaitingFax>& aAwaiting, const SPollMark& mark,
+    std::chrono::milliseconds durTimeout, const platform::CCancelSignal* pCancel)>;
 
 // How long the whole poll may take.
 inline constexpr std::chrono::milliseconds NOTICE_POLL_TIMEOUT{60'000};
@@ -60,9 +59,9 @@ std::string NotificationText(std::string_view strText, std::size_t nMaxBytes);
 
 enum class ENoticeCheck
 {
-    NotDue,   // watching off, nothing awaits word, or the next try has not come
-    Polled,   // the poll worked (m_aNewWord may be empty)
-    Failed,   // recorded; m_strFailure says why
+    NotDue, // watching off, nothing awaits word, or the next try has not come
+    Polled, // the poll worked (m_aNewWord may be empty)
+    Failed, // recorded; m_strFailure says why
 };
 
 struct SNoticeCheckResult
@@ -94,8 +93,8 @@ public:
 
     // Polls with strPassword and records the outcome, all on this thread: Prepare, Poll, Apply.
     // Call only when IsDue.
-    SNoticeCheckResult Run(const SProviderSettings& settings, const std::string& strPassword, std::int64_t nNow,
-                           const platform::CCancelSignal* pCancel = nullptr);
+    SNoticeCheckResult Run(const SProviderSettings& settings, const std::string& strPassword,
+                           std::int64_t nNow, const platform::CCancelSignal* pCancel = nullptr);
 
     // The steps of Run, for a caller that polls on a worker thread. Poll touches no record; the
     // job's password is wiped when Poll returns.

@@ -26,11 +26,13 @@ constexpr int NOTIFY_DEFAULT_EXPIRY = -1;
 SFaxNotification FaxNotification(const SSentFax& fax)
 {
     const std::string strWord = fax.m_eStatus == ESentStatus::Delivered ? "delivered"
-                                : fax.m_strStatusReason.empty()        ? "failed"
-                                                                       : "failed (" + fax.m_strStatusReason + ")";
+                                : fax.m_strStatusReason.empty()         ? "failed"
+                                                                : "failed (" + fax.m_strStatusReason + ")";
     SFaxNotification notification;
-    notification.m_strSummary = NotificationText("Fax to " + fax.m_strRecipient + " " + strWord, MAX_SUMMARY_BYTES);
-    std::string strBody = "Fax number " + fax.m_strFaxNumber + ", sent " + SentTimeText(fax.m_nSentAt).toStdString();
+    notification.m_strSummary =
+        NotificationText("Fax to " + fax.m_strRecipient + " " + strWord, MAX_SUMMARY_BYTES);
+    std::string strBody =
+        "Fax number " + fax.m_strFaxNumber + ", sent " + SentTimeText(fax.m_nSentAt).toStdString();
     if (!fax.m_strNoticeSubject.empty())
         strBody += ". Notice: " + fax.m_strNoticeSubject;
     notification.m_strBody = NotificationText(strBody, MAX_BODY_BYTES);
@@ -78,9 +80,10 @@ int CheckNoticesCommand(const FnNoticePoll& fnPoll, std::int64_t nNow)
     (void)ReadSettings(strSmtpServer, strEmail, strUserName);
     const SMailboxAccount account = MailboxPasswordAccount(settings, strSmtpServer);
     std::string strPassword;
-    const SKeyringResult read = account.m_strLogin.empty()
-                                    ? SKeyringResult{EKeyringStatus::NotFound, {}}
-                                    : CMailPasswordKeyring().Read(account.m_strServer, account.m_strLogin, strPassword);
+    const SKeyringResult read =
+        account.m_strLogin.empty()
+            ? SKeyringResult{EKeyringStatus::NotFound, {}}
+            : CMailPasswordKeyring().Read(account.m_strServer, account.m_strLogin, strPassword);
     const SNoticeCheckResult result = read.m_eStatus == EKeyringStatus::Ok
                                           ? check.Run(settings, strPassword, nNow)
                                           : check.RecordFailure(settings, NO_MAILBOX_PASSWORD_TEXT, nNow);

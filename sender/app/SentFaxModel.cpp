@@ -1,5 +1,7 @@
 #include "sender/app/SentFaxModel.h"
 
+#include "sender/app/NoticeCheck.h"
+
 #include <QDateTime>
 
 QString SentTimeText(std::int64_t nSentAt)
@@ -11,6 +13,13 @@ CSentFaxModel::CSentFaxModel(const CSentFaxStore& store, QObject* pParent)
     : QAbstractTableModel(pParent), m_store(store)
 {
     Reload();
+}
+
+void CSentFaxModel::SetWatching(bool bWatching)
+{
+    m_bWatching = bWatching;
+    if (!m_aFaxes.empty())
+        emit dataChanged(index(0, COLUMN_STATUS), index(rowCount() - 1, COLUMN_STATUS));
 }
 
 void CSentFaxModel::SetSearch(const std::string& strSearch)
@@ -58,6 +67,8 @@ QVariant CSentFaxModel::data(const QModelIndex& index, int nRole) const
         return QString::fromStdString(pFax->m_strFaxNumber);
     case COLUMN_PAGES:
         return pFax->m_nPages;
+    case COLUMN_STATUS:
+        return QString::fromStdString(FaxStatusText(*pFax, m_bWatching, QDateTime::currentSecsSinceEpoch()));
     default:
         return {};
     }
@@ -77,6 +88,8 @@ QVariant CSentFaxModel::headerData(int nSection, Qt::Orientation eOrientation, i
         return tr("Fax Number");
     case COLUMN_PAGES:
         return tr("Pages");
+    case COLUMN_STATUS:
+        return tr("Status");
     default:
         return {};
     }

@@ -20,11 +20,17 @@ public:
         COLUMN_RECIPIENT,
         COLUMN_NUMBER,
         COLUMN_PAGES,
+        COLUMN_STATUS,
         COLUMN_COUNT,
     };
     static constexpr int BATCH_ROWS = 100;
 
     explicit CSentFaxModel(const CSentFaxStore& store, QObject* pParent = nullptr);
+
+    // Whether the status notices are watched for: a fax without word is then "No word yet"
+    // for as long as word may still come, else "Sent".
+    void SetWatching(bool bWatching);
+    bool IsWatching() const { return m_bWatching; }
 
     // Starts again from the newest fax that matches.
     void SetSearch(const std::string& strSearch);
@@ -46,6 +52,7 @@ private:
     std::string m_strSearch;
     std::vector<SSentFax> m_aFaxes;
     int m_nMatches = 0;
+    bool m_bWatching = false;
 };
 
 // "2026-03-08 14:03" in local time.

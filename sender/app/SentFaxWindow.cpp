@@ -3,13 +3,18 @@
 #include "platform/Message.h"
 #include "platform/PageFiles.h"
 #include "platform/Roots.h"
+#include "platform/Text.h"
+#include "sender/app/MailPassword.h"
+#include "sender/app/NoticeCommand.h"
 #include "sender/app/PreviewPane.h"
+#include "sender/app/SendRunner.h"
 #include "sender/app/SentFaxModel.h"
 #include "sender/app/SentFaxes.h"
 #include "sender/common/Branding.h"
 #include "sender/report/FaxPdf.h"
 #include "sender/report/TransmissionReport.h"
 #include "sender/store/ProviderSettings.h"
+#include "sender/store/SettingsFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -113,8 +118,9 @@ std::string Describe(const SSentFax& fax)
 
 } // namespace
 
-CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
-    : QDialog(pParent), m_pStore(std::make_unique<CSentFaxStore>(std::move(folder)))
+CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder, FnNoticePoll fnPoll)
+    : QDialog(pParent), m_pStore(std::make_unique<CSentFaxStore>(std::move(folder))),
+      m_fnPoll(std::move(fnPoll))
 {
     setWindowTitle(QString::fromUtf8(WINDOW_TITLE));
     std::string strError;
@@ -145,6 +151,8 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_SENT, 120);
     m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_RECIPIENT, 150);
     m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_NUMBER, 120);
+    m_tableFaxes->setColumnWidth(CSentFaxModel::COLUMN_PAGES, 50);
+    m_pModel->SetWatching(ReadProviderSettings().m_incoming.m_bWatch);
 
     m_listPages = new QListWidget(this);
     m_listPages->setObjectName(QStringLiteral("pages"));
@@ -170,6 +178,10 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     m_textDetails->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_textDetails->setFixedHeight(110);
 
+    m_buttonCheckNow = new QPushButton(tr("Check now"), this);
+    m_buttonCheckNow->setObjectName(QStringLiteral("checkNow"));
+    m_buttonCheckNow->setToolTip(tr("Look in your incoming mail for the gateway's status notices now"));
+    m_buttonCheckNow->setAutoDefault(false);
     m_buttonReport = new QPushButton(tr("Report..."), this);
     m_buttonReport->setObjectName(QStringLiteral("report"));
     m_buttonReport->setToolTip(tr("Save a transmission report of the fax as a PDF, and print it"));
@@ -221,6 +233,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     pKeep->addStretch();
     auto* pButtons = new QHBoxLayout;
     pButtons->addLayout(pKeep, 1);
+    pButtons->addWidget(m_buttonCheckNow);
     pButtons->addWidget(m_buttonReport);
     pButtons->addWidget(m_buttonSavePdf);
     pButtons->addWidget(m_buttonSendAgain);
@@ -240,6 +253,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     if (!m_raster.Allocate())
         m_preview->setEnabled(false);
     ShowStoreState(strError);
+    ShowPollFailureOnce();
 
     connect(m_editSearch, &QLineEdit::textChanged, this, &CSentFaxWindow::OnSearch);
     connect(m_tableFaxes->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -248,6 +262,7 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder)
     connect(m_listPages, &QListWidget::currentRowChanged, this, &CSentFaxWindow::OnPage);
     connect(m_sliderHorz, &QSlider::valueChanged, this, &CSentFaxWindow::OnHScroll);
     connect(m_sliderVert, &QSlider::valueChanged, this, &CSentFaxWindow::OnVScroll);
+    connect(m_buttonCheckNow, &QPushButton::clicked, this, &CSentFaxWindow::OnCheckNow);
     connect(m_buttonReport, &QPushButton::clicked, this, &CSentFaxWindow::OnReport);
     connect(m_buttonSavePdf, &QPushButton::clicked, this, &CSentFaxWindow::OnSavePdf);
     connect(m_buttonSendAgain, &QPushButton::clicked, this, &CSentFaxWindow::OnSendAgain);
@@ -285,6 +300,108 @@ void CSentFaxWindow::ShowStoreState(const std::string& strError)
     m_spinFaxes->setEnabled(bWritable);
     m_spinMegabytes->setEnabled(bWritable);
     m_editSearch->setEnabled(bOpened);
+    m_buttonCheckNow->setEnabled(bWritable);
+}
+
+void CSentFaxWindow::ShowNoticeLine(const std::string& strText)
+{
+    if (!m_pStore->IsOpen() || m_pStore->IsReadOnly())
+        return;
+    m_labelProblem->setText(QString::fromStdString(platform::PrintableUtf8(strText)));
+    m_labelProblem->setVisible(true);
+}
+
+void CSentFaxWindow::ShowPollFailureOnce()
+{
+    if (!m_pStore->IsOpen() || m_pStore->IsReadOnly())
+        return;
+    const SProviderSettings settings = ReadProviderSettings();
+    if (!settings.m_incoming.m_bWatch)
+        return;
+    SNoticePollState state = m_pStore->PollState(NoticePollAccount(settings));
+    if (state.m_strFailure.empty() || state.m_bFailureShown)
+        return;
+    ShowNoticeLine("The status notices could not be read: " + state.m_strFailure);
+    state.m_bFailureShown = true;
+    std::string strError;
+    // Not kept: it is shown again next time, which is no harm.
+    (void)m_pStore->WritePollState(state, strError);
+}
+
+void CSentFaxWindow::OnCheckNow()
+{
+    if (m_bChecking)
+    {
+        m_cancelCheck.Raise();
+        return;
+    }
+    const SProviderSettings settings = ReadProviderSettings();
+    const std::int64_t nNow = QDateTime::currentSecsSinceEpoch();
+    CNoticeCheck check(*m_pStore, m_fnPoll);
+    if (settings.m_incoming.m_strServer.empty())
+    {
+        ShowNoticeLine("Set the incoming mail server in Config to have the status notices read.");
+        return;
+    }
+    if (!check.IsDue(settings, nNow, true))
+    {
+        ShowNoticeLine("No fax sent in the last three days awaits word.");
+        return;
+    }
+    std::string strSmtpServer, strEmail, strUserName;
+    (void)ReadSettings(strSmtpServer, strEmail, strUserName);
+    const SMailboxAccount account = MailboxPasswordAccount(settings, strSmtpServer);
+    if (account.m_strLogin.empty())
+    {
+        ShowNoticeLine(
+            "Set the login of the incoming mail server in Config to have the status notices read.");
+        return;
+    }
+    EPasswordOrigin eOrigin = EPasswordOrigin::AskedNotToKeep;
+    auto strPassword = ObtainMailPassword(this, account.m_strServer, account.m_strLogin, &eOrigin);
+    if (!strPassword)
+        return;
+
+    SNoticePollJob job = check.Prepare(settings, *strPassword, nNow);
+    SPollResult poll;
+    m_cancelCheck.Clear();
+    m_bChecking = true;
+    m_buttonCheckNow->setText(tr("Stop"));
+    // The poll alone runs on the worker: the record's connection belongs to this thread.
+    RunWhileWaiting([&] { poll = check.Poll(job, &m_cancelCheck); }, this, m_buttonCheckNow,
+                    [this] { m_cancelCheck.Raise(); });
+    m_bChecking = false;
+    m_buttonCheckNow->setText(tr("Check now"));
+    // A refused password shared with the SMTP account is not taken out of the keyring: the
+    // mail server may still take it for sending.
+    const ESignInAnswer eAnswer = poll.m_eStatus == EPollStatus::Ok ? ESignInAnswer::Accepted
+                                  : poll.m_eStatus == EPollStatus::LoginRefused && !account.m_bSharedWithSmtp
+                                      ? ESignInAnswer::Refused
+                                      : ESignInAnswer::None;
+    SettleMailPassword(account.m_strServer, account.m_strLogin, *strPassword, eOrigin, eAnswer);
+    platform::WipeSecret(*strPassword);
+
+    const SNoticeCheckResult result = check.Apply(settings, poll, nNow);
+    if (result.m_eOutcome == ENoticeCheck::Failed)
+    {
+        ShowNoticeLine("The status notices could not be read: " + result.m_strFailure);
+        SNoticePollState state = m_pStore->PollState(NoticePollAccount(settings));
+        state.m_bFailureShown = true;
+        std::string strError;
+        (void)m_pStore->WritePollState(state, strError);
+        return;
+    }
+    if (result.m_eOutcome == ENoticeCheck::NotDue)
+        ShowNoticeLine("The check for status notices was stopped.");
+    else
+        ShowNoticeLine(result.m_aNewWord.empty()
+                           ? std::string("No new word from the gateway.")
+                           : "New word on " +
+                                 CountText(static_cast<int>(result.m_aNewWord.size()), "fax", "faxes") + ".");
+    const int nRow = m_tableFaxes->selectionModel()->currentIndex().row();
+    m_pModel->Reload();
+    if (m_pModel->rowCount() > 0)
+        m_tableFaxes->selectRow(std::max(0, std::min(nRow, m_pModel->rowCount() - 1)));
 }
 
 void CSentFaxWindow::OnStartNewRecord()
@@ -358,6 +475,15 @@ void CSentFaxWindow::ShowDetails(const SSentFax* pFax)
     strText += "Pages: " + std::to_string(pFax->m_nPages) + ", mail of " +
                std::to_string(pFax->m_nMailBytes) + " bytes\n";
     strText += "Message-ID: " + pFax->m_strMessageId + "\n";
+    strText +=
+        "Status: " + FaxStatusText(*pFax, m_pModel->IsWatching(), QDateTime::currentSecsSinceEpoch()) + "\n";
+    if (pFax->m_nNoticeAt > 0)
+    {
+        strText += "Notice of " + SentTimeText(pFax->m_nNoticeAt).toStdString() + ": " +
+                   pFax->m_strNoticeSubject + "\n";
+        if (!pFax->m_strNoticeLines.empty())
+            strText += pFax->m_strNoticeLines + "\n";
+    }
     strText += "Server reply:\n" + pFax->m_strServerReply;
     m_textDetails->setPlainText(QString::fromStdString(strText));
 }

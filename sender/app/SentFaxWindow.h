@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CancelSignal.h"
+#include "sender/app/NoticeCheck.h"
 #include "sender/app/PageRaster.h"
 #include "sender/record/SentFaxStore.h"
 
@@ -25,13 +27,17 @@ class QTableView;
 // can be selected and copied), its transmission report (saved as a PDF, then printed if the
 // user likes) and the fax as one PDF, Send again, Delete, and how many faxes and megabytes are
 // kept (0: no limit; a limit that would delete faxes asks first). A damaged record can be put
-// aside for a new one from here.
+// aside for a new one from here. Each fax's status says what the gateway's status notices told
+// (Delivered, Failed, No word yet, Sent), with the notice in the details; Check now reads the
+// mailbox at once, and a failure of the polls is shown here once.
 class CSentFaxWindow : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit CSentFaxWindow(QWidget* pParent = nullptr, std::filesystem::path folder = SentFaxFolder());
+    // fnPoll: the notice poll of Check now; empty: PollNotices.
+    explicit CSentFaxWindow(QWidget* pParent = nullptr, std::filesystem::path folder = SentFaxFolder(),
+                            FnNoticePoll fnPoll = {});
     ~CSentFaxWindow() override;
 
     // After Send again, when the window has closed with Accepted: the fax whose pages are now
@@ -50,6 +56,9 @@ public slots:
     void OnDelete();
     void OnLimits();
     void OnStartNewRecord();
+    // Check now: reads the mailbox for status notices on a worker thread; while it runs the
+    // button (or Escape) stops it.
+    void OnCheckNow();
     void OnHScroll();
     void OnVScroll();
 
@@ -59,6 +68,10 @@ private:
     void DrawPreview();
     // The problem line, the new-record button and what may be used, after opening the store.
     void ShowStoreState(const std::string& strError);
+    // The last failure of the notice polls, if the window has not shown it yet; then it has.
+    void ShowPollFailureOnce();
+    // A line about the notice polls in the problem line, unless the record has a problem.
+    void ShowNoticeLine(const std::string& strText);
     // The kept page files of a fax, page 1 first (an empty path for a page that has none).
     std::vector<std::filesystem::path> PagePaths(const SSentFax& fax) const;
     // Asks where to save a PDF, proposing strName in the folder last used; nullopt when the
@@ -72,6 +85,9 @@ private:
     bool m_bPreviewLoaded = false;
     // The limits' question is open: the spin box that lost the keyboard to it asks nothing.
     bool m_bAskingLimits = false;
+    FnNoticePoll m_fnPoll;
+    bool m_bChecking = false;
+    platform::CCancelSignal m_cancelCheck;
 
     QLabel* m_labelProblem = nullptr;
     QPushButton* m_buttonNewRecord = nullptr;
@@ -82,6 +98,7 @@ private:
     QSlider* m_sliderHorz = nullptr;
     QSlider* m_sliderVert = nullptr;
     QPlainTextEdit* m_textDetails = nullptr;
+    QPushButton* m_buttonCheckNow = nullptr;
     QPushButton* m_buttonReport = nullptr;
     QPushButton* m_buttonSavePdf = nullptr;
     QPushButton* m_buttonSendAgain = nullptr;

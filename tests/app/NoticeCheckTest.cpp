@@ -19,8 +19,8 @@ constexpr std::int64_t NOW = 1'800'000'000;
 
 TEST(NoticeCheck, BackOffDoublesFromFiveMinutesToSixHours)
 {
-    const std::pair<int, std::chrono::seconds> aCases[] = {{0, 0s},     {1, 5min},   {2, 10min}, {3, 20min},
-                                                            {7, 320min}, {8, 6h},     {40, 6h}};
+    const std::pair<int, std::chrono::seconds> aCases[] = {{0, 0s},     {1, 5min}, {2, 10min}, {3, 20min},
+                                                           {7, 320min}, {8, 6h},   {40, 6h}};
     for (const auto& [nFailures, durWait] : aCases)
         EXPECT_EQ(NoticeBackOff(nFailures), durWait) << nFailures;
 }
@@ -65,7 +65,7 @@ TEST(NoticeCheck, NotificationTextIsOnePrintableLineWithoutMarkup)
         {"Fax <b>sent</b> & done", 100, "Fax &lt;b&gt;sent&lt;/b&gt; &amp; done"},
         {"line one\r\nline\ttwo", 100, "line one  line two"},
         {"bell\x07 esc\x1b[2J", 100, "bell\xEF\xBF\xBD esc\xEF\xBF\xBD[2J"},
-        {"12345678&amp", 10, "12345678..."},          // never cut inside an entity
+        {"12345678&amp", 10, "12345678..."},         // never cut inside an entity
         {"123456789\xC3\xA9yz", 10, "123456789..."}, // nor inside a character
     };
     for (const SCase& test : aCases)

@@ -8,6 +8,7 @@
 #include "platform/PageFiles.h"
 #include "platform/Process.h"
 #include "resources/DialogTables.h"
+#include "sender/app/CredentialsDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/SendDialog.h"
@@ -23,6 +24,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -352,6 +354,104 @@ private slots:
     // A fax sent through the dialog is recorded; Send again from the window over the main dialog
     // (Ctrl+H) brings its pages and recipient back, and the second send carries the same page
     // files, byte for byte, to a real server on loopback.
+    // The status column and the notice in the details, after Check now by mouse and by keyboard
+    // with a stand-in poll: the password is asked (no keyring), the word shows, and a failure of
+    // the watcher's poll shows once.
+    void statusNoticesShowAfterCheckNow()
+    {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        const std::int64_t nNow = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(platform::WriteWholeFile(Drive("quill1.tif"), "II*"));
+        std::vector<std::int64_t> aIds;
+        std::string strError;
+        {
+            CSentFaxStore store(SentFolder());
+            for (const char* pszName : {"Acme", "Bob"})
+            {
+                SSentFax fax;
+                fax.m_nSentAt = nNow - 600 + static_cast<int>(aIds.size());
+                fax.m_strRecipient = pszName;
+                fax.m_strFaxNumber = "4930111";
+                QVERIFY2(store.Add(fax, {Drive("quill1.tif")}, {}, strError), strError.c_str());
+                aIds.push_back(fax.m_nId);
+            }
+        }
+        QVERIFY(WriteSettings("mail.example.org:587", "ann@example.org", "Ann", strError));
+        SProviderSettings provider;
+        provider.m_strLogin = "ann";
+        provider.m_incoming = {"imap.example.org", EIncomingSecurity::Tls, "", "INBOX", true};
+        QVERIFY(WriteProviderSettings(provider, strError));
+        {
+            CSentFaxStore store(SentFolder());
+            QVERIFY(store.Open(strError));
+            QVERIFY(store.WritePollState({NoticePollAccount(provider), 0, 0, 1, nNow + 300,
+                                          "The mail server refused the login for ann.", false},
+                                         strError));
+        }
+
+        SPollResult answer;
+        answer.m_aOutcomes = {{aIds[0], EFaxStatus::Failed, "busy", nNow - 60, "Fax to 4930111 failed",
+                               "The line was busy.\nTried 3 times."}};
+        std::string strGivenPassword;
+        const FnNoticePoll fnPoll = [&](const SImapAccount& account, const std::vector<SAwaitingFax>&,
+                                        const SPollMark&, std::chrono::milliseconds,
+                                        const platform::CCancelSignal*)
+        {
+            strGivenPassword = account.m_strPassword;
+            return answer;
+        };
+        const auto typePassword = [](const char* pszPassword)
+        {
+            WhenShown<CCredentialsDialog>(
+                [pszPassword](CCredentialsDialog* pDialog)
+                {
+                    Keys(pDialog, pszPassword);
+                    Key(pDialog, Qt::Key_Return);
+                });
+        };
+
+        CSentFaxWindow window(nullptr, SentFolder(), fnPoll);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* pProblem = window.findChild<QLabel*>("problem");
+        QVERIFY(pProblem->isVisible());
+        QVERIFY(pProblem->text().contains("refused the login for ann"));
+        const auto status = [&](int nRow)
+        { return window.Model()->index(nRow, CSentFaxModel::COLUMN_STATUS).data().toString(); };
+        QCOMPARE(status(1), QString("No word yet"));
+
+        typePassword("pw1");
+        Click(window.findChild<QPushButton*>("checkNow"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(1), QString("Failed (busy)"), WAIT);
+        QCOMPARE(strGivenPassword, std::string("pw1"));
+        QCOMPARE(status(0), QString("No word yet"));
+        QCOMPARE(pProblem->text(), QString("New word on 1 fax."));
+        auto* pTable = window.findChild<QTableView*>("faxes");
+        Click(pTable->viewport(), pTable->visualRect(window.Model()->index(0, 0)).center());
+        Key(pTable, Qt::Key_Down);
+        const QString strDetails = window.findChild<QPlainTextEdit*>("details")->toPlainText();
+        QVERIFY2(strDetails.contains("Status: Failed (busy)\nNotice of ") &&
+                     strDetails.contains(": Fax to 4930111 failed\nThe line was busy.\nTried 3 times."),
+                 qPrintable(strDetails));
+
+        // From the keyboard: a refused login is said in the problem line.
+        answer = {EPollStatus::LoginRefused, "ann", {}, {}};
+        typePassword("pw2");
+        auto* pCheck = window.findChild<QPushButton*>("checkNow");
+        pCheck->setFocus();
+        Key(pCheck, Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(pProblem->text(),
+                                  QString::fromStdString("The status notices could not be read: " +
+                                                         PollStatusText(EPollStatus::LoginRefused, "ann")),
+                                  WAIT);
+        QCOMPARE(strGivenPassword, std::string("pw2"));
+        window.close();
+
+        // Shown once: the next window keeps quiet about it.
+        CSentFaxWindow again(nullptr, SentFolder(), fnPoll);
+        QVERIFY(again.findChild<QLabel*>("problem")->isHidden());
+    }
+
     void sendAgainDeliversTheSamePages()
     {
         Print(2, 7);
