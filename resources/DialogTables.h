@@ -115,6 +115,12 @@ inline constexpr int IDC_SENDER_VOICE = 1018;
 inline constexpr int IDC_SENDER_FAX = 1019;
 inline constexpr int IDC_SENDER_EMAIL = 1020;
 inline constexpr int IDC_COVER_TEMPLATE = 1022;
+inline constexpr int IDC_INCOMING_WATCH = 1060;
+inline constexpr int IDC_INCOMING_SERVER = 1061;
+inline constexpr int IDC_INCOMING_SECURITY = 1062;
+inline constexpr int IDC_INCOMING_LOGIN = 1063;
+inline constexpr int IDC_INCOMING_PASSWORD = 1064;
+inline constexpr int IDC_INCOMING_FOLDER = 1065;
 
 inline constexpr int IDD_COVER = 140;
 inline constexpr int IDC_COVER_COMPANY = 1050;
@@ -206,8 +212,8 @@ inline constexpr SDialogTemplate SEND_DIALOG = {
 
 // Dialog 129: the settings dialog.
 inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
-    {IDOK, EControlKind::DefaultPushButton, "OK", 169, 306, 51, 14, STYLE_TABSTOP},
-    {IDCANCEL, EControlKind::PushButton, "Cancel", 223, 306, 51, 14, STYLE_TABSTOP},
+    {IDOK, EControlKind::DefaultPushButton, "OK", 371, 306, 51, 14, STYLE_TABSTOP},
+    {IDCANCEL, EControlKind::PushButton, "Cancel", 425, 306, 51, 14, STYLE_TABSTOP},
     {ID_STATIC, EControlKind::Static, "SMTP Server:", 18, 99, 46, 8, STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "Email Address:", 18, 83, 48, 10, STYLE_NONE},
     {IDC_SMTP_SERVER, EControlKind::Edit, "", 69, 98, 205, 12,
@@ -240,6 +246,27 @@ inline constexpr SControlTemplate SETTINGS_DIALOG_CONTROLS[] = {
      STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL | STYLE_PASSWORD},
     // Test tries what is above it, so it comes after the password on screen and in tab order.
     {IDC_TEST, EControlKind::PushButton, "Test", 223, 145, 51, 14, STYLE_TABSTOP},
+    // Beside the sending account: the mailbox where the gateway's status notices arrive.
+    {ID_STATIC, EControlKind::GroupBox, "Incoming mail (status notices)", 290, 62, 190, 110, STYLE_NONE},
+    {IDC_INCOMING_WATCH, EControlKind::CheckBox, "Read the gateway's status notices", 298, 75, 176, 10,
+     STYLE_TABSTOP},
+    {ID_STATIC, EControlKind::Static, "Server:", 298, 91, 36, 8, STYLE_NONE},
+    {IDC_INCOMING_SERVER, EControlKind::Edit, "", 336, 89, 138, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Security:", 298, 107, 36, 8, STYLE_NONE},
+    {IDC_INCOMING_SECURITY, EControlKind::ComboBox, "", 336, 105, 60, 36, STYLE_TABSTOP | STYLE_VSCROLL},
+    {ID_STATIC, EControlKind::Static, "Login:", 298, 123, 36, 8, STYLE_NONE},
+    {IDC_INCOMING_LOGIN, EControlKind::Edit, "", 336, 121, 138, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static, "Password:", 298, 139, 36, 8, STYLE_NONE},
+    {IDC_INCOMING_PASSWORD, EControlKind::Edit, "", 336, 137, 138, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL | STYLE_PASSWORD},
+    {ID_STATIC, EControlKind::Static, "Folder:", 298, 155, 36, 8, STYLE_NONE},
+    {IDC_INCOMING_FOLDER, EControlKind::Edit, "", 336, 153, 138, 12,
+     STYLE_TABSTOP | STYLE_BORDER | STYLE_AUTO_HSCROLL},
+    {ID_STATIC, EControlKind::Static,
+     "Sendwell only reads this folder: it never marks, moves or deletes your mail.", 290, 177, 190, 16,
+     STYLE_NONE},
     {ID_STATIC, EControlKind::GroupBox, "Advanced: the fax gateway", 9, 165, 274, 50, STYLE_NONE},
     {ID_STATIC, EControlKind::Static, "Fax address:", 18, 181, 48, 8, STYLE_NONE},
     {IDC_GATEWAY_ADDRESS, EControlKind::Edit, "", 69, 179, 205, 12,
@@ -277,6 +304,12 @@ inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
     {IDC_LOGIN, "The user name your mail provider gave you, often your e-mail address; empty: no sign-in"},
     {IDC_PASSWORD, "Kept in the desktop's keyring, never in a file. Leave it empty to keep the one stored. "
                    "Providers with two-step sign-in want an app password here"},
+    {IDC_INCOMING_WATCH, "Look every few minutes, while you are logged in, for the notices that tell whether "
+                         "a fax of the last three days arrived; the sent faxes window shows what they say"},
+    {IDC_INCOMING_SERVER, "Your mail provider's IMAP server, with :port if not 993 (TLS) or 143 (STARTTLS)"},
+    {IDC_INCOMING_LOGIN, "Empty: the Login above"},
+    {IDC_INCOMING_PASSWORD, "Kept in the desktop's keyring. With the same server and login as above, the "
+                            "password above is used"},
     {IDC_GATEWAY_ADDRESS, "Where the fax mails go: <name> is the recipient's name, <number> the fax number"},
     {IDC_QUERY_HOST, "The gateway's web server that Online Query asks, with :port if not 80"},
     {IDC_SENDER_NAME, "Your name as the cover page shows it, in any script; empty: the Name above"},
@@ -288,7 +321,7 @@ inline constexpr SControlTip SETTINGS_DIALOG_TIPS[] = {
 inline constexpr SDialogTemplate SETTINGS_DIALOG = {
     IDD_SETTINGS,
     PRODUCT_NAME,
-    288,
+    488,
     327,
     DIALOG_FONT_FACE,
     DIALOG_FONT_POINTS,
@@ -374,7 +407,7 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
 static_assert(std::size(SEND_DIALOG_CONTROLS) == 20);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
-static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 39);
+static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 52);
 static_assert(std::ranges::all_of(SETTINGS_DIALOG_TIPS, [](const SControlTip& tip)
                                   { return HasControl(SETTINGS_DIALOG, tip.m_nId); }));
 static_assert(FindControl(ABOUT_DIALOG, IDC_ABOUT_OK)->m_nX == 150);

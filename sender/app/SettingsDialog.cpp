@@ -5,6 +5,7 @@
 #include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/MailPassword.h"
+#include "sender/app/NoticeCheck.h"
 #include "sender/app/SendRunner.h"
 #include "sender/common/Branding.h"
 #include "sender/cover/CoverTemplates.h"
@@ -14,6 +15,7 @@
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,6 +35,13 @@ constexpr const char* TEXT_BAD_SENDER =
     "Sorry, your details for the cover page may not hold line breaks or other control characters";
 constexpr const char* TEXT_DEFAULT_TEMPLATE = "Default (%1)";
 constexpr const char* TEXT_MISSING_TEMPLATE = "%1 (not found)";
+constexpr const char* TEXT_BAD_INCOMING =
+    "Sorry, the incoming mail server must be a host name or address, with :port if not the usual one";
+constexpr const char* TEXT_INCOMING_NEEDS_SERVER =
+    "Sorry, to read the status notices Sendwell needs the incoming mail server";
+constexpr const char* TEXT_BAD_INCOMING_TEXT =
+    "Sorry, the incoming mail login and folder may not hold line breaks or other control characters";
+constexpr const char* TEXT_SHARED_PASSWORD = "the password above";
 constexpr const char* TEXT_LOGIN_NEEDS_TLS =
     "Sorry, a login is only sent over a secure connection: choose the security STARTTLS or TLS, or "
     "leave the login empty";
@@ -66,6 +75,19 @@ CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
     m_editSenderFax = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_FAX);
     m_editSenderEmail = CDialogBuilder::Control<QLineEdit>(*this, IDC_SENDER_EMAIL);
     m_comboCoverTemplate = CDialogBuilder::Control<QComboBox>(*this, IDC_COVER_TEMPLATE);
+    m_buttonIncomingWatch = CDialogBuilder::Control<QCheckBox>(*this, IDC_INCOMING_WATCH);
+    m_editIncomingServer = CDialogBuilder::Control<QLineEdit>(*this, IDC_INCOMING_SERVER);
+    m_comboIncomingSecurity = CDialogBuilder::Control<QComboBox>(*this, IDC_INCOMING_SECURITY);
+    m_editIncomingLogin = CDialogBuilder::Control<QLineEdit>(*this, IDC_INCOMING_LOGIN);
+    m_editIncomingPassword = CDialogBuilder::Control<QLineEdit>(*this, IDC_INCOMING_PASSWORD);
+    m_editIncomingFolder = CDialogBuilder::Control<QLineEdit>(*this, IDC_INCOMING_FOLDER);
+    for (EIncomingSecurity eSecurity : {EIncomingSecurity::Tls, EIncomingSecurity::StartTls})
+        m_comboIncomingSecurity->addItem(IncomingSecurityName(eSecurity), static_cast<int>(eSecurity));
+    m_editIncomingFolder->setPlaceholderText(QString::fromLatin1(DEFAULT_INCOMING_FOLDER));
+    // An empty incoming login is the SMTP one: the field shows which.
+    connect(m_editLogin, &QLineEdit::textChanged, m_editIncomingLogin, &QLineEdit::setPlaceholderText);
+    for (QLineEdit* pEdit : {m_editSmtpServer, m_editLogin, m_editIncomingServer, m_editIncomingLogin})
+        connect(pEdit, &QLineEdit::textChanged, this, &CSettingsDialog::ShowIncomingPasswordShared);
     // An empty name or address on the cover is the one above: the field shows which.
     connect(m_editUserName, &QLineEdit::textChanged, m_editSenderName, &QLineEdit::setPlaceholderText);
     connect(m_editEmail, &QLineEdit::textChanged, m_editSenderEmail, &QLineEdit::setPlaceholderText);
@@ -88,6 +110,7 @@ CSettingsDialog::CSettingsDialog(QWidget* pParent) : QDialog(pParent)
 CSettingsDialog::~CSettingsDialog()
 {
     platform::WipeSecret(m_strPassword);
+    m_editIncomingPassword->clear();
 }
 
 bool CSettingsDialog::OnInitDialog()
@@ -105,6 +128,12 @@ bool CSettingsDialog::OnInitDialog()
     m_editSenderFax->setText(QString::fromStdString(m_provider.m_strSenderFax));
     m_editSenderEmail->setText(QString::fromStdString(m_provider.m_strSenderEmail));
     FillCoverTemplates();
+    m_buttonIncomingWatch->setChecked(m_provider.m_incoming.m_bWatch);
+    m_editIncomingServer->setText(QString::fromStdString(m_provider.m_incoming.m_strServer));
+    m_comboIncomingSecurity->setCurrentIndex(
+        m_comboIncomingSecurity->findData(static_cast<int>(m_provider.m_incoming.m_eSecurity)));
+    m_editIncomingLogin->setText(QString::fromStdString(m_provider.m_incoming.m_strLogin));
+    m_editIncomingFolder->setText(QString::fromStdString(m_provider.m_incoming.m_strFolder));
 
     m_strEmail.clear();
     m_strSmtpServer.clear();
@@ -141,6 +170,37 @@ void CSettingsDialog::FillCoverTemplates()
     m_comboCoverTemplate->setCurrentIndex(nIndex);
 }
 
+void CSettingsDialog::ShowIncomingPasswordShared()
+{
+    SProviderSettings provider;
+    provider.m_strLogin = platform::Trim(m_editLogin->text().toStdString());
+    provider.m_incoming.m_strServer = platform::Trim(m_editIncomingServer->text().toStdString());
+    provider.m_incoming.m_strLogin = platform::Trim(m_editIncomingLogin->text().toStdString());
+    const bool bShared =
+        MailboxPasswordAccount(provider, m_editSmtpServer->text().toStdString()).m_bSharedWithSmtp;
+    m_editIncomingPassword->setEnabled(!bShared);
+    if (bShared)
+        m_editIncomingPassword->clear();
+    m_editIncomingPassword->setPlaceholderText(bShared ? QString::fromLatin1(TEXT_SHARED_PASSWORD)
+                                                       : QString());
+}
+
+bool CSettingsDialog::KeepIncomingPassword()
+{
+    std::string strPassword = m_editIncomingPassword->text().toStdString();
+    if (strPassword.empty() || !m_editIncomingPassword->isEnabled())
+        return true;
+    const SMailboxAccount account =
+        MailboxPasswordAccount(m_provider, m_editSmtpServer->text().toStdString());
+    std::string strMessage;
+    const bool bKept =
+        StoreMailPassword(account.m_strServer, account.m_strLogin, std::move(strPassword), strMessage);
+    m_editIncomingPassword->clear();
+    if (!bKept)
+        platform::ShowMessage(PRODUCT_NAME, strMessage, platform::EMessageIcon::Information);
+    return true;
+}
+
 bool CSettingsDialog::TakeProviderFields()
 {
     const auto refuse = [](QLineEdit* pField, const std::string& strText)
@@ -170,6 +230,27 @@ bool CSettingsDialog::TakeProviderFields()
             return refuse(pEdit, TEXT_BAD_SENDER);
     }
     provider.m_strCoverTemplate = m_comboCoverTemplate->currentData().toString().toStdString();
+    provider.m_incoming.m_bWatch = m_buttonIncomingWatch->isChecked();
+    provider.m_incoming.m_strServer = platform::Trim(m_editIncomingServer->text().toStdString());
+    provider.m_incoming.m_eSecurity =
+        static_cast<EIncomingSecurity>(m_comboIncomingSecurity->currentData().toInt());
+    provider.m_incoming.m_strLogin = platform::Trim(m_editIncomingLogin->text().toStdString());
+    provider.m_incoming.m_strFolder = platform::Trim(m_editIncomingFolder->text().toStdString());
+    if (provider.m_incoming.m_strFolder.empty())
+        provider.m_incoming.m_strFolder = DEFAULT_INCOMING_FOLDER;
+    if (platform::HoldsControlCharacter(provider.m_incoming.m_strLogin))
+        return refuse(m_editIncomingLogin, TEXT_BAD_INCOMING_TEXT);
+    if (platform::HoldsControlCharacter(provider.m_incoming.m_strFolder))
+        return refuse(m_editIncomingFolder, TEXT_BAD_INCOMING_TEXT);
+    if (provider.m_incoming.m_bWatch && provider.m_incoming.m_strServer.empty())
+        return refuse(m_editIncomingServer, TEXT_INCOMING_NEEDS_SERVER);
+    if (!provider.m_incoming.m_strServer.empty())
+    {
+        const auto incoming = ParseServerAddress(provider.m_incoming.m_strServer, 993);
+        if (!incoming || provider.m_incoming.m_strServer.find_first_of(" \t") != std::string::npos ||
+            platform::HoldsControlCharacter(provider.m_incoming.m_strServer))
+            return refuse(m_editIncomingServer, TEXT_BAD_INCOMING);
+    }
     // The plain dialogue never sends a login: keeping one there would quietly sign in nowhere.
     if (provider.m_eSecurity == ESmtpSecurity::None && !provider.m_strLogin.empty())
         return refuse(m_editLogin, TEXT_LOGIN_NEEDS_TLS);
@@ -192,7 +273,7 @@ bool CSettingsDialog::TakeProviderFields()
 
 void CSettingsDialog::accept()
 {
-    if (!TakeProviderFields())
+    if (!TakeProviderFields() || !KeepIncomingPassword())
         return;
     // The texts are taken as typed, empty ones included.
     m_strEmail = m_editEmail->text().toStdString();

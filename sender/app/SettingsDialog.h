@@ -6,12 +6,15 @@
 #include <QDialog>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
 // The settings dialog (dialog 129): SMTP server, e-mail address and user name, and beside
 // them how the mail server is reached (security, login, password), the gateway (its
-// address template and query host) and the cover page (the sender's details and the template). It shows the
+// address template and query host), the cover page (the sender's details and the template) and, on its
+// right, the incoming mail where the gateway's status notices are read (server, security, login,
+// password, folder, and whether to read them at all). It shows the
 // settings files' values; on OK its strings hold the texts as typed, after the gateway fields have passed
 // their checks.
 class CSettingsDialog : public QDialog
@@ -28,6 +31,8 @@ public:
     SProviderSettings m_provider;
     // The password as typed; empty: keep the one the keyring holds. Wiped with the dialog.
     std::string m_strPassword;
+    // OK keeps a typed incoming mail password in the keyring itself (under the incoming server
+    // and login); one shared with the SMTP account is the password above.
 
     // What the initialisation returned: false when the settings file was missing or
     // damaged, so that its three boxes stay empty.
@@ -48,6 +53,11 @@ private:
     // The default template, then the user's; the one the settings name is chosen (listed even
     // when its file has gone, so that the choice does not change behind the user's back).
     void FillCoverTemplates();
+    // The incoming mail password field: off, and naming the SMTP password, while the incoming
+    // server and login are those of the SMTP account.
+    void ShowIncomingPasswordShared();
+    // Keeps a typed incoming mail password; false, with the user told why, when it cannot.
+    bool KeepIncomingPassword();
 
     QLineEdit* m_editEmail = nullptr;
     QLineEdit* m_editSmtpServer = nullptr;
@@ -63,6 +73,12 @@ private:
     QLineEdit* m_editSenderFax = nullptr;
     QLineEdit* m_editSenderEmail = nullptr;
     QComboBox* m_comboCoverTemplate = nullptr;
+    QCheckBox* m_buttonIncomingWatch = nullptr;
+    QLineEdit* m_editIncomingServer = nullptr;
+    QComboBox* m_comboIncomingSecurity = nullptr;
+    QLineEdit* m_editIncomingLogin = nullptr;
+    QLineEdit* m_editIncomingPassword = nullptr;
+    QLineEdit* m_editIncomingFolder = nullptr;
     bool m_bInitCompleted = false;
     bool m_bTesting = false;
     platform::CCancelSignal m_cancel;

@@ -8,6 +8,7 @@
 #include "sender/app/AboutDialog.h"
 #include "sender/app/CoverPageDialog.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/MailPassword.h"
 #include "sender/app/PageRaster.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/SettingsDialog.h"
@@ -853,6 +854,68 @@ private slots:
             });
         QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
         QCOMPARE(Messages(), std::string());
+    }
+
+    // Config's incoming mail group by mouse and keyboard: the password field gives way to the SMTP
+    // password while server and login are the SMTP ones, and what is typed is saved and shown again.
+    void configKeepsTheIncomingMail()
+    {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        WriteAnnsSettings();
+        SProviderSettings provider;
+        provider.m_strLogin = "ann";
+        WriteProvider(provider);
+        CSendDialog dialog;
+        OnNextModal(
+            [&](QDialog& settings)
+            {
+                auto* pPassword = CDialogBuilder::Control<QLineEdit>(settings, IDC_INCOMING_PASSWORD);
+                QTest::mouseClick(CDialogBuilder::Control<QCheckBox>(settings, IDC_INCOMING_WATCH),
+                                  Qt::LeftButton);
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                TypeText(settings.focusWidget(), "MAIL.example.net:993");
+                QVERIFY(!pPassword->isEnabled());
+                QCOMPARE(pPassword->placeholderText(), QString("the password above"));
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                QTest::keyClick(settings.focusWidget(), Qt::Key_Down);
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                QCOMPARE(settings.focusWidget()->property("placeholderText").toString(), QString("ann"));
+                TypeText(settings.focusWidget(), "ann.lee");
+                QVERIFY(pPassword->isEnabled());
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                TypeText(settings.focusWidget(), "imap-secret");
+                QTest::keyClick(&settings, Qt::Key_Tab);
+                QTest::keyClick(settings.focusWidget(), Qt::Key_A, Qt::ControlModifier);
+                TypeText(settings.focusWidget(), "Fax notices");
+                QTest::keyClick(&settings, Qt::Key_Return);
+            });
+        QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
+        const SIncomingSettings incoming = ReadProviderSettings().m_incoming;
+        QVERIFY(incoming.m_bWatch);
+        QCOMPARE(incoming.m_strServer, std::string("MAIL.example.net:993"));
+        QCOMPARE(incoming.m_eSecurity, EIncomingSecurity::StartTls);
+        QCOMPARE(incoming.m_strLogin, std::string("ann.lee"));
+        QCOMPARE(QString::fromStdString(incoming.m_strFolder), QString("Fax notices"));
+        // Without a keyring the password cannot be kept, and the user is told so.
+        QVERIFY2(Messages().find(NO_KEYRING_TEXT) != std::string::npos, Messages().c_str());
+        QVERIFY(Messages().find("imap-secret") == std::string::npos);
+
+        // Watching without a server is refused, the server field focused.
+        OnNextModal(
+            [&](QDialog& settings)
+            {
+                auto* pServer = CDialogBuilder::Control<QLineEdit>(settings, IDC_INCOMING_SERVER);
+                QCOMPARE(pServer->text(), QString("MAIL.example.net:993"));
+                QTest::mouseClick(pServer, Qt::LeftButton);
+                QTest::keyClick(pServer, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClick(pServer, Qt::Key_Delete);
+                QTest::mouseClick(Button(settings, IDOK), Qt::LeftButton);
+                QVERIFY(settings.isVisible());
+                QCOMPARE(settings.focusWidget(), pServer);
+                QTest::keyClick(&settings, Qt::Key_Escape);
+            });
+        QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
+        QVERIFY(Messages().find("needs the incoming mail server") != std::string::npos);
     }
 
     void helpOpensTheInstalledHelpDocument()
