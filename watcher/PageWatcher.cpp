@@ -70,6 +70,10 @@ EWatchEnd CPageWatcher::Run()
     // finds the jobs the one before it already opened.
     bool bFirstLook = true;
     platform::CProcess sendwell;
+    platform::CProcess noticeCheck;
+    using Clock = std::chrono::steady_clock;
+    auto nextNoticeCheck = Clock::now() + m_settings.m_durNoticeCheck;
+    Clock::time_point noticeCheckStarted;
     const auto& driveRoot = m_settings.m_driveRoot;
     // The job Sendwell was last opened for, or found open with: never a second Sendwell for it.
     std::optional<platform::SPageJob> lastJob;
@@ -80,6 +84,31 @@ EWatchEnd CPageWatcher::Run()
         options.m_eInput = platform::EChildStream::Null;
         if (!sendwell.Start({m_settings.m_sendwell.string()}, options))
             std::cerr << "Pagewatch: cannot start Sendwell: " << sendwell.Error() << std::endl;
+    };
+    // Starts the notice check when it is due and none runs; reaps one that ended, and ends one
+    // that outran its limit. Never waits for it.
+    auto tendNoticeCheck = [&]
+    {
+        if (m_settings.m_durNoticeCheck.count() <= 0)
+            return;
+        const auto now = Clock::now();
+        if (noticeCheck.IsRunning() && !noticeCheck.Poll())
+        {
+            if (now - noticeCheckStarted < m_settings.m_durNoticeCheckLimit)
+                return;
+            std::cerr << "Pagewatch: the check for status notices took too long and was ended" << std::endl;
+            noticeCheck.Kill();
+        }
+        if (now < nextNoticeCheck)
+            return;
+        nextNoticeCheck = now + m_settings.m_durNoticeCheck;
+        noticeCheckStarted = now;
+        platform::SSpawnOptions options;
+        options.m_eInput = platform::EChildStream::Null;
+        options.m_eOutput = platform::EChildStream::Null;
+        if (!noticeCheck.Start({m_settings.m_sendwell.string(), CHECK_NOTICES_OPTION}, options))
+            std::cerr << "Pagewatch: cannot start the check for status notices: " << noticeCheck.Error()
+                      << std::endl;
     };
     auto isOpen = [&] { return (sendwell.IsRunning() && !sendwell.Poll()) || SendwellHoldsOpen(driveRoot); };
     // Opens Sendwell for the job waiting now if it is a print job that Sendwell has not been
@@ -173,6 +202,9 @@ EWatchEnd CPageWatcher::Run()
         // sent or replaced meanwhile.
         if (bArrived || bPending)
             bPending = openForWaitingJob();
+        // Only the watcher that holds the lock checks: one check per drive root.
+        if (bLocked)
+            tendNoticeCheck();
     }
     sendwell.Detach();
     return EWatchEnd::Stopped;

@@ -19,6 +19,11 @@
 // opened for and closed without sending. A watcher that finds a job waiting when it starts
 // (printed while no watcher ran: before the first login after installing, say) opens
 // Sendwell for it at once, unless a Sendwell is open already.
+//
+// Every few minutes it also starts "Sendwell --check-notices", which looks in the user's mailbox
+// for the gateway's status notices (and does nothing unless the user asked for that and a fax
+// awaits word). One check at a time; the watcher never waits for it, and ends one that runs
+// far too long.
 namespace watcher
 {
 
@@ -37,6 +42,11 @@ struct SWatchSettings
     std::filesystem::path m_sessionFile;
     // How often the session, the lock and Sendwell are looked at when nothing happens.
     std::chrono::milliseconds m_durTick = std::chrono::seconds(2);
+    // How often Sendwell --check-notices is started, the first time one interval after the
+    // start; 0: never.
+    std::chrono::milliseconds m_durNoticeCheck = std::chrono::minutes(5);
+    // A check still running after this long is ended: its own waits are bounded far below it.
+    std::chrono::milliseconds m_durNoticeCheckLimit = std::chrono::minutes(10);
     // Set (by a signal handler or a test) to end Run().
     const volatile std::sig_atomic_t* m_pStop = nullptr;
 };
@@ -49,6 +59,7 @@ public:
     [[nodiscard]] EWatchEnd Run();
 
     static constexpr const char* LOCK_FILE_NAME = ".pagewatch.lock";
+    static constexpr const char* CHECK_NOTICES_OPTION = "--check-notices";
 
     // The process id of the watcher that holds the drive root's lock (it writes its id into
     // the lock file), or none when no watcher works on that root.

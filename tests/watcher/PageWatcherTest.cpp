@@ -65,15 +65,20 @@ protected:
         const auto path = m_base / strName;
         const std::string strLog = (m_base / "sendwell.log").string();
         const std::string strRelease = (m_base / "release").string();
+        // The notice check stays until "release-check" exists.
+        const std::string strCheck = "if [ \"$1\" = --check-notices ]; then echo check >> '" + strLog +
+                                     "'; while [ ! -e '" + strRelease +
+                                     "-check' ]; do sleep 0.02; done; exit 0; fi\n";
         const std::string strScript =
-            "#!/bin/sh\necho 'start " + strName + "' >> '" + strLog + "'\nwhile [ ! -e '" + strRelease +
-            "' ]; do sleep 0.02; done\necho 'end " + strName + "' >> '" + strLog + "'\n";
+            "#!/bin/sh\n" + strCheck + "echo 'start " + strName + "' >> '" + strLog + "'\nwhile [ ! -e '" +
+            strRelease + "' ]; do sleep 0.02; done\necho 'end " + strName + "' >> '" + strLog + "'\n";
         EXPECT_TRUE(platform::WriteWholeFile(path, strScript));
         ::chmod(path.c_str(), 0755);
         return path;
     }
 
-    SRunning& Start(const std::string& strSendwell, const fs::path& sessionFile = {})
+    SRunning& Start(const std::string& strSendwell, const fs::path& sessionFile = {},
+                    std::chrono::milliseconds durNoticeCheck = std::chrono::minutes(5))
     {
         auto running = std::make_unique<SRunning>();
         SWatchSettings settings;
@@ -81,6 +86,7 @@ protected:
         settings.m_sendwell = FakeSendwell(strSendwell);
         settings.m_sessionFile = sessionFile;
         settings.m_durTick = std::chrono::milliseconds(20);
+        settings.m_durNoticeCheck = durNoticeCheck;
         settings.m_pStop = &running->m_nStop;
         running->m_end = std::async(std::launch::async, [settings] { return CPageWatcher(settings).Run(); });
         m_running.push_back(std::move(running));
@@ -95,6 +101,29 @@ protected:
     }
 
     std::string Log() const { return platform::ReadWholeFile(m_base / "sendwell.log", 1 << 16).value_or(""); }
+
+    // Waits until the log has strLine nCount times.
+    bool WaitForLines(const std::string& strLine, int nCount) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            if (CountLines(strLine) == nCount)
+                return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+
+    int CountLines(const std::string& strLine) const
+    {
+        const std::string strLog = "\n" + Log();
+        int nCount = 0;
+        for (auto nAt = strLog.find("\n" + strLine + "\n"); nAt != std::string::npos;
+             nAt = strLog.find("\n" + strLine + "\n", nAt + 1))
+            ++nCount;
+        return nCount;
+    }
 
     bool WaitForLog(const std::string& strExpected) const
     {
@@ -175,6 +204,22 @@ TEST_F(PageWatcherTest, OpensSendwellForEachNewJobAndNothingElse)
     EXPECT_TRUE(WaitForLog("start A\nend A\n")) << Log();
     PrintJob();
     EXPECT_TRUE(WaitForLog("start A\nend A\nstart A\nend A\n")) << Log();
+}
+
+// The notice check runs one at a time, beside the page watching, and again once it has ended.
+TEST_F(PageWatcherTest, StartsOneNoticeCheckAtATimeWithoutHoldingUpTheJobs)
+{
+    Start("A", {}, std::chrono::milliseconds(40));
+    ASSERT_TRUE(WaitForLines("check", 1)) << Log();
+    // A job printed while the check hangs still opens Sendwell, and no second check starts while
+    // the watcher looks for the job (every 20 ms, with a check due every 40 ms).
+    PrintJob();
+    ASSERT_TRUE(WaitForLines("start A", 1)) << Log();
+    EXPECT_EQ(CountLines("check"), 1) << Log();
+    ASSERT_TRUE(platform::WriteWholeFile(m_base / "release-check", ""));
+    EXPECT_TRUE(WaitForLines("check", 2)) << Log();
+    Release();
+    EXPECT_TRUE(WaitForLines("end A", 1)) << Log();
 }
 
 TEST_F(PageWatcherTest, AJobPrintedWhileSendwellIsOpenWaitsForItToClose)
