@@ -186,8 +186,17 @@ void CTransmissionReport::Draw(QPainter& painter, const QPageLayout& layout) con
     field("Message-ID", DrawableText(m_fax.m_strMessageId));
     field("Server reply", DrawableText(m_fax.m_strServerReply, true));
     // The record holds only faxes that the mail server took; the gateway's word on delivery
-    // comes by mail to the sender.
-    field("Status", QStringLiteral("Accepted by the mail server"));
+    // comes by mail to the sender, and is shown once a status notice has given it.
+    QString strStatus = QStringLiteral("Accepted by the mail server");
+    if (m_fax.m_eStatus == ESentStatus::Delivered)
+        strStatus = QStringLiteral("Delivered");
+    else if (m_fax.m_eStatus == ESentStatus::Failed)
+        strStatus = m_fax.m_strStatusReason.empty()
+                        ? QStringLiteral("Failed")
+                        : QStringLiteral("Failed (%1)").arg(DrawableText(m_fax.m_strStatusReason));
+    if (m_fax.m_eStatus != ESentStatus::Sent && m_fax.m_nNoticeAt > 0)
+        strStatus += QStringLiteral(", notice of ") + TimeText(m_fax.m_nNoticeAt);
+    field("Status", strStatus);
     rule();
 
     const QFont small = Font(SMALL_SIZE);

@@ -162,6 +162,28 @@ TEST_F(ReportDocuments, ReportIsOnePageThatSaysWhatWasSent)
     EXPECT_NE(Output({"pdfimages", "-list", pdf.string()}).find("image"), std::string::npos);
 }
 
+// The gateway's word, when a notice gave it, takes the status line with the notice's date.
+TEST_F(ReportDocuments, ReportSaysTheNoticesWord)
+{
+    const std::pair<ESentStatus, std::string> aCases[] = {
+        {ESentStatus::Delivered, "Delivered, notice of 2027-01-16"},
+        {ESentStatus::Failed, "Failed (no answer), notice of 2027-01-16"}};
+    for (const auto& [eStatus, strExpected] : aCases)
+    {
+        m_fax.m_eStatus = eStatus;
+        m_fax.m_strStatusReason = eStatus == ESentStatus::Failed ? "no answer" : "";
+        m_fax.m_nNoticeAt = m_fax.m_nSentAt + 86400;
+        CTransmissionReport report;
+        std::string strError;
+        ASSERT_TRUE(report.Load(m_fax, m_aPages[0], strError)) << strError;
+        const fs::path pdf = m_dir / "report.pdf";
+        ASSERT_TRUE(report.WritePdf(pdf, strError)) << strError;
+        const std::string strText = Output({"pdftotext", pdf.string(), "-"});
+        EXPECT_NE(strText.find(strExpected), std::string::npos) << strText;
+        EXPECT_EQ(strText.find("Accepted by the mail server"), std::string::npos);
+    }
+}
+
 // A page that is missing or not a fax page is named with its fax, and the PDF that was there
 // stays as it was, with nothing left beside it.
 TEST_F(ReportDocuments, UnusablePageIsNamedAndLeavesTheFileThere)
