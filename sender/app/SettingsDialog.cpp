@@ -138,7 +138,12 @@ bool CSettingsDialog::OnInitDialog()
     m_strEmail.clear();
     m_strSmtpServer.clear();
     m_strUserName.clear();
-    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
+    const bool bRead = ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName);
+    const SMailboxAccount account = MailboxPasswordAccount(m_provider, m_strSmtpServer);
+    m_strIncomingServerAtStart = account.m_strServer;
+    m_strIncomingLoginAtStart = account.m_strLogin;
+    m_bIncomingSharedAtStart = account.m_bSharedWithSmtp || m_provider.m_incoming.m_strServer.empty();
+    if (!bRead)
         return false;
     m_editEmail->setText(QString::fromStdString(m_strEmail));
     m_editSmtpServer->setText(QString::fromStdString(m_strSmtpServer));

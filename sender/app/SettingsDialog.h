@@ -79,6 +79,11 @@ private:
     QLineEdit* m_editIncomingLogin = nullptr;
     QLineEdit* m_editIncomingPassword = nullptr;
     QLineEdit* m_editIncomingFolder = nullptr;
+    // The incoming mail account's keyring entry as the dialog found it: when OK changes the
+    // account, its password goes, as the SMTP one does.
+    std::string m_strIncomingServerAtStart;
+    std::string m_strIncomingLoginAtStart;
+    bool m_bIncomingSharedAtStart = false;
     bool m_bInitCompleted = false;
     bool m_bTesting = false;
     platform::CCancelSignal m_cancel;
