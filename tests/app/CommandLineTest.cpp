@@ -51,14 +51,4 @@ TEST(CommandLineTest, TakesOneFileOrOneOptionAndSaysWhatIsWrongWithTheRest)
     }
 }
 
-TEST(CommandLineTest, OnlyTheNoticeCheckStartsWithoutAWindow)
-{
-    const char* aHeadless[] = {"Sendwell", "--check-notices"};
-    const char* aWindow[] = {"Sendwell", "--sent"};
-    const char* aRefused[] = {"Sendwell", "--check-notices", "x.pdf"};
-    EXPECT_TRUE(IsCheckNoticesLaunch(2, aHeadless));
-    EXPECT_FALSE(IsCheckNoticesLaunch(2, aWindow));
-    EXPECT_FALSE(IsCheckNoticesLaunch(3, aRefused));
-}
-
 } // namespace

@@ -1,12 +1,9 @@
 #include "sender/app/NoticeCheck.h"
 
 #include "platform/BinaryFile.h"
-#include "platform/Roots.h"
-#include "sender/app/NoticeCommand.h"
 #include "tests/support/TestFiles.h"
 
 #include <QCoreApplication>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -176,35 +173,6 @@ TEST_F(NoticeCheckRecord, WordIsStoredAndFailuresBackOffAndAreShownOnce)
     // Watching off: the watcher's poll is never due.
     m_settings.m_incoming.m_bWatch = false;
     EXPECT_FALSE(check.IsDue(m_settings, NOW + 100'000, false));
-}
-
-// Without a keyring the headless poll records that it has no password, backs off, and the next
-// start before the back-off has passed does nothing.
-TEST_F(NoticeCheckRecord, HeadlessPollWithoutAPasswordRecordsItAndWaits)
-{
-    ASSERT_EQ(::setenv("VELLUM_ROOT", (m_dir / "root").c_str(), 1), 0);
-    ASSERT_EQ(::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1), 0);
-    m_pStore = std::make_unique<CSentFaxStore>(SentFaxFolder());
-    SSentFax fax;
-    fax.m_nSentAt = NOW - 60;
-    std::string strError;
-    ASSERT_TRUE(m_pStore->Add(fax, {m_dir / "quill1.tif"}, {}, strError)) << strError;
-    ASSERT_TRUE(WriteProviderSettings(m_settings, strError)) << strError;
-
-    bool bPolled = false;
-    const FnNoticePoll fnPoll = [&](const SImapAccount&, const std::vector<SAwaitingFax>&, const SPollMark&,
-                                    std::chrono::milliseconds, const platform::CCancelSignal*)
-    {
-        bPolled = true;
-        return SPollResult{};
-    };
-    EXPECT_EQ(CheckNoticesCommand(fnPoll, NOW), 1);
-    EXPECT_FALSE(bPolled);
-    const SNoticePollState state = m_pStore->PollState(NoticePollAccount(m_settings));
-    EXPECT_EQ(state.m_strFailure, NO_MAILBOX_PASSWORD_TEXT);
-    EXPECT_EQ(state.m_nNextTry, NOW + 300);
-    EXPECT_EQ(CheckNoticesCommand(fnPoll, NOW + 299), 0);
-    EXPECT_EQ(m_pStore->PollState(NoticePollAccount(m_settings)).m_nFailures, 1);
 }
 
 } // namespace

@@ -899,23 +899,6 @@ private slots:
         // Without a keyring the password cannot be kept, and the user is told so.
         QVERIFY2(Messages().find(NO_KEYRING_TEXT) != std::string::npos, Messages().c_str());
         QVERIFY(Messages().find("imap-secret") == std::string::npos);
-
-        // Watching without a server is refused, the server field focused.
-        OnNextModal(
-            [&](QDialog& settings)
-            {
-                auto* pServer = CDialogBuilder::Control<QLineEdit>(settings, IDC_INCOMING_SERVER);
-                QCOMPARE(pServer->text(), QString("MAIL.example.net:993"));
-                QTest::mouseClick(pServer, Qt::LeftButton);
-                QTest::keyClick(pServer, Qt::Key_A, Qt::ControlModifier);
-                QTest::keyClick(pServer, Qt::Key_Delete);
-                QTest::mouseClick(Button(settings, IDOK), Qt::LeftButton);
-                QVERIFY(settings.isVisible());
-                QCOMPARE(settings.focusWidget(), pServer);
-                QTest::keyClick(&settings, Qt::Key_Escape);
-            });
-        QTest::mouseClick(Button(dialog, IDC_CONFIG), Qt::LeftButton);
-        QVERIFY(Messages().find("needs the incoming mail server") != std::string::npos);
     }
 
     void helpOpensTheInstalledHelpDocument()

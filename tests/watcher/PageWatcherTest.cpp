@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -102,26 +103,21 @@ protected:
 
     std::string Log() const { return platform::ReadWholeFile(m_base / "sendwell.log", 1 << 16).value_or(""); }
 
-    // Waits until the log has strLine nCount times.
+    // Waits until the log has strLine nCount times (a whole line each).
     bool WaitForLines(const std::string& strLine, int nCount) const
     {
         const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
-        while (std::chrono::steady_clock::now() < deadline)
-        {
-            if (CountLines(strLine) == nCount)
-                return true;
+        while (std::chrono::steady_clock::now() < deadline && CountLines(strLine) != nCount)
             std::this_thread::yield();
-        }
-        return false;
+        return CountLines(strLine) == nCount;
     }
 
     int CountLines(const std::string& strLine) const
     {
-        const std::string strLog = "\n" + Log();
+        std::istringstream log(Log());
         int nCount = 0;
-        for (auto nAt = strLog.find("\n" + strLine + "\n"); nAt != std::string::npos;
-             nAt = strLog.find("\n" + strLine + "\n", nAt + 1))
-            ++nCount;
+        for (std::string strRead; std::getline(log, strRead);)
+            nCount += strRead == strLine ? 1 : 0;
         return nCount;
     }
 
