@@ -129,6 +129,8 @@ CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder, F
     m_labelProblem = new QLabel(this);
     m_labelProblem->setObjectName(QStringLiteral("problem"));
     m_labelProblem->setWordWrap(true);
+    // It may say what a mail server answered: never read as markup.
+    m_labelProblem->setTextFormat(Qt::PlainText);
     m_buttonNewRecord = new QPushButton(tr("Start a new record"), this);
     m_buttonNewRecord->setObjectName(QStringLiteral("newRecord"));
 
