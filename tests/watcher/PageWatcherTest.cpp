@@ -103,15 +103,7 @@ protected:
 
     std::string Log() const { return platform::ReadWholeFile(m_base / "sendwell.log", 1 << 16).value_or(""); }
 
-    // Waits until the log has strLine nCount times (a whole line each).
-    bool WaitForLines(const std::string& strLine, int nCount) const
-    {
-        const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
-        while (std::chrono::steady_clock::now() < deadline && CountLines(strLine) != nCount)
-            std::this_thread::yield();
-        return CountLines(strLine) == nCount;
-    }
-
+    // How often the log has strLine as a whole line, and a wait until it has it nCount times or more.
     int CountLines(const std::string& strLine) const
     {
         std::istringstream log(Log());
@@ -119,6 +111,13 @@ protected:
         for (std::string strRead; std::getline(log, strRead);)
             nCount += strRead == strLine ? 1 : 0;
         return nCount;
+    }
+    bool WaitForLines(const std::string& strLine, int nCount) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + DEADLINE;
+        while (std::chrono::steady_clock::now() < deadline && CountLines(strLine) < nCount)
+            std::this_thread::yield();
+        return CountLines(strLine) >= nCount;
     }
 
     bool WaitForLog(const std::string& strExpected) const
