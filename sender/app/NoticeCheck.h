@@ -30,6 +30,10 @@ inline constexpr const char* NO_MAILBOX_PASSWORD_TEXT =
     "No password for the incoming mail server is stored: type it in Config, or use Check now in the "
     "sent faxes window.";
 
+// What is recorded when neither the incoming mail nor the SMTP server has a login.
+inline constexpr const char* NO_MAILBOX_LOGIN_TEXT =
+    "No login for the incoming mail server is set: type it in Config.";
+
 // The wait before the next try after nFailures failures in a row (0: none).
 std::chrono::seconds NoticeBackOff(int nFailures);
 

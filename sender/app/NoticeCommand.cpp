@@ -84,9 +84,12 @@ int CheckNoticesCommand(const FnNoticePoll& fnPoll, std::int64_t nNow)
         account.m_strLogin.empty()
             ? SKeyringResult{EKeyringStatus::NotFound, {}}
             : CMailPasswordKeyring().Read(account.m_strServer, account.m_strLogin, strPassword);
-    const SNoticeCheckResult result = read.m_eStatus == EKeyringStatus::Ok
-                                          ? check.Run(settings, strPassword, nNow)
-                                          : check.RecordFailure(settings, NO_MAILBOX_PASSWORD_TEXT, nNow);
+    const SNoticeCheckResult result =
+        read.m_eStatus == EKeyringStatus::Ok
+            ? check.Run(settings, strPassword, nNow)
+            : check.RecordFailure(
+                  settings, account.m_strLogin.empty() ? NO_MAILBOX_LOGIN_TEXT : NO_MAILBOX_PASSWORD_TEXT,
+                  nNow);
     platform::WipeSecret(strPassword);
     for (const SSentFax& fax : result.m_aNewWord)
         ShowFaxNotification(fax);

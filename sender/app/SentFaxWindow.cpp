@@ -355,8 +355,7 @@ void CSentFaxWindow::OnCheckNow()
     const SMailboxAccount account = MailboxPasswordAccount(settings, strSmtpServer);
     if (account.m_strLogin.empty())
     {
-        ShowNoticeLine(
-            "Set the login of the incoming mail server in Config to have the status notices read.");
+        ShowNoticeLine(NO_MAILBOX_LOGIN_TEXT);
         return;
     }
     EPasswordOrigin eOrigin = EPasswordOrigin::AskedNotToKeep;
