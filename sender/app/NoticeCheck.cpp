@@ -116,8 +116,8 @@ std::string NotificationText(std::string_view strText, std::size_t nMaxBytes)
     return strOut.substr(0, nCut) + "...";
 }
 
-CNoticeCheck::CNoticeCheck(CSentFaxStore& store, FnNoticePoll fnPoll)
-    : m_store(store), m_fnPoll(fnPoll ? std::move(fnPoll) : FnNoticePoll(PollNotices))
+CNoticeCheck::CNoticeCheck(CSentFaxStore& store, NoticePollFunction fnPoll)
+    : m_store(store), m_fnPoll(fnPoll ? std::move(fnPoll) : NoticePollFunction(PollNotices))
 {
 }
 

@@ -17,7 +17,7 @@
 // comes in from the caller and the faxes with new word go out to it.
 
 // The notice poll (sender/notice/NoticePoll.h): PollNotices, or a test's stand-in.
-using FnNoticePoll = std::function<SPollResult(
+using NoticePollFunction = std::function<SPollResult(
     const SImapAccount& account, const std::vector<SAwaitingFax>& aAwaiting, const SPollMark& mark,
     std::chrono::milliseconds durTimeout, const platform::CCancelSignal* pCancel)>;
 
@@ -89,7 +89,7 @@ class CNoticeCheck
 {
 public:
     // fnPoll empty: PollNotices.
-    CNoticeCheck(CSentFaxStore& store, FnNoticePoll fnPoll = {});
+    CNoticeCheck(CSentFaxStore& store, NoticePollFunction fnPoll = {});
 
     // Whether a poll is due at nNow: watching on, a server set, a fax awaiting word, and the
     // back-off passed (bOnDemand, the user's Check now, ignores the back-off and the watch).
@@ -113,5 +113,5 @@ public:
 
 private:
     CSentFaxStore& m_store;
-    FnNoticePoll m_fnPoll;
+    NoticePollFunction m_fnPoll;
 };

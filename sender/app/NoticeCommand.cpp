@@ -56,7 +56,7 @@ void ShowFaxNotification(const SSentFax& fax)
     (void)bus.call(call, QDBus::Block, NOTIFY_WAIT_MS);
 }
 
-int CheckNoticesCommand(const FnNoticePoll& fnPoll, std::int64_t nNow)
+int CheckNoticesCommand(const NoticePollFunction& fnPoll, std::int64_t nNow)
 {
     const SProviderSettings settings = ReadProviderSettings();
     if (!settings.m_incoming.m_bWatch || settings.m_incoming.m_strServer.empty())

@@ -13,7 +13,7 @@
 // failure), stores the word and shows a desktop notification for each fax with new word. The
 // exit code: 0, or 1 when the poll failed (the failure is recorded for the window and written,
 // filtered, to standard error).
-int CheckNoticesCommand(const FnNoticePoll& fnPoll, std::int64_t nNow);
+int CheckNoticesCommand(const NoticePollFunction& fnPoll, std::int64_t nNow);
 
 // A desktop notification (org.freedesktop.Notifications on the session bus) for a fax with new
 // word; without a bus or a notification service nothing happens.

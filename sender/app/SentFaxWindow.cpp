@@ -118,7 +118,7 @@ std::string Describe(const SSentFax& fax)
 
 } // namespace
 
-CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder, FnNoticePoll fnPoll)
+CSentFaxWindow::CSentFaxWindow(QWidget* pParent, std::filesystem::path folder, NoticePollFunction fnPoll)
     : QDialog(pParent), m_pStore(std::make_unique<CSentFaxStore>(std::move(folder))),
       m_fnPoll(std::move(fnPoll))
 {

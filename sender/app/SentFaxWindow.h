@@ -37,7 +37,7 @@ class CSentFaxWindow : public QDialog
 public:
     // fnPoll: the notice poll of Check now; empty: PollNotices.
     explicit CSentFaxWindow(QWidget* pParent = nullptr, std::filesystem::path folder = SentFaxFolder(),
-                            FnNoticePoll fnPoll = {});
+                            NoticePollFunction fnPoll = {});
     ~CSentFaxWindow() override;
 
     // After Send again, when the window has closed with Accepted: the fax whose pages are now
@@ -85,7 +85,7 @@ private:
     bool m_bPreviewLoaded = false;
     // The limits' question is open: the spin box that lost the keyboard to it asks nothing.
     bool m_bAskingLimits = false;
-    FnNoticePoll m_fnPoll;
+    NoticePollFunction m_fnPoll;
     bool m_bChecking = false;
     platform::CCancelSignal m_cancelCheck;
 

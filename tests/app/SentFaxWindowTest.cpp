@@ -375,9 +375,9 @@ private slots:
             strError));
         const std::int64_t nAcme = store.List().back().m_nId;
         std::string strGivenPassword;
-        const FnNoticePoll fnPoll = [&](const SImapAccount& account, const std::vector<SAwaitingFax>&,
-                                        const SPollMark&, std::chrono::milliseconds,
-                                        const platform::CCancelSignal*)
+        const NoticePollFunction fnPoll = [&](const SImapAccount& account, const std::vector<SAwaitingFax>&,
+                                              const SPollMark&, std::chrono::milliseconds,
+                                              const platform::CCancelSignal*)
         {
             strGivenPassword = account.m_strPassword;
             return SPollResult{
