@@ -280,8 +280,15 @@ bool CSmtpLink::Connect()
     bool bGreeted = false;
     if (m_eSecurity == ESmtpSecurity::None)
     {
-        m_eStage = ESmtpStage::Helo;
-        bGreeted = Send("HELO " + strName + "\r\n") && ReadReply(SMTP_REPLY_OK);
+        // A server that does not understand EHLO says so and stays in step for HELO.
+        if (m_bPlainEhlo)
+            bGreeted = Ehlo(strName);
+        if (!bGreeted &&
+            (!m_bPlainEhlo || m_nLastCode == CODE_UNKNOWN_COMMAND || m_nLastCode == CODE_NOT_IMPLEMENTED))
+        {
+            m_eStage = ESmtpStage::Helo;
+            bGreeted = Send("HELO " + strName + "\r\n") && ReadReply(SMTP_REPLY_OK);
+        }
     }
     else if (m_eSecurity == ESmtpSecurity::Tls)
         bGreeted = Ehlo(strName);
@@ -486,15 +493,7 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
     const std::uint64_t nSize = message.GetHeader().size() + strBody.size() + 2;
     if (m_extensions.m_bSize && m_extensions.m_nSizeLimit != 0 && nSize > m_extensions.m_nSizeLimit)
     {
-        std::string strSize = platform::ByteSizeText(nSize);
-        std::string strLimit = platform::ByteSizeText(m_extensions.m_nSizeLimit);
-        // Sizes that round alike would read as no reason at all: then the bytes say it.
-        if (strSize == strLimit)
-        {
-            strSize = std::to_string(nSize) + " bytes";
-            strLimit = std::to_string(m_extensions.m_nSizeLimit) + " bytes";
-        }
-        m_strError = "The message is " + strSize + "; the SMTP server takes at most " + strLimit;
+        m_strError = SizeLimitText(nSize, m_extensions.m_nSizeLimit);
         return false;
     }
     std::string strMail = "MAIL From: <" + message.m_strFrom + ">";
@@ -731,6 +730,24 @@ bool CSmtpLink::ReadReply(int nExpected)
         return true;
     SetReplyError(m_nLastCode, expected.m_pszFailure);
     return false;
+}
+
+std::string SizeLimitText(std::uint64_t nSize, std::uint64_t nLimit)
+{
+    std::string strSize = platform::ByteSizeText(nSize);
+    std::string strLimit = platform::ByteSizeText(nLimit);
+    // Sizes that round alike would read as no reason at all: then the bytes say it.
+    if (strSize == strLimit)
+    {
+        strSize = std::to_string(nSize) + " bytes";
+        strLimit = std::to_string(nLimit) + " bytes";
+    }
+    return "The message is " + strSize + "; the SMTP server takes at most " + strLimit;
+}
+
+std::uint64_t CSmtpLink::DataSize(const CPlainMail& message) const
+{
+    return message.GetHeader().size() + StuffDots(message).size() + 2;
 }
 
 std::string CSmtpLink::StuffDots(const CPlainMail& message) const

@@ -76,6 +76,9 @@ enum class ESmtpStage
     Broken,
 };
 
+// Why a message of nSize bytes cannot go to a server that takes at most nLimit, in the user's words.
+std::string SizeLimitText(std::uint64_t nSize, std::uint64_t nLimit);
+
 // Delivers built messages to an SMTP server over one TCP connection (RFC 5321): Connect greets
 // (HELO on a plain connection; EHLO, STARTTLS and AUTH on a secure one), SendMail runs MAIL,
 // RCPT and DATA, Disconnect sends QUIT. Nothing is thrown: every operation returns true or
@@ -102,6 +105,10 @@ public:
     // memory once it has been used (a later Connect then needs them again), and when the link
     // goes. Refused on a plain connection.
     void SetCredentials(std::string strUser, std::string strPassword);
+    // For a check before sending: a plain connection greets with EHLO too, so that the server's
+    // SIZE limit is known, and with HELO after all when the server does not understand EHLO.
+    // The send itself keeps HELO.
+    void SetPlainEhlo(bool bPlainEhlo) { m_bPlainEhlo = bPlainEhlo; }
     // Raised from another thread, ends the dialogue at once; it must outlive the link.
     void SetCancelSignal(const platform::CCancelSignal* pCancel);
     void SetProgress(SmtpProgress fnProgress) { m_fnProgress = std::move(fnProgress); }
@@ -116,6 +123,9 @@ public:
     // The body ready for DATA: lines beginning with "." get another one, and lone CR or LF
     // become CR LF.
     std::string StuffDots(const CPlainMail& message) const;
+    // The size of a built message as MAIL FROM's SIZE names it: the data as sent, doubled dots
+    // included, with the end-of-data line's CR LF.
+    std::uint64_t DataSize(const CPlainMail& message) const;
 
     ESmtpStage GetStage() const { return m_eStage; }
     ESmtpCancel GetCancel() const { return m_eCancel; }
@@ -170,6 +180,7 @@ private:
     ESmtpSecurity m_eSecurity = ESmtpSecurity::None;
     std::string m_strUser;
     std::string m_strPassword;
+    bool m_bPlainEhlo = false;
     bool m_bSignIn = false;           // credentials were given
     bool m_bCredentialsSpent = false; // and used up by a sign-in since
     const platform::CCancelSignal* m_pCancel = nullptr;

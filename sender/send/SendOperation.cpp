@@ -127,10 +127,6 @@ std::string GatewayAddress(const std::string& strRecipient, const std::string& s
     return gateway.Address(strRecipient, strFaxNumber);
 }
 
-namespace
-{
-
-// A link for the job's server with its security, sign-in, cancel and progress.
 void PrepareLink(CSmtpLink& link, const SSendJob& job)
 {
     SSmtpTimeouts timeouts = job.m_timeouts;
@@ -146,8 +142,6 @@ void PrepareLink(CSmtpLink& link, const SSendJob& job)
     link.SetCancelSignal(job.m_pCancel);
     link.SetProgress(job.m_fnProgress);
 }
-
-} // namespace
 
 SServerTestResult TestMailServer(const SSendJob& job)
 {

@@ -153,6 +153,10 @@ bool IsFaxPageOfWaitingJob(int nPage);
 // always brings its rasters, so a job that needs converting never passes.
 bool WaitingFaxPagesAreMade();
 
+// Sets up a link for the job's server as the send does: its security, sign-in, time limits,
+// cancel and progress.
+void PrepareLink(CSmtpLink& link, const SSendJob& job);
+
 // What Config's Test found: whether the server took the connection, its protection and the
 // sign-in, and a text for the user that says so or says what failed.
 struct SServerTestResult
