@@ -98,6 +98,7 @@ inline constexpr int IDC_TEXT_MORE = 1045;
 inline constexpr int IDC_LINK_MORE = 1046;
 inline constexpr int IDC_COVER_PAGE = 1047;
 inline constexpr int IDC_COVER_DETAILS = 1048;
+inline constexpr int IDC_CHECK = 1049;
 
 inline constexpr int IDD_SETTINGS = 129;
 inline constexpr int IDC_SMTP_SERVER = 1005;
@@ -164,6 +165,8 @@ inline constexpr SControlTemplate SEND_DIALOG_CONTROLS[] = {
     // The cover page of this fax: a row of its own above Send, after the number in tab order.
     {IDC_COVER_PAGE, EControlKind::CheckBox, "&Cover page", 122, 140, 70, 10, STYLE_TABSTOP},
     {IDC_COVER_DETAILS, EControlKind::PushButton, "Cover page...", 199, 138, 48, 13, STYLE_TABSTOP},
+    // The check before sending: left of Send, below the page list.
+    {IDC_CHECK, EControlKind::PushButton, "Chec&k", 89, 157, 48, 13, STYLE_TABSTOP},
     {IDC_PREVIEW_SURFACE, EControlKind::Static, "", 9, 3, 102, 124, STYLE_BORDER | STYLE_SUNKEN},
     {IDC_SLIDER_VERT, EControlKind::Trackbar, "", 113, 3, 7, 124,
      STYLE_TABSTOP | STYLE_VERTICAL | STYLE_BOTH_SIDES | STYLE_NO_TICKS},
@@ -404,7 +407,7 @@ constexpr bool HasControl(const SDialogTemplate& dialog, int nId)
                                                    { return control.m_nId == nId; });
 }
 
-static_assert(std::size(SEND_DIALOG_CONTROLS) == 20);
+static_assert(std::size(SEND_DIALOG_CONTROLS) == 21);
 static_assert(std::ranges::all_of(SEND_DIALOG_TIPS,
                                   [](const SControlTip& tip) { return HasControl(SEND_DIALOG, tip.m_nId); }));
 static_assert(std::size(SETTINGS_DIALOG_CONTROLS) == 52);

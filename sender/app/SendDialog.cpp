@@ -16,6 +16,7 @@
 #include "sender/app/MailPassword.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/QueryButton.h"
+#include "sender/app/SendCheckBox.h"
 #include "sender/app/SendRunner.h"
 #include "sender/app/SentFaxWindow.h"
 #include "sender/app/SentFaxes.h"
@@ -210,6 +211,7 @@ void CSendDialog::ConnectHandlers()
     connect(button(IDC_PREVIEW), &QPushButton::clicked, this, &CSendDialog::OnPreview);
     connect(m_buttonCoverPage, &QCheckBox::toggled, this, &CSendDialog::OnCoverPageToggled);
     connect(m_buttonCoverDetails, &QPushButton::clicked, this, &CSendDialog::OnCoverDetails);
+    connect(button(IDC_CHECK), &QPushButton::clicked, this, &CSendDialog::OnCheck);
     // The sent faxes have no control of their own: the dialog's layout stays as it is.
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this), &QShortcut::activated, this,
             &CSendDialog::OnSentFaxes);
@@ -408,6 +410,17 @@ void CSendDialog::OnSend()
         pFocus->setFocus();
     if (result.m_eOutcome == ESendOutcome::Sent)
         accept();
+}
+
+void CSendDialog::OnCheck()
+{
+    // As during a send, Cancel and Escape end the check and do not close the dialog.
+    m_bSending = true;
+    RunSendCheck(this, CDialogBuilder::Control<QPushButton>(*this, IDC_CHECK),
+                 CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), m_cancel,
+                 {{m_comboRecipient->currentText().toStdString(), m_editFaxNumber->text().toStdString()}},
+                 CoverRequest());
+    m_bSending = false;
 }
 
 void CSendDialog::KeepSentRecord(const SSendJob& job, const SSendResult& result)

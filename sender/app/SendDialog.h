@@ -110,6 +110,8 @@ public slots:
     void OnCoverPageToggled(bool bChecked);
     // Cover page...: the cover page dialog; its OK asks for a cover.
     void OnCoverDetails();
+    // Check: what would make a send of this fax fail, found without sending (SendCheckBox.h).
+    void OnCheck();
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
