@@ -170,6 +170,19 @@ INSTANTIATE_TEST_SUITE_P(
                      true, false, "Socket Error"}),
     [](const ::testing::TestParamInfo<SDialogueRow>& info) { return std::string(info.param.m_pszName); });
 
+// For a check before sending, a plain connection asks with EHLO what the server takes (the
+// check's own test shows the limit learnt); a server that does not know EHLO gets HELO after all.
+TEST(SmtpLinkTest, PlainEhloFallsBackToHelo)
+{
+    CScriptedSmtpServer server(
+        {"S: 220 mx", "C: EHLO *", "S: 500 what?", "C: HELO *", "S: 250 mx", "C: QUIT", "S: 221 bye"});
+    CSmtpLink link("127.0.0.1", server.Port(), TestTimeouts());
+    link.SetPlainEhlo(true);
+    EXPECT_TRUE(link.Connect()) << link.m_strError;
+    EXPECT_TRUE(link.Disconnect());
+    EXPECT_EQ(server.Finish(), "");
+}
+
 TEST(SmtpLinkTest, ReplySplitAtEveryByteIsReadWhole)
 {
     CScriptedSmtpServer::SOptions options;

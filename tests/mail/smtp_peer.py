@@ -4,7 +4,7 @@ Python's email package under its strict policy.
 
     smtp_peer.py --from ADDR --to ADDR [--body FILE] [--timeout S]
                  [--security none|starttls|tls --cert PEM --key KEY] [--user NAME]
-                 [--size-limit N] [--stall] [ATTACHMENT ...]
+                 [--size-limit N] [--stall] [--expect-no-mail] [ATTACHMENT ...]
 
 Prints "PORT n" once it listens, then one "PROBLEM ..." line for everything that is not as
 expected and a last line "DONE ok" or "DONE failed"; exits 0 only when all was well. With
@@ -17,7 +17,8 @@ With --security starttls it offers STARTTLS and takes no command but EHLO, START
 before it (AUTH only over TLS); with tls it speaks TLS from the first byte. With --user it
 requires sign-in with that user and the password in the environment variable
 SMTP_PEER_PASSWORD (never on a command line). With --size-limit it announces SIZE. With
---stall it takes the message data and never answers it."""
+--stall it takes the message data and never answers it. With --expect-no-mail it waits for
+the client to close instead of a message, and any MAIL command is a problem."""
 
 import argparse
 import asyncio
@@ -70,6 +71,13 @@ class Handler:
     def __init__(self, args, done):
         self.args = args
         self.done = done
+        self.mail_commands = []
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        self.mail_commands.append(address)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         if self.args.stall:
@@ -139,15 +147,20 @@ async def serve(args):
         ssl=context if args.security == "tls" else None,
     )
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
-    try:
-        problems = await asyncio.wait_for(done, args.timeout)
-    except asyncio.TimeoutError:
-        problems = ["no message arrived"]
+    if args.expect_no_mail:
+        problems = []
+    else:
+        try:
+            problems = await asyncio.wait_for(done, args.timeout)
+        except asyncio.TimeoutError:
+            problems = ["no message arrived"]
     try:
         await asyncio.wait_for(closed, args.timeout)
     except asyncio.TimeoutError:
         problems.append("the client did not close the connection")
     server.close()
+    if args.expect_no_mail and handler.mail_commands:
+        problems.append(f"MAIL FROM came: {handler.mail_commands!r}")
     return problems
 
 
@@ -163,6 +176,7 @@ def main():
     parser.add_argument("--user")
     parser.add_argument("--size-limit", type=int)
     parser.add_argument("--stall", action="store_true")
+    parser.add_argument("--expect-no-mail", action="store_true")
     parser.add_argument("attachments", nargs="*")
     args = parser.parse_args()
     problems = asyncio.run(serve(args))
