@@ -13,6 +13,7 @@
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/QueryButton.h"
+#include "sender/app/SendCheckBox.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SendwellApp.h"
 #include "sender/app/SettingsDialog.h"
@@ -30,6 +31,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -628,6 +630,92 @@ private slots:
     }
 
     // The start-up message of a printer that left nothing, shown before the dialog runs.
+    // Check, pressed with the mouse, lists what will work in a box that Return closes; pressed with
+    // Alt+K while the gateway's web server never answers, Escape ends it and the box, closed by a
+    // click on OK, says so. The dialog stays open, the pages stay, and the server never sees MAIL.
+    void TheCheckListsWhatWillWorkAndEscapeEndsIt()
+    {
+        std::filesystem::copy_file(PAGEMILL_PROGRAM, platform::SystemDirectory() / "Pagemill",
+                                   std::filesystem::copy_options::overwrite_existing);
+        QVERIFY(platform::WriteWholeFile(platform::DrivePath(platform::RasterFileName(1)),
+                                         std::string(platform::RASTER_BYTES, '\0')));
+        WritePageCount(platform::PageCountByte(1));
+        std::filesystem::remove(platform::DrivePath(platform::FaxPageFileName(1)));
+        Server::SReply silence = Server::Head(200, "");
+        silence.m_eThen = Server::SReply::EThen::Hold;
+        Server gateway({Server::Reply(200, "", "Bingo"), silence});
+        CSmtpPeer peer;
+        const int nPort =
+            peer.Start({"--from", "x@example.org", "--to", "y@example.org", "--expect-no-mail"});
+        QVERIFY(nPort != 0);
+        std::string strError;
+        SProviderSettings provider;
+        provider.m_eSecurity = ESmtpSecurity::None;
+        provider.m_strQueryHost = gateway.HostPort();
+        QVERIFY(WriteProviderSettings(provider, strError));
+
+        CSendDialog dialog;
+        auto* pCheck = Control<QPushButton>(dialog, IDC_CHECK);
+        QStringList aLines;
+        QList<bool> aOk;
+        const auto readList = [&](CSendCheckBox* pBox)
+        {
+            aLines.clear();
+            aOk.clear();
+            for (int i = 0; i < pBox->List()->count(); ++i)
+            {
+                aLines << pBox->List()->item(i)->text();
+                aOk << pBox->List()->item(i)->data(Qt::UserRole).toBool();
+            }
+        };
+        RunDialog(dialog,
+                  [&]
+                  {
+                      Type(Control<QLineEdit>(dialog, IDC_FAX_NUMBER), "8675512345");
+                      Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Ann");
+                      QVERIFY(WriteSettings("127.0.0.1:" + std::to_string(nPort), "ann@example.org", "Ann",
+                                            strError));
+                      WhenShown<CSendCheckBox>(
+                          [&](CSendCheckBox* pBox)
+                          {
+                              readList(pBox);
+                              QCOMPARE(pBox->Summary()->text(),
+                                       QString("Everything checked will work. Nothing was sent."));
+                              Press(pBox, Qt::Key_Return);
+                          });
+                      Click(pCheck);
+                      QCOMPARE(aOk, (QList<bool>{true, true, true}));
+                      QCOMPARE(aLines.mid(0, 2),
+                               (QStringList{"OK: OK! 8675512345 is covered by the free fax service",
+                                            "OK: The SMTP server took the connection"}));
+                      QVERIFY2(aLines.value(2).startsWith("OK: The fax, 1 page, makes a mail of "),
+                               qPrintable(aLines.value(2)));
+
+                      When([&] { return gateway.Requests().size() == 2; },
+                           [&] { Press(&dialog, Qt::Key_Escape); });
+                      WhenShown<CSendCheckBox>(
+                          [&](CSendCheckBox* pBox)
+                          {
+                              readList(pBox);
+                              Click(pBox->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+                          });
+                      // As the window manager does once the box has closed; the offscreen platform does not.
+                      dialog.activateWindow();
+                      QVERIFY(QTest::qWaitForWindowActive(&dialog));
+                      QTest::keyClick(WindowOf(&dialog), Qt::Key_K, Qt::AltModifier);
+                      // The mnemonic shows the button pressed for a moment before it clicks.
+                      QTRY_COMPARE_WITH_TIMEOUT(aLines.value(aLines.size() - 1),
+                                                QString("NOT OK: The check was cancelled"), WAIT);
+                      QVERIFY(dialog.isVisible());
+                      QCOMPARE(pCheck->text(), QString("Chec&k"));
+                      QVERIFY(pCheck->isEnabled());
+                  });
+        std::string strReport;
+        QVERIFY2(peer.Finish(strReport), strReport.c_str());
+        QVERIFY(std::filesystem::exists(platform::DrivePath(platform::RasterFileName(1))));
+        QVERIFY(!std::filesystem::exists(platform::DrivePath(platform::FaxPageFileName(1))));
+    }
+
     void TheStartUpMessageTakesAClickAndTheKeyboard()
     {
         WritePageCount(1);
