@@ -14,6 +14,7 @@
 #include "sender/app/CoverPageDialog.h"
 #include "sender/app/DialogBuilder.h"
 #include "sender/app/MailPassword.h"
+#include "sender/app/MisdialQuestion.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/QueryButton.h"
 #include "sender/app/SendCheckBox.h"
@@ -331,6 +332,18 @@ void CSendDialog::OnSend()
     {
         platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
         return;
+    }
+
+    // A number or name that looks mistyped against the address book asks first; the choice
+    // shows in the controls (and so on the cover page).
+    const std::string strTypedName = m_strRecipient;
+    const std::string strTypedNumber = m_strFaxNumber;
+    if (!ConfirmLikelyMisdial(this, m_book.Entries(), gateway, m_strRecipient, m_strFaxNumber))
+        return;
+    if (m_strRecipient != strTypedName || m_strFaxNumber != strTypedNumber)
+    {
+        m_comboRecipient->setEditText(QString::fromStdString(m_strRecipient));
+        m_editFaxNumber->setText(QString::fromStdString(m_strFaxNumber));
     }
 
     // A cover asked for and not to be had stops the send: the fax never goes without it.
