@@ -19,6 +19,7 @@
 #include "sender/app/SettingsDialog.h"
 #include "sender/send/GatewayTemplate.h"
 #include "sender/send/SendOperation.h"
+#include "sender/store/AddressBook.h"
 #include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/support/ScriptedHttpServer.h"
@@ -714,6 +715,82 @@ private slots:
         QVERIFY2(peer.Finish(strReport), strReport.c_str());
         QVERIFY(std::filesystem::exists(platform::DrivePath(platform::RasterFileName(1))));
         QVERIFY(!std::filesystem::exists(platform::DrivePath(platform::FaxPageFileName(1))));
+    }
+
+    // A number one digit off the book's number for the name asks before the send: Escape sends
+    // nothing, Return sends to the book's number, and Alt+N to the number as typed.
+    void TheMisdialQuestionIsAnsweredByKeyboard()
+    {
+        std::filesystem::copy_file(PAGEMILL_PROGRAM, platform::SystemDirectory() / "Pagemill",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::remove(platform::DrivePath(platform::FaxPageFileName(1)));
+        std::string strError;
+        CAddressBook book;
+        QVERIFY(book.Save("Bob", "4930123", strError));
+        SProviderSettings provider;
+        provider.m_eSecurity = ESmtpSecurity::None;
+        QVERIFY(WriteProviderSettings(provider, strError));
+        const auto print = [this]
+        {
+            QVERIFY(platform::WriteWholeFile(platform::DrivePath(platform::RasterFileName(1)),
+                                             std::string(platform::RASTER_BYTES, '\0')));
+            WritePageCount(platform::PageCountByte(1));
+        };
+        const auto question = []() -> QMessageBox*
+        {
+            QMessageBox* pBox = VisibleWindow<QMessageBox>();
+            return pBox && pBox->objectName() == "misdial" ? pBox : nullptr;
+        };
+        QStringList aSeen;
+        const auto answer = [&](Qt::Key key, Qt::KeyboardModifiers modifiers)
+        {
+            When([&] { return question() != nullptr; },
+                 [&, key, modifiers]
+                 {
+                     aSeen << question()->text();
+                     QTest::keyClick(WindowOf(question()), key, modifiers);
+                 });
+        };
+        const auto sendTo = [&](const std::string& strNumber, Qt::Key key, Qt::KeyboardModifiers modifiers)
+        {
+            CScriptedSmtpServer server(
+                {"S: 220 mx", "C: HELO *", "S: 250 mx", "C: MAIL From: <ann@example.org>", "S: 250 ok",
+                 "C: RCPT TO: <" + GatewayAddress("Bob", strNumber) + ">", "S: 250 ok", "C: DATA",
+                 "S: 354 go", "C: <DATA>", "S: 250 queued", "C: QUIT", "S: 221 bye"});
+            QVERIFY(WriteSettings("127.0.0.1:" + std::to_string(server.Port()), "ann@example.org", "Ann",
+                                  strError));
+            print();
+            CSendDialog dialog;
+            auto* pNumber = Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+            RunDialog(dialog,
+                      [&]
+                      {
+                          Type(pNumber, "4930124");
+                          Type(Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit(), "Bob");
+                          if (key == Qt::Key_Return)
+                          {
+                              // Escape first: nothing is sent, and the number stays as typed.
+                              answer(Qt::Key_Escape, {});
+                              Press(&dialog, Qt::Key_Return);
+                              QCOMPARE(pNumber->text(), QString("4930124"));
+                              QVERIFY(dialog.isVisible());
+                          }
+                          answer(key, modifiers);
+                          // The outcome, which the question's box is not.
+                          When([&]
+                               { return VisibleWindow<QMessageBox>() != nullptr && question() == nullptr; },
+                               [] { Press(VisibleWindow<QMessageBox>(), Qt::Key_Return); });
+                          Press(&dialog, Qt::Key_Return);
+                          QCOMPARE(pNumber->text(), QString::fromStdString(strNumber));
+                      });
+            QCOMPARE(server.Finish(), std::string());
+        };
+        sendTo("4930123", Qt::Key_Return, {});
+        sendTo("4930124", Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(aSeen.size(), 3);
+        QVERIFY2(aSeen[0].contains("4930123"), qPrintable(aSeen[0]));
+        book.Load();
+        QCOMPARE(book.Entries().front().m_strNumber, std::string("4930124"));
     }
 
     void TheStartUpMessageTakesAClickAndTheKeyboard()
