@@ -719,10 +719,17 @@ private slots:
             When([&] { return question() != nullptr; },
                  [&, key, modifiers] { QTest::keyClick(WindowOf(question()), key, modifiers); });
         };
-        for (const auto& [strNumber, key, modifiers] :
-             {std::tuple{"4930123", Qt::Key_Return, Qt::KeyboardModifiers()},
-              {"4930124", Qt::Key_N, Qt::AltModifier}})
+        struct SAnswer
         {
+            const char* m_pszNumber;
+            Qt::Key m_key;
+            Qt::KeyboardModifiers m_modifiers;
+        };
+        for (const SAnswer& expected : {SAnswer{"4930123", Qt::Key_Return, Qt::KeyboardModifiers()},
+                                        SAnswer{"4930124", Qt::Key_N, Qt::AltModifier}})
+        {
+            // A named variable: clang 14 cannot capture a structured binding in a lambda.
+            const std::string strNumber = expected.m_pszNumber;
             CScriptedSmtpServer server(
                 {"S: 220 mx", "C: HELO *", "S: 250 mx", "C: MAIL From: <ann@example.org>", "S: 250 ok",
                  "C: RCPT TO: <" + GatewayAddress("Bob", strNumber) + ">", "S: 250 ok", "C: DATA",
@@ -742,13 +749,13 @@ private slots:
                           answer(Qt::Key_Escape, {});
                           Press(&dialog, Qt::Key_Return);
                           QVERIFY(dialog.isVisible());
-                          answer(key, modifiers);
+                          answer(expected.m_key, expected.m_modifiers);
                           // The outcome's box, which the question's is not.
                           When([&]
                                { return VisibleWindow<QMessageBox>() != nullptr && question() == nullptr; },
                                [] { Press(VisibleWindow<QMessageBox>(), Qt::Key_Return); });
                           Press(&dialog, Qt::Key_Return);
-                          QCOMPARE(pNumber->text(), QString(strNumber));
+                          QCOMPARE(pNumber->text(), QString::fromStdString(strNumber));
                       });
             QCOMPARE(server.Finish(), std::string());
         }
