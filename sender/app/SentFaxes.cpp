@@ -21,9 +21,11 @@ bool KeepSentFax(const std::string& strRecipient, const std::string& strFaxNumbe
     fax.m_strMessageId = result.m_strMessageId;
     fax.m_strServerReply = result.m_strDataReply;
     fax.m_bCoverSent = result.m_bCoverSent;
-    std::vector<std::filesystem::path> aPages;
-    for (int nPage = 1; nPage <= result.m_nPages; ++nPage)
-        aPages.push_back(platform::DrivePath(platform::FaxPageFileName(nPage)));
+    // The files the mail carried; a result that does not name them sent the drive root's pages.
+    std::vector<std::filesystem::path> aPages = result.m_aPageFiles;
+    if (aPages.empty())
+        for (int nPage = 1; nPage <= result.m_nPages; ++nPage)
+            aPages.push_back(platform::DrivePath(platform::FaxPageFileName(nPage)));
     CSentFaxStore store(folder);
     return store.Add(fax, aPages, limits, strError);
 }

@@ -14,7 +14,8 @@
 // pages back into the drive root so that the main dialog can send them again.
 
 // Records the fax of a send that the server took (result.m_eOutcome == Sent): its fields and
-// a copy of the fax page files 1 to result.m_nPages in the drive root. False with strError when
+// a copy of the fax page files it carried (result.m_aPageFiles, else 1 to result.m_nPages in
+// the drive root). False with strError when
 // the record could not be kept; the fax has gone out all the same.
 [[nodiscard]] bool KeepSentFax(const std::string& strRecipient, const std::string& strFaxNumber,
                                const std::string& strGatewayAddress, const SSendResult& result,

@@ -246,11 +246,13 @@ bool WaitingFaxPagesAreMade()
     return true;
 }
 
-SSendResult RunSendJob(const SSendJob& job)
+// The page count stays until the server has taken the mail, so that a send that fails can be
+// tried again with the same pages. One that no pages can ever be sent for (an empty file, no
+// pages, a page gone) goes at once.
+std::optional<int> MakeWaitingFaxPages(const SSendJob& job, SSendResult& result)
 {
-    SSendResult result;
     if (!PrepareCover(job, result))
-        return result;
+        return std::nullopt;
     // A send that did not go out left this fax's pages made and their rasters gone: they go as
     // they are. Pagemill would take the rasters for missing and remove the pages.
     if (!WaitingFaxPagesAreMade())
@@ -261,10 +263,62 @@ SSendResult RunSendJob(const SSendJob& job)
             // Whatever page files are on disk now may be incomplete or belong to an older fax.
             result.m_eOutcome = ESendOutcome::ConverterFailed;
             result.m_strDetail = converter.m_strWhy;
-            return result;
+            return std::nullopt;
         }
     }
+    const std::optional<std::uint8_t> nCount = ReadPageCountByte();
+    if (!nCount)
+    {
+        // An empty page-count file says nothing; the converter treated it as missing.
+        if (RegularFileTime(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), false))
+            RemovePageCountFile();
+        result.m_eOutcome = ESendOutcome::NoPageCountFile;
+        return std::nullopt;
+    }
+    if (*nCount == platform::PageCountByte(0))
+    {
+        RemovePageCountFile();
+        result.m_eOutcome = ESendOutcome::NoPages;
+        return std::nullopt;
+    }
+    for (int nPage = 1; nPage <= platform::PagesOfCountByte(*nCount); ++nPage)
+    {
+        std::error_code error;
+        const auto nSize =
+            std::filesystem::file_size(platform::DrivePath(platform::FaxPageFileName(nPage)), error);
+        if (error || nSize == 0)
+        {
+            RemovePageCountFile();
+            result.m_eOutcome = ESendOutcome::PageMissing;
+            result.m_nMissingPage = nPage;
+            return std::nullopt;
+        }
+    }
+    return platform::PagesOfCountByte(*nCount);
+}
 
+void RemoveWaitingFax()
+{
+    RemovePageCountFile();
+}
+
+namespace
+{
+
+// The waiting fax's pages from nFirst to nLast, as the drive root holds them.
+std::vector<std::filesystem::path> FaxPageFiles(int nFirst, int nLast)
+{
+    std::vector<std::filesystem::path> aPages;
+    for (int nPage = nFirst; nPage <= nLast; ++nPage)
+        aPages.push_back(platform::DrivePath(platform::FaxPageFileName(nPage)));
+    return aPages;
+}
+
+} // namespace
+
+void DeliverFaxPages(const SSendJob& job, const std::vector<std::filesystem::path>& aPages,
+                     SSendResult& result, const std::function<void()>& fnTaken)
+{
     CSmtpLink link("", DefaultSmtpPort(job.m_eSecurity), job.m_timeouts);
     CMimeMail mail;
     PrepareLink(link, job);
@@ -278,39 +332,8 @@ SSendResult RunSendJob(const SSendJob& job)
         mail.SetTimeSource(job.m_fnTime);
     if (job.m_fnMessageId)
         mail.SetMessageIdSource(job.m_fnMessageId);
-
-    // The page count stays until the server has taken the mail, so that a send that fails can
-    // be tried again with the same pages. One that no pages can ever be sent for (an empty
-    // file, no pages, a page gone) goes at once.
-    const std::optional<std::uint8_t> nCount = ReadPageCountByte();
-    if (!nCount)
-    {
-        // An empty page-count file says nothing; the converter treated it as missing.
-        if (RegularFileTime(platform::DrivePath(platform::PAGE_COUNT_FILE_NAME), false))
-            RemovePageCountFile();
-        result.m_eOutcome = ESendOutcome::NoPageCountFile;
-        return result;
-    }
-    if (*nCount == platform::PageCountByte(0))
-    {
-        RemovePageCountFile();
-        result.m_eOutcome = ESendOutcome::NoPages;
-        return result;
-    }
-    for (int nPage = 1; nPage <= platform::PagesOfCountByte(*nCount); ++nPage)
-    {
-        const auto pagePath = platform::DrivePath(platform::FaxPageFileName(nPage));
-        std::error_code error;
-        const auto nSize = std::filesystem::file_size(pagePath, error);
-        if (error || nSize == 0)
-        {
-            RemovePageCountFile();
-            result.m_eOutcome = ESendOutcome::PageMissing;
-            result.m_nMissingPage = nPage;
-            return result;
-        }
-        mail.AddPart(pagePath.c_str(), AGENT_TIFF_ATTACHMENT, "");
-    }
+    for (const auto& page : aPages)
+        mail.AddPart(page.c_str(), AGENT_TIFF_ATTACHMENT, "");
 
     const bool bSignIn = result.m_bSecure && !job.m_strLogin.empty();
     const auto failed = [&link, &result](ESendOutcome eOutcome)
@@ -324,27 +347,44 @@ SSendResult RunSendJob(const SSendJob& job)
             result.m_eOutcome = ESendOutcome::Cancelled;
             result.m_bMayHaveArrived = link.GetCancel() == ESmtpCancel::AfterEndOfData;
         }
-        return result;
     };
     if (!link.Connect())
-        return failed(ESendOutcome::ConnectFailed);
+    {
+        failed(ESendOutcome::ConnectFailed);
+        return;
+    }
     result.m_bSignedIn = bSignIn;
     if (!link.SendMail(mail))
     {
         failed(ESendOutcome::SendFailed);
         link.Disconnect();
-        return result;
+        return;
     }
     // The server has the message: what it said is kept before QUIT can touch the link.
-    result.m_nPages = platform::PagesOfCountByte(*nCount);
+    result.m_nPages = static_cast<int>(aPages.size());
+    result.m_aPageFiles = aPages;
     result.m_nSentAt = static_cast<std::int64_t>(mail.GetDate());
     result.m_strMessageId = mail.GetMessageId();
     result.m_nMailBytes = link.GetDataBytes();
     result.m_strDataReply = link.GetDataReply();
-    result.m_bCoverSent = WaitingFaxHasCover();
-    RemovePageCountFile();
-    link.Disconnect();
     result.m_eOutcome = ESendOutcome::Sent;
+    if (fnTaken)
+        fnTaken();
+    link.Disconnect();
+}
+
+SSendResult RunSendJob(const SSendJob& job)
+{
+    SSendResult result;
+    const std::optional<int> nPages = MakeWaitingFaxPages(job, result);
+    if (!nPages)
+        return result;
+    DeliverFaxPages(job, FaxPageFiles(1, *nPages), result,
+                    [&result]
+                    {
+                        result.m_bCoverSent = WaitingFaxHasCover();
+                        RemovePageCountFile();
+                    });
     return result;
 }
 

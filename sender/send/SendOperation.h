@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The send operation without its window: checking what the user typed, building the
 // gateway address, and the part that runs while the dialog waits (the converter, the
@@ -87,6 +88,10 @@ struct SSendJob
     CPlainMail::MessageIdSource m_fnMessageId;
     // A cover page to put in as page 1 before the converter runs (sender/send/CoverInsertion.h).
     std::optional<SCoverRequest> m_cover;
+    // Runs the converter over the page files of another root: the cover page drawn for each
+    // recipient of a fax to several (sender/send/MultiSend.h). Empty: RunInstalledConverterIn
+    // (sender/send/SendCheck.h).
+    std::function<SConverterRun(const std::filesystem::path& root)> m_fnRunConverterIn;
 };
 
 enum class ESendOutcome
@@ -129,6 +134,8 @@ struct SSendResult
     std::string m_strDataReply; // the server's whole reply to the end of the data
     // Page 1 of the fax that went out is a cover page that the send put in.
     bool m_bCoverSent = false;
+    // The fax page files the mail carried, in their order (m_nPages of them).
+    std::vector<std::filesystem::path> m_aPageFiles;
 };
 
 // A server that expects TLS from the first byte never greets a STARTTLS client; every secure
@@ -143,6 +150,19 @@ inline constexpr std::chrono::seconds SECURE_GREETING_WAIT{30};
 // their rasters for missing. A cover page is put in once (CoverInsertion.h): a retry sends the
 // one that the failed send put in.
 SSendResult RunSendJob(const SSendJob& job);
+
+// RunSendJob's steps before the mail: the cover put in (or one cut short finished), the
+// converter run unless the pages are made already, and every page checked. The count of pages
+// (0 for a page-count byte of 0, which sends a mail without pages as it always has), or nullopt
+// with the result's outcome set when no fax can go.
+std::optional<int> MakeWaitingFaxPages(const SSendJob& job, SSendResult& result);
+// Removes the waiting fax's page-count file and a cover's note, once its pages have gone out.
+void RemoveWaitingFax();
+
+// The message and delivery alone: mails aPages, in this order, to job.m_strRecipientAddress.
+// fnTaken, when given, is called once the server has taken the mail, before the connection ends.
+void DeliverFaxPages(const SSendJob& job, const std::vector<std::filesystem::path>& aPages,
+                     SSendResult& result, const std::function<void()>& fnTaken = {});
 
 // Whether fax page nPage was made for the job that the page-count file describes: it is a
 // regular file, not empty, and no older than the page-count file. A page of an older fax is
