@@ -145,25 +145,38 @@ std::optional<std::string> CAddressBook::NumberFor(std::string_view strName) con
 
 std::optional<std::string> CAddressBook::Encode(std::string_view strName, std::string_view strNumber) const
 {
-    std::vector<const SAddressEntry*> others;
+    return Encode({SAddressEntry{std::string(strName), std::string(strNumber)}});
+}
+
+std::optional<std::string> CAddressBook::Encode(const std::vector<SAddressEntry>& aFirst) const
+{
+    // The recipients first, each name once; the book's other entries keep their order, and
+    // those of a recipient's name go.
+    std::vector<const SAddressEntry*> entries;
+    const auto isFirst = [&entries](const std::string& strName, std::size_t nFirst)
+    {
+        return std::any_of(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(nFirst),
+                           [&strName](const SAddressEntry* pEntry) { return pEntry->m_strName == strName; });
+    };
+    for (const auto& entry : aFirst)
+        if (!isFirst(entry.m_strName, entries.size()))
+            entries.push_back(&entry);
+    const std::size_t nFirst = entries.size();
     for (const auto& entry : m_entries)
-        if (entry.m_strName != strName && others.size() + 1 < static_cast<std::size_t>(MAX_ADDRESS_ENTRIES))
-            others.push_back(&entry);
+        if (!isFirst(entry.m_strName, nFirst))
+            entries.push_back(&entry);
+    entries.resize(std::min(entries.size(), static_cast<std::size_t>(MAX_ADDRESS_ENTRIES)));
 
     std::string strBytes;
-    AppendInt32(strBytes, static_cast<std::int32_t>(others.size() + 1));
-    auto append = [&strBytes](std::string_view strText)
-    {
-        const auto strEncoded = EncodeArchiveString(strText);
-        if (strEncoded)
+    AppendInt32(strBytes, static_cast<std::int32_t>(entries.size()));
+    for (const auto* pEntry : entries)
+        for (const std::string* pText : {&pEntry->m_strName, &pEntry->m_strNumber})
+        {
+            const auto strEncoded = EncodeArchiveString(*pText);
+            if (!strEncoded)
+                return std::nullopt;
             strBytes += *strEncoded;
-        return strEncoded.has_value();
-    };
-    if (!append(strName) || !append(strNumber))
-        return std::nullopt;
-    for (const auto* pEntry : others)
-        if (!append(pEntry->m_strName) || !append(pEntry->m_strNumber))
-            return std::nullopt;
+        }
     return strBytes;
 }
 
@@ -202,16 +215,24 @@ bool CAddressBook::KeepDamagedFile(const std::filesystem::path& path, std::strin
 bool CAddressBook::Save(std::string_view strName, std::string_view strNumber, std::string& strError,
                         const std::filesystem::path& path)
 {
+    return Save({SAddressEntry{std::string(strName), std::string(strNumber)}}, strError, path);
+}
+
+bool CAddressBook::Save(const std::vector<SAddressEntry>& aFirst, std::string& strError,
+                        const std::filesystem::path& path)
+{
     // The send checks refuse these first; the book records no recipient that the gateway
     // could not be sent to. Entries already in the book stay as they are.
-    if (strName.size() > MAX_RECIPIENT_NAME_BYTES || strNumber.size() > MAX_FAX_NUMBER_DIGITS)
-    {
-        strError = "a recipient name may be at most " + std::to_string(MAX_RECIPIENT_NAME_BYTES) +
-                   " characters and a fax number at most " + std::to_string(MAX_FAX_NUMBER_DIGITS) +
-                   " digits long; nothing was recorded in " + path.string();
-        return false;
-    }
-    const auto strBytes = Encode(strName, strNumber);
+    for (const auto& entry : aFirst)
+        if (entry.m_strName.size() > MAX_RECIPIENT_NAME_BYTES ||
+            entry.m_strNumber.size() > MAX_FAX_NUMBER_DIGITS)
+        {
+            strError = "a recipient name may be at most " + std::to_string(MAX_RECIPIENT_NAME_BYTES) +
+                       " characters and a fax number at most " + std::to_string(MAX_FAX_NUMBER_DIGITS) +
+                       " digits long; nothing was recorded in " + path.string();
+            return false;
+        }
+    const auto strBytes = Encode(aFirst);
     if (!strBytes)
     {
         strError = "an entry is too long for " + path.string();

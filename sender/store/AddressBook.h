@@ -56,6 +56,9 @@ public:
     // entries in their order without any of the same name, at most MAX_ADDRESS_ENTRIES
     // in all. Nullopt when a text has no archive form.
     std::optional<std::string> Encode(std::string_view strName, std::string_view strNumber) const;
+    // The same after a send to several: aFirst in their order (a name given twice once, as
+    // first given), then the other entries.
+    std::optional<std::string> Encode(const std::vector<SAddressEntry>& aFirst) const;
 
     // Replaces the file atomically with Encode()'s bytes. A name longer than
     // MAX_RECIPIENT_NAME_BYTES or a number longer than MAX_FAX_NUMBER_DIGITS (Gateway.h) is
@@ -64,6 +67,9 @@ public:
     // place on. The entries held in memory do not change. On failure strError names the
     // file, and the book is left as it was.
     [[nodiscard]] bool Save(std::string_view strName, std::string_view strNumber, std::string& strError,
+                            const std::filesystem::path& path = AddressBookPath());
+    // The same with several recipients first (Encode(aFirst)).
+    [[nodiscard]] bool Save(const std::vector<SAddressEntry>& aFirst, std::string& strError,
                             const std::filesystem::path& path = AddressBookPath());
 
 private:
