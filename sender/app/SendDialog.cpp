@@ -17,6 +17,7 @@
 #include "sender/app/MisdialQuestion.h"
 #include "sender/app/PreviewPane.h"
 #include "sender/app/QueryButton.h"
+#include "sender/app/RecipientList.h"
 #include "sender/app/SendCheckBox.h"
 #include "sender/app/SendRunner.h"
 #include "sender/app/SentFaxWindow.h"
@@ -28,6 +29,7 @@
 #include "sender/controls/TintedStatic.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/send/CoverInsertion.h"
+#include "sender/send/MultiSend.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 
@@ -99,6 +101,9 @@ CSendDialog::CSendDialog(QWidget* pParent) : QDialog(pParent), m_hIcon(ProgramIc
     m_preview = qobject_cast<CPreviewPane*>(CDialogBuilder::Control(*this, IDC_PREVIEW_SURFACE));
     m_pQueryButton =
         std::make_unique<CQueryButton>(CDialogBuilder::Control<QPushButton>(*this, IDC_ONLINE_QUERY));
+    m_pRecipients = std::make_unique<CRecipientList>(
+        *this, m_comboRecipient, m_editFaxNumber,
+        CDialogBuilder::BaseUnitsOf(CDialogBuilder::DialogFont(SEND_DIALOG)));
 
     m_bInitCompleted = OnInitDialog();
     ConnectHandlers();
@@ -312,6 +317,11 @@ void CSendDialog::OnSend()
         return;
     }
     const CGatewayTemplate gateway(m_provider.m_strGatewayAddress);
+    if (m_pRecipients->Count() > 1)
+    {
+        SendToSeveral(gateway);
+        return;
+    }
     m_strRecipient = m_comboRecipient->currentText().toStdString();
     m_strFaxNumber = m_editFaxNumber->text().toStdString();
     const ERecipientCheck eCheck = CheckRecipient(m_strRecipient, m_strFaxNumber, gateway);
@@ -841,4 +851,130 @@ void CSendDialog::OnVScroll()
     m_nVertOffset = m_sliderVert->value();
     if (m_raster.IsAllocated() && m_bPreviewLoaded)
         DrawPreview();
+}
+
+void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
+{
+    // Each entry is checked as the one recipient is; the boxes show the entry that fails.
+    const std::vector<SAddressEntry> aEntries = m_pRecipients->Entries();
+    std::vector<SFaxRecipient> aRecipients;
+    std::vector<SAddressEntry> aBook;
+    for (std::size_t i = 0; i < aEntries.size(); ++i)
+    {
+        SFaxRecipient recipient{aEntries[i].m_strName, aEntries[i].m_strNumber, {}, {}};
+        const ERecipientCheck eCheck = CheckRecipient(recipient.m_strName, recipient.m_strNumber, gateway);
+        if (eCheck != ERecipientCheck::Ok)
+        {
+            m_pRecipients->Choose(static_cast<int>(i));
+            platform::ShowMessage(PRODUCT_NAME,
+                                  RecipientCheckText(eCheck, gateway, recipient.m_strNumber.size()),
+                                  platform::EMessageIcon::Warning);
+            return;
+        }
+        recipient.m_strAddress = GatewayAddress(recipient.m_strName, recipient.m_strNumber, gateway);
+        aBook.push_back(SAddressEntry{recipient.m_strName, recipient.m_strNumber});
+        aRecipients.push_back(std::move(recipient));
+    }
+    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
+    {
+        platform::ShowMessage(PRODUCT_NAME, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        return;
+    }
+    if (!IsPlainAddress(m_strEmail))
+    {
+        platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
+        return;
+    }
+    // Each recipient's cover names that recipient as typed.
+    if (const auto cover = CoverRequest())
+    {
+        if (!CheckCover(*cover))
+            return;
+        for (std::size_t i = 0; i < aRecipients.size(); ++i)
+        {
+            aRecipients[i].m_cover = cover;
+            aRecipients[i].m_cover->m_fields.m_strRecipient = aEntries[i].m_strName;
+            aRecipients[i].m_cover->m_fields.m_strRecipientFax = aEntries[i].m_strNumber;
+        }
+    }
+    SSendJob job;
+    const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
+    EPasswordOrigin ePasswordOrigin = EPasswordOrigin::AskedNotToKeep;
+    if (bSignIn)
+    {
+        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin, &ePasswordOrigin);
+        if (!strPassword)
+            return;
+        job.m_strPassword = std::move(*strPassword);
+    }
+    std::string strError;
+    if (!m_book.Save(aBook, strError))
+        platform::ShowMessage(PRODUCT_NAME, "Sorry, the address book could not be saved (" + strError + ")",
+                              platform::EMessageIcon::Warning);
+
+    const QPointer<QWidget> pFocus = focusWidget();
+    SetSendButtonBusy(true);
+    job.m_strSmtpServer = m_strSmtpServer;
+    job.m_eSecurity = m_provider.m_eSecurity;
+    job.m_strLogin = m_provider.m_strLogin;
+    job.m_strFrom = m_strEmail;
+    job.m_strSubject = std::string(SUBJECT_PREFIX) + PRODUCT_NAME;
+    job.m_fnRunConverter = RunInstalledConverter;
+    m_cancel.Clear();
+    job.m_pCancel = &m_cancel;
+    job.m_fnProgress = [this](std::uint64_t nSent, std::uint64_t nTotal)
+    { QMetaObject::invokeMethod(this, [this, nSent, nTotal] { ShowSendProgress(nSent, nTotal); }); };
+    SMultiSendResult result;
+    RunWhileWaiting([&job, &aRecipients, &result] { result = RunMultiSendJob(job, aRecipients); }, this,
+                    CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), [this] { m_cancel.Raise(); });
+
+    ESignInAnswer eAnswer = ESignInAnswer::None;
+    for (const SRecipientOutcome& outcome : result.m_aOutcomes)
+        if (outcome.m_bTried && outcome.m_result.m_bSignedIn)
+            eAnswer = ESignInAnswer::Accepted;
+        else if (outcome.m_bTried && outcome.m_result.m_bCredentialsRefused && eAnswer == ESignInAnswer::None)
+            eAnswer = ESignInAnswer::Refused;
+    if (bSignIn)
+        SettleMailPassword(m_strSmtpServer, m_provider.m_strLogin, job.m_strPassword, ePasswordOrigin,
+                           eAnswer);
+    platform::WipeSecret(job.m_strPassword);
+    std::vector<bool> abKeep(aRecipients.size(), true);
+    for (std::size_t i = 0; i < result.m_aOutcomes.size(); ++i)
+    {
+        const SRecipientOutcome& outcome = result.m_aOutcomes[i];
+        if (outcome.m_result.m_eOutcome != ESendOutcome::Sent)
+            continue;
+        abKeep[i] = false;
+        if (!KeepSentFax(outcome.m_recipient.m_strName, outcome.m_recipient.m_strNumber,
+                         outcome.m_recipient.m_strAddress, outcome.m_result, m_provider.m_sentLimits,
+                         strError))
+            m_strRecordError = strError;
+    }
+    if (result.m_common && PagesAreGone(*result.m_common))
+    {
+        m_listPages->clear();
+        m_bPreviewLoaded = false;
+        m_preview->SetView(QImage());
+    }
+    else if (!result.AllSent())
+    {
+        m_bCoverInPages = WaitingFaxHasCover();
+        ShowCoverInPages();
+    }
+    // Those not reached stay in the list for a send again.
+    m_pRecipients->Keep(abKeep);
+    const std::string strText = MultiSendText(result);
+    const bool bNoPages = result.m_common && result.m_common->m_eOutcome == ESendOutcome::NoPages;
+    platform::ShowMessage(bNoPages ? CLinkOpener::ApplicationTitle() : std::string(PRODUCT_NAME), strText,
+                          platform::EMessageIcon::Warning);
+    if (!m_strRecordError.empty())
+        platform::ShowMessage(PRODUCT_NAME,
+                              "A fax was sent, but it could not be kept among the sent faxes: " +
+                                  std::exchange(m_strRecordError, std::string()),
+                              platform::EMessageIcon::Warning);
+    SetSendButtonBusy(false);
+    if (pFocus)
+        pFocus->setFocus();
+    if (result.AllSent())
+        accept();
 }

@@ -17,6 +17,7 @@
 class CHyperLink1;
 class CQueryButton;
 class CPreviewPane;
+class CRecipientList;
 class CTintedStatic;
 class QCheckBox;
 class QComboBox;
@@ -55,6 +56,7 @@ public:
     int exec() override;
 
     const CAddressBook& AddressBook() const { return m_book; }
+    CRecipientList& Recipients() { return *m_pRecipients; }
     // Rewrites the address book after a send to this recipient: the recipient first, then
     // the entries held since start-up. The user is told when the file cannot be written.
     // The entries held in memory and the recipient list stay as they are.
@@ -147,6 +149,8 @@ private:
     // The Send button's state while a send runs: disabled, reading "Wait...", and once the
     // mail goes out how much of it the server has acknowledged.
     void SetSendButtonBusy(bool bBusy);
+    // Send with several entries in the recipient list: the same pages to each.
+    void SendToSeveral(const CGatewayTemplate& gateway);
     void ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal);
 
     CAddressBook m_book;
@@ -185,6 +189,8 @@ private:
     QPushButton* m_buttonCoverDetails = nullptr;
     CPreviewPane* m_preview = nullptr;
     QIcon m_hIcon;
+    // The recipients of this fax: the boxes show its current entry.
+    std::unique_ptr<CRecipientList> m_pRecipients;
     // Last, so that a running query is stopped while the controls still exist.
     std::unique_ptr<CQueryButton> m_pQueryButton;
 };
