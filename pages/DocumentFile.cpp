@@ -1,6 +1,7 @@
 #include "pages/DocumentFile.h"
 
 #include "pages/FaxPrinter.h"
+#include "pages/PageFileStage.h"
 #include "pages/PlainTextCheck.h"
 #include "platform/BinaryFile.h"
 #include "platform/Environment.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <span>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -593,6 +595,53 @@ SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
     }
     SDocumentResult result = ConvertAndRender(fd, eKind, strName, strFolder, driveRoot, settings);
     ::close(fd);
+    fs::remove_all(strFolder, error);
+    return result;
+}
+
+SDocumentResult RenderDocumentFiles(const std::vector<std::filesystem::path>& aDocuments,
+                                    const std::filesystem::path& driveRoot, const SDocumentSettings& settings)
+{
+    if (aDocuments.size() == 1)
+        return RenderDocumentFile(aDocuments.front(), driveRoot, settings);
+    std::error_code error;
+    fs::path temp = fs::temp_directory_path(error);
+    if (error)
+        temp = "/tmp";
+    std::string strFolder = (temp / FOLDER_TEMPLATE).string();
+    if (aDocuments.empty() || ::mkdtemp(strFolder.data()) == nullptr)
+        return Failed(aDocuments.empty()
+                          ? "No file was given."
+                          : platform::ErrnoText("The files cannot be converted for the fax printer: " +
+                                                platform::PrintableUtf8(temp.string())));
+    CPageFileStage stage(driveRoot, platform::MAX_PAGES, platform::EPageOrigin::Sendwell);
+    SDocumentResult result{EJobResult::Done, 0, {}};
+    if (!stage.Begin())
+        result = Failed("The pages cannot be written: " + stage.Error());
+    for (std::size_t i = 0; i < aDocuments.size() && result.m_eResult == EJobResult::Done; ++i)
+    {
+        const fs::path drive = fs::path(strFolder) / std::to_string(i + 1);
+        result = RenderDocumentFile(aDocuments[i], drive, settings);
+        for (int nPage = 1; result.m_eResult == EJobResult::Done && nPage <= result.m_nPages; ++nPage)
+        {
+            const auto raster =
+                platform::ReadWholeFile(drive / platform::RasterFileName(nPage), platform::RASTER_BYTES);
+            if (!raster || raster->size() != platform::RASTER_BYTES)
+                result = Failed("Page " + std::to_string(nPage) + " of " +
+                                platform::PrintableUtf8(aDocuments[i].string()) + " cannot be read back.");
+            else if (stage.Pages() == platform::MAX_PAGES)
+                result = Refused("The files have more than " + std::to_string(platform::MAX_PAGES) +
+                                 " pages together, more than a fax can have.");
+            else if (!stage.AddPage(
+                         std::span(reinterpret_cast<const std::uint8_t*>(raster->data()), raster->size())))
+                result = Failed("The pages cannot be written: " + stage.Error());
+        }
+        fs::remove_all(drive, error);
+    }
+    if (result.m_eResult == EJobResult::Done && !stage.Commit())
+        result = Failed("The pages cannot be written: " + stage.Error());
+    if (result.m_eResult == EJobResult::Done)
+        result.m_nPages = stage.Pages();
     fs::remove_all(strFolder, error);
     return result;
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A document file made into the page files with the fax printer's own rendering (CFaxBackend:
 // Ghostscript at 200 dpi on US letter, at most 254 pages, the same refusals and messages), for
@@ -85,5 +86,13 @@ struct SDocumentResult
 SDocumentResult RenderDocumentFile(const std::filesystem::path& document,
                                    const std::filesystem::path& driveRoot,
                                    const SDocumentSettings& settings = {});
+
+// Renders several files, in their order, into one job of the page files of driveRoot: each is
+// rendered on its own into a private folder, and their pages then go in together, at most
+// platform::MAX_PAGES in all. The first file refused or failed ends it, and the earlier page
+// files stay as they were. One file is rendered as RenderDocumentFile renders it.
+SDocumentResult RenderDocumentFiles(const std::vector<std::filesystem::path>& aDocuments,
+                                    const std::filesystem::path& driveRoot,
+                                    const SDocumentSettings& settings = {});
 
 } // namespace driver
