@@ -3,7 +3,7 @@
 aiosmtpd on 127.0.0.1 that accepts every message and stores it, as received, in a folder.
 
     mail-drop.py --folder DIR [--port N] [--messages N] [--timeout S]
-                 [--starttls CERT KEY [--login NAME]]
+                 [--starttls CERT KEY [--login NAME]] [--refuse ADDRESS ...]
 
 Each message becomes DIR/message-N.eml (the message text exactly as the client sent it
 after the end-of-data dot, CR LF line ends) with DIR/message-N.json beside it (the
@@ -15,6 +15,9 @@ takes no command but EHLO, STARTTLS and QUIT before it. With --login it also req
 (AUTH PLAIN or LOGIN, over TLS only) as that user, with the password read from the
 environment variable MAIL_DROP_PASSWORD (never from the command line, where anyone could read
 it). The JSON file then also says how the message came: "tls" (the TLS version) and "login".
+
+With --refuse it answers RCPT TO with 550 for that address, as a server refuses a mailbox it
+does not take (for tests of a send to several recipients where one is refused).
 
 Prints "PORT n" once it listens and "STORED path" for each message. It stops by itself
 after --messages messages, once the client has closed its connection; after --timeout
@@ -53,10 +56,17 @@ def store(folder, number, envelope, how=None):
 
 
 class Handler:
-    def __init__(self, folder, secure):
+    def __init__(self, folder, secure, refused=()):
         self.folder = folder
         self.secure = secure
+        self.refused = {address.lower() for address in refused}
         self.stored = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower() in self.refused:
+            return "550 5.1.1 Mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.stored += 1
@@ -108,7 +118,7 @@ def security_options(args):
 async def serve(args, options):
     loop = asyncio.get_running_loop()
     finished = asyncio.Event()
-    handler = Handler(args.folder, args.starttls is not None)
+    handler = Handler(args.folder, args.starttls is not None, args.refuse)
 
     # Only once the client has closed its connection after the last message, its QUIT included.
     def on_closed():
@@ -135,6 +145,8 @@ def main():
     parser.add_argument("--timeout", type=float, default=600)
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"), help="offer and require STARTTLS")
     parser.add_argument("--login", help=f"require sign-in as this user; the password in ${PASSWORD_VARIABLE}")
+    parser.add_argument("--refuse", action="append", default=[], metavar="ADDRESS",
+                        help="answer RCPT TO for this address with 550")
     args = parser.parse_args()
     options = security_options(args)
     os.makedirs(args.folder, exist_ok=True)
