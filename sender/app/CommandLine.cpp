@@ -3,6 +3,7 @@
 #include "pages/DocumentFile.h"
 #include "platform/PageFiles.h"
 #include "platform/Text.h"
+#include "sender/app/CommandSend.h"
 #include "sender/app/SendwellApp.h"
 
 namespace
@@ -22,6 +23,14 @@ SLaunch Refused(const std::string& strMessage)
 
 SLaunch ParseCommandLine(const QStringList& aArgs)
 {
+    // A send without a window reads its own options.
+    for (const QString& strArg : aArgs)
+        if (strArg == QLatin1String(END_OF_OPTIONS) || strArg == QLatin1String(SEND_OPTION))
+        {
+            if (strArg == QLatin1String(SEND_OPTION))
+                return SLaunch{ELaunch::Send, {}, {}};
+            break;
+        }
     bool bHelp = false;
     bool bSent = false;
     bool bCheckNotices = false;
@@ -95,5 +104,7 @@ std::string CommandLineHelp()
            "  --       what follows is a file name, even if it begins with \"-\"\n"
            "\n"
            "A file whose name begins with \"-\" is given after \"--\" (Sendwell -- -notes.txt) or as\n"
-           "./-notes.txt.\n";
+           "./-notes.txt.\n"
+           "\n" +
+           CommandSendHelp();
 }

@@ -16,6 +16,7 @@ enum class ELaunch
     SentFaxes,
     CheckNotices,
     Help,
+    Send,    // "--send ...": a send without a window (sender/app/CommandSend.h)
     Refused, // a bad command line: nothing is opened
 };
 

@@ -22,7 +22,8 @@ QString EntryText(const SAddressEntry& entry)
 {
     if (entry.m_strName.empty() && entry.m_strNumber.empty())
         return CRecipientList::tr("(new recipient)");
-    return QString::fromStdString(entry.m_strName) + QStringLiteral("  ") + QString::fromStdString(entry.m_strNumber);
+    return QString::fromStdString(entry.m_strName) + QStringLiteral("  ") +
+           QString::fromStdString(entry.m_strNumber);
 }
 
 } // namespace
@@ -64,7 +65,8 @@ CRecipientList::CRecipientList(QDialog& dialog, QComboBox* pRecipient, QLineEdit
     QWidget::setTabOrder(m_buttonAdd, m_buttonRemove);
     QWidget::setTabOrder(m_buttonRemove, pFaxNumber);
 
-    m_aEntries.push_back(SAddressEntry{pRecipient->currentText().toStdString(), pFaxNumber->text().toStdString()});
+    m_aEntries.push_back(
+        SAddressEntry{pRecipient->currentText().toStdString(), pFaxNumber->text().toStdString()});
     Refill(0);
     connect(m_buttonAdd, &QToolButton::clicked, this, &CRecipientList::OnAdd);
     connect(m_buttonRemove, &QToolButton::clicked, this, &CRecipientList::OnRemove);
@@ -99,7 +101,8 @@ void CRecipientList::Keep(const std::vector<bool>& abKeep)
 void CRecipientList::OnAdd()
 {
     // An empty entry is filled first rather than joined by another.
-    const auto empty = std::find_if(m_aEntries.begin(), m_aEntries.end(), [](const SAddressEntry& entry)
+    const auto empty = std::find_if(m_aEntries.begin(), m_aEntries.end(),
+                                    [](const SAddressEntry& entry)
                                     { return entry.m_strName.empty() && entry.m_strNumber.empty(); });
     const int nRow = static_cast<int>(empty - m_aEntries.begin());
     if (empty == m_aEntries.end())

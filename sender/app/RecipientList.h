@@ -23,7 +23,8 @@ class CRecipientList : public QObject
 
 public:
     // Places the list under pRecipient, down to the fax number's label, in the dialog's units.
-    CRecipientList(QDialog& dialog, QComboBox* pRecipient, QLineEdit* pFaxNumber, const SDialogBaseUnits& units);
+    CRecipientList(QDialog& dialog, QComboBox* pRecipient, QLineEdit* pFaxNumber,
+                   const SDialogBaseUnits& units);
 
     int Count() const { return static_cast<int>(m_aEntries.size()); }
     int Current() const;

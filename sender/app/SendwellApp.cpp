@@ -8,6 +8,7 @@
 #include "platform/Text.h"
 #include "resources/ProgramIcon.h"
 #include "sender/app/CommandLine.h"
+#include "sender/app/CommandSend.h"
 #include "sender/app/MessagePresenter.h"
 #include "sender/app/NoticeCommand.h"
 #include "sender/app/SendDialog.h"
@@ -80,6 +81,8 @@ int CSendwellApp::InitInstance()
     }
     if (launch.m_eLaunch == ELaunch::CheckNotices)
         return CheckNoticesCommand({}, std::time(nullptr));
+    if (launch.m_eLaunch == ELaunch::Send)
+        return RunCommandLineSend(QApplication::arguments().mid(1));
     if (launch.m_eLaunch == ELaunch::Refused)
     {
         std::fprintf(stderr, "Sendwell: %s\nTry Sendwell --help.\n", launch.m_strMessage.c_str());

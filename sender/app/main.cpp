@@ -1,4 +1,5 @@
 #include "sender/app/CommandLine.h"
+#include "sender/app/CommandSend.h"
 #include "sender/app/NoticeCommand.h"
 #include "sender/app/SendwellApp.h"
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return CheckNoticesCommand({}, std::time(nullptr));
     }
+    // A send from the command line opens no window, and so needs no display.
+    if (IsCommandLineSend(argc, argv))
+        return RunCommandLineSendApp(argc, argv);
     QApplication app(argc, argv);
     CSendwellApp theApp;
     return theApp.InitInstance();
