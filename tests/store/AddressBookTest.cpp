@@ -90,6 +90,9 @@ TEST(AddressBook, SaveOrderPutsTheLatestFirstAndDropsItsOlderEntries)
     EXPECT_EQ(cased.Encode("Acme", "3").value(), BookBytes({{"Acme", "3"}, {"ACME", "1"}}));
     // The entries held in memory stay as they were.
     EXPECT_EQ(ToPairs(book), (Entries{{"Bolt", "1"}, {"Acme_Co", "2"}, {"Cray", "3"}}));
+    // Several recipients go first in their order, a name given twice once, as first given.
+    EXPECT_EQ(book.Encode({{"Dyna", "5"}, {"Cray", "6"}, {"Dyna", "8"}}).value(),
+              BookBytes({{"Dyna", "5"}, {"Cray", "6"}, {"Bolt", "1"}, {"Acme_Co", "2"}}));
 }
 
 TEST(AddressBook, LookupIsByExactNameAndTheLastWins)
