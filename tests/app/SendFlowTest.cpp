@@ -6,12 +6,14 @@
 #include "platform/PageFiles.h"
 #include "resources/DialogTables.h"
 #include "sender/app/DialogBuilder.h"
+#include "sender/app/RecipientList.h"
 #include "sender/app/SendDialog.h"
 #include "sender/app/SentFaxes.h"
 #include "sender/record/SentFaxStore.h"
 #include "sender/send/SendOperation.h"
 #include "sender/store/SettingsFile.h"
 #include "tests/pages/TestDocuments.h"
+#include "tests/support/MailDrop.h"
 #include "tests/support/ScriptedSmtpServer.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/UnusedPort.h"
@@ -25,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <arpa/inet.h>
 #include <filesystem>
 #include <netinet/in.h>
@@ -385,6 +388,73 @@ private slots:
         QCOMPARE(platform::ReadWholeFile(db, 1 << 20).value_or(""), strDamaged);
         QCOMPARE(std::distance(fs::directory_iterator(db.parent_path()), fs::directory_iterator()), 1);
         QVERIFY(Book().find("Bob") != std::string::npos);
+    }
+
+    // Three recipients typed in with the list's + and the keyboard (a fourth added and removed
+    // again), the second refused by the server: the other two have the fax, each its own record,
+    // all three are in the address book, the message names the one refused, and it alone stays
+    // in the list with the pages for a send again.
+    void severalRecipientsEachHaveTheirOwnOutcome()
+    {
+        Print(2);
+        CMailDrop drop;
+        const int nPort =
+            drop.Start(m_root / "mail", {"--messages", "2", "--refuse", GatewayAddress("Bob", "4930222")});
+        QVERIFY(nPort != 0);
+        Configure("127.0.0.1:" + std::to_string(nPort));
+        CSendDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        CRecipientList& recipients = dialog.Recipients();
+        auto* pName = CDialogBuilder::Control<QComboBox>(dialog, IDC_RECIPIENT)->lineEdit();
+        auto* pNumber = CDialogBuilder::Control<QLineEdit>(dialog, IDC_FAX_NUMBER);
+        const std::pair<const char*, const char*> aTyped[] = {
+            {"Ann", "4930111"}, {"Bob", "4930222"}, {"Cleo", "4930333"}, {"Dan", "4930444"}};
+        for (const auto& [pszName, pszNumber] : aTyped)
+        {
+            // + starts an empty entry and puts the cursor in the name box for it.
+            QTest::mouseClick(pName->text().isEmpty() ? static_cast<QWidget*>(pName) : recipients.AddButton(),
+                              Qt::LeftButton);
+            QCOMPARE(dialog.focusWidget(), CDialogBuilder::Control(dialog, IDC_RECIPIENT));
+            QTest::keyClicks(pName, pszName);
+            QTest::mouseClick(pNumber, Qt::LeftButton);
+            QTest::keyClicks(pNumber, pszNumber);
+        }
+        QCOMPARE(recipients.Count(), 4);
+        recipients.RemoveButton()->setFocus();
+        QTest::keyClick(recipients.RemoveButton(), Qt::Key_Space);
+        QCOMPARE(recipients.Count(), 3);
+        QCOMPARE(pName->text(), QStringLiteral("Cleo"));
+        // Up in the list shows Bob in the boxes.
+        recipients.List()->setFocus();
+        QTest::keyClick(recipients.List(), Qt::Key_Up);
+        QCOMPARE(pNumber->text(), QStringLiteral("4930222"));
+
+        QTest::mouseClick(SendButton(dialog), Qt::LeftButton);
+        QVERIFY(drop.Finish());
+        const std::string strMessages = Messages();
+        QVERIFY2(strMessages.starts_with(CAPTION +
+                                         "\tThe fax was sent to 2 of 3 recipients; its pages are kept "
+                                         "for a send to the others:\\nAnn (4930111): sent\\nBob "
+                                         "(4930222): not sent: "),
+                 strMessages.c_str());
+        QVERIFY2(strMessages.ends_with("\\nCleo (4930333): sent\n"), strMessages.c_str());
+        CSentFaxStore store(m_root / "windows/system/sent");
+        std::string strError;
+        QVERIFY2(store.Open(strError), strError.c_str());
+        QStringList aRecorded;
+        for (const SSentFax& fax : store.List())
+            aRecorded << QString::fromStdString(fax.m_strRecipient + " " + fax.m_strGatewayAddress);
+        aRecorded.sort();
+        QCOMPARE(aRecorded,
+                 (QStringList{QString::fromStdString("Ann " + GatewayAddress("Ann", "4930111")),
+                              QString::fromStdString("Cleo " + GatewayAddress("Cleo", "4930333"))}));
+        for (const char* pszName : {"Ann", "Bob", "Cleo"})
+            QVERIFY(Book().find(pszName) != std::string::npos);
+        QCOMPARE(recipients.Count(), 1);
+        QCOMPARE(pName->text(), QStringLiteral("Bob"));
+        QVERIFY(fs::exists(Drive("Page.tmp")));
+        ExpectIdle(dialog);
     }
 
     // A document dropped on the dialog becomes its pages, as printing it would make them; one
