@@ -48,7 +48,8 @@ constexpr const char* DRY_RUN_OPTION = "--dry-run";
 constexpr const char* END_OF_OPTIONS = "--";
 
 // The dialog's own texts, said the same way here.
-constexpr const char* CONFIG_FIRST_TEXT = "Please push the Config button to config Name, Email Address and SMTP Server";
+constexpr const char* CONFIG_FIRST_TEXT =
+    "Please push the Config button to config Name, Email Address and SMTP Server";
 constexpr const char* NO_COVER_TEXT = "Sorry, the fax cannot have a cover page: ";
 constexpr const char* FILE_REFUSED_TEXT = "Sorry, the file cannot be faxed: ";
 
@@ -168,7 +169,8 @@ std::optional<std::string> AskOnTerminal(const std::string& strPrompt, std::stri
 // The mail password for this send: the keyring's, else the one read from --password-fd, else
 // one typed on the terminal. Nullopt with strError when none can be had.
 std::optional<std::string> ObtainPassword(const SSendOptions& options, const std::string& strServer,
-                                          const std::string& strLogin, EPasswordOrigin& eOrigin, std::string& strError)
+                                          const std::string& strLogin, EPasswordOrigin& eOrigin,
+                                          std::string& strError)
 {
     std::string strPassword;
     const SKeyringResult read = CMailPasswordKeyring().Read(strServer, strLogin, strPassword);
@@ -227,8 +229,8 @@ std::optional<int> BuildWithoutSending(const SSendJob& job, int& nExit)
                            ? platform::PagesOfCountByte(static_cast<std::uint8_t>(strCount->front()))
                            : 0;
     for (int nPage = 1; nPage <= nPages && !error; ++nPage)
-        fs::copy_file(platform::DrivePath(platform::RasterFileName(nPage)), drive / platform::RasterFileName(nPage),
-                      error);
+        fs::copy_file(platform::DrivePath(platform::RasterFileName(nPage)),
+                      drive / platform::RasterFileName(nPage), error);
     std::optional<int> nMade;
     if (nPages == 0)
     {
@@ -346,11 +348,12 @@ int CCommandSend::Report(const SMultiSendResult& result)
         if (outcome.m_result.m_eOutcome != ESendOutcome::Sent)
             continue;
         // What a script keeps to match the gateway's notice: one line per mail sent.
-        std::printf("%s %s %s\n", outcome.m_result.m_strMessageId.c_str(), outcome.m_recipient.m_strName.c_str(),
-                    outcome.m_recipient.m_strNumber.c_str());
+        std::printf("%s %s %s\n", outcome.m_result.m_strMessageId.c_str(),
+                    outcome.m_recipient.m_strName.c_str(), outcome.m_recipient.m_strNumber.c_str());
         std::string strError;
         if (!KeepSentFax(outcome.m_recipient.m_strName, outcome.m_recipient.m_strNumber,
-                         outcome.m_recipient.m_strAddress, outcome.m_result, m_provider.m_sentLimits, strError))
+                         outcome.m_recipient.m_strAddress, outcome.m_result, m_provider.m_sentLimits,
+                         strError))
             strRecordError = strError;
     }
     std::fflush(stdout);
@@ -402,13 +405,15 @@ int CCommandSend::Run()
         driver::SDocumentSettings settings;
         settings.m_pCancel = &cancel;
         std::vector<fs::path> aFiles(m_options.m_aFiles.begin(), m_options.m_aFiles.end());
-        const driver::SDocumentResult rendered = driver::RenderDocumentFiles(aFiles, platform::DriveRoot(), settings);
+        const driver::SDocumentResult rendered =
+            driver::RenderDocumentFiles(aFiles, platform::DriveRoot(), settings);
         if (rendered.m_eResult == driver::EJobResult::Stopped)
             return SEND_EXIT_CANCELLED;
         if (rendered.m_eResult != driver::EJobResult::Done)
         {
             Say(FILE_REFUSED_TEXT + rendered.m_strReason);
-            return rendered.m_eResult == driver::EJobResult::Refused ? SEND_EXIT_REFUSED : SEND_EXIT_CONVERSION;
+            return rendered.m_eResult == driver::EJobResult::Refused ? SEND_EXIT_REFUSED
+                                                                     : SEND_EXIT_CONVERSION;
         }
     }
 
@@ -427,7 +432,8 @@ int CCommandSend::Run()
     EPasswordOrigin eOrigin = EPasswordOrigin::AskedNotToKeep;
     if (bSignIn)
     {
-        auto strPassword = ObtainPassword(m_options, m_strSmtpServer, m_provider.m_strLogin, eOrigin, strError);
+        auto strPassword =
+            ObtainPassword(m_options, m_strSmtpServer, m_provider.m_strLogin, eOrigin, strError);
         if (!strPassword)
         {
             Say("Sorry, nothing was sent: " + strError);

@@ -54,8 +54,8 @@ std::shared_ptr<const fs::path> MakeCoverFolder(std::string& strError)
 
 // Draws the recipient's cover as the only page of a root of its own and converts it there, as the
 // shared pages were: the fax page file, or an empty path with strError.
-fs::path MakeCoverFaxPage(const SSendJob& job, const SCoverRequest& request, int nFaxPages, const fs::path& root,
-                          std::string& strError)
+fs::path MakeCoverFaxPage(const SSendJob& job, const SCoverRequest& request, int nFaxPages,
+                          const fs::path& root, std::string& strError)
 {
     const fs::path drive = root / "c";
     std::error_code error;

@@ -25,6 +25,7 @@ TEST(CommandLineTest, TakesOneFileOrOneOptionAndSaysWhatIsWrongWithTheRest)
         {{"--check-notices", "--sent"},     ELaunch::Refused,   "--check-notices runs alone"},
         {{"a.pdf", "--check-notices"},      ELaunch::Refused,   "--check-notices runs alone"},
         {{"a.pdf", "-h"},                   ELaunch::Help,      ""},
+        {{"--help", "--send"},              ELaunch::Send,      ""},
         {{"--lead.pdf"},                    ELaunch::Refused,   "there is no option --lead.pdf. A file whose name "
                                                                 "begins with \"-\" is given after \"--\" (Sendwell "
                                                                 "-- --lead.pdf) or as ./--lead.pdf."},

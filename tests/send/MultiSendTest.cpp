@@ -43,7 +43,8 @@ protected:
         for (int nPage = 1; nPage <= 2; ++nPage)
             ASSERT_TRUE(platform::WriteWholeFile(m_root / "c" / platform::RasterFileName(nPage),
                                                  std::string(platform::RASTER_BYTES, char(nPage))));
-        ASSERT_TRUE(platform::WriteWholeFile(m_root / "c/Page.tmp", std::string(1, char(platform::PageCountByte(2)))));
+        ASSERT_TRUE(platform::WriteWholeFile(m_root / "c/Page.tmp",
+                                             std::string(1, char(platform::PageCountByte(2)))));
     }
     void TearDown() override
     {
@@ -79,10 +80,11 @@ protected:
 TEST_F(MultiSendTest, ARefusalGoesOnWithTheOthersAndThePagesStayForASendAgain)
 {
     CMailDrop drop;
-    const int nPort = drop.Start(m_dir / "mail", {"--messages", "2", "--refuse", GatewayAddress("Bob", "4930")});
+    const int nPort =
+        drop.Start(m_dir / "mail", {"--messages", "2", "--refuse", GatewayAddress("Bob", "4930")});
     ASSERT_NE(nPort, 0);
-    const SMultiSendResult result =
-        RunMultiSendJob(Job(nPort), {Recipient("Ann", true), Recipient("Bob", true), Recipient("Cleo", true)});
+    const SMultiSendResult result = RunMultiSendJob(
+        Job(nPort), {Recipient("Ann", true), Recipient("Bob", true), Recipient("Cleo", true)});
     ASSERT_TRUE(drop.Finish());
     ASSERT_FALSE(result.m_common);
     ASSERT_EQ(result.m_aOutcomes.size(), 3u);
@@ -94,7 +96,8 @@ TEST_F(MultiSendTest, ARefusalGoesOnWithTheOthersAndThePagesStayForASendAgain)
     EXPECT_EQ(result.m_aOutcomes[1].m_result.m_eOutcome, ESendOutcome::SendFailed);
     EXPECT_TRUE(result.m_aOutcomes[1].m_bTried);
     EXPECT_TRUE(RecipientOutcomeLine(result.m_aOutcomes[1]).starts_with("Bob (4930): not sent: "));
-    EXPECT_EQ(MultiSendText(result).substr(0, 60), "The fax was sent to 2 of 3 recipients; its pages are kept fo");
+    EXPECT_EQ(MultiSendText(result).substr(0, 60),
+              "The fax was sent to 2 of 3 recipients; its pages are kept fo");
 
     // Each has its own cover ahead of the same two pages.
     ASSERT_EQ(ann.m_aPageFiles.size(), 3u);

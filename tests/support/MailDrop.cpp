@@ -16,8 +16,8 @@ constexpr const char* PORT_PREFIX = "PORT ";
 int CMailDrop::Start(const std::filesystem::path& folder, const std::vector<std::string>& aArgs)
 {
     m_folder = folder;
-    std::vector<std::string> aCommand = {VELLUM_PYTHON, MAIL_DROP_SCRIPT, "--folder", folder.string(),
-                                         "--timeout", "120"};
+    std::vector<std::string> aCommand = {VELLUM_PYTHON,   MAIL_DROP_SCRIPT, "--folder",
+                                         folder.string(), "--timeout",      "120"};
     aCommand.insert(aCommand.end(), aArgs.begin(), aArgs.end());
     platform::SSpawnOptions options;
     options.m_eOutput = platform::EChildStream::Pipe;
