@@ -30,7 +30,8 @@ TEST(CommandSendTest, RecipientsGoInPairsAndEveryOtherMistakeIsSaid)
         {{"--to", "Ann", "--number"}, "--number needs a value after it."},
         {{"--to", "A", "--number", "1", "--note", "hi"}, "--subject and --note are the cover page's"},
         {{"--to", "A", "--number", "1", "--password-fd", "1"}, "--password-fd takes the number of an open"},
-        {{"--to", "A", "--number", "1", "--password-fd", "9999"}, "--password-fd takes the number of an open"},
+        {{"--to", "A", "--number", "1", "--password-fd", "9999"},
+         "--password-fd takes the number of an open"},
         {{"--to", "A", "--number", "1", "--password", "x\x1b"}, "there is no option --password"},
     };
     for (const auto& [aArgs, pszSays] : aRefused)
