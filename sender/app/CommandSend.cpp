@@ -23,6 +23,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -57,13 +58,37 @@ constexpr const char* FILE_REFUSED_TEXT = "Sorry, the file cannot be faxed: ";
 constexpr std::size_t MAX_PASSWORD_BYTES = 1024;
 
 // Raised by SIGINT and SIGTERM: the send ends as the dialog's Cancel ends it.
-platform::CCancelSignal* g_pCancel = nullptr;
+std::atomic<platform::CCancelSignal*> g_pCancel = nullptr;
 
 extern "C" void OnStopSignal(int)
 {
-    if (g_pCancel != nullptr)
-        g_pCancel->Raise();
+    if (platform::CCancelSignal* pCancel = g_pCancel.load())
+        pCancel->Raise();
 }
+
+// SIGINT and SIGTERM raise the cancel while it lives; a second one ends the program at once.
+class CStopSignals
+{
+public:
+    explicit CStopSignals(platform::CCancelSignal& cancel)
+    {
+        g_pCancel = &cancel;
+        struct sigaction action = {};
+        action.sa_handler = OnStopSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        (void)::sigaction(SIGINT, &action, nullptr);
+        (void)::sigaction(SIGTERM, &action, nullptr);
+    }
+    ~CStopSignals()
+    {
+        (void)std::signal(SIGINT, SIG_DFL);
+        (void)std::signal(SIGTERM, SIG_DFL);
+        g_pCancel = nullptr;
+    }
+    CStopSignals(const CStopSignals&) = delete;
+    CStopSignals& operator=(const CStopSignals&) = delete;
+};
 
 // Each line of a message on standard error, after the program's name.
 void Say(const std::string& strText)
@@ -115,7 +140,9 @@ int ExitCodeOf(const SMultiSendResult& result)
 // Reads one line from fd, which is closed afterwards: the password without its line end.
 std::optional<std::string> ReadPasswordLine(int fd, std::string& strError)
 {
+    // Room for the longest at once, so that no shorter copy is left behind in freed memory.
     std::string strPassword;
+    strPassword.reserve(MAX_PASSWORD_BYTES + 1);
     bool bTooLong = false;
     for (;;)
     {
@@ -391,13 +418,7 @@ int CCommandSend::Run()
         return SEND_EXIT_REFUSED;
 
     platform::CCancelSignal cancel;
-    g_pCancel = &cancel;
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND; // a second one ends the program at once
-    sigemptyset(&action.sa_mask);
-    (void)::sigaction(SIGINT, &action, nullptr);
-    (void)::sigaction(SIGTERM, &action, nullptr);
+    const CStopSignals stopSignals(cancel);
 
     // The files become the pages as the dialog makes them of a file given to it.
     if (!m_options.m_aFiles.empty())
@@ -463,7 +484,6 @@ int CCommandSend::Run()
     if (bSignIn)
         SettleMailPassword(m_strSmtpServer, m_provider.m_strLogin, job.m_strPassword, eOrigin, eAnswer);
     platform::WipeSecret(job.m_strPassword);
-    g_pCancel = nullptr;
     return Report(result);
 }
 

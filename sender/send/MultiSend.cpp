@@ -103,6 +103,7 @@ SMultiSendResult RunForOne(const SSendJob& job, const SFaxRecipient& recipient)
     one.m_cover = recipient.m_cover;
     SMultiSendResult result;
     SSendResult sent = RunSendJob(one);
+    platform::WipeSecret(one.m_strPassword);
     if (IsCommonOutcome(sent.m_eOutcome))
         result.m_common = std::move(sent);
     else
@@ -141,6 +142,7 @@ SMultiSendResult RunMultiSendJob(const SSendJob& job, const std::vector<SFaxReci
     shared.m_cover.reset();
     SSendResult made;
     const std::optional<int> nPages = MakeWaitingFaxPages(shared, made);
+    platform::WipeSecret(shared.m_strPassword);
     if (!nPages)
     {
         result.m_common = std::move(made);
@@ -191,6 +193,7 @@ SMultiSendResult RunMultiSendJob(const SSendJob& job, const std::vector<SFaxReci
             SSendJob one = job;
             one.m_strRecipientAddress = recipient.m_strAddress;
             DeliverFaxPages(one, aPages, sent);
+            platform::WipeSecret(one.m_strPassword);
             sent.m_bCoverSent = sent.m_eOutcome == ESendOutcome::Sent && recipient.m_cover.has_value();
         }
         result.m_aOutcomes.push_back(std::move(outcome));
