@@ -66,6 +66,8 @@ class CommandSend(unittest.TestCase):
         return folder
 
     def print_pages(self, rasters):
+        shutil.rmtree(self.drive)
+        os.makedirs(self.drive)
         for number, raster in enumerate(rasters, start=1):
             with open(os.path.join(self.drive, f"quill.{number}"), "wb") as f:
                 f.write(raster)
@@ -128,6 +130,9 @@ class CommandSend(unittest.TestCase):
             ("nobody listens", "closed", [page], ann, 6, "Sendwell: There some error when connecting internet"),
             ("one of two refused", ("--messages", "1", *refuse_ann), [page], ann + bob, 7,
              "Sendwell: The fax was sent to 1 of 2 recipients"),
+            # Nothing listens, and nothing is needed: the fax is made from a copy of the pages.
+            ("a dry run", "closed", [page], ann + bob + ["--dry-run"], 0,
+             "Sendwell: Nothing was sent (--dry-run): a fax of 1 page would go to:\nSendwell: Ann (4930111): "),
         ]
         for what, server, pages, args, status, said in cases:
             with self.subTest(what):
@@ -142,6 +147,8 @@ class CommandSend(unittest.TestCase):
                 run = self.sendwell(*args)
                 self.assertEqual(run.returncode, status, run.stderr)
                 self.assertIn(said, run.stderr)
+                if "--dry-run" in args:  # the waiting pages stay as they were
+                    self.assertEqual(sorted(os.listdir(self.drive)), ["Page.tmp", "quill.1"])
 
     def test_a_signal_cancels_a_send_that_waits(self):
         """8: the server takes the connection and says nothing; SIGTERM ends the wait at once."""
