@@ -150,34 +150,37 @@ class CommandSend(unittest.TestCase):
                 if "--dry-run" in args:  # the waiting pages stay as they were
                     self.assertEqual(sorted(os.listdir(self.drive)), ["Page.tmp", "quill.1"])
 
-    def test_a_signal_cancels_a_send_that_waits(self):
-        """8: the server takes the connection and says nothing; SIGTERM ends the wait at once."""
-        self.print_pages([bytes(RASTER_BYTES)])
+    def hold(self, args, on_hold, pass_fds=()):
+        """Runs Sendwell --send ARGS against a server that takes the connection and says nothing, calls
+        on_hold(process) once it is connected, then closes the connection: (status, what it printed)."""
         with socket.socket() as listener:
             listener.bind(("127.0.0.1", 0))
             listener.listen(1)
             listener.settimeout(TIMEOUT)
             vellum_files.write_settings(self.system, f"127.0.0.1:{listener.getsockname()[1]}", "ann@example.org",
                                         "Ann")
-            sendwell = subprocess.Popen([os.path.join(ARGS.bin, "Sendwell"), "--send", "--to", "Ann", "--number",
-                                         "4930111"], env=self.env, stderr=subprocess.PIPE, text=True)
+            sendwell = subprocess.Popen([os.path.join(ARGS.bin, "Sendwell"), "--send", *args], env=self.env,
+                                        pass_fds=pass_fds, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
             connection, _ = listener.accept()
-            sendwell.terminate()
-            _, stderr = sendwell.communicate(timeout=TIMEOUT)
+            on_hold(sendwell)
             connection.close()
-        self.assertEqual(sendwell.returncode, 8, stderr)
-        self.assertIn("The send was cancelled: nothing was sent", stderr)
+            stdout, stderr = sendwell.communicate(timeout=TIMEOUT)
+        return sendwell.returncode, stdout + stderr
+
+    def test_a_signal_cancels_a_send_that_waits(self):
+        """8: SIGTERM ends the wait for a silent server at once, and the pages stay."""
+        self.print_pages([bytes(RASTER_BYTES)])
+        status, said = self.hold(["--to", "Ann", "--number", "4930111"], lambda sendwell: sendwell.terminate())
+        self.assertEqual(status, 8, said)
+        self.assertIn(b"The send was cancelled: nothing was sent", said)
         self.assertTrue(os.path.exists(os.path.join(self.drive, "Page.tmp")))
 
-    def send_with_password_on_a_descriptor(self, password):
+    def password_on_a_descriptor(self, password):
         read_end, write_end = os.pipe()
-        sendwell = subprocess.Popen([os.path.join(ARGS.bin, "Sendwell"), "--send", "--to", "Ann", "--number",
-                                     "4930111", "--password-fd", str(read_end)], env=self.env, pass_fds=[read_end],
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        os.close(read_end)
-        os.write(write_end, password.encode() + b"\n")
+        os.write(write_end, password + b"\n")
         os.close(write_end)
-        return sendwell
+        return read_end, ["--to", "Ann", "--number", "4930111", "--password-fd", str(read_end)]
 
     def test_the_password_comes_from_a_descriptor_and_nowhere_else(self):
         certificates = os.path.join(self.work, "certificates")
@@ -185,36 +188,33 @@ class CommandSend(unittest.TestCase):
         self.env["SSL_CERT_FILE"] = os.path.join(certificates, "ca.pem")
         vellum_files.write_provider_settings(self.system, "STARTTLS", "ann")
         self.print_pages([bytes(RASTER_BYTES)])
-        password = "fd-secret-7Qx!"
+        password = b"fd-secret-7Qx!"
 
-        # A server that takes the connection and says nothing holds Sendwell with the password read:
-        # what anyone on the computer may read of the program is read then.
-        with socket.socket() as listener:
-            listener.bind(("127.0.0.1", 0))
-            listener.listen(1)
-            listener.settimeout(TIMEOUT)
-            vellum_files.write_settings(self.system, f"127.0.0.1:{listener.getsockname()[1]}", "ann@example.org",
-                                        "Ann")
-            sendwell = self.send_with_password_on_a_descriptor(password)
-            connection, _ = listener.accept()
-            seen = b""
+        # Held by a silent server with the password read: what anyone may read of it is read then.
+        seen = []
+
+        def look(sendwell):
             for name in ("cmdline", "environ"):
                 with open(f"/proc/{sendwell.pid}/{name}", "rb") as f:
-                    seen += f.read()
-            connection.close()
-            stdout, stderr = sendwell.communicate(timeout=TIMEOUT)
-        self.assertIn(b"--password-fd", seen)
-        self.assertIn(b"VELLUM_ROOT=", seen)
-        self.assertNotIn(password.encode(), seen + stdout + stderr)
+                    seen.append(f.read())
+
+        fd, args = self.password_on_a_descriptor(password)
+        _, said = self.hold(args, look, pass_fds=[fd])
+        os.close(fd)
+        self.assertIn(b"--password-fd", seen[0])
+        self.assertIn(b"VELLUM_ROOT=", seen[1])
+        self.assertNotIn(password, b"".join(seen) + said)
 
         # The same descriptor's password signs in to a server that asks for it.
         folder = self.mail_drop("--messages", "1", "--starttls", os.path.join(certificates, "good.pem"),
                                 os.path.join(certificates, "good.key"), "--login", "ann",
-                                env=dict(os.environ, MAIL_DROP_PASSWORD=password))
-        sendwell = self.send_with_password_on_a_descriptor(password)
-        stdout, stderr = sendwell.communicate(timeout=TIMEOUT)
-        self.assertEqual(sendwell.returncode, 0, stderr)
-        self.assertNotIn(password.encode(), stdout + stderr)
+                                env=dict(os.environ, MAIL_DROP_PASSWORD=password.decode()))
+        fd, args = self.password_on_a_descriptor(password)
+        run = subprocess.run([os.path.join(ARGS.bin, "Sendwell"), "--send", *args], env=self.env, pass_fds=[fd],
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT)
+        os.close(fd)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertNotIn(password, run.stdout + run.stderr)
         with open(os.path.join(folder, "message-1.json"), encoding="utf-8") as f:
             self.assertIn('"login": "ann"', f.read())
 
