@@ -34,6 +34,9 @@ CRecipientList::CRecipientList(QDialog& dialog, QComboBox* pRecipient, QLineEdit
 {
     m_list = new QListWidget(&dialog);
     m_list->setObjectName(QStringLiteral("RecipientList"));
+    // Two rows show in its height: a long entry is cut short rather than scrolled.
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setTextElideMode(Qt::ElideRight);
     m_buttonAdd = new QToolButton(&dialog);
     m_buttonAdd->setObjectName(QStringLiteral("AddRecipient"));
     m_buttonAdd->setText(QStringLiteral("+"));
