@@ -15,6 +15,7 @@
 #include "sender/keyring/MailPasswordKeyring.h"
 #include "sender/mail/MailSyntax.h"
 #include "sender/send/CoverInsertion.h"
+#include "sender/send/MisdialGuard.h"
 #include "sender/send/MultiSend.h"
 #include "sender/send/SendCheck.h"
 #include "sender/store/AddressBook.h"
@@ -46,6 +47,7 @@ constexpr const char* SUBJECT_OPTION = "--subject";
 constexpr const char* NOTE_OPTION = "--note";
 constexpr const char* PASSWORD_FD_OPTION = "--password-fd";
 constexpr const char* DRY_RUN_OPTION = "--dry-run";
+constexpr const char* YES_OPTION = "--yes";
 constexpr const char* END_OF_OPTIONS = "--";
 
 // The dialog's own texts, said the same way here.
@@ -291,6 +293,9 @@ public:
 private:
     // The recipients checked as the dialog checks them; false when one is refused (said).
     bool CheckRecipients(const CGatewayTemplate& gateway);
+    // A recipient that looks like a slip of the finger against the address book stops the send,
+    // unless --yes says to go on; false when it stops (said).
+    bool CheckMisdials() const;
     // The cover for each recipient, checked by drawing it; false when it cannot be had (said).
     bool ChooseCovers();
     int DryRun(const SSendJob& job);
@@ -300,6 +305,7 @@ private:
     SProviderSettings m_provider;
     std::string m_strSmtpServer, m_strEmail, m_strUserName;
     std::vector<SFaxRecipient> m_aRecipients;
+    CAddressBook m_book;
 };
 
 bool CCommandSend::CheckRecipients(const CGatewayTemplate& gateway)
@@ -320,6 +326,22 @@ bool CCommandSend::CheckRecipients(const CGatewayTemplate& gateway)
         recipient.m_strAddress = GatewayAddress(recipient.m_strName, recipient.m_strNumber, gateway);
         m_aRecipients.push_back(std::move(recipient));
     }
+    return true;
+}
+
+bool CCommandSend::CheckMisdials() const
+{
+    if (m_options.m_bYes)
+        return true;
+    for (const SFaxRecipient& recipient : m_aRecipients)
+        if (const auto misdial =
+                FindLikelyMisdial(m_book.Entries(), recipient.m_strName, recipient.m_strNumber))
+        {
+            Say(MisdialQuestion(*misdial, recipient.m_strName, recipient.m_strNumber));
+            Say("Nothing was sent. Correct the number, or give " + std::string(YES_OPTION) +
+                " to send it as it is.");
+            return false;
+        }
     return true;
 }
 
@@ -414,7 +436,8 @@ int CCommandSend::Run()
         Say(EMAIL_NOT_PLAIN_TEXT);
         return SEND_EXIT_REFUSED;
     }
-    if (!ChooseCovers())
+    m_book.Load();
+    if (!CheckMisdials() || !ChooseCovers())
         return SEND_EXIT_REFUSED;
 
     platform::CCancelSignal cancel;
@@ -466,12 +489,10 @@ int CCommandSend::Run()
         ::close(*m_options.m_nPasswordFd);
 
     // Remembered before anything is sent, whatever the outcome, as the dialog does.
-    CAddressBook book;
-    book.Load();
     std::vector<SAddressEntry> aEntries;
     for (const SFaxRecipient& recipient : m_aRecipients)
         aEntries.push_back(SAddressEntry{recipient.m_strName, recipient.m_strNumber});
-    if (!book.Save(aEntries, strError))
+    if (!m_book.Save(aEntries, strError))
         Say("Sorry, the address book could not be saved (" + strError + ")");
 
     const SMultiSendResult result = RunMultiSendJob(job, m_aRecipients);
@@ -563,6 +584,8 @@ std::optional<SSendOptions> ParseSendOptions(const QStringList& aArgs, std::stri
             options.m_bCover = true;
         else if (strArg == QLatin1String(DRY_RUN_OPTION))
             options.m_bDryRun = true;
+        else if (strArg == QLatin1String(YES_OPTION))
+            options.m_bYes = true;
         else if (strArg == QLatin1String(SUBJECT_OPTION) || strArg == QLatin1String(NOTE_OPTION))
         {
             const auto strText = value(i);
@@ -635,7 +658,8 @@ std::string CommandSendHelp()
 {
     return "Sending without a window (no display needed):\n"
            "  Sendwell --send --to NAME --number NUMBER [--to NAME --number NUMBER ...]\n"
-           "           [--cover [--subject TEXT] [--note TEXT]] [--password-fd N] [--dry-run] [FILE...]\n"
+           "           [--cover [--subject TEXT] [--note TEXT]] [--password-fd N] [--dry-run] [--yes]\n"
+           "           [FILE...]\n"
            "Sends the FILEs, as one fax in their order, or without FILE the pages last printed to the\n"
            "fax printer, to each recipient in a mail of its own, with the settings, address book and\n"
            "sent faxes of the dialog. Prints the Message-ID, name and number of each mail sent on\n"
@@ -647,7 +671,10 @@ std::string CommandSendHelp()
            "  --password-fd N  read the mail password from file descriptor N when the keyring has\n"
            "                   none (otherwise it is asked on the terminal)\n"
            "  --dry-run        check everything and build the fax, but send nothing\n"
-           "Exit status: 0 sent to all, 2 a wrong command line, 3 refused (a recipient, the settings,\n"
-           "a file, no pages, no password), 4 the pages could not be made, 5 the mail server refused,\n"
-           "6 no connection to the mail server, 7 sent to some recipients only, 8 stopped by a signal.\n";
+           "  --yes            send to a number that looks mistyped against the address book (one\n"
+           "                   digit off, two digits swapped, a known name with another number)\n"
+           "Exit status: 0 sent to all, 2 a wrong command line, 3 refused (a recipient, a likely\n"
+           "misdial, the settings, a file, no pages, no password), 4 the pages could not be made,\n"
+           "5 the mail server refused, 6 no connection to the mail server, 7 sent to some\n"
+           "recipients only, 8 stopped by a signal.\n";
 }

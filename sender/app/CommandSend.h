@@ -11,9 +11,10 @@
 // gets its own mail, and the Message-ID of each mail sent is printed on standard output.
 
 // The exit status of a send from the command line.
-inline constexpr int SEND_EXIT_SENT = 0;       // sent to every recipient (--dry-run: all would go)
-inline constexpr int SEND_EXIT_USAGE = 2;      // the command line is wrong: nothing done
-inline constexpr int SEND_EXIT_REFUSED = 3;    // a recipient, the settings, a file, the pages or the password
+inline constexpr int SEND_EXIT_SENT = 0;  // sent to every recipient (--dry-run: all would go)
+inline constexpr int SEND_EXIT_USAGE = 2; // the command line is wrong: nothing done
+inline constexpr int SEND_EXIT_REFUSED =
+    3; // a recipient, a likely misdial, the settings, a file, the pages, the password
 inline constexpr int SEND_EXIT_CONVERSION = 4; // the pages could not be made
 inline constexpr int SEND_EXIT_SERVER = 5;     // the mail server refused the mail or the sign-in
 inline constexpr int SEND_EXIT_CONNECTION = 6; // the mail server could not be reached or secured
@@ -37,6 +38,8 @@ struct SSendOptions
     std::string m_strNote;    // the cover page's note
     std::optional<int> m_nPasswordFd;
     bool m_bDryRun = false;
+    // Go on despite a likely misdial (sender/send/MisdialGuard.h).
+    bool m_bYes = false;
     std::vector<std::string> m_aFiles;
 };
 

@@ -133,6 +133,12 @@ class CommandSend(unittest.TestCase):
             # Nothing listens, and nothing is needed: the fax is made from a copy of the pages.
             ("a dry run", "closed", [page], ann + bob + ["--dry-run"], 0,
              "Sendwell: Nothing was sent (--dry-run): a fax of 1 page would go to:\nSendwell: Ann (4930111): "),
+            # The book holds Ann with 4930111 by now.
+            ("a likely misdial", None, [page], ["--to", "Ann", "--number", "4930112"], 3,
+             "Sendwell: Your address book holds the fax number 4930111 for Ann, not 4930112. Did you mean "
+             "4930111 (Ann)?\nSendwell: Nothing was sent."),
+            ("a misdial sent all the same", ("--messages", "1"), [page], ["--to", "Ann", "--number", "4930112",
+                                                                           "--yes"], 0, "Sendwell: OK!"),
         ]
         for what, server, pages, args, status, said in cases:
             with self.subTest(what):
