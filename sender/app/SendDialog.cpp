@@ -437,11 +437,14 @@ void CSendDialog::OnSend()
 
 void CSendDialog::OnCheck()
 {
-    // As during a send, Cancel and Escape end the check and do not close the dialog.
+    // As during a send, Cancel and Escape end the check and do not close the dialog. Every
+    // recipient of the list is checked; the boxes show the current one.
+    std::vector<SCheckRecipient> aRecipients;
+    for (const SAddressEntry& entry : m_pRecipients->Entries())
+        aRecipients.push_back(SCheckRecipient{entry.m_strName, entry.m_strNumber});
     m_bSending = true;
     RunSendCheck(this, CDialogBuilder::Control<QPushButton>(*this, IDC_CHECK),
-                 CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), m_cancel,
-                 {{m_comboRecipient->currentText().toStdString(), m_editFaxNumber->text().toStdString()}},
+                 CDialogBuilder::Control<QPushButton>(*this, IDCANCEL), m_cancel, std::move(aRecipients),
                  CoverRequest());
     m_bSending = false;
 }
@@ -856,20 +859,31 @@ void CSendDialog::OnVScroll()
 void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
 {
     // Each entry is checked as the one recipient is; the boxes show the entry that fails.
-    const std::vector<SAddressEntry> aEntries = m_pRecipients->Entries();
+    std::vector<SAddressEntry> aEntries = m_pRecipients->Entries();
     std::vector<SFaxRecipient> aRecipients;
     std::vector<SAddressEntry> aBook;
     for (std::size_t i = 0; i < aEntries.size(); ++i)
     {
         SFaxRecipient recipient{aEntries[i].m_strName, aEntries[i].m_strNumber, {}, {}};
         const ERecipientCheck eCheck = CheckRecipient(recipient.m_strName, recipient.m_strNumber, gateway);
+        m_pRecipients->Choose(static_cast<int>(i));
         if (eCheck != ERecipientCheck::Ok)
         {
-            m_pRecipients->Choose(static_cast<int>(i));
             platform::ShowMessage(PRODUCT_NAME,
                                   RecipientCheckText(eCheck, gateway, recipient.m_strNumber.size()),
                                   platform::EMessageIcon::Warning);
             return;
+        }
+        // Asked for each as for one recipient; the book's entry chosen replaces the one typed.
+        const SAddressEntry checked{recipient.m_strName, recipient.m_strNumber};
+        if (!ConfirmLikelyMisdial(this, m_book.Entries(), gateway, recipient.m_strName,
+                                  recipient.m_strNumber))
+            return;
+        if (recipient.m_strName != checked.m_strName || recipient.m_strNumber != checked.m_strNumber)
+        {
+            m_comboRecipient->setEditText(QString::fromStdString(recipient.m_strName));
+            m_editFaxNumber->setText(QString::fromStdString(recipient.m_strNumber));
+            aEntries[i] = SAddressEntry{recipient.m_strName, recipient.m_strNumber};
         }
         recipient.m_strAddress = GatewayAddress(recipient.m_strName, recipient.m_strNumber, gateway);
         aBook.push_back(SAddressEntry{recipient.m_strName, recipient.m_strNumber});
