@@ -9,6 +9,7 @@
 #include "platform/Text.h"
 #include "sender/app/CoverChoice.h"
 #include "sender/app/MailPassword.h"
+#include "sender/app/SendCheckBox.h"
 #include "sender/app/SendwellApp.h"
 #include "sender/app/SentFaxes.h"
 #include "sender/common/Branding.h"
@@ -48,6 +49,7 @@ constexpr const char* NOTE_OPTION = "--note";
 constexpr const char* PASSWORD_FD_OPTION = "--password-fd";
 constexpr const char* DRY_RUN_OPTION = "--dry-run";
 constexpr const char* YES_OPTION = "--yes";
+constexpr const char* CHECK_OPTION = "--check";
 constexpr const char* END_OF_OPTIONS = "--";
 
 // The dialog's own texts, said the same way here.
@@ -299,6 +301,9 @@ private:
     // The cover for each recipient, checked by drawing it; false when it cannot be had (said).
     bool ChooseCovers();
     int DryRun(const SSendJob& job);
+    // The check before a send (sender/send/SendCheck.h) instead of the send: its list said, its
+    // sign-in told in signIn.
+    int Check(const SSendJob& job, SCheckSignIn& signIn) const;
     int Report(const SMultiSendResult& result);
 
     const SSendOptions& m_options;
@@ -387,6 +392,24 @@ int CCommandSend::DryRun(const SSendJob& job)
     for (const SFaxRecipient& recipient : m_aRecipients)
         Say(recipient.m_strName + " (" + recipient.m_strNumber + "): " + recipient.m_strAddress);
     return SEND_EXIT_SENT;
+}
+
+int CCommandSend::Check(const SSendJob& job, SCheckSignIn& signIn) const
+{
+    SSendCheckJob check;
+    check.m_send = job;
+    // The cover is built as the first recipient's; the others' differ only in their names.
+    if (!m_aRecipients.empty())
+        check.m_send.m_cover = m_aRecipients.front().m_cover;
+    for (const SSendRecipientArg& recipient : m_options.m_aRecipients)
+        check.m_aRecipients.push_back(SCheckRecipient{recipient.m_strName, recipient.m_strNumber});
+    check.m_strGatewayAddress = m_provider.m_strGatewayAddress;
+    check.m_strQueryHost = m_provider.m_strQueryHost;
+    check.m_fnRunConverter = RunInstalledConverterIn;
+    const std::vector<SCheckLine> aLines = CheckBeforeSend(check, &signIn);
+    platform::WipeSecret(check.m_send.m_strPassword);
+    Say(CheckListText(aLines));
+    return AllPassed(aLines) ? SEND_EXIT_SENT : SEND_EXIT_CHECK_FAILED;
 }
 
 int CCommandSend::Report(const SMultiSendResult& result)
@@ -487,6 +510,18 @@ int CCommandSend::Run()
     }
     else if (m_options.m_nPasswordFd)
         ::close(*m_options.m_nPasswordFd);
+    if (m_options.m_bCheck)
+    {
+        SCheckSignIn signIn;
+        const int nExit = Check(job, signIn);
+        if (bSignIn)
+            SettleMailPassword(m_strSmtpServer, m_provider.m_strLogin, job.m_strPassword, eOrigin,
+                               signIn.m_bSignedIn             ? ESignInAnswer::Accepted
+                               : signIn.m_bCredentialsRefused ? ESignInAnswer::Refused
+                                                              : ESignInAnswer::None);
+        platform::WipeSecret(job.m_strPassword);
+        return nExit;
+    }
 
     // Remembered before anything is sent, whatever the outcome, as the dialog does.
     std::vector<SAddressEntry> aEntries;
@@ -586,6 +621,8 @@ std::optional<SSendOptions> ParseSendOptions(const QStringList& aArgs, std::stri
             options.m_bDryRun = true;
         else if (strArg == QLatin1String(YES_OPTION))
             options.m_bYes = true;
+        else if (strArg == QLatin1String(CHECK_OPTION))
+            options.m_bCheck = true;
         else if (strArg == QLatin1String(SUBJECT_OPTION) || strArg == QLatin1String(NOTE_OPTION))
         {
             const auto strText = value(i);
@@ -658,8 +695,8 @@ std::string CommandSendHelp()
 {
     return "Sending without a window (no display needed):\n"
            "  Sendwell --send --to NAME --number NUMBER [--to NAME --number NUMBER ...]\n"
-           "           [--cover [--subject TEXT] [--note TEXT]] [--password-fd N] [--dry-run] [--yes]\n"
-           "           [FILE...]\n"
+           "           [--cover [--subject TEXT] [--note TEXT]] [--password-fd N] [--dry-run] [--check]\n"
+           "           [--yes] [FILE...]\n"
            "Sends the FILEs, as one fax in their order, or without FILE the pages last printed to the\n"
            "fax printer, to each recipient in a mail of its own, with the settings, address book and\n"
            "sent faxes of the dialog. Prints the Message-ID, name and number of each mail sent on\n"
@@ -671,10 +708,14 @@ std::string CommandSendHelp()
            "  --password-fd N  read the mail password from file descriptor N when the keyring has\n"
            "                   none (otherwise it is asked on the terminal)\n"
            "  --dry-run        check everything and build the fax, but send nothing\n"
+           "  --check          instead of sending: ask the gateway's coverage of each number, sign in\n"
+           "                   to the mail server and quit, build the fax and compare its size with\n"
+           "                   the server's limit, and list what will work and what will not\n"
            "  --yes            send to a number that looks mistyped against the address book (one\n"
            "                   digit off, two digits swapped, a known name with another number)\n"
-           "Exit status: 0 sent to all, 2 a wrong command line, 3 refused (a recipient, a likely\n"
+           "Exit status: 0 sent to all (--dry-run, --check: all would work), 2 a wrong command line, 3 "
+           "refused (a recipient, a likely\n"
            "misdial, the settings, a file, no pages, no password), 4 the pages could not be made,\n"
            "5 the mail server refused, 6 no connection to the mail server, 7 sent to some\n"
-           "recipients only, 8 stopped by a signal.\n";
+           "recipients only, 8 stopped by a signal, 9 the check found something that will not work.\n";
 }

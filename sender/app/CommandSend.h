@@ -15,11 +15,12 @@ inline constexpr int SEND_EXIT_SENT = 0;  // sent to every recipient (--dry-run:
 inline constexpr int SEND_EXIT_USAGE = 2; // the command line is wrong: nothing done
 inline constexpr int SEND_EXIT_REFUSED =
     3; // a recipient, a likely misdial, the settings, a file, the pages, the password
-inline constexpr int SEND_EXIT_CONVERSION = 4; // the pages could not be made
-inline constexpr int SEND_EXIT_SERVER = 5;     // the mail server refused the mail or the sign-in
-inline constexpr int SEND_EXIT_CONNECTION = 6; // the mail server could not be reached or secured
-inline constexpr int SEND_EXIT_PARTLY = 7;     // sent to some recipients, not to all
-inline constexpr int SEND_EXIT_CANCELLED = 8;  // stopped by SIGINT or SIGTERM before any was sent
+inline constexpr int SEND_EXIT_CONVERSION = 4;   // the pages could not be made
+inline constexpr int SEND_EXIT_SERVER = 5;       // the mail server refused the mail or the sign-in
+inline constexpr int SEND_EXIT_CONNECTION = 6;   // the mail server could not be reached or secured
+inline constexpr int SEND_EXIT_PARTLY = 7;       // sent to some recipients, not to all
+inline constexpr int SEND_EXIT_CANCELLED = 8;    // stopped by SIGINT or SIGTERM before any was sent
+inline constexpr int SEND_EXIT_CHECK_FAILED = 9; // --check: something will not work
 
 inline constexpr const char* SEND_OPTION = "--send";
 
@@ -40,6 +41,8 @@ struct SSendOptions
     bool m_bDryRun = false;
     // Go on despite a likely misdial (sender/send/MisdialGuard.h).
     bool m_bYes = false;
+    // The check before a send instead of the send (sender/send/SendCheck.h).
+    bool m_bCheck = false;
     std::vector<std::string> m_aFiles;
 };
 

@@ -10,7 +10,7 @@ TEST(CommandSendTest, RecipientsGoInPairsAndEveryOtherMistakeIsSaid)
     std::string strError;
     const auto options = ParseSendOptions({"--send", "--to", "Ann Smith", "--number", "4930111", "--cover",
                                            "--subject", "Invoice", "--to", "--number", "--number", "4930222",
-                                           "--dry-run", "--yes", "a.pdf", "--", "--b.txt"},
+                                           "--dry-run", "--yes", "--check", "a.pdf", "--", "--b.txt"},
                                           strError);
     ASSERT_TRUE(options) << strError;
     ASSERT_EQ(options->m_aRecipients.size(), 2u);
@@ -18,7 +18,7 @@ TEST(CommandSendTest, RecipientsGoInPairsAndEveryOtherMistakeIsSaid)
     // A value is the next argument whatever it is: a name may be "--number".
     EXPECT_EQ(options->m_aRecipients[1].m_strName, "--number");
     EXPECT_EQ(options->m_aRecipients[1].m_strNumber, "4930222");
-    EXPECT_TRUE(options->m_bCover && options->m_bDryRun && options->m_bYes);
+    EXPECT_TRUE(options->m_bCover && options->m_bDryRun && options->m_bYes && options->m_bCheck);
     EXPECT_EQ(options->m_strSubject, "Invoice");
     EXPECT_EQ(options->m_aFiles, (std::vector<std::string>{"a.pdf", "--b.txt"}));
 

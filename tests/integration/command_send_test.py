@@ -119,6 +119,9 @@ class CommandSend(unittest.TestCase):
         ann = ["--to", "Ann", "--number", "4930111"]
         bob = ["--to", "Bob", "--number", "4930222"]
         refuse_ann = ("--refuse", gateway("Ann", "4930111"))
+        # The coverage of --check is asked where nothing listens.
+        with open(os.path.join(self.system, "sendwell.ini"), "w", encoding="utf-8") as f:
+            f.write(vellum_files.provider_settings_text("None", "") + "[Gateway]\nQueryHost=127.0.0.1:1\n")
         cases = [
             # (what is wrong, the server's options or None, the pages, arguments, status, message)
             ("no number", None, [page], ["--to", "Ann"], 2, "Sendwell: each --to NAME is followed by --number"),
@@ -133,6 +136,7 @@ class CommandSend(unittest.TestCase):
             # Nothing listens, and nothing is needed: the fax is made from a copy of the pages.
             ("a dry run", "closed", [page], ann + bob + ["--dry-run"], 0,
              "Sendwell: Nothing was sent (--dry-run): a fax of 1 page would go to:\nSendwell: Ann (4930111): "),
+            ("a check that finds what will not work", "closed", [page], ann + ["--check"], 9, "Sendwell: NOT OK: "),
             # The book holds Ann with 4930111 by now.
             ("a likely misdial", None, [page], ["--to", "Ann", "--number", "4930112"], 3,
              "Sendwell: Your address book holds the fax number 4930111 for Ann, not 4930112. Did you mean "
@@ -153,7 +157,7 @@ class CommandSend(unittest.TestCase):
                 run = self.sendwell(*args)
                 self.assertEqual(run.returncode, status, run.stderr)
                 self.assertIn(said, run.stderr)
-                if "--dry-run" in args:  # the waiting pages stay as they were
+                if "--dry-run" in args or "--check" in args:  # the waiting pages stay as they were
                     self.assertEqual(sorted(os.listdir(self.drive)), ["Page.tmp", "quill.1"])
 
     def hold(self, args, on_hold, pass_fds=()):
