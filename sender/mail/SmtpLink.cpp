@@ -504,6 +504,7 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
     if (!Send(strMail + "\r\n") || !ReadReply(SMTP_REPLY_OK))
         return false;
 
+    int nAccepted = 0;
     for (int i = 0; i < message.GetRecipientCount(); ++i)
     {
         std::string strAddress;
@@ -513,9 +514,17 @@ bool CSmtpLink::TransmitMessage(CPlainMail& message)
         if (!Send("RCPT TO: <" + strAddress + ">\r\n"))
             return false;
         // A refused recipient stays in m_strError but does not stop the others; a lost connection does.
+        // A 251 ("will forward") leaves its text too, but the server has taken the recipient.
         if (!ReadReply(SMTP_REPLY_OK) && m_eStage == ESmtpStage::Broken)
             return false;
+        if (m_nLastCode / 100 == 2)
+            ++nAccepted;
     }
+    // With every recipient refused, nothing would go anywhere: a conforming server refuses DATA
+    // ("need RCPT"), hiding the reason for the refusal that m_strError still holds, and one that
+    // took it would make the send look done.
+    if (nAccepted == 0)
+        return false;
 
     m_eStage = ESmtpStage::Data;
     if (!Send("DATA\r\n") || !ReadReply(SMTP_REPLY_DATA))
