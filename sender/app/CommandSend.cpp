@@ -713,9 +713,9 @@ std::string CommandSendHelp()
            "                   the server's limit, and list what will work and what will not\n"
            "  --yes            send to a number that looks mistyped against the address book (one\n"
            "                   digit off, two digits swapped, a known name with another number)\n"
-           "Exit status: 0 sent to all (--dry-run, --check: all would work), 2 a wrong command line, 3 "
-           "refused (a recipient, a likely\n"
-           "misdial, the settings, a file, no pages, no password), 4 the pages could not be made,\n"
-           "5 the mail server refused, 6 no connection to the mail server, 7 sent to some\n"
-           "recipients only, 8 stopped by a signal, 9 the check found something that will not work.\n";
+           "Exit status: 0 sent to all (--dry-run, --check: all would work), 2 a wrong command\n"
+           "line, 3 refused (a recipient, a likely misdial, the settings, a file, no pages, no\n"
+           "password), 4 the pages could not be made, 5 the mail server refused, 6 no connection\n"
+           "to the mail server, 7 sent to some recipients only, 8 stopped by a signal, 9 the check\n"
+           "found something that will not work.\n";
 }
