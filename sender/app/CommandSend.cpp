@@ -19,6 +19,7 @@
 #include "sender/send/MisdialGuard.h"
 #include "sender/send/MultiSend.h"
 #include "sender/send/SendCheck.h"
+#include "sender/send/SendOperation.h"
 #include "sender/store/AddressBook.h"
 #include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
@@ -53,8 +54,6 @@ constexpr const char* CHECK_OPTION = "--check";
 constexpr const char* END_OF_OPTIONS = "--";
 
 // The dialog's own texts, said the same way here.
-constexpr const char* CONFIG_FIRST_TEXT =
-    "Please push the Config button to config Name, Email Address and SMTP Server";
 constexpr const char* NO_COVER_TEXT = "Sorry, the fax cannot have a cover page: ";
 constexpr const char* FILE_REFUSED_TEXT = "Sorry, the file cannot be faxed: ";
 

@@ -6,6 +6,7 @@
 #include "sender/app/MailPassword.h"
 #include "sender/app/SendRunner.h"
 #include "sender/common/Branding.h"
+#include "sender/send/SendOperation.h"
 #include "sender/store/ProviderSettings.h"
 #include "sender/store/SettingsFile.h"
 
@@ -22,8 +23,6 @@ namespace
 
 constexpr const char* TEXT_ALL_PASSED = "Everything checked will work. Nothing was sent.";
 constexpr const char* TEXT_NOT_ALL_PASSED = "Not everything will work. Nothing was sent.";
-constexpr const char* TEXT_CONFIG_FIRST =
-    "Please push the Config button to config Name, Email Address and SMTP Server";
 constexpr const char* TEXT_BUTTON_WAIT = "Wait...";
 constexpr int BOX_MIN_WIDTH = 520;
 
@@ -77,7 +76,7 @@ void RunSendCheck(QWidget* pWindow, QPushButton* pCheck, QAbstractButton* pCance
     std::string strUserName;
     if (!ReadSettings(send.m_strSmtpServer, send.m_strFrom, strUserName))
     {
-        platform::ShowMessage(PRODUCT_NAME, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
         return;
     }
     const SProviderSettings provider = ReadProviderSettings();

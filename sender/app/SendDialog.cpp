@@ -64,8 +64,6 @@ constexpr const char* WARNING_CAPTION = "警告";
 constexpr const char* TEXT_REINSTALL = "程序不能运行，请重新安装Vellum之星3.0";
 constexpr const char* TEXT_OUT_OF_MEMORY = "内存不够，请关闭其它应用程序";
 
-constexpr const char* TEXT_CONFIG_FIRST =
-    "Please push the Config button to config Name, Email Address and SMTP Server";
 constexpr const char* TEXT_BUTTON_WAIT = "Wait...";
 constexpr const char* TEXT_BUTTON_SEND = "Send";
 
@@ -333,7 +331,7 @@ void CSendDialog::OnSend()
     }
     if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
     {
-        platform::ShowMessage(PRODUCT_NAME, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
         return;
     }
     // The address becomes the sender of the mail: anything but a plain address would
@@ -891,7 +889,7 @@ void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
     }
     if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
     {
-        platform::ShowMessage(PRODUCT_NAME, TEXT_CONFIG_FIRST, platform::EMessageIcon::Warning);
+        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
         return;
     }
     if (!IsPlainAddress(m_strEmail))

@@ -43,6 +43,10 @@ ERecipientCheck CheckRecipient(std::string& strRecipient, const std::string& str
 std::string RecipientCheckText(ERecipientCheck eCheck, const CGatewayTemplate& gateway = CGatewayTemplate(),
                                std::size_t nNumberDigits = 0);
 
+// What the user sees when the settings lack the name, the e-mail address or the SMTP server.
+inline constexpr const char* CONFIG_FIRST_TEXT =
+    "Please push the Config button to config Name, Email Address and SMTP Server";
+
 // What the user sees when the settings' e-mail address is not a plain address (IsPlainAddress
 // in sender/mail/MailSyntax.h).
 inline constexpr const char* EMAIL_NOT_PLAIN_TEXT =
