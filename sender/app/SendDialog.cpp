@@ -329,18 +329,8 @@ void CSendDialog::OnSend()
                               platform::EMessageIcon::Warning);
         return;
     }
-    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
-    {
-        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
+    if (!ReadSenderSettings())
         return;
-    }
-    // The address becomes the sender of the mail: anything but a plain address would
-    // break the MAIL command or the From line.
-    if (!IsPlainAddress(m_strEmail))
-    {
-        platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
-        return;
-    }
 
     // A number or name that looks mistyped against the address book asks first; the choice
     // shows in the controls (and so on the cover page).
@@ -854,6 +844,23 @@ void CSendDialog::OnVScroll()
         DrawPreview();
 }
 
+bool CSendDialog::ReadSenderSettings()
+{
+    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
+    {
+        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
+        return false;
+    }
+    // The address becomes the sender of the mail: anything but a plain address would
+    // break the MAIL command or the From line.
+    if (!IsPlainAddress(m_strEmail))
+    {
+        platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
+        return false;
+    }
+    return true;
+}
+
 void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
 {
     // Each entry is checked as the one recipient is; the boxes show the entry that fails.
@@ -887,16 +894,8 @@ void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
         aBook.push_back(SAddressEntry{recipient.m_strName, recipient.m_strNumber});
         aRecipients.push_back(std::move(recipient));
     }
-    if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
-    {
-        platform::ShowMessage(PRODUCT_NAME, CONFIG_FIRST_TEXT, platform::EMessageIcon::Warning);
+    if (!ReadSenderSettings())
         return;
-    }
-    if (!IsPlainAddress(m_strEmail))
-    {
-        platform::ShowMessage(PRODUCT_NAME, EMAIL_NOT_PLAIN_TEXT, platform::EMessageIcon::Warning);
-        return;
-    }
     // Each recipient's cover names that recipient as typed.
     if (const auto cover = CoverRequest())
     {

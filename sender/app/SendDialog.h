@@ -150,6 +150,9 @@ private:
     // mail goes out how much of it the server has acknowledged.
     void SetSendButtonBusy(bool bBusy);
     // Send with several entries in the recipient list: the same pages to each.
+    // Reads the sender's settings into the members, saying what to correct when they are
+    // missing or the e-mail address is not a plain one.
+    bool ReadSenderSettings();
     void SendToSeveral(const CGatewayTemplate& gateway);
     void ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal);
 
