@@ -355,13 +355,8 @@ void CSendDialog::OnSend()
     // A user who cancels the question sends nothing.
     const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
     EPasswordOrigin ePasswordOrigin = EPasswordOrigin::AskedNotToKeep;
-    if (bSignIn)
-    {
-        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin, &ePasswordOrigin);
-        if (!strPassword)
-            return;
-        job.m_strPassword = std::move(*strPassword);
-    }
+    if (bSignIn && !ObtainPassword(job, ePasswordOrigin))
+        return;
 
     // The recipient is recorded before anything is sent, whatever the outcome; a book that
     // cannot be written is reported and does not stop the fax.
@@ -844,6 +839,15 @@ void CSendDialog::OnVScroll()
         DrawPreview();
 }
 
+bool CSendDialog::ObtainPassword(SSendJob& job, EPasswordOrigin& eOrigin)
+{
+    auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin, &eOrigin);
+    if (!strPassword)
+        return false;
+    job.m_strPassword = std::move(*strPassword);
+    return true;
+}
+
 bool CSendDialog::ReadSenderSettings()
 {
     if (!ReadSettings(m_strSmtpServer, m_strEmail, m_strUserName))
@@ -911,13 +915,8 @@ void CSendDialog::SendToSeveral(const CGatewayTemplate& gateway)
     SSendJob job;
     const bool bSignIn = m_provider.m_eSecurity != ESmtpSecurity::None && !m_provider.m_strLogin.empty();
     EPasswordOrigin ePasswordOrigin = EPasswordOrigin::AskedNotToKeep;
-    if (bSignIn)
-    {
-        auto strPassword = ObtainMailPassword(this, m_strSmtpServer, m_provider.m_strLogin, &ePasswordOrigin);
-        if (!strPassword)
-            return;
-        job.m_strPassword = std::move(*strPassword);
-    }
+    if (bSignIn && !ObtainPassword(job, ePasswordOrigin))
+        return;
     std::string strError;
     if (!m_book.Save(aBook, strError))
         platform::ShowMessage(PRODUCT_NAME, "Sorry, the address book could not be saved (" + strError + ")",

@@ -2,6 +2,7 @@
 
 #include "platform/CancelSignal.h"
 #include "resources/DialogTables.h"
+#include "sender/app/MailPassword.h"
 #include "sender/app/PageRaster.h"
 #include "sender/controls/BalloonTip.h"
 #include "sender/send/SendOperation.h"
@@ -153,6 +154,9 @@ private:
     // Reads the sender's settings into the members, saying what to correct when they are
     // missing or the e-mail address is not a plain one.
     bool ReadSenderSettings();
+    // The mail password for a send that signs in, from the keyring or the user, into the job;
+    // false when the user cancels the question.
+    bool ObtainPassword(SSendJob& job, EPasswordOrigin& eOrigin);
     void SendToSeveral(const CGatewayTemplate& gateway);
     void ShowSendProgress(std::uint64_t nSent, std::uint64_t nTotal);
 
